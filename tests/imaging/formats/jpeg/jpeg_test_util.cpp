@@ -1,0 +1,101 @@
+// Helpers of the JPEG tests (see jpeg_test_util.h).
+#include "jpeg_test_util.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/global_memory.h"
+
+namespace jpegtest {
+
+Bytes MakePicture(uint32_t width, uint32_t height, uint32_t comps, uint32_t seed) {
+  Bytes out(size_t{width} * height * comps);
+  uint32_t state = seed * 2654435761u + 12345u;
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      state = state * 1103515245u + 12345u;
+      const uint32_t noise = (state >> 16) & 15;
+      const bool edge = ((x / 7) + (y / 5)) % 3 == 0;
+      for (uint32_t c = 0; c < comps; ++c) {
+        uint32_t v = (x * (40 + 30 * c) / (width ? width : 1) + y * (200 - 50 * c) / (height ? height : 1)) +
+                     (edge ? 40 : 0) + noise;
+        out[(size_t{y} * width + x) * comps + c] = static_cast<uint8_t>(v > 255 ? 255 : v);
+      }
+    }
+  }
+  return out;
+}
+
+Bytes ToPNM(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t comps) {
+  std::string head = std::string(comps == 1 ? "P5" : "P6") + "\n" + std::to_string(width) + " " +
+                     std::to_string(height) + "\n255\n";
+  Bytes out(head.begin(), head.end());
+  out.insert(out.end(), pixels.begin(), pixels.end());
+  return out;
+}
+
+Bytes FromPNM(const Bytes& pnm, uint32_t* width, uint32_t* height, uint32_t* comps) {
+  unsigned w = 0, h = 0, maxval = 0;
+  char magic[3] = {};
+  int consumed = 0;
+  std::string text(pnm.begin(), pnm.begin() + static_cast<long>(std::min<size_t>(pnm.size(), 64)));
+  if (std::sscanf(text.c_str(), "%2s %u %u %u%n", magic, &w, &h, &maxval, &consumed) != 4 || maxval != 255)
+    return {};
+  uint32_t c = magic[1] == '5' ? 1 : magic[1] == '6' ? 3 : 0;
+  size_t start = static_cast<size_t>(consumed) + 1;
+  if (c == 0 || pnm.size() < start + size_t{w} * h * c) return {};
+  *width = w;
+  *height = h;
+  *comps = c;
+  return Bytes(pnm.begin() + static_cast<long>(start), pnm.begin() + static_cast<long>(start + size_t{w} * h * c));
+}
+
+Bytes Cjpeg(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t comps, const std::string& args) {
+  qrvtest::TempDir dir;
+  const std::string in = dir.File("in.pnm"), out = dir.File("out.jpg");
+  if (!qrvtest::WriteFileBytes(in, ToPNM(pixels, width, height, comps))) return {};
+  int status = -1;
+  qrvtest::RunCommand("cjpeg " + args + " -outfile " + out + " " + in + " 2>/dev/null", &status);
+  if (status != 0) return {};
+  return qrvtest::ReadFileBytes(out);
+}
+
+Bytes Djpeg(const Bytes& jpeg, const std::string& args, uint32_t* width, uint32_t* height, uint32_t* comps) {
+  qrvtest::TempDir dir;
+  const std::string in = dir.File("in.jpg"), out = dir.File("out.pnm");
+  if (!qrvtest::WriteFileBytes(in, jpeg)) return {};
+  int status = -1;
+  // djpeg's status is 2 after a warning (a cut stream); its output then still stands.
+  qrvtest::RunCommand("djpeg -pnm " + args + " -outfile " + out + " " + in + " 2>/dev/null", &status);
+  return FromPNM(qrvtest::ReadFileBytes(out), width, height, comps);
+}
+
+ReadResult ReadJPG(const Bytes& jpeg, DWORD bits, DWORD flags) {
+  ReadResult r;
+  ISIOHandle src = ISOpenMemorySource(jpeg.data(), static_cast<DWORD>(jpeg.size()));
+  if (!src) return r;
+  HGLOBAL image = ISReadJPG(src, &r.width, &r.height, bits, flags);
+  r.error = ISGetLastError();
+  ISCloseSource(src);
+  if (image) {
+    const auto* p = static_cast<const uint8_t*>(image);
+    r.image.assign(p, p + GlobalSize(image));
+    r.ok = true;
+    GlobalFree(image);
+  }
+  return r;
+}
+
+size_t ScanDataOffset(const Bytes& jpeg) {
+  size_t i = 2;
+  while (i + 4 <= jpeg.size()) {
+    if (jpeg[i] != 0xFF) return 0;
+    const uint8_t marker = jpeg[i + 1];
+    const size_t len = (size_t{jpeg[i + 2]} << 8) | jpeg[i + 3];
+    if (marker == 0xDA) return i + 2 + len;
+    i += 2 + len;
+  }
+  return 0;
+}
+
+}  // namespace jpegtest

@@ -1,0 +1,41 @@
+// Helpers of the JPEG tests: synthetic pictures, the reference tools cjpeg and djpeg over
+// temporary files, and reads and writes through the entry points over memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "qrv/imaging.h"
+#include "support/test_support.h"
+
+namespace jpegtest {
+
+using Bytes = std::vector<uint8_t>;
+
+// A picture of `comps` interleaved bytes per pixel with edges, gradients and some noise.
+Bytes MakePicture(uint32_t width, uint32_t height, uint32_t comps, uint32_t seed = 1);
+
+// PNM (P5 grey or P6 RGB) of the pixels; and parsed back (comps out), empty on a parse error.
+Bytes ToPNM(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t comps);
+Bytes FromPNM(const Bytes& pnm, uint32_t* width, uint32_t* height, uint32_t* comps);
+
+// cjpeg with `args` on the pixels; empty when it fails.
+Bytes Cjpeg(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t comps, const std::string& args);
+// djpeg -pnm with `args` on the JPEG bytes; the pixels, empty when it fails.
+Bytes Djpeg(const Bytes& jpeg, const std::string& args, uint32_t* width, uint32_t* height, uint32_t* comps);
+
+// ISReadJPG over a memory source: the image bytes (the block's whole size), the error code.
+struct ReadResult {
+  Bytes image;
+  bool ok = false;
+  DWORD width = 0;
+  DWORD height = 0;
+  ISErrorCode error = IS_ERR_OK;
+};
+ReadResult ReadJPG(const Bytes& jpeg, DWORD bits, DWORD flags = 0);
+
+// Offset just after the first SOS segment's header, 0 when there is none.
+size_t ScanDataOffset(const Bytes& jpeg);
+
+}  // namespace jpegtest
