@@ -10,7 +10,9 @@ namespace {
 
 template <typename T>
 inline void Sort2(T& a, T& b) {
-  if (a > b) std::swap(a, b);
+  const T lo = std::min(a, b);
+  b = std::max(a, b);
+  a = lo;
 }
 
 // A fixed 19-step compare-and-exchange network that leaves the median in p[4].
@@ -85,10 +87,10 @@ bool Filter3x3Core(ISErrorCode& error, const uint8_t* source, uint8_t* destinati
           const uint32_t c = channels[k];
           const int C = mid[o + c];
           if (mode == kFilterMedian) {
-            double v[9] = {double(up[l + c]),  double(up[o + c]),  double(up[r + c]),
-                           double(mid[l + c]), double(C),          double(mid[r + c]),
-                           double(down[l + c]), double(down[o + c]), double(down[r + c])};
-            out[o + c] = static_cast<uint8_t>(Median9(v));
+            // The same network as Median9, on the samples as integers (same order, same result).
+            int v[9] = {up[l + c], up[o + c], up[r + c], mid[l + c], C, mid[r + c], down[l + c], down[o + c],
+                        down[r + c]};
+            out[o + c] = static_cast<uint8_t>(MedianNetwork(v));
             continue;
           }
           const int S = up[l + c] + up[o + c] + up[r + c] + mid[l + c] + mid[r + c] + down[l + c] + down[o + c] +

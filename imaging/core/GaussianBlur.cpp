@@ -120,7 +120,8 @@ bool GaussianBlurCore(ISErrorCode& error, const uint8_t* source, uint8_t* destin
         BlurRow(row.data(), w, k.data(), half, fullSum, acc.data(), buf + size_t(y) * w);
       }
     }
-    if (!ProgressOrStop(error, 2 * uint64_t(c), 2 * uint64_t(n))) return false;
+    // An unmasked channel gives only the second of its two reports.
+    if (masked && !ProgressOrStop(error, 2 * uint64_t(c), 2 * uint64_t(n))) return false;
     if (masked && w && h) {
       for (uint32_t y = 0; y < h; ++y) {
         // The taps whose rows are inside, and their weight sum in tap order.
