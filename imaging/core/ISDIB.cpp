@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "imaging/core/ISPixelHelpers.h"
+#include "imaging/core/ISRotate.h"
 #include "imaging/core/ISSizeMath.h"
 #include "imaging/core/ISThreadState.h"
 
@@ -119,6 +120,76 @@ const BYTE* DIBBitsPtr(ISErrorCode& error, const void* dib) {
 BYTE* DIBBitsPtr(ISErrorCode& error, void* dib) {
   error = IS_ERR_OK;
   return const_cast<BYTE*>(DIBBitsPtr(error, static_cast<const void*>(dib)));
+}
+
+namespace {
+
+// The header of an uncompressed DIB without a colour table.
+void WriteDeepHeader(BYTE* dib, DWORD width, DWORD height, DWORD bits, uint64_t imageBytes) {
+  BITMAPINFOHEADER h = {};
+  h.biSize = kDIBHeaderBytes;
+  h.biWidth = static_cast<LONG>(width);
+  h.biHeight = static_cast<LONG>(height);
+  h.biPlanes = 1;
+  h.biBitCount = static_cast<WORD>(bits);
+  h.biCompression = BI_RGB;
+  h.biSizeImage = static_cast<DWORD>(imageBytes);
+  WriteDIBHeader(dib, h);
+}
+
+}  // namespace
+
+void* RGBToDIB(ISErrorCode& error, const BYTE* rgb, DWORD width, DWORD height, void* destination, DWORD flags) {
+  error = IS_ERR_OK;
+  if (!rgb) return FailWith<std::nullptr_t>(error, IS_ERR_BADPARAM, nullptr);
+  const uint64_t size = DIBSizeBytes(error, width, height, 24, 0);
+  if (!size) return nullptr;
+  const uint64_t rowBytes = DIBRowBytes(width, 24);
+  HGLOBAL owned = nullptr;
+  BYTE* dib = static_cast<BYTE*>(destination);
+  if (!dib) {
+    owned = SafeGlobalAlloc(size);
+    if (!owned) return FailWith<std::nullptr_t>(error, IS_ERR_NOMEM, nullptr);
+    dib = static_cast<BYTE*>(owned);
+  }
+  WriteDeepHeader(dib, width, height, 24, rowBytes * height);
+  BYTE* rows = dib + kDIBHeaderBytes;
+  const ISErrorCode copied =
+      RGB24ToBottomUpRows(rgb, rows, width, height, static_cast<uint32_t>(rowBytes), (flags & 1) != 0);
+  if (copied != IS_ERR_OK) {
+    GlobalFree(owned);
+    return FailWith<std::nullptr_t>(error, copied, nullptr);
+  }
+  const uint64_t used = 3ull * width;
+  if (used < rowBytes)  // row padding of a caller's buffer written as 0
+    for (DWORD k = 0; k < height; ++k) std::memset(rows + k * rowBytes + used, 0, rowBytes - used);
+  return dib;
+}
+
+void* RGBAToDIB(ISErrorCode& error, const BYTE* rgba, DWORD width, DWORD height, void* destination) {
+  error = IS_ERR_OK;
+  if (!rgba) return FailWith<std::nullptr_t>(error, IS_ERR_BADPARAM, nullptr);
+  const uint64_t size = DIBSizeBytes(error, width, height, 32, 0);
+  if (!size) return nullptr;
+  const uint64_t rowBytes = 4ull * width;
+  HGLOBAL owned = nullptr;
+  BYTE* dib = static_cast<BYTE*>(destination);
+  if (!dib) {
+    owned = SafeGlobalAlloc(size);
+    if (!owned) return FailWith<std::nullptr_t>(error, IS_ERR_NOMEM, nullptr);
+    dib = static_cast<BYTE*>(owned);
+  }
+  WriteDeepHeader(dib, width, height, 32, rowBytes * height);
+  BYTE* rows = dib + kDIBHeaderBytes;
+  std::memcpy(rows, rgba, rowBytes * height);
+  SwapRB32Run(rows, width, height);
+  // The row flip is part of this operation and reports no progress of its own.
+  ISCallDepthGuard nested(GetThreadState());
+  if (!FlipVertical(error, rows, static_cast<uint32_t>(rowBytes), height)) {
+    GlobalFree(owned);
+    return nullptr;
+  }
+  return dib;
 }
 
 void* IndexedToDIB(ISErrorCode& error, const BYTE* indices, DWORD width, DWORD height, DWORD colourCount,

@@ -39,6 +39,14 @@ uint64_t DIBSizeBytes(ISErrorCode& error, DWORD width, DWORD height, DWORD bitsP
 BYTE* DIBBitsPtr(ISErrorCode& error, void* dib);
 const BYTE* DIBBitsPtr(ISErrorCode& error, const void* dib);
 
+// A 24-bit DIB from packed R, G, B pixels (width x height, rows top first); with flag bit 0 the
+// pixels' bytes are stored as they stand instead of being turned to B, G, R. Written into
+// `destination` when given (DIBSizeBytes bytes), else into a new zero-filled global block;
+// returns the DIB, or null.
+void* RGBToDIB(ISErrorCode& error, const BYTE* rgb, DWORD width, DWORD height, void* destination, DWORD flags);
+// A 32-bit DIB from packed R, G, B, A pixels (stored B, G, R, A), as RGBToDIB.
+void* RGBAToDIB(ISErrorCode& error, const BYTE* rgba, DWORD width, DWORD height, void* destination);
+
 // A 1-, 4- or 8-bit DIB from one index byte per pixel (width x height, rows top first), with
 // colourCount table entries copied from `table` (1 << bits of them when colourCount is 0).
 // Written into `destination` when given (DIBSizeBytes bytes), else into a new zero-filled

@@ -130,6 +130,47 @@ TEST(DIB, PaletteDIBsRoundTrip) {
   EXPECT_EQ(err, IS_ERR_BADPARAM);
 }
 
+TEST(DIB, RGBAndRGBADIBs) {
+  ISErrorCode err = 0;
+  // A 1 x 2 image whose top pixel is red: that pixel is the second stored row, at byte 44, as
+  // B, G, R = 0, 0, 255.
+  const BYTE rgb[] = {255, 0, 0, 0, 0, 255};
+  void* dib = RGBToDIB(err, rgb, 1, 2, nullptr, 0);
+  ASSERT_NE(dib, nullptr);
+  const BYTE* p = static_cast<const BYTE*>(dib);
+  const BITMAPINFOHEADER h = ReadDIBHeader(dib);
+  EXPECT_EQ(h.biBitCount, 24);
+  EXPECT_EQ(h.biSizeImage, 8u);
+  EXPECT_EQ(h.biClrUsed, 0u);
+  EXPECT_EQ(p[44], 0);
+  EXPECT_EQ(p[45], 0);
+  EXPECT_EQ(p[46], 255);
+  EXPECT_EQ(p[40], 255);  // the bottom pixel, blue
+  BYTE back[6];
+  ASSERT_TRUE(DIBToRGB(err, dib, back));
+  EXPECT_EQ(0, memcmp(back, rgb, 6));
+  GlobalFree(dib);
+  // Flag bit 0 keeps the byte order; a caller's buffer gets zero row padding.
+  std::vector<BYTE> buf(DIBSizeBytes(err, 1, 2, 24, 0), 0xEE);
+  ASSERT_EQ(RGBToDIB(err, rgb, 1, 2, buf.data(), 1), buf.data());
+  EXPECT_EQ(buf[44], 255);
+  EXPECT_EQ(buf[47], 0);
+  EXPECT_EQ(RGBToDIB(err, rgb, 0, 2, nullptr, 0), nullptr);
+  EXPECT_EQ(err, IS_ERR_BADPARAM);
+  err = 0;
+  EXPECT_EQ(RGBToDIB(err, nullptr, 1, 2, nullptr, 0), nullptr);
+  EXPECT_EQ(err, IS_ERR_BADPARAM);
+
+  const BYTE rgba[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};  // 1 x 3
+  dib = RGBAToDIB(err, rgba, 1, 3, nullptr);
+  ASSERT_NE(dib, nullptr);
+  p = static_cast<const BYTE*>(dib);
+  EXPECT_EQ(ReadDIBHeader(dib).biSizeImage, 12u);
+  const BYTE want[] = {11, 10, 9, 12, 7, 6, 5, 8, 3, 2, 1, 4};
+  EXPECT_EQ(0, memcmp(p + 40, want, 12));
+  GlobalFree(dib);
+}
+
 TEST(DIB, DeepDIBsAndBitFieldsReadBack) {
   ISErrorCode err = 0;
   // 32 bits, bit fields for R, G, B, x bytes, top-down (negative height), 1 x 2.
@@ -203,4 +244,19 @@ TEST(DIB, PaletteDIBReadsBackInImageMagick) {
     ASSERT_EQ(out.size(), want.size()) << bits;
     EXPECT_EQ(0, memcmp(out.data(), want.data(), want.size())) << bits;
   }
+  // A 24-bit DIB of an odd width (padded rows).
+  const DWORD w = 7, h = 5;
+  std::vector<BYTE> rgb(w * h * 3);
+  for (auto& v : rgb) v = static_cast<BYTE>(rng());
+  ISErrorCode err = 0;
+  void* dib = RGBToDIB(err, rgb.data(), w, h, nullptr, 0);
+  ASSERT_NE(dib, nullptr);
+  const std::string path = dir.File("rgb.bmp");
+  ASSERT_TRUE(qrvtest::WriteFileBytes(path, AsBMPFile(dib, DIBSizeBytes(err, w, h, 24, 0))));
+  GlobalFree(dib);
+  int status = 0;
+  const std::string out = qrvtest::RunCommand("convert '" + path + "' -depth 8 rgb:- 2>/dev/null", &status);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(out.size(), rgb.size());
+  EXPECT_EQ(0, memcmp(out.data(), rgb.data(), rgb.size()));
 }
