@@ -143,8 +143,9 @@ bool GaussianBlurCore(ISErrorCode& error, const uint8_t* source, uint8_t* destin
           for (uint32_t x = 0; x < w; ++x) a[x] += ki * b[x];
         }
         for (uint32_t x = 0; x < w; ++x) {
-          const double v = std::trunc(a[x] / wsum + 0.5);
-          d[size_t(x) * n] = static_cast<uint8_t>(v <= 0.0 ? 0.0 : v >= 255.0 ? 255.0 : v);
+          // trunc(acc / wsum + 0.5), the conversion truncating (the value lies in 0..255.5).
+          const double v = a[x] / wsum + 0.5;
+          d[size_t(x) * n] = !(v > 0.0) ? 0 : v >= 255.0 ? 255 : static_cast<uint8_t>(static_cast<int>(v));
         }
       }
     }

@@ -49,9 +49,10 @@ struct ISSpeckleContext {
   ISErrorCode error = IS_ERR_OK;
   static const int kDx[4];  // 0, 1, 1, -1: vertical, horizontal, falling and rising diagonal
   static const int kDy[4];  // 1, 0, 1, 1
-  uint32_t width = 0;       // of the channel (the buffers are width + 2 by height + 2)
+  uint32_t width = 0;       // of the rows being worked (the buffers are width + 2 by height + 2)
   uint32_t height = 0;
   ISArray<uint8_t> work;
+  uint32_t bandRows = 0;    // rows finished per band of the channel; 0: the default
 };
 // Errors: 5 null image, 1 no room for the buffers, 14 stopped.
 bool ReduceSpeckle(ISSpeckleContext& ctx, uint8_t* image, uint32_t width, uint32_t height, uint32_t bytesPerPixel,

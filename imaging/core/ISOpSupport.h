@@ -50,3 +50,11 @@ class ISNestedCall {
  private:
   ISCallDepthGuard guard_;
 };
+
+// Rounds to the nearest integer, ties to even, as nearbyint does in the default rounding
+// mode, for |v| below 2^51, without a library call per sample: adding and removing 1.5 x 2^52
+// leaves exactly the rounded value.
+inline double RoundTiesEven(double v) {
+  constexpr double kShift = 6755399441055744.0;
+  return (v + kShift) - kShift;  // not folded: the build allows no reassociation
+}

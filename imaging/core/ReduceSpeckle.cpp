@@ -1,5 +1,6 @@
 // Crimmins speckle reduction (one iteration of hulling in four directions), in place, on each
 // masked channel. Errors: 5 null image, 1 no room for the buffers, 14 stopped.
+#include <algorithm>
 #include <cstring>
 
 #include "imaging/core/ISFilters.h"
@@ -10,8 +11,11 @@ const int ISSpeckleContext::kDy[4] = {1, 0, 1, 1};
 
 namespace {
 
-// a - b when a > b, else 0 (a saturating difference the compiler vectorises).
-inline uint8_t Excess(uint8_t a, uint8_t b) { return a > b ? static_cast<uint8_t>(a - b) : 0; }
+inline uint8_t Min(uint8_t a, uint8_t b) { return a < b ? a : b; }
+// a - b when a > b, else 0 (a saturating difference, as plain arithmetic that vectorises).
+inline uint8_t Excess(uint8_t a, uint8_t b) { return static_cast<uint8_t>(a - Min(a, b)); }
+// 1 when v is not 0, else 0.
+inline uint8_t NonZero(uint8_t v) { return Min(v, 1); }
 
 }  // namespace
 
@@ -26,6 +30,44 @@ void RefreshPaddedBorder(uint8_t* padded, uint32_t width, uint32_t height) {
   std::memcpy(padded + (size_t(height) + 1) * stride, padded + size_t(height) * stride, stride);
 }
 
+namespace {
+
+// The comparisons are written with saturating differences and minima only, which the
+// compiler turns into whole-vector byte operations: q > p is NonZero(Excess(q, p)), p > q + 1
+// is NonZero(Excess(Excess(p, q), 1)), and "b >= m and f > m" is
+// Excess(NonZero(Excess(f, m)), NonZero(Excess(m, b))).
+void RaiseFirst(const uint8_t* __restrict p, const uint8_t* __restrict q, uint8_t* __restrict out, ptrdiff_t w) {
+  // W = P + 1 where P[p + d] > P[p]
+  for (ptrdiff_t x = 0; x < w; ++x) out[x] = static_cast<uint8_t>(p[x] + NonZero(Excess(q[x], p[x])));
+}
+
+void LowerFirst(const uint8_t* __restrict p, const uint8_t* __restrict q, uint8_t* __restrict out, ptrdiff_t w) {
+  // W = P - 1 where P[p] > P[p + d] + 1
+  for (ptrdiff_t x = 0; x < w; ++x) out[x] = static_cast<uint8_t>(p[x] - NonZero(Excess(Excess(p[x], q[x]), 1)));
+}
+
+void RaiseSecond(const uint8_t* __restrict back, const uint8_t* __restrict m, const uint8_t* __restrict fwd,
+                 uint8_t* __restrict out, ptrdiff_t w) {
+  // P = W + 1 where W[p - d] >= W[p] and W[p + d] > W[p]
+  for (ptrdiff_t x = 0; x < w; ++x) {
+    const uint8_t up = NonZero(Excess(fwd[x], m[x]));
+    const uint8_t blocked = NonZero(Excess(m[x], back[x]));
+    out[x] = static_cast<uint8_t>(m[x] + Excess(up, blocked));
+  }
+}
+
+void LowerSecond(const uint8_t* __restrict back, const uint8_t* __restrict m, const uint8_t* __restrict fwd,
+                 uint8_t* __restrict out, ptrdiff_t w) {
+  // P = W - 1 where W[p - d] + 1 < W[p] and W[p + d] < W[p]
+  for (ptrdiff_t x = 0; x < w; ++x) {
+    const uint8_t down = NonZero(Excess(Excess(m[x], back[x]), 1));
+    const uint8_t below = NonZero(Excess(m[x], fwd[x]));
+    out[x] = static_cast<uint8_t>(m[x] - Min(down, below));
+  }
+}
+
+}  // namespace
+
 void CrimminsStep(ISSpeckleContext& ctx, int dx, int dy, int sign, uint8_t* padded) {
   const uint32_t w = ctx.width, h = ctx.height;
   const ptrdiff_t stride = ptrdiff_t(w) + 2;
@@ -35,30 +77,21 @@ void CrimminsStep(ISSpeckleContext& ctx, int dx, int dy, int sign, uint8_t* padd
   // First loop: W from P. Outside positions read the nearest edge sample (the border).
   for (uint32_t y = 1; y <= h; ++y) {
     const uint8_t* p = P + ptrdiff_t(y) * stride + 1;
-    const uint8_t* q = p + off;
     uint8_t* out = W + ptrdiff_t(y) * stride + 1;
-    if (sign > 0) {
-      for (uint32_t x = 0; x < w; ++x) out[x] = static_cast<uint8_t>(p[x] + (q[x] > p[x] ? 1 : 0));
-    } else {
-      // p > q + 1, in whole numbers
-      for (uint32_t x = 0; x < w; ++x) out[x] = static_cast<uint8_t>(p[x] - (Excess(p[x], q[x]) > 1 ? 1 : 0));
-    }
+    if (sign > 0)
+      RaiseFirst(p, p + off, out, w);
+    else
+      LowerFirst(p, p + off, out, w);
   }
   RefreshPaddedBorder(W, w, h);
   // Second loop: P from W.
   for (uint32_t y = 1; y <= h; ++y) {
     const uint8_t* m = W + ptrdiff_t(y) * stride + 1;
-    const uint8_t* back = m - off;
-    const uint8_t* fwd = m + off;
     uint8_t* out = P + ptrdiff_t(y) * stride + 1;
-    if (sign > 0) {
-      for (uint32_t x = 0; x < w; ++x)
-        out[x] = static_cast<uint8_t>(m[x] + ((back[x] >= m[x]) & (fwd[x] > m[x]) ? 1 : 0));
-    } else {
-      // back + 1 < m and fwd < m, in whole numbers
-      for (uint32_t x = 0; x < w; ++x)
-        out[x] = static_cast<uint8_t>(m[x] - ((Excess(m[x], back[x]) > 1) & (fwd[x] < m[x]) ? 1 : 0));
-    }
+    if (sign > 0)
+      RaiseSecond(m - off, m, m + off, out, w);
+    else
+      LowerSecond(m - off, m, m + off, out, w);
   }
   RefreshPaddedBorder(P, w, h);
 }
@@ -72,31 +105,51 @@ void CrimminsDirection(ISSpeckleContext& ctx, int direction, uint8_t* padded) {
   // Each step rewrites the whole work buffer, border included, so it needs no clearing here.
 }
 
+// The channel is worked in bands of rows so that the sixteen steps run in cache. One step
+// looks at most two rows further than the one before it, so after all sixteen a row depends
+// only on source rows less than kHalo away: a band worked together with kHalo rows of source
+// on either side (and the picture's own edges where it reaches them) gives exactly the rows
+// that the whole channel worked at once would.
+constexpr uint32_t kHalo = 32;
+constexpr uint32_t kDefaultBandRows = 256;
+
 bool ReduceSpeckleChannel(ISSpeckleContext& ctx, uint8_t* channel, uint32_t width, uint32_t height,
                           uint32_t rowBytes, uint32_t bytesPerPixel) {
   ctx.error = IS_ERR_OK;
   if (width == 0 || height == 0) return true;
-  const uint64_t cells = (uint64_t(width) + 2) * (uint64_t(height) + 2);
+  const uint32_t band = ctx.bandRows ? ctx.bandRows : kDefaultBandRows;
+  const uint32_t maxRows = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(band) + 2 * kHalo));
+  const uint64_t cells = (uint64_t(width) + 2) * (uint64_t(maxRows) + 2);
+  ISArray<uint8_t> plain;  // the channel's source samples, packed
   ISArray<uint8_t> padded;
-  if (!ResizeScratch(padded, cells) || !ResizeScratch(ctx.work, cells)) {
+  if (!ResizeScratch(plain, uint64_t(width) * height) || !ResizeScratch(padded, cells) ||
+      !ResizeScratch(ctx.work, cells)) {
     ctx.error = IS_ERR_NOMEM;
     return false;
   }
-  ctx.width = width;
-  ctx.height = height;
-  const size_t stride = size_t(width) + 2;
   const uint32_t n = bytesPerPixel;
   for (uint32_t y = 0; y < height; ++y) {
     const uint8_t* s = channel + size_t(y) * rowBytes;
-    uint8_t* d = padded.Data() + (y + 1) * stride + 1;
+    uint8_t* d = plain.Data() + size_t(y) * width;
     for (uint32_t x = 0; x < width; ++x) d[x] = s[size_t(x) * n];
   }
-  RefreshPaddedBorder(padded.Data(), width, height);
-  for (int dir = 0; dir < 4; ++dir) CrimminsDirection(ctx, dir, padded.Data());
-  for (uint32_t y = 0; y < height; ++y) {
-    uint8_t* d = channel + size_t(y) * rowBytes;
-    const uint8_t* s = padded.Data() + (y + 1) * stride + 1;
-    for (uint32_t x = 0; x < width; ++x) d[size_t(x) * n] = s[x];
+  const size_t stride = size_t(width) + 2;
+  for (uint32_t y0 = 0; y0 < height; y0 = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(y0) + band))) {
+    const uint32_t y1 = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(y0) + band));
+    const uint32_t top = y0 > kHalo ? y0 - kHalo : 0;
+    const uint32_t bottom = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(y1) + kHalo));
+    const uint32_t rows = bottom - top;
+    for (uint32_t r = 0; r < rows; ++r)
+      std::memcpy(padded.Data() + (r + 1) * stride + 1, plain.Data() + size_t(top + r) * width, width);
+    ctx.width = width;
+    ctx.height = rows;
+    RefreshPaddedBorder(padded.Data(), width, rows);
+    for (int dir = 0; dir < 4; ++dir) CrimminsDirection(ctx, dir, padded.Data());
+    for (uint32_t y = y0; y < y1; ++y) {
+      uint8_t* d = channel + size_t(y) * rowBytes;
+      const uint8_t* s = padded.Data() + (y - top + 1) * stride + 1;
+      for (uint32_t x = 0; x < width; ++x) d[size_t(x) * n] = s[x];
+    }
   }
   ctx.work.Free();
   return true;

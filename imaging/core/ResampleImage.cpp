@@ -21,9 +21,13 @@ struct ContributorLists {
   ISArray<double> weights;
 };
 
+// Rounds half away from zero (0.5 taken off a value of 0 or less, added otherwise, then
+// truncated) and limits to 0..255. A value of 0 or less can only round to 0 or below, so it
+// gives 0 at once; the conversion truncates.
 inline uint8_t RoundHalfAwayLimited(double v) {
-  v = std::trunc(v <= 0.0 ? v - 0.5 : v + 0.5);
-  return static_cast<uint8_t>(!(v > 0.0) ? 0.0 : v >= 255.0 ? 255.0 : v);
+  if (!(v > 0.0)) return 0;
+  v += 0.5;
+  return v >= 255.0 ? 255 : static_cast<uint8_t>(static_cast<int>(v));
 }
 
 // Builds the lists for `outSize` outputs from `inSize` inputs; false when they cannot be held.

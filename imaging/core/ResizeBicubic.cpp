@@ -75,7 +75,7 @@ bool ResizeBicubicCore(const uint8_t* source, uint32_t sourceWidth, uint32_t sou
           for (int k = 0; k < 4; ++k) inner += wc[k] * s[o[k]];
           sum += wr[r] * inner;
         }
-        const double v = std::nearbyint(sum);
+        const double v = RoundTiesEven(sum);
         d[c] = static_cast<uint8_t>(!(v > 0.0) ? 0.0 : v >= top ? top : v);
       }
     }

@@ -75,7 +75,7 @@ bool ResizeBilinearCore(ISErrorCode& error, const uint8_t* source, uint32_t sour
       const uint8_t* p11 = row1 + size_t(c1) * n;
       uint8_t* d = out + size_t(x) * n;
       for (uint32_t c = 0; c < n; ++c) {
-        const double v = std::nearbyint(w00 * p00[c] + w01 * p01[c] + w10 * p10[c] + w11 * p11[c]);
+        const double v = RoundTiesEven(w00 * p00[c] + w01 * p01[c] + w10 * p10[c] + w11 * p11[c]);
         d[c] = static_cast<uint8_t>(v <= 0.0 ? 0.0 : v >= 255.0 ? 255.0 : v);
       }
     }

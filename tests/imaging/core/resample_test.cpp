@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISResample.h"
 #include "op_test_util.h"
 #include "qrv/imaging.h"
@@ -233,4 +234,15 @@ TEST(ResampleImage, RowOrderMatchesColumnOrderExactly) {
   EXPECT_FALSE(ISResampleImage(src.data(), 10, 10, 30, out.data(), 5, 5, 15, 3, 8));
   EXPECT_EQ(ISGetLastError(), IS_ERR_STOPPED);
   EXPECT_EQ(stop.calls.size(), 3u);
+}
+
+TEST(ResizeRounding, TiesToEvenWithoutALibraryCall) {
+  // The shift trick rounds exactly as nearbyint does in the default mode.
+  for (int k = -4000; k <= 4000; ++k) {
+    const double v = k / 8.0;
+    ASSERT_EQ(RoundTiesEven(v), std::nearbyint(v)) << v;
+  }
+  EXPECT_EQ(RoundTiesEven(10.5), 10.0);
+  EXPECT_EQ(RoundTiesEven(11.5), 12.0);
+  EXPECT_EQ(RoundTiesEven(254.49999999999997), 254.0);
 }
