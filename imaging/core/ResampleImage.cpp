@@ -85,6 +85,28 @@ inline uint8_t Gather(const Sample* base, size_t step, const uint32_t* idx, cons
   return count > 1 && differ ? RoundHalfAwayLimited(sum) : static_cast<uint8_t>(first);
 }
 
+// Gather for the three samples of an RGB pixel at once (the same sums as three Gathers).
+inline void GatherPixel3(const double* line, const uint32_t* idx, const double* w, uint32_t count, uint8_t* out) {
+  const double* f = line + size_t(idx[0]) * 3;
+  const double f0 = f[0], f1 = f[1], f2 = f[2];
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0;
+  bool d0 = false, d1 = false, d2 = false;
+  for (uint32_t k = 0; k < count; ++k) {
+    const double* p = line + size_t(idx[k]) * 3;
+    const double wk = w[k];
+    s0 += wk * p[0];
+    s1 += wk * p[1];
+    s2 += wk * p[2];
+    d0 |= p[0] != f0;
+    d1 |= p[1] != f1;
+    d2 |= p[2] != f2;
+  }
+  const bool many = count > 1;
+  out[0] = many && d0 ? RoundHalfAwayLimited(s0) : static_cast<uint8_t>(f0);
+  out[1] = many && d1 ? RoundHalfAwayLimited(s1) : static_cast<uint8_t>(f1);
+  out[2] = many && d2 ? RoundHalfAwayLimited(s2) : static_cast<uint8_t>(f2);
+}
+
 // The straightforward order: one destination column at a time through one intermediate
 // column, with a progress report after each column.
 bool ResampleByColumns(ISErrorCode& error, const uint8_t* src, uint32_t sh, size_t srb, uint8_t* dst,
@@ -128,6 +150,10 @@ void ResampleByRows(const uint8_t* src, uint32_t sw, uint32_t sh, size_t srb, ui
       const uint32_t* ci = &cols.indices[x * cols.room];
       const double* cw = &cols.weights[x * cols.room];
       const uint32_t cc = cols.counts[x];
+      if (n == 3 && cc > 0) {
+        GatherPixel3(line.data(), ci, cw, cc, out + size_t(x) * 3);
+        continue;
+      }
       for (uint32_t c = 0; c < n; ++c) out[size_t(x) * n + c] = Gather(line.data() + c, n, ci, cw, cc);
     }
   }
