@@ -17,21 +17,6 @@ inline uint8_t Excess(uint8_t a, uint8_t b) { return static_cast<uint8_t>(a - Mi
 // 1 when v is not 0, else 0.
 inline uint8_t NonZero(uint8_t v) { return Min(v, 1); }
 
-}  // namespace
-
-void RefreshPaddedBorder(uint8_t* padded, uint32_t width, uint32_t height) {
-  const size_t stride = size_t(width) + 2;
-  for (uint32_t y = 1; y <= height; ++y) {
-    uint8_t* row = padded + y * stride;
-    row[0] = row[1];
-    row[width + 1] = row[width];
-  }
-  std::memcpy(padded, padded + stride, stride);
-  std::memcpy(padded + (size_t(height) + 1) * stride, padded + size_t(height) * stride, stride);
-}
-
-namespace {
-
 // The comparisons are written with saturating differences and minima only, which the
 // compiler turns into whole-vector byte operations: q > p is NonZero(Excess(q, p)), p > q + 1
 // is NonZero(Excess(Excess(p, q), 1)), and "b >= m and f > m" is
@@ -67,6 +52,17 @@ void LowerSecond(const uint8_t* __restrict back, const uint8_t* __restrict m, co
 }
 
 }  // namespace
+
+void RefreshPaddedBorder(uint8_t* padded, uint32_t width, uint32_t height) {
+  const size_t stride = size_t(width) + 2;
+  for (uint32_t y = 1; y <= height; ++y) {
+    uint8_t* row = padded + y * stride;
+    row[0] = row[1];
+    row[width + 1] = row[width];
+  }
+  std::memcpy(padded, padded + stride, stride);
+  std::memcpy(padded + (size_t(height) + 1) * stride, padded + size_t(height) * stride, stride);
+}
 
 void CrimminsStep(ISSpeckleContext& ctx, int dx, int dy, int sign, uint8_t* padded) {
   const uint32_t w = ctx.width, h = ctx.height;

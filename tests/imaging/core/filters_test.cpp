@@ -349,7 +349,8 @@ TEST(ReduceSpeckle, BandsGiveTheWholeChannelResult) {
     ISSpeckleContext ctx;
     ctx.bandRows = c.band;
     ASSERT_TRUE(ReduceSpeckleChannel(ctx, img.data(), c.w, c.h, c.w, 1));
-    for (size_t i = 0; i < img.size(); ++i) ASSERT_EQ(img[i], P[i]) << c.w << "x" << c.h << " band " << c.band << " at " << i;
+    for (size_t i = 0; i < img.size(); ++i)
+      ASSERT_EQ(img[i], P[i]) << c.w << "x" << c.h << " band " << c.band << " at " << i;
   }
 }
 
