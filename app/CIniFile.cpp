@@ -1,0 +1,222 @@
+// Profile text reader and writer.
+#include "app/CIniFile.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <locale>
+#include <sstream>
+
+namespace {
+
+constexpr long long kMaxProfileBytes = 16LL << 20;
+
+std::string Trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+}  // namespace
+
+bool CIniFile::Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0 || size > kMaxProfileBytes) return false;
+  in.seekg(0, std::ios::beg);
+  std::string text(static_cast<size_t>(size), '\0');
+  if (size > 0 && !in.read(&text[0], size)) return false;
+  Parse(text);
+  return true;
+}
+
+void CIniFile::Parse(const std::string& text) {
+  std::string current;  // keys before any section header belong to the unnamed section
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    line = Trim(line);
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line[0] == '[') {
+      const size_t close = line.find(']');
+      if (close == std::string::npos) continue;  // malformed header: ignored
+      current = Trim(line.substr(1, close - 1));
+      continue;
+    }
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = Trim(line.substr(0, eq));
+    if (key.empty()) continue;
+    if (Find(current, key)) continue;  // first occurrence wins
+    SectionFor(current).entries.push_back({key, Trim(line.substr(eq + 1))});
+  }
+}
+
+std::string CIniFile::ToText() const {
+  std::string out;
+  for (const Section& s : m_sections) {
+    if (!out.empty()) out += "\n";
+    if (!s.name.empty() || &s != &m_sections.front()) out += "[" + s.name + "]\n";
+    for (const Entry& e : s.entries) out += e.key + "=" + e.value + "\n";
+  }
+  return out;
+}
+
+bool CIniFile::Save(const std::string& path) const {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const std::string text = ToText();
+  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  return (std::fclose(f) == 0) && ok;
+}
+
+const CIniFile::Entry* CIniFile::Find(const std::string& section, const std::string& key) const {
+  for (const Section& s : m_sections) {
+    if (!SameName(s.name, section)) continue;
+    for (const Entry& e : s.entries)
+      if (SameName(e.key, key)) return &e;
+  }
+  return nullptr;
+}
+
+CIniFile::Section& CIniFile::SectionFor(const std::string& section) {
+  for (Section& s : m_sections)
+    if (SameName(s.name, section)) return s;
+  m_sections.push_back({section, {}});
+  return m_sections.back();
+}
+
+bool CIniFile::Has(const std::string& section, const std::string& key) const { return Find(section, key) != nullptr; }
+
+std::string CIniFile::GetString(const std::string& section, const std::string& key, const std::string& def) const {
+  const Entry* e = Find(section, key);
+  return e ? e->value : def;
+}
+
+bool CIniFile::ParseInt(const std::string& text, long long* out) {
+  const std::string t = Trim(text);
+  if (t.empty()) return false;
+  size_t i = 0;
+  bool negative = false;
+  if (t[i] == '+' || t[i] == '-') {
+    negative = t[i] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (i + 1 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= t.size()) return false;
+  unsigned long long v = 0;
+  for (; i < t.size(); ++i) {
+    const char c = t[i];
+    int d;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return false;
+    v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
+    if (v > 0xFFFFFFFFULL) return false;
+  }
+  *out = negative ? -static_cast<long long>(v) : static_cast<long long>(v);
+  return true;
+}
+
+bool CIniFile::ParseDouble(const std::string& text, double* out) {
+  const std::string t = Trim(text);
+  if (t.empty()) return false;
+  std::istringstream in(t);
+  in.imbue(std::locale::classic());
+  double v = 0.0;
+  in >> v;
+  if (in.fail()) return false;
+  in >> std::ws;
+  if (!in.eof() || !std::isfinite(v)) return false;
+  *out = v;
+  return true;
+}
+
+std::string CIniFile::FormatDouble(double value) {
+  for (int precision = 15; precision <= 17; ++precision) {
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out.precision(precision);
+    out << value;
+    double back = 0.0;
+    if (ParseDouble(out.str(), &back) && back == value) return out.str();
+    if (precision == 17) return out.str();
+  }
+  return "0";
+}
+
+int CIniFile::GetInt(const std::string& section, const std::string& key, int def) const {
+  const Entry* e = Find(section, key);
+  long long v = 0;
+  if (!e || !ParseInt(e->value, &v)) return def;
+  if (v < -2147483648LL || v > 2147483647LL) return def;
+  return static_cast<int>(v);
+}
+
+unsigned CIniFile::GetUInt(const std::string& section, const std::string& key, unsigned def) const {
+  const Entry* e = Find(section, key);
+  long long v = 0;
+  if (!e || !ParseInt(e->value, &v) || v < 0 || v > 0xFFFFFFFFLL) return def;
+  return static_cast<unsigned>(v);
+}
+
+double CIniFile::GetDouble(const std::string& section, const std::string& key, double def) const {
+  const Entry* e = Find(section, key);
+  double v = 0.0;
+  if (!e || !ParseDouble(e->value, &v)) return def;
+  return v;
+}
+
+void CIniFile::SetString(const std::string& section, const std::string& key, const std::string& value) {
+  Section& s = SectionFor(section);
+  for (Entry& e : s.entries) {
+    if (SameName(e.key, key)) {
+      e.value = value;
+      return;
+    }
+  }
+  s.entries.push_back({key, value});
+}
+
+void CIniFile::SetInt(const std::string& section, const std::string& key, long long value) {
+  SetString(section, key, std::to_string(value));
+}
+
+void CIniFile::SetDouble(const std::string& section, const std::string& key, double value) {
+  SetString(section, key, FormatDouble(value));
+}
+
+bool CIniFile::SetFromAssignment(const std::string& assignment) {
+  const size_t eq = assignment.find('=');
+  if (eq == std::string::npos) return false;
+  const std::string name = assignment.substr(0, eq);
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string section = Trim(name.substr(0, dot));
+  const std::string key = Trim(name.substr(dot + 1));
+  if (section.empty() || key.empty()) return false;
+  SetString(section, key, Trim(assignment.substr(eq + 1)));
+  return true;
+}

@@ -1,0 +1,53 @@
+// Profile text: "[Section]" and "Key=Value" lines. Names are case-insensitive, the first
+// occurrence of a key wins, blanks around names and values are trimmed, a line whose first
+// non-blank character is ';' or '#' is a comment, lines end in LF or CRLF. Numbers are read and
+// written in the C locale.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CIniFile {
+ public:
+  // Reads a file; false (and nothing read) when it cannot be opened or is larger than 16 MB.
+  bool Load(const std::string& path);
+  void Parse(const std::string& text);
+  // Writes the sections and keys in the order they were first set; false on a file error.
+  bool Save(const std::string& path) const;
+  std::string ToText() const;
+
+  bool Has(const std::string& section, const std::string& key) const;
+  // The value, or `def` when the key is missing.
+  std::string GetString(const std::string& section, const std::string& key, const std::string& def) const;
+  // The value as a number, or `def` when the key is missing or its value is not a number that
+  // fits (ints also accept 0x hexadecimal).
+  int GetInt(const std::string& section, const std::string& key, int def) const;
+  unsigned GetUInt(const std::string& section, const std::string& key, unsigned def) const;
+  double GetDouble(const std::string& section, const std::string& key, double def) const;
+
+  // Sets (replaces) a value.
+  void SetString(const std::string& section, const std::string& key, const std::string& value);
+  void SetInt(const std::string& section, const std::string& key, long long value);
+  void SetDouble(const std::string& section, const std::string& key, double value);
+
+  // Parses "Section.Key=Value" (the command's --set); the section is everything before the last
+  // '.' ahead of the '='. False when malformed.
+  bool SetFromAssignment(const std::string& assignment);
+
+  static bool ParseInt(const std::string& text, long long* out);
+  static bool ParseDouble(const std::string& text, double* out);
+  static std::string FormatDouble(double value);
+
+ private:
+  struct Entry {
+    std::string key;
+    std::string value;
+  };
+  struct Section {
+    std::string name;
+    std::vector<Entry> entries;
+  };
+  const Entry* Find(const std::string& section, const std::string& key) const;
+  Section& SectionFor(const std::string& section);
+  std::vector<Section> m_sections;
+};

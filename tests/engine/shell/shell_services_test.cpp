@@ -1,0 +1,113 @@
+// Folder check and creation, the console progress window's Cancel, the HTML log file.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "engine/HtmlLog.h"
+#include "engine/shell/CMainDialog.h"
+#include "engine/shell/ShellServices.h"
+#include "support/test_support.h"
+
+namespace {
+
+bool IsDir(const std::string& p) {
+  struct stat st {};
+  return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+TEST(ValidateAndCreateFolder, MalformedExistingCreatedAndBlocked) {
+  qrvtest::TempDir tmp;
+  EXPECT_EQ(ValidateAndCreateFolder("", 0), 1);
+  EXPECT_EQ(ValidateAndCreateFolder("relative/dir", 0), 1);
+  EXPECT_EQ(ValidateAndCreateFolder(tmp.path() + "/", 0), 1);
+  EXPECT_EQ(ValidateAndCreateFolder(tmp.path(), 0), 0);
+
+  const std::string deep = tmp.path() + "/a/b//c";
+  EXPECT_EQ(ValidateAndCreateFolder(deep, 0), 0);
+  EXPECT_TRUE(IsDir(tmp.path() + "/a/b/c"));
+
+  ASSERT_TRUE(qrvtest::WriteFileBytes(tmp.File("file"), {1, 2, 3}));
+  EXPECT_EQ(ValidateAndCreateFolder(tmp.File("file"), 0), 2);          // a file is the path
+  EXPECT_EQ(ValidateAndCreateFolder(tmp.File("file") + "/sub", 0), 2);  // a file in the way
+}
+
+TEST(ValidateAndCreateFolder, AskedQuestionDecides) {
+  qrvtest::TempDir tmp;
+  std::string asked;
+  SetQuestionHandler([&](const std::string& q) {
+    asked = q;
+    return 0;
+  });
+  const std::string dir = tmp.path() + "/new";
+  EXPECT_EQ(ValidateAndCreateFolder(dir, 1), -1);
+  EXPECT_FALSE(IsDir(dir));
+  EXPECT_EQ(asked, "The folder:\n\n" + dir + "\n\ndoes not exist. Do you want the folder to be created?");
+  SetQuestionHandler([](const std::string&) { return 1; });
+  EXPECT_EQ(ValidateAndCreateFolder(dir, 1), 0);
+  EXPECT_TRUE(IsDir(dir));
+  SetQuestionHandler(nullptr);
+}
+
+TEST(ProgressDlg, CtrlCIsCancelWhileShown) {
+  CProgressDlg dlg;
+  dlg.m_quiet = true;
+  ASSERT_TRUE(dlg.Create());
+  EXPECT_EQ(dlg.CheckCancel(), 0);
+  raise(SIGINT);  // would end the test program without the window's handler
+  EXPECT_EQ(dlg.CheckCancel(), 1);
+  EXPECT_EQ(dlg.CheckCancel(), 0);  // the flag is cleared
+  dlg.SetImageRange(0, 100);
+  dlg.SetFileTotal(4);
+  dlg.SetFileCounter(2);
+  dlg.SetImagePos(30);
+  dlg.SetStatusText("Sharpen");
+  EXPECT_EQ(dlg.m_imagePos, 30);
+  EXPECT_EQ(dlg.m_fileCounter, 2);
+  EXPECT_EQ(dlg.m_status, "Sharpen");
+  dlg.DestroyWindow();
+  EXPECT_FALSE(dlg.m_shown);
+}
+
+std::string ReadText(const std::string& path) {
+  const std::vector<uint8_t> b = qrvtest::ReadFileBytes(path);
+  return std::string(b.begin(), b.end());
+}
+
+TEST(HtmlLog, AppendStartAndMissingFolder) {
+  qrvtest::TempDir tmp;
+  CBatchApp app;
+  CMainDialog dlg(app);
+  dlg.SetHomeFolder(tmp.path());
+  dlg.AppendLog("lost", 0);  // no help folder: silently nothing
+  EXPECT_FALSE(IsDir(tmp.path() + "/help"));
+
+  ASSERT_EQ(mkdir((tmp.path() + "/help").c_str(), 0777), 0);
+  const std::string log = tmp.path() + "/help/log.html";
+  dlg.AppendLog("one", 0);  // created when missing
+  dlg.AppendLog("two", 0);
+  EXPECT_EQ(ReadText(log), "onetwo");
+  dlg.AppendLog("fresh", 1);
+  EXPECT_EQ(ReadText(log), "fresh");
+}
+
+TEST(HtmlLog, TimeFormatAndEscaping) {
+  struct tm tmv {};
+  tmv.tm_year = 104;
+  tmv.tm_mon = 4;
+  tmv.tm_mday = 6;
+  tmv.tm_hour = 9;
+  tmv.tm_min = 5;
+  tmv.tm_sec = 3;
+  tmv.tm_isdst = -1;
+  EXPECT_EQ(FormatLogTime(mktime(&tmv)), "09::05::03 ");
+  CMainDialog dlg;
+  const std::string now = dlg.LogTime();
+  ASSERT_EQ(now.size(), 11u);
+  EXPECT_EQ(now.substr(2, 2), "::");
+  EXPECT_EQ(now.back(), ' ');
+  EXPECT_EQ(HtmlEscape("a<b>&\"c'"), "a&lt;b&gt;&amp;&quot;c&#39;");
+}
+
+}  // namespace
