@@ -1,0 +1,465 @@
+// GDI stand-in fonts: LOGFONT matched through fontconfig, faces loaded and glyphs rendered by
+// FreeType as monochrome hinted bitmaps, synthetic bold and italic, text decoding.
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "platform/gdi_font_face.h"
+#include "platform/gdi_internal.h"
+#include "platform/gdi_text.h"
+
+namespace {
+
+// Largest cell or character height accepted, in pixels.
+constexpr LONG kMaxFontHeight = 16384;
+// Cell height of a font that asks for height 0.
+constexpr LONG kDefaultCellHeight = 16;
+// Horizontal shear of synthetic italic (about 12 degrees), 16.16.
+constexpr FT_Fixed kObliqueShear = 0x0366A;
+
+// One FreeType library for the process; creating and destroying faces is serialised on it,
+// loading glyphs of different faces is not.
+std::mutex& FreeTypeMutex() {
+  static std::mutex m;
+  return m;
+}
+FT_Library SharedLibrary() {
+  static FT_Library lib = [] {
+    FT_Library l = nullptr;
+    if (FT_Init_FreeType(&l) != 0) l = nullptr;
+    return l;
+  }();
+  return lib;
+}
+
+std::mutex& FontconfigMutex() {
+  static std::mutex m;
+  return m;
+}
+
+// The process's fontconfig configuration, loaded once and kept for the process's life.
+FcConfig* FontConfig() {
+  static FcConfig* config = [] {
+    FcConfig* c = FcInitLoadConfigAndFonts();
+    if (c) FcConfigSetCurrent(c);
+    return c;
+  }();
+  return config;
+}
+
+int RoundDiv(int64_t num, int64_t den) {  // den > 0
+  return static_cast<int>(num >= 0 ? (num + den / 2) / den : -((-num + den / 2) / den));
+}
+
+// Fontconfig's choice for a font description: file, face index, and whether it is monospaced.
+struct FontMatch {
+  std::string file;
+  int index = 0;
+  bool mono = false;
+};
+
+bool MatchFont(const LOGFONTA& lf, int weight, FontMatch* out) {
+  std::lock_guard<std::mutex> lock(FontconfigMutex());
+  FcConfig* config = FontConfig();
+  if (!config) return false;
+  FcPattern* pattern = FcPatternCreate();
+  if (!pattern) return false;
+  const std::string face =
+      GdiEncodeUtf8(GdiDecodeAnsi(lf.lfFaceName, strnlen(lf.lfFaceName, sizeof lf.lfFaceName)));
+  const bool fixed = (lf.lfPitchAndFamily & 3) == FIXED_PITCH;
+  if (!face.empty()) FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(face.c_str()));
+  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(fixed ? "monospace" : "sans-serif"));
+  FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(weight));
+  FcPatternAddInteger(pattern, FC_SLANT, lf.lfItalic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+  if (fixed) FcPatternAddInteger(pattern, FC_SPACING, FC_MONO);
+  FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
+  FcPatternAddBool(pattern, FC_OUTLINE, FcTrue);
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(config, pattern, &result);
+  FcPatternDestroy(pattern);
+  if (!match) return false;
+  bool ok = false;
+  FcChar8* file = nullptr;
+  if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file) {
+    out->file = reinterpret_cast<const char*>(file);
+    int v = 0;
+    if (FcPatternGetInteger(match, FC_INDEX, 0, &v) == FcResultMatch) out->index = v;
+    if (FcPatternGetInteger(match, FC_SPACING, 0, &v) == FcResultMatch) out->mono = v == FC_MONO;
+    ok = true;
+  }
+  FcPatternDestroy(match);
+  return ok;
+}
+
+}  // namespace
+
+struct GdiFontFace::Impl {
+  FT_Face face = nullptr;
+  ~Impl() {
+    if (face) {
+      std::lock_guard<std::mutex> lock(FreeTypeMutex());
+      FT_Done_Face(face);
+    }
+  }
+};
+
+GdiFontFace::GdiFontFace(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+GdiFontFace::~GdiFontFace() = default;
+
+std::unique_ptr<GdiFontFace> GdiFontFace::Open(const LOGFONTA& lf) {
+  const LONG height = lf.lfHeight;
+  if (height > kMaxFontHeight || height < -kMaxFontHeight) return nullptr;
+  const int weight = lf.lfWeight <= 0 ? FW_NORMAL : std::min<LONG>(lf.lfWeight, 1000);
+  FontMatch match;
+  if (!MatchFont(lf, weight, &match)) return nullptr;
+
+  auto impl = std::make_unique<Impl>();
+  {
+    std::lock_guard<std::mutex> lock(FreeTypeMutex());
+    FT_Library lib = SharedLibrary();
+    if (!lib || FT_New_Face(lib, match.file.c_str(), match.index, &impl->face) != 0) {
+      impl->face = nullptr;
+      return nullptr;
+    }
+  }
+  FT_Face face = impl->face;
+  if (!FT_IS_SCALABLE(face) || face->units_per_EM == 0) return nullptr;
+  FT_Select_Charmap(face, FT_ENCODING_UNICODE);
+
+  // The cell: the Windows ascent and descent of the OS/2 table where the face has them.
+  int64_t ascUnits = face->ascender, descUnits = -face->descender;
+  const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+  if (os2 && os2->version != 0xFFFFu && os2->usWinAscent + os2->usWinDescent > 0) {
+    ascUnits = os2->usWinAscent;
+    descUnits = os2->usWinDescent;
+  }
+  if (ascUnits + descUnits <= 0) return nullptr;
+  const int64_t cellUnits = ascUnits + descUnits;
+  const int64_t upem = face->units_per_EM;
+
+  // Em size in 26.6 pixels: the cell scaled to the asked height, or the asked em height.
+  int64_t cell = height > 0 ? height : kDefaultCellHeight;
+  int64_t em26 = height < 0 ? static_cast<int64_t>(-height) * 64 : (cell * 64 * upem + cellUnits / 2) / cellUnits;
+  em26 = std::max<int64_t>(em26, 64);
+  if (FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(em26), 72, 72) != 0) return nullptr;
+  const FT_Fixed yScale = face->size->metrics.y_scale;
+
+  std::unique_ptr<GdiFontFace> f(new GdiFontFace(std::move(impl)));
+  if (height < 0) {
+    f->ascent_ = static_cast<int32_t>((FT_MulFix(ascUnits, yScale) + 32) >> 6);
+    f->descent_ = static_cast<int32_t>((FT_MulFix(descUnits, yScale) + 32) >> 6);
+  } else {
+    f->ascent_ = RoundDiv(cell * ascUnits, cellUnits);
+    f->descent_ = static_cast<int32_t>(cell) - f->ascent_;
+  }
+  const int32_t emPixels = static_cast<int32_t>((em26 + 32) >> 6);
+  f->internalLeading_ = std::max(0, f->Height() - emPixels);
+  f->averageWidth_ = os2 && os2->version != 0xFFFFu && os2->xAvgCharWidth > 0
+                         ? static_cast<int32_t>((FT_MulFix(os2->xAvgCharWidth, face->size->metrics.x_scale) + 32) >> 6)
+                         : emPixels / 2;
+  f->maxWidth_ = static_cast<int32_t>((face->size->metrics.max_advance + 32) >> 6);
+
+  // The underline bar: the face's own position and thickness, kept inside the cell.
+  int32_t thickness = 0, centre = 0;
+  if (face->underline_thickness > 0) {
+    thickness = static_cast<int32_t>((FT_MulFix(face->underline_thickness, yScale) + 32) >> 6);
+    centre = static_cast<int32_t>((FT_MulFix(-face->underline_position, yScale) + 32) >> 6);
+  } else {
+    thickness = f->Height() / 16;
+    centre = f->descent_ / 2;
+  }
+  thickness = std::max(1, thickness);
+  int32_t top = centre - thickness / 2;
+  top = std::max(1, std::min(top, f->descent_ - thickness));
+  f->underlineTop_ = top;
+  f->underlineThickness_ = thickness;
+  f->underline_ = lf.lfUnderline != 0;
+
+  // Synthesis: bold when a weight of 600 or more found a lighter face, italic when the face
+  // found is upright. The face's own tables say which it is (fontconfig's answer already
+  // carries its synthetic-style edits).
+  int faceWeight = (face->style_flags & FT_STYLE_FLAG_BOLD) ? FW_BOLD : FW_NORMAL;
+  if (os2 && os2->version != 0xFFFFu && os2->usWeightClass >= 1 && os2->usWeightClass <= 1000)
+    faceWeight = os2->usWeightClass;
+  const bool upright = !(face->style_flags & FT_STYLE_FLAG_ITALIC);
+  if (weight >= FW_SEMIBOLD && faceWeight < FW_SEMIBOLD) {
+    int64_t strength = ((em26 / 24) + 32) & ~int64_t{63};
+    f->boldStrength_ = static_cast<int32_t>(std::max<int64_t>(strength, 64));
+  }
+  f->obliqueShear_ = lf.lfItalic && upright;
+  f->weight_ = f->boldStrength_ ? weight : faceWeight;
+  f->fixedPitch_ = match.mono;
+  f->file_ = match.file;
+  return f;
+}
+
+namespace {
+
+FT_Error LoadOutline(FT_Face face, char32_t c, bool oblique, int32_t boldStrength) {
+  FT_UInt index = FT_Get_Char_Index(face, c);
+  FT_Error err = FT_Load_Glyph(face, index, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO);
+  if (err) return err;
+  FT_GlyphSlot slot = face->glyph;
+  if (slot->format != FT_GLYPH_FORMAT_OUTLINE) return 0;
+  if (oblique) {
+    FT_Matrix shear{0x10000, kObliqueShear, 0, 0x10000};
+    FT_Outline_Transform(&slot->outline, &shear);
+  }
+  if (boldStrength > 0) err = FT_Outline_EmboldenXY(&slot->outline, boldStrength, 0);
+  return err;
+}
+
+}  // namespace
+
+int32_t GdiFontFace::Advance(char32_t c) {
+  auto it = advances_.find(c);
+  if (it != advances_.end()) return it->second;
+  FT_Face face = impl_->face;
+  FT_UInt index = FT_Get_Char_Index(face, c);
+  int32_t advance = 0;
+  if (FT_Load_Glyph(face, index, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) == 0) {
+    advance = static_cast<int32_t>((face->glyph->advance.x + 32) >> 6) + (boldStrength_ >> 6);
+  }
+  advances_.emplace(c, advance);
+  return advance;
+}
+
+bool GdiFontFace::Render(char32_t c, GdiGlyph* glyph) {
+  FT_Face face = impl_->face;
+  if (LoadOutline(face, c, obliqueShear_, boldStrength_) != 0) return false;
+  FT_GlyphSlot slot = face->glyph;
+  if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) return false;
+  const FT_Bitmap& bm = slot->bitmap;
+  if (bm.pixel_mode != FT_PIXEL_MODE_MONO) return false;
+  glyph->left = slot->bitmap_left;
+  glyph->top = slot->bitmap_top;
+  glyph->width = static_cast<int32_t>(bm.width);
+  glyph->rows = static_cast<int32_t>(bm.rows);
+  const int32_t pitch = std::abs(bm.pitch);
+  glyph->pitch = pitch;
+  glyph->bits.resize(static_cast<size_t>(pitch) * bm.rows);
+  for (unsigned r = 0; r < bm.rows; ++r) {
+    const unsigned char* src = bm.pitch >= 0 ? bm.buffer + static_cast<size_t>(r) * pitch
+                                             : bm.buffer + static_cast<size_t>(bm.rows - 1 - r) * pitch;
+    std::memcpy(glyph->bits.data() + static_cast<size_t>(r) * pitch, src, static_cast<size_t>(pitch));
+  }
+  return true;
+}
+
+// ---- Text decoding -------------------------------------------------------------------
+
+namespace {
+
+// Windows-1252 bytes 0x80..0x9F; the five unassigned ones keep their own value.
+const char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool DecodeUtf8(const unsigned char* s, size_t n, std::u32string* out) {
+  out->clear();
+  out->reserve(n);
+  size_t i = 0;
+  while (i < n) {
+    const unsigned char b = s[i];
+    if (b < 0x80) {
+      out->push_back(b);
+      ++i;
+      continue;
+    }
+    int extra;
+    char32_t cp, min;
+    if ((b & 0xE0) == 0xC0) {
+      extra = 1, cp = b & 0x1F, min = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+      extra = 2, cp = b & 0x0F, min = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+      extra = 3, cp = b & 0x07, min = 0x10000;
+    } else {
+      return false;
+    }
+    if (n - i <= static_cast<size_t>(extra)) return false;
+    for (int k = 1; k <= extra; ++k) {
+      const unsigned char c = s[i + k];
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    out->push_back(cp);
+    i += static_cast<size_t>(extra) + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::u32string GdiDecodeAnsi(const char* text, size_t length) {
+  std::u32string out;
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  if (DecodeUtf8(s, length, &out)) return out;
+  out.clear();
+  for (size_t i = 0; i < length; ++i) {
+    const unsigned char b = s[i];
+    out.push_back(b >= 0x80 && b < 0xA0 ? static_cast<char32_t>(kCp1252High[b - 0x80]) : b);
+  }
+  return out;
+}
+
+std::u32string GdiDecodeUtf16(const WCHAR* text, size_t length) {
+  std::u32string out;
+  out.reserve(length);
+  for (size_t i = 0; i < length; ++i) {
+    const char32_t u = text[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      out.push_back(0x10000 + ((u - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00));
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      out.push_back(0xFFFD);
+    } else {
+      out.push_back(u);
+    }
+  }
+  return out;
+}
+
+std::string GdiEncodeUtf8(const std::u32string& text) {
+  std::string out;
+  for (char32_t c : text) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// ---- Font objects ------------------------------------------------------------------
+
+GdiFont::GdiFont() : GdiObject(GdiKind::Font) {}
+GdiFont::~GdiFont() = default;
+
+namespace {
+
+GdiFont* NewFont(const LOGFONTA& lf) {
+  std::unique_ptr<GdiFontFace> face = GdiFontFace::Open(lf);
+  if (!face) return nullptr;
+  auto* f = new (std::nothrow) GdiFont();
+  if (!f) return nullptr;
+  f->logFont = lf;
+  f->face = std::move(face);
+  return f;
+}
+
+}  // namespace
+
+HFONT CreateFontIndirectA(const LOGFONTA* font) {
+  if (!font) return nullptr;
+  GdiFont* f = NewFont(*font);
+  if (!f) return nullptr;
+  GdiRegister(f);
+  return reinterpret_cast<HFONT>(f);
+}
+
+HFONT CreateFontIndirectW(const LOGFONTW* font) {
+  if (!font) return nullptr;
+  LOGFONTA a{};
+  a.lfHeight = font->lfHeight;
+  a.lfWidth = font->lfWidth;
+  a.lfEscapement = font->lfEscapement;
+  a.lfOrientation = font->lfOrientation;
+  a.lfWeight = font->lfWeight;
+  a.lfItalic = font->lfItalic;
+  a.lfUnderline = font->lfUnderline;
+  a.lfStrikeOut = font->lfStrikeOut;
+  a.lfCharSet = font->lfCharSet;
+  a.lfOutPrecision = font->lfOutPrecision;
+  a.lfClipPrecision = font->lfClipPrecision;
+  a.lfQuality = font->lfQuality;
+  a.lfPitchAndFamily = font->lfPitchAndFamily;
+  // The face name travels as UTF-8, cut at a character boundary to fit.
+  size_t n = 0;
+  while (n < static_cast<size_t>(LF_FACESIZE) && font->lfFaceName[n]) ++n;
+  const std::string name = GdiEncodeUtf8(GdiDecodeUtf16(font->lfFaceName, n));
+  size_t keep = std::min(name.size(), static_cast<size_t>(LF_FACESIZE - 1));
+  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  std::memcpy(a.lfFaceName, name.data(), keep);
+  return CreateFontIndirectA(&a);
+}
+
+GdiFont* GdiStockFont() {
+  static GdiFont* font = [] {
+    LOGFONTA lf{};
+    lf.lfHeight = kDefaultCellHeight;
+    lf.lfWeight = FW_NORMAL;
+    GdiFont* f = NewFont(lf);
+    if (f) {
+      f->stock = true;
+      GdiRegister(f);
+    }
+    return f;
+  }();
+  return font;
+}
+
+BOOL GetTextMetricsA(HDC dc, TEXTMETRICA* tm) {
+  GdiDC* d = GdiLookupDC(dc);
+  if (!d || !tm || !d->font) return FALSE;
+  GdiFontFace& f = *d->font->face;
+  *tm = TEXTMETRICA{};
+  tm->tmHeight = f.Height();
+  tm->tmAscent = f.Ascent();
+  tm->tmDescent = f.Descent();
+  tm->tmInternalLeading = f.InternalLeading();
+  tm->tmAveCharWidth = f.AverageWidth();
+  tm->tmMaxCharWidth = f.MaxWidth();
+  tm->tmWeight = f.Weight();
+  tm->tmDigitizedAspectX = 96;
+  tm->tmDigitizedAspectY = 96;
+  tm->tmFirstChar = 0x20;
+  tm->tmLastChar = 0xFF;
+  tm->tmDefaultChar = 0x1F;
+  tm->tmBreakChar = 0x20;
+  tm->tmItalic = d->font->logFont.lfItalic ? 1 : 0;
+  tm->tmUnderlined = f.Underline() ? 1 : 0;
+  // Low bit set means a variable-pitch face, as GDI reports it.
+  tm->tmPitchAndFamily = static_cast<BYTE>((d->font->logFont.lfPitchAndFamily & 0xF0) | (f.FixedPitch() ? 0 : 1));
+  tm->tmCharSet = d->font->logFont.lfCharSet;
+  return TRUE;
+}
+
+int GdiGetFontFile(HFONT font, char* out, int size) {
+  GdiFont* f = GdiLookupFont(font);
+  if (!f || !out || size <= 0) return 0;
+  const std::string& path = f->face->File();
+  size_t n = std::min(path.size(), static_cast<size_t>(size - 1));
+  std::memcpy(out, path.data(), n);
+  out[n] = '\0';
+  return static_cast<int>(path.size());
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// Fontconfig's configuration parser loses a few small blocks while it loads the system's
+// configuration (once per process); the leak checker is told to ignore leaks made inside it.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+#endif

@@ -1,0 +1,163 @@
+// GDI stand-in text drawing: DrawTextExA/W laid out line by line with the font's hinted
+// advances and drawn as monochrome glyphs in the context's text colour.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/gdi_font_face.h"
+#include "platform/gdi_internal.h"
+#include "platform/gdi_text.h"
+
+namespace {
+
+struct Line {
+  size_t begin;
+  size_t end;
+  int64_t width;
+};
+
+struct Clip {
+  int64_t x0, y0, x1, y1;  // right and bottom exclusive
+};
+
+LONG ClampLong(int64_t v) { return static_cast<LONG>(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, v))); }
+
+// Splits text into lines at CR, LF and CR LF; a single-line format drops the breaks instead.
+// An empty text is one empty line.
+std::vector<Line> SplitLines(std::u32string& text, bool singleLine) {
+  std::vector<Line> lines;
+  if (singleLine) {
+    text.erase(std::remove_if(text.begin(), text.end(), [](char32_t c) { return c == '\r' || c == '\n'; }),
+               text.end());
+    lines.push_back({0, text.size(), 0});
+    return lines;
+  }
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char32_t c = text[i];
+    if (c != '\r' && c != '\n') continue;
+    lines.push_back({start, i, 0});
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  lines.push_back({start, text.size(), 0});
+  return lines;
+}
+
+// Draws the set bits of one glyph at pen position (penX, baseline), clipped.
+void BlitGlyph(GdiBitmap& bitmap, const GdiGlyph& g, int64_t penX, int64_t baseline, const Clip& clip,
+               COLORREF colour) {
+  const int64_t gx = penX + g.left;
+  const int64_t gy = baseline - g.top;
+  const int64_t c0 = std::max<int64_t>(0, clip.x0 - gx);
+  const int64_t c1 = std::min<int64_t>(g.width, clip.x1 - gx);
+  if (c0 >= c1) return;
+  const int64_t r0 = std::max<int64_t>(0, clip.y0 - gy);
+  const int64_t r1 = std::min<int64_t>(g.rows, clip.y1 - gy);
+  for (int64_t r = r0; r < r1; ++r) {
+    const uint8_t* row = g.bits.data() + r * g.pitch;
+    const int32_t y = static_cast<int32_t>(gy + r);
+    int64_t c = c0;
+    while (c < c1) {
+      if (!(row[c >> 3] & (0x80u >> (c & 7)))) {
+        ++c;
+        continue;
+      }
+      int64_t run = c + 1;
+      while (run < c1 && (row[run >> 3] & (0x80u >> (run & 7)))) ++run;
+      GdiFillSpan(bitmap, y, static_cast<int32_t>(gx + c), static_cast<int32_t>(gx + run), colour);
+      c = run;
+    }
+  }
+}
+
+void FillBox(GdiBitmap& bitmap, int64_t x0, int64_t y0, int64_t x1, int64_t y1, const Clip& clip, COLORREF colour) {
+  x0 = std::max(x0, clip.x0), x1 = std::min(x1, clip.x1);
+  y0 = std::max(y0, clip.y0), y1 = std::min(y1, clip.y1);
+  for (int64_t y = y0; y < y1; ++y)
+    GdiFillSpan(bitmap, static_cast<int32_t>(y), static_cast<int32_t>(x0), static_cast<int32_t>(x1), colour);
+}
+
+int DrawDecoded(HDC dc, std::u32string text, RECT* rect, UINT format) {
+  GdiDC* d = GdiLookupDC(dc);
+  if (!d || !rect || !d->font) return 0;
+  GdiFontFace& face = *d->font->face;
+  const bool single = (format & DT_SINGLELINE) != 0;
+  std::vector<Line> lines = SplitLines(text, single);
+  int64_t maxWidth = 0;
+  for (Line& l : lines) {
+    for (size_t i = l.begin; i < l.end; ++i) l.width += face.Advance(text[i]);
+    maxWidth = std::max(maxWidth, l.width);
+  }
+  const int64_t lineHeight = face.Height();
+  const int64_t total = lineHeight * static_cast<int64_t>(lines.size());
+  const int64_t left = rect->left, top = rect->top, right = rect->right, bottom = rect->bottom;
+
+  if (format & DT_CALCRECT) {
+    rect->right = ClampLong(left + maxWidth);
+    rect->bottom = ClampLong(top + total);
+    return static_cast<int>(std::min<int64_t>(total, INT_MAX));
+  }
+
+  int64_t y0 = top;
+  int64_t result = total;
+  if (single && (format & (DT_VCENTER | DT_BOTTOM))) {
+    y0 = (format & DT_VCENTER) ? top + (bottom - top - lineHeight) / 2 : bottom - lineHeight;
+    result = y0 - top + lineHeight;
+  }
+  if (!d->bitmap) return static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(result, INT_MAX)));
+
+  GdiBitmap& bitmap = *d->bitmap;
+  Clip clip{0, 0, bitmap.width, bitmap.height};
+  if (!(format & DT_NOCLIP)) {
+    clip.x0 = std::max(clip.x0, left), clip.x1 = std::min(clip.x1, right);
+    clip.y0 = std::max(clip.y0, top), clip.y1 = std::min(clip.y1, bottom);
+  }
+  GdiGlyph glyph;
+  for (size_t n = 0; n < lines.size(); ++n) {
+    const Line& l = lines[n];
+    const int64_t ly = y0 + static_cast<int64_t>(n) * lineHeight;
+    if (ly >= clip.y1 || ly + lineHeight <= clip.y0) continue;
+    int64_t lx = left;
+    if (format & DT_CENTER) lx = left + (right - left - l.width) / 2;
+    else if (format & DT_RIGHT) lx = right - l.width;
+    if (d->bkMode == OPAQUE) FillBox(bitmap, lx, ly, lx + l.width, ly + lineHeight, clip, d->bkColour);
+    const int64_t baseline = ly + face.Ascent();
+    int64_t pen = lx;
+    for (size_t i = l.begin; i < l.end && pen < clip.x1 + lineHeight; ++i) {
+      const int32_t advance = face.Advance(text[i]);
+      // A glyph reaches at most about a cell height left or right of its advance box.
+      if (pen + advance + lineHeight > clip.x0 && face.Render(text[i], &glyph))
+        BlitGlyph(bitmap, glyph, pen, baseline, clip, d->textColour);
+      pen += advance;
+    }
+    if (face.Underline()) {
+      const int64_t uy = baseline + face.UnderlineTop();
+      FillBox(bitmap, lx, uy, lx + l.width, uy + face.UnderlineThickness(), clip, d->textColour);
+    }
+  }
+  return static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(result, INT_MAX)));
+}
+
+}  // namespace
+
+int DrawTextExA(HDC dc, const char* text, int count, RECT* rect, UINT format, DRAWTEXTPARAMS* params) {
+  if (!text || count < -1) return 0;
+  const size_t n = count == -1 ? std::strlen(text) : static_cast<size_t>(count);
+  if (params) params->uiLengthDrawn = static_cast<UINT>(n);
+  return DrawDecoded(dc, GdiDecodeAnsi(text, n), rect, format);
+}
+
+int DrawTextExW(HDC dc, const WCHAR* text, int count, RECT* rect, UINT format, DRAWTEXTPARAMS* params) {
+  if (!text || count < -1) return 0;
+  size_t n = 0;
+  if (count == -1) {
+    while (text[n]) ++n;
+  } else {
+    n = static_cast<size_t>(count);
+  }
+  if (params) params->uiLengthDrawn = static_cast<UINT>(n);
+  return DrawDecoded(dc, GdiDecodeUtf16(text, n), rect, format);
+}

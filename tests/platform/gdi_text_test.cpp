@@ -1,0 +1,446 @@
+#include <gtest/gtest.h>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/gdi_text.h"
+
+namespace {
+
+LOGFONTA Font(const char* face, LONG height, LONG weight = FW_NORMAL, BYTE italic = 0, BYTE underline = 0,
+              BYTE pitchAndFamily = 0) {
+  LOGFONTA lf{};
+  lf.lfHeight = height;
+  lf.lfWeight = weight;
+  lf.lfItalic = italic;
+  lf.lfUnderline = underline;
+  lf.lfPitchAndFamily = pitchAndFamily;
+  std::strncpy(lf.lfFaceName, face, LF_FACESIZE - 1);
+  return lf;
+}
+
+std::string FontFile(const LOGFONTA& lf) {
+  HFONT f = CreateFontIndirectA(&lf);
+  if (!f) return "";
+  char path[512];
+  GdiGetFontFile(f, path, sizeof path);
+  DeleteObject(f);
+  const char* slash = std::strrchr(path, '/');
+  return slash ? slash + 1 : path;
+}
+
+// A text measured and drawn white on black into a monochrome bitmap of its own size, read
+// back as one byte (0 or 1) per pixel, rows top first.
+struct Mask {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> px;
+  int At(int x, int y) const { return px[static_cast<size_t>(y) * width + x]; }
+  int Ink() const { return static_cast<int>(std::count(px.begin(), px.end(), 1)); }
+  // Ink bounding box: left, top, right, bottom (exclusive); all 0 without ink.
+  std::vector<int> Box() const {
+    int x0 = width, y0 = height, x1 = 0, y1 = 0;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
+        if (At(x, y)) x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x + 1), y1 = std::max(y1, y + 1);
+    if (x1 == 0) return {0, 0, 0, 0};
+    return {x0, y0, x1, y1};
+  }
+};
+
+Mask ReadMask(HBITMAP bm, int w, int h) {
+  Mask m;
+  m.width = w;
+  m.height = h;
+  m.px.assign(static_cast<size_t>(w) * h, 0);
+  struct {
+    BITMAPINFOHEADER h;
+    RGBQUAD c[2];
+  } bi{};
+  bi.h.biSize = 40;
+  bi.h.biWidth = w;
+  bi.h.biHeight = -h;
+  bi.h.biPlanes = 1;
+  bi.h.biBitCount = 1;
+  const int rowBytes = ((w + 31) / 32) * 4;
+  std::vector<uint8_t> bits(static_cast<size_t>(rowBytes) * h);
+  HDC screen = GetDC(nullptr);
+  EXPECT_EQ(GetDIBits(screen, bm, 0, h, bits.data(), reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS), h);
+  ReleaseDC(nullptr, screen);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) m.px[static_cast<size_t>(y) * w + x] = (bits[y * rowBytes + x / 8] >> (7 - x % 8)) & 1;
+  return m;
+}
+
+// Measures (DT_CALCRECT), then draws into a bitmap of the measured size plus `pad` pixels
+// each side, into the rectangle `draw` (default: the measured one, offset by pad).
+Mask Draw(const LOGFONTA& lf, const std::string& text, UINT format = 0, int pad = 0, const RECT* draw = nullptr,
+          SIZE* measured = nullptr) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  HFONT font = CreateFontIndirectA(&lf);
+  EXPECT_NE(font, nullptr);
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  RECT r{0, 0, 0, 0};
+  DrawTextExA(dc, text.c_str(), -1, &r, format | DT_CALCRECT, nullptr);
+  if (measured) *measured = SIZE{r.right, r.bottom};
+  const int w = std::max<int>(1, r.right + 2 * pad), h = std::max<int>(1, r.bottom + 2 * pad);
+  HBITMAP bm = CreateBitmap(w, h, 1, 1, nullptr);
+  HGDIOBJ oldBm = SelectObject(dc, bm);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(255, 255, 255));
+  RECT target = draw ? *draw : RECT{pad, pad, pad + r.right, pad + r.bottom};
+  EXPECT_GT(DrawTextExA(dc, text.c_str(), -1, &target, format, nullptr), 0);
+  SelectObject(dc, oldBm);
+  SelectObject(dc, oldFont);
+  Mask m = ReadMask(bm, w, h);
+  DeleteObject(bm);
+  DeleteObject(font);
+  DeleteDC(dc);
+  return m;
+}
+
+SIZE Measure(const LOGFONTA& lf, const std::string& text) {
+  SIZE s{};
+  Draw(lf, text, 0, 0, nullptr, &s);
+  return s;
+}
+
+// The sum of FreeType's hinted advances for a text in a face scaled so that its ascender
+// minus descender is `cell` pixels (or its em is -cell pixels).
+long FreeTypeWidth(const std::string& file, long cell, const std::u32string& text) {
+  FT_Library lib;
+  EXPECT_EQ(FT_Init_FreeType(&lib), 0);
+  FT_Face face;
+  EXPECT_EQ(FT_New_Face(lib, file.c_str(), 0, &face), 0);
+  FT_Size_RequestRec req{};
+  req.type = cell > 0 ? FT_SIZE_REQUEST_TYPE_REAL_DIM : FT_SIZE_REQUEST_TYPE_NOMINAL;
+  req.height = (cell > 0 ? cell : -cell) * 64;
+  EXPECT_EQ(FT_Request_Size(face, &req), 0);
+  long sum = 0;
+  for (char32_t c : text) {
+    EXPECT_EQ(FT_Load_Char(face, c, FT_LOAD_TARGET_MONO | FT_LOAD_NO_BITMAP), 0);
+    sum += (face->glyph->advance.x + 32) >> 6;
+  }
+  FT_Done_Face(face);
+  FT_Done_FreeType(lib);
+  return sum;
+}
+
+const char* const kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+const char* const kLiberation = "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf";
+
+}  // namespace
+
+TEST(GdiText, MatchesFacesByNameWeightItalicAndPitch) {
+  EXPECT_EQ(FontFile(Font("DejaVu Sans", 20)), "DejaVuSans.ttf");
+  EXPECT_EQ(FontFile(Font("DejaVu Sans", 20, FW_BOLD)), "DejaVuSans-Bold.ttf");
+  // The oblique styles come with the extra DejaVu package; without it the upright face is used.
+  const bool oblique = !access("/usr/share/fonts/truetype/dejavu/DejaVuSans-Oblique.ttf", R_OK);
+  EXPECT_EQ(FontFile(Font("DejaVu Sans", 20, FW_NORMAL, 1)), oblique ? "DejaVuSans-Oblique.ttf" : "DejaVuSans.ttf");
+  EXPECT_EQ(FontFile(Font("DejaVu Sans", 20, FW_BOLD, 1)), oblique ? "DejaVuSans-BoldOblique.ttf" : "DejaVuSans-Bold.ttf");
+  EXPECT_EQ(FontFile(Font("Liberation Sans", 20)), "LiberationSans-Regular.ttf");
+  EXPECT_EQ(FontFile(Font("Liberation Sans", 20, FW_BOLD, 1)), "LiberationSans-BoldItalic.ttf");
+  EXPECT_EQ(FontFile(Font("DejaVu Sans Mono", 20)), "DejaVuSansMono.ttf");
+  // Unknown names fall back to a sans face, or a monospace one for a fixed-pitch request.
+  EXPECT_EQ(FontFile(Font("No Such Face", 20, FW_NORMAL, 0, 0, FF_MODERN)), "DejaVuSans.ttf");
+  EXPECT_EQ(FontFile(Font("", 20)), "DejaVuSans.ttf");
+  const std::string mono = FontFile(Font("No Such Face", 20, FW_NORMAL, 0, 0, FIXED_PITCH | FF_MODERN));
+  EXPECT_NE(mono.find("Mono"), std::string::npos) << mono;
+  // A face name is read as UTF-8 or Windows-1252 and never overruns its 32-byte field.
+  LOGFONTA full = Font("", 20);
+  std::memset(full.lfFaceName, 'x', LF_FACESIZE);
+  EXPECT_EQ(FontFile(full), "DejaVuSans.ttf");
+}
+
+TEST(GdiText, RefusesBadFontsAndArguments) {
+  EXPECT_EQ(CreateFontIndirectA(nullptr), nullptr);
+  LOGFONTA huge = Font("DejaVu Sans", 100000);
+  EXPECT_EQ(CreateFontIndirectA(&huge), nullptr);
+  huge.lfHeight = -100000;
+  EXPECT_EQ(CreateFontIndirectA(&huge), nullptr);
+  RECT r{0, 0, 10, 10};
+  EXPECT_EQ(DrawTextExA(nullptr, "x", -1, &r, 0, nullptr), 0);
+  HDC dc = CreateCompatibleDC(nullptr);
+  EXPECT_EQ(DrawTextExA(dc, nullptr, -1, &r, 0, nullptr), 0);
+  EXPECT_EQ(DrawTextExA(dc, "x", -2, &r, 0, nullptr), 0);
+  EXPECT_EQ(DrawTextExA(dc, "x", -1, nullptr, 0, nullptr), 0);
+  DeleteDC(dc);
+}
+
+// The cell is the height asked for, the width the sum of FreeType's hinted advances.
+TEST(GdiText, CellsAndWidthsFollowFreeTypeMetrics) {
+  const std::string text = "Hello, World! 0123 fig";
+  const std::u32string wide(text.begin(), text.end());
+  for (const char* file : {kDejaVu, kLiberation}) {
+    const char* face = file == kDejaVu ? "DejaVu Sans" : "Liberation Sans";
+    for (LONG h : {8L, 13L, 24L, 37L, 72L, 150L}) {
+      SCOPED_TRACE(std::string(face) + " " + std::to_string(h));
+      SIZE s = Measure(Font(face, h), text);
+      EXPECT_EQ(s.cy, h);
+      EXPECT_EQ(s.cx, FreeTypeWidth(file, h, wide));
+      SIZE e = Measure(Font(face, -h), text);  // character height
+      EXPECT_EQ(e.cx, FreeTypeWidth(file, -h, wide));
+      EXPECT_GT(e.cy, h);
+    }
+  }
+  HDC dc = CreateCompatibleDC(nullptr);
+  LOGFONTA lf = Font("DejaVu Sans", 24);
+  HFONT f = CreateFontIndirectA(&lf);
+  SelectObject(dc, f);
+  TEXTMETRICA tm{};
+  ASSERT_TRUE(GetTextMetricsA(dc, &tm));
+  EXPECT_EQ(tm.tmHeight, 24);
+  EXPECT_EQ(tm.tmAscent, 19);  // 24 x 1901 / 2384, rounded
+  EXPECT_EQ(tm.tmDescent, 5);
+  DeleteDC(dc);
+  DeleteObject(f);
+}
+
+TEST(GdiText, LinesBreakAtCrLfAndCrLf) {
+  const LOGFONTA lf = Font("Liberation Sans", 20);
+  const SIZE one = Measure(lf, "Wide line");
+  const SIZE a = Measure(lf, "A");
+  EXPECT_EQ(one.cy, 20);
+  SIZE four = Measure(lf, "A\nWide line\r\nA\rA");
+  EXPECT_EQ(four.cy, 80);
+  EXPECT_EQ(four.cx, one.cx);
+  EXPECT_EQ(Measure(lf, "A\n").cy, 40);  // a trailing break starts an empty line
+  EXPECT_EQ(Measure(lf, "A\n\nA").cy, 60);
+  EXPECT_EQ(Measure(lf, "").cy, 20);
+  EXPECT_EQ(Measure(lf, "").cx, 0);
+  // Single-line format: breaks take no room and no line.
+  SIZE s{};
+  Draw(lf, "A\nA", DT_SINGLELINE, 0, nullptr, &s);
+  EXPECT_EQ(s.cy, 20);
+  EXPECT_EQ(s.cx, 2 * a.cx);
+  // Second line drawn one cell lower: the same ink as the first line, shifted 20 rows.
+  Mask two = Draw(lf, "A\nA");
+  Mask top = Draw(lf, "A");
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < top.width; ++x) {
+      ASSERT_EQ(two.At(x, y), top.At(x, y));
+      ASSERT_EQ(two.At(x, y + 20), top.At(x, y));
+    }
+}
+
+// Drawn masks of known strings, checked once by eye and pinned: size, ink and ink box.
+TEST(GdiText, DrawnMasksArePinned) {
+  struct Case {
+    LOGFONTA font;
+    const char* text;
+    int width, height, ink;
+    std::vector<int> box;
+  };
+  const Case cases[] = {
+      {Font("DejaVu Sans", 24), "Tom & Jerry", 126, 24, 511, {0, 4, 125, 23}},
+      {Font("Liberation Sans", 24), "Tom & Jerry", 114, 24, 417, {0, 5, 114, 23}},
+      {Font("DejaVu Sans", 13, FW_BOLD), "Bold 12", 49, 13, 157, {1, 1, 48, 10}},
+      {Font("Liberation Sans", 40, FW_NORMAL, 1), "Italic", 74, 40, 582, {2, 6, 74, 32}},
+      {Font("DejaVu Sans", 30, FW_NORMAL, 0, 1), "Under\nline", 79, 60, 910, {0, 4, 79, 56}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Mask m = Draw(c.font, c.text);
+    EXPECT_EQ(m.width, c.width);
+    EXPECT_EQ(m.height, c.height);
+    EXPECT_EQ(m.Ink(), c.ink);
+    EXPECT_EQ(m.Box(), c.box);
+  }
+}
+
+TEST(GdiText, SynthesisesBoldAndItalicWhenTheFaceLacksThem) {
+  // This face (of the extra DejaVu package) has neither a bold nor an italic style.
+  const char* face = "DejaVu Sans Light";
+  if (FontFile(Font(face, 40)) != "DejaVuSans-ExtraLight.ttf") GTEST_SKIP() << "DejaVu Sans ExtraLight missing";
+  ASSERT_EQ(FontFile(Font(face, 40, FW_BOLD)), "DejaVuSans-ExtraLight.ttf");
+  ASSERT_EQ(FontFile(Font(face, 40, FW_NORMAL, 1)), "DejaVuSans-ExtraLight.ttf");
+  const Mask regular = Draw(Font(face, 40), "lll");
+  const Mask bold = Draw(Font(face, 40, FW_BOLD), "lll");
+  // Each advance grows by the em (34.4 px) / 24, rounded to a whole pixel: 1 px.
+  EXPECT_EQ(bold.width, regular.width + 3);
+  EXPECT_GT(bold.Ink(), regular.Ink() * 5 / 4);
+  EXPECT_EQ(bold.height, regular.height);
+
+  // Italic: the same stem, sheared to the right towards the top (by about 0.21).
+  const Mask upright = Draw(Font(face, 80), "l", 0, 20);
+  const Mask italic = Draw(Font(face, 80, FW_NORMAL, 1), "l", 0, 20);
+  EXPECT_EQ(italic.width, upright.width);
+  auto leftmost = [](const Mask& m, int y) {
+    for (int x = 0; x < m.width; ++x)
+      if (m.At(x, y)) return x;
+    return -1;
+  };
+  const std::vector<int> box = upright.Box();
+  const int span = box[3] - box[1];
+  const int high = box[1] + span / 4, low = box[3] - span / 4;
+  EXPECT_EQ(leftmost(upright, high), leftmost(upright, low));
+  EXPECT_NEAR(leftmost(italic, high) - leftmost(italic, low), (low - high) * 0.2126, 2.0);
+  EXPECT_EQ(italic.Box()[3], box[3]);  // same baseline
+}
+
+TEST(GdiText, UnderlineRunsUnderTheWholeLine) {
+  const LOGFONTA plain = Font("DejaVu Sans", 30);
+  const LOGFONTA under = Font("DejaVu Sans", 30, FW_NORMAL, 0, 1);
+  const Mask a = Draw(plain, "a c");
+  const Mask b = Draw(under, "a c");
+  ASSERT_EQ(a.width, b.width);
+  int fullRows = 0;
+  for (int y = 0; y < b.height; ++y) {
+    int n = 0;
+    for (int x = 0; x < b.width; ++x) n += b.At(x, y);
+    if (n == b.width) {
+      ++fullRows;
+      EXPECT_GT(y, 24);  // below the baseline (ascent 24 of 30)
+    }
+  }
+  EXPECT_GE(fullRows, 1);
+  EXPECT_GT(b.Ink(), a.Ink());
+}
+
+TEST(GdiText, ClipsToTheRectangleUnlessAskedNotTo) {
+  const LOGFONTA lf = Font("DejaVu Sans", 30);
+  SIZE s{};
+  Draw(lf, "WWWW", 0, 0, nullptr, &s);
+  RECT small{10, 10, 10 + s.cx / 2, 10 + s.cy / 2};
+  Mask clipped = Draw(lf, "WWWW", 0, 10, &small);
+  for (int y = 0; y < clipped.height; ++y)
+    for (int x = 0; x < clipped.width; ++x)
+      if (clipped.At(x, y)) {
+        ASSERT_GE(x, small.left);
+        ASSERT_LT(x, small.right);
+        ASSERT_GE(y, small.top);
+        ASSERT_LT(y, small.bottom);
+      }
+  EXPECT_GT(clipped.Ink(), 0);
+  Mask whole = Draw(lf, "WWWW", DT_NOCLIP, 10, &small);
+  Mask reference = Draw(lf, "WWWW", 0, 10);
+  EXPECT_EQ(whole.px, reference.px);
+  // Rectangles reaching past the bitmap's edges, or beyond it entirely, write nothing outside.
+  RECT far{-1000, -1000, 100000, 100000};
+  Mask shifted = Draw(lf, "W", 0, 0, &far);
+  EXPECT_EQ(shifted.Ink(), 0);
+}
+
+TEST(GdiText, AlignsSingleLinesWithinTheRectangle) {
+  const LOGFONTA lf = Font("Liberation Sans", 20);
+  SIZE s{};
+  const Mask plain = Draw(lf, "Mid", 0, 0, nullptr, &s);
+  RECT r{0, 0, s.cx + 40, s.cy + 30};
+  HDC dc = CreateCompatibleDC(nullptr);
+  HFONT f = CreateFontIndirectA(&lf);
+  SelectObject(dc, f);
+  HBITMAP bm = CreateBitmap(r.right, r.bottom, 1, 1, nullptr);
+  HGDIOBJ old = SelectObject(dc, bm);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(255, 255, 255));
+  EXPECT_EQ(DrawTextExA(dc, "Mid", -1, &r, DT_SINGLELINE | DT_CENTER | DT_VCENTER, nullptr), 15 + 20);
+  SelectObject(dc, old);
+  Mask centred = ReadMask(bm, r.right, r.bottom);
+  const std::vector<int> a = plain.Box(), b = centred.Box();
+  EXPECT_EQ(b[0] - a[0], 20);
+  EXPECT_EQ(b[1] - a[1], 15);
+  EXPECT_EQ(centred.Ink(), plain.Ink());
+  DeleteObject(bm);
+  DeleteDC(dc);
+  DeleteObject(f);
+}
+
+TEST(GdiText, DecodesUtf8Windows1252AndUtf16Alike) {
+  const LOGFONTA lf = Font("DejaVu Sans", 24);
+  // "Café 5€" as UTF-8, and as Windows-1252 (not valid UTF-8, so read as 1252).
+  const Mask utf8 = Draw(lf, "Caf\xC3\xA9 5\xE2\x82\xAC");
+  const Mask cp1252 = Draw(lf, "Caf\xE9 5\x80");
+  EXPECT_EQ(utf8.width, cp1252.width);
+  EXPECT_EQ(utf8.px, cp1252.px);
+  EXPECT_NE(utf8.px, Draw(lf, "Cafe 5E").px);
+
+  HDC dc = CreateCompatibleDC(nullptr);
+  HFONT f = CreateFontIndirectA(&lf);
+  SelectObject(dc, f);
+  HBITMAP bm = CreateBitmap(utf8.width, utf8.height, 1, 1, nullptr);
+  HGDIOBJ old = SelectObject(dc, bm);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(255, 255, 255));
+  const WCHAR text[] = {'C', 'a', 'f', 0xE9, ' ', '5', 0x20AC, 0};
+  RECT calc{0, 0, 0, 0};
+  DrawTextExW(dc, text, -1, &calc, DT_CALCRECT, nullptr);
+  EXPECT_EQ(calc.right, utf8.width);
+  RECT r{0, 0, utf8.width, utf8.height};
+  DRAWTEXTPARAMS params{sizeof(DRAWTEXTPARAMS), 0, 0, 0, 0};
+  EXPECT_EQ(DrawTextExW(dc, text, 7, &r, 0, &params), 24);
+  EXPECT_EQ(params.uiLengthDrawn, 7u);
+  SelectObject(dc, old);
+  EXPECT_EQ(ReadMask(bm, utf8.width, utf8.height).px, utf8.px);
+  DeleteObject(bm);
+  DeleteDC(dc);
+  DeleteObject(f);
+}
+
+TEST(GdiText, AmpersandIsDrawnAsItStands) {
+  const LOGFONTA lf = Font("DejaVu Sans", 24);
+  EXPECT_EQ(Measure(lf, "A&B").cx, Measure(lf, "A").cx + Measure(lf, "&").cx + Measure(lf, "B").cx);
+  EXPECT_GT(Draw(lf, "&").Ink(), 20);
+  EXPECT_EQ(Draw(lf, "A&&B").width, Measure(lf, "A").cx + 2 * Measure(lf, "&").cx + Measure(lf, "B").cx);
+}
+
+TEST(GdiText, ColourSurfacesAndOpaqueBackground) {
+  const LOGFONTA lf = Font("DejaVu Sans", 20);
+  const Mask mono = Draw(lf, "Hi");
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bm = CreateCompatibleBitmap(screen, mono.width + 4, mono.height);
+  HGDIOBJ old = SelectObject(dc, bm);
+  HFONT f = CreateFontIndirectA(&lf);
+  SelectObject(dc, f);
+  SetTextColor(dc, RGB(200, 10, 20));
+  SetBkColor(dc, RGB(1, 2, 3));  // opaque by default
+  RECT r{0, 0, mono.width + 4, mono.height};
+  DrawTextExA(dc, "Hi", -1, &r, 0, nullptr);
+  SelectObject(dc, old);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = 40;
+  bi.bmiHeader.biHeight = -mono.height;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  const int w = mono.width + 4;
+  std::vector<uint8_t> px(static_cast<size_t>(w) * 4 * mono.height);
+  ASSERT_EQ(GetDIBits(screen, bm, 0, mono.height, px.data(), &bi, DIB_RGB_COLORS), mono.height);
+  for (int y = 0; y < mono.height; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint8_t* p = &px[(static_cast<size_t>(y) * w + x) * 4];
+      if (x >= mono.width) {
+        ASSERT_EQ(p[0] | p[1] | p[2], 0) << "the box behind the text ends with the text";
+      } else if (mono.At(x, y)) {
+        ASSERT_EQ(p[2], 200);
+        ASSERT_EQ(p[1], 10);
+        ASSERT_EQ(p[0], 20);
+      } else {
+        ASSERT_EQ(p[2], 1);
+        ASSERT_EQ(p[0], 3);
+      }
+    }
+  DeleteObject(bm);
+  DeleteDC(dc);
+  DeleteObject(f);
+  ReleaseDC(nullptr, screen);
+}
+
+TEST(GdiText, ThreadsDrawIndependently) {
+  const LOGFONTA lf = Font("Liberation Sans", 33, FW_BOLD);
+  const Mask want = Draw(lf, "Thread safe?");
+  std::vector<std::thread> threads;
+  std::vector<int> same(4, 0);
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 5; ++i) same[t] += Draw(lf, "Thread safe?").px == want.px;
+    });
+  for (auto& th : threads) th.join();
+  for (int s : same) EXPECT_EQ(s, 5);
+}
