@@ -1,0 +1,402 @@
+// Pixel filters of the correction engine. Per-pixel work goes through small tables or integer
+// arithmetic that give exactly the values of the double formulas they replace; scratch
+// memory is held in RAII buffers, and a failed allocation leaves the picture as it was.
+#include "engine/CImageFilter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/CScratchBuffer.h"
+#include "engine/CToneCurve.h"
+
+namespace {
+
+// Pixel count of a picture; false for negative sides.
+bool PixelCount(int width, int height, uint64_t& n) {
+  if (width < 0 || height < 0) return false;
+  n = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+  return true;
+}
+
+// 0.299 R, 0.587 G and 0.114 B as the doubles the luminance formula multiplies out, so that
+// the sum of three look-ups is bit for bit the formula's value.
+struct LumaTables {
+  double r[256];
+  double g[256];
+  double b[256];
+  LumaTables() {
+    for (int i = 0; i < 256; ++i) {
+      r[i] = 0.299 * i;
+      g[i] = 0.587 * i;
+      b[i] = 0.114 * i;
+    }
+  }
+};
+const LumaTables& Luma() {
+  static const LumaTables tables;
+  return tables;
+}
+
+inline BYTE ClampByte(int v) { return static_cast<BYTE>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+inline int Med3(int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+
+}  // namespace
+
+BOOL CImageFilter::ToLuminance(const BYTE* image, int width, int height, BYTE* map) {
+  uint64_t n = 0;
+  if (!image || !map || !PixelCount(width, height, n)) return FALSE;
+  const LumaTables& t = Luma();
+  for (uint64_t i = 0; i < n; ++i) {
+    const BYTE* p = image + 3 * i;
+    map[i] = static_cast<BYTE>(static_cast<int>(t.r[p[0]] + t.g[p[1]] + t.b[p[2]]));
+  }
+  return TRUE;
+}
+
+void CImageFilter::FindPoints(const uint64_t* histogram, uint64_t n, double lowPercent, double highPercent) {
+  lowPercent = std::min(std::max(lowPercent, 0.0), 100.0);
+  highPercent = std::min(std::max(highPercent, 0.0), 100.0);
+  const double total = static_cast<double>(n);
+  const int64_t lowCount = static_cast<int64_t>(total * lowPercent / 100);
+  const int64_t highCount = static_cast<int64_t>(total * (1 - highPercent / 100));
+  int64_t black = -1;
+  int64_t white = -1;
+  int64_t sum = 0;
+  for (int v = 0; v < 256; ++v) {
+    sum += static_cast<int64_t>(histogram[v]);
+    if (black < 0 && sum >= lowCount) black = v;
+    if (sum >= highCount) {
+      white = v;
+      break;
+    }
+  }
+  const int64_t cap = static_cast<int64_t>(n);
+  black = std::min(std::max<int64_t>(black, 0), cap);
+  white = std::min(std::max<int64_t>(white, 0), cap);
+  blackPoint = static_cast<int32_t>(std::min(black, white));
+  whitePoint = static_cast<int32_t>(std::max(black, white));
+}
+
+BOOL CImageFilter::StretchLevels(BYTE* image, int width, int height, bool findPoints, double lowPercent,
+                                 double highPercent) {
+  uint64_t n = 0;
+  if (!image || !PixelCount(width, height, n)) return FALSE;
+  if (n == 0) return TRUE;
+  CScratchBuffer<BYTE> map;
+  if (!map.Allocate(n)) return FALSE;
+  BYTE* y = map.get();
+
+  if (findPoints) {
+    // Luminance map and its histogram in one pass; four partial histograms keep runs of
+    // equal values from stalling on one counter.
+    uint64_t partial[4][256] = {};
+    const LumaTables& t = Luma();
+    uint64_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+      const BYTE* p = image + 3 * i;
+      BYTE y0 = static_cast<BYTE>(static_cast<int>(t.r[p[0]] + t.g[p[1]] + t.b[p[2]]));
+      BYTE y1 = static_cast<BYTE>(static_cast<int>(t.r[p[3]] + t.g[p[4]] + t.b[p[5]]));
+      BYTE y2 = static_cast<BYTE>(static_cast<int>(t.r[p[6]] + t.g[p[7]] + t.b[p[8]]));
+      BYTE y3 = static_cast<BYTE>(static_cast<int>(t.r[p[9]] + t.g[p[10]] + t.b[p[11]]));
+      y[i] = y0;
+      y[i + 1] = y1;
+      y[i + 2] = y2;
+      y[i + 3] = y3;
+      ++partial[0][y0];
+      ++partial[1][y1];
+      ++partial[2][y2];
+      ++partial[3][y3];
+    }
+    for (; i < n; ++i) {
+      const BYTE* p = image + 3 * i;
+      y[i] = static_cast<BYTE>(static_cast<int>(t.r[p[0]] + t.g[p[1]] + t.b[p[2]]));
+      ++partial[0][y[i]];
+    }
+    uint64_t histogram[256];
+    for (int v = 0; v < 256; ++v) histogram[v] = partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
+    FindPoints(histogram, n, lowPercent, highPercent);
+  } else {
+    ToLuminance(image, width, height, y);
+  }
+
+  // Equal points would divide by zero: the luminance then stays as it is.
+  if (whitePoint == blackPoint) return TRUE;
+
+  // Each pixel moves by d = Y - stretch(Y); shift[Y][c] = clamp(c - d).
+  const double scale = 255 / static_cast<double>(whitePoint - blackPoint);
+  CScratchBuffer<BYTE> shiftTable;
+  if (!shiftTable.Allocate(256 * 256)) return FALSE;
+  BYTE* shift = shiftTable.get();
+  for (int v = 0; v < 256; ++v) {
+    int stretched = ClampByte(static_cast<int>((v - blackPoint) * scale));
+    int d = v - stretched;
+    for (int c = 0; c < 256; ++c) shift[v * 256 + c] = ClampByte(c - d);
+  }
+  for (uint64_t i = 0; i < n; ++i) {
+    const BYTE* row = shift + y[i] * 256;
+    BYTE* p = image + 3 * i;
+    p[0] = row[p[0]];
+    p[1] = row[p[1]];
+    p[2] = row[p[2]];
+  }
+  return TRUE;
+}
+
+BOOL CImageFilter::AutoLevels(BYTE* image, int width, int height, int lowClip, int highClip) {
+  const double lowPercent = lowClip * 100.0 / 255.0;
+  const double highPercent = (255 - highClip) * 100.0 / 255.0;
+  return StretchLevels(image, width, height, true, lowPercent, highPercent);
+}
+
+BOOL CImageFilter::ApplyLevels(BYTE* image, int width, int height) {
+  return StretchLevels(image, width, height, false, 0.0, 0.0);
+}
+
+BOOL CImageFilter::Blend(BYTE* destination, int width, int height, const BYTE* source, int sourceWidth,
+                         int sourceHeight, double opacity, int integerMode) {
+  uint64_t n = 0;
+  if (!destination || !source || destination == source || width != sourceWidth || height != sourceHeight ||
+      !PixelCount(width, height, n))
+    return FALSE;
+  double a = opacity;
+  if (!(a >= 0.0)) a = 0.0;
+  if (a > 1.0) a = 1.0;
+  const uint64_t bytes = n * 3;
+  if (a == 1.0) {
+    std::memcpy(destination, source, static_cast<size_t>(bytes));
+    return TRUE;
+  }
+  double keep[256];
+  double add[256];
+  int keepByte[256];
+  int addByte[256];
+  for (int v = 0; v < 256; ++v) {
+    keep[v] = v * (1 - a);
+    add[v] = v * a;
+    keepByte[v] = static_cast<int>(keep[v]);
+    addByte[v] = static_cast<int>(add[v]);
+  }
+  // One 64K table of results, indexed by destination byte * 256 + source byte.
+  CScratchBuffer<BYTE> mixTable;
+  if (!mixTable.Allocate(256 * 256)) return FALSE;
+  BYTE* mix = mixTable.get();
+  for (int d = 0; d < 256; ++d)
+    for (int s = 0; s < 256; ++s)
+      mix[d * 256 + s] = static_cast<BYTE>(integerMode == 0 ? static_cast<int>(keep[d] + add[s])
+                                                            : keepByte[d] + addByte[s]);
+  for (uint64_t i = 0; i < bytes; ++i) destination[i] = mix[destination[i] * 256 + source[i]];
+  return TRUE;
+}
+
+BOOL CImageFilter::Gamma(BYTE* image, int width, int height, double gamma) {
+  if (!image || !(gamma >= 0.0)) return FALSE;
+  const double e = gamma == 0.0 ? 1.0 : 1 / gamma;
+  BYTE table[256];
+  for (int i = 0; i < 256; ++i) table[i] = static_cast<BYTE>(static_cast<int>(std::pow(i / 256.0, e) * 256.0));
+  return ApplyLut(image, width, height, 7, table);
+}
+
+BOOL CImageFilter::ApplyLut(BYTE* image, int width, int height, int channelMask, const BYTE* table) {
+  uint64_t n = 0;
+  if (!image || !table || (channelMask & 0xFF) == 0 || !PixelCount(width, height, n)) return FALSE;
+  if ((channelMask & 7) == 7) {
+    const uint64_t bytes = n * 3;
+    for (uint64_t i = 0; i < bytes; ++i) image[i] = table[image[i]];
+    return TRUE;
+  }
+  for (int c = 0; c < 3; ++c) {
+    if (!(channelMask & (1 << c))) continue;
+    BYTE* p = image + c;
+    for (uint64_t i = 0; i < n; ++i) p[3 * i] = table[p[3 * i]];
+  }
+  return TRUE;
+}
+
+void CImageFilter::ColorCastGamma(BYTE* image, int width, int height, double gamma, int mode) {
+  if (!image || gamma == 1.0 || gamma == 0.0) return;
+  CToneCurve curve;
+  curve.SetLevels3(0, 255, 0, 255, gamma);
+  if (mode == 1 && gamma < 1.0) {
+    const double g2 = 1.0 - (1.0 - gamma) / 1.8;
+    curve.SetLevels2(0, 255, 0, 255, g2);
+    curve.ApplyAll(image, width, height);
+  } else {
+    curve.ApplyThird(image, width, height);
+  }
+}
+
+void CImageFilter::Saturation(BYTE* image, int width, int height, int amount) {
+  uint64_t n = 0;
+  if (!image || !PixelCount(width, height, n)) return;
+  const int s = amount - 128;
+  if (s == 0 || s < -256 || s > 256) return;
+  // out[Y][c] = clamp((c (s + 256) - s Y + 127) / 256); values below 0 end at 0 whether the
+  // division truncates or floors, so the table stores the clamped quotient.
+  CScratchBuffer<BYTE> tableHolder;
+  if (!tableHolder.Allocate(256 * 256)) return;
+  BYTE* table = tableHolder.get();
+  for (int y = 0; y < 256; ++y)
+    for (int c = 0; c < 256; ++c) {
+      int v = (c * (s + 256) - s * y + 127) / 256;
+      table[y * 256 + c] = static_cast<BYTE>(v >= 256 ? 255 : (v < 0 ? 0 : v));
+    }
+  for (uint64_t i = 0; i < n; ++i) {
+    BYTE* p = image + 3 * i;
+    const int y = (77 * p[0] + 151 * p[1] + 28 * p[2]) >> 8;
+    const BYTE* row = table + y * 256;
+    p[0] = row[p[0]];
+    p[1] = row[p[1]];
+    p[2] = row[p[2]];
+  }
+}
+
+void CImageFilter::SubtractFrame(BYTE* output, int width, int height, const BYTE* a, const BYTE* b) {
+  uint64_t n = 0;
+  if (!output || !a || !b || !PixelCount(width, height, n)) return;
+  const uint64_t bytes = n * 3;
+  for (uint64_t i = 0; i < bytes; ++i) {
+    const int d = a[i] - b[i];
+    output[i] = static_cast<BYTE>(d > 0 ? d : 0);
+  }
+}
+
+BYTE CImageFilter::Median9(const BYTE* v) {
+  // Sort each column of three; the median is the middle of (largest low, middle of the
+  // middles, smallest high).
+  int lo[3];
+  int mid[3];
+  int hi[3];
+  for (int c = 0; c < 3; ++c) {
+    int a = v[c];
+    int b = v[3 + c];
+    int d = v[6 + c];
+    lo[c] = std::min(std::min(a, b), d);
+    hi[c] = std::max(std::max(a, b), d);
+    mid[c] = Med3(a, b, d);
+  }
+  return static_cast<BYTE>(Med3(std::max(std::max(lo[0], lo[1]), lo[2]), Med3(mid[0], mid[1], mid[2]),
+                                std::min(std::min(hi[0], hi[1]), hi[2])));
+}
+
+BYTE CImageFilter::SelectKth(BYTE* v, int n, int k) {
+  std::nth_element(v, v + k, v + n);
+  return v[k];
+}
+
+BOOL CImageFilter::RemoveHotPixels(BYTE* output, int width, int height, const BYTE* source, int strength,
+                                   int window) {
+  uint64_t n = 0;
+  if (!output || !source || !PixelCount(width, height, n)) return FALSE;
+  // An odd window, so the pixel sits in its middle and the middle rank is a true median.
+  int size = std::min(std::max(window, 3), 9);
+  if (size % 2 == 0) ++size;
+  const int r = (size - 1) / 2;
+  double a = strength / 255.0;
+  a = std::min(std::max(a, 0.0), 1.0);
+  if (width <= 2 * r || height <= 2 * r || a == 0.0) return TRUE;  // nothing would change
+
+  const size_t w = static_cast<size_t>(width);
+  // A ring of `size` source rows split into R, G and B planes, the medians of one row, and
+  // for larger windows one window's samples.
+  CScratchBuffer<BYTE> ringHolder;
+  CScratchBuffer<BYTE> medianHolder;
+  CScratchBuffer<BYTE> sortHolder;
+  if (!ringHolder.Allocate(static_cast<uint64_t>(size) * 3 * w) || !medianHolder.Allocate(6 * w) ||
+      !sortHolder.Allocate(static_cast<uint64_t>(size) * size))
+    return FALSE;
+  BYTE* ring = ringHolder.get();
+  BYTE* med = medianHolder.get();  // three rows of medians, then three scratch rows for 3x3
+  BYTE* windowSamples = sortHolder.get();
+  auto plane = [&](int c, int row) { return ring + (static_cast<size_t>(row % size) * 3 + c) * w; };
+  auto load = [&](int row) {
+    const BYTE* s = source + static_cast<size_t>(row) * w * 3;
+    BYTE* pr = plane(0, row);
+    BYTE* pg = plane(1, row);
+    BYTE* pb = plane(2, row);
+    for (size_t x = 0; x < w; ++x) {
+      pr[x] = s[3 * x];
+      pg[x] = s[3 * x + 1];
+      pb[x] = s[3 * x + 2];
+    }
+  };
+
+  // Blend of the candidate into the current output: trunc(cand * a + out * (1 - a)).
+  CScratchBuffer<BYTE> mixHolder;
+  BYTE* mix = nullptr;
+  if (a < 1.0) {
+    if (!mixHolder.Allocate(256 * 256)) return FALSE;
+    mix = mixHolder.get();
+    for (int c = 0; c < 256; ++c)
+      for (int o = 0; o < 256; ++o) mix[c * 256 + o] = static_cast<BYTE>(static_cast<int>(c * a + o * (1 - a)));
+  }
+  double t[13];
+  double keep[13];
+  for (int k = 0; k <= 12; ++k) {
+    t[k] = k / 12.0;
+    keep[k] = 1 - t[k];
+  }
+
+  for (int row = 0; row < 2 * r; ++row) load(row);
+  for (int y = r; y < height - r; ++y) {
+    load(y + r);  // the ring now holds rows y - r .. y + r; the output's row y is not yet written
+    const int x0 = r;
+    const int x1 = width - r;  // exclusive
+    for (int c = 0; c < 3; ++c) {
+      BYTE* m = med + c * w;
+      if (size == 3) {
+        const BYTE* above = plane(c, y - 1);
+        const BYTE* mid = plane(c, y);
+        const BYTE* below = plane(c, y + 1);
+        BYTE* lo = med + 3 * w;
+        BYTE* md = med + 4 * w;
+        BYTE* hi = med + 5 * w;
+        for (size_t x = 0; x < w; ++x) {
+          const BYTE p = above[x], q = mid[x], s = below[x];
+          const BYTE mn = std::min(p, q), mx = std::max(p, q);
+          lo[x] = std::min(mn, s);
+          hi[x] = std::max(mx, s);
+          md[x] = std::max(mn, std::min(mx, s));
+        }
+        for (int x = x0; x < x1; ++x) {
+          const BYTE l = std::max(std::max(lo[x - 1], lo[x]), lo[x + 1]);
+          const BYTE h = std::min(std::min(hi[x - 1], hi[x]), hi[x + 1]);
+          const BYTE mm = std::max(std::min(md[x - 1], md[x]), std::min(std::max(md[x - 1], md[x]), md[x + 1]));
+          m[x] = std::max(std::min(l, mm), std::min(std::max(l, mm), h));
+        }
+      } else {
+        const int count = size * size;
+        for (int x = x0; x < x1; ++x) {
+          int k = 0;
+          for (int dy = -r; dy <= r; ++dy) {
+            const BYTE* src = plane(c, y + dy) + x - r;
+            for (int dx = 0; dx < size; ++dx) windowSamples[k++] = src[dx];
+          }
+          m[x] = SelectKth(windowSamples, count, (count - 1) / 2);
+        }
+      }
+    }
+    const BYTE* pr = plane(0, y);
+    const BYTE* pg = plane(1, y);
+    const BYTE* pb = plane(2, y);
+    const BYTE* mr = med;
+    const BYTE* mg = med + w;
+    const BYTE* mb = med + 2 * w;
+    BYTE* out = output + static_cast<size_t>(y) * w * 3;
+    for (int x = x0; x < x1; ++x) {
+      const int p[3] = {pr[x], pg[x], pb[x]};
+      const int m[3] = {mr[x], mg[x], mb[x]};
+      const int pAvg = (p[0] + p[1] + p[2]) / 3;
+      const int mAvg = (m[0] + m[1] + m[2]) / 3;
+      const int k = std::min(std::abs(pAvg - mAvg), 12);
+      BYTE* o = out + 3 * x;
+      for (int c = 0; c < 3; ++c) {
+        int cand = p[c];
+        if (k != 0) cand = std::min(static_cast<int>(p[c] * keep[k] + m[c] * t[k]), p[c]);
+        o[c] = mix ? mix[cand * 256 + o[c]] : static_cast<BYTE>(cand);
+      }
+    }
+  }
+  return TRUE;
+}
