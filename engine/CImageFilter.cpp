@@ -9,6 +9,7 @@
 
 #include "engine/CScratchBuffer.h"
 #include "engine/CToneCurve.h"
+#include "qrv/imaging.h"
 
 namespace {
 
@@ -227,6 +228,52 @@ void CImageFilter::ColorCastGamma(BYTE* image, int width, int height, double gam
   }
 }
 
+BOOL CImageFilter::SmoothSkin(BYTE* image, int width, int height, double radius, int pinkTones) {
+  uint64_t n = 0;
+  if (!image || !PixelCount(width, height, n)) return FALSE;
+  if (n == 0) return TRUE;
+  const uint64_t bytes = n * 3;
+  if (bytes / 3 != n || static_cast<uint64_t>(width) * 3 > 0xFFFFFFFFull) return FALSE;
+  CScratchBuffer<BYTE> softHolder;
+  CScratchBuffer<BYTE> otherHolder;
+  if (!softHolder.Allocate(bytes) || !otherHolder.Allocate(bytes)) return FALSE;
+  // Passes = max(trunc(3 radius), 1); a radius that is not a number or absurdly large must
+  // not turn into an undefined conversion or an endless run, so the count is held to 255.
+  const double scaled = radius * 3.0;
+  const int passes = !(scaled >= 1.0) ? 1 : (scaled >= 255.0 ? 255 : static_cast<int>(scaled));
+  const DWORD w = static_cast<DWORD>(width);
+  const DWORD h = static_cast<DWORD>(height);
+  const DWORD rowBytes = w * 3;
+  std::memcpy(softHolder.get(), image, static_cast<size_t>(bytes));
+  for (int pass = 0; pass < passes; ++pass) {
+    if (!ISSoftenImage(softHolder.get(), w, h, 3, rowBytes, otherHolder.get(), rowBytes, 100, 7)) return FALSE;
+    softHolder.swap(otherHolder);  // the softened picture becomes the next pass's source
+  }
+  if (!ISSharpenImage(image, w, h, 3, rowBytes, otherHolder.get(), rowBytes, 40, 7)) return FALSE;
+  const BYTE* soft = softHolder.get();
+  const BYTE* sharp = otherHolder.get();
+  for (uint64_t i = 0; i < n; ++i) {
+    BYTE* o = image + 3 * i;
+    const BYTE* a = soft + 3 * i;
+    const BYTE* s = sharp + 3 * i;
+    const int m = (a[0] + a[1] + a[2]) / 3;
+    const int k = 255 - m;
+    int c[3];
+    for (int ch = 0; ch < 3; ++ch) c[ch] = ((((o[ch] * m + s[ch] * k) >> 8) * k) + a[ch] * m) >> 8;
+    if (pinkTones) {
+      const int d = std::max(c[0] - c[1], 0);
+      const int t[3] = {c[0] < 128 ? c[0] * 450 / 255 : 255 - (255 - c[0]) * 60 / 255,
+                        c[1] < 128 ? c[1] * 360 / 255 : 255 - (255 - c[1]) * 150 / 255,
+                        c[2] < 128 ? c[2] * 366 / 255 : 255 - (255 - c[2]) * 144 / 255};
+      for (int ch = 0; ch < 3; ++ch) c[ch] = (c[ch] * (255 - d) + t[ch] * d) >> 8;
+    }
+    o[0] = static_cast<BYTE>(c[0]);
+    o[1] = static_cast<BYTE>(c[1]);
+    o[2] = static_cast<BYTE>(c[2]);
+  }
+  return TRUE;
+}
+
 void CImageFilter::Saturation(BYTE* image, int width, int height, int amount) {
   uint64_t n = 0;
   if (!image || !PixelCount(width, height, n)) return;
@@ -280,11 +327,6 @@ BYTE CImageFilter::Median9(const BYTE* v) {
                                 std::min(std::min(hi[0], hi[1]), hi[2])));
 }
 
-BYTE CImageFilter::SelectKth(BYTE* v, int n, int k) {
-  std::nth_element(v, v + k, v + n);
-  return v[k];
-}
-
 BOOL CImageFilter::RemoveHotPixels(BYTE* output, int width, int height, const BYTE* source, int strength,
                                    int window) {
   uint64_t n = 0;
@@ -298,17 +340,12 @@ BOOL CImageFilter::RemoveHotPixels(BYTE* output, int width, int height, const BY
   if (width <= 2 * r || height <= 2 * r || a == 0.0) return TRUE;  // nothing would change
 
   const size_t w = static_cast<size_t>(width);
-  // A ring of `size` source rows split into R, G and B planes, the medians of one row, and
-  // for larger windows one window's samples.
+  // A ring of `size` source rows split into R, G and B planes, and the medians of one row.
   CScratchBuffer<BYTE> ringHolder;
   CScratchBuffer<BYTE> medianHolder;
-  CScratchBuffer<BYTE> sortHolder;
-  if (!ringHolder.Allocate(static_cast<uint64_t>(size) * 3 * w) || !medianHolder.Allocate(6 * w) ||
-      !sortHolder.Allocate(static_cast<uint64_t>(size) * size))
-    return FALSE;
+  if (!ringHolder.Allocate(static_cast<uint64_t>(size) * 3 * w) || !medianHolder.Allocate(6 * w)) return FALSE;
   BYTE* ring = ringHolder.get();
   BYTE* med = medianHolder.get();  // three rows of medians, then three scratch rows for 3x3
-  BYTE* windowSamples = sortHolder.get();
   auto plane = [&](int c, int row) { return ring + (static_cast<size_t>(row % size) * 3 + c) * w; };
   auto load = [&](int row) {
     const BYTE* s = source + static_cast<size_t>(row) * w * 3;
@@ -366,14 +403,34 @@ BOOL CImageFilter::RemoveHotPixels(BYTE* output, int width, int height, const BY
           m[x] = std::max(std::min(l, mm), std::min(std::max(l, mm), h));
         }
       } else {
-        const int count = size * size;
+        // Sliding histogram along the row: each step drops the column that leaves the
+        // window and adds the one that enters, then walks the median to the element of
+        // rank (size^2 - 1) / 2; `below` counts the samples under the current median.
+        const int rank = (size * size - 1) / 2;
+        int hist[256] = {};
+        const BYTE* rows[9];
+        for (int dy = -r; dy <= r; ++dy) rows[dy + r] = plane(c, y + dy);
+        for (int i = 0; i < size; ++i)
+          for (int dx = 0; dx < size; ++dx) ++hist[rows[i][dx]];
+        int median = 0;
+        int below = 0;
         for (int x = x0; x < x1; ++x) {
-          int k = 0;
-          for (int dy = -r; dy <= r; ++dy) {
-            const BYTE* src = plane(c, y + dy) + x - r;
-            for (int dx = 0; dx < size; ++dx) windowSamples[k++] = src[dx];
+          if (x > x0) {
+            for (int i = 0; i < size; ++i) {
+              const int out = rows[i][x - r - 1];
+              const int in = rows[i][x + r];
+              --hist[out];
+              if (out < median) --below;
+              ++hist[in];
+              if (in < median) ++below;
+            }
           }
-          m[x] = SelectKth(windowSamples, count, (count - 1) / 2);
+          if (below > rank) {
+            while (below > rank) below -= hist[--median];
+          } else {
+            while (below + hist[median] <= rank) below += hist[median++];
+          }
+          m[x] = static_cast<BYTE>(median);
         }
       }
     }

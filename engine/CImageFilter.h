@@ -31,6 +31,12 @@ class CImageFilter {
   BOOL ApplyLut(BYTE* image, int width, int height, int channelMask, const BYTE* table);
   // Cast removal: bends blue by the gamma; with mode 1 and a gamma below 1, green too.
   void ColorCastGamma(BYTE* image, int width, int height, double gamma, int mode);
+  // Skin smoothing: the picture mixed from a softened copy (max(trunc(3 radius), 1) passes of
+  // the library's 3x3 soften) in bright areas and a sharpened copy in dark ones; with the
+  // pink-tones flag, reddish pixels are also brightened. 1 done; 0 for a null picture, bad
+  // sizes, scratch memory that can't be had or a failed library filter (the picture is then
+  // unchanged).
+  BOOL SmoothSkin(BYTE* image, int width, int height, double radius, int pinkTones);
   // Saturation change; 128 leaves the picture as it is, 0 halves the saturation.
   void Saturation(BYTE* image, int width, int height, int amount);
   // output = max(a - b, 0) for every byte.
@@ -48,8 +54,6 @@ class CImageFilter {
   static BOOL ToLuminance(const BYTE* image, int width, int height, BYTE* map);
   // Median of nine samples.
   static BYTE Median9(const BYTE* v);
-  // Element of rank k (ascending) among n samples; reorders them.
-  static BYTE SelectKth(BYTE* v, int n, int k);
 
  private:
   // Finds and stores the points from a luminance histogram of n pixels (percentages of
