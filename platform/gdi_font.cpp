@@ -221,14 +221,15 @@ FT_Error LoadOutline(FT_Face face, char32_t c, bool oblique, int32_t boldStrengt
 
 }  // namespace
 
-int32_t GdiFontFace::Advance(char32_t c) {
+int32_t GdiFontFace::Advance26(char32_t c) {
   auto it = advances_.find(c);
   if (it != advances_.end()) return it->second;
   FT_Face face = impl_->face;
   FT_UInt index = FT_Get_Char_Index(face, c);
   int32_t advance = 0;
   if (FT_Load_Glyph(face, index, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) == 0) {
-    advance = static_cast<int32_t>((face->glyph->advance.x + 32) >> 6) + (boldStrength_ >> 6);
+    // linearHoriAdvance is 16.16 pixels.
+    advance = static_cast<int32_t>((face->glyph->linearHoriAdvance + 512) >> 10) + boldStrength_;
   }
   advances_.emplace(c, advance);
   return advance;

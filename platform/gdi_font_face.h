@@ -45,8 +45,9 @@ class GdiFontFace {
   bool FixedPitch() const { return fixedPitch_; }
   const std::string& File() const { return file_; }
 
-  // Hinted advance of a character in whole pixels (cached).
-  int32_t Advance(char32_t c);
+  // Advance of a character in 1/64 pixel (cached): the outline's unhinted advance at this
+  // size, so that a text laid out at a multiple of the size is that multiple as wide.
+  int32_t Advance26(char32_t c);
   // Renders a character; false when FreeType fails (nothing is drawn for it then).
   bool Render(char32_t c, GdiGlyph* glyph);
 

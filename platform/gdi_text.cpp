@@ -15,7 +15,7 @@ namespace {
 struct Line {
   size_t begin;
   size_t end;
-  int64_t width;
+  int64_t width;  // whole pixels: the advances' sum, rounded
 };
 
 struct Clip {
@@ -88,7 +88,9 @@ int DrawDecoded(HDC dc, std::u32string text, RECT* rect, UINT format) {
   std::vector<Line> lines = SplitLines(text, single);
   int64_t maxWidth = 0;
   for (Line& l : lines) {
-    for (size_t i = l.begin; i < l.end; ++i) l.width += face.Advance(text[i]);
+    int64_t sum = 0;
+    for (size_t i = l.begin; i < l.end; ++i) sum += face.Advance26(text[i]);
+    l.width = (sum + 32) >> 6;
     maxWidth = std::max(maxWidth, l.width);
   }
   const int64_t lineHeight = face.Height();
@@ -125,13 +127,16 @@ int DrawDecoded(HDC dc, std::u32string text, RECT* rect, UINT format) {
     else if (format & DT_RIGHT) lx = right - l.width;
     if (d->bkMode == OPAQUE) FillBox(bitmap, lx, ly, lx + l.width, ly + lineHeight, clip, d->bkColour);
     const int64_t baseline = ly + face.Ascent();
-    int64_t pen = lx;
-    for (size_t i = l.begin; i < l.end && pen < clip.x1 + lineHeight; ++i) {
-      const int32_t advance = face.Advance(text[i]);
+    // Glyph origins are the running sum of the advances, rounded to whole pixels.
+    int64_t pen26 = 0;
+    for (size_t i = l.begin; i < l.end; ++i) {
+      const int64_t pen = lx + ((pen26 + 32) >> 6);
+      if (pen >= clip.x1 + lineHeight) break;
+      const int32_t advance26 = face.Advance26(text[i]);
       // A glyph reaches at most about a cell height left or right of its advance box.
-      if (pen + advance + lineHeight > clip.x0 && face.Render(text[i], &glyph))
+      if (pen + (advance26 >> 6) + lineHeight > clip.x0 && face.Render(text[i], &glyph))
         BlitGlyph(bitmap, glyph, pen, baseline, clip, d->textColour);
-      pen += advance;
+      pen26 += advance26;
     }
     if (face.Underline()) {
       const int64_t uy = baseline + face.UnderlineTop();

@@ -1,0 +1,411 @@
+// Text measured and drawn into images: measurement, 1-bit masks, the anti-aliased drawing
+// against a slow reference, clipping, bottom-up images, progress stages, the blend by hand,
+// and the bitmap-handle conversions.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "imaging/core/ISDIB.h"
+#include "imaging/core/ISGDI.h"
+#include "imaging/core/ISText.h"
+#include "op_test_util.h"
+#include "platform/gdi_text.h"
+#include "support/test_support.h"
+
+namespace {
+
+LOGFONTA Font(const char* face, LONG height, LONG weight = FW_NORMAL) {
+  LOGFONTA lf{};
+  lf.lfHeight = height;
+  lf.lfWeight = weight;
+  lf.lfQuality = PROOF_QUALITY;
+  lf.lfPitchAndFamily = 0x30;
+  std::strncpy(lf.lfFaceName, face, LF_FACESIZE - 1);
+  return lf;
+}
+
+// The mask's bit at (x, y), rows of (w + 7) / 8 bytes.
+int Bit(const ISArray<BYTE>& mask, DWORD w, DWORD x, DWORD y) {
+  return (mask[y * ((w + 7) / 8) + x / 8] >> (7 - x % 8)) & 1;
+}
+
+std::vector<uint8_t> Picture(DWORD w, DWORD h, uint32_t seed) { return optest::RandomBytes(size_t(w) * h * 3, seed); }
+
+// The drawing done the slow way: the whole rectangle rendered at the factor, each factor x
+// factor block's coverage averaged (truncated), and each byte blended as
+// trunc(old x ((255 - m) / 255)) + trunc(c x (m / 255)).
+void ReferenceDraw(std::vector<uint8_t>& img, DWORD W, DWORD H, const char* text, const LOGFONTA& font, DWORD f,
+                   LONG left, LONG top, LONG right, LONG bottom, COLORREF colour) {
+  LOGFONTA scaled = font;
+  scaled.lfHeight *= static_cast<LONG>(f);
+  const LONG dw = right - left, dh = bottom - top;
+  ISErrorCode e = 0;
+  ISArray<BYTE> mask;
+  DWORD mw = 0, mh = 0;
+  ASSERT_TRUE(RenderTextMask(e, text, &scaled, 0, 0, dw * f, dh * f, 0, 0, &mw, &mh, mask));
+  const BYTE c[3] = {GetRValue(colour), GetGValue(colour), GetBValue(colour)};
+  for (LONG y = 0; y < dh; ++y)
+    for (LONG x = 0; x < dw; ++x) {
+      const LONG ix = left + x, iy = top + y;
+      if (ix < 0 || iy < 0 || ix >= LONG(W) || iy >= LONG(H)) continue;
+      unsigned sum = 0;
+      for (DWORD by = 0; by < f; ++by)
+        for (DWORD bx = 0; bx < f; ++bx) sum += 255 * Bit(mask, mw, x * f + bx, y * f + by);
+      const unsigned m = sum / (f * f);
+      uint8_t* p = &img[(size_t(iy) * W + ix) * 3];
+      for (int k = 0; k < 3; ++k)
+        p[k] = static_cast<uint8_t>(unsigned(p[k] * ((255 - m) / 255.0)) + unsigned(c[k] * (m / 255.0)));
+    }
+}
+
+}  // namespace
+
+TEST(MeasureText, SizesAndRefusals) {
+  const LOGFONTA lf = Font("DejaVu Sans", 24);
+  DWORD w = 7, h = 7;
+  ISErrorCode e = 0;
+  ASSERT_TRUE(MeasureTextRect(e, "Tom & Jerry", &lf, 0, 0, LONG(0x80000000), LONG(0x80000000), &w, &h, 0, 0));
+  EXPECT_EQ(w, 122u);  // as the GDI layer's own pinned mask
+  EXPECT_EQ(h, 24u);
+  ASSERT_TRUE(MeasureTextRect(e, "A\nB\r\nC", &lf, 5, 7, 0, 0, &w, &h, 0, 0));
+  EXPECT_EQ(h, 72u);
+  const WCHAR wide[] = {'T', 'o', 'm', ' ', '&', ' ', 'J', 'e', 'r', 'r', 'y', 0};
+  ASSERT_TRUE(MeasureTextRect(e, wide, &lf, 0, 0, 0, 0, &w, &h, 0, kTextUtf16));
+  EXPECT_EQ(w, 122u);
+  ASSERT_TRUE(MeasureTextRect(e, "", &lf, 0, 0, 0, 0, &w, &h, 0, 0));
+  EXPECT_EQ(w, 0u);
+  EXPECT_EQ(h, 0u);
+
+  EXPECT_FALSE(MeasureTextRect(e, "x", &lf, 0, 0, 0, 0, nullptr, &h, 0, 0));
+  EXPECT_EQ(e, IS_ERR_BADPARAM);
+  w = h = 9;
+  EXPECT_FALSE(MeasureTextRect(e, nullptr, &lf, 0, 0, 0, 0, &w, &h, 0, 0));
+  EXPECT_EQ(e, IS_ERR_BADPARAM);
+  EXPECT_EQ(w, 0u);
+  LOGFONTA huge = Font("DejaVu Sans", 1000000);
+  EXPECT_FALSE(MeasureTextRect(e, "x", &huge, 0, 0, 0, 0, &w, &h, 0, 0));
+  EXPECT_EQ(e, IS_ERR_FONT);
+
+  // The entry point stores the code.
+  EXPECT_TRUE(ISMeasureText("Hi", &lf, 0, 0, LONG(0x80000000), LONG(0x80000000), &w, &h, 0, 0));
+  EXPECT_EQ(ISGetLastError(), IS_ERR_OK);
+  EXPECT_FALSE(ISMeasureText("Hi", &lf, 0, 0, 0, 0, &w, nullptr, 0, 0));
+  EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
+}
+
+TEST(RenderTextMask, RowsTopDownOrBottomUpAndRefusals) {
+  const LOGFONTA lf = Font("Liberation Sans", 20);
+  ISErrorCode e = 0;
+  ISArray<BYTE> top, bottom;
+  DWORD w = 0, h = 0;
+  ASSERT_TRUE(RenderTextMask(e, "Lg", &lf, 0, 0, 30, 22, 0, 0, &w, &h, top));
+  EXPECT_EQ(w, 30u);
+  EXPECT_EQ(h, 22u);
+  EXPECT_EQ(top.Count(), 4u * 22);
+  ASSERT_TRUE(RenderTextMask(e, "Lg", &lf, 0, 0, 30, 22, 0, kTextBottomUp, &w, &h, bottom));
+  int ink = 0;
+  for (DWORD y = 0; y < h; ++y)
+    for (DWORD x = 0; x < w; ++x) {
+      ASSERT_EQ(Bit(top, w, x, y), Bit(bottom, w, x, h - 1 - y));
+      ink += Bit(top, w, x, y);
+    }
+  EXPECT_GT(ink, 40);
+  // "L" starts at the left edge of the cell; the "g" descends below the baseline (ascent 18).
+  bool below = false;
+  for (DWORD x = 0; x < w; ++x) below |= Bit(top, w, x, 19) != 0;
+  EXPECT_TRUE(below);
+
+  EXPECT_FALSE(RenderTextMask(e, "Lg", &lf, 0, 0, 0, 22, 0, 0, &w, &h, top));
+  EXPECT_EQ(e, IS_ERR_DC);
+  LOGFONTA huge = Font("DejaVu Sans", -1000000);
+  EXPECT_FALSE(RenderTextMask(e, "Lg", &huge, 0, 0, 10, 10, 0, 0, &w, &h, top));
+  EXPECT_EQ(e, IS_ERR_FONT);
+  EXPECT_EQ(GdiLiveObjectCount(), 0u);  // every path released what it made
+}
+
+TEST(DrawText, ScaleOneIsHardEdged) {
+  const DWORD W = 80, H = 40;
+  const LOGFONTA lf = Font("DejaVu Sans", 20);
+  std::vector<uint8_t> img = Picture(W, H, 1);
+  const std::vector<uint8_t> before = img;
+  const COLORREF colour = RGB(250, 5, 128);
+  ISErrorCode e = 0;
+  ASSERT_TRUE(DrawTextIntoImage(e, img.data(), W, H, W * 3, "W&g", &lf, 1, 6, 4, W - 1, H - 1, 0, 0, colour));
+  ISArray<BYTE> mask;
+  DWORD mw = 0, mh = 0;
+  ASSERT_TRUE(RenderTextMask(e, "W&g", &lf, 0, 0, W - 7, H - 5, 0, 0, &mw, &mh, mask));
+  int changed = 0;
+  for (DWORD y = 0; y < H; ++y)
+    for (DWORD x = 0; x < W; ++x) {
+      const uint8_t* p = &img[(y * W + x) * 3];
+      const uint8_t* q = &before[(y * W + x) * 3];
+      const bool inside = x >= 6 && y >= 4 && x < W - 1 && y < H - 1;
+      if (inside && Bit(mask, mw, x - 6, y - 4)) {
+        ASSERT_EQ(p[0], 250);
+        ASSERT_EQ(p[1], 5);
+        ASSERT_EQ(p[2], 128);
+        ++changed;
+      } else {
+        ASSERT_EQ(std::memcmp(p, q, 3), 0) << x << "," << y;
+      }
+    }
+  EXPECT_GT(changed, 50);
+}
+
+// The fast path (a mask of the text's own box only) against the slow reference (the whole
+// rectangle), at the stamp's factor of 3, in several fonts.
+TEST(DrawText, AntiAliasedDrawingMatchesTheSlowReference) {
+  const DWORD W = 120, H = 70;
+  struct Case {
+    LOGFONTA font;
+    const char* text;
+    LONG x, y;
+  } cases[] = {{Font("DejaVu Sans", 16), "Caf\xC3\xA9 & 5%", 3, 2},
+               {Font("Liberation Sans", 13, FW_BOLD), "Two\nlines", 50, 20},
+               {Font("DejaVu Sans", 24), "Edge", 90, 50}};  // runs past the right and bottom edges
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::vector<uint8_t> fast = Picture(W, H, 7), slow = fast;
+    ISErrorCode e = 0;
+    ASSERT_TRUE(DrawTextIntoImage(e, fast.data(), W, H, W * 3, c.text, &c.font, 3, c.x, c.y, W - 1, H - 1, 0, 0,
+                                  RGB(255, 255, 0)));
+    ReferenceDraw(slow, W, H, c.text, c.font, 3, c.x, c.y, W - 1, H - 1, RGB(255, 255, 0));
+    EXPECT_EQ(fast, slow);
+    EXPECT_NE(fast, Picture(W, H, 7));
+  }
+}
+
+TEST(DrawText, ClipsAtEveryEdgeAndSkipsEmptyCases) {
+  const DWORD W = 50, H = 30, M = 20;  // a bigger canvas with a margin of M round the picture
+  const LOGFONTA lf = Font("DejaVu Sans", 18);
+  const std::vector<uint8_t> base = Picture(W + 2 * M, H + 2 * M, 3);
+  for (LONG x : {-9L, 0L, 30L}) {
+    for (LONG y : {-7L, 0L, 20L}) {
+      SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+      std::vector<uint8_t> big = base;
+      ISErrorCode e = 0;
+      ASSERT_TRUE(DrawTextIntoImage(e, big.data(), W + 2 * M, H + 2 * M, (W + 2 * M) * 3, "Clip", &lf, 3, x + M,
+                                    y + M, W - 1 + M, H - 1 + M, 0, 0, RGB(0, 0, 255)));
+      std::vector<uint8_t> small(size_t(W) * H * 3);
+      for (DWORD r = 0; r < H; ++r)
+        std::memcpy(&small[r * W * 3], &base[((r + M) * (W + 2 * M) + M) * 3], W * 3);
+      ASSERT_TRUE(DrawTextIntoImage(e, small.data(), W, H, W * 3, "Clip", &lf, 3, x, y, W - 1, H - 1, 0, 0,
+                                    RGB(0, 0, 255)));
+      for (DWORD r = 0; r < H; ++r)
+        ASSERT_EQ(std::memcmp(&small[r * W * 3], &big[((r + M) * (W + 2 * M) + M) * 3], W * 3), 0) << r;
+    }
+  }
+  std::vector<uint8_t> img = Picture(W, H, 4);
+  const std::vector<uint8_t> before = img;
+  ISErrorCode e = 0;
+  EXPECT_TRUE(DrawTextIntoImage(e, img.data(), W, H, W * 3, "x", &lf, 3, 10, 10, 10, 20, 0, 0, 0));  // zero width
+  EXPECT_TRUE(DrawTextIntoImage(e, img.data(), W, H, W * 3, "x", &lf, 3, 10, 10, 5, 20, 0, 0, 0));   // negative
+  EXPECT_TRUE(DrawTextIntoImage(e, img.data(), W, H, W * 3, "x", &lf, 3, W, 0, W + 40, 20, 0, 0, 0));  // beyond
+  EXPECT_TRUE(DrawTextIntoImage(e, img.data(), W, H, W * 3, "x", &lf, 3, -100, -100, -1, -1, 0, 0, 0));
+  EXPECT_TRUE(DrawTextIntoImage(e, img.data(), W, H, W * 3, "", &lf, 3, 0, 0, W, H, 0, 0, 0));
+  EXPECT_TRUE(DrawTextIntoImage(e, img.data(), W, H, W * 3, nullptr, &lf, 3, 0, 0, W, H, 0, 0, 0));
+  EXPECT_TRUE(DrawTextIntoImage(e, img.data(), W, H, W * 3, "x", &lf, 0, 0, 0, W, H, 0, 0, 0));
+  EXPECT_EQ(img, before);
+  EXPECT_FALSE(DrawTextIntoImage(e, nullptr, W, H, W * 3, "x", &lf, 3, 0, 0, W, H, 0, 0, 0));
+  EXPECT_EQ(e, IS_ERR_BADPARAM);
+  EXPECT_FALSE(DrawTextIntoImage(e, img.data(), W, H, W * 3, "x", nullptr, 3, 0, 0, W, H, 0, 0, 0));
+  EXPECT_EQ(e, IS_ERR_BADPARAM);
+  EXPECT_FALSE(ISDrawText(img.data(), W, H, W * 3, "x", nullptr, 3, 0, 0, W, H, 0, 0, 0));
+  EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
+  // A huge rectangle on a small picture costs only the text's own box.
+  EXPECT_TRUE(ISDrawText(img.data(), W, H, W * 3, "x", &lf, 3, 2, 2, 0x7FFFFFF0, 0x7FFFFFF0, 0, 0, 0));
+  EXPECT_NE(img, before);
+}
+
+TEST(DrawText, BottomUpImagesAreTheFlippedDrawing) {
+  const DWORD W = 60, H = 33;
+  const LOGFONTA lf = Font("Liberation Sans", 15);
+  std::vector<uint8_t> down = Picture(W, H, 9), up(down.size());
+  for (DWORD r = 0; r < H; ++r) std::memcpy(&up[r * W * 3], &down[(H - 1 - r) * W * 3], W * 3);
+  ISErrorCode e = 0;
+  ASSERT_TRUE(DrawTextIntoImage(e, down.data(), W, H, W * 3, "Up\nDown", &lf, 3, 4, 1, W - 1, H - 1, 0, 0, RGB(9, 99, 199)));
+  ASSERT_TRUE(DrawTextIntoImage(e, up.data(), W, H, W * 3, "Up\nDown", &lf, 3, 4, 1, W - 1, H - 1, 0, kTextBottomUp,
+                                RGB(9, 99, 199)));
+  for (DWORD r = 0; r < H; ++r) ASSERT_EQ(std::memcmp(&up[r * W * 3], &down[(H - 1 - r) * W * 3], W * 3), 0) << r;
+}
+
+TEST(DrawText, ReportsItsStagesAndStops) {
+  const DWORD W = 40, H = 20;
+  const LOGFONTA lf = Font("DejaVu Sans", 10);
+  std::vector<uint8_t> img = Picture(W, H, 5);
+  const std::vector<uint8_t> before = img;
+  {
+    optest::ProgressRecorder rec;
+    ASSERT_TRUE(ISDrawText(img.data(), W, H, W * 3, "ab", &lf, 3, 0, 0, W, H, 0, 0, RGB(255, 0, 0)));
+    std::vector<DWORD> stages;
+    for (auto& c : rec.calls)
+      if (c.second == 9) stages.push_back(c.first);
+    EXPECT_EQ(stages, (std::vector<DWORD>{0, 1, 3, 4, 5, 6, 8}));
+  }
+  for (BOOL reply : {0, -1}) {
+    img = before;
+    optest::ProgressRecorder rec(1, 2, reply);  // the third report (stage 3) stops it
+    EXPECT_FALSE(ISDrawText(img.data(), W, H, W * 3, "ab", &lf, 3, 0, 0, W, H, 0, 0, RGB(255, 0, 0)));
+    EXPECT_EQ(ISGetLastError(), IS_ERR_STOPPED);
+    EXPECT_EQ(img, before);
+  }
+  {
+    img = before;
+    optest::ProgressRecorder probe;
+    ASSERT_TRUE(ISDrawText(img.data(), W, H, W * 3, "ab", &lf, 3, 0, 0, W, H, 0, 0, RGB(255, 0, 0)));
+    img = before;
+    optest::ProgressRecorder rec(1, probe.calls.size() - 1, 0);  // the last report (stage 8)
+    EXPECT_FALSE(ISDrawText(img.data(), W, H, W * 3, "ab", &lf, 3, 0, 0, W, H, 0, 0, RGB(255, 0, 0)));
+    EXPECT_EQ(ISGetLastError(), IS_ERR_STOPPED);
+    EXPECT_NE(img, before);  // stopped after the blend
+  }
+}
+
+TEST(BlendColourThroughMask, ByHand) {
+  // P[b * 256 + a] = trunc(a x (b / 255)): 100 under coverage 128 keeps trunc(100 x 127/255) = 49
+  // and adds trunc(200 x 128/255) = 100.
+  BYTE img[2 * 2 * 3] = {100, 100, 100, 10, 20, 30,  //
+                         1, 2, 3, 4, 5, 6};
+  const BYTE mask[4] = {128, 255, 0, 0};
+  CISOpContext ctx;
+  ASSERT_TRUE(BlendColourThroughMask(ctx, img, 2, 2, 3, 6, mask, 2, 2, 2, RGB(200, 0, 255), 0, 0, 0));
+  EXPECT_EQ(img[0], 149);
+  EXPECT_EQ(img[1], 49);
+  EXPECT_EQ(img[2], 49 + 128);
+  EXPECT_EQ(img[3], 200);
+  EXPECT_EQ(img[4], 0);
+  EXPECT_EQ(img[5], 255);
+  EXPECT_EQ(img[6], 1);  // mask 0 leaves a pixel alone
+
+  // Placed at (-1, 1): mask column 1 lands on image column 0 of row 1; rows past the end go.
+  BYTE one[2 * 2 * 3] = {};
+  ASSERT_TRUE(BlendColourThroughMask(ctx, one, 2, 2, 3, 6, mask, 2, 2, 2, RGB(9, 8, 7), -1, 1, 0));
+  const BYTE want[12] = {0, 0, 0, 0, 0, 0, 9, 8, 7, 0, 0, 0};
+  EXPECT_EQ(std::memcmp(one, want, 12), 0);
+
+  // Four-byte pixels: B, G, R with flag bit 0, the fourth byte only with flag bit 1.
+  BYTE px[4] = {0, 0, 0, 0};
+  const BYTE full = 255;
+  const COLORREF c = RGB(1, 2, 3) | 0x44000000u;
+  ASSERT_TRUE(BlendColourThroughMask(ctx, px, 1, 1, 4, 4, &full, 1, 1, 1, c, 0, 0, 1));
+  EXPECT_EQ(px[0], 3);
+  EXPECT_EQ(px[2], 1);
+  EXPECT_EQ(px[3], 0);
+  ASSERT_TRUE(BlendColourThroughMask(ctx, px, 1, 1, 4, 4, &full, 1, 1, 1, c, 0, 0, 2));
+  EXPECT_EQ(px[0], 1);
+  EXPECT_EQ(px[3], 0x44);
+  BYTE two[2] = {5, 5};
+  ASSERT_TRUE(BlendColourThroughMask(ctx, two, 1, 1, 2, 2, &full, 1, 1, 1, c, 0, 0, 0));  // other sizes: unchanged
+  EXPECT_EQ(two[0], 5);
+  EXPECT_FALSE(BlendColourThroughMask(ctx, nullptr, 1, 1, 3, 3, &full, 1, 1, 1, c, 0, 0, 0));
+  EXPECT_EQ(ctx.error, IS_ERR_BADPARAM);
+  EXPECT_FALSE(BlendColourThroughMask(ctx, px, 1, 1, 3, 3, nullptr, 1, 1, 1, c, 0, 0, 0));
+}
+
+TEST(GdiBitmaps, HBITMAPToDIBAndBitmapToRGB) {
+  // A 10 x 3 monochrome bitmap, white at (0, 0) and (9, 2).
+  const BYTE rows[3 * 2] = {0x80, 0x00, 0x00, 0x00, 0x00, 0x40};
+  ISGdiObject<HBITMAP> mono(CreateBitmap(10, 3, 1, 1, rows));
+  ISErrorCode e = 0;
+  HGLOBAL dib = HBITMAPToDIB(e, mono.Get(), BI_RGB, nullptr);
+  ASSERT_NE(dib, nullptr);
+  const BITMAPINFOHEADER h = ReadDIBHeader(dib);
+  EXPECT_EQ(h.biSize, 40u);
+  EXPECT_EQ(h.biWidth, 10);
+  EXPECT_EQ(h.biHeight, 3);
+  EXPECT_EQ(h.biBitCount, 1);
+  EXPECT_EQ(h.biSizeImage, 12u);
+  EXPECT_EQ(GlobalSize(dib), 40u + 8 + 12);
+  const BYTE* d = static_cast<const BYTE*>(dib);
+  EXPECT_EQ(d[40 + 4 + 2], 255);  // second table entry white
+  EXPECT_EQ(d[48], 0x00);         // bottom row first: (9, 2)
+  EXPECT_EQ(d[49], 0x40);
+  EXPECT_EQ(d[48 + 8], 0x80);     // top row last: (0, 0)
+  std::vector<BYTE> rgb(10 * 3 * 3);
+  ASSERT_TRUE(DIBToRGB(e, dib, rgb.data()));
+  EXPECT_EQ(rgb[0], 255);
+  EXPECT_EQ(rgb[3], 0);
+  EXPECT_EQ(rgb[(2 * 10 + 9) * 3], 255);
+  GlobalFree(dib);
+
+  EXPECT_EQ(HBITMAPToDIB(e, mono.Get(), BI_BITFIELDS, nullptr), nullptr);
+  EXPECT_EQ(e, IS_ERR_INTERNAL);
+  EXPECT_EQ(HBITMAPToDIB(e, nullptr, BI_RGB, nullptr), nullptr);
+  EXPECT_EQ(e, IS_ERR_BADPARAM);
+  EXPECT_EQ(HBITMAPToDIB(e, mono.Get(), BI_RLE8, nullptr), nullptr);  // the transfer writes no RLE
+  EXPECT_EQ(e, IS_ERR_DIBITS);
+
+  // A colour bitmap through the screen's context.
+  ISScreenDC screen;
+  ISGdiObject<HBITMAP> colour(CreateCompatibleBitmap(screen.Get(), 4, 2));
+  {
+    ISMemoryDC dc(screen.Get());
+    ISSelection sel(dc.Get(), colour.Get());
+    ISGdiObject<HBRUSH> brush(CreateSolidBrush(RGB(10, 200, 30)));
+    RECT r{1, 1, 3, 2};
+    ASSERT_TRUE(FillRect(dc.Get(), &r, brush.Get()));
+  }
+  std::vector<BYTE> out(4 * 2 * 3, 0xEE);
+  ASSERT_TRUE(BitmapToRGB(e, colour.Get(), screen.Get(), nullptr, out.data()));
+  const std::vector<BYTE> want = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 200, 30, 10, 200, 30, 0, 0, 0};
+  EXPECT_EQ(out, want);
+  EXPECT_FALSE(BitmapToRGB(e, colour.Get(), nullptr, nullptr, out.data()));
+  EXPECT_EQ(e, IS_ERR_BADPARAM);
+}
+
+// A caption on a real picture, drawn here (at the stamp's factor of 3) and by ImageMagick with
+// the same font file at the same em size: the boxes of changed pixels agree within 2 pixels.
+TEST(DrawText, CaptionBoxAgreesWithImageMagick) {
+  const std::string magick = optest::MagickConvert();
+  if (magick.empty()) GTEST_SKIP() << "ImageMagick missing";
+  std::vector<std::string> jpegs = qrvtest::TestDataFiles("jpeg");
+  std::string source;
+  for (const std::string& f : jpegs)
+    if (f.size() > 4 && (f.substr(f.size() - 4) == ".jpg" || f.substr(f.size() - 4) == ".JPG")) {
+      source = f;
+      break;
+    }
+  if (source.empty()) GTEST_SKIP() << "no sample JPEG";
+  qrvtest::TempDir tmp;
+  const std::string in = tmp.File("in.ppm"), out = tmp.File("out.ppm");
+  const char* font = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+  int status = 0;
+  qrvtest::RunCommand(magick + " '" + source + "' -resize 640x640 " + in, &status);
+  ASSERT_EQ(status, 0);
+  optest::PPM pic;
+  ASSERT_TRUE(optest::ReadPPM(in, pic));
+  const LONG x = 30, y = 40, em = 32;
+  // ImageMagick applies the font's kerning pairs, which DrawText does not (a "To" comes out
+  // 3 pixels narrower there): the caption holds no kerned pair.
+  const char* caption = "Holiday 2024 - Sunny Beach";
+  // ImageMagick places the top of the text's ascent at the offset when gravity is NorthWest.
+  qrvtest::RunCommand(magick + " " + in + " -font " + font + " -pointsize " + std::to_string(em) +
+                          " -density 72 -gravity NorthWest -fill '#ff00ff' -annotate +" + std::to_string(x) + "+" +
+                          std::to_string(y) + " '" + caption + "' " + out,
+                      &status);
+  ASSERT_EQ(status, 0);
+  optest::PPM theirs;
+  ASSERT_TRUE(optest::ReadPPM(out, theirs));
+  std::vector<uint8_t> ours = pic.pixels;
+  LOGFONTA lf = Font("DejaVu Sans", -em);
+  ASSERT_TRUE(ISDrawText(ours.data(), pic.width, pic.height, pic.width * 3, caption, &lf, 3, x, y, pic.width - 1,
+                         pic.height - 1, 0, 0, RGB(255, 0, 255)));
+  auto box = [&](const std::vector<uint8_t>& img) {
+    long x0 = pic.width, y0 = pic.height, x1 = -1, y1 = -1;
+    for (uint32_t r = 0; r < pic.height; ++r)
+      for (uint32_t c = 0; c < pic.width; ++c) {
+        const size_t i = (size_t(r) * pic.width + c) * 3;
+        if (std::abs(img[i] - pic.pixels[i]) + std::abs(img[i + 1] - pic.pixels[i + 1]) +
+                std::abs(img[i + 2] - pic.pixels[i + 2]) > 60) {
+          x0 = std::min<long>(x0, c), y0 = std::min<long>(y0, r);
+          x1 = std::max<long>(x1, c), y1 = std::max<long>(y1, r);
+        }
+      }
+    return std::vector<long>{x0, y0, x1, y1};
+  };
+  const std::vector<long> a = box(ours), b = box(theirs.pixels);
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(a[i], b[i], 2) << i << ": ours " << a[i] << ", ImageMagick " << b[i];
+}
