@@ -175,24 +175,45 @@ void CColorSpaceConverter::Convert(BYTE* image, int width, int height) {
   Setup();
   if (!image || width <= 0 || height <= 0) return;
   // Each output pixel depends on its own source pixel only, so the conversion runs in place.
-  // term[i][j][v] = C[i][j] * lin[v]: the products of the matrix row, summed in its order.
-  static_assert(sizeof(double) == 8, "tables of doubles");
-  double term[3][3][256];
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j)
-      for (int v = 0; v < 256; ++v) term[i][j][v] = C_[i][j] * lin_[v];
+  // term[j][v][i] = C[i][j] * lin[v]: the products of the matrix rows, kept together per
+  // source channel and value so that one pixel's three sums run side by side; each sum adds
+  // its products in the matrix row's order.
+  struct alignas(32) Terms {
+    double c[4];  // output channels 0..2, and a spare lane
+  };
+  Terms term[3][256];
+  for (int j = 0; j < 3; ++j)
+    for (int v = 0; v < 256; ++v) {
+      for (int i = 0; i < 3; ++i) term[j][v].c[i] = C_[i][j] * lin_[v];
+      term[j][v].c[3] = 0.0;
+    }
   // Final byte of each clamped component c: enc[trunc(U[trunc(c * 511)] * 1023)].
   BYTE final[kCurvePoints];
   const double* u = CurveU();
   for (int k = 0; k < kCurvePoints; ++k) final[k] = enc_[static_cast<int>(u[k] * 1023.0)];
   const uint64_t n = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+  // Two lanes at a time (channels 0 and 1, then 2 and the spare): every lane does exactly
+  // the scalar operations, so the bytes equal ConvertPixel's.
+  typedef double Lanes __attribute__((vector_size(16)));
+  typedef int64_t Indices __attribute__((vector_size(16)));
+  const Lanes zero = {0.0, 0.0};
+  const Lanes one = {1.0, 1.0};
+  const Lanes steps = {511.0, 511.0};
   for (uint64_t i = 0; i < n; ++i) {
     BYTE* p = image + 3 * i;
-    const int r = p[0], g = p[1], b = p[2];
-    for (int k = 0; k < 3; ++k) {
-      double c = term[k][0][r] + term[k][1][g] + term[k][2][b];
-      c = c < 0.0 ? 0.0 : (c > 1.0 ? 1.0 : c);
-      p[k] = final[static_cast<int>(c * 511.0)];
-    }
+    const Lanes* tr = reinterpret_cast<const Lanes*>(term[0][p[0]].c);
+    const Lanes* tg = reinterpret_cast<const Lanes*>(term[1][p[1]].c);
+    const Lanes* tb = reinterpret_cast<const Lanes*>(term[2][p[2]].c);
+    Lanes c01 = tr[0] + tg[0] + tb[0];
+    Lanes c23 = tr[1] + tg[1] + tb[1];
+    c01 = c01 < zero ? zero : c01;
+    c23 = c23 < zero ? zero : c23;
+    c01 = c01 > one ? one : c01;
+    c23 = c23 > one ? one : c23;
+    const Indices i01 = __builtin_convertvector(c01 * steps, Indices);
+    const Indices i23 = __builtin_convertvector(c23 * steps, Indices);
+    p[0] = final[i01[0]];
+    p[1] = final[i01[1]];
+    p[2] = final[i23[0]];
   }
 }

@@ -43,6 +43,35 @@ inline BYTE ClampByte(int v) { return static_cast<BYTE>(v < 0 ? 0 : (v > 255 ? 2
 
 inline int Med3(int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
 
+// Luminance map of n pixels and its histogram, in one pass; four partial histograms keep runs
+// of equal values from stalling on one counter.
+void LuminanceWithHistogram(const BYTE* image, uint64_t n, BYTE* y, uint64_t* histogram) {
+  const LumaTables& t = Luma();
+  uint64_t partial[4][256] = {};
+  uint64_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const BYTE* p = image + 3 * i;
+    const BYTE y0 = static_cast<BYTE>(static_cast<int>(t.r[p[0]] + t.g[p[1]] + t.b[p[2]]));
+    const BYTE y1 = static_cast<BYTE>(static_cast<int>(t.r[p[3]] + t.g[p[4]] + t.b[p[5]]));
+    const BYTE y2 = static_cast<BYTE>(static_cast<int>(t.r[p[6]] + t.g[p[7]] + t.b[p[8]]));
+    const BYTE y3 = static_cast<BYTE>(static_cast<int>(t.r[p[9]] + t.g[p[10]] + t.b[p[11]]));
+    y[i] = y0;
+    y[i + 1] = y1;
+    y[i + 2] = y2;
+    y[i + 3] = y3;
+    ++partial[0][y0];
+    ++partial[1][y1];
+    ++partial[2][y2];
+    ++partial[3][y3];
+  }
+  for (; i < n; ++i) {
+    const BYTE* p = image + 3 * i;
+    y[i] = static_cast<BYTE>(static_cast<int>(t.r[p[0]] + t.g[p[1]] + t.b[p[2]]));
+    ++partial[0][y[i]];
+  }
+  for (int v = 0; v < 256; ++v) histogram[v] = partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
+}
+
 }  // namespace
 
 BOOL CImageFilter::ToLuminance(const BYTE* image, int width, int height, BYTE* map) {
@@ -90,33 +119,8 @@ BOOL CImageFilter::StretchLevels(BYTE* image, int width, int height, bool findPo
   BYTE* y = map.get();
 
   if (findPoints) {
-    // Luminance map and its histogram in one pass; four partial histograms keep runs of
-    // equal values from stalling on one counter.
-    uint64_t partial[4][256] = {};
-    const LumaTables& t = Luma();
-    uint64_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-      const BYTE* p = image + 3 * i;
-      BYTE y0 = static_cast<BYTE>(static_cast<int>(t.r[p[0]] + t.g[p[1]] + t.b[p[2]]));
-      BYTE y1 = static_cast<BYTE>(static_cast<int>(t.r[p[3]] + t.g[p[4]] + t.b[p[5]]));
-      BYTE y2 = static_cast<BYTE>(static_cast<int>(t.r[p[6]] + t.g[p[7]] + t.b[p[8]]));
-      BYTE y3 = static_cast<BYTE>(static_cast<int>(t.r[p[9]] + t.g[p[10]] + t.b[p[11]]));
-      y[i] = y0;
-      y[i + 1] = y1;
-      y[i + 2] = y2;
-      y[i + 3] = y3;
-      ++partial[0][y0];
-      ++partial[1][y1];
-      ++partial[2][y2];
-      ++partial[3][y3];
-    }
-    for (; i < n; ++i) {
-      const BYTE* p = image + 3 * i;
-      y[i] = static_cast<BYTE>(static_cast<int>(t.r[p[0]] + t.g[p[1]] + t.b[p[2]]));
-      ++partial[0][y[i]];
-    }
     uint64_t histogram[256];
-    for (int v = 0; v < 256; ++v) histogram[v] = partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
+    LuminanceWithHistogram(image, n, y, histogram);
     FindPoints(histogram, n, lowPercent, highPercent);
   } else {
     ToLuminance(image, width, height, y);
@@ -131,8 +135,8 @@ BOOL CImageFilter::StretchLevels(BYTE* image, int width, int height, bool findPo
   if (!shiftTable.Allocate(256 * 256)) return FALSE;
   BYTE* shift = shiftTable.get();
   for (int v = 0; v < 256; ++v) {
-    int stretched = ClampByte(static_cast<int>((v - blackPoint) * scale));
-    int d = v - stretched;
+    const int stretched = ClampByte(static_cast<int>((v - blackPoint) * scale));
+    const int d = v - stretched;
     for (int c = 0; c < 256; ++c) shift[v * 256 + c] = ClampByte(c - d);
   }
   for (uint64_t i = 0; i < n; ++i) {
