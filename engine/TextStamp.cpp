@@ -1,0 +1,173 @@
+// The text stamp step: macro expansion, font, measurement, placement, background box and the
+// anti-aliased drawing through the imaging library.
+#include "engine/TextStamp.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "qrv/imaging.h"
+
+std::string ReplaceFirst(const std::string& text, const std::string& macro, const std::string& value) {
+  const size_t at = macro.empty() ? std::string::npos : text.find(macro);
+  if (at == std::string::npos) return text;
+  return text.substr(0, at) + value + text.substr(at + macro.size());
+}
+
+std::string ExpandStampMacros(const std::string& templ, const StampMacroValues& v) {
+  const std::pair<const char*, const std::string*> macros[] = {
+      {"%DATE%", &v.date},         {"%FLASH%", &v.flash},     {"%FNUM%", &v.fNumber},
+      {"%ISO%", &v.iso},           {"%METERING%", &v.metering}, {"%MODEL%", &v.model},
+      {"%PROGRAM%", &v.program},   {"%SPEED%", &v.speed},     {"%COMMENT%", &v.comment},
+      {"%HEIGHT%", &v.height},     {"%MODIFDATE%", &v.modifDate}, {"%N%", nullptr},
+      {"%NAME%", &v.name},         {"%NAMENOEXT%", &v.nameNoExt}, {"%WIDTH%", &v.width}};
+  static const std::string kLineFeed = "\n";
+  std::string text = templ;
+  for (int pass = 0; pass < kStampMaxPasses; ++pass) {
+    const std::string before = text;
+    for (const auto& m : macros) {
+      const std::string& value = m.second ? *m.second : kLineFeed;
+      const size_t macroLength = std::strlen(m.first);
+      const size_t at = text.find(m.first);
+      if (at == std::string::npos) continue;
+      if (text.size() - macroLength + value.size() > kStampTextLimit) return text;
+      text = ReplaceFirst(text, m.first, value);
+    }
+    if (text == before) break;
+  }
+  return text;
+}
+
+LOGFONTA StampFont(const CTextStampPage& page) {
+  // "FontSize" is unsigned: a negative value read from a profile is a huge size.
+  const uint32_t size = std::min(std::max(static_cast<uint32_t>(page.m_fontSize), 8u), kStampMaxFontSize);
+  LOGFONTA lf{};
+  lf.lfHeight = static_cast<LONG>(size);
+  lf.lfWidth = 0;
+  lf.lfEscapement = 0;
+  lf.lfOrientation = 0;
+  lf.lfWeight = page.m_weight;
+  lf.lfItalic = static_cast<BYTE>(page.m_italic & 0xFF);
+  lf.lfUnderline = static_cast<BYTE>(page.m_underline & 0xFF);
+  lf.lfStrikeOut = 0;
+  lf.lfCharSet = 0;
+  lf.lfOutPrecision = 0;
+  lf.lfClipPrecision = 0;
+  lf.lfQuality = 2;            // PROOF_QUALITY
+  lf.lfPitchAndFamily = 0x30;  // FF_MODERN, default pitch
+  // The face name, cut to the field (keeping a whole UTF-8 character at the cut).
+  const std::string& name = page.m_fontName;
+  size_t n = std::min(name.size(), static_cast<size_t>(LF_FACESIZE - 1));
+  while (n > 0 && n < name.size() && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+  std::memcpy(lf.lfFaceName, name.data(), n);
+  return lf;
+}
+
+void PlaceStamp(int placement, int64_t W, int64_t H, int64_t w, int64_t h, int64_t ox, int64_t oy, int64_t* x,
+                int64_t* y) {
+  // The centred placements halve the difference by a shift; a block wider than the picture
+  // is centred over it (and clipped) rather than sent off the picture.
+  const int64_t centre = (W - w) >> 1;
+  switch (placement) {
+    case 0:
+      *x = centre, *y = oy;
+      break;
+    case 1:
+      *x = centre, *y = H - h - oy;
+      break;
+    case 2:
+      *x = ox, *y = oy;
+      break;
+    case 3:
+      *x = W - w - ox, *y = oy;
+      break;
+    case 4:
+      *x = ox, *y = H - h - oy;
+      break;
+    default:
+      *x = W - w - ox, *y = H - h - oy;
+      break;
+  }
+}
+
+void BlendStampBox(BYTE* image, int W, int H, int64_t x, int64_t y, int64_t w, int64_t h, int backType,
+                   COLORREF colour) {
+  if (backType <= 0 || !image) return;
+  const double a = backType == 1 ? 0.25 : backType == 3 ? 1.0 : 0.5;
+  const int64_t x1 = std::max<int64_t>(x - h / 2, 0), x2 = std::min<int64_t>(x + w + h / 2, W);
+  const int64_t y1 = std::max<int64_t>(y - h / 8, 0), y2 = std::min<int64_t>(y + h + h / 8, H);
+  if (x1 >= x2 || y1 >= y2) return;
+  // One table per byte of the pixel: the blended value of every old value.
+  const BYTE c[3] = {GetRValue(colour), GetGValue(colour), GetBValue(colour)};
+  BYTE table[3][256];
+  for (int k = 0; k < 3; ++k)
+    for (int old = 0; old < 256; ++old) table[k][old] = static_cast<BYTE>(c[k] * a + old * (1.0 - a));
+  for (int64_t row = y1; row < y2; ++row) {
+    BYTE* p = image + (static_cast<size_t>(row) * W + static_cast<size_t>(x1)) * 3;
+    for (int64_t col = x1; col < x2; ++col, p += 3) {
+      p[0] = table[0][p[0]];
+      p[1] = table[1][p[1]];
+      p[2] = table[2][p[2]];
+    }
+  }
+}
+
+void TextStampStep(CMainDialog& dlg, BYTE* imageA, int widthA, int heightA, bool preview) {
+  CTextStampPage& page = dlg.m_pages.textStamp;
+  const bool stampOn = page.m_enabled == 1;
+  if (preview) {
+    page.m_prevFlash = dlg.m_labelFlash.text;
+    page.m_prevFNumber = dlg.m_fNumberText;
+    page.m_prevIso = dlg.m_isoText;
+    page.m_prevMetering = dlg.m_meteringText;
+    page.m_prevModel = dlg.m_model;
+    page.m_prevProgram = dlg.m_programText;
+    page.m_prevSpeed = dlg.m_shutterText;
+    page.m_prevComment = dlg.m_userComment;
+    page.m_prevWidth = dlg.m_widthText;
+    page.m_prevHeight = dlg.m_heightText;
+    page.m_prevName = dlg.m_fileName;
+    page.m_prevNameNoExt = dlg.m_fileTitle;
+    page.m_prevFileTime = dlg.m_srcFileTime;
+    if (stampOn) page.SetPreviewInfo(dlg.m_date);
+    else page.m_prevDate = dlg.m_date;
+    return;
+  }
+  if (!stampOn || !imageA || widthA <= 0 || heightA <= 0) return;
+
+  StampMacroValues v;
+  v.flash = dlg.m_labelFlash.text;
+  page.ComposeStampText(v.date, v.modifDate, dlg.m_date, dlg.m_srcFileTime);
+  v.fNumber = dlg.m_fNumberText;
+  v.iso = dlg.m_isoText;
+  v.metering = dlg.m_meteringText;
+  v.model = dlg.m_model;
+  v.program = dlg.m_programText;
+  v.speed = dlg.m_shutterText;
+  v.comment = dlg.m_userComment;
+  v.height = dlg.m_heightText;
+  v.name = dlg.m_fileName;
+  v.nameNoExt = dlg.m_fileTitle;
+  v.width = dlg.m_widthText;
+  const std::string text = ExpandStampMacros(page.m_string, v);
+
+  // Measured at three times the size, for a block size that matches the oversampled drawing.
+  LOGFONTA font = StampFont(page);
+  const LONG size = font.lfHeight;
+  font.lfHeight = size * 3;
+  DWORD w3 = 0, h3 = 0;
+  if (!ISMeasureText(text.c_str(), &font, 0, 0, static_cast<LONG>(0x80000000u), static_cast<LONG>(0x80000000u), &w3,
+                     &h3, 0, 0))
+    return;
+  const int64_t w = w3 / 3, h = h3 / 3;
+  font.lfHeight = size;
+
+  int64_t x = 0, y = 0;
+  PlaceStamp(page.m_placement, widthA, heightA, w, h, page.m_offsetX, page.m_offsetY, &x, &y);
+  BlendStampBox(imageA, widthA, heightA, x, y, w, h, page.m_backType, page.m_bkColor);
+  // A block wholly outside the picture draws nothing.
+  if (x >= widthA || y >= heightA || x + w <= 0 || y + h <= 0) return;
+  ISDrawText(imageA, static_cast<DWORD>(widthA), static_cast<DWORD>(heightA), static_cast<DWORD>(widthA) * 3,
+             text.c_str(), &font, 3, static_cast<LONG>(x), static_cast<LONG>(y), widthA - 1, heightA - 1, 0, 0,
+             page.m_textColor);
+}

@@ -1,0 +1,290 @@
+// The text stamp step: macro expansion (and its bounds), the placement table and the
+// background box checked through the pixels of a picture, the font size limits, the preview.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/TextStamp.h"
+#include "engine/shell/CMainDialog.h"
+#include "qrv/imaging.h"
+
+namespace {
+
+constexpr int kW = 160, kH = 100;
+
+std::vector<BYTE> Grey(int w = kW, int h = kH, BYTE v = 90) { return std::vector<BYTE>(size_t(w) * h * 3, v); }
+
+// Bounding box (left, top, right, bottom exclusive) of the pixels that differ from `base`;
+// {0, 0, 0, 0} when none.
+std::vector<int64_t> ChangedBox(const std::vector<BYTE>& img, const std::vector<BYTE>& base, int w = kW, int h = kH) {
+  int64_t x0 = w, y0 = h, x1 = 0, y1 = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (std::memcmp(&img[(size_t(y) * w + x) * 3], &base[(size_t(y) * w + x) * 3], 3)) {
+        x0 = std::min<int64_t>(x0, x), y0 = std::min<int64_t>(y0, y);
+        x1 = std::max<int64_t>(x1, x + 1), y1 = std::max<int64_t>(y1, y + 1);
+      }
+  if (x1 == 0) return {0, 0, 0, 0};
+  return {x0, y0, x1, y1};
+}
+
+struct Stamp {
+  CBatchApp app;
+  CMainDialog dlg{app};
+  Stamp() {
+    CTextStampPage& p = dlg.m_pages.textStamp;
+    p.m_enabled = 1;
+    p.m_string = "Stamp";
+    p.m_fontName = "DejaVu Sans";
+    p.m_fontSize = 12;
+    p.m_weight = 400;
+    p.m_placement = 2;
+    p.m_offsetX = 10;
+    p.m_offsetY = 10;
+    p.m_backType = 0;
+    p.m_textColor = RGB(255, 255, 255);
+    p.m_bkColor = RGB(200, 30, 60);
+    dlg.m_model = "Model X";
+    dlg.m_date = "2004:05:06 07:08:09";
+  }
+  CTextStampPage& page() { return dlg.m_pages.textStamp; }
+  std::vector<BYTE> Run(std::vector<BYTE> img, int w = kW, int h = kH) {
+    TextStampStep(dlg, img.data(), w, h, false);
+    return img;
+  }
+  // The text block's size as the step measures it: at three times the size, divided by 3.
+  void Block(const std::string& text, int64_t* w, int64_t* h) {
+    LOGFONTA lf = StampFont(page());
+    lf.lfHeight *= 3;
+    DWORD w3 = 0, h3 = 0;
+    ASSERT_TRUE(ISMeasureText(text.c_str(), &lf, 0, 0, LONG(0x80000000u), LONG(0x80000000u), &w3, &h3, 0, 0));
+    *w = w3 / 3;
+    *h = h3 / 3;
+  }
+};
+
+}  // namespace
+
+TEST(TextStamp, ReplaceFirstReplacesOneExactOccurrence) {
+  EXPECT_EQ(ReplaceFirst("a %X% b %X%", "%X%", "1"), "a 1 b %X%");
+  EXPECT_EQ(ReplaceFirst("a %x% b", "%X%", "1"), "a %x% b");
+  EXPECT_EQ(ReplaceFirst("%X%", "%X%", ""), "");
+  EXPECT_EQ(ReplaceFirst("abc", "", "z"), "abc");
+}
+
+TEST(TextStamp, MacrosExpandInTheirOrderOverPasses) {
+  StampMacroValues v;
+  v.date = "D";
+  v.flash = "Flash Used";
+  v.fNumber = "F2.8";
+  v.iso = "ISO 100";
+  v.metering = "Spot";
+  v.model = "Cam";
+  v.program = "Manual";
+  v.speed = "1/60";
+  v.comment = "hello";
+  v.height = "480";
+  v.modifDate = "M";
+  v.name = "pic.jpg";
+  v.nameNoExt = "pic";
+  v.width = "640";
+  EXPECT_EQ(ExpandStampMacros("%DATE%|%FLASH%|%FNUM%|%ISO%|%METERING%|%MODEL%|%PROGRAM%|%SPEED%|%COMMENT%|"
+                              "%HEIGHT%|%MODIFDATE%|%N%|%NAME%|%NAMENOEXT%|%WIDTH%",
+                              v),
+            "D|Flash Used|F2.8|ISO 100|Spot|Cam|Manual|1/60|hello|480|M|\n|pic.jpg|pic|640");
+  EXPECT_EQ(ExpandStampMacros("no macros", v), "no macros");
+  EXPECT_EQ(ExpandStampMacros("%MODEL% and %MODEL%", v), "Cam and Cam");  // over two passes
+  // A value holding a later macro is expanded in the same pass, an earlier one in the next.
+  v.comment = "%WIDTH%x%DATE%";
+  EXPECT_EQ(ExpandStampMacros("%COMMENT%", v), "640xD");
+  // Self-reference: bounded passes and length, no endless growth.
+  v.name = "x%NAME%.jpg";
+  const std::string once = ExpandStampMacros("%NAME%", v);
+  EXPECT_EQ(once.size(), 6u + 5u * kStampMaxPasses);  // each pass adds "x" and ".jpg"
+  v.comment = std::string(1000, 'c') + "%COMMENT%";
+  const std::string big = ExpandStampMacros("%COMMENT%", v);
+  EXPECT_LE(big.size(), kStampTextLimit);
+  EXPECT_GT(big.size(), kStampTextLimit - 1010);
+}
+
+TEST(TextStamp, FontFollowsThePageWithinLimits) {
+  CTextStampPage page;
+  page.m_fontName = std::string(40, 'N');
+  page.m_fontSize = 5;
+  page.m_weight = 700;
+  page.m_italic = 0x101;
+  page.m_underline = 1;
+  LOGFONTA lf = StampFont(page);
+  EXPECT_EQ(lf.lfHeight, 8);
+  EXPECT_EQ(lf.lfWeight, 700);
+  EXPECT_EQ(lf.lfItalic, 1);  // the low byte
+  EXPECT_EQ(lf.lfUnderline, 1);
+  EXPECT_EQ(lf.lfQuality, 2);
+  EXPECT_EQ(lf.lfPitchAndFamily, 0x30);
+  EXPECT_EQ(std::string(lf.lfFaceName), std::string(31, 'N'));
+  page.m_fontSize = 100000;
+  EXPECT_EQ(StampFont(page).lfHeight, 500);
+  page.m_fontSize = -3;  // unsigned in the profile: a huge size
+  EXPECT_EQ(StampFont(page).lfHeight, 500);
+}
+
+// With an opaque box the changed pixels are exactly the box: h / 2 beside and h / 8 above and
+// below the text block, at the position of the placement table.
+TEST(TextStamp, PlacementsPutTheBoxWhereTheTableSays) {
+  Stamp s;
+  s.page().m_backType = 3;
+  s.page().m_offsetX = 20;
+  s.page().m_offsetY = 15;
+  int64_t w = 0, h = 0;
+  s.Block("Stamp", &w, &h);
+  ASSERT_GT(w, 20);
+  ASSERT_GT(h, 8);
+  const std::vector<BYTE> base = Grey();
+  struct Want {
+    int placement;
+    int64_t x, y;
+  } wants[] = {{0, (kW - w) / 2, 15},     {1, (kW - w) / 2, kH - h - 15}, {2, 20, 15},
+               {3, kW - w - 20, 15},      {4, 20, kH - h - 15},          {5, kW - w - 20, kH - h - 15},
+               {17, kW - w - 20, kH - h - 15}};
+  for (const Want& want : wants) {
+    SCOPED_TRACE(want.placement);
+    s.page().m_placement = want.placement;
+    const std::vector<BYTE> img = s.Run(base);
+    const std::vector<int64_t> box = ChangedBox(img, base);
+    EXPECT_EQ(box, (std::vector<int64_t>{want.x - h / 2, want.y - h / 8, want.x + w + h / 2, want.y + h + h / 8}));
+    // The opaque box is the box colour wherever the text does not cover it.
+    const BYTE* corner = &img[(size_t(box[1]) * kW + box[0]) * 3];
+    EXPECT_EQ(corner[0], 200);
+    EXPECT_EQ(corner[1], 30);
+    EXPECT_EQ(corner[2], 60);
+  }
+  // Without a box the text's own pixels stay inside its block.
+  s.page().m_backType = 0;
+  s.page().m_placement = 5;
+  const std::vector<int64_t> ink = ChangedBox(s.Run(base), base);
+  EXPECT_GE(ink[0], kW - w - 20);
+  EXPECT_GE(ink[1], kH - h - 15);
+  EXPECT_LE(ink[2], kW - 20);
+  EXPECT_LE(ink[3], kH - 15);
+  EXPECT_GT(ink[2] - ink[0], w - 4);
+}
+
+TEST(TextStamp, BoxOpacitiesAreThePartsBlend) {
+  Stamp s;
+  s.page().m_string = " ";  // a block with no ink: only the box changes pixels
+  s.page().m_placement = 2;
+  int64_t w = 0, h = 0;
+  s.Block(" ", &w, &h);
+  for (int type : {1, 2, 3, 7}) {
+    SCOPED_TRACE(type);
+    s.page().m_backType = type;
+    std::vector<BYTE> base(size_t(kW) * kH * 3);
+    for (size_t i = 0; i < base.size(); ++i) base[i] = static_cast<BYTE>(i * 7);
+    const std::vector<BYTE> img = s.Run(base);
+    const double a = type == 1 ? 0.25 : type == 3 ? 1.0 : 0.5;
+    const BYTE c[3] = {200, 30, 60};
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        const bool in = x >= 10 - h / 2 && x < 10 + w + h / 2 && y >= 10 - h / 8 && y < 10 + h + h / 8;
+        for (int k = 0; k < 3; ++k) {
+          const size_t i = (size_t(y) * kW + x) * 3 + k;
+          const BYTE want = in ? static_cast<BYTE>(std::trunc(c[k] * a + base[i] * (1 - a))) : base[i];
+          ASSERT_EQ(img[i], want) << x << "," << y;
+        }
+      }
+  }
+  s.page().m_backType = 0;
+  EXPECT_EQ(s.Run(Grey()), Grey());
+  s.page().m_backType = -4;
+  EXPECT_EQ(s.Run(Grey()), Grey());
+}
+
+TEST(TextStamp, SizesBelowEightDrawAtEightAndAboveFiveHundredAtFiveHundred) {
+  Stamp s;
+  s.page().m_string = "Size %MODEL%";
+  s.page().m_fontSize = 5;
+  const std::vector<BYTE> five = s.Run(Grey());
+  s.page().m_fontSize = 8;
+  const std::vector<BYTE> eight = s.Run(Grey());
+  EXPECT_EQ(five, eight);
+  EXPECT_NE(eight, Grey());
+  s.page().m_fontSize = 7;
+  EXPECT_EQ(s.Run(Grey()), eight);
+  s.page().m_fontSize = 12;
+  EXPECT_NE(s.Run(Grey()), eight);
+
+  // The big sizes on a small picture: only what the picture shows is rendered.
+  // (The cell's top 100 rows, above the capitals, lie above the picture.)
+  s.page().m_string = "W";
+  s.page().m_offsetX = 0;
+  s.page().m_offsetY = -100;
+  s.page().m_fontSize = 900;
+  const std::vector<BYTE> big = s.Run(Grey(40, 30), 40, 30);
+  s.page().m_fontSize = 500;
+  EXPECT_EQ(s.Run(Grey(40, 30), 40, 30), big);
+  EXPECT_NE(big, Grey(40, 30));
+}
+
+TEST(TextStamp, LineBreaksOutsidePlacementsAndEmptyTemplates) {
+  Stamp s;
+  s.page().m_backType = 3;
+  s.page().m_string = "One%N%Two";
+  int64_t w = 0, h = 0;
+  s.Block("One\nTwo", &w, &h);
+  EXPECT_EQ(h, 2 * 12);  // two lines of the 12-pixel cell
+  const std::vector<int64_t> box = ChangedBox(s.Run(Grey()), Grey());
+  EXPECT_EQ(box[3] - box[1], h + 2 * (h / 8));
+
+  // Placed wholly outside the picture: nothing changes.
+  s.page().m_offsetX = 100000;
+  EXPECT_EQ(s.Run(Grey()), Grey());
+  s.page().m_offsetX = 10;
+  s.page().m_offsetY = -100000;
+  EXPECT_EQ(s.Run(Grey()), Grey());
+  // An empty template draws nothing visible, even over a box; the stamp switched off neither.
+  s.page().m_offsetY = 10;
+  s.page().m_string = "";
+  EXPECT_EQ(s.Run(Grey()), Grey());
+  s.page().m_string = "Off";
+  s.page().m_enabled = 0;
+  EXPECT_EQ(s.Run(Grey()), Grey());
+  // Text wider than the picture, centred: clipped on both sides, nothing outside the buffer.
+  s.page().m_enabled = 1;
+  s.page().m_backType = 0;
+  s.page().m_placement = 0;
+  s.page().m_string = "A very long caption that is much wider than the picture";
+  const std::vector<int64_t> wide = ChangedBox(s.Run(Grey()), Grey());
+  EXPECT_LT(wide[0], 3);
+  EXPECT_GT(wide[2], kW - 4);
+}
+
+TEST(TextStamp, PreviewHandsThePageItsInformationAndDrawsNothing) {
+  for (int enabled : {0, 1}) {
+    Stamp s;
+    s.page().m_enabled = enabled;
+    s.dlg.m_labelFlash.text = "No Flash";
+    s.dlg.m_fNumberText = "F4";
+    s.dlg.m_isoText = "200";
+    s.dlg.m_fileName = "a.jpg";
+    s.dlg.m_fileTitle = "a";
+    s.dlg.m_widthText = "160";
+    s.dlg.m_srcFileTime = 12345;
+    std::vector<BYTE> img = Grey();
+    TextStampStep(s.dlg, img.data(), kW, kH, true);
+    EXPECT_EQ(img, Grey());
+    EXPECT_EQ(s.page().m_prevFlash, "No Flash");
+    EXPECT_EQ(s.page().m_prevFNumber, "F4");
+    EXPECT_EQ(s.page().m_prevIso, "200");
+    EXPECT_EQ(s.page().m_prevModel, "Model X");
+    EXPECT_EQ(s.page().m_prevName, "a.jpg");
+    EXPECT_EQ(s.page().m_prevNameNoExt, "a");
+    EXPECT_EQ(s.page().m_prevWidth, "160");
+    EXPECT_EQ(s.page().m_prevFileTime, 12345);
+    EXPECT_EQ(s.page().m_prevDate, "2004:05:06 07:08:09");
+    EXPECT_EQ(s.page().m_previewRedraws, enabled);  // the page redraws only when the stamp is on
+  }
+}
