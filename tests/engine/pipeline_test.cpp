@@ -350,6 +350,35 @@ TEST(Pipeline, DeFocusModeSequence) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "DECS:Alpha=0.25098, Radius=1"), lines.end());
 }
 
+TEST(Pipeline, TextStampLastInARunPreviewInfoOnly) {
+  Fixture f(200, 120);
+  f.dlg.m_pages.sizeQuality.m_sizeType = 0;
+  f.dlg.m_date = "2004:05:06 07:08:09";
+  Fixture plain(200, 120);
+  plain.dlg.m_pages.sizeQuality.m_sizeType = 0;
+  plain.Run(nullptr);
+  f.dlg.m_pages.textStamp.m_enabled = 1;
+  f.dlg.m_pages.textStamp.m_string = "%DATE%";
+  RecordingProgress progress;
+  f.Run(&progress);
+  std::vector<std::string> expected = kFullRunEvents;
+  expected.erase(std::find(expected.begin(), expected.end(), "status Resize"));
+  for (std::string& e : expected)
+    if (e == "thumb 20x15" || e == "thumb 40x30") e = "thumb 200x120";
+  EXPECT_EQ(progress.events, expected);  // the stamp has no status, progress or poll
+  EXPECT_NE(f.dlg.m_workImage, plain.dlg.m_workImage);
+
+  // Preview: nothing drawn, the page gets the date for its own preview.
+  Fixture g(200, 120);
+  g.dlg.m_date = "2004:05:06 07:08:09";
+  g.dlg.m_pages.textStamp.m_enabled = 1;
+  std::vector<BYTE> a = TestPicture(24, 18), b = TestPicture(16, 12);
+  g.dlg.m_cropRect = {0, 0, 16, 12};
+  g.dlg.ProcessImage(a.data(), 24, 18, b.data(), 16, 12, nullptr);
+  EXPECT_EQ(g.dlg.m_pages.textStamp.m_prevDate, "2004:05:06 07:08:09");
+  EXPECT_EQ(g.dlg.m_pages.textStamp.m_previewRedraws, 1);
+}
+
 TEST(Pipeline, NothingToDo) {
   Fixture f;
   RecordingProgress progress;
