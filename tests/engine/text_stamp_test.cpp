@@ -288,3 +288,26 @@ TEST(TextStamp, PreviewHandsThePageItsInformationAndDrawsNothing) {
     EXPECT_EQ(s.page().m_previewRedraws, enabled);  // the page redraws only when the stamp is on
   }
 }
+
+// Through the pipeline: a run stamps the working picture, the preview only informs the page.
+TEST(TextStamp, PipelineRunStampsAndPreviewDoesNot) {
+  Stamp s;
+  s.page().m_backType = 3;
+  // The pipeline with the stamp off, then the stamp on its result: the same as the whole
+  // pipeline with the stamp on.
+  s.page().m_enabled = 0;
+  std::vector<BYTE> expected = Grey();
+  s.dlg.ProcessImage(expected.data(), kW, kH, nullptr, 0, 0, nullptr);
+  const std::vector<BYTE> unstamped = expected;
+  s.page().m_enabled = 1;
+  expected = s.Run(expected);
+  std::vector<BYTE> img = Grey();
+  s.dlg.ProcessImage(img.data(), kW, kH, nullptr, 0, 0, nullptr);
+  EXPECT_EQ(img, expected);
+  EXPECT_NE(img, unstamped);
+
+  std::vector<BYTE> a = Grey(), b = Grey(40, 30);
+  s.dlg.ProcessImage(a.data(), kW, kH, b.data(), 40, 30, nullptr);
+  EXPECT_EQ(s.dlg.m_pages.textStamp.m_previewRedraws, 1);
+  EXPECT_EQ(s.dlg.m_pages.textStamp.m_prevModel, "Model X");
+}
