@@ -287,6 +287,23 @@ TEST(GdiText, SynthesisesBoldAndItalicWhenTheFaceLacksThem) {
   EXPECT_EQ(italic.Box()[3], box[3]);  // same baseline
 }
 
+// DejaVu Sans italic leans right whether its oblique face is installed (extra package) or the
+// upright face is sheared (core fonts only).
+TEST(GdiText, ItalicLeansRightWithOrWithoutAnItalicFace) {
+  const Mask upright = Draw(Font("DejaVu Sans", 60), "l", 0, 20);
+  const Mask italic = Draw(Font("DejaVu Sans", 60, FW_NORMAL, 1), "l", 0, 20);
+  auto leftmost = [](const Mask& m, int y) {
+    for (int x = 0; x < m.width; ++x)
+      if (m.At(x, y)) return x;
+    return -1;
+  };
+  const std::vector<int> box = upright.Box();
+  const int span = box[3] - box[1];
+  const int high = box[1] + span / 4, low = box[3] - span / 4;
+  EXPECT_EQ(leftmost(upright, high), leftmost(upright, low));
+  EXPECT_GE(leftmost(italic, high) - leftmost(italic, low), (low - high) / 8);
+}
+
 TEST(GdiText, UnderlineRunsUnderTheWholeLine) {
   const LOGFONTA plain = Font("DejaVu Sans", 30);
   const LOGFONTA under = Font("DejaVu Sans", 30, FW_NORMAL, 0, 1);
