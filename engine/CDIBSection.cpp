@@ -26,6 +26,7 @@ uint64_t CDIBSection::PixelBytes(int width, int height) {
 
 void CDIBSection::Create(int width, int height) {
   const uint64_t bytes = PixelBytes(width, height);
+  FreePixels();  // a second Create on a live buffer must not leak the first one's memory
   header_ = new BITMAPINFOHEADER();
   std::memset(header_, 0, sizeof(*header_));
   header_->biSize = sizeof(BITMAPINFOHEADER);

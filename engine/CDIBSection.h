@@ -28,8 +28,8 @@ class CDIBSection {
   // The runtime class record's name.
   static const char* GetRuntimeClassName() { return "CDIBSection"; }
 
-  // Allocates the header and zero-filled pixels. Throws std::bad_alloc when the heap can't
-  // give them or a side is negative or the size absurd.
+  // Allocates the header and zero-filled pixels (releasing any it held). Throws
+  // std::bad_alloc when the heap can't give them or a side is negative or the size absurd.
   void Create(int width, int height);
   // Clears the empty flag, releases the pixels, then Create.
   void Recreate(int width, int height);

@@ -132,6 +132,12 @@ TEST(DIBSection, LargeBuffersAreMappedOthersOnTheHeap) {
   EXPECT_EQ(back, img);
   dib.Recreate(10, 10);
   EXPECT_FALSE(dib.IsMapped());
+  // Create on a live buffer releases the old pixels first (the leak checker would see them).
+  dib.Create(1300, 1300);
+  EXPECT_TRUE(dib.IsMapped());
+  dib.Create(20, 20);
+  EXPECT_FALSE(dib.IsMapped());
+  EXPECT_EQ(dib.GetWidth(), 20);
 }
 
 TEST(DIBSection, AbsurdSizesThrowOutOfMemory) {
