@@ -1,0 +1,142 @@
+// The colour, gamma, background and text set-up that the PNG readers share, and the writer's
+// resolution triple.
+#include <algorithm>
+#include <cstring>
+
+#include "imaging/formats/png/CISPNGCodec.h"
+
+namespace {
+
+constexpr double kAssumedFileGamma = 0.45455;
+
+RGBQUAD Entry(BYTE red, BYTE green, BYTE blue) { return RGBQUAD{blue, green, red, 255}; }
+
+// Entries from `count` on become copies of entry 0, with 255 as their fourth byte.
+void FillWithFirst(RGBQUAD* palette, int count) {
+  for (int i = std::max(count, 1); i < 256; ++i) palette[i] = Entry(palette[0].rgbRed, palette[0].rgbGreen, palette[0].rgbBlue);
+}
+
+// The file's PLTE as B, G, R, 255, or the identity ramp when there is none.
+void FillFromPLTE(png_structp png, png_infop info, RGBQUAD* palette) {
+  png_colorp plte = nullptr;
+  int count = 0;
+  if (png_get_PLTE(png, info, &plte, &count) && plte && count > 0) {
+    count = std::min(count, 256);
+    for (int i = 0; i < count; ++i) palette[i] = Entry(plte[i].red, plte[i].green, plte[i].blue);
+    FillWithFirst(palette, count);
+  } else {
+    for (int i = 0; i < 256; ++i) palette[i] = Entry(BYTE(i), BYTE(i), BYTE(i));
+  }
+}
+
+// The 2^bits evenly spread grey levels, when they fit the table; later entries copy entry 0.
+void FillGreyLevels(RGBQUAD* palette, int bits) {
+  if (bits < 1 || bits > 8) return;
+  png_color levels[256];
+  png_build_grayscale_palette(bits, levels);
+  const int count = 1 << bits;
+  for (int i = 0; i < count; ++i) palette[i] = Entry(levels[i].red, levels[i].green, levels[i].blue);
+  FillWithFirst(palette, count);
+}
+
+}  // namespace
+
+void CISPNGCodec::SetResolution(const ISResolution* resolution) {
+  if (resolution) {
+    resolutionX = resolution->x;
+    resolutionY = resolution->y;
+    resolutionUnit = resolution->unit;
+  } else {
+    resolutionX = 1;
+    resolutionY = 1;
+    resolutionUnit = 0;
+  }
+}
+
+BOOL SetupDepthAndPalette(png_structp png, png_infop info, RGBQUAD* palette, DWORD depth, int bitDepth,
+                          int colourType) {
+  // A request deeper than the file's samples (16 bits of a 1-bit file).
+  if (depth < 24 && depth / 8 > static_cast<DWORD>(bitDepth)) return FALSE;
+  if (depth == 24) {
+    if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_expand(png);
+    if (colourType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand(png);
+    if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+    return TRUE;
+  }
+  if (depth != 8 && depth != 4 && depth != 1) return TRUE;  // 16 and 48: nothing to set
+  if (!palette) return FALSE;
+  std::memset(palette, 0, 256 * sizeof(RGBQUAD));
+  if (depth == 8) png_set_packing(png);  // pixels below 8 bits become one byte each
+  if (colourType == PNG_COLOR_TYPE_PALETTE) {
+    FillFromPLTE(png, info, palette);
+  } else if (colourType == PNG_COLOR_TYPE_GRAY) {
+    FillGreyLevels(palette, depth == 1 ? bitDepth : std::min(bitDepth, 8));
+  } else {
+    return FALSE;
+  }
+  if (depth != 1 && colourType == PNG_COLOR_TYPE_PALETTE) {
+    png_bytep alphas = nullptr;
+    int count = 0;
+    png_color_16p colour = nullptr;
+    if (png_get_tRNS(png, info, &alphas, &count, &colour) && alphas && count > 0) {
+      count = std::min(count, 256);
+      for (int i = 0; i < count; ++i) palette[i].rgbReserved = alphas[i];
+    }
+  }
+  return TRUE;
+}
+
+void RecordFileBackground(png_structp png, png_infop info) {
+  ISThreadState* ts = GetThreadState();
+  if (!ts) return;
+  ISColor16& out = ts->png.fileBackground;
+  png_color_16p bkgd = nullptr;
+  if (png_get_bKGD(png, info, &bkgd) && bkgd) {
+    out.index = bkgd->index;
+    out.red = bkgd->red;
+    out.green = bkgd->green;
+    out.blue = bkgd->blue;
+    out.gray = bkgd->gray;
+  } else {
+    out = ISColor16();
+  }
+}
+
+// Gamma correction only on request and only for files without an sRGB chunk. Otherwise the
+// file and screen gammas are both set to 1, so that libpng composites transparent pixels onto
+// the background as a plain blend of the stored values rather than in linear light.
+void SetupGamma(png_structp png, png_infop info, DWORD options) {
+  ISThreadState* ts = GetThreadState();
+  const double display = ts ? ts->png.displayGamma : 0.0;
+  double fileGamma = display != 0.0 ? 1.0 / display : kAssumedFileGamma;
+  int intent = 0;
+  const bool sRGB = png_get_sRGB(png, info, &intent) != 0;
+  if (!sRGB && (options & kPNGReadGamma) && display > 0.0) {
+    double stored = 0.0;
+    if (png_get_gAMA(png, info, &stored) && stored > 0.0) fileGamma = stored;
+    if (fileGamma > 0.0) {
+      png_set_gamma(png, display, fileGamma);
+      return;
+    }
+  }
+  png_set_gamma(png, 1.0, 1.0);
+}
+
+void CaptureTextChunks(png_structp png, png_infop info, std::vector<ISKeyTextPair>& texts) {
+  png_textp chunks = nullptr;
+  int count = 0;
+  png_get_text(png, info, &chunks, &count);
+  if (!chunks) return;
+  for (int i = 0; i < count; ++i) {
+    const png_text& t = chunks[i];
+    // International text chunks are not part of the texts read.
+    if (t.compression != PNG_TEXT_COMPRESSION_NONE && t.compression != PNG_TEXT_COMPRESSION_zTXt) continue;
+    std::string key = t.key ? std::string(t.key) : std::string();
+    std::string text = t.text ? std::string(t.text, t.text_length) : std::string();
+    texts.emplace_back(std::move(key), std::move(text), t.compression == PNG_TEXT_COMPRESSION_zTXt ? 1u : 0u);
+  }
+}
+
+void ClearTextsRead() {
+  if (ISThreadState* ts = GetThreadState()) ts->png.textsRead.clear();
+}
