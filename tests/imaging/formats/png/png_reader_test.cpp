@@ -4,8 +4,11 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <thread>
 
+#include "imaging/core/CISIO.h"
 #include "imaging/core/ISDIB.h"
+#include "imaging/formats/png/CISPNGCodec.h"
 #include "imaging/core/ISThreadState.h"
 #include "png_test_util.h"
 
@@ -370,6 +373,97 @@ TEST(PNGRead, BadFilesFailWithTheirCodesAndNoBuffer) {
   EXPECT_EQ(ISReadPNG(src, &w, &h, 8, nullptr, 0), nullptr);
   EXPECT_EQ(ISGetLastError(), IS_ERR_BITDEPTH);
   ISCloseSource(src);
+}
+
+// The corruptions of the PNG suite's x-files, made from a good file: signature bytes, line-end
+// translation, header CRC, colour types and depths outside the format, missing image data,
+// image-data CRC.
+TEST(PNGRead, CorruptFilesOfEveryKindFailWithFifteen) {
+  const Bytes good = Write(Bytes(8 * 8, 0x5A), 8, 8, 8, 0);
+  ASSERT_TRUE(ReadPNG(good, 24).ok);
+  std::vector<std::pair<std::string, Bytes>> bad;
+  for (size_t i : {0u, 1u, 3u, 6u}) {
+    Bytes b = good;
+    b[i] ^= 0x20;
+    bad.emplace_back("signature byte " + std::to_string(i), b);
+  }
+  Bytes crlf = good;  // the LF of the signature turned into CR LF, as a text transfer would
+  crlf.insert(crlf.begin() + 7, 0x0D);
+  bad.emplace_back("CR added", crlf);
+  Bytes lf = good;
+  lf.erase(lf.begin() + 4);  // the CR removed
+  bad.emplace_back("CR removed", lf);
+  Bytes hdrCrc = good;
+  hdrCrc[pngtest::FindChunk(good, "IHDR") + 21] ^= 1;
+  bad.emplace_back("IHDR CRC", hdrCrc);
+  const size_t ihdr = pngtest::FindChunk(good, "IHDR");
+  for (auto field : {std::pair<int, uint8_t>{9, 1}, {9, 9}, {8, 0}, {8, 3}, {8, 99}, {10, 1}, {11, 1}, {12, 2}}) {
+    Bytes data(good.begin() + static_cast<long>(ihdr + 8), good.begin() + static_cast<long>(ihdr + 21));
+    data[field.first] = field.second;
+    Bytes b = good;
+    const Bytes chunk = pngtest::Chunk("IHDR", data);
+    std::copy(chunk.begin(), chunk.end(), b.begin() + static_cast<long>(ihdr));
+    bad.emplace_back("IHDR byte " + std::to_string(field.first) + " = " + std::to_string(field.second), b);
+  }
+  bad.emplace_back("no IDAT", RemoveChunk(good, "IDAT"));
+  Bytes idatCrc = good;
+  const size_t idat = pngtest::FindChunk(good, "IDAT");
+  idatCrc[idat + 8 + ((uint32_t{good[idat + 2]} << 8) | good[idat + 3])] ^= 0x80;
+  bad.emplace_back("IDAT CRC", idatCrc);
+  for (const auto& [what, png] : bad) {
+    for (DWORD bits : {8u, 24u, 32u}) {
+      auto r = ReadPNG(png, bits);
+      EXPECT_FALSE(r.ok) << what;
+      EXPECT_EQ(r.error, IS_ERR_BADPNG) << what << " at " << bits;
+    }
+    EXPECT_EQ(ReadPNG(png, 0, IS_READ_AS_STORED).error, IS_ERR_BADPNG) << what;
+  }
+}
+
+TEST(PNGRead, DIBFormOfTheRGBAReader) {
+  const Bytes png = Write({1, 2, 3, 4, 5, 6, 7, 8}, 1, 2, 4, 6);
+  ISIOHandle h = ISOpenMemorySource(png.data(), static_cast<DWORD>(png.size()));
+  CISIO io(h);
+  CISPNGCodec codec;
+  DWORD w = 0, ht = 0;
+  HGLOBAL dib = codec.ReadPNGRGBA(io, &w, &ht, 255, false, kPNGReadAsStored);
+  ASSERT_NE(dib, nullptr) << codec.error;
+  const auto* p = static_cast<const uint8_t*>(dib);
+  EXPECT_EQ(ReadDIBHeader(p).biBitCount, 32);
+  EXPECT_EQ(Bytes(p + 40, p + 48), (Bytes{7, 6, 5, 8, 3, 2, 1, 4}));  // bottom-up B, G, R, A
+  GlobalFree(dib);
+  // 16-bit samples have no DIB form.
+  io.Rewind();
+  EXPECT_EQ(codec.ReadPNGRGBA(io, &w, &ht, 65535, true, kPNGReadAsStored), nullptr);
+  EXPECT_EQ(codec.error, IS_ERR_BADPARAM);
+  // The depth reader has no as-stored form.
+  io.Rewind();
+  RGBQUAD pal[256];
+  EXPECT_EQ(codec.ReadPNGToDepth(io, &w, &ht, 8, pal, false, kPNGReadAsStored), nullptr);
+  EXPECT_EQ(codec.error, IS_ERR_INTERNAL);
+  ISCloseSource(h);
+}
+
+TEST(PNGRead, EachThreadKeepsItsOwnTexts) {
+  auto textFile = [](const std::string& text) {
+    return pngtest::InsertBefore(Write({1, 2, 3}, 1, 1, 3, 2), "IEND",
+                                 pngtest::Chunk("tEXt", Text("Key" + std::string(1, '\0') + text)));
+  };
+  const Bytes a = textFile("first"), b = textFile("second");
+  std::string seenA, seenB;
+  auto reader = [](const Bytes& png, std::string* seen) {
+    for (int i = 0; i < 50; ++i) {
+      if (!ReadPNG(png, 24).ok) return;
+      const auto& texts = GetThreadState()->png.textsRead;
+      *seen = texts.size() == 1 ? texts[0].text : "?";
+      if (*seen == "?") return;
+    }
+  };
+  std::thread ta(reader, std::cref(a), &seenA), tb(reader, std::cref(b), &seenB);
+  ta.join();
+  tb.join();
+  EXPECT_EQ(seenA, "first");
+  EXPECT_EQ(seenB, "second");
 }
 
 }  // namespace
