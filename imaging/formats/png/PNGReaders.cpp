@@ -61,6 +61,12 @@ void AddAlpha(png_structp png, png_infop info, int colourType, uint32_t filler) 
     png_set_filler(png, filler, PNG_FILLER_AFTER);
 }
 
+// Ancillary chunks (texts above all) are held whole by libpng: at most 1 MB each, after
+// inflating, and at most 256 of them in one file, so that a small file of compressed texts
+// cannot make libpng hold gigabytes. Larger or further chunks are skipped with a warning.
+constexpr png_alloc_size_t kMaxChunkBytes = 1u << 20;
+constexpr png_uint_32 kMaxCachedChunks = 256;
+
 uint64_t PackedRowBytes(uint64_t width, uint64_t bits) { return (width * bits + 7) / 8; }
 
 // Deflate stores at most 258 bytes in two bits: a stream can never inflate to more than 1032
@@ -92,6 +98,8 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
     if (!h.info) return Fail(IS_ERR_PNGINTERNAL), nullptr;
 
     png_set_read_fn(h.png, &source, PNGReadCallback);
+    png_set_chunk_malloc_max(h.png, kMaxChunkBytes);
+    png_set_chunk_cache_max(h.png, kMaxCachedChunks);
     png_read_info(h.png, h.info);
     png_uint_32 w = 0, rows = 0;
     int bitDepth = 0, colourType = 0, interlace = 0;

@@ -420,6 +420,19 @@ TEST(PNGRead, CorruptFilesOfEveryKindFailWithFifteen) {
   }
 }
 
+TEST(PNGRead, OversizedAndSurplusTextChunksAreSkipped) {
+  Bytes png = Write({1, 2, 3}, 1, 1, 3, 2);
+  png = pngtest::InsertBefore(png, "IEND", ZText("Bomb", std::string(3u << 20, 'z')));  // 3 MB from a few KB
+  for (int i = 0; i < 300; ++i) png = pngtest::InsertBefore(png, "IEND", ZText("Many", std::string(1000, 'm')));
+  auto r = ReadPNG(png, 24);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.image, (Bytes{1, 2, 3}));
+  const auto& texts = GetThreadState()->png.textsRead;
+  ASSERT_FALSE(texts.empty());
+  EXPECT_LT(texts.size(), 256u);
+  for (const auto& t : texts) EXPECT_EQ(t.key, "Many");
+}
+
 TEST(PNGRead, DIBFormOfTheRGBAReader) {
   const Bytes png = Write({1, 2, 3, 4, 5, 6, 7, 8}, 1, 2, 4, 6);
   ISIOHandle h = ISOpenMemorySource(png.data(), static_cast<DWORD>(png.size()));
