@@ -1,0 +1,365 @@
+// Windows bitmap readers: as stored (a packed DIB), to R, G, B (A), and to palette indices;
+// plain, bit-field, RLE4 and RLE8 data. Errors: 1, 3, 5, 6, 7, 14, 28.
+#include <algorithm>
+#include <cstring>
+
+#include "imaging/core/CISMemBlock.h"
+#include "imaging/core/ISDIB.h"
+#include "imaging/core/ISOpSupport.h"
+#include "imaging/core/ISPixelHelpers.h"
+#include "imaging/core/ISSizeMath.h"
+#include "imaging/formats/BMPFormat.h"
+
+namespace {
+
+// An RLE stream of n bytes can fill at most this many pixels per byte: a delta escape moves
+// 255 columns and 255 rows for 4 bytes. Larger pictures are refused as truncated.
+constexpr uint64_t kRLEPixelsPerByte = 1u << 14;
+
+struct BMPHeaders {
+  uint32_t sourceSize = 0;
+  uint32_t dataOffset = 0;
+  uint32_t position = 0;  // bytes read so far from the start of the file
+  bool os2 = false;
+  BITMAPINFOHEADER info{};
+  uint64_t width = 0;
+  uint64_t rows = 0;
+  bool topDown = false;
+  DWORD tableEntries = 0;
+  RGBQUAD table[256] = {};
+  DWORD masks[3] = {};
+  bool hasMasks = false;
+};
+
+bool Fail(ISErrorCode& error, ISErrorCode code) {
+  error = code;
+  return false;
+}
+
+// The file header and the info header; an OS/2 core header becomes the equivalent 40-byte one.
+bool ReadHeaders(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
+  BYTE fh[14];
+  if (!io.ReadExact(fh, sizeof fh)) return Fail(error, IS_ERR_READ);
+  if (fh[0] != 'B' || fh[1] != 'M') return Fail(error, IS_ERR_NOTBMP);
+  h.dataOffset = ReadLE32(fh + 10);
+  if (!io.GetSize(&h.sourceSize)) return Fail(error, IS_ERR_READ);
+  BYTE ih[40] = {};
+  if (!io.ReadExact(ih, 4)) return Fail(error, IS_ERR_READ);
+  const DWORD size = ReadLE32(ih);
+  if (size == 40) {
+    if (!io.ReadExact(ih + 4, 36)) return Fail(error, IS_ERR_READ);
+    h.info = ReadDIBHeader(ih);
+    h.position = 54;
+  } else if (size == 12) {
+    if (!io.ReadExact(ih + 4, 8)) return Fail(error, IS_ERR_READ);
+    h.os2 = true;
+    h.info = BITMAPINFOHEADER{};
+    h.info.biSize = 40;
+    h.info.biWidth = ReadLE16(ih + 4);
+    h.info.biHeight = ReadLE16(ih + 6);
+    h.info.biPlanes = 1;
+    h.info.biBitCount = ReadLE16(ih + 10);
+    h.position = 26;
+  } else {
+    return Fail(error, IS_ERR_NOTBMP);
+  }
+  if (h.info.biWidth < 1 || h.info.biHeight == 0) return Fail(error, IS_ERR_NOTBMP);
+  h.width = static_cast<uint64_t>(h.info.biWidth);
+  const int64_t height = h.info.biHeight;
+  h.rows = static_cast<uint64_t>(height < 0 ? -height : height);
+  h.topDown = height < 0;
+  return true;
+}
+
+// Entries of the colour table of a 1-, 4- or 8-bit file: the stored count, 2^bits when it is
+// 0, and never more than the depth can index.
+DWORD TableEntries(const BMPHeaders& h) {
+  const DWORD bits = h.info.biBitCount;
+  if (bits != 1 && bits != 4 && bits != 8) return 0;
+  const DWORD full = 1u << bits;
+  const DWORD used = h.os2 ? 0 : h.info.biClrUsed;
+  return (used == 0 || used > full) ? full : used;
+}
+
+// The colour table (3-byte OS/2 entries become 4-byte ones) and, for bit fields, the masks.
+bool ReadTable(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
+  h.tableEntries = TableEntries(h);
+  if (h.tableEntries) {
+    const uint32_t entryBytes = h.os2 ? 3 : 4;
+    BYTE raw[1024];
+    const uint32_t n = h.tableEntries * entryBytes;
+    if (!io.ReadExact(raw, n)) return Fail(error, IS_ERR_READ);
+    for (DWORD i = 0; i < h.tableEntries; ++i) {
+      const BYTE* e = raw + i * entryBytes;
+      h.table[i] = RGBQUAD{e[0], e[1], e[2], h.os2 ? BYTE{0} : e[3]};
+    }
+    h.position += n;
+    if (!h.os2 && h.info.biClrUsed > h.tableEntries) h.info.biClrUsed = h.tableEntries;
+  }
+  if (h.info.biCompression == BI_BITFIELDS) {
+    BYTE raw[12];
+    if (!io.ReadExact(raw, sizeof raw)) return Fail(error, IS_ERR_READ);
+    for (int i = 0; i < 3; ++i) h.masks[i] = ReadLE32(raw + 4 * i);
+    h.hasMasks = true;
+    h.position += 12;
+  }
+  return true;
+}
+
+// Drops the bytes up to the data offset, or seeks back to it; `shortCode` for a short gap.
+bool GoToData(CISIO& io, ISErrorCode& error, BMPHeaders& h, ISErrorCode shortCode) {
+  if (h.dataOffset > h.position) {
+    uint32_t gap = h.dataOffset - h.position;
+    if (h.dataOffset > h.sourceSize) return Fail(error, shortCode);
+    BYTE sink[4096];
+    while (gap) {
+      const uint32_t n = std::min<uint32_t>(gap, sizeof sink);
+      if (!io.ReadExact(sink, n)) return Fail(error, shortCode);
+      gap -= n;
+    }
+  } else if (h.dataOffset < h.position) {
+    if (!io.Seek(static_cast<int32_t>(h.dataOffset), IS_SEEK_SET)) return Fail(error, IS_ERR_READ);
+  }
+  h.position = h.dataOffset;
+  return true;
+}
+
+uint32_t BytesLeft(const BMPHeaders& h) { return h.sourceSize > h.position ? h.sourceSize - h.position : 0; }
+
+// RLE8 or RLE4 data into one index a pixel, rows in stored order. Runs, literal runs and
+// deltas that pass the row or the image are clipped; data ending before the last row is a
+// short read.
+bool DecodeRLE(ISErrorCode& error, const BYTE* data, uint64_t size, bool rle4, uint64_t width, uint64_t rows,
+               BYTE* out) {
+  uint64_t x = 0, y = 0, i = 0;
+  while (y < rows) {
+    if (i + 2 > size) return Fail(error, IS_ERR_READ);
+    const BYTE n = data[i], v = data[i + 1];
+    i += 2;
+    BYTE* row = out + y * width;
+    if (n > 0) {
+      for (uint32_t k = 0; k < n && x < width; ++k, ++x) row[x] = rle4 ? ((k & 1) ? (v & 15) : (v >> 4)) : v;
+      continue;
+    }
+    if (v == 0) {
+      x = 0;
+      ++y;
+    } else if (v == 1) {
+      return true;
+    } else if (v == 2) {
+      if (i + 2 > size) return Fail(error, IS_ERR_READ);
+      x = std::min<uint64_t>(x + data[i], width);
+      y += data[i + 1];
+      i += 2;
+    } else {
+      const uint64_t bytes = rle4 ? (v + 1u) / 2 : v;
+      if (i + bytes > size) return Fail(error, IS_ERR_READ);
+      const BYTE* lit = data + i;
+      for (uint32_t k = 0; k < v && x < width; ++k, ++x)
+        row[x] = rle4 ? ((k & 1) ? (lit[k >> 1] & 15) : (lit[k >> 1] >> 4)) : lit[k];
+      i = std::min<uint64_t>(i + ((bytes + 1) & ~uint64_t{1}), size);
+    }
+  }
+  return true;
+}
+
+// The RLE path of both readers, from the data offset: 8-bit output keeps the indices, 24 and
+// 32 bits go through the colour table.
+HGLOBAL ReadRLE(CISIO& io, ISErrorCode& error, BMPHeaders& h, DWORD outBits) {
+  if (outBits != 8 && outBits != 24 && outBits != 32) return Fail(error, IS_ERR_BITDEPTH), nullptr;
+  if (h.os2) return Fail(error, IS_ERR_NOTBMP), nullptr;
+  const bool rle4 = h.info.biCompression == BI_RLE4;
+  if ((rle4 && h.info.biBitCount != 4) || (!rle4 && h.info.biBitCount != 8)) return Fail(error, IS_ERR_BMPRLE), nullptr;
+  if (!GoToData(io, error, h, IS_ERR_NOTBMP)) return nullptr;
+  const uint32_t dataBytes = BytesLeft(h);
+  uint64_t pixels = 0, limit = 0;
+  if (dataBytes < 2 || !ISMulSize(pixels, h.width, h.rows) || !ISMulSize(limit, dataBytes, kRLEPixelsPerByte) ||
+      pixels > limit)
+    return Fail(error, IS_ERR_READ), nullptr;
+  const uint64_t bpp = outBits / 8;
+  uint64_t outBytes = 0;
+  ISArray<BYTE> data, indices;
+  if (!ISAllocSize(outBytes, h.width, h.rows, bpp) || !ResizeScratch(data, dataBytes) ||
+      !ResizeScratch(indices, pixels))
+    return Fail(error, IS_ERR_NOMEM), nullptr;
+  if (!io.ReadExact(data.Data(), dataBytes)) return Fail(error, IS_ERR_READ), nullptr;
+  std::memset(indices.Data(), 0, pixels);
+  if (!DecodeRLE(error, data.Data(), dataBytes, rle4, h.width, h.rows, indices.Data())) return nullptr;
+  ISOwnedBlock block;
+  if (!block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM), nullptr;
+  BYTE* out = static_cast<BYTE*>(block.Get());
+  for (uint64_t y = 0; y < h.rows; ++y) {
+    if (!ProgressOrStop(error, y, h.rows)) return nullptr;
+    const BYTE* src = indices.Data() + y * h.width;
+    BYTE* dst = out + (h.topDown ? y : h.rows - 1 - y) * h.width * bpp;
+    if (outBits == 8)
+      std::memcpy(dst, src, h.width);
+    else
+      IndexedRowToRGB(src, dst, static_cast<DWORD>(h.width), 8, h.table, h.tableEntries, nullptr, outBits == 32, 255);
+  }
+  return static_cast<HGLOBAL>(block.Release());
+}
+
+bool IsRLE(const BMPHeaders& h) {
+  return h.info.biCompression == BI_RLE8 || h.info.biCompression == BI_RLE4;
+}
+
+// The plain rows must be in the file before anything is allocated for them.
+bool PlainRowsFit(ISErrorCode& error, const BMPHeaders& h, uint64_t stride) {
+  uint64_t need = 0;
+  if (!ISMulSize(need, stride, h.rows) || need > BytesLeft(h)) return Fail(error, IS_ERR_READ);
+  return true;
+}
+
+void SetSize(DWORD* width, DWORD* height, uint64_t w, uint64_t h) {
+  if (width) *width = static_cast<DWORD>(w);
+  if (height) *height = static_cast<DWORD>(h);
+}
+
+}  // namespace
+
+HGLOBAL ReadBMPRGB(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWORD bits) {
+  SetSize(width, height, 0, 0);
+  BMPHeaders h;
+  if (!ReadHeaders(io, error, h)) return nullptr;
+  const DWORD fileBits = h.info.biBitCount;
+  if (h.os2 && fileBits != 1 && fileBits != 4 && fileBits != 8 && fileBits != 24) return Fail(error, IS_ERR_NOTBMP), nullptr;
+  const DWORD comp = h.info.biCompression;
+  const bool rle = (comp == BI_RLE8 && fileBits == 8) || (comp == BI_RLE4 && fileBits == 4);
+  if (comp != BI_RGB && comp != BI_BITFIELDS && !rle) return Fail(error, IS_ERR_NOTBMP), nullptr;
+  if (fileBits != 1 && fileBits != 4 && fileBits != 8 && fileBits != 16 && fileBits != 24 && fileBits != 32)
+    return Fail(error, IS_ERR_NOTBMP), nullptr;
+  if (!ReadTable(io, error, h)) return nullptr;
+  HGLOBAL image = nullptr;
+  if (rle) {
+    image = ReadRLE(io, error, h, bits);
+  } else {
+    if (!GoToData(io, error, h, IS_ERR_NOTBMP)) return nullptr;
+    const uint64_t stride = DIBRowBytes(h.width, fileBits);
+    if (!PlainRowsFit(error, h, stride)) return nullptr;
+    const uint64_t bpp = bits == 32 ? 4 : 3;
+    uint64_t outBytes = 0;
+    ISArray<BYTE> row;
+    if (!ISAllocSize(outBytes, h.width, h.rows, bpp) || !ResizeScratch(row, stride))
+      return Fail(error, IS_ERR_NOMEM), nullptr;
+    ISOwnedBlock block;
+    if (!block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM), nullptr;
+    BYTE* out = static_cast<BYTE*>(block.Get());
+    const DWORD* masks = h.hasMasks ? h.masks : nullptr;
+    for (uint64_t y = 0; y < h.rows; ++y) {
+      if (!ProgressOrStop(error, y, h.rows)) return nullptr;
+      if (!io.ReadExact(row.Data(), static_cast<uint32_t>(stride))) return Fail(error, IS_ERR_READ), nullptr;
+      BYTE* dst = out + (h.topDown ? y : h.rows - 1 - y) * h.width * bpp;
+      IndexedRowToRGB(row.Data(), dst, static_cast<DWORD>(h.width), fileBits, h.table, h.tableEntries, masks, bpp == 4,
+                      255);
+      // The fourth output byte is always opaque; a 32-bit file's spare byte is not alpha.
+      if (bpp == 4 && fileBits == 32)
+        for (uint64_t x = 0; x < h.width; ++x) dst[4 * x + 3] = 255;
+    }
+    image = static_cast<HGLOBAL>(block.Release());
+  }
+  if (image) SetSize(width, height, h.width, h.rows);
+  return image;
+}
+
+HGLOBAL ReadBMP8(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWORD bits, RGBQUAD* palette) {
+  SetSize(width, height, 0, 0);
+  if (!palette || (bits != 1 && bits != 8)) return Fail(error, IS_ERR_BADPARAM), nullptr;
+  BMPHeaders h;
+  if (!ReadHeaders(io, error, h)) return nullptr;
+  const DWORD fileBits = h.info.biBitCount;
+  if (fileBits == 0 || fileBits > 8 || fileBits > bits) return Fail(error, IS_ERR_BITDEPTH), nullptr;
+  if (fileBits != 1 && fileBits != 4 && fileBits != 8) return Fail(error, IS_ERR_NOTBMP), nullptr;
+  const DWORD comp = h.info.biCompression;
+  if (comp != BI_RGB && !IsRLE(h)) return Fail(error, IS_ERR_NOTBMP), nullptr;
+  if (!ReadTable(io, error, h)) return nullptr;
+  for (DWORD i = 0; i < 256; ++i) palette[i] = i < h.tableEntries ? h.table[i] : h.table[0];
+  HGLOBAL image = nullptr;
+  if (IsRLE(h)) {
+    image = ReadRLE(io, error, h, bits);
+  } else {
+    if (!GoToData(io, error, h, IS_ERR_NOTBMP)) return nullptr;
+    const uint64_t stride = DIBRowBytes(h.width, fileBits);
+    if (!PlainRowsFit(error, h, stride)) return nullptr;
+    const uint64_t outRow = bits == 8 ? h.width : (h.width + 7) / 8;
+    uint64_t outBytes = 0;
+    ISArray<BYTE> row;
+    if (!ISAllocSize(outBytes, outRow, h.rows) || !ResizeScratch(row, stride)) return Fail(error, IS_ERR_NOMEM), nullptr;
+    ISOwnedBlock block;
+    if (!block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM), nullptr;
+    BYTE* out = static_cast<BYTE*>(block.Get());
+    for (uint64_t y = 0; y < h.rows; ++y) {
+      if (!ProgressOrStop(error, y, h.rows)) return nullptr;
+      if (!io.ReadExact(row.Data(), static_cast<uint32_t>(stride))) return Fail(error, IS_ERR_READ), nullptr;
+      BYTE* dst = out + (h.topDown ? y : h.rows - 1 - y) * outRow;
+      if (bits == 8)
+        UnpackRowTo8(row.Data(), dst, static_cast<DWORD>(h.width), fileBits);
+      else
+        std::memcpy(dst, row.Data(), outRow);
+    }
+    image = static_cast<HGLOBAL>(block.Release());
+  }
+  if (image) SetSize(width, height, h.width, h.rows);
+  return image;
+}
+
+HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height) {
+  SetSize(width, height, 0, 0);
+  BMPHeaders h;
+  if (!ReadHeaders(io, error, h)) return nullptr;
+  const DWORD bits = h.info.biBitCount;
+  if (h.os2 ? (bits != 1 && bits != 4 && bits != 8 && bits != 24)
+            : (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32))
+    return Fail(error, IS_ERR_NOTBMP), nullptr;
+  const DWORD comp = h.info.biCompression;
+  const bool rle = (comp == BI_RLE8 && bits == 8) || (comp == BI_RLE4 && bits == 4);
+  if (comp != BI_RGB && !rle && !(comp == BI_BITFIELDS && (bits == 16 || bits == 32)))
+    return Fail(error, IS_ERR_NOTBMP), nullptr;
+  const uint64_t stride = DIBRowBytes(h.width, bits);
+  uint64_t pixelBytes = 0;
+  if (!ISMulSize(pixelBytes, stride, h.rows)) return Fail(error, IS_ERR_READ), nullptr;
+  if (h.os2) {
+    h.info.biSizeImage = static_cast<DWORD>(std::min<uint64_t>(pixelBytes, 0xFFFFFFFFu));
+    if (bits <= 8) h.info.biClrUsed = 1u << bits;
+  }
+  // Bytes the header implies: the table (or masks) and every row.
+  const uint64_t tableBytes = TableEntries(h) * 4ull + (comp == BI_BITFIELDS ? 12 : 0);
+  if (!ReadTable(io, error, h)) return nullptr;
+  // The rows must be in the file (RLE rows: as many pixels as the stream can describe).
+  if (rle) {
+    uint64_t pixels = 0, limit = 0;
+    if (!ISMulSize(pixels, h.width, h.rows) || !ISMulSize(limit, h.sourceSize, kRLEPixelsPerByte) || pixels > limit)
+      return Fail(error, IS_ERR_READ), nullptr;
+  } else if (pixelBytes > h.sourceSize) {
+    return Fail(error, IS_ERR_READ), nullptr;
+  }
+  const uint64_t dibBytes = 40 + tableBytes + pixelBytes;
+  const uint64_t blockBytes = std::max<uint64_t>(h.sourceSize > 40 ? h.sourceSize - 40 : 0, dibBytes);
+  if (blockBytes >= kGlobalAllocLimit) return Fail(error, IS_ERR_NOMEM), nullptr;
+  ISOwnedBlock block;
+  if (!block.Alloc(blockBytes)) return Fail(error, IS_ERR_NOMEM), nullptr;
+  BYTE* dib = static_cast<BYTE*>(block.Get());
+  WriteDIBHeader(dib, h.info);
+  for (DWORD i = 0; i < h.tableEntries; ++i) std::memcpy(dib + 40 + 4 * i, &h.table[i], 4);
+  if (h.hasMasks)
+    for (int i = 0; i < 3; ++i) WriteLE32(dib + 40 + 4 * i, h.masks[i]);
+  // Data that does not follow the table (and is not at one of the offsets some writers leave
+  // unset) is found at its offset.
+  if (h.dataOffset != h.position && h.dataOffset != 54 && h.dataOffset != 14 &&
+      !GoToData(io, error, h, IS_ERR_NOTBMP))
+    return nullptr;
+  BYTE* rows = dib + 40 + tableBytes;
+  if (h.os2) {
+    for (uint64_t y = 0; y < h.rows; ++y) {
+      if (!ProgressOrStop(error, y, h.rows)) return nullptr;
+      if (!io.ReadExact(rows + y * stride, static_cast<uint32_t>(stride))) return Fail(error, IS_ERR_READ), nullptr;
+    }
+  } else {
+    const uint64_t room = blockBytes - 40 - tableBytes;
+    const uint32_t got = io.Read(rows, static_cast<uint32_t>(room));
+    if (!rle && got < pixelBytes) return Fail(error, IS_ERR_READ), nullptr;
+    if (rle && (got < 2 || got < std::min<uint64_t>(h.info.biSizeImage, room))) return Fail(error, IS_ERR_READ), nullptr;
+  }
+  SetSize(width, height, h.width, h.rows);
+  return static_cast<HGLOBAL>(block.Release());
+}

@@ -1,0 +1,106 @@
+// Helpers for the tests of the BMP, TGA, PSD and PCX layers: reading and writing through
+// memory handles, reference decodes by ImageMagick, and damaged copies of sample files.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "qrv/imaging.h"
+#include "support/test_support.h"
+
+namespace fmttest {
+
+using Bytes = std::vector<uint8_t>;
+
+// A decoded picture handed back by a reader (the block freed here).
+struct Picture {
+  HGLOBAL block = nullptr;
+  DWORD width = 0;
+  DWORD height = 0;
+  ISErrorCode error = 0;
+  Bytes pixels;  // block contents, `bytes` long
+};
+
+typedef HGLOBAL (*ReaderFn)(ISIOHandle, DWORD*, DWORD*, DWORD, RGBQUAD*, DWORD);
+
+// Reads `file` through a memory source; `bytes` is the size of the result to keep (0: compute
+// width x height x bits / 8 for 8, 24 and 32 bits; otherwise nothing kept unless given).
+inline Picture ReadWith(ReaderFn reader, const Bytes& file, DWORD bits, RGBQUAD* palette = nullptr,
+                        DWORD flags = 0, uint64_t bytes = 0) {
+  Picture p;
+  ISIOHandle src = ISOpenMemorySource(file.data(), static_cast<DWORD>(file.size()));
+  p.block = reader(src, &p.width, &p.height, bits, palette, flags);
+  p.error = ISGetLastError();
+  ISCloseSource(src);
+  if (p.block) {
+    if (bytes == 0 && (bits == 8 || bits == 24 || bits == 32) && !(flags & IS_READ_AS_STORED))
+      bytes = uint64_t{p.width} * p.height * (bits / 8);
+    const BYTE* b = static_cast<const BYTE*>(p.block);
+    p.pixels.assign(b, b + bytes);
+    GlobalFree(p.block);
+    p.block = nullptr;
+  }
+  return p;
+}
+
+// A memory sink of `capacity` bytes: Write returns the writer's result and keeps the bytes.
+struct MemorySink {
+  explicit MemorySink(size_t capacity = 1 << 22) : buffer(capacity) {
+    handle = ISOpenMemorySink(buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  }
+  ~MemorySink() {
+    if (handle) ISCloseSink(handle);
+  }
+  Bytes Take(DWORD size) { return Bytes(buffer.begin(), buffer.begin() + size); }
+  Bytes buffer;
+  ISIOHandle handle = nullptr;
+};
+
+// ImageMagick's decoding of a file as 8-bit R, G, B (A with alpha) rows; empty when it fails.
+inline Bytes MagickPixels(const std::string& path, bool alpha, DWORD* width = nullptr, DWORD* height = nullptr) {
+  int status = 0;
+  const std::string quoted = "'" + path + "[0]'";
+  std::string size = qrvtest::RunCommand("/usr/bin/identify -format '%w %h' " + quoted + " 2>/dev/null", &status);
+  if (status != 0) return {};
+  unsigned w = 0, h = 0;
+  if (std::sscanf(size.c_str(), "%u %u", &w, &h) != 2) return {};
+  if (width) *width = w;
+  if (height) *height = h;
+  std::string out = qrvtest::RunCommand(
+      "/usr/bin/convert " + quoted + " -depth 8 " + (alpha ? "rgba:-" : "rgb:-") + " 2>/dev/null", &status);
+  if (status != 0) return {};
+  return Bytes(out.begin(), out.end());
+}
+
+// Damaged copies of a file: cut at a spread of lengths, and with single bytes changed at a
+// spread of places (a fixed pattern, so failures repeat).
+inline std::vector<Bytes> Truncations(const Bytes& file) {
+  std::vector<Bytes> out;
+  std::set<size_t> cuts = {1, 2, 8, 13, 17, 18, 20, 30, 40, 54, 60, 128, 129};
+  for (size_t k = 1; k < 8; ++k) cuts.insert(file.size() * k / 8);
+  cuts.insert(file.size() - 1);
+  for (size_t c : cuts)
+    if (c < file.size()) out.emplace_back(file.begin(), file.begin() + c);
+  return out;
+}
+
+inline std::vector<Bytes> Corruptions(const Bytes& file, size_t count = 48) {
+  std::vector<Bytes> out;
+  uint32_t seed = 12345;
+  for (size_t i = 0; i < count && !file.empty(); ++i) {
+    Bytes b = file;
+    seed = seed * 1103515245u + 12345u;
+    // Half the changes hit the headers, where they matter most.
+    const size_t span = (i & 1) ? std::min<size_t>(file.size(), 160) : file.size();
+    const size_t at = (seed >> 8) % span;
+    const uint8_t values[] = {0x00, 0xFF, 0x80, 0x7F, 0x01};
+    b[at] = (i % 3 == 0) ? static_cast<uint8_t>(b[at] ^ 0x55) : values[(seed >> 4) % 5];
+    out.push_back(std::move(b));
+  }
+  return out;
+}
+
+}  // namespace fmttest
