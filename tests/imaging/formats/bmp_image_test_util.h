@@ -70,7 +70,7 @@ inline Bytes MagickPixels(const std::string& path, bool alpha, DWORD* width = nu
   if (width) *width = w;
   if (height) *height = h;
   std::string out = qrvtest::RunCommand(
-      "/usr/bin/convert " + quoted + " -depth 8 " + (alpha ? "rgba:-" : "rgb:-") + " 2>/dev/null", &status);
+      "/usr/bin/convert " + quoted + " -auto-orient -depth 8 " + (alpha ? "rgba:-" : "rgb:-") + " 2>/dev/null", &status);
   if (status != 0) return {};
   return Bytes(out.begin(), out.end());
 }

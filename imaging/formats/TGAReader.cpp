@@ -1,0 +1,261 @@
+// Truevision TGA readers: to R, G, B (A), to palette indices and as a packed DIB; types 1, 2,
+// 3 and their run-length forms 9, 10, 11. Errors: 1, 3, 14, 28, 32.
+#include <algorithm>
+#include <cstring>
+
+#include "imaging/core/CISMemBlock.h"
+#include "imaging/core/ISDIB.h"
+#include "imaging/core/ISOpSupport.h"
+#include "imaging/core/ISSizeMath.h"
+#include "imaging/formats/TGAFormat.h"
+
+namespace {
+
+// A run-length packet holds at most 128 pixels and takes at least 2 bytes.
+constexpr uint64_t kRLEPixelsPerByte = 64;
+
+struct TGAContext {
+  BYTE header[18] = {};
+  DWORD type = 0;
+  DWORD depth = 0;
+  DWORD pixelBytes = 0;
+  uint64_t width = 0;
+  uint64_t height = 0;
+  bool mapped = false;  // pixels index the colour map
+  bool grey = false;
+  bool rle = false;
+  bool topDown = false;
+  bool hasMap = false;
+  RGBQUAD map[256] = {};
+  uint32_t sourceSize = 0;
+  uint32_t position = 0;
+};
+
+bool Fail(ISErrorCode& error, ISErrorCode code) {
+  error = code;
+  return false;
+}
+
+// The header, the id field and the colour map.
+bool ReadHead(CISIO& io, ISErrorCode& error, TGAContext& c) {
+  if (!io.ReadExact(c.header, 18)) return Fail(error, IS_ERR_READ);
+  if (!io.GetSize(&c.sourceSize)) return Fail(error, IS_ERR_READ);
+  const BYTE* h = c.header;
+  c.type = h[2];
+  if (c.type == 0 || (c.type >= 4 && c.type <= 8) || c.type > 11) return Fail(error, IS_ERR_BADTGA);
+  c.width = ReadLE16(h + 12);
+  c.height = ReadLE16(h + 14);
+  if (c.width == 0 || c.height == 0) return Fail(error, IS_ERR_BADTGA);
+  c.depth = h[16];
+  c.topDown = (h[17] & 0x20) != 0;
+  c.rle = c.type >= 9;
+  c.grey = c.type == 3 || c.type == 11;
+  c.hasMap = h[1] != 0;
+  c.mapped = c.hasMap && c.type != 2 && c.type != 3 && c.type != 10;
+  c.pixelBytes = (c.depth + 7) / 8;
+  BYTE id[255];
+  if (!io.ReadExact(id, h[0])) return Fail(error, IS_ERR_READ);
+  c.position = 18 + h[0];
+  if (c.hasMap) {
+    const DWORD first = ReadLE16(h + 3), length = ReadLE16(h + 5), entryBits = h[7];
+    if (entryBits != 8 && entryBits != 15 && entryBits != 16 && entryBits != 24 && entryBits != 32)
+      return Fail(error, IS_ERR_BADTGA);
+    const DWORD entryBytes = (entryBits + 7) / 8;
+    BYTE e[4];
+    for (DWORD i = 0; i < length; ++i) {
+      if (!io.ReadExact(e, entryBytes)) return Fail(error, IS_ERR_READ);
+      // Entries past 256 are read over and dropped.
+      if (first + i >= 256) continue;
+      RGBQUAD& q = c.map[first + i];
+      switch (entryBits) {
+        case 8: q = RGBQUAD{e[0], e[0], e[0], 255}; break;
+        case 15:
+        case 16: {
+          const DWORD v = ReadLE16(e);
+          q = RGBQUAD{BYTE((v << 3) & 0xF8), BYTE((v >> 2) & 0xF8), BYTE((v >> 7) & 0xF8), 255};
+          break;
+        }
+        case 24: q = RGBQUAD{e[0], e[1], e[2], 255}; break;
+        default: q = RGBQUAD{e[0], e[1], e[2], e[3]}; break;
+      }
+    }
+    c.position += length * entryBytes;
+  }
+  return true;
+}
+
+// The pixel data as stored, one pixel after another in file order (pixelBytes each); RLE
+// packets may cross rows and stop at the end of the image.
+bool ReadPixels(CISIO& io, ISErrorCode& error, const TGAContext& c, ISArray<BYTE>& raw) {
+  const uint32_t available = c.sourceSize > c.position ? c.sourceSize - c.position : 0;
+  uint64_t pixels = 0, bytes = 0;
+  if (!ISMulSize(pixels, c.width, c.height) || !ISMulSize(bytes, pixels, c.pixelBytes))
+    return Fail(error, IS_ERR_READ);
+  if (c.rle ? pixels > uint64_t{available} * kRLEPixelsPerByte : bytes > available) return Fail(error, IS_ERR_READ);
+  if (!ResizeScratch(raw, bytes)) return Fail(error, IS_ERR_NOMEM);
+  if (!c.rle) return io.ReadExact(raw.Data(), static_cast<uint32_t>(bytes)) || Fail(error, IS_ERR_READ);
+  ISArray<BYTE> data;
+  if (!ResizeScratch(data, available)) return Fail(error, IS_ERR_READ);
+  const uint32_t got = io.Read(data.Data(), available);
+  const BYTE* s = data.Data();
+  const BYTE* end = s + got;
+  BYTE* d = raw.Data();
+  const uint64_t pb = c.pixelBytes;
+  uint64_t left = pixels;
+  while (left) {
+    if (s >= end) return Fail(error, IS_ERR_READ);
+    const BYTE packet = *s++;
+    const uint64_t n = std::min<uint64_t>((packet & 127) + 1u, left);
+    if (packet & 128) {
+      if (static_cast<uint64_t>(end - s) < pb) return Fail(error, IS_ERR_READ);
+      for (uint64_t k = 0; k < n; ++k, d += pb) std::memcpy(d, s, pb);
+      s += pb;
+    } else {
+      if (static_cast<uint64_t>(end - s) < n * pb) return Fail(error, IS_ERR_READ);
+      std::memcpy(d, s, n * pb);
+      d += n * pb;
+      s += n * pb;
+    }
+    left -= n;
+  }
+  return true;
+}
+
+// One stored row of pixels to R, G, B (A) bytes.
+void RowToRGB(const TGAContext& c, const BYTE* s, BYTE* d, uint64_t bpp) {
+  const uint64_t w = c.width;
+  switch (c.depth) {
+    case 8:
+      for (uint64_t x = 0; x < w; ++x, d += bpp) {
+        if (c.mapped) {
+          const RGBQUAD& q = c.map[s[x]];
+          d[0] = q.rgbRed, d[1] = q.rgbGreen, d[2] = q.rgbBlue;
+          if (bpp == 4) d[3] = q.rgbReserved;
+        } else {
+          d[0] = d[1] = d[2] = s[x];
+          if (bpp == 4) d[3] = 255;
+        }
+      }
+      break;
+    case 15:
+    case 16:
+      for (uint64_t x = 0; x < w; ++x, s += 2, d += bpp) {
+        const DWORD v = ReadLE16(s);
+        d[0] = static_cast<BYTE>((v >> 7) & 0xF8);
+        d[1] = static_cast<BYTE>((v >> 2) & 0xF8);
+        d[2] = static_cast<BYTE>((v << 3) & 0xF8);
+        if (bpp == 4) d[3] = 255;
+      }
+      break;
+    case 24:
+      for (uint64_t x = 0; x < w; ++x, s += 3, d += bpp) {
+        d[0] = s[2], d[1] = s[1], d[2] = s[0];
+        if (bpp == 4) d[3] = 255;
+      }
+      break;
+    default:
+      for (uint64_t x = 0; x < w; ++x, s += 4, d += bpp) {
+        d[0] = s[2], d[1] = s[1], d[2] = s[0];
+        if (bpp == 4) d[3] = s[3];
+      }
+      break;
+  }
+}
+
+void SetSize(DWORD* width, DWORD* height, uint64_t w, uint64_t h) {
+  if (width) *width = static_cast<DWORD>(w);
+  if (height) *height = static_cast<DWORD>(h);
+}
+
+// The picture at 24 or 32 bits into a new block (top row first).
+bool DecodeRGB(CISIO& io, ISErrorCode& error, TGAContext& c, DWORD bits, ISOwnedBlock& block) {
+  if (c.depth != 8 && c.depth != 15 && c.depth != 16 && c.depth != 24 && c.depth != 32)
+    return Fail(error, IS_ERR_BADTGA);
+  ISArray<BYTE> raw;
+  if (!ReadPixels(io, error, c, raw)) return false;
+  const uint64_t bpp = bits / 8;
+  uint64_t outBytes = 0;
+  if (!ISAllocSize(outBytes, c.width, c.height, bpp) || !block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM);
+  BYTE* out = static_cast<BYTE*>(block.Get());
+  for (uint64_t y = 0; y < c.height; ++y) {
+    if (!ProgressOrStop(error, y, c.height)) return false;
+    const uint64_t dy = c.topDown ? y : c.height - 1 - y;
+    RowToRGB(c, raw.Data() + y * c.width * c.pixelBytes, out + dy * c.width * bpp, bpp);
+  }
+  return true;
+}
+
+// The picture as indices (top row first) with its palette.
+bool DecodeIndices(CISIO& io, ISErrorCode& error, TGAContext& c, RGBQUAD* palette, ISOwnedBlock& block) {
+  if (c.depth > 8) return Fail(error, IS_ERR_BITDEPTH);
+  if (c.type != 1 && c.type != 3 && c.type != 9 && c.type != 11) return Fail(error, IS_ERR_BITDEPTH);
+  if (c.depth != 8) return Fail(error, IS_ERR_BADTGA);
+  std::memset(palette, 0, 256 * sizeof(RGBQUAD));
+  if (c.hasMap) {
+    std::memcpy(palette, c.map, sizeof c.map);
+  } else if (!c.grey) {
+    return Fail(error, IS_ERR_BADTGA);
+  } else {
+    for (int i = 0; i < 256; ++i) palette[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 255};
+  }
+  ISArray<BYTE> raw;
+  if (!ReadPixels(io, error, c, raw)) return false;
+  if (!block.Alloc(c.width * c.height)) return Fail(error, IS_ERR_NOMEM);
+  BYTE* out = static_cast<BYTE*>(block.Get());
+  for (uint64_t y = 0; y < c.height; ++y) {
+    if (!ProgressOrStop(error, y, c.height)) return false;
+    const uint64_t dy = c.topDown ? y : c.height - 1 - y;
+    std::memcpy(out + dy * c.width, raw.Data() + y * c.width, c.width);
+  }
+  return true;
+}
+
+}  // namespace
+
+HGLOBAL ReadTGARGB(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWORD bits) {
+  SetSize(width, height, 0, 0);
+  TGAContext c;
+  if (!ReadHead(io, error, c)) return nullptr;
+  ISOwnedBlock block;
+  if (!DecodeRGB(io, error, c, bits, block)) return nullptr;
+  SetSize(width, height, c.width, c.height);
+  return static_cast<HGLOBAL>(block.Release());
+}
+
+HGLOBAL ReadTGA8(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, RGBQUAD* palette) {
+  SetSize(width, height, 0, 0);
+  if (!palette) return Fail(error, IS_ERR_BADPARAM), nullptr;
+  TGAContext c;
+  if (!ReadHead(io, error, c)) return nullptr;
+  ISOwnedBlock block;
+  if (!DecodeIndices(io, error, c, palette, block)) return nullptr;
+  SetSize(width, height, c.width, c.height);
+  return static_cast<HGLOBAL>(block.Release());
+}
+
+HGLOBAL ReadTGAAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height) {
+  SetSize(width, height, 0, 0);
+  TGAContext c;
+  if (!ReadHead(io, error, c)) return nullptr;
+  ISOwnedBlock pixels;
+  void* dib = nullptr;
+  const DWORD w = static_cast<DWORD>(c.width), h = static_cast<DWORD>(c.height);
+  if (c.depth > 8) {
+    const DWORD bits = c.depth == 32 ? 32 : 24;
+    if (!DecodeRGB(io, error, c, bits, pixels)) return nullptr;
+    ISNestedCall nested;
+    const BYTE* rgb = static_cast<const BYTE*>(pixels.Get());
+    dib = bits == 32 ? RGBAToDIB(error, rgb, w, h, nullptr) : RGBToDIB(error, rgb, w, h, nullptr, 0);
+  } else {
+    RGBQUAD palette[256];
+    if (!DecodeIndices(io, error, c, palette, pixels)) return nullptr;
+    ISNestedCall nested;
+    dib = IndexedToDIB(error, static_cast<const BYTE*>(pixels.Get()), w, h, 256, 8, palette, nullptr);
+  }
+  if (!dib) {
+    if (error == IS_ERR_OK) error = IS_ERR_NOMEM;
+    return nullptr;
+  }
+  SetSize(width, height, c.width, c.height);
+  return static_cast<HGLOBAL>(dib);
+}
