@@ -1,0 +1,143 @@
+// PCX reader: versions 0, 2, 3 and 5, 1 to 32 bits in bit planes or byte planes, the header
+// palette or the 256-colour palette at the end. Errors: 1, 5, 14, 22, 28.
+#include <algorithm>
+#include <cstring>
+
+#include "imaging/core/CISMemBlock.h"
+#include "imaging/core/ISOpSupport.h"
+#include "imaging/core/ISSizeMath.h"
+#include "imaging/formats/PCXFormat.h"
+
+namespace {
+
+// A run byte and its value give at most 63 bytes.
+constexpr uint64_t kMaxRunBytesPerByte = 32;
+
+bool Fail(ISErrorCode& error, ISErrorCode code) {
+  error = code;
+  return false;
+}
+
+void SetSize(DWORD* width, DWORD* height, uint64_t w, uint64_t h) {
+  if (width) *width = static_cast<DWORD>(w);
+  if (height) *height = static_cast<DWORD>(h);
+}
+
+}  // namespace
+
+HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWORD bits, RGBQUAD* palette,
+                bool asStored) {
+  SetSize(width, height, 0, 0);
+  BYTE h[128];
+  uint32_t fileSize = 0;
+  if (!io.Rewind() || !io.ReadExact(h, sizeof h) || !io.GetSize(&fileSize)) return Fail(error, IS_ERR_BADPCX), nullptr;
+  const DWORD version = h[1];
+  if (h[0] != 10 || (version != 0 && version != 2 && version != 3 && version != 5) || h[2] != 1)
+    return Fail(error, IS_ERR_BADPCX), nullptr;
+  const DWORD xmin = ReadLE16(h + 4), ymin = ReadLE16(h + 6), xmax = ReadLE16(h + 8), ymax = ReadLE16(h + 10);
+  if (xmax < xmin || ymax < ymin) return Fail(error, IS_ERR_BADPCX), nullptr;
+  const uint64_t w = xmax - xmin + 1ull, rows = ymax - ymin + 1ull;
+  const DWORD planeBits = h[3], planes = h[65], bytesPerLine = ReadLE16(h + 66);
+  const DWORD fileBits = planeBits * planes;
+  if (fileBits == 0 || fileBits > 32) return Fail(error, IS_ERR_BADPCX), nullptr;
+  // Bit planes of 1, 2 or 4 bits giving an index of up to 8 bits; byte planes of one index or
+  // of R, G, B (a fourth plane is not read).
+  const bool bytePlanes = planeBits == 8;
+  if (bytePlanes ? (planes != 1 && planes != 3 && planes != 4)
+                 : ((planeBits != 1 && planeBits != 2 && planeBits != 4) || fileBits > 8))
+    return Fail(error, IS_ERR_BADPCX), nullptr;
+  const bool rgbFile = bytePlanes && planes >= 3;
+  if (bytesPerLine < (w * planeBits + 7) / 8) return Fail(error, IS_ERR_BADPCX), nullptr;
+  if (asStored) bits = fileBits == 1 ? 1 : (rgbFile ? 24 : 8);
+  if (fileBits > bits) return Fail(error, IS_ERR_BITDEPTH), nullptr;
+  if (bits <= 8 && !palette) return Fail(error, IS_ERR_BADPARAM), nullptr;
+
+  RGBQUAD pal[256];
+  for (int i = 0; i < 256; ++i) pal[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+  if (version == 5 && fileBits == 8 && fileSize >= 128 + 769) {
+    BYTE tail[769];
+    if (!io.Seek(static_cast<int32_t>(fileSize - 769), IS_SEEK_SET) || !io.ReadExact(tail, sizeof tail))
+      return Fail(error, IS_ERR_BADPCX), nullptr;
+    if (tail[0] == 12)
+      for (int i = 0; i < 256; ++i) pal[i] = RGBQUAD{tail[3 * i + 3], tail[3 * i + 2], tail[3 * i + 1], 0};
+  } else if (fileBits < 8) {
+    const DWORD colours = 1u << fileBits;
+    if (fileBits == 1) {
+      pal[0] = RGBQUAD{0, 0, 0, 0};
+      pal[1] = RGBQUAD{255, 255, 255, 0};
+    } else {
+      for (DWORD i = 0; i < colours; ++i) pal[i] = RGBQUAD{h[16 + 3 * i + 2], h[16 + 3 * i + 1], h[16 + 3 * i], 0};
+    }
+    for (DWORD i = colours; i < 256; ++i) pal[i] = pal[0];
+  }
+
+  // The encoded lines: they must fit the data the file holds before anything is allocated.
+  const uint64_t lineBytes = uint64_t{bytesPerLine} * planes;
+  const uint64_t dataBytes = fileSize - 128;
+  uint64_t decoded = 0;
+  if (!ISMulSize(decoded, lineBytes, rows) || decoded > dataBytes * kMaxRunBytesPerByte)
+    return Fail(error, IS_ERR_BADPCX), nullptr;
+  const uint64_t outRow = bits == 1 ? (w + 7) / 8 : w * (bits / 8);
+  uint64_t outBytes = 0;
+  ISArray<BYTE> data, line;
+  if (!ISAllocSize(outBytes, outRow, rows) || !ResizeScratch(data, dataBytes) || !ResizeScratch(line, lineBytes))
+    return Fail(error, IS_ERR_NOMEM), nullptr;
+  if (!io.Seek(128, IS_SEEK_SET) || !io.ReadExact(data.Data(), static_cast<uint32_t>(dataBytes)))
+    return Fail(error, IS_ERR_BADPCX), nullptr;
+  ISOwnedBlock block;
+  if (!block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM), nullptr;
+  BYTE* out = static_cast<BYTE*>(block.Get());
+  const BYTE* s = data.Data();
+  const BYTE* end = s + dataBytes;
+  const DWORD sampleMask = (1u << planeBits) - 1;
+  for (uint64_t y = 0; y < rows; ++y) {
+    if (!ProgressOrStop(error, y, rows)) return nullptr;
+    // One line of every plane; a run passing the end of the line is cut there.
+    BYTE* l = line.Data();
+    uint64_t filled = 0;
+    while (filled < lineBytes) {
+      if (s >= end) return Fail(error, IS_ERR_BADPCX), nullptr;
+      BYTE b = *s++;
+      uint64_t count = 1;
+      if (b >= 0xC0) {
+        if (s >= end) return Fail(error, IS_ERR_BADPCX), nullptr;
+        count = b & 0x3F;
+        b = *s++;
+      }
+      count = std::min(count, lineBytes - filled);
+      std::memset(l + filled, b, count);
+      filled += count;
+    }
+    BYTE* o = out + y * outRow;
+    if (rgbFile) {
+      const BYTE* r = l;
+      const BYTE* g = l + bytesPerLine;
+      const BYTE* b = l + 2ull * bytesPerLine;
+      for (uint64_t x = 0; x < w; ++x, o += 3) o[0] = r[x], o[1] = g[x], o[2] = b[x];
+      continue;
+    }
+    for (uint64_t x = 0; x < w; ++x) {
+      DWORD index;
+      if (bytePlanes) {
+        index = l[x];
+      } else {
+        index = 0;
+        const uint64_t bit = x * planeBits;
+        const DWORD shift = 8 - planeBits - static_cast<DWORD>(bit & 7);
+        for (DWORD p = 0; p < planes; ++p)
+          index |= ((l[p * bytesPerLine + (bit >> 3)] >> shift) & sampleMask) << (p * planeBits);
+      }
+      if (bits == 24) {
+        const RGBQUAD& c = pal[index];
+        o[3 * x] = c.rgbRed, o[3 * x + 1] = c.rgbGreen, o[3 * x + 2] = c.rgbBlue;
+      } else if (bits == 8) {
+        o[x] = static_cast<BYTE>(index);
+      } else if (index & 1) {
+        o[x >> 3] |= static_cast<BYTE>(0x80 >> (x & 7));
+      }
+    }
+  }
+  if (bits <= 8) std::memcpy(palette, pal, sizeof pal);
+  SetSize(width, height, w, rows);
+  return static_cast<HGLOBAL>(block.Release());
+}
