@@ -6,6 +6,7 @@
 
 #include "bmp_image_test_util.h"
 #include "imaging/core/ISDIB.h"
+#include "imaging/core/op_test_util.h"
 #include "qrv/imaging.h"
 
 using fmttest::Bytes;
@@ -351,6 +352,57 @@ TEST(BmpRead, DamagedSamplesFailWithTheirCodes) {
         }
       }
       Read(bad, 0, nullptr, IS_READ_AS_STORED);
+    }
+  }
+}
+
+// Progress of the four formats' readers and writers: once per row (per row of each channel
+// for PSD), and a stop on the second report fails with 14 and no result.
+TEST(FormatProgress, ReportsPerRowAndStops) {
+  const DWORD w = 5, h = 4;
+  Bytes rgb(w * h * 3, 90);
+  RGBQUAD pal[256] = {};
+  using Writer = BOOL (*)(ISIOHandle, const BYTE*, DWORD, DWORD, const RGBQUAD*);
+  const struct {
+    const char* name;
+    Writer write;
+    fmttest::ReaderFn read;
+    size_t reports;
+  } formats[] = {
+      {"bmp", [](ISIOHandle s, const BYTE* p, DWORD x, DWORD y, const RGBQUAD*) {
+         return ISWriteBMP(s, p, x, y, 24, 0, nullptr, nullptr, 0); }, &ISReadBMP, h},
+      {"tga", [](ISIOHandle s, const BYTE* p, DWORD x, DWORD y, const RGBQUAD* q) {
+         return ISWriteTGA(s, p, x, y, 24, q, 0); }, &ISReadTGA, h},
+      {"pcx", [](ISIOHandle s, const BYTE* p, DWORD x, DWORD y, const RGBQUAD* q) {
+         return ISWritePCX(s, p, x, y, 24, q, 0); }, &ISReadPCX, h},
+      {"psd", [](ISIOHandle s, const BYTE* p, DWORD x, DWORD y, const RGBQUAD* q) {
+         return ISWritePSD(s, p, x, y, 24, q, 0); }, &ISReadPSD, 3 * h},
+  };
+  for (const auto& f : formats) {
+    SCOPED_TRACE(f.name);
+    Bytes file;
+    {
+      optest::ProgressRecorder rec;
+      fmttest::MemorySink sink;
+      const BOOL n = f.write(sink.handle, rgb.data(), w, h, pal);
+      ASSERT_GT(n, 0);
+      file = sink.Take(n);
+      EXPECT_EQ(rec.calls.size(), f.reports);
+    }
+    {
+      optest::ProgressRecorder rec;
+      EXPECT_EQ(fmttest::ReadWith(f.read, file, 24).pixels, rgb);
+      ASSERT_EQ(rec.calls.size(), f.reports);
+      EXPECT_EQ(rec.calls.back().second, f.reports);
+    }
+    {
+      optest::ProgressRecorder rec(1, 1);
+      const Picture p = fmttest::ReadWith(f.read, file, 24);
+      EXPECT_EQ(p.error, IS_ERR_STOPPED);
+      EXPECT_TRUE(p.pixels.empty());
+      fmttest::MemorySink sink;
+      EXPECT_FALSE(f.write(sink.handle, rgb.data(), w, h, pal));
+      EXPECT_EQ(ISGetLastError(), IS_ERR_STOPPED);
     }
   }
 }
