@@ -143,9 +143,9 @@ DWORD WriteBMPRLE(CISIO& io, ISErrorCode& error, const BYTE* pixels, DWORD width
   const DWORD dataOffset = 54 + 4 * colourCount;
   const BITMAPINFOHEADER info = InfoHeader(width, height, 8, BI_RLE8, 0, resolution, colourCount);
   if (!WriteHead(io, 0, dataOffset, info, palette, colourCount)) return Fail(error, IS_ERR_NOMEM);
-  // The worst row: literal runs of 255 bytes with their escape and padding, and the row end.
+  // The worst row: a run of 1 (2 bytes) for every pixel that starts a pair, and the row end.
   ISArray<BYTE> out;
-  if (!ResizeScratch(out, width + 2ull * (width / 255 + 1) + 4)) return Fail(error, IS_ERR_NOMEM);
+  if (!ResizeScratch(out, 2ull * width + 4)) return Fail(error, IS_ERR_NOMEM);
   uint64_t pixelBytes = 0;
   for (uint64_t y = 0; y < height; ++y) {
     if (!ProgressOrStop(error, y, height)) return 0;

@@ -246,6 +246,14 @@ TEST(BmpWrite, HandWorkedLayouts) {
   const BOOL osize = ISWriteBMP(os.handle, odd, 5, 1, 8, 16, pal, nullptr, 1);
   const Bytes o = os.Take(osize);
   EXPECT_EQ(Bytes(o.begin() + 54 + 64, o.end()), (Bytes{0, 3, 1, 2, 3, 0, 2, 9, 0, 0, 0, 1}));
+  // The costliest row for RLE8: a single pixel before every pair (2 bytes a pixel).
+  Bytes costly;
+  for (int i = 0; i < 60; ++i) costly.push_back(static_cast<uint8_t>(i % 3 == 0 ? i : i - i % 3 + 1));
+  fmttest::MemorySink cs;
+  const BOOL csize = ISWriteBMP(cs.handle, costly.data(), 60, 1, 8, 256, pal, nullptr, 1);
+  ASSERT_GT(csize, 0);
+  RGBQUAD got[256];
+  EXPECT_EQ(Read(cs.Take(csize), 8, got).pixels, costly);
   // Bad arguments.
   EXPECT_FALSE(ISWriteBMP(sink.handle, px, 1, 1, 8, 0, nullptr, nullptr, 0));
   EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
