@@ -1,6 +1,8 @@
 // The main window's bookkeeping: queue entries, the tab row's page choice and the home folder.
 #include "engine/shell/CMainDialog.h"
 
+#include <cstdlib>
+
 #include "engine/shell/ShellServices.h"
 
 CBatchApp theApp;
@@ -25,7 +27,12 @@ void CCueListBox::SetCheck(int i, int state) {
   m_entries[static_cast<size_t>(i)].check = state;
 }
 
-CMainDialog::CMainDialog(CBatchApp& app) : m_app(app) { SetHomeFolder(ProgramFolder()); }
+// The home folder starts as $QRV_HOME, else the program's own folder; the command's --home
+// replaces it.
+CMainDialog::CMainDialog(CBatchApp& app) : m_app(app) {
+  const char* env = std::getenv("QRV_HOME");
+  SetHomeFolder(env && *env ? std::string(env) : ProgramFolder());
+}
 
 void CMainDialog::SetHomeFolder(const std::string& folder) {
   m_homeDir = folder;

@@ -78,7 +78,8 @@ class CMainDialog {
 
   CBatchApp& m_app;
 
-  // Program home folder: holds "help/log.html" (and the profiles).
+  // Program home folder ($QRV_HOME or the program's folder until set): holds "help/log.html"
+  // and the profiles.
   void SetHomeFolder(const std::string& folder);
   const std::string& HomeFolder() const { return m_homeDir; }
 

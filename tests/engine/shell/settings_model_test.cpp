@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 
 #include "engine/shell/CMainDialog.h"
 
@@ -140,6 +141,13 @@ TEST(MainDialog, QueueTabsAndHtmlView) {
   dlg.ShowCurrentPage();
   EXPECT_EQ(dlg.m_visiblePage, "Hot Pixels (advanced)");
 
+  setenv("QRV_HOME", "/srv/qrv-home", 1);
+  CMainDialog fromEnv(app);
+  unsetenv("QRV_HOME");
+  EXPECT_EQ(fromEnv.HomeFolder(), "/srv/qrv-home");
+  CMainDialog fromProgram(app);
+  EXPECT_NE(fromProgram.HomeFolder(), "/srv/qrv-home");
+  EXPECT_FALSE(fromProgram.HomeFolder().empty());
   dlg.SetHomeFolder("/opt/qrv");
   dlg.m_pages.mode.ShowHtmlFile("log.html");
   EXPECT_EQ(dlg.m_pages.mode.m_shownFile, "/opt/qrv/help/log.html");
