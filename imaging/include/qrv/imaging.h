@@ -198,8 +198,11 @@ HGLOBAL ISReadPCX(ISIOHandle source, DWORD* width, DWORD* height, DWORD bits, RG
 BOOL ISWritePCX(ISIOHandle sink, const BYTE* pixels, DWORD width, DWORD height, DWORD bits,
                 const RGBQUAD* palette, DWORD flags);
 
-BOOL ISWriteJPG(ISIOHandle sink, const BYTE* pixels, DWORD width, DWORD height, DWORD quality, DWORD bits,
-                const ISResolution* resolution, DWORD flags);
+// Encode 8-bit grey, 24-bit RGB or 32-bit CMYK rows (packed, top row first) as JPEG; returns the
+// number of bytes in the sink afterwards, 0 on failure. resolution null = {1, 1, 0};
+// flags: 1 progressive, 2 32-bit input is YCCK, 4 24-bit input is YCbCr, 8 no JFIF header
+DWORD ISWriteJPG(ISIOHandle sink, const BYTE* pixels, DWORD width, DWORD height, DWORD quality, DWORD bits,
+                 const ISResolution* resolution, DWORD flags);
 
 HGLOBAL ISReadPNG(ISIOHandle source, DWORD* width, DWORD* height, DWORD bits, RGBQUAD* palette, DWORD flags);
 BOOL ISWritePNG(ISIOHandle sink, const BYTE* pixels, DWORD width, DWORD height, DWORD rowStride,

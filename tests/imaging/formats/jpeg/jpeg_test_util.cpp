@@ -2,6 +2,7 @@
 #include "jpeg_test_util.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 #include "platform/global_memory.h"
@@ -83,6 +84,20 @@ ReadResult ReadJPG(const Bytes& jpeg, DWORD bits, DWORD flags) {
     r.ok = true;
     GlobalFree(image);
   }
+  return r;
+}
+
+WriteResult WriteJPG(const Bytes& pixels, DWORD width, DWORD height, DWORD quality, DWORD bits,
+                     const ISResolution* resolution, DWORD flags, size_t sinkSize) {
+  WriteResult r;
+  Bytes buffer(sinkSize ? sinkSize : size_t{width} * height * 4 + (1u << 20));
+  ISIOHandle sink = ISOpenMemorySink(buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  if (!sink) return r;
+  r.result = ISWriteJPG(sink, pixels.empty() ? nullptr : pixels.data(), width, height, quality, bits, resolution,
+                        flags);
+  r.error = ISGetLastError();
+  ISCloseSink(sink);
+  r.jpeg.assign(buffer.begin(), buffer.begin() + std::min<size_t>(r.result, buffer.size()));
   return r;
 }
 

@@ -35,6 +35,16 @@ struct ReadResult {
 };
 ReadResult ReadJPG(const Bytes& jpeg, DWORD bits, DWORD flags = 0);
 
+// ISWriteJPG into a memory sink of sinkSize bytes (0: large enough): the bytes written, the
+// result and the error code.
+struct WriteResult {
+  Bytes jpeg;
+  DWORD result = 0;
+  ISErrorCode error = IS_ERR_OK;
+};
+WriteResult WriteJPG(const Bytes& pixels, DWORD width, DWORD height, DWORD quality, DWORD bits,
+                     const ISResolution* resolution = nullptr, DWORD flags = 0, size_t sinkSize = 0);
+
 // Offset just after the first SOS segment's header, 0 when there is none.
 size_t ScanDataOffset(const Bytes& jpeg);
 
