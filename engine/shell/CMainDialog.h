@@ -103,6 +103,38 @@ class CMainDialog {
   void ProcessImage(BYTE* imageA, int widthA, int heightA, BYTE* imageB, int widthB, int heightB,
                     CProgressDlg* progress);
 
+  // ---- source loading (engine/SourceLoader.cpp) ----
+  // Loads one queue file into the working picture (turned upright) and the picture information;
+  // 1 on success. A failed load, or one that gives an empty picture, returns 0 and leaves
+  // everything but the source file size and time as it was.
+  int LoadSourceImage(const std::string& path);
+  // Copies a PackedRGB24 picture into m_workImage (already sized width x height x 3) turned by
+  // m_orientation, and sets the working width and height.
+  void ApplyOrientation(const BYTE* source, int width, int height);
+  // With the EXIF summary in the members: tidies make and model (longSide picks the names of
+  // some cameras), fills the labels and the information text. exposureTime and shutterTime
+  // are the summary's two exposure values in seconds (0 when unknown).
+  void SetExifInformation(double exposureTime, double shutterTime, int longSide);
+
+  // ---- output (engine/OutputWriter.cpp, engine/QualitySearch.cpp) ----
+  // Writes the working picture as the output of the source at `path`; true when it was written.
+  bool WriteOutputImage(const std::string& path, CProgressDlg* progress);
+  int FindQualityAtLeast(int limit, int minimum, CProgressDlg* progress);
+  int FindQualityInRange(int limit, int minimum, CProgressDlg* progress);
+  int FindQualityForSize(int low, int high, int limit, CProgressDlg* progress);
+  int EncodedSizeAtQuality(int quality);
+
+  // ---- run loops (engine/RunLoops.cpp) ----
+  void RunAllFiles();
+  void RunCurrentImage();
+  // The size-limit question of both runs; false when the run must not start.
+  bool ConfirmSizeLimit();
+  // A message box: the text goes to stderr and is kept in m_lastMessage.
+  void ShowMessage(const std::string& text);
+  std::string m_lastMessage;
+  // The progress window of a run; the command replaces it by its terminal form.
+  CProgressDlg* m_progress = nullptr;
+
   // ---- settings ----
   SettingsPages m_pages;
   CCueListBox m_cueList;

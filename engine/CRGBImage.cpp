@@ -1,0 +1,238 @@
+// The picture object: loading by the format table (camera-RAW first for unlisted extensions),
+// decoding through the library's readers, and writing through its writers.
+#include "engine/CRGBImage.h"
+
+#include <cstring>
+#include <strings.h>
+
+#include "imaging/core/ISSizeMath.h"
+#include "platform/global_memory.h"
+#include "raw/raw_decoder.h"
+
+const ImageFormatRow kImageFormatTable[kImageFormatRows] = {
+    {IFF_UNKNOWN, 0, ""},    {IFF_BMP, 1, ".BMP"},  {IFF_GIF, 2, ".GIF"},   {IFF_JPEG, 3, ".JPG"},
+    {IFF_JPEG, 3, ".JPEG"},  {IFF_PNG, 4, ".PNG"},  {IFF_PCX, 5, ".PCX"},   {IFF_TIFF, 6, ".TIF"},
+    {IFF_TIFF, 6, ".TIFF"},  {IFF_WMF, 7, ".WMF"},  {IFF_EMF, 8, ".EMF"},   {IFF_PAX, 9, ".PAX"},
+    {IFF_PSD, 10, ".PSD"},   {IFF_TGA, -1, ".TGA"},
+};
+
+namespace {
+
+// The error a load or save reports for a format whose reader or writer this build lacks.
+constexpr ISErrorCode kNoCodec = IS_ERR_BADPARAM;
+
+// Closes a library source or sink when the scope ends.
+struct SourceCloser {
+  ISIOHandle handle;
+  ~SourceCloser() {
+    if (handle) ISCloseSource(handle);
+  }
+};
+
+}  // namespace
+
+int FormatFromExtension(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos) return IFF_UNKNOWN;
+  const std::string ext = path.substr(dot);
+  for (const ImageFormatRow& row : kImageFormatTable) {
+    if (strcasecmp(row.extension, ext.c_str()) == 0) return row.code;
+  }
+  return IFF_UNKNOWN;
+}
+
+int FormatFromFileContents(const std::string& path) {
+  // File-type detection is not yet part of this build: nothing is recognised by content.
+  (void)path;
+  return IFF_UNKNOWN;
+}
+
+CRGBImage::~CRGBImage() { Free(); }
+
+void CRGBImage::Free() {
+  if (m_pixels) GlobalFree(m_pixels);
+  m_pixels = nullptr;
+  m_width = 0;
+  m_height = 0;
+}
+
+int CRGBImage::Allocate(std::pair<int, int> size) {
+  Free();
+  if (size.first < 0 || size.second < 0) return 1;
+  const uint64_t bytes = static_cast<uint64_t>(size.first) * static_cast<uint64_t>(size.second) * 3u;
+  if (bytes >= kGlobalAllocLimit) return 1;
+  auto* block = static_cast<BYTE*>(GlobalAlloc(GPTR, bytes));
+  if (!block) return 1;
+  m_pixels = block;
+  m_width = size.first;
+  m_height = size.second;
+  return 0;
+}
+
+int CRGBImage::Create(const BYTE* data, int width, int height) {
+  Free();
+  if (!data) return 1;
+  if (Allocate({width, height}) != 0) return 1;
+  std::memcpy(m_pixels, data, static_cast<size_t>(width) * static_cast<size_t>(height) * 3u);
+  return 0;
+}
+
+int CRGBImage::CopyFrom(const CRGBImage& other) {
+  if (&other == this) return 0;
+  return Create(other.m_pixels, other.m_width, other.m_height);
+}
+
+BYTE* CRGBImage::LockPixels() {
+  if (!m_pixels) return nullptr;
+  ++m_lockCount;
+  return m_pixels;
+}
+
+void CRGBImage::Adopt(HGLOBAL block, DWORD width, DWORD height) {
+  Free();
+  // A reader's block must hold the whole PackedRGB24 picture it reports; anything else is refused.
+  const uint64_t need = static_cast<uint64_t>(width) * height * 3u;
+  if (!block || width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF ||
+      GlobalSize(block) < need) {
+    if (block) GlobalFree(block);
+    return;
+  }
+  m_pixels = static_cast<BYTE*>(block);
+  m_width = static_cast<int>(width);
+  m_height = static_cast<int>(height);
+}
+
+int CRGBImage::Load(const std::string& path) {
+  int code = FormatFromExtension(path);
+  if (code == IFF_UNKNOWN) {
+    // Not a listed extension: offer the file to the camera-RAW decoder first.
+    ISIOCallbackTable* table = ISGetIOCallbackTable(nullptr);
+    set_raw_context(table);
+    if (table) GlobalFree(table);
+    ISIOHandle source = ISOpenFileSource(path.c_str());
+    DWORD width = 0, height = 0;
+    HGLOBAL block = decode_raw(source, &width, &height, 24, 0.6, 1.0, 1.0, 1.0, RAW_FLAG_FOUR_COLOUR_RGB);
+    if (source) ISCloseSource(source);
+    raw_message_sink();
+    if (block) {
+      Adopt(block, width, height);
+      return static_cast<int>(ISGetLastError());
+    }
+    code = FormatFromFileContents(path);
+  }
+  return LoadAs(path, code);
+}
+
+int CRGBImage::LoadAs(const std::string& path, int format) {
+  Free();
+  if (format == IFF_WMF || format == IFF_EMF) return static_cast<int>(kNoCodec);  // no metafile reader yet
+  ISIOHandle source = ISOpenFileSource(path.c_str());
+  if (!source) return static_cast<int>(ISGetLastError());
+  SourceCloser closer{source};
+  return DecodeFrom(source, format);
+}
+
+int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
+  DWORD width = 0, height = 0;
+  HGLOBAL block = nullptr;
+  switch (format) {
+    case IFF_JPEG: {
+      DWORD bits = 0, colourSpace = 0, coding = 0;
+      ISResolution density{};
+      if (!ISGetJPGInfo(source, &width, &height, &bits, &density, &colourSpace, &coding))
+        return static_cast<int>(ISGetLastError());
+      ISSetJPGReadScale(1, 1);
+      ISSeekSource(source, 0, IS_SEEK_SET);
+      block = ISReadJPG(source, &width, &height, 24, 0);
+      const ISErrorCode error = ISGetLastError();
+      ISSetJPGReadScale(1, 1);
+      if (!block) return static_cast<int>(error);
+      // The first comment of the read, and the last APP1 "Exif" marker.
+      m_jpegComment.clear();
+      if (ISGetJPGCommentCount() > 0) {
+        if (HGLOBAL text = ISGetJPGComment(0)) {
+          const char* chars = static_cast<const char*>(text);
+          m_jpegComment.assign(chars, strnlen(chars, GlobalSize(text)));
+          GlobalFree(text);
+        }
+      }
+      m_exifBlock.clear();
+      const DWORD markers = ISGetJPGMarkerCount();
+      for (DWORD i = 0; i < markers; ++i) {
+        HGLOBAL data = nullptr;
+        DWORD length = 0, marker = 0;
+        if (!ISGetJPGMarker(i, &data, &length, &marker)) continue;
+        const BYTE* bytes = static_cast<const BYTE*>(data);
+        if (marker == 0xE1 && length >= 9 && bytes && std::memcmp(bytes + 4, "Exif", 4) == 0)
+          m_exifBlock.assign(bytes, bytes + length);
+        if (data) GlobalFree(data);
+      }
+      Adopt(block, width, height);
+      return 0;
+    }
+    case IFF_PNG: block = ISReadPNG(source, &width, &height, 24, nullptr, 0); break;
+    case IFF_BMP: block = ISReadBMP(source, &width, &height, 24, nullptr, 0); break;
+    case IFF_PCX: block = ISReadPCX(source, &width, &height, 24, nullptr, 0); break;
+    case IFF_TGA: block = ISReadTGA(source, &width, &height, 24, nullptr, 0); break;
+    case IFF_PSD: block = ISReadPSD(source, &width, &height, 24, nullptr, 0); break;
+    case IFF_TIFF: return static_cast<int>(kNoCodec);  // no TIFF reader in this build yet
+    default: return static_cast<int>(ISGetLastError());  // no reader: an empty picture
+  }
+  if (!block) return static_cast<int>(ISGetLastError());
+  Adopt(block, width, height);
+  return 0;
+}
+
+int CRGBImage::Save(const std::string& path, int format) {
+  if (!m_pixels) return static_cast<int>(IS_ERR_BADPARAM);
+  ISIOHandle sink = ISOpenFileSink(path.c_str(), 0);
+  if (!sink) return static_cast<int>(ISGetLastError());
+  if (format == IFF_JPEG) {
+    ISSetJPGDCTMethod(1);  // accurate integer transform
+    m_density = ISResolution{1, 1, 0};
+  }
+  const DWORD written = WriteTo(sink, format);
+  ISErrorCode error = written ? 0 : ISGetLastError();
+  if (!written && error == 0) error = IS_ERR_WRITE;
+  if (ISCloseSink(sink) == 0 && error == 0) error = ISGetLastError() ? ISGetLastError() : IS_ERR_WRITE;
+  return static_cast<int>(error);
+}
+
+DWORD CRGBImage::WriteTo(ISIOHandle sink, int format) {
+  BYTE* pixels = LockPixels();
+  if (!pixels) return 0;
+  const DWORD w = static_cast<DWORD>(m_width), h = static_cast<DWORD>(m_height);
+  DWORD result = 0;
+  switch (format) {
+    case IFF_PNG: result = ISWritePNG(sink, pixels, w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0); break;
+    case IFF_BMP: result = ISWriteBMP(sink, pixels, w, h, 24, 0x1000000, nullptr, nullptr, 0); break;
+    case IFF_PCX: result = ISWritePCX(sink, pixels, w, h, 24, nullptr, 0); break;
+    case IFF_TGA: result = ISWriteTGA(sink, pixels, w, h, 24, nullptr, 0); break;
+    case IFF_PSD: result = ISWritePSD(sink, pixels, w, h, 24, nullptr, 0); break;
+    case IFF_PNG_GREY:
+    case IFF_BMP_GREY:
+    case IFF_PCX_GREY:
+    case IFF_TGA_GREY: result = WriteGrey(sink, format, pixels); break;
+    default: break;  // JPEG, TIFF, metafiles and the indexed writers are not in this build yet
+  }
+  UnlockPixels();
+  return result;
+}
+
+DWORD CRGBImage::WriteGrey(ISIOHandle sink, int format, const BYTE* pixels) {
+  const DWORD w = static_cast<DWORD>(m_width), h = static_cast<DWORD>(m_height);
+  std::vector<BYTE> grey(static_cast<size_t>(w) * h);
+  if (!ISConvertRGBToGray(pixels, w, h, 3, w * 3, grey.data(), w, 0)) return 0;
+  RGBQUAD ramp[256];
+  for (int i = 0; i < 256; ++i) {
+    const BYTE v = static_cast<BYTE>(i);
+    ramp[i] = RGBQUAD{v, v, v, 0};
+  }
+  switch (format) {
+    case IFF_PNG_GREY: return ISWritePNG(sink, grey.data(), w, h, w, 8, 256, ramp, 3, 0.0, nullptr, 0);
+    case IFF_BMP_GREY: return ISWriteBMP(sink, grey.data(), w, h, 8, 256, ramp, nullptr, 0);
+    case IFF_PCX_GREY: return ISWritePCX(sink, grey.data(), w, h, 8, ramp, 0);
+    case IFF_TGA_GREY: return ISWriteTGA(sink, grey.data(), w, h, 8, ramp, 0);
+    default: return 0;
+  }
+}

@@ -1,0 +1,103 @@
+// The application's picture object: a PackedRGB24 buffer in global memory (rows top-down, bytes
+// R, G, B) with its size, the JPEG options, and the JPEG comment and EXIF block of the file it
+// came from. It turns file names into pixels through the imaging library (camera-RAW files
+// through the RAW decoder first) and pixels into files.
+#pragma once
+
+#include <qrv/imaging.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// The application's format codes.
+enum ImageFileFormat : int {
+  IFF_UNKNOWN = 0,
+  IFF_JPEG = 1,
+  IFF_JPEG_GREY = 2,
+  IFF_PNG = 3,
+  IFF_PNG_INDEXED = 4,
+  IFF_PNG_GREY = 5,
+  IFF_BMP = 6,
+  IFF_BMP_INDEXED = 7,
+  IFF_BMP_GREY = 8,
+  IFF_PCX = 9,
+  IFF_PCX_INDEXED = 10,
+  IFF_PCX_GREY = 11,
+  IFF_TIFF = 12,
+  IFF_TIFF_INDEXED = 13,
+  IFF_TIFF_GREY = 14,
+  IFF_GIF = 15,
+  IFF_TGA = 16,
+  IFF_TGA_INDEXED = 17,
+  IFF_TGA_GREY = 18,
+  IFF_WMF = 19,
+  IFF_EMF = 20,
+  IFF_PAX = 21,
+  IFF_PSD = 22,
+};
+
+// One row of the format table.
+struct ImageFormatRow {
+  int code;
+  int fileType;  // ISFileType id; -1 matches no detected type
+  const char* extension;
+};
+constexpr int kImageFormatRows = 14;
+extern const ImageFormatRow kImageFormatTable[kImageFormatRows];
+
+// The code of the first row whose extension equals the path's text from its last "." on (case
+// ignored); 0 when the path has no "." or no row matches.
+int FormatFromExtension(const std::string& path);
+// The code of the first row whose type is the file's detected type; 0 when the file cannot be
+// opened or its type is not in the table.
+int FormatFromFileContents(const std::string& path);
+
+class CRGBImage {
+ public:
+  CRGBImage() = default;
+  virtual ~CRGBImage();
+  CRGBImage(const CRGBImage&) = delete;
+  CRGBImage& operator=(const CRGBImage&) = delete;
+
+  void Free();
+  // Error code: 0 on success, 1 when the allocation fails (or data is null for Create).
+  int Allocate(std::pair<int, int> size);
+  int Create(const BYTE* data, int width, int height);
+  int CopyFrom(const CRGBImage& other);
+
+  BYTE* LockPixels();
+  void UnlockPixels() { --m_lockCount; }
+  int GetWidth() const { return m_width; }
+  int GetHeight() const { return m_height; }
+  std::pair<int, int> GetSize() const { return {m_width, m_height}; }
+
+  // Library error codes (0 on success).
+  int Load(const std::string& path);
+  int LoadAs(const std::string& path, int format);
+  int Save(const std::string& path, int format);
+  // The writer's result: for JPEG the bytes written, for the other formats non-zero on success;
+  // 0 on failure (the library's last error tells why).
+  DWORD WriteTo(ISIOHandle sink, int format);
+
+  const std::string& JpegComment() const { return m_jpegComment; }
+  const std::vector<BYTE>& ExifBlock() const { return m_exifBlock; }
+  int LockCount() const { return m_lockCount; }
+
+  int m_jpegQuality = 75;
+  ISResolution m_density{1, 1, 0};
+
+ private:
+  int DecodeFrom(ISIOHandle source, int format);
+  void Adopt(HGLOBAL block, DWORD width, DWORD height);
+  DWORD WriteGrey(ISIOHandle sink, int format, const BYTE* pixels);
+
+  std::string m_jpegComment;
+  int m_width = 0;
+  int m_height = 0;
+  BYTE* m_pixels = nullptr;  // global memory
+  int m_lockCount = 0;
+  // Copy of the last APP1 "Exif" marker of the last JPEG read, as the library reports markers
+  // (four leading bytes, then the payload: bytes 4 to 7 are "Exif").
+  std::vector<BYTE> m_exifBlock;
+};

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include "engine/CRGBImage.h"
+#include "engine/shell/CMainDialog.h"
+#include "support/test_support.h"
+
+namespace {
+
+// A w x h picture whose pixel (x, y) holds x, y and a marker byte.
+std::vector<BYTE> Indexed(int w, int h) {
+  std::vector<BYTE> p(static_cast<size_t>(w) * h * 3);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      BYTE* q = &p[(static_cast<size_t>(y) * w + x) * 3];
+      q[0] = static_cast<BYTE>(x);
+      q[1] = static_cast<BYTE>(y);
+      q[2] = 0xA5;
+    }
+  return p;
+}
+
+// Plain reference: the source pixel shown at (X, Y) of the upright picture.
+std::pair<int, int> SourceOf(int o, int X, int Y, int w, int h) {
+  switch (o) {
+    case 2: return {w - 1 - X, Y};
+    case 3: return {w - 1 - X, h - 1 - Y};
+    case 4: return {X, h - 1 - Y};
+    case 5: return {Y, X};
+    case 6: return {Y, h - 1 - X};
+    case 7: return {w - 1 - Y, h - 1 - X};
+    case 8: return {w - 1 - Y, X};
+    default: return {X, Y};
+  }
+}
+
+}  // namespace
+
+TEST(SourceLoader, OrientationsAgainstPlainReference) {
+  const int w = 4, h = 3;
+  const auto src = Indexed(w, h);
+  for (int o = 0; o <= 9; ++o) {
+    SCOPED_TRACE(o);
+    CMainDialog dlg;
+    dlg.m_orientation = o;
+    dlg.m_workImage.assign(src.size(), 0);
+    dlg.ApplyOrientation(src.data(), w, h);
+    const bool turned = o >= 5 && o <= 8;
+    ASSERT_EQ(dlg.m_workWidth, turned ? h : w);
+    ASSERT_EQ(dlg.m_workHeight, turned ? w : h);
+    for (int Y = 0; Y < dlg.m_workHeight; ++Y)
+      for (int X = 0; X < dlg.m_workWidth; ++X) {
+        const auto s = SourceOf(o, X, Y, w, h);
+        const BYTE* d = &dlg.m_workImage[(static_cast<size_t>(Y) * dlg.m_workWidth + X) * 3];
+        ASSERT_EQ(d[0], s.first);
+        ASSERT_EQ(d[1], s.second);
+        ASSERT_EQ(d[2], 0xA5);
+      }
+  }
+  // Orientation 6 on 4 x 3: the first row is the first column read from bottom to top.
+  CMainDialog dlg;
+  dlg.m_orientation = 6;
+  dlg.m_workImage.assign(src.size(), 0);
+  dlg.ApplyOrientation(src.data(), w, h);
+  EXPECT_EQ(dlg.m_workImage[0 * 3 + 1], 2);
+  EXPECT_EQ(dlg.m_workImage[2 * 3 + 1], 0);
+}
+
+TEST(SourceLoader, MakerModelAndInformationText) {
+  CMainDialog dlg;
+  dlg.m_make = "NIKON CORPORATION";
+  dlg.m_model = "NIKON D70";
+  dlg.m_flash = 0;
+  dlg.SetExifInformation(1.0 / 250.0, 0.0, 3008);
+  EXPECT_EQ(dlg.m_make, "");
+  EXPECT_EQ(dlg.m_model, "NIKON D70");
+  EXPECT_EQ(dlg.m_labelShutter.text, "Shutter: 1/250");
+  EXPECT_EQ(dlg.m_infoHtml, "<b>NIKON D70</b><br>Shutter: 1/250 |  | No Flash |  | ");
+
+  dlg.m_make = "OLYMPUS OPTICAL CO.,LTD";
+  dlg.m_model = "C8080WZ";
+  dlg.m_fNumber = 2.8;
+  dlg.m_iso = 100;
+  dlg.m_flash = 1;
+  dlg.m_subjectDistance = 1.25;
+  dlg.SetExifInformation(2.5, 0.0, 3264);
+  EXPECT_EQ(dlg.m_model, "OLYMPUS C8080WZ");
+  EXPECT_EQ(dlg.m_shutterText, "2 \"");
+  EXPECT_EQ(dlg.m_infoHtml, "<b>OLYMPUS C8080WZ</b><br>Shutter: 2 \" | F: 2.8 | Flash Used | ISO: 100  | Focus: 1.2 m");
+
+  dlg.m_make = "Minolta Co., Ltd.";
+  dlg.m_model = "DiMAGE 7";
+  dlg.m_colorSpace = 1;
+  dlg.SetExifInformation(0.0, 1.0 / 90.5, 2560);  // no exposure time: the shutter value's time
+  EXPECT_EQ(dlg.m_make, "Minolta");
+  EXPECT_EQ(dlg.m_colorSpace, 0);
+  EXPECT_EQ(dlg.m_labelShutter.text, "Shutter: 1/90");
+
+  dlg.m_make = "SONY";
+  dlg.m_model = "CyberShot";
+  dlg.SetExifInformation(1.0, 0.0, 2560);
+  EXPECT_EQ(dlg.m_model, "Sony DSC-F707");
+  EXPECT_EQ(dlg.m_labelShutter.text, "Shutter: 1/1");
+}
+
+TEST(SourceLoader, LoadsAndFailsCleanly) {
+  qrvtest::TempDir dir;
+  const auto px = Indexed(6, 4);
+  CRGBImage img;
+  ASSERT_EQ(img.Create(px.data(), 6, 4), 0);
+  ASSERT_EQ(img.Save(dir.File("pic.png"), IFF_PNG), 0);
+
+  CMainDialog dlg;
+  ASSERT_EQ(dlg.LoadSourceImage(dir.File("pic.png")), 1);
+  EXPECT_EQ(dlg.m_workWidth, 6);
+  EXPECT_EQ(dlg.m_workHeight, 4);
+  EXPECT_EQ(dlg.m_workImage, px);
+  EXPECT_EQ(dlg.m_exifPresent, 0);
+  EXPECT_EQ(dlg.m_flash, -1);
+  EXPECT_EQ(dlg.m_orientation, 1);
+  EXPECT_EQ(dlg.m_infoHtml, "<b>No EXIF Data</b>");
+  EXPECT_EQ(dlg.m_labelShutter.text, "No EXIF info");
+  EXPECT_EQ(dlg.m_fileName, "pic.png");
+  EXPECT_EQ(dlg.m_fileTitle, "pic");
+  EXPECT_EQ(dlg.m_labelSize.text, "6 x 4");
+  EXPECT_GT(dlg.m_srcFileSize, 0);
+
+  // Failures: missing file, a folder, an empty file, a wrong extension, an unknown format.
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("empty.jpg"), {}));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("wrong.jpg"), qrvtest::ReadFileBytes(dir.File("pic.png"))));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("what.xyz"), {1, 2, 3}));
+  for (const char* name : {"missing.png", "", "empty.jpg", "wrong.jpg", "what.xyz"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(dlg.LoadSourceImage(dir.File(name)), 0);
+    EXPECT_EQ(dlg.m_workImage, px);
+    EXPECT_EQ(dlg.m_workWidth, 6);
+    EXPECT_EQ(dlg.m_fileName, "pic.png");
+  }
+}
+
+TEST(SourceLoader, JpegWithExifKeepsItsBlock) {
+  QRV_REQUIRE_TESTDATA("jpeg/exif/Nikon_D70.jpg");
+  CMainDialog dlg;
+  ASSERT_EQ(dlg.LoadSourceImage(qrvtest::TestDataFile("jpeg/exif/Nikon_D70.jpg")), 1);
+  EXPECT_EQ(dlg.m_exifPresent, 1);
+  ASSERT_GE(dlg.m_exifBlock.size(), 9u);
+  EXPECT_EQ(std::string(dlg.m_exifBlock.begin() + 4, dlg.m_exifBlock.begin() + 8), "Exif");
+  EXPECT_GT(dlg.m_workWidth, 0);
+}
