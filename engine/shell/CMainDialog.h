@@ -132,6 +132,8 @@ class CMainDialog {
   // A message box: the text goes to stderr and is kept in m_lastMessage.
   void ShowMessage(const std::string& text);
   std::string m_lastMessage;
+  // 1 when the last WriteOutputImage of a run wrote its file.
+  int m_lastWriteOk = 0;
   // The progress window of a run; the command replaces it by its terminal form.
   CProgressDlg* m_progress = nullptr;
 

@@ -1,0 +1,271 @@
+// The output writer: output folder and name from the source path and the output page, the
+// marker file of output folders, the format and JPEG quality, the carried EXIF block, and the
+// write itself, into a temporary file that replaces the target only when the writer succeeded.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/CRGBImage.h"
+#include "engine/HtmlLog.h"
+#include "engine/OutputWriter.h"
+#include "engine/shell/CMainDialog.h"
+#include "engine/shell/ShellServices.h"
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The extension of a file name from its last "." on ("" when it has none).
+std::string ExtensionOf(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+std::string WithSlash(const std::string& folder) {
+  return (folder.empty() || folder.back() == '/') ? folder : folder + "/";
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+uint16_t Get16(const BYTE* p, bool little) {
+  return little ? static_cast<uint16_t>(p[0] | (p[1] << 8)) : static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+uint32_t Get32(const BYTE* p, bool little) {
+  return little ? (uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24))
+                : ((uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]});
+}
+
+std::string Number(const char* format, long long value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+}  // namespace
+
+// Sets the Orientation entry of IFD0 to 1 in an APP1 payload ("Exif\0\0" and a TIFF block).
+// Blocks too short or malformed are left as they are.
+void SetExifOrientationUpright(std::vector<BYTE>& payload) {
+  constexpr size_t kTiff = 6;
+  if (payload.size() < kTiff + 8) return;
+  const BYTE* t = payload.data() + kTiff;
+  const size_t n = payload.size() - kTiff;
+  bool little;
+  if (t[0] == 'I' && t[1] == 'I')
+    little = true;
+  else if (t[0] == 'M' && t[1] == 'M')
+    little = false;
+  else
+    return;
+  const uint32_t ifd = Get32(t + 4, little);
+  if (ifd > n || n - ifd < 2) return;
+  const uint32_t count = Get16(t + ifd, little);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t entry = uint64_t{ifd} + 2 + uint64_t{i} * 12;
+    if (entry + 12 > n) return;
+    BYTE* e = payload.data() + kTiff + entry;
+    if (Get16(e, little) == 0x0112 && Get16(e + 2, little) == 3) {
+      e[8] = little ? 1 : 0;
+      e[9] = little ? 0 : 1;
+      return;
+    }
+  }
+}
+
+void SetJpegMetadataForOutput(const CMainDialog& dialog) {
+  ISClearJPGMarkers();
+  if (dialog.m_pages.sizeQuality.m_keepExif && dialog.m_exifBlock.size() > 4) {
+    std::vector<BYTE> payload(dialog.m_exifBlock.begin() + 4, dialog.m_exifBlock.end());
+    if (dialog.m_orientation != 1) SetExifOrientationUpright(payload);
+    ISAddJPGMarker(payload.data(), static_cast<DWORD>(payload.size()), 0xE1);
+  }
+  ISClearJPGComments();
+  if (dialog.m_colorMatched) ISAddJPGComment("sRGB Matched");
+}
+
+bool FileExists(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0;
+}
+
+void WriteOutputMarker(const std::string& folder) {
+  const std::string path = WithSlash(folder) + "qrvoutput.dir";
+  if (std::FILE* f = std::fopen(path.c_str(), "ab")) {
+    std::fputc('*', f);
+    std::fclose(f);
+  }
+}
+
+bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progress) {
+  const COutputPage& out = m_pages.output;
+  const CSizeQualityPage& sq = m_pages.sizeQuality;
+  auto logError = [&](const std::string& text) {
+    AppendLog(LogTime() + kLogFontError + text + "</font><br>\r\n", 0);
+  };
+
+  // Source folder and file name, split at the last "/"; a path without one is in the current folder.
+  std::string sourceFolder, fileName;
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    sourceFolder = ".";
+    fileName = path;
+  } else {
+    sourceFolder = slash == 0 ? "/" : path.substr(0, slash);
+    fileName = path.substr(slash + 1);
+  }
+  if (!sourceFolder.empty() && sourceFolder[0] != '/') {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd)) sourceFolder = sourceFolder == "." ? cwd : WithSlash(cwd) + sourceFolder;
+  }
+  std::string extension = ExtensionOf(fileName);
+  const std::string base = fileName.substr(0, fileName.size() - extension.size());
+
+  // Keep-format sources other than JPEG, PNG and BMP go through the picture object.
+  const std::string sourceExt = Lower(ExtensionOf(path));
+  int fileType = out.m_fileType;
+  int keepCode = 0;
+  if (fileType == 0) {
+    if (sourceExt == ".jpg" || sourceExt == ".jpeg")
+      fileType = 1;
+    else if (sourceExt == ".png")
+      fileType = 2;
+    else if (sourceExt == ".bmp")
+      fileType = 3;
+    else {
+      keepCode = FormatFromExtension(path);
+      if (keepCode == IFF_UNKNOWN || keepCode == IFF_GIF || keepCode == IFF_PAX)
+        keepCode = FormatFromFileContents(path);
+      if (keepCode == IFF_TIFF && FormatFromExtension(path) == IFF_UNKNOWN) extension = ".tif";
+    }
+  }
+  if (fileType == 1 && out.m_fileType != 0) extension = ".jpg";
+  if (fileType == 2 && out.m_fileType != 0) extension = ".png";
+  if (fileType == 3 && out.m_fileType != 0) extension = ".bmp";
+
+  // Output folder.
+  std::string folder = WithSlash(sourceFolder);
+  if (out.m_type == 1 && !out.m_simDir.empty()) {
+    folder = WithSlash(out.m_simDir);
+    if (out.m_mirror) {
+      const size_t last = sourceFolder.find_last_of('/');
+      const std::string leaf = last == std::string::npos ? sourceFolder : sourceFolder.substr(last + 1);
+      if (!leaf.empty()) folder = WithSlash(folder + leaf);
+    }
+  } else if (out.m_type != 2) {
+    folder += "QRV";
+  }
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (ValidateAndCreateFolder(folder, 0) != 0) {
+    logError("Can't create path: " + HtmlEscape(folder));
+    return false;
+  }
+  if (out.m_type != 2) WriteOutputMarker(folder);
+  folder = WithSlash(folder);
+
+  std::string outputPath = folder + base + "_QRV" + extension;
+  bool replace = out.m_replace != 0;
+  if (SameFile(outputPath, path)) {
+    logError("Output file path is same as source (NEVER ALLOWED)");
+    replace = false;
+  }
+  if (FileExists(outputPath) && !replace) {
+    AppendLog(LogTime() + kLogFontError + "File already exist (No Replace): " + HtmlEscape(outputPath) +
+                  "</font><br>\r\n=>",
+              0);
+    for (long long n = 1;; ++n) {
+      outputPath = folder + base + Number("%lld", n) + "_QRV" + extension;
+      if (!FileExists(outputPath)) break;
+    }
+  }
+  if (FileExists(outputPath) && SameFile(outputPath, path)) {
+    logError("Output file path is same as source (NEVER ALLOWED)");
+    return false;
+  }
+
+  if (fileType == 0 && keepCode == IFF_UNKNOWN) {
+    logError("Unknown source format, not saved: " + HtmlEscape(path));
+    return false;
+  }
+  if (m_workImage.empty() || m_workWidth <= 0 || m_workHeight <= 0) {
+    logError("No picture to save: " + HtmlEscape(outputPath));
+    return false;
+  }
+
+  // The writers fill a temporary file in the output folder that replaces the target at the end.
+  std::string temporary = folder + ".qrv-XXXXXX";
+  const int fd = mkstemp(&temporary[0]);
+  if (fd < 0) {
+    logError("Can't write file: " + HtmlEscape(outputPath));
+    return false;
+  }
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  close(fd);
+
+  long long result = 0;
+  bool ok = false;
+  if (fileType == 0) {
+    CRGBImage picture;
+    if (picture.Create(m_workImage.data(), m_workWidth, m_workHeight) == 0) {
+      result = picture.Save(temporary, keepCode);
+      ok = result == 0;
+    } else {
+      result = IS_ERR_NOMEM;
+    }
+  } else {
+    ISIOHandle sink = ISOpenFileSink(temporary.c_str(), 0);
+    if (sink) {
+      const DWORD w = static_cast<DWORD>(m_workWidth), h = static_cast<DWORD>(m_workHeight);
+      if (fileType == 1) {
+        int qualityType = sq.m_qualityType;
+        if (qualityType < 0 || qualityType > 2) qualityType = 0;
+        int quality = sq.m_cq;
+        if (qualityType != 0) {
+          int64_t limit;
+          if (qualityType == 1) {
+            const double bytes = sq.m_maxKB * 1000.0;
+            limit = bytes >= 2147483647.0 ? INT64_C(2147483647) : (bytes > 0.0 ? static_cast<int64_t>(bytes) : 0);
+          } else {
+            limit = std::min<int64_t>(m_srcFileSize, INT64_C(2147483647));
+          }
+          quality = FindQualityAtLeast(static_cast<int>(limit), sq.m_minQ, progress);
+          if (qualityType == 2 && quality != sq.m_minQ && quality < 98) ++quality;
+          const std::string text = Number("Determined Quality: %lld", quality);
+          if (progress) progress->SetStatusText(text);
+          AppendLog(LogTime() + text + "<br>", 0);
+        }
+        const ISResolution density{1, 1, 0};
+        result = WriteWorkingJpeg(*this, sink, quality, &density);
+      } else if (fileType == 2) {
+        result = ISWritePNG(sink, m_workImage.data(), w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0);
+      } else {
+        result = ISWriteBMP(sink, m_workImage.data(), w, h, 24, 0x1000000, nullptr, nullptr, 0);
+      }
+      const bool closed = ISCloseSink(sink) != 0;
+      ok = result != 0 && closed;
+    }
+  }
+  if (ok && std::rename(temporary.c_str(), outputPath.c_str()) != 0) ok = false;
+  if (!ok) {
+    std::remove(temporary.c_str());
+    AppendLog(LogTime() + HtmlEscape(outputPath) + Number(" (%lld)", result) + "<br>", 0);
+    logError("Can't write file: " + HtmlEscape(outputPath));
+    return false;
+  }
+  AppendLog(LogTime() + HtmlEscape(outputPath) + Number(" (%lld)", result) + "<br>", 0);
+  return true;
+}

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "engine/CRGBImage.h"
+#include "engine/OutputWriter.h"
+#include "engine/shell/CMainDialog.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A main dialog with a small working picture and its log in the temporary folder.
+struct Writer {
+  explicit Writer(const qrvtest::TempDir& dir) {
+    mkdir((dir.path() + "/home").c_str(), 0777);
+    mkdir((dir.path() + "/home/help").c_str(), 0777);
+    dlg.SetHomeFolder(dir.path() + "/home");
+    dlg.AppendLog("", 1);
+    dlg.m_workWidth = 5;
+    dlg.m_workHeight = 4;
+    dlg.m_workImage.assign(5 * 4 * 3, 0);
+    for (size_t i = 0; i < dlg.m_workImage.size(); ++i) dlg.m_workImage[i] = static_cast<BYTE>(i * 7);
+    dlg.m_pages.output.m_fileType = 2;  // PNG: the tests check names, not encoders
+  }
+  std::string Log() const { return ReadText(dlg.HomeFolder() + "/help/log.html"); }
+  CMainDialog dlg;
+};
+
+void Touch(const std::string& path, const std::string& bytes = "x") {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+}  // namespace
+
+TEST(OutputWriter, FolderChoicesNamesAndMarker) {
+  qrvtest::TempDir dir;
+  const std::string a = dir.path() + "/a", b = a + "/b";
+  mkdir(a.c_str(), 0777);
+  mkdir(b.c_str(), 0777);
+  const std::string src = b + "/IMG_1.JPEG";
+  Touch(src);
+  Writer w(dir);
+  COutputPage& out = w.dlg.m_pages.output;
+
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));  // choice 0: the QRV subfolder
+  EXPECT_TRUE(FileExists(b + "/QRV/IMG_1_QRV.png"));
+  EXPECT_EQ(ReadText(b + "/QRV/qrvoutput.dir"), "*");
+
+  out.m_type = 1;
+  out.m_simDir = dir.path() + "/out";
+  out.m_mirror = 1;
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_TRUE(FileExists(dir.path() + "/out/b/IMG_1_QRV.png"));
+  EXPECT_EQ(ReadText(dir.path() + "/out/b/qrvoutput.dir"), "*");
+  out.m_mirror = 0;
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_TRUE(FileExists(dir.path() + "/out/IMG_1_QRV.png"));
+  out.m_simDir.clear();  // an empty folder text: as choice 0, and a second write there is numbered
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_TRUE(FileExists(b + "/QRV/IMG_11_QRV.png"));
+  EXPECT_EQ(ReadText(b + "/QRV/qrvoutput.dir"), "**");
+
+  out.m_type = 2;  // the source folder, no marker
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_TRUE(FileExists(b + "/IMG_1_QRV.png"));
+  EXPECT_FALSE(FileExists(b + "/qrvoutput.dir"));
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_TRUE(FileExists(b + "/IMG_11_QRV.png"));
+  EXPECT_TRUE(FileExists(b + "/IMG_12_QRV.png"));
+  EXPECT_NE(w.Log().find("File already exist (No Replace): " + b + "/IMG_1_QRV.png</font><br>\r\n=>"),
+            std::string::npos);
+
+  out.m_replace = 1;  // replace: the same name again, no new number
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_FALSE(FileExists(b + "/IMG_13_QRV.png"));
+
+  // Keep-format PNG source: its own extension as written; a source without a folder part is in
+  // the current folder.
+  out.m_fileType = 0;
+  Touch(b + "/photo.PNG");
+  ASSERT_TRUE(w.dlg.WriteOutputImage(b + "/photo.PNG", nullptr));
+  CRGBImage back;
+  ASSERT_EQ(back.Load(b + "/photo_QRV.PNG"), 0);
+  EXPECT_EQ(back.GetSize(), std::make_pair(5, 4));
+  EXPECT_EQ(w.Log().find("(0)"), std::string::npos);
+  // Keep-format BMP through the same path; TGA through the picture object, logged with code 0.
+  Touch(b + "/pic.tga");
+  ASSERT_TRUE(w.dlg.WriteOutputImage(b + "/pic.tga", nullptr));
+  EXPECT_NE(w.Log().find(b + "/pic_QRV.tga (0)"), std::string::npos);
+  // No temporary file is left behind anywhere.
+  for (const std::string& folder : {b, b + "/QRV", dir.path() + "/out"}) {
+    const std::string listing = qrvtest::RunCommand("ls -a " + folder);
+    EXPECT_EQ(listing.find(".qrv-"), std::string::npos) << listing;
+  }
+}
+
+TEST(OutputWriter, NeverOverwritesTheSource) {
+  qrvtest::TempDir dir;
+  const std::string src = dir.path() + "/x_QRV.png";
+  Touch(src, "original");
+  Writer w(dir);
+  w.dlg.m_pages.output.m_type = 2;
+  w.dlg.m_pages.output.m_fileType = 0;
+  w.dlg.m_pages.output.m_replace = 1;
+  // The source "x_QRV.png" gives "x_QRV_QRV.png"; a link of that name to the source is caught by
+  // device and inode, and the output moves to a numbered name.
+  ASSERT_EQ(link(src.c_str(), (dir.path() + "/x_QRV_QRV.png").c_str()), 0);
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_EQ(ReadText(src), "original");
+  EXPECT_TRUE(FileExists(dir.path() + "/x_QRV1_QRV.png"));
+  EXPECT_NE(w.Log().find("Output file path is same as source (NEVER ALLOWED)"), std::string::npos);
+}
+
+TEST(OutputWriter, FailuresLogRedAndKeepEarlierOutputs) {
+  qrvtest::TempDir dir;
+  const std::string src = dir.path() + "/s.png";
+  Touch(src);
+  Writer w(dir);
+  // A file stands where the output folder would be.
+  Touch(dir.path() + "/QRV");
+  EXPECT_FALSE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_NE(w.Log().find("Can't create path: " + dir.path() + "/QRV"), std::string::npos);
+
+  // A failed writer leaves an earlier output with the same name untouched and no partial file.
+  w.dlg.m_pages.output.m_type = 2;
+  w.dlg.m_pages.output.m_replace = 1;
+  Touch(dir.path() + "/s_QRV.png", "earlier");
+  w.dlg.m_workImage.clear();
+  w.dlg.m_workWidth = 0;
+  EXPECT_FALSE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_EQ(ReadText(dir.path() + "/s_QRV.png"), "earlier");
+  // Unknown keep-format source: a red line, nothing written.
+  w.dlg.m_pages.output.m_fileType = 0;
+  w.dlg.m_workImage.assign(3, 1);
+  w.dlg.m_workWidth = w.dlg.m_workHeight = 1;
+  Touch(dir.path() + "/raw.xyz");
+  EXPECT_FALSE(w.dlg.WriteOutputImage(dir.path() + "/raw.xyz", nullptr));
+  EXPECT_FALSE(FileExists(dir.path() + "/raw_QRV.xyz"));
+  EXPECT_NE(w.Log().find("#ff0900\">Unknown source format"), std::string::npos);
+  EXPECT_EQ(qrvtest::RunCommand("ls -a " + dir.path()).find(".qrv-"), std::string::npos);
+}
+
+TEST(OutputWriter, ExifOrientationSetUpright) {
+  // "Exif\0\0", little-endian TIFF header, IFD0 with two entries: Make and Orientation 6.
+  std::vector<BYTE> p = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 2, 0,
+                         0x0F, 0x01, 2, 0, 1, 0, 0, 0, 'A', 0, 0, 0,
+                         0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+  SetExifOrientationUpright(p);
+  EXPECT_EQ(p[36], 1);
+  EXPECT_EQ(p[37], 0);
+  // Big-endian.
+  std::vector<BYTE> m = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1,
+                         0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 8, 0, 0, 0, 0, 0, 0};
+  SetExifOrientationUpright(m);
+  EXPECT_EQ(m[24], 0);
+  EXPECT_EQ(m[25], 1);
+  // Truncated and hostile blocks are left alone.
+  std::vector<BYTE> bad(p.begin(), p.begin() + 30);
+  const auto copy = bad;
+  SetExifOrientationUpright(bad);
+  EXPECT_EQ(bad, copy);
+  std::vector<BYTE> far = p;
+  far[10] = 0xFF;  // IFD offset beyond the block
+  SetExifOrientationUpright(far);
+  std::vector<BYTE> tiny = {'E', 'x'};
+  SetExifOrientationUpright(tiny);
+}

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "engine/CRGBImage.h"
+#include "engine/shell/CMainDialog.h"
+#include "engine/shell/ShellServices.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A progress window that draws nothing and can press Cancel at its n-th poll.
+class QuietProgress : public CProgressDlg {
+ public:
+  int Create() override { return m_shown = true; }
+  int DestroyWindow() override { return !(m_shown = false); }
+  int CheckCancel() override { return cancelAt > 0 && ++polls >= cancelAt; }
+  void ShowThumbnail(const BYTE*, int, int) override {}
+  void SetStatusText(const std::string& text) override { m_status = text; }
+  int cancelAt = 0;
+  int polls = 0;
+};
+
+struct RunFixture {
+  explicit RunFixture(const qrvtest::TempDir& dir) {
+    mkdir((dir.path() + "/home").c_str(), 0777);
+    mkdir((dir.path() + "/home/help").c_str(), 0777);
+    mkdir((dir.path() + "/in").c_str(), 0777);
+    dlg.SetHomeFolder(dir.path() + "/home");
+    dlg.m_progress = &progress;
+    dlg.m_pages.output.m_fileType = 2;
+  }
+  std::string Log() const { return ReadText(dlg.HomeFolder() + "/help/log.html"); }
+  CMainDialog dlg;
+  QuietProgress progress;
+};
+
+void MakePicture(const std::string& path, int w, int h) {
+  std::vector<BYTE> px(static_cast<size_t>(w) * h * 3);
+  for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<BYTE>(i * 31);
+  CRGBImage img;
+  ASSERT_EQ(img.Create(px.data(), w, h), 0);
+  ASSERT_EQ(img.Save(path, FormatFromExtension(path)), 0);
+}
+
+}  // namespace
+
+TEST(RunLoops, HostileQueueLogsAndContinues) {
+  qrvtest::TempDir dir;
+  RunFixture r(dir);
+  const std::string in = dir.path() + "/in/";
+  MakePicture(in + "good1.png", 8, 6);
+  MakePicture(in + "good2.bmp", 6, 8);
+  qrvtest::WriteFileBytes(in + "empty.png", {});
+  qrvtest::WriteFileBytes(in + "trunc.jpg", {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00});
+  qrvtest::WriteFileBytes(in + "wrong.jpg", qrvtest::ReadFileBytes(in + "good1.png"));
+  mkdir((in + "folder.png").c_str(), 0777);
+  const std::vector<std::string> queue = {in + "good1.png", in + "missing.png", in + "folder.png", in + "empty.png",
+                                          in + "trunc.jpg",  in + "wrong.jpg",  in + "good2.bmp"};
+  for (const auto& q : queue) r.dlg.m_cueList.AddString(q, 1);
+  r.dlg.m_cueList.AddString(in + "unchecked.png", 0);
+  r.dlg.RunAllFiles();
+  EXPECT_EQ(r.dlg.m_cueList.GetCheck(0), 0);
+  EXPECT_EQ(r.dlg.m_cueList.GetCheck(6), 0);
+  for (int i = 1; i <= 5; ++i) EXPECT_GT(r.dlg.m_cueList.GetCheck(i), 0) << queue[i];
+  CRGBImage out;
+  ASSERT_EQ(out.Load(in + "QRV/good2_QRV.png"), 0);
+  EXPECT_EQ(out.GetSize(), std::make_pair(6, 8));
+  EXPECT_EQ(ReadText(in + "QRV/qrvoutput.dir"), "**");
+  const std::string log = r.Log();
+  EXPECT_EQ(log.rfind("<body bgcolor=\"#ffffff\"><p><b>Log</b></p><hr>\r\n", 0), 0u);
+  for (int i = 1; i <= 5; ++i) EXPECT_NE(log.find("Can't load file: " + queue[i]), std::string::npos) << queue[i];
+  EXPECT_EQ(log.find("unchecked"), std::string::npos);
+  EXPECT_NE(log.find("Finished<hr><a href=\"qrv1.html\">"), std::string::npos);
+  EXPECT_EQ(log.substr(log.size() - 7), "</body>");
+  EXPECT_EQ(r.dlg.m_pages.mode.m_shownFile.substr(r.dlg.m_pages.mode.m_shownFile.size() - 9), "log2.html");
+  EXPECT_EQ(r.dlg.m_tab.GetCurSel(), 0);
+}
+
+TEST(RunLoops, CancelLeavesEntriesCheckedAndNoFile) {
+  qrvtest::TempDir dir;
+  RunFixture r(dir);
+  const std::string in = dir.path() + "/in/";
+  MakePicture(in + "a.png", 8, 6);
+  MakePicture(in + "b.png", 8, 6);
+  r.dlg.m_cueList.AddString(in + "a.png", 1);
+  r.dlg.m_cueList.AddString(in + "b.png", 1);
+  r.progress.cancelAt = 1;
+  r.dlg.RunAllFiles();
+  EXPECT_EQ(r.dlg.m_cancel, 1);
+  EXPECT_GT(r.dlg.m_cueList.GetCheck(0), 0);
+  EXPECT_GT(r.dlg.m_cueList.GetCheck(1), 0);
+  EXPECT_FALSE(qrvtest::RunCommand("ls -a " + in + "QRV 2>/dev/null").find("_QRV") != std::string::npos);
+  const std::string log = r.Log();
+  EXPECT_NE(log.find("File was not saved<hr>"), std::string::npos);
+  EXPECT_NE(log.find("**** Process Cancelled by User *************<hr>"), std::string::npos);
+  EXPECT_EQ(r.dlg.m_lastMessage, "Process Cancelled by user");
+  EXPECT_EQ(log.find("b.png"), std::string::npos);
+}
+
+TEST(RunLoops, QuestionsAndCurrentImage) {
+  qrvtest::TempDir dir;
+  RunFixture r(dir);
+  r.dlg.RunAllFiles();
+  EXPECT_EQ(r.dlg.m_lastMessage, "No files to process");
+  EXPECT_FALSE(qrvtest::RunCommand("ls " + r.dlg.HomeFolder() + "/help").find("log.html") != std::string::npos);
+
+  r.dlg.RunCurrentImage();
+  EXPECT_EQ(r.dlg.m_lastMessage, "There is no file selected.\nPlease select any image in the Cue List.");
+
+  const std::string in = dir.path() + "/in/";
+  MakePicture(in + "a.png", 8, 6);
+  r.dlg.m_cueList.AddString(in + "a.png", 1);
+  r.dlg.m_cueList.SetCurSel(0);
+  r.dlg.m_pages.sizeQuality.m_qualityType = 1;
+  std::string asked;
+  SetQuestionHandler([&](const std::string& q) {
+    asked = q;
+    return 0;
+  });
+  r.dlg.RunCurrentImage();
+  EXPECT_NE(asked.find("smaller or equal 500kB\nThis may result"), std::string::npos);
+  EXPECT_EQ(r.dlg.m_tab.GetCurSel(), 7);
+  EXPECT_FALSE(qrvtest::RunCommand("ls " + r.dlg.HomeFolder() + "/help").find("log.html") != std::string::npos);
+
+  SetQuestionHandler([](const std::string&) { return 1; });
+  r.dlg.RunCurrentImage();
+  SetQuestionHandler(nullptr);
+  EXPECT_EQ(r.dlg.m_lastWriteOk, 1);
+  EXPECT_GT(r.dlg.m_cueList.GetCheck(0), 0);  // a run of the current image leaves the check box
+  const std::string log = r.Log();
+  EXPECT_NE(log.find("Finished<br><a href=\"qrv1.html\">Go Back</a></body>"), std::string::npos);
+  EXPECT_EQ(r.dlg.m_tab.GetCurSel(), 7);  // the current tab stays
+}
