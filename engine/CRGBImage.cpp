@@ -204,16 +204,21 @@ DWORD CRGBImage::WriteTo(ISIOHandle sink, int format) {
   const DWORD w = static_cast<DWORD>(m_width), h = static_cast<DWORD>(m_height);
   DWORD result = 0;
   switch (format) {
+    case IFF_JPEG:
+      ISSetJPGSampling(nullptr, nullptr);
+      result = ISWriteJPG(sink, pixels, w, h, static_cast<DWORD>(m_jpegQuality), 24, &m_density, 0);
+      break;
     case IFF_PNG: result = ISWritePNG(sink, pixels, w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0); break;
     case IFF_BMP: result = ISWriteBMP(sink, pixels, w, h, 24, 0x1000000, nullptr, nullptr, 0); break;
     case IFF_PCX: result = ISWritePCX(sink, pixels, w, h, 24, nullptr, 0); break;
     case IFF_TGA: result = ISWriteTGA(sink, pixels, w, h, 24, nullptr, 0); break;
     case IFF_PSD: result = ISWritePSD(sink, pixels, w, h, 24, nullptr, 0); break;
+    case IFF_JPEG_GREY:
     case IFF_PNG_GREY:
     case IFF_BMP_GREY:
     case IFF_PCX_GREY:
     case IFF_TGA_GREY: result = WriteGrey(sink, format, pixels); break;
-    default: break;  // JPEG, TIFF, metafiles and the indexed writers are not in this build yet
+    default: break;  // TIFF, metafiles and the indexed writers are not in this build yet
   }
   UnlockPixels();
   return result;
@@ -229,6 +234,7 @@ DWORD CRGBImage::WriteGrey(ISIOHandle sink, int format, const BYTE* pixels) {
     ramp[i] = RGBQUAD{v, v, v, 0};
   }
   switch (format) {
+    case IFF_JPEG_GREY: return ISWriteJPG(sink, grey.data(), w, h, static_cast<DWORD>(m_jpegQuality), 8, &m_density, 0);
     case IFF_PNG_GREY: return ISWritePNG(sink, grey.data(), w, h, w, 8, 256, ramp, 3, 0.0, nullptr, 0);
     case IFF_BMP_GREY: return ISWriteBMP(sink, grey.data(), w, h, 8, 256, ramp, nullptr, 0);
     case IFF_PCX_GREY: return ISWritePCX(sink, grey.data(), w, h, 8, ramp, 0);

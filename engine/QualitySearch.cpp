@@ -71,11 +71,8 @@ DWORD WriteWorkingJpeg(const CMainDialog& dialog, ISIOHandle sink, int quality, 
     ISSetJPGSampling(kFull, kFull);
   else
     ISSetJPGSampling(nullptr, nullptr);
-  // The JPEG writer is not part of this build yet: every JPEG write fails.
-  (void)sink;
-  (void)quality;
-  (void)density;
-  const DWORD size = 0;
+  const DWORD size = ISWriteJPG(sink, dialog.m_workImage.data(), static_cast<DWORD>(dialog.m_workWidth),
+                                static_cast<DWORD>(dialog.m_workHeight), static_cast<DWORD>(quality), 24, density, 0);
   ISSetJPGSampling(nullptr, nullptr);
   return size;
 }

@@ -37,9 +37,8 @@ if command -v exiftool >/dev/null; then
   exiftool "${common[@]}" -ExposureTime=0.008 -Flash=0 -Orientation=6 "$pics/portrait.jpg"
 fi
 
-# Until the JPEG writer is part of the build, the corrected pictures are written as PNG.
 set +e
-"$root/build/release/app/qrv" --home "$demo/home" --set Output.FileType=2 "$pics"
+"$root/build/release/app/qrv" --home "$demo/home" "$pics"
 status=$?
 set -e
 echo
