@@ -134,3 +134,38 @@ TEST(QualitySearch, ExifAndCommentCarriedOnlyWhenAsked) {
   EXPECT_EQ(out.JpegComment(), "");
   EXPECT_TRUE(out.ExifBlock().empty());
 }
+
+// Quality type 2 searches against the source file's size and then adds 1, unless the result is
+// the minimum or 98 and above.
+TEST(QualitySearch, SourceSizeLimitAddsOne) {
+  qrvtest::TempDir dir;
+  CMainDialog dlg;
+  mkdir((dir.path() + "/help").c_str(), 0777);
+  dlg.SetHomeFolder(dir.path());
+  Texture(dlg, 64, 48);
+  dlg.m_pages.sizeQuality.m_cq = 95;
+  dlg.m_pages.sizeQuality.m_minQ = 30;
+  dlg.m_pages.sizeQuality.m_qualityType = 2;
+  dlg.m_pages.output.m_type = 2;
+  const std::string src = dir.File("s.jpg");
+  qrvtest::WriteFileBytes(src, {0});
+  dlg.m_srcFileSize = dlg.EncodedSizeAtQuality(60) + 1;
+  const int q = dlg.FindQualityAtLeast(static_cast<int>(dlg.m_srcFileSize), 30, nullptr);
+  ASSERT_GT(q, 30);
+  ASSERT_TRUE(dlg.WriteOutputImage(src, nullptr));
+  std::ifstream log(dir.path() + "/help/log.html");
+  const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("Determined Quality: " + std::to_string(q + 1) + "<br>"), std::string::npos) << text;
+  EXPECT_EQ(static_cast<int>(qrvtest::ReadFileBytes(dir.File("s_QRV.jpg")).size()), dlg.EncodedSizeAtQuality(q + 1));
+
+  // Nothing fits: the minimum, without the added 1; an absurd quality type counts as fixed.
+  dlg.m_srcFileSize = 1;
+  dlg.m_pages.output.m_replace = 1;
+  ASSERT_TRUE(dlg.WriteOutputImage(src, nullptr));
+  std::ifstream log2(dir.path() + "/help/log.html");
+  const std::string text2((std::istreambuf_iterator<char>(log2)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text2.find("Determined Quality: 30<br>"), std::string::npos);
+  dlg.m_pages.sizeQuality.m_qualityType = 7;
+  ASSERT_TRUE(dlg.WriteOutputImage(src, nullptr));
+  EXPECT_EQ(static_cast<int>(qrvtest::ReadFileBytes(dir.File("s_QRV.jpg")).size()), dlg.EncodedSizeAtQuality(95));
+}
