@@ -1,0 +1,60 @@
+// ReadTIFF: one page chosen by number, read by the reader of the requested depth (or of the
+// page's own depth when it is read as stored).
+#include "imaging/formats/tiff/TIFFClient.h"
+#include "imaging/formats/tiff/TIFFRead.h"
+
+namespace {
+
+// The depth a page is read at as stored: 1 bilevel, 8 index, 24 or 32 colour.
+uint32_t StoredDepth(const TIFFPageInfo& info) {
+  const int colourSamples = int{info.samplesPerPixel} - int{info.extraSamples};
+  bool bilevel = info.bitsPerSample == 1;
+  if (bilevel && info.planar == PLANARCONFIG_SEPARATE && colourSamples >= 2) bilevel = false;
+  if (bilevel && !info.hasPhotometric) bilevel = colourSamples == 1;
+  if (bilevel) return 1;
+  if (info.bitsPerSample <= 8 && info.samplesPerPixel == 1) return 8;
+  if (info.bitsPerSample > 16 || info.samplesPerPixel > 1) return info.samplesPerPixel == 3 ? 24 : 32;
+  const bool grey = !info.hasPhotometric || info.photometric == PHOTOMETRIC_MINISWHITE ||
+                    info.photometric == PHOTOMETRIC_MINISBLACK;
+  return grey ? 8 : 32;
+}
+
+}  // namespace
+
+void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD* width, DWORD* height, DWORD page,
+               DWORD bits, RGBQUAD* palette, DWORD flags) {
+  *width = *height = 0;
+  const bool asStored = flags & kTIFFAsStored;
+  if (!asStored && (bits == 1 || bits == 8) && !palette) return error = IS_ERR_BADPARAM, nullptr;
+  if (!source.Rewind()) return error = IS_ERR_READ, nullptr;
+  TIFFHandleHolder holder(OpenTIFFClient(source, "r"));
+  TIFF* tif = holder.Get();
+  if (!tif) return error = IS_ERR_BADTIFF, nullptr;
+  TIFFClientData* client = TIFFClientOf(tif);
+  client->state.rawCMYK = false;
+  if (!TIFFSetDirectory(tif, page)) return error = IS_ERR_BADPARAM, nullptr;
+  TIFFPageRead read;
+  read.tif = tif;
+  read.info = GetTIFFPageInfo(tif);
+  read.flags = flags;
+  if (read.info.width == 0 || read.info.height == 0) return error = IS_ERR_BADTIFF, nullptr;
+  const uint32_t depth = asStored ? StoredDepth(read.info) : bits;
+  client->state.alphaOverride = ts.tiff.alphaOverride;
+  uint32_t w = 0, h = 0;
+  void* block = nullptr;
+  switch (depth) {
+    case 1: block = ReadTIFFBilevel(error, read, palette, &w, &h); break;
+    case 8: block = ReadTIFFPalette(error, read, palette, &w, &h); break;
+    case 16: block = ReadTIFF16(error, read, &w, &h); break;
+    case 24: block = ReadTIFFTrueColor(error, read, 24, &w, &h); break;
+    case 32:
+      client->state.rawCMYK = flags & kTIFFRawCMYK;
+      block = ReadTIFFTrueColor(error, read, 32, &w, &h);
+      break;
+    default: error = IS_ERR_BADPARAM; break;
+  }
+  if (!block) return nullptr;
+  *width = w;
+  *height = h;
+  return block;
+}

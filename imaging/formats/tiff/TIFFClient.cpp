@@ -1,0 +1,117 @@
+// Client procedures over CISIO and the tag extender.
+#include "imaging/formats/tiff/TIFFClient.h"
+
+#include <cstdarg>
+#include <climits>
+#include <mutex>
+#include <new>
+
+namespace {
+
+CISIO& StreamOf(thandle_t h) { return static_cast<TIFFClientData*>(h)->io; }
+
+tmsize_t ClientRead(thandle_t h, void* buffer, tmsize_t n) {
+  if (n <= 0) return 0;
+  tmsize_t done = 0;
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (done < n) {
+    const tmsize_t left = n - done;
+    const uint32_t chunk = left > 0x40000000 ? 0x40000000u : static_cast<uint32_t>(left);
+    const uint32_t got = StreamOf(h).Read(out + done, chunk);
+    done += got;
+    if (got < chunk) break;
+  }
+  return done;
+}
+
+tmsize_t ClientWrite(thandle_t h, void* buffer, tmsize_t n) {
+  if (n <= 0) return 0;
+  tmsize_t done = 0;
+  const auto* in = static_cast<const unsigned char*>(buffer);
+  while (done < n) {
+    const tmsize_t left = n - done;
+    const uint32_t chunk = left > 0x40000000 ? 0x40000000u : static_cast<uint32_t>(left);
+    if (!StreamOf(h).Write(in + done, chunk)) return 0;
+    done += chunk;
+  }
+  return n;
+}
+
+// A failed or out-of-range seek answers (toff_t)-1, which libtiff takes as failure.
+toff_t ClientSeek(thandle_t h, toff_t offset, int whence) {
+  const int32_t origin = whence == SEEK_CUR ? IS_SEEK_CUR : whence == SEEK_END ? IS_SEEK_END : IS_SEEK_SET;
+  const auto signedOffset = static_cast<int64_t>(offset);
+  if (origin == IS_SEEK_SET ? offset > static_cast<toff_t>(INT32_MAX)
+                            : (signedOffset > INT32_MAX || signedOffset < INT32_MIN))
+    return static_cast<toff_t>(-1);
+  CISIO& io = StreamOf(h);
+  if (!io.Seek(static_cast<int32_t>(signedOffset), origin)) return static_cast<toff_t>(-1);
+  uint32_t position = 0;
+  if (!io.Tell(&position)) return static_cast<toff_t>(-1);
+  return position;
+}
+
+int ClientClose(thandle_t) { return 1; }
+
+toff_t ClientSize(thandle_t h) {
+  uint32_t size = 0;
+  return StreamOf(h).GetSize(&size) ? size : 0;
+}
+
+int ClientMap(thandle_t, void**, toff_t*) { return 0; }
+void ClientUnmap(thandle_t, void*, toff_t) {}
+
+// libtiff's errors and warnings for our handles: to the trace, never to stderr.
+int ClientMessage(TIFF*, void*, const char* module, const char* fmt, va_list) {
+  TIFFTrace("%s: %s", module ? module : "", fmt ? fmt : "");
+  return 1;
+}
+
+TIFFExtendProc g_previousExtender = nullptr;
+
+void TagExtender(TIFF* tif) {
+  static const TIFFFieldInfo kFields[] = {
+      {34665, 1, 1, TIFF_LONG, FIELD_CUSTOM, 1, 0, const_cast<char*>("EXIF Offset")},
+      {32932, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_BYTE, FIELD_CUSTOM, 0, 1, const_cast<char*>("baAnnotations")},
+  };
+  // Tags libtiff already describes keep its own description (34665 is its EXIF IFD).
+  for (const TIFFFieldInfo& field : kFields)
+    if (!TIFFFindField(tif, field.field_tag, TIFF_ANY)) TIFFMergeFieldInfo(tif, &field, 1);
+  if (g_previousExtender) g_previousExtender(tif);
+}
+
+}  // namespace
+
+void InstallTIFFTagExtender() {
+  static std::once_flag once;
+  std::call_once(once, [] { g_previousExtender = TIFFSetTagExtender(TagExtender); });
+}
+
+TIFF* OpenTIFFClient(const CISIO& stream, const char* mode) {
+  InstallTIFFTagExtender();
+  auto* client = new (std::nothrow) TIFFClientData(stream);
+  if (!client) return nullptr;
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (!options) {
+    delete client;
+    return nullptr;
+  }
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options, kTIFFMaxSingleAlloc);
+  TIFFOpenOptionsSetErrorHandlerExtR(options, ClientMessage, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, ClientMessage, nullptr);
+  const char* name = client->io.IsValid() ? client->io.Handle()->path.c_str() : "";
+  TIFF* tif = TIFFClientOpenExt(name, mode, client, ClientRead, ClientWrite, ClientSeek, ClientClose, ClientSize,
+                                ClientMap, ClientUnmap, options);
+  TIFFOpenOptionsFree(options);
+  if (!tif) delete client;
+  return tif;
+}
+
+TIFFClientData* TIFFClientOf(TIFF* tif) { return tif ? static_cast<TIFFClientData*>(TIFFClientdata(tif)) : nullptr; }
+
+void CloseTIFFClient(TIFF* tif) {
+  if (!tif) return;
+  TIFFClientData* client = TIFFClientOf(tif);
+  TIFFClose(tif);
+  delete client;
+}

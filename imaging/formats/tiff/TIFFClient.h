@@ -1,0 +1,66 @@
+// The glue between CISIO streams and libtiff: the client procedures, the per-handle reading
+// state, the tag extender and the open and close calls that the TIFF reader and writer share.
+#pragma once
+
+#include <cstdint>
+
+#include <tiffio.h>
+
+#include "imaging/core/CISIO.h"
+
+// Progress hook of the RGBA reading: (row, rows, user word) -> non-zero to abort.
+using TIFFProgressHook = int (*)(uint32_t row, uint32_t rows, uintptr_t user);
+
+// What the RGBA reading consults for one open TIFF handle.
+struct TIFFReadState {
+  TIFFProgressHook progress = nullptr;
+  uintptr_t user = 0;
+  ISErrorCode error = IS_ERR_OK;  // 14 when the hook aborted a read
+  int32_t alphaOverride = -1;     // -1: no override of an unspecified extra sample
+  bool rawCMYK = false;           // 8-bit separated pages packed unconverted
+};
+
+// The client data of every TIFF handle: libtiff reads and writes through its own copy of the
+// caller's stream, and the reading state lives beside it.
+struct TIFFClientData {
+  explicit TIFFClientData(const CISIO& stream) : io(stream) {}
+  CISIO io;
+  TIFFReadState state;
+};
+
+// Largest single allocation libtiff may make for one handle: the library's own limit.
+constexpr tmsize_t kTIFFMaxSingleAlloc = 0x7FFDEFFF;
+
+// Installs the extender of tags 34665 and 32932 once per process, chained to the previous one.
+void InstallTIFFTagExtender();
+
+// Opens a TIFF over a copy of `stream` in `mode` ("r", "wW" or "a"); null when libtiff refuses.
+// libtiff's errors and warnings go to the silent trace.
+TIFF* OpenTIFFClient(const CISIO& stream, const char* mode);
+// TIFFClose, then the client data freed; the caller's stream stays open.
+void CloseTIFFClient(TIFF* tif);
+
+TIFFClientData* TIFFClientOf(TIFF* tif);
+
+// Closes a TIFF handle when it leaves scope.
+class TIFFHandleHolder {
+ public:
+  explicit TIFFHandleHolder(TIFF* tif) : tif_(tif) {}
+  TIFFHandleHolder(const TIFFHandleHolder&) = delete;
+  TIFFHandleHolder& operator=(const TIFFHandleHolder&) = delete;
+  ~TIFFHandleHolder() {
+    if (tif_) CloseTIFFClient(tif_);
+  }
+  TIFF* Get() const { return tif_; }
+  // Closes now; later calls do nothing.
+  void Close() {
+    if (tif_) CloseTIFFClient(tif_);
+    tif_ = nullptr;
+  }
+
+ private:
+  TIFF* tif_;
+};
+
+// The library's diagnostic trace: shows nothing.
+inline void TIFFTrace(const char*, ...) {}

@@ -1,0 +1,88 @@
+// The TIFF page reader behind ISReadTIFF and ISGetTIFFInfo: the page's fields, the four
+// readers (bilevel, 8-bit palette, 16-bit grey, true colour), the orientation step and the
+// final layout of the caller's block (packed rows or a packed DIB).
+#pragma once
+
+#include <cstdint>
+
+#include <tiffio.h>
+
+#include "imaging/core/CISIO.h"
+#include "imaging/core/ISContainers.h"
+#include "imaging/core/ISThreadState.h"
+
+// Read flags (the last argument of ISReadTIFF).
+enum : DWORD {
+  kTIFFIgnoreOrientation = 1,
+  kTIFFAsStored = 2,
+  kTIFFRawCMYK = 4,
+  kTIFFBilevelTopFirst = 8,
+  kTIFF16TopFirst = 16,
+  kTIFF16PadRows = 32,
+};
+
+// The fields of the selected directory that the readers decide by.
+struct TIFFPageInfo {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint16_t bitsPerSample = 1;
+  uint16_t samplesPerPixel = 1;
+  uint16_t extraSamples = 0;
+  bool hasPhotometric = false;
+  uint16_t photometric = 0;
+  bool hasColorMap = false;
+  uint16_t planar = PLANARCONFIG_CONTIG;
+  uint16_t compression = COMPRESSION_NONE;
+  uint16_t orientation = ORIENTATION_TOPLEFT;
+  bool tiled = false;
+};
+TIFFPageInfo GetTIFFPageInfo(TIFF* tif);
+
+// One page being read: its handle, fields, flags and the resolution for a DIB header.
+struct TIFFPageRead {
+  TIFF* tif = nullptr;
+  TIFFPageInfo info;
+  DWORD flags = 0;
+  // Orientation the step applies: 1 when flag bit 0 (or a reader's own rule) says so.
+  uint32_t Orientation() const { return (flags & kTIFFIgnoreOrientation) ? 1u : info.orientation; }
+};
+
+// The working picture of a reader: packed rows (no padding) of 1, 8, 16, 24 or 32 bits per
+// pixel, bottom row first once the reader has laid it out.
+struct TIFFPicture {
+  ISArray<uint8_t> pixels;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t bits = 0;
+  uint64_t RowBytes() const { return bits == 1 ? (uint64_t{width} + 7) / 8 : uint64_t{width} * (bits / 8); }
+  // Zeroed storage for width x height; false when the size is not one the library allocates.
+  bool Allocate(uint32_t w, uint32_t h, uint32_t b);
+};
+
+// The orientation step over a bottom-up picture: the turn, flip and mirror of the page's
+// Orientation value; with `dib` the flip is inverted so that the rows stay bottom row first.
+bool OrientTIFFPicture(ISErrorCode& error, TIFFPicture& picture, uint32_t orientation, bool dib);
+
+// The caller's block: packed rows (or 16-bit rows padded to 4 bytes with `padRows`), or, with
+// `dib`, a packed DIB with the colour table `palette` (count entries) and the page's
+// resolution in pixels per metre. Null with error 1 when it cannot be allocated.
+void* FinishTIFFPicture(ISErrorCode& error, TIFF* tif, const TIFFPicture& picture, bool dib, bool padRows,
+                        const RGBQUAD* palette, uint32_t paletteCount);
+
+// The readers: each returns the caller's block or null with `error` set.
+void* ReadTIFFBilevel(ISErrorCode& error, TIFFPageRead& page, RGBQUAD* palette, uint32_t* width, uint32_t* height);
+void* ReadTIFFPalette(ISErrorCode& error, TIFFPageRead& page, RGBQUAD* palette, uint32_t* width, uint32_t* height);
+void* ReadTIFF16(ISErrorCode& error, TIFFPageRead& page, uint32_t* width, uint32_t* height);
+void* ReadTIFFTrueColor(ISErrorCode& error, TIFFPageRead& page, uint32_t bits, uint32_t* width, uint32_t* height);
+
+// The 256-entry palette of an index page (grey ramps, the colour map, or zeros).
+bool MakeTIFFPalette(ISErrorCode& error, TIFF* tif, const TIFFPageInfo& info, RGBQUAD* palette);
+
+// Page information: every output 0 first; error 20 when the TIFF cannot be opened, 5 when the
+// page does not exist.
+bool GetTIFFInfo(ISErrorCode& error, CISIO& source, DWORD page, DWORD* width, DWORD* height, DWORD* bitsPerPixel,
+                 DWORD* xRes, DWORD* yRes, DWORD* unit);
+
+// One page read at `bits` (1, 8 with a palette; 16, 24, 32), or as stored with flag bit 1.
+void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD* width, DWORD* height, DWORD page,
+               DWORD bits, RGBQUAD* palette, DWORD flags);
