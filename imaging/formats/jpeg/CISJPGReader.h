@@ -80,6 +80,8 @@ class CISJPGReader {
   BOOL Release(JPGDecodeState* state);
   // Copies libjpeg's saved COM and APPn markers into the thread's found lists.
   void StoreMarkers(j_decompress_ptr cinfo);
+  // Lossless transform of the source's coefficients into the sink (JPGTransformCall.cpp).
+  BOOL Transform(CISIO& source, CISIO& sink, DWORD mode, int32_t x, int32_t y, uint32_t width, uint32_t height);
 
   ISErrorCode error = IS_ERR_OK;
 
