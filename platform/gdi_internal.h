@@ -63,6 +63,12 @@ struct GdiDC : GdiObject {
   COLORREF bkColour = 0xFFFFFF;
   COLORREF textColour = 0;
   int bkMode = OPAQUE;
+  // Mapping (SetMapMode and the window and viewport calls of platform/gdi_metafile.h).
+  int mapMode = 1;  // MM_TEXT
+  POINT windowOrg{0, 0};
+  SIZE windowExt{1, 1};
+  POINT viewportOrg{0, 0};
+  SIZE viewportExt{1, 1};
 };
 
 // Registry of live objects.

@@ -50,6 +50,8 @@ extern "C" {
   X(IS_ERR_DDB, 35)             /* device-dependent bitmap could not be created */      \
   X(IS_ERR_LZWNOTPERMITTED, 36) /* LZW coding not permitted */                          \
   X(IS_ERR_BADHANDLE, 38)       /* handle given is not a valid I/O handle */            \
+  X(IS_ERR_SETWINMETAFILE, 41)  /* a Windows metafile could not be made enhanced */     \
+  X(IS_ERR_NOMETABITS, 42)      /* the metafile has no bits */                          \
   X(IS_ERR_NOTPSD, 46)          /* not a PSD file, or mode not readable as stored */    \
   X(IS_ERR_PSDMODE, 47)         /* PSD depth or colour mode not supported */            \
   X(IS_ERR_NOSTATE, 55)         /* no per-thread state */                               \

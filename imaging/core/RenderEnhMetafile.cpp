@@ -1,0 +1,136 @@
+// RenderEnhMetafile: an enhanced metafile played onto a screen-compatible bitmap filled with the
+// background colour, returned as R, G, B rows (or a packed DIB with flags bit 1).
+#include <cmath>
+#include <cstring>
+
+#include "imaging/core/CISMemBlock.h"
+#include "imaging/core/ISDIB.h"
+#include "imaging/core/ISGDI.h"
+#include "imaging/core/ISMetafile.h"
+#include "imaging/core/ISThreadState.h"
+
+namespace {
+
+// A side in pixels from a double, truncated; false when it is not a usable size.
+bool Side(double v, LONG& out) {
+  if (!std::isfinite(v) || v < -2147483647.0 || v > 2147483647.0) return false;
+  out = static_cast<LONG>(v);
+  return true;
+}
+
+}  // namespace
+
+HGLOBAL RenderEnhMetafile(CISMetafileContext& ctx, HENHMETAFILE emf, DWORD* outWidth, DWORD* outHeight,
+                          DWORD reqWidth, DWORD reqHeight, COLORREF background, DWORD flags) {
+  ENHMETAHEADER header{};
+  if (GetEnhMetaFileHeader(emf, sizeof header, &header) == 0) {
+    ctx.Fail(IS_ERR_BADWMF);
+    return nullptr;
+  }
+  ISScreenDC screen;
+  if (!screen.Get()) {
+    ctx.Fail(IS_ERR_DC);
+    return nullptr;
+  }
+  const BYTE* ph = ctx.placeable;
+  const uint32_t key = ph[0] | (ph[1] << 8) | (ph[2] << 16) | (static_cast<uint32_t>(ph[3]) << 24);
+  LONG width = 0, height = 0;
+  bool ok = true;
+  if (flags & kMetafileRequestedSize) {
+    ok = reqWidth <= 0x7FFFFFFF && reqHeight <= 0x7FFFFFFF;
+    width = static_cast<LONG>(reqWidth);
+    height = static_cast<LONG>(reqHeight);
+  } else if (key != kPlaceableKey) {
+    if (header.szlMillimeters.cx <= 0 || header.szlMillimeters.cy <= 0) {
+      ctx.Fail(IS_ERR_BADWMF);
+      return nullptr;
+    }
+    const double kx = 1.0 / (header.szlMillimeters.cx * 100.0);
+    const float ky = 1.0f / (static_cast<float>(header.szlMillimeters.cy) * 100.0f);
+    const float devY = static_cast<float>(header.szlDevice.cy);
+    LONG left = 0, right = 0, top = 0, bottom = 0;
+    ok = Side(header.rclFrame.left * kx * header.szlDevice.cx, left) &&
+         Side(header.rclFrame.right * kx * header.szlDevice.cx, right) &&
+         Side(static_cast<double>(header.rclFrame.top * ky * devY), top) &&
+         Side(static_cast<double>(header.rclFrame.bottom * ky * devY), bottom);
+    width = static_cast<LONG>(static_cast<int64_t>(right) - left);
+    height = static_cast<LONG>(static_cast<int64_t>(bottom) - top);
+    ok = ok && static_cast<int64_t>(right) - left == width && static_cast<int64_t>(bottom) - top == height;
+  } else {
+    const int32_t left = static_cast<int16_t>(ph[6] | (ph[7] << 8)), top = static_cast<int16_t>(ph[8] | (ph[9] << 8));
+    const int32_t right = static_cast<int16_t>(ph[10] | (ph[11] << 8));
+    const int32_t bottom = static_cast<int16_t>(ph[12] | (ph[13] << 8));
+    const uint32_t unitsPerInch = ph[14] | (ph[15] << 8);
+    if (unitsPerInch == 0) {
+      ctx.Fail(IS_ERR_BADWMF);
+      return nullptr;
+    }
+    ok = Side((right - left) * 2540.0 / unitsPerInch / 2540.0 * GetDeviceCaps(screen.Get(), LOGPIXELSX), width) &&
+         Side((bottom - top) * 2540.0 / unitsPerInch / 2540.0 * GetDeviceCaps(screen.Get(), LOGPIXELSY), height);
+  }
+  if (ok && (flags & kMetafilePercent)) {
+    ok = Side(reqWidth * 0.01 * width, width) && Side(reqHeight * 0.01 * height, height);
+  }
+  if (!ReportProgress(1, 4)) {
+    ctx.Fail(IS_ERR_STOPPED);
+    return nullptr;
+  }
+  ISMemoryDC memory(screen.Get());
+  if (!memory.Get()) {
+    ctx.Fail(IS_ERR_DC);
+    return nullptr;
+  }
+  ISGdiObject<HBITMAP> bitmap(ok && width > 0 && height > 0 ? CreateCompatibleBitmap(screen.Get(), width, height)
+                                                            : nullptr);
+  if (!bitmap.Get()) {
+    ctx.Fail(IS_ERR_COMPATBITMAP);
+    return nullptr;
+  }
+  ISSelection selected(memory.Get(), bitmap.Get());
+  ISGdiObject<HBRUSH> brush(CreateSolidBrush(background));
+  const RECT all{0, 0, width, height};
+  if (!selected.Ok() || !brush.Get() || !FillRect(memory.Get(), &all, brush.Get())) {
+    ctx.Fail(IS_ERR_DC);
+    return nullptr;
+  }
+  if (!ReportProgress(2, 4)) {
+    ctx.Fail(IS_ERR_STOPPED);
+    return nullptr;
+  }
+  PlayEnhMetaFile(memory.Get(), emf, &all);  // what could be drawn is kept, as GDI's player does
+  if (!ReportProgress(3, 4)) {
+    ctx.Fail(IS_ERR_STOPPED);
+    return nullptr;
+  }
+  selected.Restore();
+  ISOwnedBlock block;
+  if (!(flags & kMetafileAsDIB)) {
+    if (!block.Alloc(static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 3)) {
+      ctx.Fail(IS_ERR_NOMEM);
+      return nullptr;
+    }
+    ISErrorCode error = IS_ERR_OK;
+    if (!BitmapToRGB(error, bitmap.Get(), screen.Get(), nullptr, static_cast<BYTE*>(block.Get()))) {
+      ctx.Fail(error ? error : IS_ERR_DIBITS);
+      return nullptr;
+    }
+  } else {
+    ISErrorCode error = IS_ERR_OK;
+    HGLOBAL dib = HBITMAPToDIB(error, bitmap.Get(), BI_RGB, nullptr);
+    if (!dib) {
+      ctx.Fail(error ? error : IS_ERR_DIBITS);
+      return nullptr;
+    }
+    const size_t size = GlobalSize(dib);
+    const bool got = block.Alloc(size);
+    if (got) std::memcpy(block.Get(), dib, size);
+    GlobalFree(dib);
+    if (!got) {
+      ctx.Fail(IS_ERR_NOMEM);
+      return nullptr;
+    }
+  }
+  if (outWidth) *outWidth = static_cast<DWORD>(width);
+  if (outHeight) *outHeight = static_cast<DWORD>(height);
+  return static_cast<HGLOBAL>(block.Release());
+}

@@ -1,0 +1,124 @@
+// Metafiles of the GDI stand-in: enhanced metafiles (EMF) and Windows metafiles (WMF), read
+// from files or memory, recorded through a metafile device context, converted EMF -> WMF, and
+// played into a memory context's bitmap.
+//
+// The player draws what real metafiles carry: DIB transfers (StretchDIBits, SetDIBitsToDevice,
+// BitBlt and StretchBlt with a DIB), solid pens and brushes with object selection, rectangles,
+// rounded rectangles, ellipses, polygons, poly-polygons, polylines, lines, paths of lines and
+// Bezier curves, and text through the text layer. Records it cannot draw are skipped. Mapping
+// modes, window and viewport origins and extents follow GDI's arithmetic. Recording covers
+// SetMapMode, the extents and origins, StretchDIBits and SetDIBitsToDevice.
+//
+// Every size, offset and count read from a metafile is checked against the record that holds
+// it; a picture with an impossible header is refused (null handle), a bad record ends playback.
+#pragma once
+
+#include "platform/gdi.h"
+
+struct HENHMETAFILE__;
+struct HMETAFILE__;
+typedef HENHMETAFILE__* HENHMETAFILE;
+typedef HMETAFILE__* HMETAFILE;
+
+// Mapping modes.
+constexpr int MM_TEXT = 1;
+constexpr int MM_LOMETRIC = 2;
+constexpr int MM_HIMETRIC = 3;
+constexpr int MM_LOENGLISH = 4;
+constexpr int MM_HIENGLISH = 5;
+constexpr int MM_TWIPS = 6;
+constexpr int MM_ISOTROPIC = 7;
+constexpr int MM_ANISOTROPIC = 8;
+
+constexpr DWORD SRCCOPY = 0x00CC0020;
+
+struct RECTL {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+struct SIZEL {
+  LONG cx;
+  LONG cy;
+};
+
+// The first record of an enhanced metafile (the fields the library reads).
+struct ENHMETAHEADER {
+  DWORD iType;
+  DWORD nSize;
+  RECTL rclBounds;   // device units of the reference device
+  RECTL rclFrame;    // 0.01 mm
+  DWORD dSignature;  // " EMF"
+  DWORD nVersion;
+  DWORD nBytes;
+  DWORD nRecords;
+  WORD nHandles;
+  WORD sReserved;
+  DWORD nDescription;
+  DWORD offDescription;
+  DWORD nPalEntries;
+  SIZEL szlDevice;       // reference device, pixels
+  SIZEL szlMillimeters;  // reference device, millimetres
+};
+
+struct METAFILEPICT {
+  LONG mm;
+  LONG xExt;  // 0.01 mm for MM_ANISOTROPIC and MM_ISOTROPIC
+  LONG yExt;
+  HMETAFILE hMF;
+};
+
+// Files. Null when missing, unreadable or not a metafile of that kind (a placeable Windows
+// metafile is not a plain one).
+HENHMETAFILE GetEnhMetaFileA(const char* path);
+HMETAFILE GetMetaFileA(const char* path);
+// An enhanced metafile from its bytes.
+HENHMETAFILE SetEnhMetaFileBits(UINT size, const BYTE* bits);
+// An enhanced metafile that plays a Windows metafile's records: the picture is picture's
+// extents (MM_ANISOTROPIC / MM_ISOTROPIC in 0.01 mm; other modes or extents of 0 take the
+// metafile's own window at the reference context's resolution). Null for records that are not
+// a Windows metafile.
+HENHMETAFILE SetWinMetaFileBits(UINT size, const BYTE* bits, HDC reference, const METAFILEPICT* picture);
+
+BOOL DeleteEnhMetaFile(HENHMETAFILE emf);
+BOOL DeleteMetaFile(HMETAFILE wmf);
+
+// Bytes of a metafile: with out null the size; otherwise copies up to size bytes; 0 on failure.
+UINT GetMetaFileBitsEx(HMETAFILE wmf, UINT size, LPVOID out);
+UINT GetEnhMetaFileBits(HENHMETAFILE emf, UINT size, BYTE* out);
+// The enhanced metafile's records as a Windows metafile in the given mapping mode (only
+// MM_ANISOTROPIC): window at (0, 0) with the picture's extent in reference pixels.
+UINT GetWinMetaFileBits(HENHMETAFILE emf, UINT size, BYTE* out, int mapMode, HDC reference);
+
+// Header: with out null the size needed; else bytes copied (at most size); 0 on failure.
+UINT GetEnhMetaFileHeader(HENHMETAFILE emf, UINT size, ENHMETAHEADER* out);
+
+// Plays the picture so that its frame fills rect on dc's bitmap. FALSE for a bad handle or a
+// record that is malformed (drawing up to it is kept).
+BOOL PlayEnhMetaFile(HDC dc, HENHMETAFILE emf, const RECT* rect);
+
+// A metafile context; reference null is the screen. frame (0.01 mm) null: the drawing's extent.
+HDC CreateEnhMetaFileA(HDC reference, const char* file, const RECT* frame, const char* description);
+// Ends recording (the context is deleted) and returns the metafile.
+HENHMETAFILE CloseEnhMetaFile(HDC dc);
+
+// Mapping on any context (recorded on a metafile context).
+int SetMapMode(HDC dc, int mode);
+int GetMapMode(HDC dc);
+BOOL SetWindowExtEx(HDC dc, int x, int y, SIZE* old);
+BOOL SetViewportExtEx(HDC dc, int x, int y, SIZE* old);
+BOOL SetWindowOrgEx(HDC dc, int x, int y, POINT* old);
+BOOL SetViewportOrgEx(HDC dc, int x, int y, POINT* old);
+// Logical to device coordinates under the context's mapping.
+BOOL LPtoDP(HDC dc, POINT* points, int count);
+
+// DIB transfers: the rows copied (scan lines), 0 on failure. Supported DIBs: 1, 4, 8, 24 and 32
+// bits, BI_RGB (and BI_BITFIELDS for 16 and 32 bits in metafiles).
+int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
+                  int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage, DWORD rop);
+int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc, UINT startScan,
+                      UINT lines, const void* bits, const BITMAPINFO* info, UINT usage);
+
+// Number of live metafiles and metafile contexts, for leak checks in tests.
+size_t GdiLiveMetafileCount();

@@ -1,0 +1,398 @@
+// Metafiles: the sample drawings rendered and compared with an outside renderer, pictures written
+// as enhanced, Windows and placeable Windows metafiles and read back, the placeable header's
+// arithmetic, and truncated, corrupt and hostile files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "imaging/core/ISMetafile.h"
+#include "platform/gdi_metafile.h"
+#include "qrv/imaging.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct Picture {
+  DWORD width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  ISErrorCode error = IS_ERR_OK;
+};
+
+Picture Read(const std::string& path, DWORD reqW = 0, DWORD reqH = 0, COLORREF bg = 0xFFFFFF, DWORD flags = 0) {
+  Picture p;
+  HGLOBAL block = ISReadMetafile(path.c_str(), &p.width, &p.height, reqW, reqH, bg, flags);
+  p.error = ISGetLastError();
+  if (block) {
+    const auto* b = static_cast<const uint8_t*>(block);
+    p.rgb.assign(b, b + static_cast<size_t>(p.width) * p.height * 3);
+    GlobalFree(block);
+  }
+  return p;
+}
+
+// Bounding box of the pixels that are not the background (x0, y0, x1, y1 inclusive), and their count.
+struct Box {
+  int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
+  long count = 0;
+};
+Box RedBox(const std::vector<uint8_t>& rgb, DWORD w, DWORD h) {
+  Box b;
+  for (DWORD y = 0; y < h; ++y)
+    for (DWORD x = 0; x < w; ++x) {
+      const uint8_t* p = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+      if (p[0] > 200 && p[1] < 60 && p[2] < 60) {
+        b.x0 = std::min<int>(b.x0, x), b.y0 = std::min<int>(b.y0, y);
+        b.x1 = std::max<int>(b.x1, x), b.y1 = std::max<int>(b.y1, y);
+        ++b.count;
+      }
+    }
+  return b;
+}
+
+// Bounding box of everything that is not white.
+Box InkBox(const std::vector<uint8_t>& rgb, DWORD w, DWORD h) {
+  Box b;
+  for (DWORD y = 0; y < h; ++y)
+    for (DWORD x = 0; x < w; ++x) {
+      const uint8_t* p = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+      if (p[0] < 230 || p[1] < 230 || p[2] < 230) {
+        b.x0 = std::min<int>(b.x0, x), b.y0 = std::min<int>(b.y0, y);
+        b.x1 = std::max<int>(b.x1, x), b.y1 = std::max<int>(b.y1, y);
+        ++b.count;
+      }
+    }
+  return b;
+}
+
+// A P6 file's pixels (8-bit).
+bool ReadPPM(const std::string& path, DWORD& w, DWORD& h, std::vector<uint8_t>& rgb) {
+  std::vector<uint8_t> f = qrvtest::ReadFileBytes(path);
+  unsigned ww = 0, hh = 0, mx = 0;
+  int used = 0;
+  std::string head(f.begin(), f.begin() + std::min<size_t>(f.size(), 64));
+  if (std::sscanf(head.c_str(), "P6 %u %u %u%n", &ww, &hh, &mx, &used) != 3 || mx != 255) return false;
+  const size_t start = static_cast<size_t>(used) + 1, n = static_cast<size_t>(ww) * hh * 3;
+  if (f.size() < start + n) return false;
+  w = ww;
+  h = hh;
+  rgb.assign(f.begin() + start, f.begin() + start + n);
+  return true;
+}
+
+// A test picture with colour in every channel and along both axes.
+std::vector<uint8_t> Pattern(DWORD w, DWORD h) {
+  std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+  for (DWORD y = 0; y < h; ++y)
+    for (DWORD x = 0; x < w; ++x) {
+      uint8_t* p = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+      p[0] = static_cast<uint8_t>(x * 255 / (w - 1));
+      p[1] = static_cast<uint8_t>(y * 255 / (h - 1));
+      p[2] = static_cast<uint8_t>((x * 7 + y * 13) & 0xFF);
+    }
+  return rgb;
+}
+
+enum class Kind { Emf, Wmf, PlaceableWmf };
+
+bool Write(const std::string& path, Kind kind, const std::vector<uint8_t>& rgb, DWORD w, DWORD h) {
+  ISIOHandle sink = ISOpenFileSink(path.c_str(), 0);
+  if (!sink) return false;
+  const BOOL ok = kind == Kind::Emf ? ISWriteEMF(sink, rgb.data(), w, h)
+                                    : ISWriteWMF(sink, rgb.data(), w, h, kind == Kind::PlaceableWmf);
+  ISCloseSink(sink);
+  return ok != FALSE;
+}
+
+}  // namespace
+
+// The circle of the sample drawing: red inside a thin black outline on white.
+TEST(MetafileSamples, EnhancedDrawingMatchesOutsideRenderer) {
+  QRV_REQUIRE_TESTDATA("metafile/drawing.emf");
+  QRV_REQUIRE_TESTDATA("metafile/drawing.wmf");
+  // Natural size from the header's frame and reference device: 2899 x 2899 (0.01 mm) on a
+  // device of 10205 x 13181 pixels over 216 x 279 mm.
+  Picture e = Read(qrvtest::TestDataFile("metafile/drawing.emf"));
+  ASSERT_EQ(e.error, IS_ERR_OK);
+  EXPECT_EQ(e.width, 1369u);
+  EXPECT_EQ(e.height, 1369u);
+  // ImageMagick renders the same drawing (its WMF twin) at 96 dpi, 110 x 110; ours at that size
+  // must put the circle within 2 pixels and fill it alike.
+  QRV_REQUIRE_TOOL("convert");
+  qrvtest::TempDir dir;
+  const std::string ppm = dir.File("im.ppm");
+  int status = 0;
+  qrvtest::RunCommand("convert -density 96 '" + qrvtest::TestDataFile("metafile/drawing.wmf") +
+                          "' -depth 8 '" + ppm + "' 2>/dev/null",
+                      &status);
+  DWORD iw = 0, ih = 0;
+  std::vector<uint8_t> im;
+  if (status != 0 || !ReadPPM(ppm, iw, ih, im)) GTEST_SKIP() << "ImageMagick cannot render the sample";
+  // ImageMagick frames a WMF on its drawn extent, the enhanced file has a page around it: both
+  // are compared within their drawn extent (anything not white), scaled to ImageMagick's size.
+  Picture s = Read(qrvtest::TestDataFile("metafile/drawing.emf"), iw, ih, 0xFFFFFF, kMetafileRequestedSize);
+  ASSERT_EQ(s.error, IS_ERR_OK);
+  ASSERT_EQ(s.width, iw);
+  const Box ia = InkBox(e.rgb, e.width, e.height), ib = InkBox(im, iw, ih);
+  const Box a = RedBox(e.rgb, e.width, e.height), b = RedBox(im, iw, ih);
+  const double sx = (ib.x1 - ib.x0 + 1.0) / (ia.x1 - ia.x0 + 1.0), sy = (ib.y1 - ib.y0 + 1.0) / (ia.y1 - ia.y0 + 1.0);
+  EXPECT_NEAR(ib.x0 + (a.x0 - ia.x0) * sx, b.x0, 2);
+  EXPECT_NEAR(ib.y0 + (a.y0 - ia.y0) * sy, b.y0, 2);
+  EXPECT_NEAR(ib.x0 + (a.x1 - ia.x0) * sx, b.x1, 2);
+  EXPECT_NEAR(ib.y0 + (a.y1 - ia.y0) * sy, b.y1, 2);
+  EXPECT_NEAR(a.count * sx * sy / b.count, 1.0, 0.04);
+  // Centre red, corners white, the outline dark.
+  const auto px = [&](DWORD x, DWORD y) { return &s.rgb[(static_cast<size_t>(y) * s.width + x) * 3]; };
+  EXPECT_EQ(px(iw / 2, ih / 2)[0], 255);
+  EXPECT_EQ(px(iw / 2, ih / 2)[1], 0);
+  EXPECT_EQ(px(0, 0)[1], 255);
+  const Box sr = RedBox(s.rgb, s.width, s.height);
+  EXPECT_LT(px(iw / 2, static_cast<DWORD>(sr.y0 > 0 ? sr.y0 - 1 : 0))[0], 128);
+}
+
+// The placeable sample: 1369 x 1369 units at 1200 per inch is 109 x 109 pixels at 96 dpi. Its
+// circle is drawn at 263..1587 in a window of 0..1369, so the picture shows it cut at the right
+// and the bottom (ImageMagick re-frames WMF drawings on their drawn extent instead).
+TEST(MetafileSamples, PlaceableDrawingHandChecked) {
+  QRV_REQUIRE_TESTDATA("metafile/drawing.wmf");
+  Picture w = Read(qrvtest::TestDataFile("metafile/drawing.wmf"), 0, 0, 0x808080);
+  ASSERT_EQ(w.error, IS_ERR_OK);
+  ASSERT_EQ(w.width, 109u);
+  ASSERT_EQ(w.height, 109u);
+  const Box b = RedBox(w.rgb, w.width, w.height);
+  EXPECT_NEAR(b.x0, 263 * 109 / 1369, 2);
+  EXPECT_NEAR(b.y0, 264 * 109 / 1369, 2);
+  EXPECT_EQ(b.x1, 108);
+  EXPECT_EQ(b.y1, 108);
+  EXPECT_EQ(w.rgb[0], 0x80);  // background colour in the corner
+  // As a packed DIB: 32 bits, bottom-up, the same size.
+  DWORD dw = 0, dh = 0;
+  HGLOBAL dib = ISReadMetafile(qrvtest::TestDataFile("metafile/drawing.wmf").c_str(), &dw, &dh, 0, 0, 0, 2);
+  ASSERT_NE(dib, nullptr);
+  const auto* hdr = static_cast<const BITMAPINFOHEADER*>(dib);
+  EXPECT_EQ(hdr->biWidth, 109);
+  EXPECT_EQ(hdr->biHeight, 109);
+  EXPECT_EQ(hdr->biBitCount, 32);
+  GlobalFree(dib);
+}
+
+// Pictures written as metafiles read back with the same pixels.
+TEST(MetafileWriters, RoundTrip) {
+  qrvtest::TempDir dir;
+  // 48 x 27 makes the frame's integer 0.01 mm come back to whole pixels on the 96-dpi screen.
+  const DWORD w = 48, h = 27;
+  const std::vector<uint8_t> rgb = Pattern(w, h);
+  for (Kind k : {Kind::Emf, Kind::Wmf, Kind::PlaceableWmf}) {
+    SCOPED_TRACE(static_cast<int>(k));
+    const std::string path = dir.File("out.mf");
+    ASSERT_TRUE(Write(path, k, rgb, w, h));
+    // Read at the requested size: a plain Windows metafile has no size of its own, and an
+    // enhanced one's natural size truncates its frame (1270 x 714 in 0.01 mm) to 47 x 26.
+    Picture p = Read(path, w, h, 0, kMetafileRequestedSize);
+    ASSERT_EQ(p.error, IS_ERR_OK);
+    ASSERT_EQ(p.width, w);
+    ASSERT_EQ(p.height, h);
+    EXPECT_EQ(p.rgb, rgb);
+    // Half size in percentages: every second pixel.
+    if (k == Kind::PlaceableWmf) {  // natural size: 48 x 27 pixels are 500 x 281 thousandths of an inch
+      Picture n = Read(path);
+      ASSERT_EQ(n.error, IS_ERR_OK);
+      EXPECT_EQ(n.width, 48u);
+      EXPECT_EQ(n.height, 26u);  // 715 (0.01 mm) is 281 thousandths: 26.98 pixels
+      Picture half = Read(path, 50, 50, 0, kMetafilePercent);
+      ASSERT_EQ(half.width, 24u);
+      ASSERT_EQ(half.height, 13u);
+    } else if (k == Kind::Emf) {
+      Picture n = Read(path);
+      EXPECT_EQ(n.width, 47u);
+      EXPECT_EQ(n.height, 27u);
+    }
+  }
+}
+
+TEST(MetafileWriters, PlaceableHeader) {
+  qrvtest::TempDir dir;
+  const DWORD w = 96, h = 54;
+  const std::string path = dir.File("p.wmf");
+  ASSERT_TRUE(Write(path, Kind::PlaceableWmf, Pattern(w, h), w, h));
+  const std::vector<uint8_t> f = qrvtest::ReadFileBytes(path);
+  ASSERT_GT(f.size(), 22u + 18u);
+  const auto u16 = [&](size_t o) { return static_cast<unsigned>(f[o] | (f[o + 1] << 8)); };
+  EXPECT_EQ(u16(0) | (u16(2) << 16), kPlaceableKey);
+  EXPECT_EQ(u16(14), 1000u);  // units per inch
+  unsigned x = 0;
+  for (int i = 0; i < 10; ++i) x ^= u16(2 * i);
+  EXPECT_EQ(u16(20), x);
+  EXPECT_EQ(PlaceableHeaderChecksum(f.data()), x);
+  // 96 pixels on the 96-dpi screen: 2540 (0.01 mm) wide, 1000 thousandths of an inch.
+  EXPECT_EQ(u16(10), 1000u);
+  // The Windows metafile header: type 1, 9 words, size in words = the bytes after the header.
+  EXPECT_EQ(u16(22), 1u);
+  EXPECT_EQ(u16(24), 9u);
+  EXPECT_EQ((u16(28) | (u16(30) << 16)) * 2u, f.size() - 22);
+}
+
+// Outside readers accept the written files.
+TEST(MetafileWriters, ReadableByImageMagick) {
+  QRV_REQUIRE_TOOL("convert");
+  qrvtest::TempDir dir;
+  const DWORD w = 40, h = 30;
+  const std::string path = dir.File("p.wmf");
+  ASSERT_TRUE(Write(path, Kind::PlaceableWmf, Pattern(w, h), w, h));
+  int status = 0;
+  const std::string out = qrvtest::RunCommand("convert '" + path + "' -format '%w %h' info: 2>&1", &status);
+  EXPECT_EQ(status, 0) << out;
+}
+
+// The placeable header arithmetic: 1440 x 720 units at 1440 per inch is 1 x 0.5 inch, 96 x 48
+// pixels; bad units per inch and empty bounds are refused before anything is made.
+TEST(MetafileReader, PlaceableHeaders) {
+  qrvtest::TempDir dir;
+  const auto make = [&](int l, int t, int r, int b, int upi) {
+    std::vector<uint8_t> f(22);
+    const auto put = [&](size_t o, unsigned v) { f[o] = static_cast<uint8_t>(v), f[o + 1] = static_cast<uint8_t>(v >> 8); };
+    put(0, 0xCDD7), put(2, 0x9AC6), put(6, l), put(8, t), put(10, r), put(12, b), put(14, upi);
+    put(20, PlaceableHeaderChecksum(f.data()));
+    // A Windows metafile: header, a window, a rectangle, the end.
+    const uint16_t words[] = {1, 9, 0x300, 0, 0, 1, 0, 0, 0,   5, 0, 0x20C, static_cast<uint16_t>(b - t),
+                              static_cast<uint16_t>(r - l), 7, 0, 0x41B, 720, 1440, 0, 0, 3, 0, 0};
+    for (uint16_t v : words) f.push_back(static_cast<uint8_t>(v)), f.push_back(static_cast<uint8_t>(v >> 8));
+    const std::string path = dir.File("h.wmf");
+    qrvtest::WriteFileBytes(path, f);
+    return path;
+  };
+  Picture p = Read(make(0, 0, 1440, 720, 1440));
+  ASSERT_EQ(p.error, IS_ERR_OK);
+  EXPECT_EQ(p.width, 96u);
+  EXPECT_EQ(p.height, 48u);
+  EXPECT_EQ(Read(make(0, 0, 1440, 720, 0)).error, IS_ERR_BADWMF);
+  EXPECT_EQ(Read(make(100, 0, 100, 720, 1440)).error, IS_ERR_BADWMF);
+  EXPECT_EQ(Read(make(0, 720, 1440, 0, 1440)).error, IS_ERR_BADWMF);
+  EXPECT_EQ(Read(make(-32768, -32768, 32767, 32767, 1)).error, IS_ERR_BADWMF);  // absurd size
+}
+
+// Truncated and corrupt files fail with the reader's codes and never crash.
+TEST(MetafileReader, BadFiles) {
+  qrvtest::TempDir dir;
+  EXPECT_EQ(Read(dir.File("missing.wmf")).error, IS_ERR_OPEN);
+  EXPECT_EQ(ISReadMetafile(nullptr, nullptr, nullptr, 0, 0, 0, 0), nullptr);
+  EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
+  const std::string junk = dir.File("junk.wmf");
+  qrvtest::WriteFileBytes(junk, std::vector<uint8_t>(100, 0x41));
+  const ISErrorCode e = Read(junk, 10, 10).error;
+  EXPECT_TRUE(e == IS_ERR_BADWMF || e == IS_ERR_SETWINMETAFILE) << e;
+  qrvtest::WriteFileBytes(junk, {});
+  EXPECT_EQ(Read(junk).error, IS_ERR_BADWMF);
+  // Every prefix of written files and of the samples: an error or a picture, nothing else.
+  std::vector<std::vector<uint8_t>> files;
+  const std::string path = dir.File("w.mf");
+  for (Kind k : {Kind::Emf, Kind::PlaceableWmf}) {
+    ASSERT_TRUE(Write(path, k, Pattern(8, 6), 8, 6));
+    files.push_back(qrvtest::ReadFileBytes(path));
+  }
+  for (const char* s : {"metafile/drawing.wmf", "metafile/drawing.emf"})
+    if (!qrvtest::TestDataFile(s).empty()) files.push_back(qrvtest::ReadFileBytes(qrvtest::TestDataFile(s)));
+  const size_t live = GdiLiveObjectCount(), liveMf = GdiLiveMetafileCount();
+  for (const auto& f : files) {
+    for (size_t n = 0; n < f.size(); n += 1 + n / 6) {
+      qrvtest::WriteFileBytes(junk, std::vector<uint8_t>(f.begin(), f.begin() + n));
+      Picture p = Read(junk, 20, 20, 0, kMetafileRequestedSize);
+      EXPECT_EQ(p.rgb.empty(), p.error != IS_ERR_OK);
+    }
+    // Corrupt bytes all through.
+    std::vector<uint8_t> c = f;
+    for (size_t i = 8; i < c.size(); i += 29) {
+      c[i] ^= 0xA5;
+      qrvtest::WriteFileBytes(junk, c);
+      Picture p = Read(junk, 20, 20, 0, kMetafileRequestedSize);
+      EXPECT_EQ(p.rgb.empty(), p.error != IS_ERR_OK);
+    }
+  }
+  EXPECT_EQ(GdiLiveObjectCount(), live);
+  EXPECT_EQ(GdiLiveMetafileCount(), liveMf);
+}
+
+TEST(MetafileWriters, BadArguments) {
+  qrvtest::TempDir dir;
+  ISIOHandle sink = ISOpenFileSink(dir.File("x").c_str(), 0);
+  ASSERT_NE(sink, nullptr);
+  EXPECT_FALSE(ISWriteEMF(sink, nullptr, 4, 4));
+  EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
+  const std::vector<uint8_t> rgb(48);
+  EXPECT_FALSE(ISWriteWMF(sink, rgb.data(), 0, 4, TRUE));
+  EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
+  ISCloseSink(sink);
+  EXPECT_FALSE(ISWriteEMF(nullptr, rgb.data(), 4, 4));
+  EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
+}
+
+namespace {
+
+// A small enhanced metafile built record by record: device of 100 x 100 pixels on 100 x 100 mm,
+// frame 0..10000 (0.01 mm), so one logical unit is one pixel at 100 x 100.
+struct EmfBuilder {
+  std::vector<uint8_t> b;
+  void U32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  void Rec(uint32_t type, std::initializer_list<uint32_t> words) {
+    U32(type);
+    U32(static_cast<uint32_t>(8 + 4 * words.size()));
+    for (uint32_t w : words) U32(w);
+  }
+  EmfBuilder() {
+    Rec(1, {0, 0, 99, 99, 0, 0, 10000, 10000, 0x464D4520u, 0x10000, 0, 0, 4, 0, 0, 0, 100, 100, 100, 100});
+  }
+  std::vector<uint8_t> Finish() {
+    Rec(14, {0, 16, 20});
+    return b;
+  }
+};
+
+}  // namespace
+
+// Shapes, pens, brushes, stock objects and mapping drawn by the player, checked by hand.
+TEST(MetafilePlayer, ShapesByHand) {
+  EmfBuilder e;
+  e.Rec(17, {8});                        // MM_ANISOTROPIC
+  e.Rec(9, {200, 200});                  // window 200 x 200 onto
+  e.Rec(11, {100, 100});                 // a viewport of 100 x 100: half scale
+  e.Rec(39, {1, 0, 0xFF0000, 0});        // brush 1: solid blue
+  e.Rec(37, {1});
+  e.Rec(37, {0x80000008u});              // NULL_PEN
+  e.Rec(43, {20, 20, 100, 60});          // rectangle -> pixels 10..49 x 10..29
+  e.Rec(39, {2, 0, 0x0000FF, 0});        // brush 2: red
+  e.Rec(37, {2});
+  e.Rec(42, {100, 100, 180, 180});       // ellipse -> centre (70, 70), radius 20
+  e.Rec(37, {0x80000007u});              // BLACK_PEN
+  e.Rec(27, {0, 190});                   // MoveTo (0, 95) .. LineTo (99, 95)
+  e.Rec(54, {198, 190});
+  qrvtest::TempDir dir;
+  const std::string path = dir.File("s.emf");
+  qrvtest::WriteFileBytes(path, e.Finish());
+  Picture p = Read(path, 0, 0, 0xFFFFFF, 0);
+  ASSERT_EQ(p.error, IS_ERR_OK);
+  ASSERT_EQ(p.width, 100u);
+  ASSERT_EQ(p.height, 100u);
+  const auto at = [&](int x, int y) {
+    const uint8_t* q = &p.rgb[(static_cast<size_t>(y) * 100 + x) * 3];
+    return static_cast<uint32_t>(q[0] << 16 | q[1] << 8 | q[2]);
+  };
+  EXPECT_EQ(at(10, 10), 0x0000FFu);
+  EXPECT_EQ(at(49, 29), 0x0000FFu);
+  EXPECT_EQ(at(50, 20), 0xFFFFFFu);
+  EXPECT_EQ(at(30, 30), 0xFFFFFFu);
+  EXPECT_EQ(at(9, 15), 0xFFFFFFu);
+  EXPECT_EQ(at(70, 70), 0xFF0000u);
+  EXPECT_EQ(at(70, 52), 0xFF0000u);
+  EXPECT_EQ(at(52, 52), 0xFFFFFFu);  // outside the circle, inside its box
+  EXPECT_EQ(at(70, 48), 0xFFFFFFu);
+  EXPECT_EQ(at(0, 95), 0u);
+  EXPECT_EQ(at(98, 95), 0u);
+  EXPECT_EQ(at(50, 94), 0xFFFFFFu);
+}
