@@ -244,9 +244,25 @@ TEST(MetafileWriters, ReadableByImageMagick) {
   const DWORD w = 40, h = 30;
   const std::string path = dir.File("p.wmf");
   ASSERT_TRUE(Write(path, Kind::PlaceableWmf, Pattern(w, h), w, h));
+  const std::vector<uint8_t> rgb = Pattern(w, h);
   int status = 0;
-  const std::string out = qrvtest::RunCommand("convert '" + path + "' -format '%w %h' info: 2>&1", &status);
-  EXPECT_EQ(status, 0) << out;
+  const std::string ppm = dir.File("p.ppm");
+  const std::string out =
+      qrvtest::RunCommand("convert -density 96 '" + path + "' -depth 8 '" + ppm + "' 2>&1", &status);
+  ASSERT_EQ(status, 0) << out;
+  DWORD iw = 0, ih = 0;
+  std::vector<uint8_t> im;
+  ASSERT_TRUE(ReadPPM(ppm, iw, ih, im));
+  // One inch is 96 pixels; the picture is 40 x 30 pixels (416 x 312 thousandths of an inch).
+  EXPECT_NEAR(iw, w, 1);
+  EXPECT_NEAR(ih, h, 1);
+  // Mean colours of the picture and of the outside rendering agree.
+  for (int c = 0; c < 3; ++c) {
+    double a = 0, b = 0;
+    for (size_t i = c; i < rgb.size(); i += 3) a += rgb[i];
+    for (size_t i = c; i < im.size(); i += 3) b += im[i];
+    EXPECT_NEAR(a / (rgb.size() / 3), b / (im.size() / 3), 6) << c;
+  }
 }
 
 // The placeable header arithmetic: 1440 x 720 units at 1440 per inch is 1 x 0.5 inch, 96 x 48
