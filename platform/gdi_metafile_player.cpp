@@ -24,6 +24,12 @@ constexpr int kBezierSteps = 16;
 
 // ---- Rasteriser ----
 
+// v limited to 0..limit before it becomes an integer (far-off coordinates stay defined).
+int32_t ClampTo(double v, int32_t limit) {
+  if (!(v > 0)) return 0;
+  return v >= limit ? limit : static_cast<int32_t>(v);
+}
+
 // Fills the figures (closed implicitly) with colour; winding selects the nonzero rule.
 void FillFigures(GdiBitmap& b, const std::vector<Figure>& figures, COLORREF colour, bool winding) {
   double minY = 1e300, maxY = -1e300;
@@ -37,8 +43,8 @@ void FillFigures(GdiBitmap& b, const std::vector<Figure>& figures, COLORREF colo
     edges += f.size();
   }
   if (edges < 3) return;
-  const int32_t y0 = static_cast<int32_t>(std::max(0.0, std::ceil(minY - 0.5)));
-  const int32_t y1 = static_cast<int32_t>(std::min(static_cast<double>(b.height), std::ceil(maxY - 0.5)));
+  const int32_t y0 = ClampTo(std::ceil(minY - 0.5), b.height);
+  const int32_t y1 = ClampTo(std::ceil(maxY - 0.5), b.height);
   struct Cross {
     double x;
     int dir;
@@ -101,13 +107,20 @@ void ThinLine(GdiBitmap& b, PointF a, PointF c, COLORREF colour) {
   };
   if (!clip(-dx, a.x + 1) || !clip(dx, b.width + 1 - a.x) || !clip(-dy, a.y + 1) || !clip(dy, b.height + 1 - a.y))
     return;
-  const int64_t s0 = static_cast<int64_t>(std::floor(t0 * len)), s1 = static_cast<int64_t>(std::ceil(t1 * len));
-  for (int64_t s = s0; s < s1; ++s) {
-    const double t = len > 0 ? s / len : 0;
-    const int64_t x = static_cast<int64_t>(std::floor(a.x + t * dx));
-    const int64_t y = static_cast<int64_t>(std::floor(a.y + t * dy));
-    if (x >= 0 && y >= 0 && x < b.width && y < b.height)
-      GdiFillSpan(b, static_cast<int32_t>(y), static_cast<int32_t>(x), static_cast<int32_t>(x + 1), colour);
+  // The clipped piece lies within the bitmap's box (plus a margin): its steps are bounded.
+  const PointF p{a.x + t0 * dx, a.y + t0 * dy};
+  const double ex = (t1 - t0) * dx, ey = (t1 - t0) * dy;
+  const double steps = std::ceil(std::max(std::fabs(ex), std::fabs(ey)));
+  if (!(steps >= 0) || steps > 4.0 * (b.width + b.height + 4)) return;
+  const int64_t n = static_cast<int64_t>(steps);
+  const bool last = t1 < 1;  // the end pixel is drawn only when the line was cut before it
+  for (int64_t s = 0; s < n + (last ? 1 : 0); ++s) {
+    const double t = n > 0 ? static_cast<double>(s) / n : 0;
+    const double fx = std::floor(p.x + t * ex), fy = std::floor(p.y + t * ey);
+    if (fx >= 0 && fy >= 0 && fx < b.width && fy < b.height) {
+      const int32_t x = static_cast<int32_t>(fx), y = static_cast<int32_t>(fy);
+      GdiFillSpan(b, y, x, x + 1, colour);
+    }
   }
 }
 
@@ -988,10 +1001,10 @@ bool GdiDrawDIB(GdiBitmap& bitmap, double x, double y, double w, double h, int32
   const double sh = srcH;
   const double dx0 = std::min(x, x + w), dx1 = std::max(x, x + w);
   const double dy0 = std::min(y, y + h), dy1 = std::max(y, y + h);
-  const int32_t px0 = static_cast<int32_t>(std::max(0.0, std::ceil(dx0 - 0.5)));
-  const int32_t px1 = static_cast<int32_t>(std::min<double>(bitmap.width, std::ceil(dx1 - 0.5)));
-  const int32_t py0 = static_cast<int32_t>(std::max(0.0, std::ceil(dy0 - 0.5)));
-  const int32_t py1 = static_cast<int32_t>(std::min<double>(bitmap.height, std::ceil(dy1 - 0.5)));
+  const int32_t px0 = ClampTo(std::ceil(dx0 - 0.5), bitmap.width);
+  const int32_t px1 = ClampTo(std::ceil(dx1 - 0.5), bitmap.width);
+  const int32_t py0 = ClampTo(std::ceil(dy0 - 0.5), bitmap.height);
+  const int32_t py1 = ClampTo(std::ceil(dy1 - 0.5), bitmap.height);
   if (px0 >= px1 || py0 >= py1) return true;
   std::vector<int32_t> colOf(static_cast<size_t>(px1 - px0));
   for (int32_t px = px0; px < px1; ++px) {
