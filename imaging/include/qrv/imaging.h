@@ -123,7 +123,7 @@ typedef struct ISResolution {
   DWORD unit;
 } ISResolution;
 
-// File types found from signatures.
+// File types found from signatures, the file extension, the TGA footer or the PCD probe.
 typedef enum ISFileType {
   IS_FT_UNKNOWN = 0,
   IS_FT_BMP = 1,
@@ -136,8 +136,15 @@ typedef enum ISFileType {
   IS_FT_EMF = 8,
   IS_FT_PAX = 9,
   IS_FT_PSD = 10,
+  IS_FT_TLA = 11,
+  IS_FT_TLAU = 12,
   IS_FT_WBMP = 13,
-  IS_FT_TGA = 14
+  IS_FT_TGA = 14,
+  IS_FT_PCD_OVERVIEW = 15,
+  IS_FT_PHOTOCD = 16,
+  IS_FT_JPEG2000 = 17,
+  IS_FT_J2K_CODESTREAM_AT4 = 18,
+  IS_FT_OLE = 19
 } ISFileType;
 
 // Reader flag: the image as stored (its own depth, with its palette).
@@ -225,6 +232,10 @@ extern "C" {
 #else
 typedef struct CISEXIFBase CISEXIFBase;
 #endif
+// EXIF: `block` is an APP1 marker record (four leading bytes, then "Exif"). Read flags: 1 keep
+// the IFD1 thumbnail, 2 parse the maker note, 4 keep the UserComment bytes. List mask of the
+// tag text: 1 IFD0, 2 Exif sub-IFD, 4 interoperability, 8 IFD1, 16 GPS, 32 maker note; a tag
+// that is not found gives TRUE with a null text and length 0.
 CISEXIFBase* ISReadEXIF(const BYTE* block, DWORD length, DWORD flags);
 BOOL ISReleaseEXIF(CISEXIFBase* exif);
 BOOL ISGetEXIFTagText(CISEXIFBase* exif, DWORD tag, DWORD listMask, HGLOBAL* text, DWORD* length);

@@ -1,0 +1,158 @@
+// The EXIF summary: each wanted tag is asked of the imaging library as text (IFD0, Exif,
+// interoperability and IFD1 lists) and converted into a number or a word.
+#include "engine/ExifSummary.h"
+
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+constexpr DWORD kSummaryLists = 15;  // IFD0, Exif sub-IFD, interoperability, IFD1
+
+// C-library integer parsing (leading blanks, optional sign, digits), held within int.
+long ParseLong(const char* s) { return std::strtol(s, nullptr, 10); }
+int ParseInt(const std::string& s) {
+  long v = ParseLong(s.c_str());
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+// The value when the denominator is above 0; otherwise `value` is left as it is.
+void ApplyRational(const std::string& text, double& value) {
+  long num = 0, den = 0;
+  if (ParseRationalParts(text, num, den) && den > 0) value = static_cast<double>(num) / static_cast<double>(den);
+}
+
+class TagReader {
+ public:
+  explicit TagReader(CISEXIFBase* exif) : exif_(exif) {}
+  // The tag's text; false when the tag is missing.
+  bool Get(DWORD tag, std::string& text) const {
+    HGLOBAL block = nullptr;
+    DWORD length = 0;
+    if (!ISGetEXIFTagText(exif_, tag, kSummaryLists, &block, &length) || !block) return false;
+    text.assign(static_cast<const char*>(block), length);
+    GlobalFree(block);
+    return true;
+  }
+
+ private:
+  CISEXIFBase* exif_;
+};
+
+const char* ExposureProgramText(int v) {
+  switch (v) {
+    case 1: return "manual control";
+    case 2: return "program normal";
+    case 3: return "aperture priority";
+    case 4: return "shutter priority";
+    case 5: return "program creative (slow program)";
+    case 6: return "program action(high-speed program)";
+    case 7: return "portrait mode";
+    case 8: return "landscape mode";
+    default: return "other";
+  }
+}
+
+const char* MeteringModeText(int v) {
+  switch (v) {
+    case 1: return "average";
+    case 2: return "center weighted";
+    case 3: return "spot";
+    case 4: return "multi-spot";
+    case 5: return "multi-segment";
+    default: return "other";
+  }
+}
+
+// An APEX value from a rational text: 1.0 when the denominator is not above 0; false when
+// the text has no "/" after its first character.
+bool ApexValue(const std::string& text, double& value) {
+  long num = 0, den = 0;
+  if (!ParseRationalParts(text, num, den)) return false;
+  value = den > 0 ? static_cast<double>(num) / static_cast<double>(den) : 1.0;
+  return true;
+}
+
+}  // namespace
+
+bool ParseRationalParts(const std::string& text, long& numerator, long& denominator) {
+  const size_t slash = text.find('/');
+  if (slash == std::string::npos || slash == 0) return false;
+  numerator = ParseLong(text.c_str());
+  denominator = ParseLong(text.c_str() + slash + 1);
+  return true;
+}
+
+double ShutterTimeFromTv(double tv) {
+  static const double kSeconds[] = {15, 8, 4, 2, 1, 0.5, 0.25, 0.125, 1.0 / 15, 1.0 / 30, 1.0 / 60,
+                                    0.008, 0.004, 0.002, 0.001};
+  if (tv < -4) return 30;
+  if (tv >= 11) return 0.0005;
+  for (int i = 0; i < 15; ++i)
+    if (tv < -3 + i) return kSeconds[i];
+  return 0.0005;
+}
+
+double FNumberFromAv(double av) {
+  static const double kF[] = {1.0, 1.4, 2.0, 2.8, 4.0, 5.6, 8.0, 11.0, 16.0, 22.0};
+  for (int i = 0; i < 10; ++i)
+    if (av < 1 + i) return kF[i];
+  return 32.0;
+}
+
+BOOL CExifSummary::ReadExif(const BYTE* block, DWORD length) {
+  CISEXIFBase* exif = ISReadEXIF(block, length, 2);
+  if (!exif) return 0;
+  TagReader tags(exif);
+  std::string t;
+
+  if (tags.Get(272, t)) model = t;
+  if (tags.Get(271, t)) make = t;
+  if (tags.Get(274, t)) orientation = ParseInt(t);
+  if (tags.Get(36867, t) || tags.Get(306, t)) date = t;
+  if (tags.Get(37380, t)) {
+    exposureBiasText = t;
+    exposureBias = 0;
+    ApplyRational(t, exposureBias);
+  }
+  if (tags.Get(33434, t)) {
+    exposureTime = 0;
+    ApplyRational(t, exposureTime);
+  }
+  if (tags.Get(37377, t)) {
+    shutterTime = 0;
+    double tv = 0;
+    if (ApexValue(t, tv)) shutterTime = ShutterTimeFromTv(tv);
+  }
+  if (tags.Get(37378, t)) {
+    aperture = 0;
+    double av = 0;
+    if (ApexValue(t, av)) aperture = FNumberFromAv(av);
+  }
+  if (tags.Get(33437, t)) {
+    fNumber = 0;
+    ApplyRational(t, fNumber);
+  }
+  if (tags.Get(34850, t)) exposureProgram = ExposureProgramText(ParseInt(t));
+  if (tags.Get(37383, t)) meteringMode = MeteringModeText(ParseInt(t));
+  if (tags.Get(37384, t)) lightSource = ParseInt(t);
+  if (tags.Get(37385, t)) {
+    const int v = ParseInt(t);
+    flash = v > 1 ? (v % 2 != 0 ? 1 : 0) : v;
+  }
+  iso = 0;
+  if (tags.Get(34855, t)) iso = ParseInt(t);
+  if (tags.Get(37382, t)) {
+    subjectDistance = 0;
+    ApplyRational(t, subjectDistance);
+  }
+  if (tags.Get(37510, t)) {
+    // Character code "ASCII" (up to its first zero), then the comment from the ninth byte.
+    if (t.c_str() == std::string("ASCII")) userComment = t.size() > 8 ? t.substr(8) : std::string();
+  }
+  if (tags.Get(40961, t)) colorSpace = ParseInt(t);
+
+  return ISReleaseEXIF(exif);
+}
