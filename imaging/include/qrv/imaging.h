@@ -343,7 +343,8 @@ BOOL ISConvertRGBToGray(const BYTE* src, DWORD width, DWORD height, DWORD bytesP
                         BYTE* dst, DWORD dstRowBytes, DWORD flags);
 
 // Build a palette of up to `colours` (limited to 1..256) and map the image to one-byte indices with error diffusion;
-// palette gets 256 RGBQUAD entries; diffusionMode 0 simple / nonzero Floyd-Steinberg; ditherLimit bounds the error (20 usual);
+// palette gets 256 RGBQUAD entries (a null palette is error 5); diffusionMode 0 simple / nonzero Floyd-Steinberg
+// (serpentine); ditherLimit bounds the error (20 usual);
 // flags: bit 0 pixels in palette byte order, bit 1 4-byte pixels, bit 3 octree builder
 BOOL ISReduceColors(const BYTE* src, DWORD width, DWORD height, DWORD srcRowBytes,
                     BYTE* dst, DWORD dstRowBytes, UINT colours, RGBQUAD* palette,
@@ -365,8 +366,9 @@ BOOL ISRemapChannelRange(BYTE* pixels, DWORD width, DWORD height, DWORD bytesPer
 BOOL ISApplyGamma(BYTE* pixels, DWORD width, DWORD height, DWORD bytesPerPixel, DWORD rowBytes,
                   double gamma, DWORD flags);
 
-// In place: per masked channel, levels from the histogram clipping lowPercent / highPercent (each <= 100);
-// flags 0x100 reshapes by a midpoint curve
+// In place: per masked channel, the darkest lowPercent and brightest highPercent of the pixels (each <= 100) are
+// clipped and the rest stretched linearly over 0..255; flags 0x100 then applies a gamma curve taking the channel's
+// median to the middle
 BOOL ISHistogramAdjust(BYTE* pixels, DWORD width, DWORD height, DWORD bytesPerPixel, DWORD rowBytes,
                        double lowPercent, double highPercent, DWORD flags, DWORD channelMask);
 
