@@ -61,7 +61,8 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
     if (tail[0] == 12)
       for (int i = 0; i < 256; ++i) pal[i] = RGBQUAD{tail[3 * i + 3], tail[3 * i + 2], tail[3 * i + 1], 0};
   } else if (fileBits < 8) {
-    const DWORD colours = 1u << fileBits;
+    // The header holds 16 colours; deeper bit-plane files take those and repeat entry 0.
+    const DWORD colours = std::min(1u << fileBits, 16u);
     if (fileBits == 1) {
       pal[0] = RGBQUAD{0, 0, 0, 0};
       pal[1] = RGBQUAD{255, 255, 255, 0};

@@ -83,6 +83,12 @@ TEST(PcxRead, HandMadeFiles) {
   for (int i = 0; i < 16; ++i) EXPECT_EQ(pal[i].rgbRed, i * 16) << i;
   EXPECT_EQ(pal[15].rgbGreen, 1);
   EXPECT_EQ(std::memcmp(&pal[200], &pal[0], 4), 0);
+  // 6 bit planes: 64 indices, of which the header holds the first 16 colours.
+  const Picture six = Read(MakePCX(1, 6, 1, 1, 2, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0}), 8, pal);
+  ASSERT_EQ(six.error, IS_ERR_OK);
+  EXPECT_EQ(six.pixels, (Bytes{32}));
+  EXPECT_EQ(pal[15].rgbRed, 240);
+  EXPECT_EQ(std::memcmp(&pal[32], &pal[0], 4), 0);
   // 8 bits: a run cut at the end of the line; without the palette marker the grey ramp.
   Bytes grey = MakePCX(8, 1, 3, 2, 4, {0xC5, 7, 0xC2, 9, 0xC3, 0xC1});
   for (int i = 0; i < 769; ++i) grey.push_back(5);
