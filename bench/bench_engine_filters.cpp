@@ -6,6 +6,8 @@
 // QRV_BENCH_PPM=<path>: also write the test picture there as a binary PPM (for the script).
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,39 +26,11 @@ constexpr size_t kBytes = size_t(kW) * kH * 3;
 // A photo-like test picture: smooth gradients and shapes with fine noise and a sprinkling of
 // hot pixels, deterministic.
 const std::vector<BYTE>& Picture() {
-  static const std::vector<BYTE> pic = [] {
-    std::vector<BYTE> p(kBytes);
-    uint32_t seed = 12345;
-    for (int y = 0; y < kH; ++y)
-      for (int x = 0; x < kW; ++x) {
-        seed = seed * 1664525u + 1013904223u;
-        const int noise = int(seed >> 28) - 8;
-        const bool disc = ((x / 500) + (y / 400)) % 3 == 0;
-        int r = x * 200 / kW + (disc ? 40 : 0) + noise;
-        int g = y * 180 / kH + 30 + noise / 2;
-        int b = (x + y) * 120 / (kW + kH) + 60 - (disc ? 30 : 0) + noise;
-        if ((seed >> 8) % 5000 == 0) r = g = b = 250;  // hot pixel
-        BYTE* px = &p[(size_t(y) * kW + x) * 3];
-        px[0] = BYTE(r < 0 ? 0 : r > 255 ? 255 : r);
-        px[1] = BYTE(g < 0 ? 0 : g > 255 ? 255 : g);
-        px[2] = BYTE(b < 0 ? 0 : b > 255 ? 255 : b);
-      }
-    if (const char* path = std::getenv("QRV_BENCH_PPM")) {
-      if (FILE* f = std::fopen(path, "wb")) {
-        std::fprintf(f, "P6\n%d %d\n255\n", kW, kH);
-        std::fwrite(p.data(), 1, p.size(), f);
-        std::fclose(f);
-      }
-    }
-    return p;
-  }();
+  static const std::vector<BYTE> pic = qrvbench::MakePhotoPicture(true);
   return pic;
 }
 
-void Report(benchmark::State& state) {
-  state.counters["MP/s"] =
-      benchmark::Counter(double(kW) * kH / 1e6 * state.iterations(), benchmark::Counter::kIsRate);
-}
+void Report(benchmark::State& state) { qrvbench::ReportRate(state); }
 
 // A working copy, refreshed outside the timed part of each iteration.
 struct Work {

@@ -4,6 +4,8 @@
 // for reference.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -16,31 +18,11 @@ constexpr DWORD kW = 6000, kH = 4000, kRow = kW * 3;
 
 // A photo-like picture: gradients and shapes with fine noise, deterministic.
 const std::vector<BYTE>& Picture() {
-  static const std::vector<BYTE> pic = [] {
-    std::vector<BYTE> p(size_t(kRow) * kH);
-    uint32_t seed = 12345;
-    for (DWORD y = 0; y < kH; ++y)
-      for (DWORD x = 0; x < kW; ++x) {
-        seed = seed * 1664525u + 1013904223u;
-        const int noise = int(seed >> 28) - 8;
-        const bool disc = ((x / 500) + (y / 400)) % 3 == 0;
-        int r = int(x * 200 / kW) + (disc ? 40 : 0) + noise;
-        int g = int(y * 180 / kH) + 30 + noise / 2;
-        int b = int((x + y) * 120 / (kW + kH)) + 60 - (disc ? 30 : 0) + noise;
-        BYTE* px = &p[size_t(y) * kRow + x * 3];
-        px[0] = BYTE(r < 0 ? 0 : r > 255 ? 255 : r);
-        px[1] = BYTE(g < 0 ? 0 : g > 255 ? 255 : g);
-        px[2] = BYTE(b < 0 ? 0 : b > 255 ? 255 : b);
-      }
-    return p;
-  }();
+  static const std::vector<BYTE> pic = qrvbench::MakePhotoPicture(false);
   return pic;
 }
 
-void Report(benchmark::State& state) {
-  state.counters["MP/s"] =
-      benchmark::Counter(double(kW) * kH / 1e6 * state.iterations(), benchmark::Counter::kIsRate);
-}
+void Report(benchmark::State& state) { qrvbench::ReportRate(state); }
 
 void BM_Memcpy(benchmark::State& state) {
   const auto& src = Picture();

@@ -1,0 +1,54 @@
+// Shared by the benchmark programs: the deterministic photo-like test picture and the rate
+// counter.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "qrv/imaging.h"
+
+namespace qrvbench {
+
+constexpr int kW = 6000, kH = 4000;
+constexpr size_t kRow = size_t(kW) * 3, kBytes = kRow * kH;
+
+// Smooth gradients and shapes with fine noise; with hotPixels, about one pixel in 5000 is
+// set to 250. When QRV_BENCH_PPM names a file, the picture is also written there as a PPM
+// for the side-by-side comparison scripts.
+inline std::vector<BYTE> MakePhotoPicture(bool hotPixels) {
+  std::vector<BYTE> p(kBytes);
+  uint32_t seed = 12345;
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      const int noise = int(seed >> 28) - 8;
+      const bool disc = ((x / 500) + (y / 400)) % 3 == 0;
+      int r = x * 200 / kW + (disc ? 40 : 0) + noise;
+      int g = y * 180 / kH + 30 + noise / 2;
+      int b = (x + y) * 120 / (kW + kH) + 60 - (disc ? 30 : 0) + noise;
+      if (hotPixels && (seed >> 8) % 5000 == 0) r = g = b = 250;
+      BYTE* px = &p[size_t(y) * kRow + size_t(x) * 3];
+      px[0] = BYTE(r < 0 ? 0 : r > 255 ? 255 : r);
+      px[1] = BYTE(g < 0 ? 0 : g > 255 ? 255 : g);
+      px[2] = BYTE(b < 0 ? 0 : b > 255 ? 255 : b);
+    }
+  if (const char* path = std::getenv("QRV_BENCH_PPM")) {
+    if (FILE* f = std::fopen(path, "wb")) {
+      std::fprintf(f, "P6\n%d %d\n255\n", kW, kH);
+      std::fwrite(p.data(), 1, p.size(), f);
+      std::fclose(f);
+    }
+  }
+  return p;
+}
+
+// Megapixels per second of a 6000 x 4000 picture.
+inline void ReportRate(benchmark::State& state) {
+  state.counters["MP/s"] =
+      benchmark::Counter(double(kW) * kH / 1e6 * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+}  // namespace qrvbench
