@@ -71,7 +71,13 @@ TempDir::~TempDir() {
 std::string TestDataDir() {
   const char* env = std::getenv("QRV_TESTDATA_DIR");
   std::string dir = env && *env ? env : QRV_TESTDATA_DIR;
-  return IsDir(dir) ? dir : "";
+  if (!IsDir(dir)) return "";
+  // The canonical path, as reference tools print it ("a/../shared" becomes "shared").
+  char* real = realpath(dir.c_str(), nullptr);
+  if (!real) return dir;
+  std::string canonical = real;
+  std::free(real);
+  return canonical;
 }
 
 std::string TestDataFile(const std::string& relative) {
