@@ -1,5 +1,6 @@
 // Packed-DIB header access, sizes, the palette-DIB builder and the conversion back to RGB.
 // Error codes: 1 no memory or too large, 5 bad argument.
+#include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/ISDIB.h"
 
 #include <cstring>
@@ -10,11 +11,6 @@
 #include "imaging/core/ISThreadState.h"
 
 namespace {
-
-bool Fail(ISErrorCode& error, ISErrorCode code) {
-  error = code;
-  return false;
-}
 
 template <typename T>
 T FailWith(ISErrorCode& error, ISErrorCode code, T result) {

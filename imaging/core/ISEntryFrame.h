@@ -21,6 +21,18 @@ struct CISOpContext {
   }
 };
 
+// Stores a failure code and gives false, for `return Fail(error, code);`.
+inline bool Fail(ISErrorCode& error, ISErrorCode code) {
+  error = code;
+  return false;
+}
+
+// Hands a reader's picture size to its out-pointers; either may be null.
+inline void SetSize(DWORD* width, DWORD* height, uint64_t w, uint64_t h) {
+  if (width) *width = static_cast<DWORD>(w);
+  if (height) *height = static_cast<DWORD>(h);
+}
+
 // Runs body(ISErrorCode& error, ISThreadState& ts) under the frame and returns its result;
 // `failure` is returned when no record can be had or the body throws.
 template <typename Result, typename Body>

@@ -1,5 +1,6 @@
 // Red/blue exchanges, grey conversion, palette expansion and row unpacking and packing.
 // Error codes: 5 bad argument, 14 stopped by the progress callback.
+#include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/ISPixelHelpers.h"
 
 #include <cstring>
@@ -7,11 +8,6 @@
 #include "imaging/core/ISThreadState.h"
 
 namespace {
-
-bool Fail(ISErrorCode& error, ISErrorCode code) {
-  error = code;
-  return false;
-}
 
 template <typename T>
 inline void SwapRow(T* p, DWORD width, DWORD step) {

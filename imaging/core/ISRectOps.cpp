@@ -3,16 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/ISContainers.h"
 #include "imaging/core/ISPixelHelpers.h"
 #include "imaging/core/ISThreadState.h"
 
 namespace {
-
-bool Fail(ISErrorCode& error, ISErrorCode code) {
-  error = code;
-  return false;
-}
 
 inline int64_t Limit(int64_t v, int64_t lo, int64_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
 

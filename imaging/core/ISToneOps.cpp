@@ -5,16 +5,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/ISContainers.h"
 #include "imaging/core/ISPixelHelpers.h"
 #include "imaging/core/ISThreadState.h"
 
 namespace {
-
-bool Fail(ISErrorCode& error, ISErrorCode code) {
-  error = code;
-  return false;
-}
 
 bool BadImage(const BYTE* pixels, DWORD bytesPerPixel) {
   return !pixels || bytesPerPixel == 0 || bytesPerPixel > 8;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/CISMemBlock.h"
 #include "imaging/core/ISDIB.h"
 #include "imaging/core/ISOpSupport.h"
@@ -30,11 +31,6 @@ struct BMPHeaders {
   DWORD masks[3] = {};
   bool hasMasks = false;
 };
-
-bool Fail(ISErrorCode& error, ISErrorCode code) {
-  error = code;
-  return false;
-}
 
 // The file header and the info header; an OS/2 core header becomes the equivalent 40-byte one.
 bool ReadHeaders(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
@@ -209,11 +205,6 @@ bool PlainRowsFit(ISErrorCode& error, const BMPHeaders& h, uint64_t stride) {
   uint64_t need = 0;
   if (!ISMulSize(need, stride, h.rows) || need > BytesLeft(h)) return Fail(error, IS_ERR_READ);
   return true;
-}
-
-void SetSize(DWORD* width, DWORD* height, uint64_t w, uint64_t h) {
-  if (width) *width = static_cast<DWORD>(w);
-  if (height) *height = static_cast<DWORD>(h);
 }
 
 }  // namespace

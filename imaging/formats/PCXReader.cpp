@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/CISMemBlock.h"
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISSizeMath.h"
@@ -12,16 +13,6 @@ namespace {
 
 // A run byte and its value give at most 63 bytes.
 constexpr uint64_t kMaxRunBytesPerByte = 32;
-
-bool Fail(ISErrorCode& error, ISErrorCode code) {
-  error = code;
-  return false;
-}
-
-void SetSize(DWORD* width, DWORD* height, uint64_t w, uint64_t h) {
-  if (width) *width = static_cast<DWORD>(w);
-  if (height) *height = static_cast<DWORD>(h);
-}
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/CISMemBlock.h"
 #include "imaging/core/ISDIB.h"
 #include "imaging/core/ISOpSupport.h"
@@ -30,16 +31,6 @@ struct PSDContext {
   uint32_t sourceSize = 0;
   uint32_t position = 0;
 };
-
-bool Fail(ISErrorCode& error, ISErrorCode code) {
-  error = code;
-  return false;
-}
-
-void SetSize(DWORD* width, DWORD* height, uint64_t w, uint64_t h) {
-  if (width) *width = static_cast<DWORD>(w);
-  if (height) *height = static_cast<DWORD>(h);
-}
 
 bool ReadLength(CISIO& io, ISErrorCode& error, PSDContext& c, uint32_t& value) {
   BYTE b[4];

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/CISMemBlock.h"
 #include "imaging/core/ISDIB.h"
 #include "imaging/core/ISOpSupport.h"
@@ -30,11 +31,6 @@ struct TGAContext {
   uint32_t sourceSize = 0;
   uint32_t position = 0;
 };
-
-bool Fail(ISErrorCode& error, ISErrorCode code) {
-  error = code;
-  return false;
-}
 
 // The header, the id field and the colour map.
 bool ReadHead(CISIO& io, ISErrorCode& error, TGAContext& c) {
@@ -160,11 +156,6 @@ void RowToRGB(const TGAContext& c, const BYTE* s, BYTE* d, uint64_t bpp) {
       }
       break;
   }
-}
-
-void SetSize(DWORD* width, DWORD* height, uint64_t w, uint64_t h) {
-  if (width) *width = static_cast<DWORD>(w);
-  if (height) *height = static_cast<DWORD>(h);
 }
 
 // The picture at 24 or 32 bits into a new block (top row first).
