@@ -3,8 +3,10 @@
 #include "engine/CRGBImage.h"
 
 #include <cstring>
+#include <new>
 #include <strings.h>
 
+#include "engine/ErrorText.h"
 #include "imaging/core/ISSizeMath.h"
 #include "platform/global_memory.h"
 #include "raw/raw_decoder.h"
@@ -17,9 +19,6 @@ const ImageFormatRow kImageFormatTable[kImageFormatRows] = {
 };
 
 namespace {
-
-// The error a load or save reports for a format whose reader or writer this build lacks.
-constexpr ISErrorCode kNoCodec = IS_ERR_BADPARAM;
 
 // Closes a library source or sink when the scope ends.
 struct SourceCloser {
@@ -42,10 +41,17 @@ int FormatFromExtension(const std::string& path) {
 }
 
 int FormatFromFileContents(const std::string& path) {
-  // File-type detection is not yet part of this build: nothing is recognised by content.
-  (void)path;
+  ISIOHandle source = ISOpenFileSource(path.c_str());
+  if (!source) return IFF_UNKNOWN;
+  const int type = static_cast<int>(ISGuessFileType(source));
+  ISCloseSource(source);
+  for (const ImageFormatRow& row : kImageFormatTable) {
+    if (row.fileType == type) return row.code;
+  }
   return IFF_UNKNOWN;
 }
+
+std::string CRGBImage::ErrorText(int code) { return LibraryErrorText(static_cast<ISErrorCode>(code)); }
 
 CRGBImage::~CRGBImage() { Free(); }
 
@@ -54,6 +60,15 @@ void CRGBImage::Free() {
   m_pixels = nullptr;
   m_width = 0;
   m_height = 0;
+  m_displayPalette.fill(RGBQUAD{0, 0, 0, 0});
+  m_displayColours = 0;
+}
+
+void CRGBImage::BuildDisplayPalette() {
+  UINT colours = 0;
+  if (m_pixels && ISBuildPalette(m_pixels, static_cast<DWORD>(m_width), static_cast<DWORD>(m_height),
+                                 static_cast<DWORD>(m_width) * 3u, 256, m_displayPalette.data(), &colours, 0))
+    m_displayColours = colours;
 }
 
 int CRGBImage::Allocate(std::pair<int, int> size) {
@@ -116,6 +131,7 @@ int CRGBImage::Load(const std::string& path) {
     raw_message_sink();
     if (block) {
       Adopt(block, width, height);
+      BuildDisplayPalette();
       return static_cast<int>(ISGetLastError());
     }
     code = FormatFromFileContents(path);
@@ -125,11 +141,21 @@ int CRGBImage::Load(const std::string& path) {
 
 int CRGBImage::LoadAs(const std::string& path, int format) {
   Free();
-  if (format == IFF_WMF || format == IFF_EMF) return static_cast<int>(kNoCodec);  // no metafile reader yet
-  ISIOHandle source = ISOpenFileSource(path.c_str());
-  if (!source) return static_cast<int>(ISGetLastError());
-  SourceCloser closer{source};
-  return DecodeFrom(source, format);
+  int error = 0;
+  if (format == IFF_WMF || format == IFF_EMF) {
+    // Metafiles are played into a picture; the requested size serves files without their own.
+    DWORD width = 0, height = 0;
+    HGLOBAL block = ISReadMetafile(path.c_str(), &width, &height, 300, 300, 0x808080, 0);
+    if (!block) return static_cast<int>(ISGetLastError());
+    Adopt(block, width, height);
+  } else {
+    ISIOHandle source = ISOpenFileSource(path.c_str());
+    if (!source) return static_cast<int>(ISGetLastError());
+    SourceCloser closer{source};
+    error = DecodeFrom(source, format);
+  }
+  if (error == 0) BuildDisplayPalette();
+  return error;
 }
 
 int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
@@ -175,7 +201,14 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
     case IFF_PCX: block = ISReadPCX(source, &width, &height, 24, nullptr, 0); break;
     case IFF_TGA: block = ISReadTGA(source, &width, &height, 24, nullptr, 0); break;
     case IFF_PSD: block = ISReadPSD(source, &width, &height, 24, nullptr, 0); break;
-    case IFF_TIFF: return static_cast<int>(kNoCodec);  // no TIFF reader in this build yet
+    case IFF_TIFF: {
+      DWORD bits = 0;
+      ISResolution density{};
+      if (!ISGetTIFFInfo(source, 0, &width, &height, &bits, &density)) return static_cast<int>(ISGetLastError());
+      ISSeekSource(source, 0, IS_SEEK_SET);
+      block = ISReadTIFF(source, &width, &height, 24, nullptr, 0, 0);
+      break;
+    }
     default: return static_cast<int>(ISGetLastError());  // no reader: an empty picture
   }
   if (!block) return static_cast<int>(ISGetLastError());
@@ -213,32 +246,80 @@ DWORD CRGBImage::WriteTo(ISIOHandle sink, int format) {
     case IFF_PCX: result = ISWritePCX(sink, pixels, w, h, 24, nullptr, 0); break;
     case IFF_TGA: result = ISWriteTGA(sink, pixels, w, h, 24, nullptr, 0); break;
     case IFF_PSD: result = ISWritePSD(sink, pixels, w, h, 24, nullptr, 0); break;
+    case IFF_TIFF: result = ISWriteTIFF(sink, pixels, w, h, 24, nullptr, 1, nullptr, 0); break;
+    case IFF_WMF: result = ISWriteWMF(sink, pixels, w, h, 1); break;
+    case IFF_EMF: result = ISWriteEMF(sink, pixels, w, h); break;
     case IFF_JPEG_GREY:
     case IFF_PNG_GREY:
     case IFF_BMP_GREY:
     case IFF_PCX_GREY:
+    case IFF_TIFF_GREY:
     case IFF_TGA_GREY: result = WriteGrey(sink, format, pixels); break;
-    default: break;  // TIFF, metafiles and the indexed writers are not in this build yet
+    case IFF_PNG_INDEXED:
+    case IFF_BMP_INDEXED:
+    case IFF_PCX_INDEXED:
+    case IFF_TIFF_INDEXED:
+    case IFF_TGA_INDEXED: result = WriteIndexed(sink, format, pixels); break;
+    default: break;  // GIF, PAX and unknown codes have no writer
   }
   UnlockPixels();
   return result;
 }
 
+namespace {
+
+// Writes one-byte-per-pixel rows with their 256-entry palette in the format of an indexed or
+// grey code.
+DWORD WriteEightBit(ISIOHandle sink, int format, const BYTE* rows, DWORD w, DWORD h, const RGBQUAD* palette) {
+  switch (format) {
+    case IFF_PNG_INDEXED:
+    case IFF_PNG_GREY: return ISWritePNG(sink, rows, w, h, w, 8, 256, palette, 3, 0.0, nullptr, 0);
+    case IFF_BMP_INDEXED:
+    case IFF_BMP_GREY: return ISWriteBMP(sink, rows, w, h, 8, 256, palette, nullptr, 0);
+    case IFF_PCX_INDEXED:
+    case IFF_PCX_GREY: return ISWritePCX(sink, rows, w, h, 8, palette, 0);
+    case IFF_TIFF_INDEXED:
+    case IFF_TIFF_GREY: return ISWriteTIFF(sink, rows, w, h, 8, palette, 1, nullptr, 0);
+    case IFF_TGA_INDEXED:
+    case IFF_TGA_GREY: return ISWriteTGA(sink, rows, w, h, 8, palette, 0);
+    default: return 0;
+  }
+}
+
+// One byte per pixel for the whole picture; empty when the memory cannot be had.
+std::vector<BYTE> ByteRows(DWORD w, DWORD h) {
+  std::vector<BYTE> rows;
+  try {
+    rows.resize(static_cast<size_t>(w) * h);
+  } catch (const std::bad_alloc&) {
+    rows.clear();
+  }
+  return rows;
+}
+
+}  // namespace
+
+DWORD CRGBImage::WriteIndexed(ISIOHandle sink, int format, const BYTE* pixels) {
+  const DWORD w = static_cast<DWORD>(m_width), h = static_cast<DWORD>(m_height);
+  std::vector<BYTE> indices = ByteRows(w, h);
+  if (indices.empty()) return 0;
+  RGBQUAD palette[256] = {};
+  // Floyd-Steinberg diffusion with the quantizer's usual error bound.
+  if (!ISReduceColors(pixels, w, h, w * 3, indices.data(), w, 256, palette, 1, 20, 0)) return 0;
+  return WriteEightBit(sink, format, indices.data(), w, h, palette);
+}
+
 DWORD CRGBImage::WriteGrey(ISIOHandle sink, int format, const BYTE* pixels) {
   const DWORD w = static_cast<DWORD>(m_width), h = static_cast<DWORD>(m_height);
-  std::vector<BYTE> grey(static_cast<size_t>(w) * h);
+  std::vector<BYTE> grey = ByteRows(w, h);
+  if (grey.empty()) return 0;
   if (!ISConvertRGBToGray(pixels, w, h, 3, w * 3, grey.data(), w, 0)) return 0;
   RGBQUAD ramp[256];
   for (int i = 0; i < 256; ++i) {
     const BYTE v = static_cast<BYTE>(i);
     ramp[i] = RGBQUAD{v, v, v, 0};
   }
-  switch (format) {
-    case IFF_JPEG_GREY: return ISWriteJPG(sink, grey.data(), w, h, static_cast<DWORD>(m_jpegQuality), 8, &m_density, 0);
-    case IFF_PNG_GREY: return ISWritePNG(sink, grey.data(), w, h, w, 8, 256, ramp, 3, 0.0, nullptr, 0);
-    case IFF_BMP_GREY: return ISWriteBMP(sink, grey.data(), w, h, 8, 256, ramp, nullptr, 0);
-    case IFF_PCX_GREY: return ISWritePCX(sink, grey.data(), w, h, 8, ramp, 0);
-    case IFF_TGA_GREY: return ISWriteTGA(sink, grey.data(), w, h, 8, ramp, 0);
-    default: return 0;
-  }
+  if (format == IFF_JPEG_GREY)
+    return ISWriteJPG(sink, grey.data(), w, h, static_cast<DWORD>(m_jpegQuality), 8, &m_density, 0);
+  return WriteEightBit(sink, format, grey.data(), w, h, ramp);
 }

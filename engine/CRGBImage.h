@@ -6,9 +6,12 @@
 
 #include <qrv/imaging.h>
 
+#include <array>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "engine/ExifSummary.h"
 
 // The application's format codes.
 enum ImageFileFormat : int {
@@ -80,23 +83,36 @@ class CRGBImage {
   // 0 on failure (the library's last error tells why).
   DWORD WriteTo(ISIOHandle sink, int format);
 
+  // Fills the EXIF summary from an EXIF block (see CExifSummary::ReadExif).
+  BOOL ReadExif(const BYTE* block, DWORD length) { return m_exif.ReadExif(block, length); }
+  // The message text of a library error code.
+  static std::string ErrorText(int code);
+
   const std::string& JpegComment() const { return m_jpegComment; }
   const std::vector<BYTE>& ExifBlock() const { return m_exifBlock; }
   int LockCount() const { return m_lockCount; }
+  // The palette chosen for the last loaded picture (unused entries black) and its colour count.
+  const std::array<RGBQUAD, 256>& DisplayPalette() const { return m_displayPalette; }
+  UINT DisplayColours() const { return m_displayColours; }
 
   int m_jpegQuality = 75;
+  CExifSummary m_exif;
   ISResolution m_density{1, 1, 0};
 
  private:
   int DecodeFrom(ISIOHandle source, int format);
   void Adopt(HGLOBAL block, DWORD width, DWORD height);
   DWORD WriteGrey(ISIOHandle sink, int format, const BYTE* pixels);
+  DWORD WriteIndexed(ISIOHandle sink, int format, const BYTE* pixels);
+  void BuildDisplayPalette();
 
   std::string m_jpegComment;
   int m_width = 0;
   int m_height = 0;
   BYTE* m_pixels = nullptr;  // global memory
   int m_lockCount = 0;
+  std::array<RGBQUAD, 256> m_displayPalette{};
+  UINT m_displayColours = 0;
   // Copy of the last APP1 "Exif" marker of the last JPEG read, as the library reports markers
   // (four leading bytes, then the payload: bytes 4 to 7 are "Exif").
   std::vector<BYTE> m_exifBlock;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "engine/ErrorText.h"
 #include "engine/HtmlLog.h"
 #include "engine/shell/CMainDialog.h"
 #include "engine/shell/ShellServices.h"
@@ -57,7 +58,11 @@ namespace {
 // Loads one entry, logs it and runs the pipeline; false when the load failed (logged in red).
 bool LoadAndProcess(CMainDialog& dialog, const std::string& path, int counter, CProgressDlg& progress) {
   if (!dialog.LoadSourceImage(path)) {
-    dialog.AppendLog(dialog.LogTime() + kLogFontError + "Can't load file: " + HtmlEscape(path) + "</font><br>\r\n",
+    const int error = dialog.m_lastLoadError;
+    const std::string reason =
+        error != 0 ? LibraryErrorText(static_cast<ISErrorCode>(error)) : std::string("unknown picture format");
+    dialog.AppendLog(dialog.LogTime() + kLogFontError + "Can't load file: " + HtmlEscape(path) + " (" +
+                         HtmlEscape(reason) + ")</font><br>\r\n",
                      0);
     return false;
   }

@@ -108,7 +108,8 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
   }
 
   CRGBImage picture;
-  if (picture.Load(path) != 0) return 0;
+  m_lastLoadError = picture.Load(path);
+  if (m_lastLoadError != 0) return 0;
   // An empty picture (no reader for the format) is a failed load too.
   const int width = picture.GetWidth(), height = picture.GetHeight();
   if (width <= 0 || height <= 0) return 0;
@@ -116,29 +117,34 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
   try {
     work.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3u);
   } catch (const std::bad_alloc&) {
+    m_lastLoadError = IS_ERR_NOMEM;
     return 0;
   }
 
   m_jpegComment = picture.JpegComment();
   m_exifBlock = picture.ExifBlock();
   if (!m_exifBlock.empty()) {
-    // The EXIF summary is not read in this build yet: the picture counts as having EXIF data
-    // with every summary value unknown.
+    picture.ReadExif(m_exifBlock.data(), static_cast<DWORD>(m_exifBlock.size()));
+    const CExifSummary& exif = picture.m_exif;
     m_exifPresent = 1;
-    m_make.clear();
-    m_model.clear();
-    m_date.clear();
-    m_exposureBias = m_exposureSeconds = m_fNumber = m_aperture = m_subjectDistance = 0.0;
-    m_exposureBiasText.clear();
-    m_programText.clear();
-    m_meteringText.clear();
-    m_userComment.clear();
-    m_lightSource = -1;
-    m_flash = -1;
-    m_iso = 0;
-    m_colorSpace = 0;
-    m_orientation = 1;
-    SetExifInformation(0.0, 0.0, std::max(width, height));
+    m_make = exif.make;
+    m_model = exif.model;
+    m_date = exif.date;
+    m_exposureBias = exif.exposureBias;
+    m_exposureBiasText = exif.exposureBiasText;
+    m_exposureSeconds = exif.exposureTime > 0.0 ? exif.exposureTime : exif.shutterTime;
+    m_fNumber = exif.fNumber;
+    m_aperture = exif.aperture;
+    m_subjectDistance = exif.subjectDistance;
+    m_programText = exif.exposureProgram;
+    m_meteringText = exif.meteringMode;
+    m_userComment = exif.userComment;
+    m_lightSource = exif.lightSource;
+    m_flash = exif.flash;
+    m_iso = exif.iso;
+    m_colorSpace = exif.colorSpace;
+    m_orientation = exif.orientation;
+    SetExifInformation(exif.exposureTime, exif.shutterTime, std::max(width, height));
   } else {
     m_exifPresent = 0;
     m_labelModel.visible = m_labelFNumber.visible = m_labelFlash.visible = false;

@@ -108,6 +108,8 @@ class CMainDialog {
   // 1 on success. A failed load, or one that gives an empty picture, returns 0 and leaves
   // everything but the source file size and time as it was.
   int LoadSourceImage(const std::string& path);
+  // The library error code of the last load (0 also when a load gave an empty picture).
+  int m_lastLoadError = 0;
   // Copies a PackedRGB24 picture into m_workImage (already sized width x height x 3) turned by
   // m_orientation, and sets the working width and height.
   void ApplyOrientation(const BYTE* source, int width, int height);

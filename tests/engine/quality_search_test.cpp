@@ -117,10 +117,11 @@ TEST(QualitySearch, ExifAndCommentCarriedOnlyWhenAsked) {
   ASSERT_EQ(dlg.LoadSourceImage(src), 1);
   dlg.m_pages.output.m_type = 2;
   dlg.m_colorMatched = 1;
-  dlg.m_orientation = 6;  // as if the pixels were turned
+  EXPECT_EQ(dlg.m_orientation, 6);  // the pixels were turned upright
   ASSERT_TRUE(dlg.WriteOutputImage(src, nullptr));
   CRGBImage out;
   ASSERT_EQ(out.Load(dir.File("l6_QRV.jpg")), 0);
+  EXPECT_EQ(out.GetSize(), std::make_pair(600, 450));
   EXPECT_EQ(out.JpegComment(), "sRGB Matched");
   ASSERT_GE(out.ExifBlock().size(), 9u);
   if (qrvtest::HasTool("exiftool")) {

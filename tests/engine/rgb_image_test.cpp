@@ -66,7 +66,8 @@ TEST(RGBImage, SaveLoadRoundTrips) {
   const struct {
     const char* name;
     int code;
-  } cases[] = {{"a.png", IFF_PNG}, {"a.bmp", IFF_BMP}, {"a.pcx", IFF_PCX}, {"a.tga", IFF_TGA}, {"a.psd", IFF_PSD}};
+  } cases[] = {{"a.png", IFF_PNG}, {"a.bmp", IFF_BMP}, {"a.pcx", IFF_PCX},
+               {"a.tga", IFF_TGA}, {"a.psd", IFF_PSD}, {"a.tif", IFF_TIFF}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = dir.File(c.name);
@@ -79,17 +80,126 @@ TEST(RGBImage, SaveLoadRoundTrips) {
     back.UnlockPixels();
   }
   // Grey writers: one grey level per pixel, read back as equal R, G, B.
-  const std::string grey = dir.File("g.bmp");
-  ASSERT_EQ(img.Save(grey, IFF_BMP_GREY), 0);
-  CRGBImage back;
-  ASSERT_EQ(back.Load(grey), 0);
-  const BYTE* p = back.LockPixels();
-  for (size_t i = 0; i < px.size(); i += 3) {
-    const int expect = (601 * px[i + 1] + 306 * px[i] + 117 * px[i + 2]) >> 10;
-    ASSERT_EQ(p[i], expect);
-    ASSERT_EQ(p[i + 1], expect);
+  for (const auto& g : {std::make_pair("g.bmp", IFF_BMP_GREY), std::make_pair("g.tif", IFF_TIFF_GREY),
+                        std::make_pair("g.png", IFF_PNG_GREY)}) {
+    SCOPED_TRACE(g.first);
+    ASSERT_EQ(img.Save(dir.File(g.first), g.second), 0);
+    CRGBImage back;
+    ASSERT_EQ(back.Load(dir.File(g.first)), 0);
+    const BYTE* p = back.LockPixels();
+    for (size_t i = 0; i < px.size(); i += 3) {
+      const int expect = (601 * px[i + 1] + 306 * px[i] + 117 * px[i + 2]) >> 10;
+      ASSERT_EQ(p[i], expect);
+      ASSERT_EQ(p[i + 1], expect);
+    }
+    back.UnlockPixels();
   }
-  back.UnlockPixels();
+}
+
+// A picture of a few colours goes through every indexed writer unchanged, and its display
+// palette holds those colours.
+TEST(RGBImage, IndexedWritersAndDisplayPalette) {
+  qrvtest::TempDir dir;
+  const BYTE colours[4][3] = {{200, 30, 30}, {30, 200, 30}, {30, 30, 200}, {240, 240, 240}};
+  std::vector<BYTE> px(9 * 6 * 3);
+  for (size_t i = 0; i < px.size() / 3; ++i)
+    for (int c = 0; c < 3; ++c) px[i * 3 + c] = colours[(i / 9 + i % 9 / 3) % 4][c];
+  CRGBImage img;
+  ASSERT_EQ(img.Create(px.data(), 9, 6), 0);
+  const struct {
+    const char* name;
+    int code;
+  } cases[] = {{"i.png", IFF_PNG_INDEXED}, {"i.bmp", IFF_BMP_INDEXED}, {"i.pcx", IFF_PCX_INDEXED},
+               {"i.tif", IFF_TIFF_INDEXED}, {"i.tga", IFF_TGA_INDEXED}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(img.Save(dir.File(c.name), c.code), 0);
+    CRGBImage back;
+    ASSERT_EQ(back.Load(dir.File(c.name)), 0);
+    ASSERT_EQ(back.GetSize(), std::make_pair(9, 6));
+    const BYTE* p = back.LockPixels();
+    EXPECT_EQ(std::vector<BYTE>(p, p + px.size()), px);
+    back.UnlockPixels();
+    EXPECT_EQ(back.DisplayColours(), 4u);
+    for (const auto& rgb : colours) {
+      bool found = false;
+      for (UINT k = 0; k < back.DisplayColours(); ++k) {
+        const RGBQUAD& q = back.DisplayPalette()[k];
+        found |= q.rgbRed == rgb[0] && q.rgbGreen == rgb[1] && q.rgbBlue == rgb[2];
+      }
+      EXPECT_TRUE(found) << int(rgb[0]) << "," << int(rgb[1]) << "," << int(rgb[2]);
+    }
+    back.Free();
+    EXPECT_EQ(back.DisplayColours(), 0u);
+  }
+  // Codes without a writer write nothing.
+  EXPECT_NE(img.Save(dir.File("x.gif"), IFF_GIF), 0);
+}
+
+// Metafiles are written as a picture record and load back by playing them; the size can lose a
+// pixel to the 0.01 mm frame.
+TEST(RGBImage, MetafilesWriteAndLoad) {
+  qrvtest::TempDir dir;
+  const int w = 40, h = 30;
+  std::vector<BYTE> px(static_cast<size_t>(w) * h * 3);
+  auto quadrant = [&](int x, int y) { return (x < w / 2 ? 0 : 1) + (y < h / 2 ? 0 : 2); };
+  const BYTE colours[4][3] = {{250, 0, 0}, {0, 250, 0}, {0, 0, 250}, {250, 250, 0}};
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      for (int c = 0; c < 3; ++c) px[(static_cast<size_t>(y) * w + x) * 3 + c] = colours[quadrant(x, y)][c];
+  CRGBImage img;
+  ASSERT_EQ(img.Create(px.data(), w, h), 0);
+  for (const auto& m : {std::make_pair("p.wmf", IFF_WMF), std::make_pair("p.emf", IFF_EMF)}) {
+    SCOPED_TRACE(m.first);
+    ASSERT_EQ(img.Save(dir.File(m.first), m.second), 0);
+    EXPECT_EQ(FormatFromFileContents(dir.File(m.first)), m.second);
+    CRGBImage back;
+    ASSERT_EQ(back.Load(dir.File(m.first)), 0);
+    EXPECT_NEAR(back.GetWidth(), w, 1);
+    EXPECT_NEAR(back.GetHeight(), h, 1);
+    const BYTE* p = back.LockPixels();
+    for (int q = 0; q < 4; ++q) {
+      const int x = (q % 2) * w / 2 + w / 4, y = (q / 2) * h / 2 + h / 4;
+      const BYTE* s = p + (static_cast<size_t>(y) * back.GetWidth() + x) * 3;
+      EXPECT_EQ(s[0], colours[q][0]);
+      EXPECT_EQ(s[1], colours[q][1]);
+      EXPECT_EQ(s[2], colours[q][2]);
+    }
+    back.UnlockPixels();
+  }
+}
+
+// Files whose extension the table does not list go to the RAW decoder, then to content
+// detection: a camera file whose content is a TIFF loads as that TIFF; TGA is never found by
+// its content.
+TEST(RGBImage, UnlistedExtensionsLoadByContent) {
+  QRV_REQUIRE_TESTDATA("tiff/hopper.tif");
+  qrvtest::TempDir dir;
+  const std::string tif = qrvtest::TestDataFile("tiff/hopper.tif");
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("IMG_0001.CR2"), qrvtest::ReadFileBytes(tif)));
+  EXPECT_EQ(FormatFromFileContents(dir.File("IMG_0001.CR2")), IFF_TIFF);
+  CRGBImage direct, raw;
+  ASSERT_EQ(direct.Load(tif), 0);
+  ASSERT_EQ(raw.Load(dir.File("IMG_0001.CR2")), 0);
+  ASSERT_GT(direct.GetWidth(), 0);
+  ASSERT_EQ(raw.GetSize(), direct.GetSize());
+  const size_t n = static_cast<size_t>(direct.GetWidth()) * direct.GetHeight() * 3;
+  EXPECT_EQ(std::vector<BYTE>(raw.LockPixels(), raw.LockPixels() + n),
+            std::vector<BYTE>(direct.LockPixels(), direct.LockPixels() + n));
+
+  const auto px = Gradient(5, 4);
+  CRGBImage img;
+  ASSERT_EQ(img.Create(px.data(), 5, 4), 0);
+  ASSERT_EQ(img.Save(dir.File("shot.png"), IFF_PNG), 0);
+  ASSERT_EQ(img.Save(dir.File("shot.tga"), IFF_TGA), 0);
+  std::rename(dir.File("shot.png").c_str(), dir.File("shot.dng").c_str());
+  std::rename(dir.File("shot.tga").c_str(), dir.File("shot.nef").c_str());
+  CRGBImage back;
+  ASSERT_EQ(back.Load(dir.File("shot.dng")), 0);
+  EXPECT_EQ(back.GetSize(), std::make_pair(5, 4));
+  EXPECT_EQ(FormatFromFileContents(dir.File("shot.nef")), IFF_UNKNOWN);
+  ASSERT_EQ(back.Load(dir.File("shot.nef")), 0);
+  EXPECT_EQ(back.GetWidth(), 0);
 }
 
 TEST(RGBImage, FailedLoadsLeaveAnEmptyPicture) {

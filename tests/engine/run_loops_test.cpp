@@ -78,6 +78,9 @@ TEST(RunLoops, HostileQueueLogsAndContinues) {
   const std::string log = r.Log();
   EXPECT_EQ(log.rfind("<body bgcolor=\"#ffffff\"><p><b>Log</b></p><hr>\r\n", 0), 0u);
   for (int i = 1; i <= 5; ++i) EXPECT_NE(log.find("Can't load file: " + queue[i]), std::string::npos) << queue[i];
+  // The red lines say why.
+  EXPECT_NE(log.find(queue[1] + " (error on file open)"), std::string::npos);
+  EXPECT_NE(log.find(queue[5] + " (bad JPG file)"), std::string::npos);
   EXPECT_EQ(log.find("unchecked"), std::string::npos);
   EXPECT_NE(log.find("Finished<hr><a href=\"qrv1.html\">"), std::string::npos);
   EXPECT_EQ(log.substr(log.size() - 7), "</body>");
@@ -139,4 +142,31 @@ TEST(RunLoops, QuestionsAndCurrentImage) {
   const std::string log = r.Log();
   EXPECT_NE(log.find("Finished<br><a href=\"qrv1.html\">Go Back</a></body>"), std::string::npos);
   EXPECT_EQ(r.dlg.m_tab.GetCurSel(), 7);  // the current tab stays
+}
+
+// Keep-format runs: a camera file whose content is a TIFF comes out as a TIFF named ".tif",
+// a metafile as a metafile, a TIFF as a TIFF.
+TEST(RunLoops, KeepFormatWritesTheSourceFormat) {
+  QRV_REQUIRE_TESTDATA("tiff/hopper.tif");
+  qrvtest::TempDir dir;
+  RunFixture r(dir);
+  r.dlg.m_pages.output.m_fileType = 0;
+  const std::string in = dir.path() + "/in/";
+  ASSERT_TRUE(qrvtest::WriteFileBytes(in + "IMG_0001.CR2", qrvtest::ReadFileBytes(qrvtest::TestDataFile("tiff/hopper.tif"))));
+  MakePicture(in + "scan.tiff", 12, 9);
+  MakePicture(in + "chart.emf", 12, 9);
+  for (const char* name : {"IMG_0001.CR2", "scan.tiff", "chart.emf"}) r.dlg.m_cueList.AddString(in + name, 1);
+  r.dlg.RunAllFiles();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(r.dlg.m_cueList.GetCheck(i), 0) << i;
+  const struct {
+    const char* name;
+    int code;
+  } outputs[] = {{"IMG_0001_QRV.tif", IFF_TIFF}, {"scan_QRV.tiff", IFF_TIFF}, {"chart_QRV.emf", IFF_EMF}};
+  for (const auto& o : outputs) {
+    SCOPED_TRACE(o.name);
+    EXPECT_EQ(FormatFromFileContents(in + "QRV/" + o.name), o.code);
+    CRGBImage out;
+    ASSERT_EQ(out.Load(in + "QRV/" + o.name), 0);
+    EXPECT_GT(out.GetWidth(), 0);
+  }
 }

@@ -2,6 +2,7 @@
 
 #include "engine/CRGBImage.h"
 #include "engine/shell/CMainDialog.h"
+#include "picture_helpers.h"
 #include "support/test_support.h"
 
 namespace {
@@ -137,12 +138,63 @@ TEST(SourceLoader, LoadsAndFailsCleanly) {
   }
 }
 
-TEST(SourceLoader, JpegWithExifKeepsItsBlock) {
+// Camera files: the block is kept, the summary lands in the members and the names are tidied.
+TEST(SourceLoader, CameraFilesFillThePictureInformation) {
   QRV_REQUIRE_TESTDATA("jpeg/exif/Nikon_D70.jpg");
   CMainDialog dlg;
   ASSERT_EQ(dlg.LoadSourceImage(qrvtest::TestDataFile("jpeg/exif/Nikon_D70.jpg")), 1);
   EXPECT_EQ(dlg.m_exifPresent, 1);
   ASSERT_GE(dlg.m_exifBlock.size(), 9u);
   EXPECT_EQ(std::string(dlg.m_exifBlock.begin() + 4, dlg.m_exifBlock.begin() + 8), "Exif");
-  EXPECT_GT(dlg.m_workWidth, 0);
+  EXPECT_EQ(dlg.m_make, "");
+  EXPECT_EQ(dlg.m_model, "NIKON D70");
+  EXPECT_EQ(dlg.m_date, "2008:03:15 09:52:01");
+  EXPECT_DOUBLE_EQ(dlg.m_exposureSeconds, 0.005);
+  EXPECT_DOUBLE_EQ(dlg.m_fNumber, 9.0);
+  EXPECT_EQ(dlg.m_iso, 200);
+  EXPECT_EQ(dlg.m_flash, 0);
+  EXPECT_EQ(dlg.m_colorSpace, 1);
+  EXPECT_EQ(dlg.m_infoHtml, "<b>NIKON D70</b><br>Shutter: 1/200 | F: 9.0 | No Flash | ISO: 200  | ");
+
+  QRV_REQUIRE_TESTDATA("jpeg/exif/Canon_40D.jpg");
+  ASSERT_EQ(dlg.LoadSourceImage(qrvtest::TestDataFile("jpeg/exif/Canon_40D.jpg")), 1);
+  EXPECT_EQ(dlg.m_make, "Canon");
+  EXPECT_EQ(dlg.m_model, "Canon EOS 40D");
+  EXPECT_EQ(dlg.m_labelShutter.text, "Shutter: 1/160");
+  EXPECT_EQ(dlg.m_labelFlash.text, "Flash Used");  // Flash 9: fired
+  EXPECT_EQ(dlg.m_fNumberText, "7.1");
+
+  QRV_REQUIRE_TESTDATA("jpeg/exif/Olympus_C8080WZ.jpg");
+  ASSERT_EQ(dlg.LoadSourceImage(qrvtest::TestDataFile("jpeg/exif/Olympus_C8080WZ.jpg")), 1);
+  EXPECT_EQ(dlg.m_model, "OLYMPUS CORPORATION C8080WZ");
+}
+
+// Every EXIF orientation comes out upright, as ImageMagick's -auto-orient shows it (the two
+// decoders may round a sample differently, never more).
+TEST(SourceLoader, SampleOrientationsComeOutUpright) {
+  QRV_REQUIRE_TESTDATA("jpeg/orientation/landscape_1.jpg");
+  QRV_REQUIRE_TOOL("convert");
+  qrvtest::TempDir dir;
+  CMainDialog dlg;
+  for (const char* shape : {"landscape", "portrait"}) {
+    for (int o = 1; o <= 8; ++o) {
+      const std::string name = std::string(shape) + "_" + std::to_string(o) + ".jpg";
+      SCOPED_TRACE(name);
+      const std::string path = qrvtest::TestDataFile("jpeg/orientation/" + name);
+      ASSERT_EQ(dlg.LoadSourceImage(path), 1);
+      EXPECT_EQ(dlg.m_orientation, o);
+      int status = -1;
+      qrvtest::RunCommand("convert '" + path + "' -auto-orient '" + dir.File("ref.ppm") + "'", &status);
+      ASSERT_EQ(status, 0);
+      int w = 0, h = 0;
+      std::vector<uint8_t> ref;
+      ASSERT_TRUE(enginetest::ParsePPM(qrvtest::ReadFileBytes(dir.File("ref.ppm")), w, h, ref));
+      ASSERT_EQ(dlg.m_workWidth, w);
+      ASSERT_EQ(dlg.m_workHeight, h);
+      ASSERT_EQ(dlg.m_workImage.size(), ref.size());
+      int worst = 0;
+      for (size_t i = 0; i < ref.size(); ++i) worst = std::max(worst, std::abs(dlg.m_workImage[i] - ref[i]));
+      EXPECT_LE(worst, 2);
+    }
+  }
 }
