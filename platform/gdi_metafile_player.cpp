@@ -168,9 +168,13 @@ struct State {
   Obj pen, brush, font;
   COLORREF textColour = 0, bkColour = 0xFFFFFF;
   int bkMode = OPAQUE;
+  uint32_t textAlign = 0;  // TA_* bits
   bool winding = false;
   PointF pos{0, 0};
 };
+
+// Text alignment bits (SETTEXTALIGN): the reference point's place on the text's cell.
+constexpr uint32_t TA_UPDATECP = 1, TA_RIGHT = 2, TA_CENTER = 6, TA_BOTTOM = 8, TA_BASELINE = 24;
 
 class Player {
  public:
@@ -276,6 +280,8 @@ void Player::DrawShape(int kind, double l, double t, double r, double btm, doubl
   Draw({f}, true, true);
 }
 
+// Draws text with its reference point at logical (x, y), or at the current position (which then
+// moves along the text) under TA_UPDATECP, placed on the point as the text alignment says.
 void Player::Text(double x, double y, const std::u16string& text) {
   if (text.empty()) return;
   HDC dc = CreateCompatibleDC(nullptr);
@@ -294,13 +300,32 @@ void Player::Text(double x, double y, const std::u16string& text) {
     SetTextColor(dc, st_.textColour);
     SetBkColor(dc, st_.bkColour);
     SetBkMode(dc, st_.bkMode);
-    const PointF p = Map(x, y);
-    RECT r{static_cast<LONG>(std::lround(std::max(-1e6, std::min(1e6, p.x)))),
-           static_cast<LONG>(std::lround(std::max(-1e6, std::min(1e6, p.y)))), 0, 0};
+    const WCHAR* w = reinterpret_cast<const WCHAR*>(text.data());
+    const int n = static_cast<int>(text.size());
+    RECT cell{0, 0, 0, 0};
+    DrawTextExW(dc, w, n, &cell, DT_SINGLELINE | DT_CALCRECT, nullptr);
+    TEXTMETRICA tm{};
+    GetTextMetricsA(dc, &tm);
+    const double width = cell.right, height = cell.bottom;
+    const uint32_t align = st_.textAlign;
+    const bool useCP = (align & TA_UPDATECP) != 0;
+    const PointF p = useCP ? Map(st_.pos.x, st_.pos.y) : Map(x, y);
+    double left = p.x, top = p.y;
+    if ((align & TA_CENTER) == TA_CENTER) left -= std::floor(width / 2);
+    else if (align & TA_RIGHT) left -= width;
+    if ((align & TA_BASELINE) == TA_BASELINE) top -= tm.tmAscent;
+    else if (align & TA_BOTTOM) top -= height;
+    RECT r{static_cast<LONG>(std::lround(std::max(-1e6, std::min(1e6, left)))),
+           static_cast<LONG>(std::lround(std::max(-1e6, std::min(1e6, top)))), 0, 0};
     r.right = r.left + 100000;
     r.bottom = r.top + 100000;
-    DrawTextExW(dc, reinterpret_cast<const WCHAR*>(text.data()), static_cast<int>(text.size()), &r,
-                DT_SINGLELINE | DT_NOCLIP, nullptr);
+    DrawTextExW(dc, w, n, &r, DT_SINGLELINE | DT_NOCLIP, nullptr);
+    if (useCP && (align & TA_CENTER) != TA_CENTER) {
+      // The current position moves to the far end of the text: right for left-aligned text,
+      // left for right-aligned (logical units along x).
+      const double perUnit = ScaleX() * baseSX_;
+      if (perUnit != 0) st_.pos.x += ((align & TA_RIGHT) ? -width : width) / perUnit;
+    }
     SelectObject(dc, prev);
     DeleteObject(font);
   }
@@ -390,6 +415,9 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
         break;
       case EMR_SETPOLYFILLMODE:
         if (need(12)) st_.winding = I(8) == 2;
+        break;
+      case EMR_SETTEXTALIGN:
+        if (need(12)) st_.textAlign = MfU32(r + 8);
         break;
       case EMR_SETTEXTCOLOR:
         if (need(12)) st_.textColour = MfU32(r + 8) & 0xFFFFFF;
@@ -732,6 +760,9 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         break;
       case 0x0106:
         if (np >= 1) st_.winding = S(0) == 2;
+        break;
+      case 0x012E:  // SETTEXTALIGN
+        if (np >= 1) st_.textAlign = MfU16(p);
         break;
       case 0x0209:
         if (np >= 2) st_.textColour = cref(0);

@@ -356,10 +356,26 @@ struct EmfBuilder {
   void U32(uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
   }
-  void Rec(uint32_t type, std::initializer_list<uint32_t> words) {
+  void Rec(uint32_t type, const std::vector<uint32_t>& words) {
     U32(type);
     U32(static_cast<uint32_t>(8 + 4 * words.size()));
     for (uint32_t w : words) U32(w);
+  }
+  // EXTTEXTOUTW of ASCII text with its reference point at (x, y).
+  void Text(int32_t x, int32_t y, const std::string& text) {
+    const uint32_t n = static_cast<uint32_t>(text.size()), strWords = (n + 1) / 2;
+    std::vector<uint32_t> w = {0, 0, 0, 0, 1, 0, 0, static_cast<uint32_t>(x), static_cast<uint32_t>(y), n, 76, 0,
+                               0, 0, 0, 0, 76 + 4 * strWords};
+    for (uint32_t i = 0; i < strWords; ++i)
+      w.push_back(static_cast<uint8_t>(text[2 * i]) | (2 * i + 1 < n ? static_cast<uint8_t>(text[2 * i + 1]) << 16 : 0));
+    for (uint32_t i = 0; i < n; ++i) w.push_back(12);
+    Rec(84, w);
+  }
+  // Font `index`: lfHeight `height`, normal weight, default face.
+  void Font(uint32_t index, int32_t height) {
+    std::vector<uint32_t> w = {index, static_cast<uint32_t>(height), 0, 0, 0, 400};
+    w.resize(24, 0);
+    Rec(82, w);
   }
   EmfBuilder() {
     Rec(1, {0, 0, 99, 99, 0, 0, 10000, 10000, 0x464D4520u, 0x10000, 0, 0, 4, 0, 0, 0, 100, 100, 100, 100});
@@ -369,6 +385,68 @@ struct EmfBuilder {
     return b;
   }
 };
+
+// A small plain Windows metafile: window 0..100 x 0..100 (100 x 100 pixels when read).
+struct WmfBuilder {
+  std::vector<uint8_t> b;
+  void U16(uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  void Rec(uint32_t fn, const std::vector<uint32_t>& params) {
+    const uint32_t words = static_cast<uint32_t>(3 + params.size());
+    U16(words & 0xFFFF);
+    U16(words >> 16);
+    U16(fn);
+    for (uint32_t p : params) U16(p);
+  }
+  explicit WmfBuilder(uint16_t objects = 4) {
+    for (uint32_t v : {1u, 9u, 0x300u, 0u, 0u, static_cast<uint32_t>(objects), 0u, 0u, 0u}) U16(v);
+    Rec(0x020B, {0, 0});      // SETWINDOWORG
+    Rec(0x020C, {100, 100});  // SETWINDOWEXT
+  }
+  std::vector<uint8_t> Finish() {
+    Rec(0, {});
+    const uint32_t words = static_cast<uint32_t>(b.size() / 2);
+    b[6] = static_cast<uint8_t>(words), b[7] = static_cast<uint8_t>(words >> 8);
+    b[8] = static_cast<uint8_t>(words >> 16), b[9] = static_cast<uint8_t>(words >> 24);
+    return b;
+  }
+};
+
+// A hand-made metafile read at 100 x 100 pixels; colours as 0xRRGGBB.
+struct Played {
+  Picture p;
+  uint32_t At(int x, int y) const {
+    const uint8_t* q = &p.rgb[(static_cast<size_t>(y) * p.width + x) * 3];
+    return static_cast<uint32_t>(q[0] << 16 | q[1] << 8 | q[2]);
+  }
+  // Bounding box of one colour.
+  Box Of(uint32_t rgb) const {
+    Box b;
+    for (int y = 0; y < static_cast<int>(p.height); ++y)
+      for (int x = 0; x < static_cast<int>(p.width); ++x)
+        if (At(x, y) == rgb) {
+          b.x0 = std::min(b.x0, x), b.y0 = std::min(b.y0, y);
+          b.x1 = std::max(b.x1, x), b.y1 = std::max(b.y1, y);
+          ++b.count;
+        }
+    return b;
+  }
+};
+
+Played Play(const std::vector<uint8_t>& bytes, const char* name) {
+  qrvtest::TempDir dir;
+  const std::string path = dir.File(name);
+  qrvtest::WriteFileBytes(path, bytes);
+  Played r;
+  r.p = Read(path, 100, 100, 0xFFFFFF, kMetafileRequestedSize);
+  EXPECT_EQ(r.p.error, IS_ERR_OK) << name;
+  EXPECT_EQ(r.p.width, 100u) << name;
+  EXPECT_EQ(r.p.height, 100u) << name;
+  if (r.p.width != 100 || r.p.height != 100) r.p.rgb.assign(100 * 100 * 3, 0xFF), r.p.width = r.p.height = 100;
+  return r;
+}
 
 }  // namespace
 
@@ -411,4 +489,76 @@ TEST(MetafilePlayer, ShapesByHand) {
   EXPECT_EQ(at(0, 95), 0u);
   EXPECT_EQ(at(98, 95), 0u);
   EXPECT_EQ(at(50, 94), 0xFFFFFFu);
+}
+
+// Text placed by its alignment: red text on an opaque blue cell, so the blue-and-red box is the
+// text's cell and the red box its ink.
+TEST(MetafilePlayer, TextAlignment) {
+  struct Case {
+    uint32_t align;
+    int x, y;
+    int texts;  // how many times "H" is drawn
+  };
+  auto emf = [](const Case& c) {
+    EmfBuilder e;
+    e.Font(1, -20);
+    e.Rec(37, {1});
+    e.Rec(18, {2});                     // SETBKMODE OPAQUE
+    e.Rec(25, {0xFF0000});              // background blue
+    e.Rec(24, {0x0000FF});              // text red
+    e.Rec(27, {static_cast<uint32_t>(c.x), static_cast<uint32_t>(c.y)});  // MoveTo
+    e.Rec(22, {c.align});
+    for (int i = 0; i < c.texts; ++i) e.Text(c.align & 1 ? 0 : c.x, c.align & 1 ? 0 : c.y, "H");
+    return Play(e.Finish(), "t.emf");
+  };
+  auto cell = [](const Played& p) {
+    Box b = p.Of(0x0000FF), r = p.Of(0xFF0000);
+    b.x0 = std::min(b.x0, r.x0), b.y0 = std::min(b.y0, r.y0), b.x1 = std::max(b.x1, r.x1), b.y1 = std::max(b.y1, r.y1);
+    return b;
+  };
+  // Left, top: the cell starts at the reference point.
+  const Played lt = emf({0, 10, 10, 1});
+  const Box a = cell(lt);
+  ASSERT_GT(lt.Of(0xFF0000).count, 10);
+  EXPECT_EQ(a.x0, 10);
+  EXPECT_EQ(a.y0, 10);
+  const int w = a.x1 - a.x0 + 1, h = a.y1 - a.y0 + 1;
+  EXPECT_GE(w, 8);
+  EXPECT_GE(h, 18);
+  // Right, bottom: the cell ends just before it.
+  const Box b = cell(emf({2 | 8, 90, 90, 1}));
+  EXPECT_EQ(b.x1, 89);
+  EXPECT_EQ(b.y1, 89);
+  EXPECT_EQ(b.x1 - b.x0 + 1, w);
+  // Centre, baseline: the cell is centred on x and "H" stands on the baseline.
+  const Played cb = emf({6 | 24, 50, 60, 1});
+  EXPECT_EQ(cell(cb).x0, 50 - w / 2);
+  EXPECT_EQ(cb.Of(0xFF0000).y1, 59);
+  EXPECT_LT(cell(cb).y0, 50);
+  EXPECT_GT(cell(cb).y1, 60);
+  // Current position: the reference points are ignored, texts follow one another from the
+  // MoveTo point rightwards (left-aligned) or leftwards (right-aligned).
+  const Box cp = cell(emf({1, 10, 30, 2}));
+  EXPECT_EQ(cp.x0, 10);
+  EXPECT_EQ(cp.y0, 30);
+  EXPECT_EQ(cp.x1, 10 + 2 * w - 1);
+  const Box cpr = cell(emf({1 | 2, 90, 30, 2}));
+  EXPECT_EQ(cpr.x1, 89);
+  EXPECT_EQ(cpr.x0, 90 - 2 * w);
+
+  // The same through a Windows metafile's records: right, bottom at (90, 90).
+  WmfBuilder m;
+  std::vector<uint32_t> font = {static_cast<uint16_t>(-20), 0, 0, 0, 400, 0, 0, 0, 0};
+  m.Rec(0x02FB, font);          // CREATEFONTINDIRECT -> object 0
+  m.Rec(0x012D, {0});
+  m.Rec(0x0102, {2});           // SETBKMODE OPAQUE
+  m.Rec(0x0201, {0x0000, 0x00FF});  // SETBKCOLOR blue
+  m.Rec(0x0209, {0x00FF, 0x0000});  // SETTEXTCOLOR red
+  m.Rec(0x012E, {2 | 8});       // SETTEXTALIGN
+  m.Rec(0x0521, {1, 'H', 90, 90});  // TEXTOUT "H" at y 90, x 90
+  const Box wb = cell(Play(m.Finish(), "t.wmf"));
+  EXPECT_EQ(wb.x1, 89);
+  EXPECT_EQ(wb.y1, 89);
+  EXPECT_EQ(wb.x1 - wb.x0 + 1, w);
+  EXPECT_EQ(wb.y1 - wb.y0 + 1, h);
 }
