@@ -31,6 +31,8 @@ enum : uint32_t {
   EMR_SETTEXTCOLOR = 24,
   EMR_SETBKCOLOR = 25,
   EMR_MOVETOEX = 27,
+  EMR_EXCLUDECLIPRECT = 29,
+  EMR_INTERSECTCLIPRECT = 30,
   EMR_SAVEDC = 33,
   EMR_RESTOREDC = 34,
   EMR_SETWORLDTRANSFORM = 35,
@@ -50,6 +52,7 @@ enum : uint32_t {
   EMR_STROKEANDFILLPATH = 63,
   EMR_STROKEPATH = 64,
   EMR_ABORTPATH = 68,
+  EMR_EXTSELECTCLIPRGN = 75,
   EMR_BITBLT = 76,
   EMR_STRETCHBLT = 77,
   EMR_SETDIBITSTODEVICE = 80,
@@ -93,12 +96,28 @@ inline int32_t MfI32(const uint8_t* p) { return static_cast<int32_t>(MfU32(p)); 
 // Plays a metafile onto bitmap so that its frame fills dest. False when a record is malformed.
 bool GdiPlayMetafile(const GdiMetafile& mf, GdiBitmap& bitmap, const RECT& dest);
 
+// Receives the pixels of a DIB transfer row by row: the colours of pixels [x0, x1) of row y,
+// inside the bitmap.
+class GdiDIBSink {
+ public:
+  virtual void Row(int32_t y, int32_t x0, int32_t x1, const COLORREF* colours) = 0;
+
+ protected:
+  ~GdiDIBSink() = default;
+};
+
 // Draws a packed DIB's source rectangle (xSrc, ySrc from the DIB's lower-left corner for a
 // bottom-up DIB, as GDI counts) stretched to the device rectangle (x, y, w, h; negative sides
-// mirror), clipped to the bitmap. info points at infoSize bytes, bits at bitsSize bytes.
+// mirror), clipped to the bitmap. info points at infoSize bytes, bits at bitsSize bytes. The
+// pixels are copied onto the bitmap, or handed to sink when there is one.
 // False for an unsupported or inconsistent DIB.
 bool GdiDrawDIB(GdiBitmap& bitmap, double x, double y, double w, double h, int32_t xSrc, int32_t ySrc, int32_t srcW,
-                int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize);
+                int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
+                GdiDIBSink* sink = nullptr);
+
+// Pixels [x0, x1) of row y (inside the bitmap) set to colours / read into colours.
+void GdiPutRow(GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, const COLORREF* colours);
+void GdiGetRow(const GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, COLORREF* colours);
 
 // Maps a logical point through a context's mapping to device coordinates.
 void GdiMapPoint(const GdiDC& dc, double x, double y, double* dx, double* dy);

@@ -22,16 +22,173 @@ typedef std::vector<PointF> Figure;
 constexpr size_t kMaxPoints = 1u << 20;
 constexpr int kBezierSteps = 16;
 
-// ---- Rasteriser ----
-
 // v limited to 0..limit before it becomes an integer (far-off coordinates stay defined).
 int32_t ClampTo(double v, int32_t limit) {
   if (!(v > 0)) return 0;
   return v >= limit ? limit : static_cast<int32_t>(v);
 }
 
+// ---- Clipping ----
+
+// Pixels [x0, x1) of a row.
+struct Span {
+  int32_t x0, x1;
+};
+// A rectangle of bitmap pixels, right and bottom exclusive, already limited to the bitmap.
+struct PixRect {
+  int32_t x0, y0, x1, y1;
+};
+
+// A clip region over the bitmap: each row's pixels as sorted, disjoint spans. Regions are
+// shared between saved states and never changed once made.
+struct ClipRegion {
+  std::vector<std::vector<Span>> rows;
+  size_t spans = 0;
+};
+typedef std::shared_ptr<const ClipRegion> ClipPtr;  // null: the whole bitmap
+
+// Region combination modes (EXTSELECTCLIPRGN).
+constexpr int RGN_AND = 1, RGN_OR = 2, RGN_XOR = 3, RGN_DIFF = 4, RGN_COPY = 5;
+// Row insertions one region may cost when built from rectangles; beyond it the region is
+// taken as its bounding box (only absurd region data gets there).
+constexpr uint64_t kMaxRegionWork = 1u << 22;
+
+// out = a (mode) b for one row; xs is scratch.
+void CombineRow(const std::vector<Span>& a, const std::vector<Span>& b, int mode, std::vector<Span>& out,
+                std::vector<int32_t>& xs) {
+  out.clear();
+  xs.clear();
+  for (const Span& s : a) xs.push_back(s.x0), xs.push_back(s.x1);
+  for (const Span& s : b) xs.push_back(s.x0), xs.push_back(s.x1);
+  std::sort(xs.begin(), xs.end());
+  xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
+  size_t ia = 0, ib = 0;
+  for (size_t i = 0; i + 1 < xs.size(); ++i) {
+    const int32_t x = xs[i];
+    while (ia < a.size() && a[ia].x1 <= x) ++ia;
+    while (ib < b.size() && b[ib].x1 <= x) ++ib;
+    const bool inA = ia < a.size() && a[ia].x0 <= x, inB = ib < b.size() && b[ib].x0 <= x;
+    bool in;
+    switch (mode) {
+      case RGN_AND: in = inA && inB; break;
+      case RGN_OR: in = inA || inB; break;
+      case RGN_XOR: in = inA != inB; break;
+      case RGN_DIFF: in = inA && !inB; break;
+      default: in = inB; break;
+    }
+    if (!in) continue;
+    if (!out.empty() && out.back().x1 == x) out.back().x1 = xs[i + 1];
+    else out.push_back(Span{x, xs[i + 1]});
+  }
+}
+
+// The region made of rects (each limited to the bitmap) on a bitmap of height h.
+ClipRegion RegionOf(const std::vector<PixRect>& rects, int32_t h) {
+  ClipRegion r;
+  r.rows.resize(static_cast<size_t>(h));
+  uint64_t work = 0;
+  for (const PixRect& q : rects) work += q.x0 < q.x1 && q.y0 < q.y1 ? static_cast<uint64_t>(q.y1 - q.y0) : 0;
+  if (work > kMaxRegionWork) {  // the bounding box instead
+    PixRect box{INT32_MAX, INT32_MAX, 0, 0};
+    for (const PixRect& q : rects)
+      if (q.x0 < q.x1 && q.y0 < q.y1)
+        box = PixRect{std::min(box.x0, q.x0), std::min(box.y0, q.y0), std::max(box.x1, q.x1), std::max(box.y1, q.y1)};
+    return RegionOf({box}, h);
+  }
+  for (const PixRect& q : rects)
+    if (q.x0 < q.x1)
+      for (int32_t y = q.y0; y < q.y1; ++y) r.rows[static_cast<size_t>(y)].push_back(Span{q.x0, q.x1});
+  std::vector<Span> merged;
+  for (std::vector<Span>& row : r.rows) {
+    if (row.size() > 1) {
+      std::sort(row.begin(), row.end(), [](const Span& l, const Span& m) { return l.x0 < m.x0; });
+      merged.clear();
+      for (const Span& s : row) {
+        if (!merged.empty() && s.x0 <= merged.back().x1) merged.back().x1 = std::max(merged.back().x1, s.x1);
+        else merged.push_back(s);
+      }
+      row.swap(merged);
+    }
+    r.spans += row.size();
+  }
+  return r;
+}
+
+// cur (mode) other on a bitmap of width w; null cur is the whole bitmap.
+ClipPtr Combine(const ClipPtr& cur, const ClipRegion& other, int mode, int32_t w) {
+  if (mode == RGN_COPY) return std::make_shared<const ClipRegion>(other);
+  auto out = std::make_shared<ClipRegion>();
+  out->rows.resize(other.rows.size());
+  const std::vector<Span> whole{Span{0, w}};
+  std::vector<int32_t> xs;
+  for (size_t y = 0; y < other.rows.size(); ++y) {
+    CombineRow(cur ? cur->rows[y] : whole, other.rows[y], mode, out->rows[y], xs);
+    out->spans += out->rows[y].size();
+  }
+  return out;
+}
+
+// The bitmap as the player draws on it: every span is cut to the clip region.
+struct Canvas {
+  GdiBitmap& b;
+  ClipPtr clip;
+  int32_t W() const { return b.width; }
+  int32_t H() const { return b.height; }
+  // Pixels [x0, x1) of row y (inside the bitmap) in colour, where the clip lets them through.
+  void Fill(int32_t y, int32_t x0, int32_t x1, COLORREF colour) const {
+    if (!clip) {
+      GdiFillSpan(b, y, x0, x1, colour);
+      return;
+    }
+    for (const Span& s : clip->rows[static_cast<size_t>(y)]) {
+      if (s.x0 >= x1) break;
+      const int32_t a = std::max(x0, s.x0), e = std::min(x1, s.x1);
+      if (a < e) GdiFillSpan(b, y, a, e, colour);
+    }
+  }
+  // Pixels [x0, x1) of row y set to colours, where the clip lets them through.
+  void Put(int32_t y, int32_t x0, int32_t x1, const COLORREF* colours) const {
+    if (!clip) {
+      GdiPutRow(b, y, x0, x1, colours);
+      return;
+    }
+    for (const Span& s : clip->rows[static_cast<size_t>(y)]) {
+      if (s.x0 >= x1) break;
+      const int32_t a = std::max(x0, s.x0), e = std::min(x1, s.x1);
+      if (a < e) GdiPutRow(b, y, a, e, colours + (a - x0));
+    }
+  }
+};
+
+// A DIB transfer's rows drawn through a canvas.
+class CanvasSink final : public GdiDIBSink {
+ public:
+  explicit CanvasSink(const Canvas& c) : c_(c) {}
+  void Row(int32_t y, int32_t x0, int32_t x1, const COLORREF* colours) override { c_.Put(y, x0, x1, colours); }
+
+ private:
+  const Canvas& c_;
+};
+
+// Copies pixels [x0, x1) of row y back from a saved copy of that row.
+void RestorePixels(GdiBitmap& b, int32_t y, int32_t x0, int32_t x1, const uint8_t* saved) {
+  if (x0 >= x1) return;
+  uint8_t* row = b.Row(y);
+  if (b.bitsPerPixel == 1) {
+    for (int32_t x = x0; x < x1; ++x) {
+      const uint8_t bit = static_cast<uint8_t>(0x80u >> (x & 7));
+      row[x >> 3] = static_cast<uint8_t>((row[x >> 3] & ~bit) | (saved[x >> 3] & bit));
+    }
+  } else {
+    const size_t bpp = b.bitsPerPixel / 8;
+    std::memcpy(row + x0 * bpp, saved + x0 * bpp, static_cast<size_t>(x1 - x0) * bpp);
+  }
+}
+
+// ---- Rasteriser ----
+
 // Fills the figures (closed implicitly) with colour; winding selects the nonzero rule.
-void FillFigures(GdiBitmap& b, const std::vector<Figure>& figures, COLORREF colour, bool winding) {
+void FillFigures(const Canvas& b, const std::vector<Figure>& figures, COLORREF colour, bool winding) {
   double minY = 1e300, maxY = -1e300;
   size_t edges = 0;
   for (const Figure& f : figures) {
@@ -43,8 +200,8 @@ void FillFigures(GdiBitmap& b, const std::vector<Figure>& figures, COLORREF colo
     edges += f.size();
   }
   if (edges < 3) return;
-  const int32_t y0 = ClampTo(std::ceil(minY - 0.5), b.height);
-  const int32_t y1 = ClampTo(std::ceil(maxY - 0.5), b.height);
+  const int32_t y0 = ClampTo(std::ceil(minY - 0.5), b.H());
+  const int32_t y1 = ClampTo(std::ceil(maxY - 0.5), b.H());
   struct Cross {
     double x;
     int dir;
@@ -70,13 +227,13 @@ void FillFigures(GdiBitmap& b, const std::vector<Figure>& figures, COLORREF colo
       const bool inside = winding ? wind != 0 : (i % 2) == 0;
       if (!inside) continue;
       const double xa = std::max(0.0, std::ceil(xs[i].x - 0.5));
-      const double xb = std::min(static_cast<double>(b.width), std::ceil(xs[i + 1].x - 0.5));
-      if (xa < xb) GdiFillSpan(b, y, static_cast<int32_t>(xa), static_cast<int32_t>(xb), colour);
+      const double xb = std::min(static_cast<double>(b.W()), std::ceil(xs[i + 1].x - 0.5));
+      if (xa < xb) b.Fill(y, static_cast<int32_t>(xa), static_cast<int32_t>(xb), colour);
     }
   }
 }
 
-void FillCircle(GdiBitmap& b, PointF c, double r, COLORREF colour) {
+void FillCircle(const Canvas& b, PointF c, double r, COLORREF colour) {
   Figure f;
   const int n = r < 4 ? 12 : 32;
   for (int i = 0; i < n; ++i) {
@@ -87,7 +244,7 @@ void FillCircle(GdiBitmap& b, PointF c, double r, COLORREF colour) {
 }
 
 // A one-pixel line from a to b (b's pixel excluded, as GDI draws).
-void ThinLine(GdiBitmap& b, PointF a, PointF c, COLORREF colour) {
+void ThinLine(const Canvas& b, PointF a, PointF c, COLORREF colour) {
   const double dx = c.x - a.x, dy = c.y - a.y;
   const double len = std::max(std::fabs(dx), std::fabs(dy));
   if (!std::isfinite(len)) return;
@@ -105,27 +262,28 @@ void ThinLine(GdiBitmap& b, PointF a, PointF c, COLORREF colour) {
     }
     return true;
   };
-  if (!clip(-dx, a.x + 1) || !clip(dx, b.width + 1 - a.x) || !clip(-dy, a.y + 1) || !clip(dy, b.height + 1 - a.y))
+  if (!clip(-dx, a.x + 1) || !clip(dx, b.W() + 1 - a.x) || !clip(-dy, a.y + 1) || !clip(dy, b.H() + 1 - a.y))
     return;
   // The clipped piece lies within the bitmap's box (plus a margin): its steps are bounded.
   const PointF p{a.x + t0 * dx, a.y + t0 * dy};
   const double ex = (t1 - t0) * dx, ey = (t1 - t0) * dy;
   const double steps = std::ceil(std::max(std::fabs(ex), std::fabs(ey)));
-  if (!(steps >= 0) || steps > 4.0 * (b.width + b.height + 4)) return;
+  if (!(steps >= 0) || steps > 4.0 * (b.W() + b.H() + 4)) return;
   const int64_t n = static_cast<int64_t>(steps);
   const bool last = t1 < 1;  // the end pixel is drawn only when the line was cut before it
   for (int64_t s = 0; s < n + (last ? 1 : 0); ++s) {
-    const double t = n > 0 ? static_cast<double>(s) / n : 0;
-    const double fx = std::floor(p.x + t * ex), fy = std::floor(p.y + t * ey);
-    if (fx >= 0 && fy >= 0 && fx < b.width && fy < b.height) {
+    // Multiply before dividing: whole-pixel steps stay exact (s / n * ex can land just below).
+    const double fx = n > 0 ? std::floor(p.x + ex * static_cast<double>(s) / n) : std::floor(p.x);
+    const double fy = n > 0 ? std::floor(p.y + ey * static_cast<double>(s) / n) : std::floor(p.y);
+    if (fx >= 0 && fy >= 0 && fx < b.W() && fy < b.H()) {
       const int32_t x = static_cast<int32_t>(fx), y = static_cast<int32_t>(fy);
-      GdiFillSpan(b, y, x, x + 1, colour);
+      b.Fill(y, x, x + 1, colour);
     }
   }
 }
 
 // Strokes an open (or, with closed, a closed) polyline with a pen of `width` device pixels.
-void StrokeFigure(GdiBitmap& b, const Figure& f, bool closed, double width, COLORREF colour) {
+void StrokeFigure(const Canvas& b, const Figure& f, bool closed, double width, COLORREF colour) {
   const size_t n = f.size();
   if (n == 0) return;
   const size_t segs = closed ? n : n - 1;
@@ -169,9 +327,13 @@ struct State {
   COLORREF textColour = 0, bkColour = 0xFFFFFF;
   int bkMode = OPAQUE;
   uint32_t textAlign = 0;  // TA_* bits
+  ClipPtr clip;            // null: no clipping
   bool winding = false;
   PointF pos{0, 0};
 };
+
+// Clip spans all saved states may hold together (SaveDC beyond it is ignored).
+constexpr size_t kMaxSavedSpans = 1u << 22;
 
 // Text alignment bits (SETTEXTALIGN): the reference point's place on the text's cell.
 constexpr uint32_t TA_UPDATECP = 1, TA_RIGHT = 2, TA_CENTER = 6, TA_BOTTOM = 8, TA_BASELINE = 24;
@@ -204,13 +366,42 @@ class Player {
   }
   void SetMapMode(int mode);
   void FixIsotropic();
+  Canvas Cv() const { return Canvas{bmp_, st_.clip}; }
   void Draw(const std::vector<Figure>& figs, bool fill, bool closed) {
-    if (fill && !st_.brush.null) FillFigures(bmp_, figs, st_.brush.colour, st_.winding);
+    if (fill && !st_.brush.null) FillFigures(Cv(), figs, st_.brush.colour, st_.winding);
     if (!st_.pen.null)
-      for (const Figure& f : figs) StrokeFigure(bmp_, f, closed, PenWidth(), st_.pen.colour);
+      for (const Figure& f : figs) StrokeFigure(Cv(), f, closed, PenWidth(), st_.pen.colour);
   }
+  // The device pixels of a logical rectangle (corners in either order).
+  PixRect DeviceRect(double l, double t, double r, double b) const {
+    const PointF a = Map(l, t), c = Map(r, b);
+    return PixRect{ClampTo(std::ceil(std::min(a.x, c.x) - 0.5), bmp_.width),
+                   ClampTo(std::ceil(std::min(a.y, c.y) - 0.5), bmp_.height),
+                   ClampTo(std::ceil(std::max(a.x, c.x) - 0.5), bmp_.width),
+                   ClampTo(std::ceil(std::max(a.y, c.y) - 0.5), bmp_.height)};
+  }
+  void ClipTo(const std::vector<PixRect>& rects, int mode) {
+    st_.clip = Combine(st_.clip, RegionOf(rects, bmp_.height), mode, bmp_.width);
+  }
+  void SelectClipRegion(const uint8_t* rgn, uint32_t size, int mode);
+  void Save() {
+    const size_t spans = st_.clip ? st_.clip->spans : 0;
+    if (saved_.size() >= 1024 || savedSpans_ + spans > kMaxSavedSpans) return;
+    saved_.push_back(st_);
+    savedSpans_ += spans;
+  }
+  // Pops n saved states; the last one popped becomes the current state.
+  void Restore(size_t n) {
+    for (; n > 0 && !saved_.empty(); --n) {
+      savedSpans_ -= saved_.back().clip ? saved_.back().clip->spans : 0;
+      if (n == 1) st_ = saved_.back();
+      saved_.pop_back();
+    }
+  }
+  void DrawDIB(double x, double y, double w, double h, int32_t xSrc, int32_t ySrc, int32_t srcW, int32_t srcH,
+               const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize);
   void DrawShape(int kind, double l, double t, double r, double btm, double rw, double rh);
-  void Text(double x, double y, const std::u16string& text);
+  void Text(double x, double y, const std::u16string& text, uint32_t options = 0, const double* rect = nullptr);
   void PathAdd(const Figure& pts, bool continueFigure);
 
   GdiBitmap& bmp_;
@@ -218,6 +409,7 @@ class Player {
   double baseX0_ = 0, baseY0_ = 0, baseSX_ = 1, baseSY_ = 1;
   State st_;
   std::vector<State> saved_;
+  size_t savedSpans_ = 0;  // clip spans held by saved_ (bounded)
   std::vector<Obj> objects_;
   bool inPath_ = false;
   std::vector<Figure> path_;
@@ -282,8 +474,18 @@ void Player::DrawShape(int kind, double l, double t, double r, double btm, doubl
 
 // Draws text with its reference point at logical (x, y), or at the current position (which then
 // moves along the text) under TA_UPDATECP, placed on the point as the text alignment says.
-void Player::Text(double x, double y, const std::u16string& text) {
+// options and rect (logical left, top, right, bottom) are ETO_OPAQUE (the rectangle filled with
+// the background colour) and ETO_CLIPPED (the text cut to the rectangle).
+void Player::Text(double x, double y, const std::u16string& text, uint32_t options, const double* rect) {
+  constexpr uint32_t ETO_OPAQUE = 2, ETO_CLIPPED = 4;
+  PixRect box{0, 0, 0, 0};
+  if (rect) box = DeviceRect(rect[0], rect[1], rect[2], rect[3]);
+  if (rect && (options & ETO_OPAQUE))
+    for (int32_t yy = box.y0; yy < box.y1; ++yy)
+      if (box.x0 < box.x1) Cv().Fill(yy, box.x0, box.x1, st_.bkColour);
   if (text.empty()) return;
+  ClipPtr clip = st_.clip;
+  if (rect && (options & ETO_CLIPPED)) clip = Combine(clip, RegionOf({box}, bmp_.height), RGN_AND, bmp_.width);
   HDC dc = CreateCompatibleDC(nullptr);
   GdiDC* d = GdiLookupDC(dc);
   if (!d) return;
@@ -319,7 +521,26 @@ void Player::Text(double x, double y, const std::u16string& text) {
            static_cast<LONG>(std::lround(std::max(-1e6, std::min(1e6, top)))), 0, 0};
     r.right = r.left + 100000;
     r.bottom = r.top + 100000;
+    // The text layer draws unclipped: under a clip the rows it may touch (the cell with a cell's
+    // margin above and below) are kept, and what falls outside the clip is put back.
+    int32_t ry0 = 0, ry1 = 0;
+    std::vector<uint8_t> keep;
+    if (clip) {
+      ry0 = ClampTo(r.top - height, bmp_.height);
+      ry1 = ClampTo(r.top + 2 * height, bmp_.height);
+      keep.assign(bmp_.bits.begin() + static_cast<ptrdiff_t>(ry0) * bmp_.rowBytes,
+                  bmp_.bits.begin() + static_cast<ptrdiff_t>(ry1) * bmp_.rowBytes);
+    }
     DrawTextExW(dc, w, n, &r, DT_SINGLELINE | DT_NOCLIP, nullptr);
+    for (int32_t yy = ry0; yy < ry1; ++yy) {
+      const uint8_t* saved = keep.data() + static_cast<size_t>(yy - ry0) * bmp_.rowBytes;
+      int32_t at = 0;
+      for (const Span& s : clip->rows[static_cast<size_t>(yy)]) {
+        RestorePixels(bmp_, yy, at, s.x0, saved);
+        at = s.x1;
+      }
+      RestorePixels(bmp_, yy, at, bmp_.width, saved);
+    }
     if (useCP && (align & TA_CENTER) != TA_CENTER) {
       // The current position moves to the far end of the text: right for left-aligned text,
       // left for right-aligned (logical units along x).
@@ -331,6 +552,38 @@ void Player::Text(double x, double y, const std::u16string& text) {
   }
   d->bitmap = old;
   DeleteDC(dc);
+}
+
+void Player::SelectClipRegion(const uint8_t* rgn, uint32_t cb, int mode) {
+  if (mode < RGN_AND || mode > RGN_COPY) return;
+  if (cb == 0) {  // no region: RGN_COPY removes the clip
+    if (mode == RGN_COPY) st_.clip = nullptr;
+    return;
+  }
+  // RGNDATA: header (size, type, count, bytes, bounds), then count rectangles in device units
+  // of the reference device.
+  if (cb < 32) return;
+  const uint32_t hs = MfU32(rgn), count = MfU32(rgn + 8);
+  if (hs < 32 || hs > cb || count > (cb - hs) / 16) return;
+  std::vector<PixRect> rects;
+  rects.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* q = rgn + hs + 16 * static_cast<size_t>(i);
+    const double l = baseX0_ + MfI32(q) * baseSX_, t = baseY0_ + MfI32(q + 4) * baseSY_;
+    const double r = baseX0_ + MfI32(q + 8) * baseSX_, b = baseY0_ + MfI32(q + 12) * baseSY_;
+    rects.push_back(PixRect{ClampTo(std::ceil(std::min(l, r) - 0.5), bmp_.width),
+                            ClampTo(std::ceil(std::min(t, b) - 0.5), bmp_.height),
+                            ClampTo(std::ceil(std::max(l, r) - 0.5), bmp_.width),
+                            ClampTo(std::ceil(std::max(t, b) - 0.5), bmp_.height)});
+  }
+  ClipTo(rects, mode);
+}
+
+void Player::DrawDIB(double x, double y, double w, double h, int32_t xSrc, int32_t ySrc, int32_t srcW, int32_t srcH,
+                     const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize) {
+  const Canvas c = Cv();
+  CanvasSink sink(c);
+  GdiDrawDIB(bmp_, x, y, w, h, xSrc, ySrc, srcW, srcH, info, infoSize, bits, bitsSize, &sink);
 }
 
 void Player::PathAdd(const Figure& pts, bool continueFigure) {
@@ -419,6 +672,13 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
       case EMR_SETTEXTALIGN:
         if (need(12)) st_.textAlign = MfU32(r + 8);
         break;
+      case EMR_INTERSECTCLIPRECT:
+      case EMR_EXCLUDECLIPRECT:
+        if (need(24)) ClipTo({DeviceRect(I(8), I(12), I(16), I(20))}, type == EMR_INTERSECTCLIPRECT ? RGN_AND : RGN_DIFF);
+        break;
+      case EMR_EXTSELECTCLIPRGN:
+        if (need(16) && MfU32(r + 8) <= size - 16) SelectClipRegion(r + 16, MfU32(r + 8), I(12));
+        break;
       case EMR_SETTEXTCOLOR:
         if (need(12)) st_.textColour = MfU32(r + 8) & 0xFFFFFF;
         break;
@@ -426,16 +686,13 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
         if (need(12)) st_.bkColour = MfU32(r + 8) & 0xFFFFFF;
         break;
       case EMR_SAVEDC:
-        if (saved_.size() < 1024) saved_.push_back(st_);
+        Save();
         break;
       case EMR_RESTOREDC:
         if (need(12) && !saved_.empty()) {
           int32_t rel = I(8);
-          if (rel < 0 && static_cast<uint32_t>(-static_cast<int64_t>(rel)) <= saved_.size()) {
-            saved_.resize(saved_.size() + static_cast<size_t>(rel + 1));
-            st_ = saved_.back();
-            saved_.pop_back();
-          }
+          if (rel < 0 && static_cast<uint32_t>(-static_cast<int64_t>(rel)) <= saved_.size())
+            Restore(static_cast<size_t>(-static_cast<int64_t>(rel)));
         }
         break;
       case EMR_SETWORLDTRANSFORM:
@@ -553,7 +810,7 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
         if (need(16)) {
           const PointF to{static_cast<double>(I(8)), static_cast<double>(I(12))};
           if (inPath_) PathAdd(Figure{Map(to.x, to.y)}, true);
-          else if (!st_.pen.null) StrokeFigure(bmp_, Figure{Map(st_.pos.x, st_.pos.y), Map(to.x, to.y)}, false,
+          else if (!st_.pen.null) StrokeFigure(Cv(), Figure{Map(st_.pos.x, st_.pos.y), Map(to.x, to.y)}, false,
                                                PenWidth(), st_.pen.colour);
           st_.pos = to;
         }
@@ -648,10 +905,10 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
         std::vector<bool> closed;
         for (size_t i = 0; i < path_.size(); ++i)
           if (path_[i].size() > 1) figs.push_back(path_[i]), closed.push_back(pathClosed_[i]);
-        if (type != EMR_STROKEPATH && !st_.brush.null) FillFigures(bmp_, figs, st_.brush.colour, st_.winding);
+        if (type != EMR_STROKEPATH && !st_.brush.null) FillFigures(Cv(), figs, st_.brush.colour, st_.winding);
         if (type != EMR_FILLPATH && !st_.pen.null)
           for (size_t i = 0; i < figs.size(); ++i)
-            StrokeFigure(bmp_, figs[i], closed[i], PenWidth(), st_.pen.colour);
+            StrokeFigure(Cv(), figs[i], closed[i], PenWidth(), st_.pen.colour);
         path_.clear();
         pathClosed_.clear();
         break;
@@ -662,7 +919,7 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
           if (RecordDIB(r, size, MfU32(r + 48), MfU32(r + 52), MfU32(r + 56), MfU32(r + 60), &info, &bits)) {
             const PointF a = Map(I(24), I(28)), c = Map(static_cast<double>(I(24)) + I(72),
                                                          static_cast<double>(I(28)) + I(76));
-            GdiDrawDIB(bmp_, a.x, a.y, c.x - a.x, c.y - a.y, I(32), I(36), I(40), I(44), info, MfU32(r + 52), bits,
+            DrawDIB(a.x, a.y, c.x - a.x, c.y - a.y, I(32), I(36), I(40), I(44), info, MfU32(r + 52), bits,
                        MfU32(r + 60));
           }
         }
@@ -673,7 +930,7 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
           if (RecordDIB(r, size, MfU32(r + 48), MfU32(r + 52), MfU32(r + 56), MfU32(r + 60), &info, &bits)) {
             const PointF a = Map(I(24), I(28));
             const double w = static_cast<double>(I(40)) * baseSX_, hh = I(44) * baseSY_;  // device units
-            GdiDrawDIB(bmp_, a.x, a.y, w, hh, I(32), I(36), I(40), I(44), info, MfU32(r + 52), bits, MfU32(r + 60));
+            DrawDIB(a.x, a.y, w, hh, I(32), I(36), I(40), I(44), info, MfU32(r + 52), bits, MfU32(r + 60));
           }
         }
         break;
@@ -686,14 +943,14 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
           if (cbBmi == 0) {  // a pattern fill with the brush
             if (!st_.brush.null) {
               const Figure f{{a.x, a.y}, {c.x, a.y}, {c.x, c.y}, {a.x, c.y}};
-              FillFigures(bmp_, {f}, st_.brush.colour, false);
+              FillFigures(Cv(), {f}, st_.brush.colour, false);
             }
             break;
           }
           const uint8_t *info, *bits;
           if (RecordDIB(r, size, MfU32(r + 84), cbBmi, MfU32(r + 92), MfU32(r + 96), &info, &bits)) {
             const int32_t sw = type == EMR_BITBLT ? I(32) : I(100), sh = type == EMR_BITBLT ? I(36) : I(104);
-            GdiDrawDIB(bmp_, a.x, a.y, c.x - a.x, c.y - a.y, I(44), I(48), sw, sh, info, cbBmi, bits, MfU32(r + 96));
+            DrawDIB(a.x, a.y, c.x - a.x, c.y - a.y, I(44), I(48), sw, sh, info, cbBmi, bits, MfU32(r + 96));
           }
         }
         break;
@@ -703,7 +960,9 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
           if (n <= 8192 && off <= size && n * 2 <= size - off) {
             std::u16string s;
             for (uint32_t i = 0; i < n; ++i) s.push_back(static_cast<char16_t>(MfU16(r + off + 2 * i)));
-            Text(I(36), I(40), s);
+            const double box[4] = {static_cast<double>(I(56)), static_cast<double>(I(60)),
+                                   static_cast<double>(I(64)), static_cast<double>(I(68))};
+            Text(I(36), I(40), s, MfU32(r + 52), box);
           }
         }
         break;
@@ -764,6 +1023,9 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
       case 0x012E:  // SETTEXTALIGN
         if (np >= 1) st_.textAlign = MfU16(p);
         break;
+      case 0x0416: case 0x0415:  // INTERSECTCLIPRECT, EXCLUDECLIPRECT (bottom, right, top, left)
+        if (np >= 4) ClipTo({DeviceRect(S(3), S(2), S(1), S(0))}, fn == 0x0416 ? RGN_AND : RGN_DIFF);
+        break;
       case 0x0209:
         if (np >= 2) st_.textColour = cref(0);
         break;
@@ -771,13 +1033,10 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         if (np >= 2) st_.bkColour = cref(0);
         break;
       case 0x001E:
-        if (saved_.size() < 1024) saved_.push_back(st_);
+        Save();
         break;
       case 0x0127:
-        if (!saved_.empty()) {
-          st_ = saved_.back();
-          saved_.pop_back();
-        }
+        Restore(1);
         break;
       case 0x02FA: {  // CREATEPENINDIRECT: style, width (x, y), colour
         Obj o;
@@ -840,7 +1099,7 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         if (np >= 2) {
           const PointF to{S(1), S(0)};
           if (!st_.pen.null)
-            StrokeFigure(bmp_, Figure{Map(st_.pos.x, st_.pos.y), Map(to.x, to.y)}, false, PenWidth(), st_.pen.colour);
+            StrokeFigure(Cv(), Figure{Map(st_.pos.x, st_.pos.y), Map(to.x, to.y)}, false, PenWidth(), st_.pen.colour);
           st_.pos = to;
         }
         break;
@@ -885,7 +1144,8 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         if (at + n > np * 2) break;
         std::u16string s;
         for (uint32_t i = 0; i < n; ++i) s.push_back(static_cast<char16_t>(p[at + i]));
-        Text(S(1), S(0), s);
+        const double box[4] = {np >= 8 ? S(4) : 0, np >= 8 ? S(5) : 0, np >= 8 ? S(6) : 0, np >= 8 ? S(7) : 0};
+        Text(S(1), S(0), s, (opts & 0x6) ? opts : 0, box);
         break;
       }
       case 0x0F43: {  // STRETCHDIB: rop(2), usage, srcH, srcW, ySrc, xSrc, dstH, dstW, yDst, xDst, DIB
@@ -895,7 +1155,7 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         const uint32_t hs = MfU32(dib);
         if (hs < 40 || hs > dibSize) break;
         const PointF a = Map(S(10), S(9)), c = Map(S(10) + S(8), S(9) + S(7));
-        GdiDrawDIB(bmp_, a.x, a.y, c.x - a.x, c.y - a.y, MfI16(p + 12), MfI16(p + 10), MfI16(p + 8), MfI16(p + 6), dib,
+        DrawDIB(a.x, a.y, c.x - a.x, c.y - a.y, MfI16(p + 12), MfI16(p + 10), MfI16(p + 8), MfI16(p + 6), dib,
                    dibSize, nullptr, 0);
         break;
       }
@@ -910,7 +1170,7 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         if (stretch) sh = S(2), sw = S(3), sy = S(4), sx = S(5), dh = S(6), dw = S(7), dy = S(8), dx = S(9);
         else sy = S(2), sx = S(3), dh = S(4), dw = S(5), dy = S(6), dx = S(7), sh = dh, sw = dw;
         const PointF a = Map(dx, dy), c = Map(dx + dw, dy + dh);
-        GdiDrawDIB(bmp_, a.x, a.y, c.x - a.x, c.y - a.y, static_cast<int32_t>(sx), static_cast<int32_t>(sy),
+        DrawDIB(a.x, a.y, c.x - a.x, c.y - a.y, static_cast<int32_t>(sx), static_cast<int32_t>(sy),
                    static_cast<int32_t>(sw), static_cast<int32_t>(sh), dib, dibSize, nullptr, 0);
         break;
       }
@@ -921,7 +1181,7 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         if (MfU32(dib) < 40 || MfU32(dib) > dibSize) break;
         const PointF a = Map(S(8), S(7));
         const double w = S(6) * ScaleX(), hh = S(5) * ScaleY();
-        GdiDrawDIB(bmp_, a.x, a.y, w, hh, MfI16(p + 8), MfI16(p + 6), MfI16(p + 12), MfI16(p + 10), dib, dibSize,
+        DrawDIB(a.x, a.y, w, hh, MfI16(p + 8), MfI16(p + 6), MfI16(p + 12), MfI16(p + 10), dib, dibSize,
                    nullptr, 0);
         break;
       }
@@ -1020,8 +1280,56 @@ bool ParseDIB(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t 
 
 }  // namespace
 
+void GdiPutRow(GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, const COLORREF* colours) {
+  uint8_t* row = bitmap.Row(y);
+  switch (bitmap.bitsPerPixel) {
+    case 1:
+      for (int32_t x = x0; x < x1; ++x) {
+        const uint8_t bit = static_cast<uint8_t>(0x80u >> (x & 7));
+        if (GdiColourIsLight(colours[x - x0])) row[x >> 3] |= bit;
+        else row[x >> 3] &= static_cast<uint8_t>(~bit);
+      }
+      break;
+    case 24:
+    case 32: {
+      const int32_t n = bitmap.bitsPerPixel / 8;
+      for (int32_t x = x0; x < x1; ++x) {
+        uint8_t* q = row + static_cast<size_t>(x) * n;
+        const COLORREF c = colours[x - x0];
+        q[0] = GetBValue(c), q[1] = GetGValue(c), q[2] = GetRValue(c);
+        if (n == 4) q[3] = 0;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void GdiGetRow(const GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, COLORREF* colours) {
+  const uint8_t* row = bitmap.Row(y);
+  switch (bitmap.bitsPerPixel) {
+    case 1:
+      for (int32_t x = x0; x < x1; ++x) colours[x - x0] = (row[x >> 3] & (0x80u >> (x & 7))) ? 0xFFFFFFu : 0u;
+      break;
+    case 24:
+    case 32: {
+      const int32_t n = bitmap.bitsPerPixel / 8;
+      for (int32_t x = x0; x < x1; ++x) {
+        const uint8_t* q = row + static_cast<size_t>(x) * n;
+        colours[x - x0] = RGB(q[2], q[1], q[0]);
+      }
+      break;
+    }
+    default:
+      std::fill(colours, colours + (x1 - x0), 0u);
+      break;
+  }
+}
+
 bool GdiDrawDIB(GdiBitmap& bitmap, double x, double y, double w, double h, int32_t xSrc, int32_t ySrc, int32_t srcW,
-                int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize) {
+                int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
+                GdiDIBSink* sink) {
   DIBView v;
   if (!ParseDIB(info, infoSize, bits, bitsSize, v)) return false;
   if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) return false;
@@ -1032,8 +1340,8 @@ bool GdiDrawDIB(GdiBitmap& bitmap, double x, double y, double w, double h, int32
   const double sh = srcH;
   const double dx0 = std::min(x, x + w), dx1 = std::max(x, x + w);
   const double dy0 = std::min(y, y + h), dy1 = std::max(y, y + h);
-  const int32_t px0 = ClampTo(std::ceil(dx0 - 0.5), bitmap.width);
-  const int32_t px1 = ClampTo(std::ceil(dx1 - 0.5), bitmap.width);
+  int32_t px0 = ClampTo(std::ceil(dx0 - 0.5), bitmap.width);
+  int32_t px1 = ClampTo(std::ceil(dx1 - 0.5), bitmap.width);
   const int32_t py0 = ClampTo(std::ceil(dy0 - 0.5), bitmap.height);
   const int32_t py1 = ClampTo(std::ceil(dy1 - 0.5), bitmap.height);
   if (px0 >= px1 || py0 >= py1) return true;
@@ -1043,15 +1351,20 @@ bool GdiDrawDIB(GdiBitmap& bitmap, double x, double y, double w, double h, int32
     const double s = std::floor(sx0 + t * sw);
     colOf[static_cast<size_t>(px - px0)] = s < 0 || s >= v.width ? -1 : static_cast<int32_t>(s);
   }
+  // Columns inside the source form one run (the mapping is monotonic).
+  int32_t c0 = 0, c1 = px1 - px0;
+  while (c0 < c1 && colOf[static_cast<size_t>(c0)] < 0) ++c0;
+  while (c1 > c0 && colOf[static_cast<size_t>(c1 - 1)] < 0) --c1;
+  if (c0 >= c1) return true;
+  std::vector<COLORREF> line(static_cast<size_t>(c1 - c0));
   for (int32_t py = py0; py < py1; ++py) {
     const double t = (py + 0.5 - y) / h;
     const double s = std::floor(sy0 + t * sh);
     if (s < 0 || s >= v.height) continue;
     const int32_t sy = static_cast<int32_t>(s);
-    for (int32_t px = px0; px < px1; ++px) {
-      const int32_t sx = colOf[static_cast<size_t>(px - px0)];
-      if (sx >= 0) GdiFillSpan(bitmap, py, px, px + 1, v.At(sx, sy));
-    }
+    for (int32_t c = c0; c < c1; ++c) line[static_cast<size_t>(c - c0)] = v.At(colOf[static_cast<size_t>(c)], sy);
+    if (sink) sink->Row(py, px0 + c0, px0 + c1, line.data());
+    else GdiPutRow(bitmap, py, px0 + c0, px0 + c1, line.data());
   }
   return true;
 }

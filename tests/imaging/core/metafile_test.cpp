@@ -371,6 +371,22 @@ struct EmfBuilder {
     for (uint32_t i = 0; i < n; ++i) w.push_back(12);
     Rec(84, w);
   }
+  // STRETCHDIBITS of a 1 x 1 24-bit DIB (pixel 0x00RRGGBB) onto (x, y, w, h) with rop.
+  void Dib1(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t rgb, uint32_t rop = 0xCC0020) {
+    auto u = [](int32_t v) { return static_cast<uint32_t>(v); };
+    Rec(81, {0, 0, 0, 0, u(x), u(y), 0, 0, 1, 1, 80, 40, 120, 4, 0, rop, u(w), u(h),  //
+             40, 1, 1, 1 | 24 << 16, 0, 4, 0, 0, 0, 0, rgb});
+  }
+  // EXTSELECTCLIPRGN with rectangles (left, top, right, bottom each); none: no region.
+  void ClipRegion(uint32_t mode, const std::vector<uint32_t>& rects) {
+    const uint32_t n = static_cast<uint32_t>(rects.size() / 4);
+    std::vector<uint32_t> w = {n ? 32 + 16 * n : 0, mode};
+    if (n) {
+      for (uint32_t v : {32u, 1u, n, 16 * n, 0u, 0u, 100u, 100u}) w.push_back(v);
+      w.insert(w.end(), rects.begin(), rects.end());
+    }
+    Rec(75, w);
+  }
   // Font `index`: lfHeight `height`, normal weight, default face.
   void Font(uint32_t index, int32_t height) {
     std::vector<uint32_t> w = {index, static_cast<uint32_t>(height), 0, 0, 0, 400};
@@ -561,4 +577,78 @@ TEST(MetafilePlayer, TextAlignment) {
   EXPECT_EQ(wb.y1, 89);
   EXPECT_EQ(wb.x1 - wb.x0 + 1, w);
   EXPECT_EQ(wb.y1 - wb.y0 + 1, h);
+}
+
+// Rectangular clipping: intersect, exclude, regions (copy, or, none), saved and restored, and
+// every kind of drawing held to it. Hostile clip records change nothing.
+TEST(MetafilePlayer, Clipping) {
+  const uint32_t kRed = 0xFF0000, kBlue = 0x0000FF, kGreen = 0x00FF00;
+  EmfBuilder e;
+  e.Rec(37, {0x80000008u});                 // NULL_PEN
+  e.Rec(39, {1, 0, 0x0000FF, 0});           // brush 1: red
+  e.Rec(39, {2, 0, 0xFF0000, 0});           // brush 2: blue
+  e.Rec(37, {1});
+  e.Rec(30, {10, 10, 60, 60});              // INTERSECTCLIPRECT
+  e.Rec(29, {20, 20, 30, 30});              // EXCLUDECLIPRECT: a hole
+  e.Rec(33, {});                            // SAVEDC
+  e.Rec(30, {0, 0, 40, 100});
+  e.Rec(43, {0, 0, 100, 100});              // red: x 10..39, y 10..59 less the hole
+  e.Rec(34, {0xFFFFFFFFu});                 // RESTOREDC -1
+  e.Rec(37, {2});
+  e.Rec(43, {50, 0, 100, 100});             // blue: x 50..59, y 10..59
+  e.ClipRegion(5, {70, 5, 90, 15, 70, 20, 75, 40});
+  e.Dib1(60, 0, 40, 50, kGreen);            // green: the two rectangles, 200 + 100 pixels
+  e.ClipRegion(2, {0, 70, 5, 100});         // RGN_OR a strip at the left edge
+  e.Font(3, -20);
+  e.Rec(37, {3});
+  e.Rec(25, {0x00FFFF});                    // yellow opaque background, black text
+  e.Text(0, 70, "H");                       // its cell is cut to x 0..4
+  e.Rec(75, {48, 5, 32, 1, 0x10000000u, 0, 0, 0, 100, 100});  // count beyond the record: ignored
+  e.Rec(30, {0x80000000u, 0x80000000u, 0x7FFFFFFFu, 0x7FFFFFFFu});  // absurd but harmless
+  e.Rec(37, {0x80000007u});                 // BLACK_PEN
+  e.Rec(27, {0, 95});
+  e.Rec(54, {100, 95});                     // black: x 0..4 only
+  e.ClipRegion(5, {});                      // no region: clipping ends
+  e.Rec(27, {0, 99});
+  e.Rec(54, {100, 99});                     // black: the whole row
+  const Played p = Play(e.Finish(), "c.emf");
+  const Box red = p.Of(kRed), blue = p.Of(kBlue), green = p.Of(kGreen), yellow = p.Of(0xFFFF00);
+  EXPECT_EQ(red.count, 30 * 50 - 100);
+  EXPECT_EQ(red.x0, 10);
+  EXPECT_EQ(red.x1, 39);
+  EXPECT_EQ(red.y0, 10);
+  EXPECT_EQ(red.y1, 59);
+  EXPECT_EQ(p.At(25, 25), 0xFFFFFFu);
+  EXPECT_EQ(blue.count, 10 * 50);
+  EXPECT_EQ(blue.x0, 50);
+  EXPECT_EQ(blue.y1, 59);
+  EXPECT_EQ(green.count, 20 * 10 + 5 * 20);
+  EXPECT_EQ(green.x0, 70);
+  EXPECT_EQ(green.x1, 89);
+  EXPECT_GT(yellow.count, 20);
+  EXPECT_EQ(yellow.x0, 0);
+  EXPECT_EQ(yellow.x1, 4);
+  EXPECT_EQ(yellow.y0, 70);
+  int black95 = 0, black99 = 0;
+  for (int x = 0; x < 100; ++x) black95 += p.At(x, 95) == 0, black99 += p.At(x, 99) == 0;
+  EXPECT_EQ(black95, 5);
+  EXPECT_EQ(black99, 100);  // no gaps: steps of whole pixels stay whole
+
+  // Windows metafile: intersect, exclude, and a narrowing undone by RestoreDC.
+  WmfBuilder m;
+  m.Rec(0x02FA, {5, 0, 0, 0, 0});           // null pen -> object 0
+  m.Rec(0x012D, {0});
+  m.Rec(0x02FC, {0, 0x00FF, 0x0000, 0});    // red brush -> object 1
+  m.Rec(0x012D, {1});
+  m.Rec(0x0416, {60, 60, 10, 10});          // INTERSECTCLIPRECT (bottom, right, top, left)
+  m.Rec(0x0415, {30, 30, 20, 20});          // EXCLUDECLIPRECT
+  m.Rec(0x001E, {});                        // SAVEDC
+  m.Rec(0x0416, {100, 40, 0, 0});
+  m.Rec(0x0127, {0xFFFF});                  // RESTOREDC
+  m.Rec(0x041B, {100, 100, 0, 0});          // RECTANGLE
+  const Box w = Play(m.Finish(), "c.wmf").Of(kRed);
+  EXPECT_EQ(w.count, 50 * 50 - 100);
+  EXPECT_EQ(w.x0, 10);
+  EXPECT_EQ(w.x1, 59);
+  EXPECT_EQ(w.y1, 59);
 }
