@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the optimised variant, makes a few camera-like JPEGs with an
-# EXIF block (colour cast, low contrast, noise, a long exposure with hot pixels, orientation 6)
+# EXIF block (the cold cast of a fired flash, low contrast, noise, a long exposure with hot
+# pixels, orientation 6)
 # and corrects them with the qrv command.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,7 +21,7 @@ scene() {
     -fill '#d04030' -draw 'circle 560,300 620,360' \
     -fill '#f0f0f0' -draw 'rectangle 400,420 720,470' "$@"
 }
-scene -fill '#ff9020' -colorize 28% -quality 92 "$pics/cast.jpg"
+scene -fill '#4070ff' -colorize 22% -quality 92 "$pics/cast.jpg"
 scene +level 32%,68% -quality 92 "$pics/flat.jpg"
 scene -seed 7 -attenuate 0.7 +noise Gaussian -quality 92 "$pics/noisy.jpg"
 hot=""
@@ -31,10 +32,11 @@ scene -rotate -90 -quality 92 "$pics/portrait.jpg"
 if command -v exiftool >/dev/null; then
   common=(-q -overwrite_original -Make="Demo Camera" -Model="DC-100" -DateTimeOriginal="2024:05:06 07:08:09"
           -FNumber=4.0 -ISO=100 -ColorSpace=1 -Orientation=1 -n)
-  exiftool "${common[@]}" -ExposureTime=0.004 -Flash=0 "$pics/cast.jpg" "$pics/flat.jpg"
-  exiftool "${common[@]}" -ExposureTime=0.02 -ISO=800 -Flash=1 "$pics/noisy.jpg"
-  exiftool "${common[@]}" -ExposureTime=8 -Flash=0 "$pics/night.jpg"
-  exiftool "${common[@]}" -ExposureTime=0.008 -Flash=0 -Orientation=6 "$pics/portrait.jpg"
+  exiftool "${common[@]}" -ExposureTime=0.004 -ExifIFD:Flash=1 "$pics/cast.jpg"
+  exiftool "${common[@]}" -ExposureTime=0.004 -ExifIFD:Flash=0 "$pics/flat.jpg"
+  exiftool "${common[@]}" -ExposureTime=0.02 -ISO=800 -ExifIFD:Flash=0 "$pics/noisy.jpg"
+  exiftool "${common[@]}" -ExposureTime=8 -ExifIFD:Flash=0 "$pics/night.jpg"
+  exiftool "${common[@]}" -ExposureTime=0.008 -ExifIFD:Flash=0 -Orientation=6 "$pics/portrait.jpg"
 fi
 
 set +e
