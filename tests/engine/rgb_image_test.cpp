@@ -19,6 +19,20 @@ std::vector<BYTE> Gradient(int w, int h) {
   return p;
 }
 
+// Saves the picture at `path` with a format code and loads it back by its extension.
+void SaveAndLoad(CRGBImage& img, const std::string& path, int code, CRGBImage& back) {
+  ASSERT_EQ(img.Save(path, code), 0);
+  ASSERT_EQ(back.Load(path), 0);
+  ASSERT_EQ(back.GetSize(), img.GetSize());
+}
+
+std::vector<BYTE> Pixels(CRGBImage& img) {
+  const BYTE* p = img.LockPixels();
+  std::vector<BYTE> out(p, p + static_cast<size_t>(img.GetWidth()) * img.GetHeight() * 3);
+  img.UnlockPixels();
+  return out;
+}
+
 }  // namespace
 
 TEST(RGBImage, FormatTableByExtension) {
@@ -70,22 +84,16 @@ TEST(RGBImage, SaveLoadRoundTrips) {
                {"a.tga", IFF_TGA}, {"a.psd", IFF_PSD}, {"a.tif", IFF_TIFF}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = dir.File(c.name);
-    ASSERT_EQ(img.Save(path, c.code), 0);
     CRGBImage back;
-    ASSERT_EQ(back.Load(path), 0);
-    ASSERT_EQ(back.GetSize(), std::make_pair(7, 5));
-    const BYTE* p = back.LockPixels();
-    EXPECT_EQ(std::vector<BYTE>(p, p + px.size()), px);
-    back.UnlockPixels();
+    SaveAndLoad(img, dir.File(c.name), c.code, back);
+    EXPECT_EQ(Pixels(back), px);
   }
   // Grey writers: one grey level per pixel, read back as equal R, G, B.
   for (const auto& g : {std::make_pair("g.bmp", IFF_BMP_GREY), std::make_pair("g.tif", IFF_TIFF_GREY),
                         std::make_pair("g.png", IFF_PNG_GREY)}) {
     SCOPED_TRACE(g.first);
-    ASSERT_EQ(img.Save(dir.File(g.first), g.second), 0);
     CRGBImage back;
-    ASSERT_EQ(back.Load(dir.File(g.first)), 0);
+    SaveAndLoad(img, dir.File(g.first), g.second, back);
     const BYTE* p = back.LockPixels();
     for (size_t i = 0; i < px.size(); i += 3) {
       const int expect = (601 * px[i + 1] + 306 * px[i] + 117 * px[i + 2]) >> 10;
@@ -113,13 +121,9 @@ TEST(RGBImage, IndexedWritersAndDisplayPalette) {
                {"i.tif", IFF_TIFF_INDEXED}, {"i.tga", IFF_TGA_INDEXED}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(img.Save(dir.File(c.name), c.code), 0);
     CRGBImage back;
-    ASSERT_EQ(back.Load(dir.File(c.name)), 0);
-    ASSERT_EQ(back.GetSize(), std::make_pair(9, 6));
-    const BYTE* p = back.LockPixels();
-    EXPECT_EQ(std::vector<BYTE>(p, p + px.size()), px);
-    back.UnlockPixels();
+    SaveAndLoad(img, dir.File(c.name), c.code, back);
+    EXPECT_EQ(Pixels(back), px);
     EXPECT_EQ(back.DisplayColours(), 4u);
     for (const auto& rgb : colours) {
       bool found = false;
