@@ -77,6 +77,11 @@ TEST(QrvCommand, RunsTheQueueAndReportsWhatWasNotWritten) {
   EXPECT_EQ(status, 2);
   qrvtest::RunCommand(qrv + "--current 1 " + in + " >/dev/null 2>&1", &status);
   EXPECT_EQ(status, 0);
+  // The size-limit question is No without --yes when nobody can answer it.
+  qrvtest::RunCommand(qrv + "--set Quality.Type=1 " + in + " </dev/null >/dev/null 2>&1", &status);
+  EXPECT_EQ(status, 2);
+  qrvtest::RunCommand(qrv + "--black-frame " + in + "/none.png " + in + " >/dev/null 2>&1", &status);
+  EXPECT_EQ(status, 2);
 }
 
 // Ctrl-C after the first output: the command ends with 130, the entries it did not reach have
