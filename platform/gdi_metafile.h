@@ -3,11 +3,15 @@
 // played into a memory context's bitmap.
 //
 // The player draws what real metafiles carry: DIB transfers (StretchDIBits, SetDIBitsToDevice,
-// BitBlt and StretchBlt with a DIB), solid pens and brushes with object selection, rectangles,
-// rounded rectangles, ellipses, polygons, poly-polygons, polylines, lines, paths of lines and
-// Bezier curves, and text through the text layer. Records it cannot draw are skipped. Mapping
-// modes, window and viewport origins and extents follow GDI's arithmetic. Recording covers
-// SetMapMode, the extents and origins, StretchDIBits and SetDIBitsToDevice.
+// BitBlt and StretchBlt with a DIB, PatBlt), solid pens, solid, hatched and DIB pattern brushes
+// with object selection, rectangles, rounded rectangles, ellipses, polygons, poly-polygons,
+// polylines, lines, paths of lines and Bezier curves, and text through the text layer, placed by
+// the text alignment. Every ternary raster operation is applied to DIB transfers and brush
+// blits. Clipping: intersected and excluded rectangles and regions made of rectangles (every
+// combination mode), saved and restored with the state; a clip path is not applied. Records it
+// cannot draw are skipped. Mapping modes, window and viewport origins and extents follow GDI's
+// arithmetic. Recording covers SetMapMode, the extents and origins, StretchDIBits and
+// SetDIBitsToDevice.
 //
 // Every size, offset and count read from a metafile is checked against the record that holds
 // it; a picture with an impossible header is refused (null handle), a bad record ends playback.

@@ -1,6 +1,7 @@
 // The metafile player: enhanced and Windows metafile records drawn onto a bitmap, with solid
-// pens and brushes, polygon filling (alternate and winding), wide lines, Bezier paths, DIB
-// transfers and text through the text layer.
+// pens, solid, hatched and DIB pattern brushes, polygon filling (alternate and winding), wide
+// lines, Bezier paths, DIB transfers with raster operations, rectangular clip regions, and text
+// through the text layer.
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -27,6 +28,145 @@ int32_t ClampTo(double v, int32_t limit) {
   if (!(v > 0)) return 0;
   return v >= limit ? limit : static_cast<int32_t>(v);
 }
+
+// ---- DIBs ----
+
+// A DIB's pixel (x, y from the DIB's top row) as 0x00BBGGRR.
+struct DIBView {
+  int32_t width = 0, height = 0;
+  bool bottomUp = true;
+  uint16_t bpp = 0;
+  uint32_t compression = 0;
+  const uint8_t* table = nullptr;
+  uint32_t tableCount = 0;
+  const uint8_t* rows = nullptr;
+  uint64_t rowBytes = 0;
+  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+
+  COLORREF At(int32_t x, int32_t y) const {
+    const uint8_t* row = rows + static_cast<uint64_t>(bottomUp ? height - 1 - y : y) * rowBytes;
+    uint32_t idx;
+    switch (bpp) {
+      case 1: idx = (row[x >> 3] >> (7 - (x & 7))) & 1; break;
+      case 4: idx = (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0xF; break;
+      case 8: idx = row[x]; break;
+      case 24: return RGB(row[x * 3 + 2], row[x * 3 + 1], row[x * 3]);
+      case 16:
+      case 32: {
+        const uint32_t v = bpp == 16 ? MfU16(row + x * 2) : MfU32(row + x * 4);
+        if (bpp == 32 && compression == BI_RGB) return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+        BYTE c[3];
+        for (int k = 0; k < 3; ++k) {
+          const uint32_t m = masks[k];
+          if (!m) { c[k] = 0; continue; }
+          int shift = 0;
+          while (!((m >> shift) & 1)) ++shift;
+          const uint32_t top = m >> shift;
+          c[k] = static_cast<BYTE>(((v & m) >> shift) * 255u / top);
+        }
+        return RGB(c[0], c[1], c[2]);
+      }
+      default: return 0;
+    }
+    if (idx >= tableCount) return 0;
+    const uint8_t* q = table + idx * 4;
+    return RGB(q[2], q[1], q[0]);
+  }
+};
+
+bool ParseDIB(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize, DIBView& v) {
+  if (infoSize < 40) return false;
+  const uint32_t hs = MfU32(info);
+  if (hs < 40 || hs > infoSize) return false;
+  const int32_t w = MfI32(info + 4), h = MfI32(info + 8);
+  v.bpp = MfU16(info + 14);
+  v.compression = MfU32(info + 16);
+  const uint32_t clrUsed = MfU32(info + 32);
+  if (w <= 0 || h == 0 || h == INT32_MIN || MfU16(info + 12) != 1) return false;
+  if (v.bpp != 1 && v.bpp != 4 && v.bpp != 8 && v.bpp != 16 && v.bpp != 24 && v.bpp != 32) return false;
+  if (!(v.compression == BI_RGB || (v.compression == BI_BITFIELDS && (v.bpp == 16 || v.bpp == 32)))) return false;
+  v.width = w;
+  v.bottomUp = h > 0;
+  v.height = h > 0 ? h : -h;
+  size_t off = hs;
+  if (v.compression == BI_BITFIELDS) {
+    if (hs == 40) {
+      if (infoSize < 52) return false;
+      off = 52;
+    }
+    for (int k = 0; k < 3; ++k) v.masks[k] = MfU32(info + 40 + 4 * k);
+  } else if (v.bpp <= 8) {
+    v.tableCount = clrUsed ? std::min<uint32_t>(clrUsed, 1u << v.bpp) : (1u << v.bpp);
+    const uint32_t stored = clrUsed ? clrUsed : (1u << v.bpp);
+    if (static_cast<uint64_t>(stored) * 4 > infoSize - off) {
+      if (bits) return false;
+      v.tableCount = static_cast<uint32_t>((infoSize - off) / 4);
+    }
+    v.table = info + off;
+    off += static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(stored) * 4, infoSize - off));
+  }
+  v.rowBytes = ((static_cast<uint64_t>(w) * v.bpp + 31) / 32) * 4;
+  const uint64_t need = v.rowBytes * static_cast<uint64_t>(v.height);
+  if (bits) {
+    if (need > bitsSize) return false;
+    v.rows = bits;
+  } else {  // rows follow the header and table in the same block
+    if (need > infoSize - off) return false;
+    v.rows = info + off;
+  }
+  return true;
+}
+
+
+// ---- Brushes and raster operations ----
+
+// Hatch styles HS_HORIZONTAL .. HS_DIAGCROSS as 8 x 8 bit patterns (bit 7 is the left pixel).
+const uint8_t kHatch[6][8] = {
+    {0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x00},  // horizontal
+    {0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08},  // vertical
+    {0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01},  // forward diagonal, top left to bottom right
+    {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80},  // backward diagonal
+    {0x08, 0x08, 0x08, 0xFF, 0x08, 0x08, 0x08, 0x08},  // cross
+    {0x81, 0x42, 0x24, 0x18, 0x18, 0x24, 0x42, 0x81},  // diagonal cross
+};
+
+// What a brush puts on a pixel: a solid colour, a hatch in the colour over the background (left
+// alone when the background mode is transparent), or a DIB pattern. Patterns are aligned to the
+// bitmap's origin.
+struct Paint {
+  Paint(COLORREF c = 0) : colour(c) {}  // NOLINT: a solid colour is a paint
+  COLORREF colour = 0;
+  int hatch = -1;
+  const DIBView* pattern = nullptr;
+  COLORREF bk = 0xFFFFFF;
+  bool opaque = true;
+  bool Solid() const { return hatch < 0 && !pattern; }
+  // The colour at device pixel (x, y); false for a transparent hatch's background.
+  bool At(int32_t x, int32_t y, COLORREF& c) const {
+    if (pattern) {
+      c = pattern->At(x % pattern->width, y % pattern->height);
+      return true;
+    }
+    if (hatch >= 0 && !((kHatch[hatch][y & 7] << (x & 7)) & 0x80)) {
+      c = bk;
+      return opaque;
+    }
+    c = colour;
+    return true;
+  }
+};
+
+// A ternary raster operation (the middle byte of a ROP code) on pattern, source and
+// destination, bit by bit: bit (4p + 2s + d) of the code is the result for bits p, s, d.
+COLORREF Rop3(uint8_t code, COLORREF p, COLORREF s, COLORREF d) {
+  uint32_t r = 0;
+  for (int k = 0; k < 8; ++k)
+    if ((code >> k) & 1) r |= ((k & 4) ? p : ~p) & ((k & 2) ? s : ~s) & ((k & 1) ? d : ~d);
+  return r & 0xFFFFFF;
+}
+constexpr uint8_t kRopSrcCopy = 0xCC, kRopPatCopy = 0xF0;
+inline uint8_t RopCode(uint32_t rop) { return static_cast<uint8_t>(rop >> 16); }
+inline bool RopUsesPattern(uint8_t code) { return (code >> 4) != (code & 0xF); }
 
 // ---- Clipping ----
 
@@ -134,17 +274,52 @@ struct Canvas {
   ClipPtr clip;
   int32_t W() const { return b.width; }
   int32_t H() const { return b.height; }
-  // Pixels [x0, x1) of row y (inside the bitmap) in colour, where the clip lets them through.
-  void Fill(int32_t y, int32_t x0, int32_t x1, COLORREF colour) const {
+  mutable std::vector<COLORREF> line;  // scratch row
+
+  // Calls f(a, e) for the pieces of [x0, x1) on row y that the clip lets through.
+  template <typename F>
+  void Clipped(int32_t y, int32_t x0, int32_t x1, F f) const {
     if (!clip) {
-      GdiFillSpan(b, y, x0, x1, colour);
+      if (x0 < x1) f(x0, x1);
       return;
     }
     for (const Span& s : clip->rows[static_cast<size_t>(y)]) {
       if (s.x0 >= x1) break;
       const int32_t a = std::max(x0, s.x0), e = std::min(x1, s.x1);
-      if (a < e) GdiFillSpan(b, y, a, e, colour);
+      if (a < e) f(a, e);
     }
+  }
+  // Pixels [x0, x1) of row y (inside the bitmap) painted, where the clip lets them through.
+  void Fill(int32_t y, int32_t x0, int32_t x1, const Paint& p) const {
+    Clipped(y, x0, x1, [&](int32_t a, int32_t e) {
+      if (p.Solid()) {
+        GdiFillSpan(b, y, a, e, p.colour);
+        return;
+      }
+      line.resize(static_cast<size_t>(e - a));
+      int32_t run = a;  // start of the current run of painted pixels
+      for (int32_t x = a; x < e; ++x)
+        if (!p.At(x, y, line[static_cast<size_t>(x - a)])) {
+          GdiPutRow(b, y, run, x, line.data() + (run - a));
+          run = x + 1;
+        }
+      GdiPutRow(b, y, run, e, line.data() + (run - a));
+    });
+  }
+  // Pixels [x0, x1) of row y combined by a raster operation of the pattern p, the source
+  // colours src (none: black) and the bitmap.
+  void Rop(int32_t y, int32_t x0, int32_t x1, const COLORREF* src, const Paint& p, uint8_t code) const {
+    Clipped(y, x0, x1, [&](int32_t a, int32_t e) {
+      line.resize(static_cast<size_t>(e - a));
+      GdiGetRow(b, y, a, e, line.data());
+      for (int32_t x = a; x < e; ++x) {
+        COLORREF pc = 0;
+        p.At(x, y, pc);
+        COLORREF& d = line[static_cast<size_t>(x - a)];
+        d = Rop3(code, pc, src ? src[x - x0] : 0, d);
+      }
+      GdiPutRow(b, y, a, e, line.data());
+    });
   }
   // Pixels [x0, x1) of row y set to colours, where the clip lets them through.
   void Put(int32_t y, int32_t x0, int32_t x1, const COLORREF* colours) const {
@@ -160,14 +335,19 @@ struct Canvas {
   }
 };
 
-// A DIB transfer's rows drawn through a canvas.
+// A DIB transfer's rows drawn through a canvas with a raster operation.
 class CanvasSink final : public GdiDIBSink {
  public:
-  explicit CanvasSink(const Canvas& c) : c_(c) {}
-  void Row(int32_t y, int32_t x0, int32_t x1, const COLORREF* colours) override { c_.Put(y, x0, x1, colours); }
+  CanvasSink(const Canvas& c, const Paint& p, uint8_t code) : c_(c), p_(p), code_(code) {}
+  void Row(int32_t y, int32_t x0, int32_t x1, const COLORREF* colours) override {
+    if (code_ == kRopSrcCopy) c_.Put(y, x0, x1, colours);
+    else c_.Rop(y, x0, x1, colours, p_, code_);
+  }
 
  private:
   const Canvas& c_;
+  const Paint& p_;
+  uint8_t code_;
 };
 
 // Copies pixels [x0, x1) of row y back from a saved copy of that row.
@@ -188,7 +368,7 @@ void RestorePixels(GdiBitmap& b, int32_t y, int32_t x0, int32_t x1, const uint8_
 // ---- Rasteriser ----
 
 // Fills the figures (closed implicitly) with colour; winding selects the nonzero rule.
-void FillFigures(const Canvas& b, const std::vector<Figure>& figures, COLORREF colour, bool winding) {
+void FillFigures(const Canvas& b, const std::vector<Figure>& figures, const Paint& colour, bool winding) {
   double minY = 1e300, maxY = -1e300;
   size_t edges = 0;
   for (const Figure& f : figures) {
@@ -311,6 +491,9 @@ struct Obj {
   COLORREF colour = 0;
   bool null = false;  // PS_NULL pen or BS_NULL brush
   double width = 0;   // pen width, logical units
+  int hatch = -1;     // brush hatch style
+  bool hasPattern = false;
+  DIBView pattern;    // DIB pattern brush (rows inside the metafile's bytes)
   LOGFONTW font{};
 };
 
@@ -366,9 +549,19 @@ class Player {
   }
   void SetMapMode(int mode);
   void FixIsotropic();
-  Canvas Cv() const { return Canvas{bmp_, st_.clip}; }
+  Canvas Cv() const { return Canvas{bmp_, st_.clip, {}}; }
+  Paint BrushPaint() const {
+    Paint p(st_.brush.colour);
+    p.hatch = st_.brush.hatch;
+    p.pattern = st_.brush.hasPattern ? &st_.brush.pattern : nullptr;
+    p.bk = st_.bkColour;
+    p.opaque = st_.bkMode == OPAQUE;
+    return p;
+  }
+  // A raster operation on the device rectangle between corners a and c with the brush alone.
+  void PatBlt(PointF a, PointF c, uint32_t rop);
   void Draw(const std::vector<Figure>& figs, bool fill, bool closed) {
-    if (fill && !st_.brush.null) FillFigures(Cv(), figs, st_.brush.colour, st_.winding);
+    if (fill && !st_.brush.null) FillFigures(Cv(), figs, BrushPaint(), st_.winding);
     if (!st_.pen.null)
       for (const Figure& f : figs) StrokeFigure(Cv(), f, closed, PenWidth(), st_.pen.colour);
   }
@@ -399,7 +592,7 @@ class Player {
     }
   }
   void DrawDIB(double x, double y, double w, double h, int32_t xSrc, int32_t ySrc, int32_t srcW, int32_t srcH,
-               const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize);
+               const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize, uint32_t rop = SRCCOPY);
   void DrawShape(int kind, double l, double t, double r, double btm, double rw, double rh);
   void Text(double x, double y, const std::u16string& text, uint32_t options = 0, const double* rect = nullptr);
   void PathAdd(const Figure& pts, bool continueFigure);
@@ -580,10 +773,37 @@ void Player::SelectClipRegion(const uint8_t* rgn, uint32_t cb, int mode) {
 }
 
 void Player::DrawDIB(double x, double y, double w, double h, int32_t xSrc, int32_t ySrc, int32_t srcW, int32_t srcH,
-                     const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize) {
+                     const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize, uint32_t rop) {
+  const uint8_t code = RopCode(rop);
+  if (RopUsesPattern(code) && st_.brush.null) return;
   const Canvas c = Cv();
-  CanvasSink sink(c);
+  const Paint p = BrushPaint();
+  CanvasSink sink(c, p, code);
   GdiDrawDIB(bmp_, x, y, w, h, xSrc, ySrc, srcW, srcH, info, infoSize, bits, bitsSize, &sink);
+}
+
+void Player::PatBlt(PointF a, PointF c, uint32_t rop) {
+  const uint8_t code = RopCode(rop);
+  if (RopUsesPattern(code) && st_.brush.null) return;
+  const int32_t x0 = ClampTo(std::ceil(std::min(a.x, c.x) - 0.5), bmp_.width);
+  const int32_t x1 = ClampTo(std::ceil(std::max(a.x, c.x) - 0.5), bmp_.width);
+  const int32_t y0 = ClampTo(std::ceil(std::min(a.y, c.y) - 0.5), bmp_.height);
+  const int32_t y1 = ClampTo(std::ceil(std::max(a.y, c.y) - 0.5), bmp_.height);
+  const Canvas cv = Cv();
+  const Paint p = BrushPaint();
+  for (int32_t y = y0; y < y1 && x0 < x1; ++y) {
+    if (code == kRopPatCopy) cv.Fill(y, x0, x1, p);
+    else cv.Rop(y, x0, x1, nullptr, p, code);
+  }
+}
+
+// A DIB pattern brush from a DIB inside the metafile (bits null: they follow the header).
+bool PatternBrush(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize, Obj& o) {
+  o = Obj{};
+  o.kind = Obj::Brush;
+  if (!ParseDIB(info, infoSize, bits, bitsSize, o.pattern)) return false;
+  o.hasPattern = true;
+  return true;
 }
 
 void Player::PathAdd(const Figure& pts, bool continueFigure) {
@@ -745,6 +965,17 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
           o.kind = Obj::Brush;
           o.null = MfU32(r + 12) == 1;
           o.colour = MfU32(r + 16) & 0xFFFFFF;
+          if (MfU32(r + 12) == 2 && MfU32(r + 20) < 6) o.hatch = static_cast<int>(MfU32(r + 20));  // BS_HATCHED
+          objects_[MfU32(r + 8)] = o;
+        }
+        break;
+      case EMR_CREATEDIBPATTERNBRUSHPT:
+        if (need(32) && MfU32(r + 8) < objects_.size()) {
+          const uint8_t *info, *bits;
+          Obj o;
+          if (!RecordDIB(r, size, MfU32(r + 16), MfU32(r + 20), MfU32(r + 24), MfU32(r + 28), &info, &bits) ||
+              !PatternBrush(info, MfU32(r + 20), bits, MfU32(r + 28), o))
+            o = Obj{};
           objects_[MfU32(r + 8)] = o;
         }
         break;
@@ -920,7 +1151,7 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
             const PointF a = Map(I(24), I(28)), c = Map(static_cast<double>(I(24)) + I(72),
                                                          static_cast<double>(I(28)) + I(76));
             DrawDIB(a.x, a.y, c.x - a.x, c.y - a.y, I(32), I(36), I(40), I(44), info, MfU32(r + 52), bits,
-                       MfU32(r + 60));
+                    MfU32(r + 60), MfU32(r + 68));
           }
         }
         break;
@@ -940,17 +1171,15 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
           const PointF a = Map(I(24), I(28)), c = Map(static_cast<double>(I(24)) + I(32),
                                                        static_cast<double>(I(28)) + I(36));
           const uint32_t cbBmi = MfU32(r + 88);
-          if (cbBmi == 0) {  // a pattern fill with the brush
-            if (!st_.brush.null) {
-              const Figure f{{a.x, a.y}, {c.x, a.y}, {c.x, c.y}, {a.x, c.y}};
-              FillFigures(Cv(), {f}, st_.brush.colour, false);
-            }
+          if (cbBmi == 0) {  // no source: the brush and the bitmap alone
+            PatBlt(a, c, MfU32(r + 40));
             break;
           }
           const uint8_t *info, *bits;
           if (RecordDIB(r, size, MfU32(r + 84), cbBmi, MfU32(r + 92), MfU32(r + 96), &info, &bits)) {
             const int32_t sw = type == EMR_BITBLT ? I(32) : I(100), sh = type == EMR_BITBLT ? I(36) : I(104);
-            DrawDIB(a.x, a.y, c.x - a.x, c.y - a.y, I(44), I(48), sw, sh, info, cbBmi, bits, MfU32(r + 96));
+            DrawDIB(a.x, a.y, c.x - a.x, c.y - a.y, I(44), I(48), sw, sh, info, cbBmi, bits, MfU32(r + 96),
+                    MfU32(r + 40));
           }
         }
         break;
@@ -1055,6 +1284,7 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
           o.kind = Obj::Brush;
           o.null = MfU16(p) == 1;
           o.colour = cref(1);
+          if (MfU16(p) == 2 && np >= 4 && MfU16(p + 6) < 6) o.hatch = MfU16(p + 6);  // BS_HATCHED
         }
         addObject(o);
         break;
@@ -1072,8 +1302,17 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         addObject(o);
         break;
       }
-      case 0x00F7: case 0x0142: case 0x01F9: case 0x06FF:  // palette, pattern brushes, region
+      case 0x0142: {  // DIBCREATEPATTERNBRUSH: style, usage, packed DIB (a device bitmap for BS_PATTERN)
+        Obj o;
+        if (np < 2 || MfU16(p) == 3 || !PatternBrush(p + 4, size - 10, nullptr, 0, o)) o = Obj{};
+        addObject(o);
+        break;
+      }
+      case 0x00F7: case 0x01F9: case 0x06FF:  // palette, device-bitmap pattern brush, region
         addObject(Obj{});
+        break;
+      case 0x061D:  // PATBLT: rop (2 words), height, width, y, x
+        if (np >= 6) PatBlt(Map(S(5), S(4)), Map(S(5) + S(3), S(4) + S(2)), MfU32(p));
         break;
       case 0x012D:  // SELECTOBJECT
         if (np >= 1 && MfU16(p) < objects_.size()) {
@@ -1156,12 +1395,17 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         if (hs < 40 || hs > dibSize) break;
         const PointF a = Map(S(10), S(9)), c = Map(S(10) + S(8), S(9) + S(7));
         DrawDIB(a.x, a.y, c.x - a.x, c.y - a.y, MfI16(p + 12), MfI16(p + 10), MfI16(p + 8), MfI16(p + 6), dib,
-                   dibSize, nullptr, 0);
+                dibSize, nullptr, 0, MfU32(p));
         break;
       }
       case 0x0B41: case 0x0940: {  // DIBSTRETCHBLT, DIBBITBLT
         const bool stretch = fn == 0x0B41;
         const uint32_t fixed = stretch ? 10 : 8;
+        if (np == fixed + 1) {  // without a bitmap (a reserved word after the rop): the brush alone
+          const double dx = S(np - 1), dy = S(np - 2), dw = S(np - 3), dh = S(np - 4);
+          PatBlt(Map(dx, dy), Map(dx + dw, dy + dh), MfU32(p));
+          break;
+        }
         if (np < fixed + 20) break;
         const uint8_t* dib = p + fixed * 2;
         const size_t dibSize = size - 6 - fixed * 2;
@@ -1171,7 +1415,7 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         else sy = S(2), sx = S(3), dh = S(4), dw = S(5), dy = S(6), dx = S(7), sh = dh, sw = dw;
         const PointF a = Map(dx, dy), c = Map(dx + dw, dy + dh);
         DrawDIB(a.x, a.y, c.x - a.x, c.y - a.y, static_cast<int32_t>(sx), static_cast<int32_t>(sy),
-                   static_cast<int32_t>(sw), static_cast<int32_t>(sh), dib, dibSize, nullptr, 0);
+                static_cast<int32_t>(sw), static_cast<int32_t>(sh), dib, dibSize, nullptr, 0, MfU32(p));
         break;
       }
       case 0x0D33: {  // SETDIBTODEV: usage, scans, start, yDib, xDib, h, w, yDst, xDst, DIB
@@ -1182,98 +1426,12 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         const PointF a = Map(S(8), S(7));
         const double w = S(6) * ScaleX(), hh = S(5) * ScaleY();
         DrawDIB(a.x, a.y, w, hh, MfI16(p + 8), MfI16(p + 6), MfI16(p + 12), MfI16(p + 10), dib, dibSize,
-                   nullptr, 0);
+                nullptr, 0);
         break;
       }
       default:
         break;
     }
-  }
-  return true;
-}
-
-// A DIB's pixel (x, y from the DIB's top row) as 0x00BBGGRR.
-struct DIBView {
-  int32_t width = 0, height = 0;
-  bool bottomUp = true;
-  uint16_t bpp = 0;
-  uint32_t compression = 0;
-  const uint8_t* table = nullptr;
-  uint32_t tableCount = 0;
-  const uint8_t* rows = nullptr;
-  uint64_t rowBytes = 0;
-  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
-
-  COLORREF At(int32_t x, int32_t y) const {
-    const uint8_t* row = rows + static_cast<uint64_t>(bottomUp ? height - 1 - y : y) * rowBytes;
-    uint32_t idx;
-    switch (bpp) {
-      case 1: idx = (row[x >> 3] >> (7 - (x & 7))) & 1; break;
-      case 4: idx = (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0xF; break;
-      case 8: idx = row[x]; break;
-      case 24: return RGB(row[x * 3 + 2], row[x * 3 + 1], row[x * 3]);
-      case 16:
-      case 32: {
-        const uint32_t v = bpp == 16 ? MfU16(row + x * 2) : MfU32(row + x * 4);
-        if (bpp == 32 && compression == BI_RGB) return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-        BYTE c[3];
-        for (int k = 0; k < 3; ++k) {
-          const uint32_t m = masks[k];
-          if (!m) { c[k] = 0; continue; }
-          int shift = 0;
-          while (!((m >> shift) & 1)) ++shift;
-          const uint32_t top = m >> shift;
-          c[k] = static_cast<BYTE>(((v & m) >> shift) * 255u / top);
-        }
-        return RGB(c[0], c[1], c[2]);
-      }
-      default: return 0;
-    }
-    if (idx >= tableCount) return 0;
-    const uint8_t* q = table + idx * 4;
-    return RGB(q[2], q[1], q[0]);
-  }
-};
-
-bool ParseDIB(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize, DIBView& v) {
-  if (infoSize < 40) return false;
-  const uint32_t hs = MfU32(info);
-  if (hs < 40 || hs > infoSize) return false;
-  const int32_t w = MfI32(info + 4), h = MfI32(info + 8);
-  v.bpp = MfU16(info + 14);
-  v.compression = MfU32(info + 16);
-  const uint32_t clrUsed = MfU32(info + 32);
-  if (w <= 0 || h == 0 || h == INT32_MIN || MfU16(info + 12) != 1) return false;
-  if (v.bpp != 1 && v.bpp != 4 && v.bpp != 8 && v.bpp != 16 && v.bpp != 24 && v.bpp != 32) return false;
-  if (!(v.compression == BI_RGB || (v.compression == BI_BITFIELDS && (v.bpp == 16 || v.bpp == 32)))) return false;
-  v.width = w;
-  v.bottomUp = h > 0;
-  v.height = h > 0 ? h : -h;
-  size_t off = hs;
-  if (v.compression == BI_BITFIELDS) {
-    if (hs == 40) {
-      if (infoSize < 52) return false;
-      off = 52;
-    }
-    for (int k = 0; k < 3; ++k) v.masks[k] = MfU32(info + 40 + 4 * k);
-  } else if (v.bpp <= 8) {
-    v.tableCount = clrUsed ? std::min<uint32_t>(clrUsed, 1u << v.bpp) : (1u << v.bpp);
-    const uint32_t stored = clrUsed ? clrUsed : (1u << v.bpp);
-    if (static_cast<uint64_t>(stored) * 4 > infoSize - off) {
-      if (bits) return false;
-      v.tableCount = static_cast<uint32_t>((infoSize - off) / 4);
-    }
-    v.table = info + off;
-    off += static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(stored) * 4, infoSize - off));
-  }
-  v.rowBytes = ((static_cast<uint64_t>(w) * v.bpp + 31) / 32) * 4;
-  const uint64_t need = v.rowBytes * static_cast<uint64_t>(v.height);
-  if (bits) {
-    if (need > bitsSize) return false;
-    v.rows = bits;
-  } else {  // rows follow the header and table in the same block
-    if (need > infoSize - off) return false;
-    v.rows = info + off;
   }
   return true;
 }

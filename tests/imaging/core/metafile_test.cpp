@@ -652,3 +652,121 @@ TEST(MetafilePlayer, Clipping) {
   EXPECT_EQ(w.x1, 59);
   EXPECT_EQ(w.y1, 59);
 }
+
+// Hatched and DIB pattern brushes (aligned to the picture's origin), and raster operations of
+// DIB transfers and brush blits, each checked against the colours worked by hand.
+TEST(MetafilePlayer, BrushesAndRasterOperations) {
+  // A 2 x 2 24-bit DIB, bottom-up: top row red, green; bottom row blue, black.
+  const std::vector<uint32_t> dib2 = {40, 2, 2, 1 | 24 << 16, 0, 16, 0, 0, 0, 0, 0x000000FF, 0, 0x00FF0000, 0x000000FF};
+  const uint32_t kPattern[2][2] = {{0xFF0000, 0x00FF00}, {0x0000FF, 0x000000}};
+  const uint32_t D = 0x336699, S = 0x0F0FF0, P = 0xC0A050;  // as 0xRRGGBB
+  auto colorref = [](uint32_t rgb) { return (rgb >> 16) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16); };
+
+  EmfBuilder e;
+  e.Rec(37, {0x80000008u});                   // NULL_PEN
+  e.Rec(39, {1, 2, 0x0000FF, 4});             // red HS_CROSS
+  e.Rec(39, {2, 2, 0x00FF00, 2});             // green HS_FDIAGONAL
+  e.Rec(18, {2});                             // OPAQUE
+  e.Rec(25, {0xFF0000});                      // blue background
+  e.Rec(37, {1});
+  e.Rec(43, {0, 0, 40, 40});
+  e.Rec(18, {1});                             // TRANSPARENT
+  e.Rec(37, {2});
+  e.Rec(43, {50, 0, 90, 40});
+  std::vector<uint32_t> pat = {3, 0, 32, 40, 72, 16};
+  pat.insert(pat.end(), dib2.begin(), dib2.end());
+  e.Rec(94, pat);                             // CREATEDIBPATTERNBRUSHPT
+  pat[0] = 1, pat[5] = 8;                     // bits shorter than the DIB needs: no brush
+  e.Rec(94, pat);
+  e.Rec(37, {3});
+  e.Rec(37, {1});                             // the refused brush: the pattern stays
+  e.Rec(43, {0, 50, 40, 90});
+  e.Rec(39, {1, 0, colorref(D), 0});          // the destination colour
+  e.Rec(37, {1});
+  e.Rec(43, {50, 50, 100, 100});
+  e.Rec(39, {2, 0, colorref(P), 0});          // the pattern colour
+  e.Rec(37, {2});
+  const uint32_t rops[] = {0x00000042, 0x00FF0062, 0x00F00021, 0x008800C6, 0x00EE0086,
+                           0x00660046, 0x00550009, 0x00CC0020, 0x00C000CA};
+  for (int k = 0; k < 9; ++k) e.Dib1(50 + 5 * k, 50, 5, 50, S, rops[k]);
+  std::vector<uint32_t> blt = {0, 0, 0, 0, 95, 50, 5, 50, 0x005A0049, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  e.Rec(76, blt);                             // BITBLT without a source: PATINVERT
+  const Played p = Play(e.Finish(), "b.emf");
+  int wrong = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 40; ++x) {
+      wrong += p.At(x, y) != ((x & 7) == 4 || (y & 7) == 3 ? 0xFF0000u : 0x0000FFu);
+      wrong += p.At(50 + x, y) != ((((50 + x) & 7) == (y & 7)) ? 0x00FF00u : 0xFFFFFFu);
+      wrong += p.At(x, 50 + y) != kPattern[(50 + y) & 1][x & 1];
+    }
+  EXPECT_EQ(wrong, 0);
+  const uint32_t expect[10] = {0, 0xFFFFFF, P, S & D, S | D, S ^ D, ~D & 0xFFFFFF, S, P & S, P ^ D};
+  for (int k = 0; k < 10; ++k) {
+    EXPECT_EQ(p.At(50 + 5 * k, 50), expect[k]) << k;
+    EXPECT_EQ(p.At(54 + 5 * k, 99), expect[k]) << k;
+  }
+
+  // Windows metafile: a hatched brush blitted, a destination inverted, a DIB pattern brush.
+  WmfBuilder m;
+  m.Rec(0x02FA, {5, 0, 0, 0, 0});             // null pen -> object 0
+  m.Rec(0x012D, {0});
+  m.Rec(0x02FC, {2, 0x00FF, 0x0000, 1});      // red HS_VERTICAL -> object 1
+  m.Rec(0x012D, {1});
+  m.Rec(0x0201, {0x0000, 0x00FF});            // blue background (opaque by default)
+  m.Rec(0x061D, {0x0021, 0x00F0, 16, 16, 0, 0});  // PATBLT PATCOPY (height, width, y, x)
+  m.Rec(0x061D, {0x0009, 0x0055, 10, 10, 0, 20});  // DSTINVERT on white
+  std::vector<uint32_t> wp = {5, 0};            // DIBCREATEPATTERNBRUSH: style, usage, DIB
+  for (uint32_t v : dib2) wp.push_back(v & 0xFFFF), wp.push_back(v >> 16);
+  m.Rec(0x0142, wp);                           // -> object 2
+  m.Rec(0x012D, {2});
+  m.Rec(0x041B, {100, 100, 50, 50});           // RECTANGLE (bottom, right, top, left)
+  const Played w = Play(m.Finish(), "b.wmf");
+  wrong = 0;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) wrong += w.At(x, y) != ((x & 7) == 4 ? 0xFF0000u : 0x0000FFu);
+  for (int y = 50; y < 100; ++y)
+    for (int x = 50; x < 100; ++x) wrong += w.At(x, y) != kPattern[y & 1][x & 1];
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(w.Of(0).count, 100 + 50 * 50 / 4);
+}
+
+// Every word of a file holding one of each clip, brush, raster-operation and text record set to
+// hostile values: playing never crashes, and a failure leaves its code.
+TEST(MetafilePlayer, HostileRecords) {
+  EmfBuilder e;
+  e.Rec(22, {6 | 24 | 1});
+  e.Rec(30, {10, 10, 60, 60});
+  e.ClipRegion(2, {70, 5, 90, 15, 0, 0, 5, 5});
+  e.Rec(39, {1, 2, 0x0000FF, 5});
+  e.Rec(94, {2, 0, 32, 40, 72, 4, 40, 1, 1, 1 | 24 << 16, 0, 4, 0, 0, 0, 0, 0x00FF00});
+  e.Rec(37, {2});
+  e.Rec(43, {0, 0, 100, 100});
+  e.Dib1(0, 0, 100, 100, 0x123456, 0x00660046);
+  e.Rec(76, {0, 0, 0, 0, 5, 5, 90, 90, 0x005A0049, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  e.Text(50, 50, "Hi");
+  WmfBuilder m;
+  m.Rec(0x02FC, {2, 0x00FF, 0x0000, 3});
+  m.Rec(0x012D, {0});
+  m.Rec(0x0416, {60, 60, 10, 10});
+  m.Rec(0x0415, {30, 30, 20, 20});
+  m.Rec(0x061D, {0x0021, 0x00F0, 50, 50, 0, 0});
+  m.Rec(0x0142, {5, 0, 40, 0, 1, 0, 1, 0, 1, 24, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF00, 0});
+  m.Rec(0x012E, {8});
+  m.Rec(0x0521, {1, 'H', 90, 90});
+  qrvtest::TempDir dir;
+  const std::string path = dir.File("h.emf");
+  int played = 0;
+  for (std::vector<uint8_t> good : {e.Finish(), m.Finish()}) {
+    const bool emf = good[2] == 0;
+    for (size_t at = emf ? 88 : 18; at + 4 <= good.size(); at += emf ? 4 : 2)  // past the header
+      for (uint32_t v : {0xFFFFFFFFu, 0x80000000u, 0x7FFF7FFFu, 0x00010000u}) {
+        std::vector<uint8_t> bad = good;
+        for (int i = 0; i < 4; ++i) bad[at + i] = static_cast<uint8_t>(v >> (8 * i));
+        qrvtest::WriteFileBytes(path, bad);
+        const Picture p = Read(path, 64, 48, 0xFFFFFF, kMetafileRequestedSize);
+        if (p.rgb.empty()) EXPECT_NE(p.error, IS_ERR_OK);
+        else ++played;
+      }
+  }
+  EXPECT_GT(played, 100);
+}
