@@ -770,3 +770,74 @@ TEST(MetafilePlayer, HostileRecords) {
   }
   EXPECT_GT(played, 100);
 }
+
+// libwmf's wmf2gd (72 dpi) reads the placeable files written here at the size their header
+// gives, and draws the picture (mean colours, through ImageMagick when it is there).
+TEST(MetafileWriters, ReadableByLibwmf) {
+  QRV_REQUIRE_TOOL("wmf2gd");
+  qrvtest::TempDir dir;
+  for (const DWORD w : {40u, 96u}) {
+    const DWORD h = w * 3 / 4;
+    const std::vector<uint8_t> rgb = Pattern(w, h);
+    const std::string path = dir.File("p.wmf"), png = dir.File("p.png"), ppm = dir.File("p.ppm");
+    ASSERT_TRUE(Write(path, Kind::PlaceableWmf, rgb, w, h));
+    const std::vector<uint8_t> wmf = qrvtest::ReadFileBytes(path);
+    ASSERT_GE(wmf.size(), 22u);
+    const auto u16 = [&](size_t o) { return static_cast<DWORD>(wmf[o] | (wmf[o + 1] << 8)); };
+    int status = 0;
+    const std::string out = qrvtest::RunCommand("wmf2gd -t png -o '" + png + "' '" + path + "' 2>&1", &status);
+    ASSERT_EQ(status, 0) << out;
+    const std::vector<uint8_t> f = qrvtest::ReadFileBytes(png);
+    ASSERT_GE(f.size(), 24u);
+    const auto be32 = [&](size_t o) { return static_cast<DWORD>(f[o] << 24 | f[o + 1] << 16 | f[o + 2] << 8 | f[o + 3]); };
+    EXPECT_EQ(be32(16), (u16(10) - u16(6)) * 72 / u16(14)) << w;  // 40 x 30: 416 x 312 units -> 29 x 22
+    EXPECT_EQ(be32(20), (u16(12) - u16(8)) * 72 / u16(14)) << w;
+    if (!qrvtest::HasTool("convert")) continue;
+    qrvtest::RunCommand("convert '" + png + "' -depth 8 '" + ppm + "' 2>/dev/null", &status);
+    DWORD iw = 0, ih = 0;
+    std::vector<uint8_t> im;
+    ASSERT_TRUE(status == 0 && ReadPPM(ppm, iw, ih, im));
+    for (int c = 0; c < 3; ++c) {
+      double a = 0, b = 0;
+      for (size_t i = c; i < rgb.size(); i += 3) a += rgb[i];
+      for (size_t i = c; i < im.size(); i += 3) b += im[i];
+      EXPECT_NEAR(a / (rgb.size() / 3), b / (im.size() / 3), 8) << w << " " << c;
+    }
+  }
+}
+
+// Written enhanced metafiles hold together as the format requires (no outside EMF reader on
+// Debian): a header record with the signature, the byte and record counts of the file, records
+// of whole 32-bit words inside the file, and an end-of-file record closing it.
+TEST(MetafileWriters, EnhancedFileStructure) {
+  qrvtest::TempDir dir;
+  for (const DWORD w : {13u, 48u}) {
+    const DWORD h = w / 2 + 1;
+    const std::string path = dir.File("s.emf");
+    ASSERT_TRUE(Write(path, Kind::Emf, Pattern(w, h), w, h));
+    const std::vector<uint8_t> f = qrvtest::ReadFileBytes(path);
+    ASSERT_GE(f.size(), 108u);
+    const auto u32 = [&](size_t o) {
+      return static_cast<uint32_t>(f[o] | f[o + 1] << 8 | f[o + 2] << 16 | static_cast<uint32_t>(f[o + 3]) << 24);
+    };
+    EXPECT_EQ(u32(0), 1u);                 // EMR_HEADER
+    EXPECT_GE(u32(4), 88u);
+    EXPECT_EQ(u32(40), 0x464D4520u);       // " EMF"
+    EXPECT_EQ(u32(48), f.size());          // nBytes
+    EXPECT_GE(f[56] | f[57] << 8, 1);      // nHandles counts the reserved handle 0
+    size_t at = 0, records = 0;
+    uint32_t last = 0, lastSize = 0;
+    while (at + 8 <= f.size()) {
+      const uint32_t size = u32(at + 4);
+      ASSERT_TRUE(size >= 8 && size % 4 == 0 && size <= f.size() - at) << "record " << records << " at " << at;
+      last = u32(at), lastSize = size;
+      at += size;
+      ++records;
+    }
+    EXPECT_EQ(at, f.size());
+    EXPECT_EQ(u32(52), records);           // nRecords
+    EXPECT_EQ(last, 14u);                  // EMR_EOF
+    EXPECT_EQ(lastSize, 20u);
+    EXPECT_EQ(u32(f.size() - 4), lastSize);  // its nSizeLast
+  }
+}
