@@ -598,8 +598,8 @@ UINT GetWinMetaFileBits(HENHMETAFILE emf, UINT size, BYTE* out, int mapMode, HDC
   const ENHMETAHEADER& h = mf->header;
   const double pxX = static_cast<double>(h.szlDevice.cx) / (h.szlMillimeters.cx * 100.0);
   const double pxY = static_cast<double>(h.szlDevice.cy) / (h.szlMillimeters.cy * 100.0);
-  const int64_t winX = std::llround((h.rclFrame.right - h.rclFrame.left) * pxX);
-  const int64_t winY = std::llround((h.rclFrame.bottom - h.rclFrame.top) * pxY);
+  const int64_t winX = std::llround((static_cast<double>(h.rclFrame.right) - h.rclFrame.left) * pxX);
+  const int64_t winY = std::llround((static_cast<double>(h.rclFrame.bottom) - h.rclFrame.top) * pxY);
   const int64_t orgX = std::llround(h.rclFrame.left * pxX), orgY = std::llround(h.rclFrame.top * pxY);
   if (winX <= 0 || winY <= 0 || winX > 32767 || winY > 32767) return 0;
   std::vector<uint8_t> v;

@@ -841,8 +841,8 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
   const double devPerFrameX = h.szlDevice.cx / (h.szlMillimeters.cx * 100.0);
   const double devPerFrameY = h.szlDevice.cy / (h.szlMillimeters.cy * 100.0);
   const double fx0 = h.rclFrame.left * devPerFrameX, fy0 = h.rclFrame.top * devPerFrameY;
-  const double fw = (h.rclFrame.right - h.rclFrame.left) * devPerFrameX;
-  const double fh = (h.rclFrame.bottom - h.rclFrame.top) * devPerFrameY;
+  const double fw = (static_cast<double>(h.rclFrame.right) - h.rclFrame.left) * devPerFrameX;
+  const double fh = (static_cast<double>(h.rclFrame.bottom) - h.rclFrame.top) * devPerFrameY;
   baseSX_ = fw != 0 ? (dest_.right - dest_.left) / fw : 1;
   baseSY_ = fh != 0 ? (dest_.bottom - dest_.top) / fh : 1;
   baseX0_ = dest_.left - fx0 * baseSX_;
