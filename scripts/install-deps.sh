@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libpng-dev libtiff-dev zlib1g-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-liberation2
-  libjpeg-turbo-progs libimage-exiftool-perl imagemagick libtiff-tools pngcheck
+  libjpeg-turbo-progs libimage-exiftool-perl imagemagick libtiff-tools pngcheck libwmf-bin
 )
 missing=()
 for p in "${packages[@]}"; do
