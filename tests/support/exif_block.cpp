@@ -160,8 +160,8 @@ std::vector<uint8_t> ExifBlock::Build() const {
     std::vector<uint8_t> b = EncodeIFD(ifds[i], bigEndian, pos[i], 0, next, pos);
     out.insert(out.end(), b.begin(), b.end());
   }
-  // One spare byte: a value is read only when it ends before the block's last byte.
-  out.push_back(0);
+  // One spare byte: the EXIF parser reads a value only when it ends before the block's last byte.
+  if (spareByte) out.push_back(0);
   const size_t len = out.size() - 2;
   out[2] = static_cast<uint8_t>(len >> 8);
   out[3] = static_cast<uint8_t>(len);

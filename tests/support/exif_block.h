@@ -42,11 +42,13 @@ std::vector<uint8_t> EncodeIFD(const std::vector<ExifEntry>& entries, bool bigEn
                                uint32_t next, const std::vector<uint32_t>& ifdPositions = {});
 
 // A whole block: the 4-byte record prefix, "Exif\0\0", the TIFF header and the IFDs one after
-// another. `chain[i]` is the IFD that IFD i's next pointer names (-1: 0).
+// another. `chain[i]` is the IFD that IFD i's next pointer names (-1: 0). With `spareByte` one
+// zero byte follows the last IFD's values.
 struct ExifBlock {
   bool bigEndian = false;
   std::vector<std::vector<ExifEntry>> ifds;
   std::vector<int> chain;
+  bool spareByte = true;
   std::vector<uint8_t> Build() const;
 };
 

@@ -13,7 +13,7 @@
 #include "qrv/imaging.h"
 
 using optest::ProgressRecorder;
-using optest::RandomBytes;
+using qrvtest::RandomBytes;
 
 namespace {
 

@@ -1,15 +1,15 @@
 // Helpers for the image-operation tests: a progress recorder installed in the thread's
-// record, small image builders and a PPM reader for pictures made by reference tools.
+// record and the ImageMagick command (pictures and PNM files: support/pictures.h).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "imaging/core/ISThreadState.h"
+#include "support/pictures.h"
 
 namespace optest {
 
@@ -47,61 +47,6 @@ class ProgressRecorder {
   ISProgressCallback saved_ = nullptr;
   uintptr_t savedUser_ = 0;
 };
-
-inline std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed, int lo = 0, int hi = 255) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> dist(lo, hi);
-  std::vector<uint8_t> v(n);
-  for (auto& b : v) b = static_cast<uint8_t>(dist(rng));
-  return v;
-}
-
-// A binary PPM (P6, maxval 255): width, height and packed RGB rows; false when unreadable.
-struct PPM {
-  uint32_t width = 0, height = 0;
-  std::vector<uint8_t> pixels;
-};
-
-// Next header number of a PNM file, skipping blanks and # comments.
-inline bool PNMNumber(FILE* f, unsigned& v) {
-  int c = std::fgetc(f);
-  for (;;) {
-    while (c == ' ' || c == '\n' || c == '\r' || c == '\t') c = std::fgetc(f);
-    if (c != '#') break;
-    while (c != '\n' && c != EOF) c = std::fgetc(f);
-  }
-  if (c < '0' || c > '9') return false;
-  v = 0;
-  while (c >= '0' && c <= '9') {
-    v = v * 10 + unsigned(c - '0');
-    c = std::fgetc(f);
-  }
-  return true;  // the one blank after the number is consumed
-}
-
-inline bool ReadPPM(const std::string& path, PPM& out) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  unsigned w = 0, h = 0, maxval = 0;
-  bool ok = std::fgetc(f) == 'P' && std::fgetc(f) == '6' && PNMNumber(f, w) && PNMNumber(f, h) &&
-            PNMNumber(f, maxval) && maxval == 255;
-  if (ok) {
-    out.width = w;
-    out.height = h;
-    out.pixels.resize(size_t(w) * h * 3);
-    ok = std::fread(out.pixels.data(), 1, out.pixels.size(), f) == out.pixels.size();
-  }
-  std::fclose(f);
-  return ok;
-}
-
-inline bool WritePPM(const std::string& path, uint32_t w, uint32_t h, const uint8_t* rgb) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  std::fprintf(f, "P6\n%u %u\n255\n", w, h);
-  bool ok = std::fwrite(rgb, 1, size_t(w) * h * 3, f) == size_t(w) * h * 3;
-  return std::fclose(f) == 0 && ok;
-}
 
 // The real ImageMagick, run single-threaded; "" when it is not installed.
 inline std::string MagickConvert() {

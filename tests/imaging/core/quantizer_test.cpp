@@ -10,6 +10,7 @@
 
 #include "imaging/core/ISColorQuantizer.h"
 #include "imaging/core/ISThreadState.h"
+#include "support/pictures.h"
 #include "support/test_support.h"
 
 namespace {
@@ -71,16 +72,6 @@ std::vector<BYTE> ReferenceMap(const std::vector<BYTE>& src, int w, int h, const
     }
   }
   return out;
-}
-
-// Reads a binary PPM (P6, maxval 255) as ImageMagick writes it.
-bool ReadPPM(const std::string& data, int& w, int& h, std::vector<BYTE>& rgb) {
-  int maxval = 0, consumed = 0;
-  if (std::sscanf(data.c_str(), "P6 %d %d %d%n", &w, &h, &maxval, &consumed) != 3 || maxval != 255) return false;
-  const size_t start = static_cast<size_t>(consumed) + 1;
-  if (data.size() < start + size_t(w) * h * 3) return false;
-  rgb.assign(data.begin() + start, data.begin() + start + size_t(w) * h * 3);
-  return true;
 }
 
 double MeanAbsError(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
@@ -273,16 +264,17 @@ TEST(Quantizer, RealPictureAgainstImageMagick) {
     const std::string base = "convert '" + file + "' -auto-orient -resize '320x320>' ";
     const std::string orig = qrvtest::RunCommand(base + "-depth 8 ppm:- 2>/dev/null", &status);
     if (status != 0) continue;
-    int w = 0, h = 0;
-    std::vector<BYTE> rgb;
-    if (!ReadPPM(orig, w, h, rgb)) continue;
+    qrvtest::PNM pic;
+    if (!qrvtest::ParsePNM(std::vector<uint8_t>(orig.begin(), orig.end()), pic) || pic.comps != 3) continue;
+    const int w = static_cast<int>(pic.width), h = static_cast<int>(pic.height);
+    std::vector<BYTE>& rgb = pic.pixels;
     const std::string theirs =
         qrvtest::RunCommand(base + "-dither FloydSteinberg -colors 256 -depth 8 ppm:- 2>/dev/null", &status);
-    int w2 = 0, h2 = 0;
-    std::vector<BYTE> rgb2;
+    qrvtest::PNM ref;
     ASSERT_EQ(status, 0);
-    ASSERT_TRUE(ReadPPM(theirs, w2, h2, rgb2));
-    ASSERT_EQ(w2 * h2, w * h);
+    ASSERT_TRUE(qrvtest::ParsePNM(std::vector<uint8_t>(theirs.begin(), theirs.end()), ref));
+    ASSERT_EQ(ref.pixels.size(), rgb.size());
+    const std::vector<BYTE>& rgb2 = ref.pixels;
 
     std::vector<BYTE> idx(size_t(w) * h);
     std::vector<RGBQUAD> pal(256);

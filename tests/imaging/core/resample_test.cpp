@@ -14,7 +14,7 @@
 #include "qrv/imaging.h"
 
 using optest::ProgressRecorder;
-using optest::RandomBytes;
+using qrvtest::RandomBytes;
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "support/test_support.h"
 
 using optest::ProgressRecorder;
-using optest::RandomBytes;
+using qrvtest::RandomBytes;
 
 namespace {
 
@@ -298,16 +298,16 @@ TEST(Rotate8, AgreesWithImageMagickOnARealPicture) {
   int status = 0;
   qrvtest::RunCommand(convert + " '" + src + "[0]' -depth 8 " + in, &status);
   ASSERT_EQ(status, 0);
-  optest::PPM pic;
-  ASSERT_TRUE(optest::ReadPPM(in, pic));
+  qrvtest::PNM pic;
+  ASSERT_TRUE(qrvtest::ReadPNM(in, pic) && pic.comps == 3);
   struct Case { const char* op; int kind; };
   for (const Case& c : {Case{"-rotate 90", 0}, Case{"-rotate 180", 1}, Case{"-rotate 270", 2},
                         Case{"-flip", 3}, Case{"-flop", 4}}) {
     const std::string out = dir.File("out.ppm");
     qrvtest::RunCommand(convert + " " + in + " " + c.op + " " + out, &status);
     ASSERT_EQ(status, 0);
-    optest::PPM ref;
-    ASSERT_TRUE(optest::ReadPPM(out, ref));
+    qrvtest::PNM ref;
+    ASSERT_TRUE(qrvtest::ReadPNM(out, ref));
     auto buf = pic.pixels;
     const uint32_t w = pic.width, h = pic.height;
     if (c.kind < 3) {

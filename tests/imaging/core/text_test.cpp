@@ -32,7 +32,7 @@ int Bit(const ISArray<BYTE>& mask, DWORD w, DWORD x, DWORD y) {
   return (mask[y * ((w + 7) / 8) + x / 8] >> (7 - x % 8)) & 1;
 }
 
-std::vector<uint8_t> Picture(DWORD w, DWORD h, uint32_t seed) { return optest::RandomBytes(size_t(w) * h * 3, seed); }
+std::vector<uint8_t> Picture(DWORD w, DWORD h, uint32_t seed) { return qrvtest::RandomBytes(size_t(w) * h * 3, seed); }
 
 // The drawing done the slow way: the whole rectangle rendered at the factor, each factor x
 // factor block's coverage averaged (truncated), and each byte blended as
@@ -375,8 +375,8 @@ TEST(DrawText, CaptionBoxAgreesWithImageMagick) {
   int status = 0;
   qrvtest::RunCommand(magick + " '" + source + "' -resize 640x640 " + in, &status);
   ASSERT_EQ(status, 0);
-  optest::PPM pic;
-  ASSERT_TRUE(optest::ReadPPM(in, pic));
+  qrvtest::PNM pic;
+  ASSERT_TRUE(qrvtest::ReadPNM(in, pic) && pic.comps == 3);
   const LONG x = 30, y = 40, em = 32;
   // ImageMagick applies the font's kerning pairs, which DrawText does not (a "To" comes out
   // 3 pixels narrower there): the caption holds no kerned pair.
@@ -387,8 +387,8 @@ TEST(DrawText, CaptionBoxAgreesWithImageMagick) {
                           std::to_string(y) + " '" + caption + "' " + out,
                       &status);
   ASSERT_EQ(status, 0);
-  optest::PPM theirs;
-  ASSERT_TRUE(optest::ReadPPM(out, theirs));
+  qrvtest::PNM theirs;
+  ASSERT_TRUE(qrvtest::ReadPNM(out, theirs) && theirs.comps == 3);
   std::vector<uint8_t> ours = pic.pixels;
   LOGFONTA lf = Font("DejaVu Sans", -em);
   ASSERT_TRUE(ISDrawText(ours.data(), pic.width, pic.height, pic.width * 3, caption, &lf, 3, x, y, pic.width - 1,

@@ -1,7 +1,6 @@
 // Helpers of the JPEG tests (see jpeg_test_util.h).
 #include "jpeg_test_util.h"
 
-#include <cstdio>
 #include <algorithm>
 #include <cstring>
 
@@ -27,34 +26,10 @@ Bytes MakePicture(uint32_t width, uint32_t height, uint32_t comps, uint32_t seed
   return out;
 }
 
-Bytes ToPNM(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t comps) {
-  std::string head = std::string(comps == 1 ? "P5" : "P6") + "\n" + std::to_string(width) + " " +
-                     std::to_string(height) + "\n255\n";
-  Bytes out(head.begin(), head.end());
-  out.insert(out.end(), pixels.begin(), pixels.end());
-  return out;
-}
-
-Bytes FromPNM(const Bytes& pnm, uint32_t* width, uint32_t* height, uint32_t* comps) {
-  unsigned w = 0, h = 0, maxval = 0;
-  char magic[3] = {};
-  int consumed = 0;
-  std::string text(pnm.begin(), pnm.begin() + static_cast<long>(std::min<size_t>(pnm.size(), 64)));
-  if (std::sscanf(text.c_str(), "%2s %u %u %u%n", magic, &w, &h, &maxval, &consumed) != 4 || maxval != 255)
-    return {};
-  uint32_t c = magic[1] == '5' ? 1 : magic[1] == '6' ? 3 : 0;
-  size_t start = static_cast<size_t>(consumed) + 1;
-  if (c == 0 || pnm.size() < start + size_t{w} * h * c) return {};
-  *width = w;
-  *height = h;
-  *comps = c;
-  return Bytes(pnm.begin() + static_cast<long>(start), pnm.begin() + static_cast<long>(start + size_t{w} * h * c));
-}
-
 Bytes Cjpeg(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t comps, const std::string& args) {
   qrvtest::TempDir dir;
   const std::string in = dir.File("in.pnm"), out = dir.File("out.jpg");
-  if (!qrvtest::WriteFileBytes(in, ToPNM(pixels, width, height, comps))) return {};
+  if (!qrvtest::WriteFileBytes(in, qrvtest::MakePNM(pixels, width, height, comps))) return {};
   int status = -1;
   qrvtest::RunCommand("cjpeg " + args + " -outfile " + out + " " + in + " 2>/dev/null", &status);
   if (status != 0) return {};
@@ -68,7 +43,12 @@ Bytes Djpeg(const Bytes& jpeg, const std::string& args, uint32_t* width, uint32_
   int status = -1;
   // djpeg's status is 2 after a warning (a cut stream); its output then still stands.
   qrvtest::RunCommand("djpeg -pnm " + args + " -outfile " + out + " " + in + " 2>/dev/null", &status);
-  return FromPNM(qrvtest::ReadFileBytes(out), width, height, comps);
+  qrvtest::PNM pnm;
+  if (!qrvtest::ReadPNM(out, pnm)) return {};
+  *width = pnm.width;
+  *height = pnm.height;
+  *comps = pnm.comps;
+  return pnm.pixels;
 }
 
 ReadResult ReadJPG(const Bytes& jpeg, DWORD bits, DWORD flags) {

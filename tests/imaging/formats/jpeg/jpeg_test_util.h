@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "qrv/imaging.h"
+#include "support/pictures.h"
 #include "support/test_support.h"
 
 namespace jpegtest {
@@ -15,10 +16,6 @@ using Bytes = std::vector<uint8_t>;
 
 // A picture of `comps` interleaved bytes per pixel with edges, gradients and some noise.
 Bytes MakePicture(uint32_t width, uint32_t height, uint32_t comps, uint32_t seed = 1);
-
-// PNM (P5 grey or P6 RGB) of the pixels; and parsed back (comps out), empty on a parse error.
-Bytes ToPNM(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t comps);
-Bytes FromPNM(const Bytes& pnm, uint32_t* width, uint32_t* height, uint32_t* comps);
 
 // cjpeg with `args` on the pixels; empty when it fails.
 Bytes Cjpeg(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t comps, const std::string& args);

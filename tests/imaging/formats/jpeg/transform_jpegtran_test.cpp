@@ -107,7 +107,7 @@ TEST(JPGTransformJpegtran, CMYKWithItsAdobeMarker) {
   QRV_REQUIRE_TOOL("jpegtran");
   qrvtest::TempDir dir;
   const std::string in = dir.File("in.ppm"), out = dir.File("cmyk.jpg");
-  ASSERT_TRUE(qrvtest::WriteFileBytes(in, jpegtest::ToPNM(jpegtest::MakePicture(37, 29, 3, 9), 37, 29, 3)));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(in, qrvtest::MakePNM(jpegtest::MakePicture(37, 29, 3, 9), 37, 29, 3)));
   int status = -1;
   qrvtest::RunCommand("convert " + in + " -colorspace CMYK " + out + " 2>/dev/null", &status);
   ASSERT_EQ(status, 0);
