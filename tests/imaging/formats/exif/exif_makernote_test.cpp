@@ -6,20 +6,13 @@
 #include "imaging/formats/exif/CISEXIFBase.h"
 #include "qrv/imaging.h"
 #include "support/exif_block.h"
+#include "tests/imaging/formats/exif/exif_tag_text.h"
 
 using namespace qrvtest;
 
 namespace {
 
-std::string Text(CISEXIFBase* exif, DWORD tag, DWORD mask) {
-  HGLOBAL h = nullptr;
-  DWORD len = 0;
-  EXPECT_TRUE(ISGetEXIFTagText(exif, tag, mask, &h, &len));
-  if (!h) return "<none>";
-  std::string s(static_cast<const char*>(h), len);
-  GlobalFree(h);
-  return s;
-}
+const auto Text = exiftest::TagText;
 
 // The entries every note holds: an inline SHORT, an out-of-line RATIONAL, an inline
 // UNDEFINED and an out-of-line UNDEFINED (whose text is its offset field's bytes).

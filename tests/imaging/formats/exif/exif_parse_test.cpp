@@ -7,25 +7,13 @@
 #include "imaging/formats/exif/CISEXIFBase.h"
 #include "qrv/imaging.h"
 #include "support/exif_block.h"
+#include "tests/imaging/formats/exif/exif_tag_text.h"
 
 using namespace qrvtest;
 
 namespace {
 
-// The text of a tag, or "<none>" when it is not found.
-std::string Text(CISEXIFBase* exif, DWORD tag, DWORD mask) {
-  HGLOBAL h = nullptr;
-  DWORD len = 99;
-  EXPECT_TRUE(ISGetEXIFTagText(exif, tag, mask, &h, &len));
-  if (!h) {
-    EXPECT_EQ(len, 0u);
-    return "<none>";
-  }
-  std::string s(static_cast<const char*>(h), len);
-  EXPECT_EQ(static_cast<const char*>(h)[len], '\0');
-  GlobalFree(h);
-  return s;
-}
+const auto Text = exiftest::TagText;
 
 // IFD0 (Make, Model, Orientation, pointers), Exif, interoperability, IFD1 and GPS.
 ExifBlock StandardBlock(bool big, const std::string& make = "Canon") {

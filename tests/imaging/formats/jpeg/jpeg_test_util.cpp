@@ -52,19 +52,9 @@ Bytes Djpeg(const Bytes& jpeg, const std::string& args, uint32_t* width, uint32_
 }
 
 ReadResult ReadJPG(const Bytes& jpeg, DWORD bits, DWORD flags) {
-  ReadResult r;
-  ISIOHandle src = ISOpenMemorySource(jpeg.data(), static_cast<DWORD>(jpeg.size()));
-  if (!src) return r;
-  HGLOBAL image = ISReadJPG(src, &r.width, &r.height, bits, flags);
-  r.error = ISGetLastError();
-  ISCloseSource(src);
-  if (image) {
-    const auto* p = static_cast<const uint8_t*>(image);
-    r.image.assign(p, p + GlobalSize(image));
-    r.ok = true;
-    GlobalFree(image);
-  }
-  return r;
+  return qrvtest::ReadFromMemory(jpeg, [&](ISIOHandle src, DWORD* w, DWORD* h, RGBQUAD*) {
+    return ISReadJPG(src, w, h, bits, flags);
+  });
 }
 
 WriteResult WriteJPG(const Bytes& pixels, DWORD width, DWORD height, DWORD quality, DWORD bits,

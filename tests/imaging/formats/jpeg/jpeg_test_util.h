@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "qrv/imaging.h"
+#include "support/memory_read.h"
 #include "support/pictures.h"
 #include "support/test_support.h"
 
@@ -23,13 +24,7 @@ Bytes Cjpeg(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t comps
 Bytes Djpeg(const Bytes& jpeg, const std::string& args, uint32_t* width, uint32_t* height, uint32_t* comps);
 
 // ISReadJPG over a memory source: the image bytes (the block's whole size), the error code.
-struct ReadResult {
-  Bytes image;
-  bool ok = false;
-  DWORD width = 0;
-  DWORD height = 0;
-  ISErrorCode error = IS_ERR_OK;
-};
+using qrvtest::ReadResult;
 ReadResult ReadJPG(const Bytes& jpeg, DWORD bits, DWORD flags = 0);
 
 // ISWriteJPG into a memory sink of sinkSize bytes (0: large enough): the bytes written, the

@@ -18,11 +18,7 @@ using pngtest::Bytes;
 using pngtest::ReadPNG;
 using pngtest::WriteArgs;
 
-// Restores the thread's PNG options after a test changed them.
-struct PNGOptionsGuard {
-  ISPNGOptions saved = GetThreadState()->png;
-  ~PNGOptionsGuard() { GetThreadState()->png = saved; }
-};
+using pngtest::PNGOptionsGuard;
 
 Bytes Write(const Bytes& pixels, DWORD width, DWORD height, DWORD bytesPerRow, DWORD colourType, DWORD bits = 8,
             double gamma = 0.0, DWORD flags = 0, DWORD colours = 0, const RGBQUAD* palette = nullptr) {

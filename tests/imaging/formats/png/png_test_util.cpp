@@ -9,19 +9,9 @@
 namespace pngtest {
 
 ReadResult ReadPNG(const Bytes& png, DWORD bits, DWORD flags) {
-  ReadResult r;
-  ISIOHandle h = ISOpenMemorySource(png.data(), static_cast<DWORD>(png.size()));
-  if (!h) return r;
-  HGLOBAL image = ISReadPNG(h, &r.width, &r.height, bits, r.palette, flags);
-  r.error = ISGetLastError();
-  ISCloseSource(h);
-  if (image) {
-    const auto* p = static_cast<const uint8_t*>(image);
-    r.image.assign(p, p + GlobalSize(image));
-    GlobalFree(image);
-    r.ok = true;
-  }
-  return r;
+  return qrvtest::ReadFromMemory(png, [&](ISIOHandle src, DWORD* w, DWORD* h, RGBQUAD* palette) {
+    return ISReadPNG(src, w, h, bits, palette, flags);
+  });
 }
 
 Bytes WritePNG(const Bytes& pixels, const WriteArgs& a, BOOL* result, ISErrorCode* error) {

@@ -6,21 +6,27 @@
 #include <string>
 #include <vector>
 
+#include "imaging/core/ISThreadState.h"
 #include "qrv/imaging.h"
+#include "support/memory_read.h"
+#include "support/pictures.h"
 #include "support/test_support.h"
 
 namespace pngtest {
 
 using Bytes = std::vector<uint8_t>;
 
-struct ReadResult {
-  Bytes image;  // the whole returned block
-  bool ok = false;
-  DWORD width = 0;
-  DWORD height = 0;
-  ISErrorCode error = IS_ERR_OK;
-  RGBQUAD palette[256] = {};
+// Restores the thread's PNG options and ICC profile after a test changed them.
+struct PNGOptionsGuard {
+  ISPNGOptions saved = GetThreadState()->png;
+  ISArray<unsigned char> icc = GetThreadState()->iccProfile;
+  ~PNGOptionsGuard() {
+    GetThreadState()->png = saved;
+    GetThreadState()->iccProfile = icc;
+  }
 };
+
+using qrvtest::ReadResult;
 // ISReadPNG over a memory source.
 ReadResult ReadPNG(const Bytes& png, DWORD bits, DWORD flags = 0);
 

@@ -65,19 +65,9 @@ Bytes WriteTIFFPages(const std::vector<Page>& pages) {
 }
 
 ReadResult ReadTIFFBytes(const Bytes& file, DWORD bits, DWORD page, DWORD flags, bool withPalette) {
-  ReadResult r;
-  ISIOHandle h = ISOpenMemorySource(file.data(), static_cast<DWORD>(file.size()));
-  if (!h) return r;
-  HGLOBAL block = ISReadTIFF(h, &r.width, &r.height, bits, withPalette ? r.palette : nullptr, page, flags);
-  r.error = ISGetLastError();
-  ISCloseSource(h);
-  if (block) {
-    r.ok = true;
-    const auto* p = static_cast<const uint8_t*>(block);
-    r.image.assign(p, p + GlobalSize(block));
-    GlobalFree(block);
-  }
-  return r;
+  return qrvtest::ReadFromMemory(file, [&](ISIOHandle src, DWORD* w, DWORD* h, RGBQUAD* palette) {
+    return ISReadTIFF(src, w, h, bits, withPalette ? palette : nullptr, page, flags);
+  });
 }
 
 Bytes Upright(const Bytes& stored, uint32_t w, uint32_t h, uint32_t bpp, uint32_t o, uint32_t* ow, uint32_t* oh) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "qrv/imaging.h"
+#include "support/memory_read.h"
 #include "support/test_support.h"
 
 namespace tifftest {
@@ -40,14 +41,7 @@ struct Page {
 // The pages written into one TIFF file, returned as bytes (empty when libtiff fails).
 Bytes WriteTIFFPages(const std::vector<Page>& pages);
 
-struct ReadResult {
-  Bytes image;
-  bool ok = false;
-  DWORD width = 0;
-  DWORD height = 0;
-  ISErrorCode error = IS_ERR_OK;
-  RGBQUAD palette[256] = {};
-};
+using qrvtest::ReadResult;
 // ISReadTIFF over a memory source; the block's bytes are the whole block.
 ReadResult ReadTIFFBytes(const Bytes& file, DWORD bits, DWORD page = 0, DWORD flags = 0, bool withPalette = true);
 

@@ -1,0 +1,40 @@
+// One reader call over a memory source, for the format tests: the whole block the reader
+// returned (freed here), the size it gave and the error code it left.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/global_memory.h"
+#include "qrv/imaging.h"
+
+namespace qrvtest {
+
+struct ReadResult {
+  std::vector<uint8_t> image;  // the block's whole size
+  bool ok = false;
+  DWORD width = 0;
+  DWORD height = 0;
+  ISErrorCode error = IS_ERR_OK;
+  RGBQUAD palette[256] = {};
+};
+
+// `read(source, &width, &height, palette)` on a memory source holding `file`.
+template <typename Read>
+ReadResult ReadFromMemory(const std::vector<uint8_t>& file, Read read) {
+  ReadResult r;
+  ISIOHandle source = ISOpenMemorySource(file.data(), static_cast<DWORD>(file.size()));
+  if (!source) return r;
+  HGLOBAL image = read(source, &r.width, &r.height, r.palette);
+  r.error = ISGetLastError();
+  ISCloseSource(source);
+  if (image) {
+    const auto* p = static_cast<const uint8_t*>(image);
+    r.image.assign(p, p + GlobalSize(image));
+    r.ok = true;
+    GlobalFree(image);
+  }
+  return r;
+}
+
+}  // namespace qrvtest
