@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "imaging/formats/exif/CExifTagReader.h"
+#include "support/exif_block.h"
 #include "support/test_support.h"
 #include "tests/imaging/formats/exif/exif_tag_reader_texts.h"
 
@@ -25,16 +26,9 @@ struct Segment {
 // The EXIF APP1 segment found by walking the JPEG markers (the reader itself looks only at
 // the first 100 bytes).
 Segment FindSegment(const std::vector<uint8_t>& b) {
-  size_t pos = 2;
-  while (pos + 4 <= b.size() && b[pos] == 0xFF) {
-    int marker = b[pos + 1];
-    if (marker == 0xD9 || marker == 0xDA) break;
-    size_t len = (static_cast<size_t>(b[pos + 2]) << 8) | b[pos + 3];
-    if (marker == 0xE1 && pos + 10 <= b.size() && std::memcmp(&b[pos + 4], "Exif\0\0", 6) == 0)
-      return {pos, std::min(len + 2, b.size() - pos)};
-    pos += 2 + len;
-  }
-  return {};
+  Segment seg;
+  seg.size = qrvtest::ExifRecordFromJpeg(b, &seg.start).size();
+  return seg;
 }
 
 std::vector<std::string> SampleFiles() {
