@@ -8,63 +8,14 @@
 
 #include "imaging/core/CISIO.h"
 #include "qrv/imaging.h"
+#include "support/callback_file.h"
 #include "support/test_support.h"
 
 namespace {
 
-// A growable in-memory file behind the callback kind.
-struct CallbackFile {
-  std::vector<unsigned char> bytes;
-  uint32_t position = 0;
-  bool opened = false;
-  bool failClose = false;
-};
+using qrvtest::CallbackFile;
 
-BOOL CbOpen(uintptr_t u) {
-  reinterpret_cast<CallbackFile*>(u)->opened = true;
-  return 1;
-}
 BOOL CbOpenFails(uintptr_t) { return 0; }
-DWORD CbRead(void* buf, DWORD n, uintptr_t u) {
-  auto* f = reinterpret_cast<CallbackFile*>(u);
-  uint32_t avail = f->position < f->bytes.size() ? static_cast<uint32_t>(f->bytes.size()) - f->position : 0;
-  uint32_t count = n < avail ? n : avail;
-  std::memcpy(buf, f->bytes.data() + f->position, count);
-  f->position += count;
-  return count;
-}
-BOOL CbWrite(const void* buf, DWORD n, uintptr_t u) {
-  auto* f = reinterpret_cast<CallbackFile*>(u);
-  if (f->position + n > f->bytes.size()) f->bytes.resize(f->position + n);
-  std::memcpy(f->bytes.data() + f->position, buf, n);
-  f->position += n;
-  return 1;
-}
-BOOL CbSeek(int32_t off, int32_t origin, uintptr_t u) {
-  auto* f = reinterpret_cast<CallbackFile*>(u);
-  int64_t base = origin == 0 ? 0 : origin == 1 ? f->position : static_cast<int64_t>(f->bytes.size());
-  if (base + off < 0) return 0;
-  f->position = static_cast<uint32_t>(base + off);
-  return 1;
-}
-BOOL CbTell(uintptr_t u, DWORD* p) {
-  *p = reinterpret_cast<CallbackFile*>(u)->position;
-  return 1;
-}
-BOOL CbSize(uintptr_t u, DWORD* s) {
-  *s = static_cast<DWORD>(reinterpret_cast<CallbackFile*>(u)->bytes.size());
-  return 1;
-}
-BOOL CbEof(uintptr_t u) {
-  auto* f = reinterpret_cast<CallbackFile*>(u);
-  return f->position >= f->bytes.size();
-}
-BOOL CbClose(uintptr_t u) { return reinterpret_cast<CallbackFile*>(u)->failClose ? 0 : 1; }
-
-ISIOHandle OpenCallbackSink(CallbackFile& f) {
-  return ISOpenCallbackSource(CbOpen, CbWrite, CbRead, CbSeek, CbTell, CbSize, CbEof, CbClose, 0,
-                              reinterpret_cast<uintptr_t>(&f));
-}
 
 // The same writes and seeks on any sink; returns what ISCloseSink reported.
 DWORD WritePattern(ISIOHandle sink) {
@@ -99,7 +50,7 @@ TEST(IOSinks, FileMemoryAndCallbackSinksGiveTheSameBytes) {
   EXPECT_EQ(WritePattern(mem), 11u);  // the block's last byte is written too
 
   CallbackFile cb;
-  ISIOHandle call = OpenCallbackSink(cb);
+  ISIOHandle call = cb.Open();
   ASSERT_NE(call, nullptr);
   EXPECT_TRUE(cb.opened);
   EXPECT_EQ(WritePattern(call), 11u);
@@ -117,7 +68,7 @@ TEST(IOSources, FileMemoryAndCallbackSourcesReadAlike) {
   CallbackFile cb;
   cb.bytes.assign(kExpected, kExpected + 11);
   ISIOHandle sources[] = {ISOpenFileSource(path.c_str()), ISOpenMemorySource(kExpected, 11),
-                          OpenCallbackSink(cb)};
+                          cb.Open()};
   for (ISIOHandle h : sources) {
     ASSERT_NE(h, nullptr);
     char buf[32] = {};
@@ -227,17 +178,20 @@ TEST(IOFiles, OpenFailuresAndTruncatingSink) {
 
 TEST(IOCallbacks, NullReadFailingOpenAndFailingClose) {
   CallbackFile f;
-  ISIOHandle h = ISOpenCallbackSource(CbOpen, CbWrite, nullptr, CbSeek, CbTell, CbSize, CbEof, CbClose, 0,
+  ISIOHandle h = ISOpenCallbackSource(CallbackFile::OnOpen, CallbackFile::OnWrite, nullptr, CallbackFile::OnSeek,
+                                      CallbackFile::OnTell, CallbackFile::OnSize, CallbackFile::OnEof, CallbackFile::OnClose, 0,
                                       reinterpret_cast<uintptr_t>(&f));
   ASSERT_NE(h, nullptr);
   char buf[4];
   EXPECT_EQ(ISReadSource(h, buf, 4), 0u);
   ISCloseSource(h);
 
-  EXPECT_EQ(ISOpenCallbackSource(CbOpenFails, CbWrite, CbRead, CbSeek, CbTell, CbSize, CbEof, CbClose, 0, 0),
+  EXPECT_EQ(ISOpenCallbackSource(CbOpenFails, CallbackFile::OnWrite, CallbackFile::OnRead, CallbackFile::OnSeek,
+                                 CallbackFile::OnTell, CallbackFile::OnSize, CallbackFile::OnEof, CallbackFile::OnClose, 0, 0),
             nullptr);
   EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
-  EXPECT_EQ(ISOpenCallbackSource(CbOpen, CbWrite, CbRead, nullptr, CbTell, CbSize, CbEof, CbClose, 0,
+  EXPECT_EQ(ISOpenCallbackSource(CallbackFile::OnOpen, CallbackFile::OnWrite, CallbackFile::OnRead, nullptr,
+                                 CallbackFile::OnTell, CallbackFile::OnSize, CallbackFile::OnEof, CallbackFile::OnClose, 0,
                                  reinterpret_cast<uintptr_t>(&f)),
             nullptr);
   EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
@@ -245,7 +199,7 @@ TEST(IOCallbacks, NullReadFailingOpenAndFailingClose) {
   // A sink whose close fails is not reported as written.
   CallbackFile bad;
   bad.failClose = true;
-  h = OpenCallbackSink(bad);
+  h = bad.Open();
   EXPECT_TRUE(ISWriteSink(h, "abcd", 4));
   EXPECT_EQ(ISCloseSink(h), 0u);
   EXPECT_EQ(ISGetLastError(), IS_ERR_WRITE);

@@ -103,4 +103,18 @@ inline std::vector<Bytes> Corruptions(const Bytes& file, size_t count = 48) {
   return out;
 }
 
+// Every corrupted copy of `file`, read at each depth in `bits` with a palette and then as
+// stored, gives the picture or one of the `allowed` codes (and, under the sanitizers, no fault).
+inline void ExpectCorruptionsGiveOnly(ReaderFn reader, const Bytes& file, std::initializer_list<DWORD> bits,
+                                      const std::set<ISErrorCode>& allowed, bool paletteAsStored = false) {
+  RGBQUAD palette[256];
+  for (const Bytes& bad : Corruptions(file)) {
+    for (DWORD b : bits) {
+      const ISErrorCode error = ReadWith(reader, bad, b, palette).error;
+      EXPECT_TRUE(error == IS_ERR_OK || allowed.count(error)) << b << " " << error;
+    }
+    ReadWith(reader, bad, 0, paletteAsStored ? palette : nullptr, IS_READ_AS_STORED);
+  }
+}
+
 }  // namespace fmttest

@@ -71,6 +71,19 @@ WriteResult WriteJPG(const Bytes& pixels, DWORD width, DWORD height, DWORD quali
   return r;
 }
 
+std::vector<std::pair<int, Bytes>> Markers(const Bytes& jpeg) {
+  std::vector<std::pair<int, Bytes>> list;
+  size_t i = 2;
+  while (i + 4 <= jpeg.size() && jpeg[i] == 0xFF) {
+    const int code = jpeg[i + 1];
+    const size_t len = (size_t{jpeg[i + 2]} << 8) | jpeg[i + 3];
+    if (code == 0xDA || len < 2 || i + 2 + len > jpeg.size()) break;
+    list.emplace_back(code, Bytes(jpeg.begin() + static_cast<long>(i + 4), jpeg.begin() + static_cast<long>(i + 2 + len)));
+    i += 2 + len;
+  }
+  return list;
+}
+
 size_t ScanDataOffset(const Bytes& jpeg) {
   size_t i = 2;
   while (i + 4 <= jpeg.size()) {

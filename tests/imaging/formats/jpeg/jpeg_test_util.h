@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qrv/imaging.h"
@@ -36,6 +37,9 @@ struct WriteResult {
 };
 WriteResult WriteJPG(const Bytes& pixels, DWORD width, DWORD height, DWORD quality, DWORD bits,
                      const ISResolution* resolution = nullptr, DWORD flags = 0, size_t sinkSize = 0);
+
+// Marker segments of a stream before its first SOS: (code, payload).
+std::vector<std::pair<int, Bytes>> Markers(const Bytes& jpeg);
 
 // Offset just after the first SOS segment's header, 0 when there is none.
 size_t ScanDataOffset(const Bytes& jpeg);

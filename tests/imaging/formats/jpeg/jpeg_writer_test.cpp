@@ -16,24 +16,9 @@ namespace {
 
 using jpegtest::Bytes;
 using jpegtest::Cjpeg;
+using jpegtest::Markers;
 using jpegtest::ReadJPG;
 using jpegtest::WriteJPG;
-
-// The marker codes of a stream up to its first SOS, with each segment's payload.
-std::vector<std::pair<int, Bytes>> Markers(const Bytes& jpeg) {
-  std::vector<std::pair<int, Bytes>> out;
-  if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return out;
-  size_t i = 2;
-  while (i + 4 <= jpeg.size() && jpeg[i] == 0xFF) {
-    const int code = jpeg[i + 1];
-    const size_t len = (size_t{jpeg[i + 2]} << 8) | jpeg[i + 3];
-    if (len < 2 || i + 2 + len > jpeg.size()) break;
-    out.emplace_back(code, Bytes(jpeg.begin() + static_cast<long>(i + 4), jpeg.begin() + static_cast<long>(i + 2 + len)));
-    if (code == 0xDA) break;
-    i += 2 + len;
-  }
-  return out;
-}
 
 // Restores the thread's JPEG write options and lists after a test.
 struct OptionsGuard {

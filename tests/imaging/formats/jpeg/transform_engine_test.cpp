@@ -51,13 +51,11 @@ TEST(JPGTransform, RoundTripsGiveTheSourceCoefficientsBack) {
     SCOPED_TRACE(sampling);
     const Bytes src = MakeJpeg(128, 96, 3, sampling);
     const Coefficients original = ReadCoefficients(src);
-    ExpectSameCoefficients(ReadCoefficients(Apply(src, 6, 2)), original);        // 180 twice
-    ExpectSameCoefficients(ReadCoefficients(Apply(src, 5, 4)), original);        // 90 four times
-    ExpectSameCoefficients(ReadCoefficients(Apply(src, 7, 4)), original);        // 270 four times
-    ExpectSameCoefficients(ReadCoefficients(Apply(src, 1, 2)), original);        // mirrors twice
-    ExpectSameCoefficients(ReadCoefficients(Apply(src, 2, 2)), original);
-    ExpectSameCoefficients(ReadCoefficients(Apply(src, 3, 2)), original);        // transverse
-    ExpectSameCoefficients(ReadCoefficients(Apply(src, 4, 2)), original);        // transpose
+    // 180 twice, 90 and 270 four times, the mirrors, transverse and transpose twice.
+    for (const auto& m : {std::pair<DWORD, int>{6, 2}, {5, 4}, {7, 4}, {1, 2}, {2, 2}, {3, 2}, {4, 2}}) {
+      SCOPED_TRACE(m.first);
+      ExpectSameCoefficients(ReadCoefficients(Apply(src, m.first, m.second)), original);
+    }
     ExpectSameCoefficients(ReadCoefficients(Apply(Apply(src, 5, 1), 7, 1)), original);
     // Plain copy: same coefficients and the same segments.
     auto copy = Transform(src, 0);
@@ -261,34 +259,28 @@ TEST(JPGTransform, ExifAdjustmentGivesUpOnMalformedBlocks) {
   EXPECT_FALSE(unchanged(good, static_cast<uint32_t>(good.size())));
   EXPECT_TRUE(unchanged(good, 11));   // too short
   EXPECT_TRUE(unchanged(good, 60));   // the dimension entries lie past the end
-  Bytes t = good;
-  t[1] = 'M';  // mixed byte order
-  EXPECT_TRUE(unchanged(t, 80));
-  t = good;
-  t[2] = 43;  // wrong magic
-  EXPECT_TRUE(unchanged(t, 80));
-  t = good;
-  t[6] = 1;  // IFD0 offset with upper bits set
-  EXPECT_TRUE(unchanged(t, 80));
-  t = good;
-  t[4] = 79;  // IFD0 offset past length - 2
-  EXPECT_TRUE(unchanged(t, 80));
-  t = good;
-  t[22] = 0x68;  // no Exif pointer in IFD0
-  EXPECT_TRUE(unchanged(t, 80));
-  t = good;
-  t[30] = 0xFF, t[31] = 0xFF;  // sub-IFD pointer past the end
-  EXPECT_TRUE(unchanged(t, 80));
-  t = good;
-  t[38] = 1;  // a sub-IFD of one entry is not examined
-  EXPECT_TRUE(unchanged(t, 80));
-  t = good;
-  t[8] = 0;  // an empty IFD0
-  EXPECT_TRUE(unchanged(t, 80));
-  // A count far above what the block holds stops at its end.
-  t = good;
-  t[38] = 0xFF;
-  EXPECT_FALSE(unchanged(t, 80));
+  // Bytes changed (at, at2): left unchanged, except where `adjusted` says.
+  const struct {
+    size_t at, at2;
+    uint8_t value;
+    bool adjusted;
+    const char* what;
+  } kChanged[] = {
+      {1, 1, 'M', false, "mixed byte order"},
+      {2, 2, 43, false, "wrong magic"},
+      {6, 6, 1, false, "IFD0 offset with upper bits set"},
+      {4, 4, 79, false, "IFD0 offset past length - 2"},
+      {22, 22, 0x68, false, "no Exif pointer in IFD0"},
+      {30, 31, 0xFF, false, "sub-IFD pointer past the end"},
+      {38, 38, 1, false, "a sub-IFD of one entry is not examined"},
+      {8, 8, 0, false, "an empty IFD0"},
+      {38, 38, 0xFF, true, "a count far above what the block holds stops at its end"},
+  };
+  for (const auto& c : kChanged) {
+    Bytes t = good;
+    t[c.at] = t[c.at2] = c.value;
+    EXPECT_EQ(unchanged(t, 80), !c.adjusted) << c.what;
+  }
 }
 
 TEST(JPGTransform, MarkersAreCopiedInFileOrder) {

@@ -51,7 +51,6 @@ Coefficients ReadCoefficients(const Bytes& jpeg);
 // `afterSOI` is set).
 Bytes InsertSegment(const Bytes& jpeg, int code, const Bytes& payload, bool afterSOI = false);
 
-// Marker segments of a stream before its first SOS: (code, payload).
-std::vector<std::pair<int, Bytes>> Markers(const Bytes& jpeg);
+using jpegtest::Markers;
 
 }  // namespace xformtest

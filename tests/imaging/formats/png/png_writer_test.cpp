@@ -8,6 +8,7 @@
 
 #include "imaging/core/ISThreadState.h"
 #include "png_test_util.h"
+#include "support/callback_file.h"
 
 namespace {
 
@@ -226,13 +227,6 @@ TEST(PNGWrite, TextsResolutionAndICCProfileFromTheThread) {
   EXPECT_EQ(ts->png.textsRead[1].compressed, 1u);
 }
 
-BOOL OpenOk(uintptr_t) { return TRUE; }
-BOOL RefuseWrite(const void*, DWORD, uintptr_t) { return FALSE; }
-BOOL SeekOk(int32_t, int32_t, uintptr_t) { return TRUE; }
-BOOL TellZero(uintptr_t, DWORD* p) { return *p = 0, TRUE; }
-BOOL SizeZero(uintptr_t, DWORD* s) { return *s = 0, TRUE; }
-BOOL NotAtEnd(uintptr_t) { return FALSE; }
-BOOL CloseOk(uintptr_t) { return TRUE; }
 BOOL StopAtTwo(DWORD done, DWORD, uintptr_t) { return done == 2 ? 0 : 1; }
 
 TEST(PNGWrite, FailuresReturnZeroWithTheirCodes) {
@@ -244,8 +238,9 @@ TEST(PNGWrite, FailuresReturnZeroWithTheirCodes) {
   a.height = 4;
   a.stride = 12;
   // A sink that refuses every write.
-  ISIOHandle h = ISOpenCallbackSource(OpenOk, RefuseWrite, nullptr, SeekOk, TellZero, SizeZero, NotAtEnd, CloseOk,
-                                      0, 0);
+  qrvtest::CallbackFile refusing;
+  refusing.failAfter = 0;
+  ISIOHandle h = refusing.Open();
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(ISWritePNG(h, px.data(), 4, 4, 12, 8, 0, nullptr, 2, 0.0, nullptr, 0), 0);
   EXPECT_EQ(ISGetLastError(), IS_ERR_WRITE);

@@ -9,56 +9,14 @@
 #include <string>
 
 #include "imaging/core/ISThreadState.h"
+#include "support/callback_file.h"
 #include "tiff_test_util.h"
 
 using namespace tifftest;
 
 namespace {
 
-// A growable in-memory file behind a callback sink; `failAfter` bytes may be written before
-// every further write fails.
-struct MemFile {
-  Bytes data;
-  uint32_t position = 0;
-  size_t failAfter = SIZE_MAX;
-};
-
-BOOL MemOpen(uintptr_t) { return TRUE; }
-DWORD MemRead(void* buffer, DWORD count, uintptr_t user) {
-  auto* f = reinterpret_cast<MemFile*>(user);
-  const DWORD n = f->position >= f->data.size() ? 0 : std::min<DWORD>(count, f->data.size() - f->position);
-  std::memcpy(buffer, f->data.data() + f->position, n);
-  f->position += n;
-  return n;
-}
-BOOL MemWrite(const void* buffer, DWORD count, uintptr_t user) {
-  auto* f = reinterpret_cast<MemFile*>(user);
-  if (f->position + size_t{count} > f->failAfter) return FALSE;
-  if (f->position + size_t{count} > f->data.size()) f->data.resize(f->position + size_t{count});
-  std::memcpy(f->data.data() + f->position, buffer, count);
-  f->position += count;
-  return TRUE;
-}
-BOOL MemSeek(int32_t offset, int32_t origin, uintptr_t user) {
-  auto* f = reinterpret_cast<MemFile*>(user);
-  const int64_t base = origin == IS_SEEK_CUR ? f->position : origin == IS_SEEK_END ? f->data.size() : 0;
-  if (base + offset < 0) return FALSE;
-  f->position = static_cast<uint32_t>(base + offset);
-  return TRUE;
-}
-BOOL MemTell(uintptr_t user, DWORD* position) {
-  *position = reinterpret_cast<MemFile*>(user)->position;
-  return TRUE;
-}
-BOOL MemSize(uintptr_t user, DWORD* size) {
-  *size = static_cast<DWORD>(reinterpret_cast<MemFile*>(user)->data.size());
-  return TRUE;
-}
-BOOL MemEof(uintptr_t user) {
-  auto* f = reinterpret_cast<MemFile*>(user);
-  return f->position >= f->data.size();
-}
-BOOL MemClose(uintptr_t) { return TRUE; }
+using MemFile = qrvtest::CallbackFile;  // failAfter: bytes that may be written before writes fail
 
 struct WriteResult {
   bool ok = false;
@@ -71,14 +29,13 @@ WriteResult Write(const Bytes& pixels, DWORD w, DWORD h, DWORD bits, const RGBQU
   MemFile own;
   MemFile* f = file ? file : &own;
   f->position = 0;
-  ISIOHandle sink = ISOpenCallbackSource(MemOpen, MemWrite, MemRead, MemSeek, MemTell, MemSize, MemEof, MemClose, 1,
-                                         reinterpret_cast<uintptr_t>(f));
+  ISIOHandle sink = f->Open(1);
   WriteResult r;
   if (!sink) return r;
   r.ok = ISWriteTIFF(sink, pixels.data(), w, h, bits, palette, compression, res, flags) != 0;
   r.error = ISGetLastError();
   ISCloseSink(sink);
-  r.file = f->data;
+  r.file = f->bytes;
   return r;
 }
 
