@@ -119,12 +119,12 @@ TEST(CISMemBlock, InstalledCallbacksAreUsed) {
 }
 
 TEST(CISOpContext, BitTables) {
-  EXPECT_EQ(CISOpContext::kBitReverse[1], 128);
-  EXPECT_EQ(CISOpContext::kBitReverse[2], 64);
-  EXPECT_EQ(CISOpContext::kBitReverse[3], 192);
-  EXPECT_EQ(CISOpContext::kBitReverse[15], 240);
-  EXPECT_EQ(CISOpContext::kBitReverse[255], 255);
-  EXPECT_EQ(CISOpContext::kBitReverse[0x12], 0x48);
+  // Every entry of the reversal table against bits moved one by one.
+  for (int v = 0; v < 256; ++v) {
+    int reversed = 0;
+    for (int b = 0; b < 8; ++b) reversed |= ((v >> b) & 1) << (7 - b);
+    EXPECT_EQ(CISOpContext::kBitReverse[v], reversed) << v;
+  }
   for (int i = 0; i < 8; ++i) EXPECT_EQ(CISOpContext::kBitMasks[i], 1 << i);
 }
 

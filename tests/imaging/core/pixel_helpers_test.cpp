@@ -6,6 +6,7 @@
 
 #include "imaging/core/ISPixelHelpers.h"
 #include "imaging/core/ISThreadState.h"
+#include "op_test_util.h"
 
 namespace {
 
@@ -226,19 +227,10 @@ TEST(PixelHelpers, UnpackAndPackEveryDepth) {
   EXPECT_EQ(err, IS_ERR_BADPARAM);
 }
 
-namespace {
-int g_calls = 0;
-BOOL StopAtOnce(DWORD, DWORD, uintptr_t) {
-  ++g_calls;
-  return 0;
-}
-}  // namespace
-
 TEST(PixelHelpers, ProgressStopsOnlyAtTheOuterCall) {
   ISThreadState* ts = GetThreadState();
   ASSERT_NE(ts, nullptr);
-  ts->progressCallback = StopAtOnce;
-  g_calls = 0;
+  optest::ProgressRecorder stop(0);
   const BYTE px[6] = {1, 2, 3, 4, 5, 6};
   BYTE grey[2];
   ISErrorCode err = 0;
@@ -246,11 +238,10 @@ TEST(PixelHelpers, ProgressStopsOnlyAtTheOuterCall) {
     ISCallDepthGuard outer(ts);  // depth 1: reports, and the reply 0 stops
     EXPECT_FALSE(RGBToGrey(err, px, 1, 2, 3, 3, 1, 0, grey));
     EXPECT_EQ(err, IS_ERR_STOPPED);
-    EXPECT_EQ(g_calls, 1);
+    EXPECT_EQ(stop.calls.size(), 1u);
     ISCallDepthGuard inner(ts);  // depth 2: silent
     err = 0;
     EXPECT_TRUE(RGBToGrey(err, px, 1, 2, 3, 3, 1, 0, grey));
-    EXPECT_EQ(g_calls, 1);
+    EXPECT_EQ(stop.calls.size(), 1u);
   }
-  ts->progressCallback = nullptr;
 }

@@ -10,6 +10,7 @@
 
 #include "imaging/core/ISColorQuantizer.h"
 #include "imaging/core/ISThreadState.h"
+#include "op_test_util.h"
 #include "support/pictures.h"
 #include "support/test_support.h"
 
@@ -215,15 +216,6 @@ TEST(Quantizer, MappingMatchesASlowReference) {
   }
 }
 
-namespace {
-BOOL StopNow(DWORD, DWORD, uintptr_t) { return 0; }
-DWORD g_rows = 0;
-BOOL CountRows(DWORD, DWORD, uintptr_t) {
-  ++g_rows;
-  return 1;
-}
-}  // namespace
-
 TEST(Quantizer, EntryPointsLimitTheCountAndReport) {
   const auto img = Fill(3, 2, 40, 50, 60);
   std::vector<RGBQUAD> pal(256);
@@ -237,19 +229,19 @@ TEST(Quantizer, EntryPointsLimitTheCountAndReport) {
   EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
 
   std::vector<BYTE> idx(6, 7);
-  GetThreadState()->progressCallback = CountRows;
-  g_rows = 0;
-  ASSERT_TRUE(ISReduceColors(img.data(), 3, 2, 9, idx.data(), 3, 256, pal.data(), 1, 20, 0));
-  EXPECT_EQ(g_rows, 2u);  // the mapping's rows only
+  {
+    optest::ProgressRecorder rec;
+    ASSERT_TRUE(ISReduceColors(img.data(), 3, 2, 9, idx.data(), 3, 256, pal.data(), 1, 20, 0));
+    EXPECT_EQ(rec.calls.size(), 2u);  // the mapping's rows only
+  }
   EXPECT_EQ(idx, std::vector<BYTE>(6, 0));
-  GetThreadState()->progressCallback = StopNow;
+  optest::ProgressRecorder stop(0);
   EXPECT_FALSE(ISBuildPalette(img.data(), 3, 2, 9, 16, pal.data(), &used, 0));
   EXPECT_EQ(ISGetLastError(), IS_ERR_STOPPED);
   EXPECT_FALSE(ISBuildPalette(img.data(), 3, 2, 9, 16, pal.data(), &used, kQuantOctree));
   EXPECT_EQ(ISGetLastError(), IS_ERR_STOPPED);
   EXPECT_FALSE(ISReduceColors(img.data(), 3, 2, 9, idx.data(), 3, 256, pal.data(), 1, 20, 0));
   EXPECT_EQ(ISGetLastError(), IS_ERR_STOPPED);
-  GetThreadState()->progressCallback = nullptr;
 }
 
 TEST(Quantizer, RealPictureAgainstImageMagick) {

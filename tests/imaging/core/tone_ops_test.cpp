@@ -7,6 +7,7 @@
 
 #include "imaging/core/ISPixelHelpers.h"
 #include "imaging/core/ISThreadState.h"
+#include "op_test_util.h"
 #include "qrv/imaging.h"
 
 TEST(ToneOps, GammaTable) {
@@ -86,15 +87,6 @@ TEST(ToneOps, LumaChromaMovesAllThreeBytesByTheGreyChange) {
   EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
 }
 
-namespace {
-DWORD g_reports = 0;
-BOOL CountAndGo(DWORD, DWORD total, uintptr_t) {
-  ++g_reports;
-  return total ? 1 : 0;
-}
-BOOL Stop(DWORD, DWORD, uintptr_t) { return 0; }
-}  // namespace
-
 TEST(ToneOps, GreyEntryPointReportsAndStops) {
   const BYTE px[] = {255, 0, 0, 0, 255, 0, 0, 0, 255};
   BYTE grey[3] = {};
@@ -106,16 +98,19 @@ TEST(ToneOps, GreyEntryPointReportsAndStops) {
   EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
 
   // The progress callback sees one report per row from the outer call.
-  GetThreadState()->progressCallback = CountAndGo;
-  g_reports = 0;
-  ASSERT_TRUE(ISConvertRGBToGray(px, 1, 3, 3, 3, grey, 1, 0));
-  EXPECT_EQ(g_reports, 3u);
-  g_reports = 0;
-  std::vector<BYTE> img(12, 100);
-  ASSERT_TRUE(ISLumaChromaAdjust(img.data(), 2, 2, 3, 6, 0, 0, 0, 0));
-  EXPECT_EQ(g_reports, 2u);  // the grey copy's own adjustment stays silent
-  GetThreadState()->progressCallback = Stop;
+  {
+    optest::ProgressRecorder rec;
+    ASSERT_TRUE(ISConvertRGBToGray(px, 1, 3, 3, 3, grey, 1, 0));
+    EXPECT_EQ(rec.calls.size(), 3u);
+    for (const auto& call : rec.calls) EXPECT_NE(call.second, 0u);
+  }
+  {
+    optest::ProgressRecorder rec;
+    std::vector<BYTE> img(12, 100);
+    ASSERT_TRUE(ISLumaChromaAdjust(img.data(), 2, 2, 3, 6, 0, 0, 0, 0));
+    EXPECT_EQ(rec.calls.size(), 2u);  // the grey copy's own adjustment stays silent
+  }
+  optest::ProgressRecorder stop(0);
   EXPECT_FALSE(ISConvertRGBToGray(px, 1, 3, 3, 3, grey, 1, 0));
   EXPECT_EQ(ISGetLastError(), IS_ERR_STOPPED);
-  GetThreadState()->progressCallback = nullptr;
 }

@@ -9,6 +9,7 @@
 
 #include "imaging/core/ISDIB.h"
 #include "imaging/core/ISThreadState.h"
+#include "imaging/core/op_test_util.h"
 #include "tiff_test_util.h"
 
 using namespace tifftest;
@@ -62,20 +63,6 @@ Bytes GreyToRGB(const Bytes& g) {
   for (uint8_t v : g) out.insert(out.end(), {v, v, v});
   return out;
 }
-
-BOOL StopAtOnce(DWORD, DWORD, uintptr_t) { return FALSE; }
-std::vector<DWORD> g_reports;
-BOOL Record(DWORD done, DWORD total, uintptr_t) {
-  g_reports.push_back(done);
-  g_reports.push_back(total);
-  return TRUE;
-}
-
-class ProgressScope {
- public:
-  explicit ProgressScope(ISProgressCallback cb) { GetThreadState()->progressCallback = cb; }
-  ~ProgressScope() { GetThreadState()->progressCallback = nullptr; }
-};
 
 class AlphaOverrideScope {
  public:
@@ -451,13 +438,12 @@ TEST(TIFFReader, ProgressPerBandAndStop) {
   p.rowsPerStrip = 3;
   const Bytes file = WriteTIFFPages({p});
   {
-    ProgressScope scope(Record);
-    g_reports.clear();
+    optest::ProgressRecorder rec;
     ASSERT_TRUE(ReadTIFFBytes(file, 24).ok);
     // Bands of 3 rows: 3, 6, 9, 10 of 10.
-    EXPECT_EQ(g_reports, (std::vector<DWORD>{3, 10, 6, 10, 9, 10, 10, 10}));
+    EXPECT_EQ(rec.calls, (std::vector<std::pair<DWORD, DWORD>>{{3, 10}, {6, 10}, {9, 10}, {10, 10}}));
   }
-  ProgressScope scope(StopAtOnce);
+  optest::ProgressRecorder stop(0);
   EXPECT_EQ(ReadTIFFBytes(file, 24).error, IS_ERR_STOPPED);
   Page grey = Page8(4, 10, 1, PHOTOMETRIC_MINISBLACK);
   grey.rowsPerStrip = 3;
