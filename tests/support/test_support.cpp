@@ -135,4 +135,14 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
   return static_cast<bool>(out);
 }
 
+std::string MagickConvert() {
+  FILE* p = popen("/usr/bin/convert -version 2>/dev/null", "r");
+  if (!p) return "";
+  char buf[256] = {};
+  size_t n = std::fread(buf, 1, sizeof buf - 1, p);
+  pclose(p);
+  return std::string(buf, n).find("ImageMagick") != std::string::npos ? "MAGICK_THREAD_LIMIT=1 /usr/bin/convert"
+                                                                       : "";
+}
+
 }  // namespace qrvtest

@@ -32,6 +32,8 @@ std::vector<std::string> TestDataFiles(const std::string& subfolder);
 
 // True when a command-line tool is on the PATH.
 bool HasTool(const std::string& name);
+// The real ImageMagick convert, run single-threaded; "" when it is not installed.
+std::string MagickConvert();
 // Runs a shell command; its standard output, and its exit status through *status.
 std::string RunCommand(const std::string& command, int* status = nullptr);
 

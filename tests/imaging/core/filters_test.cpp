@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "imaging/core/ISFilters.h"
-#include "op_test_util.h"
 #include "qrv/imaging.h"
+#include "support/pictures.h"
+#include "support/progress_recorder.h"
 
-using optest::ProgressRecorder;
+using qrvtest::ProgressRecorder;
 using qrvtest::RandomBytes;
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "imaging/core/ISPixelHelpers.h"
 #include "imaging/core/ISThreadState.h"
-#include "op_test_util.h"
+#include "support/progress_recorder.h"
 
 namespace {
 
@@ -230,7 +230,7 @@ TEST(PixelHelpers, UnpackAndPackEveryDepth) {
 TEST(PixelHelpers, ProgressStopsOnlyAtTheOuterCall) {
   ISThreadState* ts = GetThreadState();
   ASSERT_NE(ts, nullptr);
-  optest::ProgressRecorder stop(0);
+  qrvtest::ProgressRecorder stop(0);
   const BYTE px[6] = {1, 2, 3, 4, 5, 6};
   BYTE grey[2];
   ISErrorCode err = 0;

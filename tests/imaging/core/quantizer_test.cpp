@@ -10,8 +10,8 @@
 
 #include "imaging/core/ISColorQuantizer.h"
 #include "imaging/core/ISThreadState.h"
-#include "op_test_util.h"
 #include "support/pictures.h"
+#include "support/progress_recorder.h"
 #include "support/test_support.h"
 
 namespace {
@@ -230,12 +230,12 @@ TEST(Quantizer, EntryPointsLimitTheCountAndReport) {
 
   std::vector<BYTE> idx(6, 7);
   {
-    optest::ProgressRecorder rec;
+    qrvtest::ProgressRecorder rec;
     ASSERT_TRUE(ISReduceColors(img.data(), 3, 2, 9, idx.data(), 3, 256, pal.data(), 1, 20, 0));
     EXPECT_EQ(rec.calls.size(), 2u);  // the mapping's rows only
   }
   EXPECT_EQ(idx, std::vector<BYTE>(6, 0));
-  optest::ProgressRecorder stop(0);
+  qrvtest::ProgressRecorder stop(0);
   EXPECT_FALSE(ISBuildPalette(img.data(), 3, 2, 9, 16, pal.data(), &used, 0));
   EXPECT_EQ(ISGetLastError(), IS_ERR_STOPPED);
   EXPECT_FALSE(ISBuildPalette(img.data(), 3, 2, 9, 16, pal.data(), &used, kQuantOctree));

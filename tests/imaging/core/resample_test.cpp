@@ -10,10 +10,11 @@
 
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISResample.h"
-#include "op_test_util.h"
 #include "qrv/imaging.h"
+#include "support/pictures.h"
+#include "support/progress_recorder.h"
 
-using optest::ProgressRecorder;
+using qrvtest::ProgressRecorder;
 using qrvtest::RandomBytes;
 
 namespace {

@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "imaging/core/ISRotate.h"
-#include "op_test_util.h"
 #include "qrv/imaging.h"
+#include "support/pictures.h"
+#include "support/progress_recorder.h"
 #include "support/test_support.h"
 
-using optest::ProgressRecorder;
+using qrvtest::ProgressRecorder;
 using qrvtest::RandomBytes;
 
 namespace {
@@ -290,7 +291,7 @@ TEST(CopyRows, LesserRowBytesAndBottomUpRows) {
 
 TEST(Rotate8, AgreesWithImageMagickOnARealPicture) {
   QRV_REQUIRE_TESTDATA("tiff/hopper.tif");
-  const std::string convert = optest::MagickConvert();
+  const std::string convert = qrvtest::MagickConvert();
   if (convert.empty()) GTEST_SKIP() << "reference tool missing: /usr/bin/convert";
   qrvtest::TempDir dir;
   const std::string in = dir.File("in.ppm");

@@ -11,8 +11,9 @@
 #include "imaging/core/ISDIB.h"
 #include "imaging/core/ISGDI.h"
 #include "imaging/core/ISText.h"
-#include "op_test_util.h"
 #include "platform/gdi_text.h"
+#include "support/pictures.h"
+#include "support/progress_recorder.h"
 #include "support/test_support.h"
 
 namespace {
@@ -238,7 +239,7 @@ TEST(DrawText, ReportsItsStagesAndStops) {
   std::vector<uint8_t> img = Picture(W, H, 5);
   const std::vector<uint8_t> before = img;
   {
-    optest::ProgressRecorder rec;
+    qrvtest::ProgressRecorder rec;
     ASSERT_TRUE(ISDrawText(img.data(), W, H, W * 3, "ab", &lf, 3, 0, 0, W, H, 0, 0, RGB(255, 0, 0)));
     std::vector<DWORD> stages;
     for (auto& c : rec.calls)
@@ -247,17 +248,17 @@ TEST(DrawText, ReportsItsStagesAndStops) {
   }
   for (BOOL reply : {0, -1}) {
     img = before;
-    optest::ProgressRecorder rec(1, 2, reply);  // the third report (stage 3) stops it
+    qrvtest::ProgressRecorder rec(1, 2, reply);  // the third report (stage 3) stops it
     EXPECT_FALSE(ISDrawText(img.data(), W, H, W * 3, "ab", &lf, 3, 0, 0, W, H, 0, 0, RGB(255, 0, 0)));
     EXPECT_EQ(ISGetLastError(), IS_ERR_STOPPED);
     EXPECT_EQ(img, before);
   }
   {
     img = before;
-    optest::ProgressRecorder probe;
+    qrvtest::ProgressRecorder probe;
     ASSERT_TRUE(ISDrawText(img.data(), W, H, W * 3, "ab", &lf, 3, 0, 0, W, H, 0, 0, RGB(255, 0, 0)));
     img = before;
-    optest::ProgressRecorder rec(1, probe.calls.size() - 1, 0);  // the last report (stage 8)
+    qrvtest::ProgressRecorder rec(1, probe.calls.size() - 1, 0);  // the last report (stage 8)
     EXPECT_FALSE(ISDrawText(img.data(), W, H, W * 3, "ab", &lf, 3, 0, 0, W, H, 0, 0, RGB(255, 0, 0)));
     EXPECT_EQ(ISGetLastError(), IS_ERR_STOPPED);
     EXPECT_NE(img, before);  // stopped after the blend
@@ -359,7 +360,7 @@ TEST(GdiBitmaps, HBITMAPToDIBAndBitmapToRGB) {
 // A caption on a real picture, drawn here (at the stamp's factor of 3) and by ImageMagick with
 // the same font file at the same em size: the boxes of changed pixels agree within 2 pixels.
 TEST(DrawText, CaptionBoxAgreesWithImageMagick) {
-  const std::string magick = optest::MagickConvert();
+  const std::string magick = qrvtest::MagickConvert();
   if (magick.empty()) GTEST_SKIP() << "ImageMagick missing";
   std::vector<std::string> jpegs = qrvtest::TestDataFiles("jpeg");
   std::string source;

@@ -7,8 +7,8 @@
 
 #include "imaging/core/ISPixelHelpers.h"
 #include "imaging/core/ISThreadState.h"
-#include "op_test_util.h"
 #include "qrv/imaging.h"
+#include "support/progress_recorder.h"
 
 TEST(ToneOps, GammaTable) {
   std::vector<BYTE> px = {0, 64, 128, 255, 64, 64, 64, 64};  // two 4-byte pixels
@@ -99,18 +99,18 @@ TEST(ToneOps, GreyEntryPointReportsAndStops) {
 
   // The progress callback sees one report per row from the outer call.
   {
-    optest::ProgressRecorder rec;
+    qrvtest::ProgressRecorder rec;
     ASSERT_TRUE(ISConvertRGBToGray(px, 1, 3, 3, 3, grey, 1, 0));
     EXPECT_EQ(rec.calls.size(), 3u);
     for (const auto& call : rec.calls) EXPECT_NE(call.second, 0u);
   }
   {
-    optest::ProgressRecorder rec;
+    qrvtest::ProgressRecorder rec;
     std::vector<BYTE> img(12, 100);
     ASSERT_TRUE(ISLumaChromaAdjust(img.data(), 2, 2, 3, 6, 0, 0, 0, 0));
     EXPECT_EQ(rec.calls.size(), 2u);  // the grey copy's own adjustment stays silent
   }
-  optest::ProgressRecorder stop(0);
+  qrvtest::ProgressRecorder stop(0);
   EXPECT_FALSE(ISConvertRGBToGray(px, 1, 3, 3, 3, grey, 1, 0));
   EXPECT_EQ(ISGetLastError(), IS_ERR_STOPPED);
 }

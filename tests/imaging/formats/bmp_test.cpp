@@ -6,8 +6,8 @@
 
 #include "bmp_image_test_util.h"
 #include "imaging/core/ISDIB.h"
-#include "imaging/core/op_test_util.h"
 #include "qrv/imaging.h"
+#include "support/progress_recorder.h"
 
 using fmttest::Bytes;
 using fmttest::Picture;
@@ -382,7 +382,7 @@ TEST(FormatProgress, ReportsPerRowAndStops) {
     SCOPED_TRACE(f.name);
     Bytes file;
     {
-      optest::ProgressRecorder rec;
+      qrvtest::ProgressRecorder rec;
       fmttest::MemorySink sink;
       const BOOL n = f.write(sink.handle, rgb.data(), w, h, pal);
       ASSERT_GT(n, 0);
@@ -390,13 +390,13 @@ TEST(FormatProgress, ReportsPerRowAndStops) {
       EXPECT_EQ(rec.calls.size(), f.reports);
     }
     {
-      optest::ProgressRecorder rec;
+      qrvtest::ProgressRecorder rec;
       EXPECT_EQ(fmttest::ReadWith(f.read, file, 24).pixels, rgb);
       ASSERT_EQ(rec.calls.size(), f.reports);
       EXPECT_EQ(rec.calls.back().second, f.reports);
     }
     {
-      optest::ProgressRecorder rec(1, 1);
+      qrvtest::ProgressRecorder rec(1, 1);
       const Picture p = fmttest::ReadWith(f.read, file, 24);
       EXPECT_EQ(p.error, IS_ERR_STOPPED);
       EXPECT_TRUE(p.pixels.empty());

@@ -9,7 +9,7 @@
 
 #include "imaging/core/ISDIB.h"
 #include "imaging/core/ISThreadState.h"
-#include "imaging/core/op_test_util.h"
+#include "support/progress_recorder.h"
 #include "tiff_test_util.h"
 
 using namespace tifftest;
@@ -438,12 +438,12 @@ TEST(TIFFReader, ProgressPerBandAndStop) {
   p.rowsPerStrip = 3;
   const Bytes file = WriteTIFFPages({p});
   {
-    optest::ProgressRecorder rec;
+    qrvtest::ProgressRecorder rec;
     ASSERT_TRUE(ReadTIFFBytes(file, 24).ok);
     // Bands of 3 rows: 3, 6, 9, 10 of 10.
     EXPECT_EQ(rec.calls, (std::vector<std::pair<DWORD, DWORD>>{{3, 10}, {6, 10}, {9, 10}, {10, 10}}));
   }
-  optest::ProgressRecorder stop(0);
+  qrvtest::ProgressRecorder stop(0);
   EXPECT_EQ(ReadTIFFBytes(file, 24).error, IS_ERR_STOPPED);
   Page grey = Page8(4, 10, 1, PHOTOMETRIC_MINISBLACK);
   grey.rowsPerStrip = 3;

@@ -1,17 +1,15 @@
-// Helpers for the image-operation tests: a progress recorder installed in the thread's
-// record and the ImageMagick command (pictures and PNM files: support/pictures.h).
+// Records the progress reports of the code under test: installed in the thread's record for
+// its lifetime, it keeps every (done, total) and answers as told.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <string>
 #include <utility>
 #include <vector>
 
 #include "imaging/core/ISThreadState.h"
-#include "support/pictures.h"
 
-namespace optest {
+namespace qrvtest {
 
 // Installs a progress callback for its lifetime; records every (done, total) and answers
 // `reply` (or `stopReply` from call number `stopAt` on).
@@ -48,15 +46,4 @@ class ProgressRecorder {
   uintptr_t savedUser_ = 0;
 };
 
-// The real ImageMagick, run single-threaded; "" when it is not installed.
-inline std::string MagickConvert() {
-  FILE* p = popen("/usr/bin/convert -version 2>/dev/null", "r");
-  if (!p) return "";
-  char buf[256] = {};
-  size_t n = std::fread(buf, 1, sizeof buf - 1, p);
-  pclose(p);
-  return std::string(buf, n).find("ImageMagick") != std::string::npos ? "MAGICK_THREAD_LIMIT=1 /usr/bin/convert"
-                                                                       : "";
-}
-
-}  // namespace optest
+}  // namespace qrvtest
