@@ -2,6 +2,7 @@
 // memory handles, reference decodes by ImageMagick, and damaged copies of sample files.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "qrv/imaging.h"
+#include "support/memory_read.h"
 #include "support/test_support.h"
 
 namespace fmttest {
@@ -17,7 +19,6 @@ using Bytes = std::vector<uint8_t>;
 
 // A decoded picture handed back by a reader (the block freed here).
 struct Picture {
-  HGLOBAL block = nullptr;
   DWORD width = 0;
   DWORD height = 0;
   ISErrorCode error = 0;
@@ -27,21 +28,19 @@ struct Picture {
 typedef HGLOBAL (*ReaderFn)(ISIOHandle, DWORD*, DWORD*, DWORD, RGBQUAD*, DWORD);
 
 // Reads `file` through a memory source; `bytes` is the size of the result to keep (0: compute
-// width x height x bits / 8 for 8, 24 and 32 bits; otherwise nothing kept unless given).
+// width x height x bits / 8 for 8, 24 and 32 bits; otherwise nothing kept unless given), which
+// the returned block must hold.
 inline Picture ReadWith(ReaderFn reader, const Bytes& file, DWORD bits, RGBQUAD* palette = nullptr,
                         DWORD flags = 0, uint64_t bytes = 0) {
-  Picture p;
-  ISIOHandle src = ISOpenMemorySource(file.data(), static_cast<DWORD>(file.size()));
-  p.block = reader(src, &p.width, &p.height, bits, palette, flags);
-  p.error = ISGetLastError();
-  ISCloseSource(src);
-  if (p.block) {
+  const qrvtest::ReadResult r = qrvtest::ReadFromMemory(file, [&](ISIOHandle src, DWORD* w, DWORD* h, RGBQUAD*) {
+    return reader(src, w, h, bits, palette, flags);
+  });
+  Picture p{r.width, r.height, r.error, {}};
+  if (r.ok) {
     if (bytes == 0 && (bits == 8 || bits == 24 || bits == 32) && !(flags & IS_READ_AS_STORED))
       bytes = uint64_t{p.width} * p.height * (bits / 8);
-    const BYTE* b = static_cast<const BYTE*>(p.block);
-    p.pixels.assign(b, b + bytes);
-    GlobalFree(p.block);
-    p.block = nullptr;
+    EXPECT_LE(bytes, r.image.size()) << "the block is smaller than its picture";
+    p.pixels.assign(r.image.begin(), r.image.begin() + static_cast<long>(std::min<uint64_t>(bytes, r.image.size())));
   }
   return p;
 }
