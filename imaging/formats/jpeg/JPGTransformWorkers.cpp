@@ -93,243 +93,223 @@ inline JDIMENSION FullIMCUs(JDIMENSION sourceSide, int outputMaxSamp) {
   return sourceSide / (static_cast<JDIMENSION>(outputMaxSamp) * DCTSIZE);
 }
 
-}  // namespace
-
-bool JPGTransformCrop(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, const JPGTransformInfo* info,
-                      jvirt_barray_ptr* src, jvirt_barray_ptr* dst) {
+// The walk every worker makes: each output component, one row of iMCUs at a time. For each row,
+// rowOfIMCUs(ci, g, by, out) fills `out`, block rows [by, by + g.v) of target[ci] opened for
+// writing; progress follows each row. False when asked to stop.
+template <typename RowOfIMCUs>
+bool ForEachIMCURow(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, const JPGTransformInfo* info,
+                    jvirt_barray_ptr* target, RowOfIMCUs&& rowOfIMCUs) {
   for (int ci = 0; ci < dstinfo->num_components; ++ci) {
     const CompGeometry g = Geometry(dstinfo, info, ci);
     for (JDIMENSION by = 0; by < g.heightInBlocks; by += g.v) {
-      JBLOCKARRAY out = Access(srcinfo, dst[ci], by, g.v, true);
-      JBLOCKARRAY in = Access(srcinfo, src[ci], by + g.yCropBlocks, g.v, false);
-      for (JDIMENSION oy = 0; oy < g.v; ++oy)
-        std::memcpy(out[oy], in[oy] + g.xCropBlocks, size_t{g.widthInBlocks} * sizeof(JBLOCK));
+      rowOfIMCUs(ci, g, by, Access(srcinfo, target[ci], by, g.v, true));
       if (!Progress(ci, dstinfo->num_components, g.heightInBlocks, by)) return false;
     }
   }
   return true;
+}
+
+// The `count` source block rows feeding output position `pos` along one side (block columns
+// for the transposing workers): while mirrored, counted back from the end of the whole-iMCU
+// span `fullSpan`; else in place, past the crop offset.
+inline JBLOCKARRAY SourceBlocks(j_decompress_ptr srcinfo, jvirt_barray_ptr array, bool mirrored, JDIMENSION fullSpan,
+                                JDIMENSION crop, JDIMENSION pos, JDIMENSION count) {
+  return Access(srcinfo, array, mirrored ? fullSpan - crop - pos - count : pos + crop, count, false);
+}
+
+// One output block row copied whole from the source row, past the crop offset.
+inline void CopyCroppedRow(JBLOCKROW out, JBLOCKROW in, const CompGeometry& g) {
+  std::memcpy(out, in + g.xCropBlocks, size_t{g.widthInBlocks} * sizeof(JBLOCK));
+}
+
+}  // namespace
+
+bool JPGTransformCrop(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, const JPGTransformInfo* info,
+                      jvirt_barray_ptr* src, jvirt_barray_ptr* dst) {
+  const auto fillRow = [&](int ci, const CompGeometry& g, JDIMENSION by, JBLOCKARRAY out) {
+    JBLOCKARRAY in = Access(srcinfo, src[ci], by + g.yCropBlocks, g.v, false);
+    for (JDIMENSION oy = 0; oy < g.v; ++oy) CopyCroppedRow(out[oy], in[oy], g);
+  };
+  return ForEachIMCURow(srcinfo, dstinfo, info, dst, fillRow);
 }
 
 bool JPGTransformFlipHInPlace(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, const JPGTransformInfo* info,
                               jvirt_barray_ptr* src) {
   const JDIMENSION mcuCols = FullIMCUs(srcinfo->image_width, dstinfo->max_h_samp_factor);
-  for (int ci = 0; ci < dstinfo->num_components; ++ci) {
-    const CompGeometry g = Geometry(dstinfo, info, ci);
+  // The source arrays are the output: each row is mirrored where it stands.
+  const auto fillRow = [&](int, const CompGeometry& g, JDIMENSION, JBLOCKARRAY rows) {
     const JDIMENSION compWidth = mcuCols * g.h;
-    for (JDIMENSION by = 0; by < g.heightInBlocks; by += g.v) {
-      JBLOCKARRAY rows = Access(srcinfo, src[ci], by, g.v, true);
-      for (JDIMENSION oy = 0; oy < g.v; ++oy) {
-        JBLOCKROW row = rows[oy];
-        for (JDIMENSION bx = 0; bx * 2 < compWidth; ++bx) {
-          JBLOCK a, b;
-          CopyBlock(a, row[bx]);
-          CopyBlock(b, row[compWidth - bx - 1]);
-          MirrorU(row[bx], b);
-          MirrorU(row[compWidth - bx - 1], a);
-        }
-        // The kept region moves to the left edge; blocks one by one, as they may overlap.
-        if (g.xCropBlocks > 0)
-          for (JDIMENSION bx = 0; bx < g.widthInBlocks; ++bx) CopyBlock(row[bx], row[bx + g.xCropBlocks]);
+    for (JDIMENSION oy = 0; oy < g.v; ++oy) {
+      JBLOCKROW row = rows[oy];
+      for (JDIMENSION bx = 0; bx * 2 < compWidth; ++bx) {
+        JBLOCK a, b;
+        CopyBlock(a, row[bx]);
+        CopyBlock(b, row[compWidth - bx - 1]);
+        MirrorU(row[bx], b);
+        MirrorU(row[compWidth - bx - 1], a);
       }
-      if (!Progress(ci, dstinfo->num_components, g.heightInBlocks, by)) return false;
+      // The kept region moves to the left edge; blocks one by one, as they may overlap.
+      if (g.xCropBlocks > 0)
+        for (JDIMENSION bx = 0; bx < g.widthInBlocks; ++bx) CopyBlock(row[bx], row[bx + g.xCropBlocks]);
     }
-  }
-  return true;
+  };
+  return ForEachIMCURow(srcinfo, dstinfo, info, src, fillRow);
 }
 
 bool JPGTransformFlipH(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, const JPGTransformInfo* info,
                        jvirt_barray_ptr* src, jvirt_barray_ptr* dst) {
   const JDIMENSION mcuCols = FullIMCUs(srcinfo->image_width, dstinfo->max_h_samp_factor);
-  for (int ci = 0; ci < dstinfo->num_components; ++ci) {
-    const CompGeometry g = Geometry(dstinfo, info, ci);
+  const auto fillRow = [&](int ci, const CompGeometry& g, JDIMENSION by, JBLOCKARRAY out) {
     const JDIMENSION compWidth = mcuCols * g.h;
-    for (JDIMENSION by = 0; by < g.heightInBlocks; by += g.v) {
-      JBLOCKARRAY out = Access(srcinfo, dst[ci], by, g.v, true);
-      JBLOCKARRAY in = Access(srcinfo, src[ci], by + g.yCropBlocks, g.v, false);
-      for (JDIMENSION oy = 0; oy < g.v; ++oy) {
-        for (JDIMENSION bx = 0; bx < g.widthInBlocks; ++bx) {
-          const JDIMENSION sx = g.xCropBlocks + bx;
-          if (sx < compWidth)
-            MirrorU(out[oy][bx], in[oy][compWidth - sx - 1]);
-          else
-            CopyBlock(out[oy][bx], in[oy][sx]);
-        }
+    JBLOCKARRAY in = Access(srcinfo, src[ci], by + g.yCropBlocks, g.v, false);
+    for (JDIMENSION oy = 0; oy < g.v; ++oy) {
+      for (JDIMENSION bx = 0; bx < g.widthInBlocks; ++bx) {
+        const JDIMENSION sx = g.xCropBlocks + bx;
+        if (sx < compWidth)
+          MirrorU(out[oy][bx], in[oy][compWidth - sx - 1]);
+        else
+          CopyBlock(out[oy][bx], in[oy][sx]);
       }
-      if (!Progress(ci, dstinfo->num_components, g.heightInBlocks, by)) return false;
     }
-  }
-  return true;
+  };
+  return ForEachIMCURow(srcinfo, dstinfo, info, dst, fillRow);
 }
 
 bool JPGTransformFlipV(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, const JPGTransformInfo* info,
                        jvirt_barray_ptr* src, jvirt_barray_ptr* dst) {
   const JDIMENSION mcuRows = FullIMCUs(srcinfo->image_height, dstinfo->max_v_samp_factor);
-  for (int ci = 0; ci < dstinfo->num_components; ++ci) {
-    const CompGeometry g = Geometry(dstinfo, info, ci);
+  const auto fillRow = [&](int ci, const CompGeometry& g, JDIMENSION by, JBLOCKARRAY out) {
     const JDIMENSION compHeight = mcuRows * g.v;
-    for (JDIMENSION by = 0; by < g.heightInBlocks; by += g.v) {
-      JBLOCKARRAY out = Access(srcinfo, dst[ci], by, g.v, true);
-      const bool mirrored = g.yCropBlocks + by < compHeight;
-      JBLOCKARRAY in = mirrored ? Access(srcinfo, src[ci], compHeight - g.yCropBlocks - by - g.v, g.v, false)
-                                : Access(srcinfo, src[ci], by + g.yCropBlocks, g.v, false);
-      for (JDIMENSION oy = 0; oy < g.v; ++oy) {
-        if (mirrored) {
-          JBLOCKROW s = in[g.v - oy - 1] + g.xCropBlocks;
-          for (JDIMENSION bx = 0; bx < g.widthInBlocks; ++bx) MirrorV(out[oy][bx], s[bx]);
-        } else {
-          std::memcpy(out[oy], in[oy] + g.xCropBlocks, size_t{g.widthInBlocks} * sizeof(JBLOCK));
-        }
+    const bool mirrored = g.yCropBlocks + by < compHeight;
+    JBLOCKARRAY in = SourceBlocks(srcinfo, src[ci], mirrored, compHeight, g.yCropBlocks, by, g.v);
+    for (JDIMENSION oy = 0; oy < g.v; ++oy) {
+      if (mirrored) {
+        JBLOCKROW s = in[g.v - oy - 1] + g.xCropBlocks;
+        for (JDIMENSION bx = 0; bx < g.widthInBlocks; ++bx) MirrorV(out[oy][bx], s[bx]);
+      } else {
+        CopyCroppedRow(out[oy], in[oy], g);
       }
-      if (!Progress(ci, dstinfo->num_components, g.heightInBlocks, by)) return false;
     }
-  }
-  return true;
+  };
+  return ForEachIMCURow(srcinfo, dstinfo, info, dst, fillRow);
 }
 
 bool JPGTransformTranspose(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, const JPGTransformInfo* info,
                            jvirt_barray_ptr* src, jvirt_barray_ptr* dst) {
-  for (int ci = 0; ci < dstinfo->num_components; ++ci) {
-    const CompGeometry g = Geometry(dstinfo, info, ci);
-    for (JDIMENSION by = 0; by < g.heightInBlocks; by += g.v) {
-      JBLOCKARRAY out = Access(srcinfo, dst[ci], by, g.v, true);
-      for (JDIMENSION oy = 0; oy < g.v; ++oy) {
-        const JDIMENSION sx = by + oy + g.yCropBlocks;  // source block column
-        for (JDIMENSION bx = 0; bx < g.widthInBlocks; bx += g.h) {
-          JBLOCKARRAY in = Access(srcinfo, src[ci], bx + g.xCropBlocks, g.h, false);
-          for (JDIMENSION ox = 0; ox < g.h; ++ox) TransposePlain(out[oy][bx + ox], in[ox][sx]);
-        }
+  const auto fillRow = [&](int ci, const CompGeometry& g, JDIMENSION by, JBLOCKARRAY out) {
+    for (JDIMENSION oy = 0; oy < g.v; ++oy) {
+      const JDIMENSION sx = by + oy + g.yCropBlocks;  // source block column
+      for (JDIMENSION bx = 0; bx < g.widthInBlocks; bx += g.h) {
+        JBLOCKARRAY in = Access(srcinfo, src[ci], bx + g.xCropBlocks, g.h, false);
+        for (JDIMENSION ox = 0; ox < g.h; ++ox) TransposePlain(out[oy][bx + ox], in[ox][sx]);
       }
-      if (!Progress(ci, dstinfo->num_components, g.heightInBlocks, by)) return false;
     }
-  }
-  return true;
+  };
+  return ForEachIMCURow(srcinfo, dstinfo, info, dst, fillRow);
 }
 
 bool JPGTransformRot90(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, const JPGTransformInfo* info,
                        jvirt_barray_ptr* src, jvirt_barray_ptr* dst) {
   const JDIMENSION mcuCols = FullIMCUs(srcinfo->image_height, dstinfo->max_h_samp_factor);
-  for (int ci = 0; ci < dstinfo->num_components; ++ci) {
-    const CompGeometry g = Geometry(dstinfo, info, ci);
+  const auto fillRow = [&](int ci, const CompGeometry& g, JDIMENSION by, JBLOCKARRAY out) {
     const JDIMENSION compWidth = mcuCols * g.h;
-    for (JDIMENSION by = 0; by < g.heightInBlocks; by += g.v) {
-      JBLOCKARRAY out = Access(srcinfo, dst[ci], by, g.v, true);
-      for (JDIMENSION oy = 0; oy < g.v; ++oy) {
-        const JDIMENSION sx = by + oy + g.yCropBlocks;
-        for (JDIMENSION bx = 0; bx < g.widthInBlocks; bx += g.h) {
-          if (g.xCropBlocks + bx < compWidth) {
-            JBLOCKARRAY in = Access(srcinfo, src[ci], compWidth - g.xCropBlocks - bx - g.h, g.h, false);
-            for (JDIMENSION ox = 0; ox < g.h; ++ox) TransposeRot90(out[oy][bx + ox], in[g.h - ox - 1][sx]);
-          } else {
-            JBLOCKARRAY in = Access(srcinfo, src[ci], bx + g.xCropBlocks, g.h, false);
-            for (JDIMENSION ox = 0; ox < g.h; ++ox) TransposePlain(out[oy][bx + ox], in[ox][sx]);
-          }
-        }
+    for (JDIMENSION oy = 0; oy < g.v; ++oy) {
+      const JDIMENSION sx = by + oy + g.yCropBlocks;
+      for (JDIMENSION bx = 0; bx < g.widthInBlocks; bx += g.h) {
+        const bool mirrored = g.xCropBlocks + bx < compWidth;
+        JBLOCKARRAY in = SourceBlocks(srcinfo, src[ci], mirrored, compWidth, g.xCropBlocks, bx, g.h);
+        if (mirrored)
+          for (JDIMENSION ox = 0; ox < g.h; ++ox) TransposeRot90(out[oy][bx + ox], in[g.h - ox - 1][sx]);
+        else
+          for (JDIMENSION ox = 0; ox < g.h; ++ox) TransposePlain(out[oy][bx + ox], in[ox][sx]);
       }
-      if (!Progress(ci, dstinfo->num_components, g.heightInBlocks, by)) return false;
     }
-  }
-  return true;
+  };
+  return ForEachIMCURow(srcinfo, dstinfo, info, dst, fillRow);
 }
 
 bool JPGTransformRot270(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, const JPGTransformInfo* info,
                         jvirt_barray_ptr* src, jvirt_barray_ptr* dst) {
   const JDIMENSION mcuRows = FullIMCUs(srcinfo->image_width, dstinfo->max_v_samp_factor);
-  for (int ci = 0; ci < dstinfo->num_components; ++ci) {
-    const CompGeometry g = Geometry(dstinfo, info, ci);
+  const auto fillRow = [&](int ci, const CompGeometry& g, JDIMENSION by, JBLOCKARRAY out) {
     const JDIMENSION compHeight = mcuRows * g.v;
-    for (JDIMENSION by = 0; by < g.heightInBlocks; by += g.v) {
-      JBLOCKARRAY out = Access(srcinfo, dst[ci], by, g.v, true);
-      const bool mirrored = g.yCropBlocks + by < compHeight;
-      for (JDIMENSION oy = 0; oy < g.v; ++oy) {
-        for (JDIMENSION bx = 0; bx < g.widthInBlocks; bx += g.h) {
-          JBLOCKARRAY in = Access(srcinfo, src[ci], bx + g.xCropBlocks, g.h, false);
-          for (JDIMENSION ox = 0; ox < g.h; ++ox) {
-            if (mirrored)
-              TransposeRot270(out[oy][bx + ox], in[ox][compHeight - g.yCropBlocks - by - oy - 1]);
-            else
-              TransposePlain(out[oy][bx + ox], in[ox][by + oy + g.yCropBlocks]);
-          }
+    const bool mirrored = g.yCropBlocks + by < compHeight;
+    for (JDIMENSION oy = 0; oy < g.v; ++oy) {
+      for (JDIMENSION bx = 0; bx < g.widthInBlocks; bx += g.h) {
+        JBLOCKARRAY in = Access(srcinfo, src[ci], bx + g.xCropBlocks, g.h, false);
+        for (JDIMENSION ox = 0; ox < g.h; ++ox) {
+          if (mirrored)
+            TransposeRot270(out[oy][bx + ox], in[ox][compHeight - g.yCropBlocks - by - oy - 1]);
+          else
+            TransposePlain(out[oy][bx + ox], in[ox][by + oy + g.yCropBlocks]);
         }
       }
-      if (!Progress(ci, dstinfo->num_components, g.heightInBlocks, by)) return false;
     }
-  }
-  return true;
+  };
+  return ForEachIMCURow(srcinfo, dstinfo, info, dst, fillRow);
 }
 
 bool JPGTransformRot180(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, const JPGTransformInfo* info,
                         jvirt_barray_ptr* src, jvirt_barray_ptr* dst) {
   const JDIMENSION mcuCols = FullIMCUs(srcinfo->image_width, dstinfo->max_h_samp_factor);
   const JDIMENSION mcuRows = FullIMCUs(srcinfo->image_height, dstinfo->max_v_samp_factor);
-  for (int ci = 0; ci < dstinfo->num_components; ++ci) {
-    const CompGeometry g = Geometry(dstinfo, info, ci);
+  const auto fillRow = [&](int ci, const CompGeometry& g, JDIMENSION by, JBLOCKARRAY out) {
     const JDIMENSION compWidth = mcuCols * g.h;
     const JDIMENSION compHeight = mcuRows * g.v;
-    for (JDIMENSION by = 0; by < g.heightInBlocks; by += g.v) {
-      JBLOCKARRAY out = Access(srcinfo, dst[ci], by, g.v, true);
-      const bool mirroredV = g.yCropBlocks + by < compHeight;
-      JBLOCKARRAY in = mirroredV ? Access(srcinfo, src[ci], compHeight - g.yCropBlocks - by - g.v, g.v, false)
-                                 : Access(srcinfo, src[ci], by + g.yCropBlocks, g.v, false);
-      for (JDIMENSION oy = 0; oy < g.v; ++oy) {
-        JBLOCKROW s = mirroredV ? in[g.v - oy - 1] : in[oy];
-        for (JDIMENSION bx = 0; bx < g.widthInBlocks; ++bx) {
-          const JDIMENSION sx = g.xCropBlocks + bx;
-          if (sx < compWidth) {
-            if (mirroredV)
-              MirrorUV(out[oy][bx], s[compWidth - sx - 1]);
-            else
-              MirrorU(out[oy][bx], s[compWidth - sx - 1]);
-          } else if (mirroredV) {
-            MirrorV(out[oy][bx], s[sx]);
-          } else {
-            CopyBlock(out[oy][bx], s[sx]);
-          }
+    const bool mirroredV = g.yCropBlocks + by < compHeight;
+    JBLOCKARRAY in = SourceBlocks(srcinfo, src[ci], mirroredV, compHeight, g.yCropBlocks, by, g.v);
+    for (JDIMENSION oy = 0; oy < g.v; ++oy) {
+      JBLOCKROW s = mirroredV ? in[g.v - oy - 1] : in[oy];
+      for (JDIMENSION bx = 0; bx < g.widthInBlocks; ++bx) {
+        const JDIMENSION sx = g.xCropBlocks + bx;
+        if (sx < compWidth) {
+          if (mirroredV)
+            MirrorUV(out[oy][bx], s[compWidth - sx - 1]);
+          else
+            MirrorU(out[oy][bx], s[compWidth - sx - 1]);
+        } else if (mirroredV) {
+          MirrorV(out[oy][bx], s[sx]);
+        } else {
+          CopyBlock(out[oy][bx], s[sx]);
         }
       }
-      if (!Progress(ci, dstinfo->num_components, g.heightInBlocks, by)) return false;
     }
-  }
-  return true;
+  };
+  return ForEachIMCURow(srcinfo, dstinfo, info, dst, fillRow);
 }
 
 bool JPGTransformTransverse(j_decompress_ptr srcinfo, j_compress_ptr dstinfo, const JPGTransformInfo* info,
                             jvirt_barray_ptr* src, jvirt_barray_ptr* dst) {
   const JDIMENSION mcuCols = FullIMCUs(srcinfo->image_height, dstinfo->max_h_samp_factor);
   const JDIMENSION mcuRows = FullIMCUs(srcinfo->image_width, dstinfo->max_v_samp_factor);
-  for (int ci = 0; ci < dstinfo->num_components; ++ci) {
-    const CompGeometry g = Geometry(dstinfo, info, ci);
+  const auto fillRow = [&](int ci, const CompGeometry& g, JDIMENSION by, JBLOCKARRAY out) {
     const JDIMENSION compWidth = mcuCols * g.h;
     const JDIMENSION compHeight = mcuRows * g.v;
-    for (JDIMENSION by = 0; by < g.heightInBlocks; by += g.v) {
-      JBLOCKARRAY out = Access(srcinfo, dst[ci], by, g.v, true);
-      const bool fullY = g.yCropBlocks + by < compHeight;
-      for (JDIMENSION oy = 0; oy < g.v; ++oy) {
-        // Source block column: mirrored inside the full-iMCU height, else in place.
-        const JDIMENSION sx = fullY ? compHeight - g.yCropBlocks - by - oy - 1 : by + oy + g.yCropBlocks;
-        for (JDIMENSION bx = 0; bx < g.widthInBlocks; bx += g.h) {
-          const bool fullX = g.xCropBlocks + bx < compWidth;
-          JBLOCKARRAY in = fullX ? Access(srcinfo, src[ci], compWidth - g.xCropBlocks - bx - g.h, g.h, false)
-                                 : Access(srcinfo, src[ci], bx + g.xCropBlocks, g.h, false);
-          for (JDIMENSION ox = 0; ox < g.h; ++ox) {
-            JCOEFPTR d = out[oy][bx + ox];
-            if (fullX) {
-              const JCOEF* s = in[g.h - ox - 1][sx];
-              if (fullY)
-                TransposeBoth(d, s);
-              else
-                TransposeRot90(d, s);  // bottom edge: mirrored horizontally only
-            } else {
-              const JCOEF* s = in[ox][sx];
-              if (fullY)
-                TransposeRot270(d, s);  // right edge: mirrored vertically only
-              else
-                TransposePlain(d, s);  // corner
-            }
+    const bool fullY = g.yCropBlocks + by < compHeight;
+    for (JDIMENSION oy = 0; oy < g.v; ++oy) {
+      // Source block column: mirrored inside the full-iMCU height, else in place.
+      const JDIMENSION sx = fullY ? compHeight - g.yCropBlocks - by - oy - 1 : by + oy + g.yCropBlocks;
+      for (JDIMENSION bx = 0; bx < g.widthInBlocks; bx += g.h) {
+        const bool fullX = g.xCropBlocks + bx < compWidth;
+        JBLOCKARRAY in = SourceBlocks(srcinfo, src[ci], fullX, compWidth, g.xCropBlocks, bx, g.h);
+        for (JDIMENSION ox = 0; ox < g.h; ++ox) {
+          JCOEFPTR d = out[oy][bx + ox];
+          if (fullX) {
+            const JCOEF* s = in[g.h - ox - 1][sx];
+            if (fullY)
+              TransposeBoth(d, s);
+            else
+              TransposeRot90(d, s);  // bottom edge: mirrored horizontally only
+          } else {
+            const JCOEF* s = in[ox][sx];
+            if (fullY)
+              TransposeRot270(d, s);  // right edge: mirrored vertically only
+            else
+              TransposePlain(d, s);  // corner
           }
         }
       }
-      if (!Progress(ci, dstinfo->num_components, g.heightInBlocks, by)) return false;
     }
-  }
-  return true;
+  };
+  return ForEachIMCURow(srcinfo, dstinfo, info, dst, fillRow);
 }
