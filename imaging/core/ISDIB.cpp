@@ -120,8 +120,9 @@ BYTE* DIBBitsPtr(ISErrorCode& error, void* dib) {
 
 namespace {
 
-// The header of an uncompressed DIB without a colour table.
-void WriteDeepHeader(BYTE* dib, DWORD width, DWORD height, DWORD bits, uint64_t imageBytes) {
+// The header of an uncompressed DIB; colourCount is its biClrUsed and biClrImportant (0 for
+// pixels without a colour table).
+void WriteBuiltHeader(BYTE* dib, DWORD width, DWORD height, DWORD bits, uint64_t imageBytes, DWORD colourCount) {
   BITMAPINFOHEADER h = {};
   h.biSize = kDIBHeaderBytes;
   h.biWidth = static_cast<LONG>(width);
@@ -130,7 +131,20 @@ void WriteDeepHeader(BYTE* dib, DWORD width, DWORD height, DWORD bits, uint64_t 
   h.biBitCount = static_cast<WORD>(bits);
   h.biCompression = BI_RGB;
   h.biSizeImage = static_cast<DWORD>(imageBytes);
+  h.biClrUsed = colourCount;
+  h.biClrImportant = colourCount;
   WriteDIBHeader(dib, h);
+}
+
+// Where a builder writes its DIB: the caller's `destination` when given, else a new zero-filled
+// global block of `size` bytes held in `owned` (for the builder to free if a later step fails).
+// Null with error 1 when that block cannot be had.
+BYTE* DIBTarget(ISErrorCode& error, void* destination, uint64_t size, HGLOBAL& owned) {
+  owned = nullptr;
+  if (destination) return static_cast<BYTE*>(destination);
+  owned = SafeGlobalAlloc(size);
+  if (!owned) return FailWith<BYTE*>(error, IS_ERR_NOMEM, nullptr);
+  return static_cast<BYTE*>(owned);
 }
 
 }  // namespace
@@ -142,13 +156,9 @@ void* RGBToDIB(ISErrorCode& error, const BYTE* rgb, DWORD width, DWORD height, v
   if (!size) return nullptr;
   const uint64_t rowBytes = DIBRowBytes(width, 24);
   HGLOBAL owned = nullptr;
-  BYTE* dib = static_cast<BYTE*>(destination);
-  if (!dib) {
-    owned = SafeGlobalAlloc(size);
-    if (!owned) return FailWith<std::nullptr_t>(error, IS_ERR_NOMEM, nullptr);
-    dib = static_cast<BYTE*>(owned);
-  }
-  WriteDeepHeader(dib, width, height, 24, rowBytes * height);
+  BYTE* dib = DIBTarget(error, destination, size, owned);
+  if (!dib) return nullptr;
+  WriteBuiltHeader(dib, width, height, 24, rowBytes * height, 0);
   BYTE* rows = dib + kDIBHeaderBytes;
   const ISErrorCode copied =
       RGB24ToBottomUpRows(rgb, rows, width, height, static_cast<uint32_t>(rowBytes), (flags & 1) != 0);
@@ -169,13 +179,9 @@ void* RGBAToDIB(ISErrorCode& error, const BYTE* rgba, DWORD width, DWORD height,
   if (!size) return nullptr;
   const uint64_t rowBytes = 4ull * width;
   HGLOBAL owned = nullptr;
-  BYTE* dib = static_cast<BYTE*>(destination);
-  if (!dib) {
-    owned = SafeGlobalAlloc(size);
-    if (!owned) return FailWith<std::nullptr_t>(error, IS_ERR_NOMEM, nullptr);
-    dib = static_cast<BYTE*>(owned);
-  }
-  WriteDeepHeader(dib, width, height, 32, rowBytes * height);
+  BYTE* dib = DIBTarget(error, destination, size, owned);
+  if (!dib) return nullptr;
+  WriteBuiltHeader(dib, width, height, 32, rowBytes * height, 0);
   BYTE* rows = dib + kDIBHeaderBytes;
   std::memcpy(rows, rgba, rowBytes * height);
   SwapRB32Run(rows, width, height);
@@ -197,23 +203,9 @@ void* IndexedToDIB(ISErrorCode& error, const BYTE* indices, DWORD width, DWORD h
   if (!size) return nullptr;
   const uint64_t rowBytes = DIBRowBytes(width, bitsPerPixel);
   HGLOBAL owned = nullptr;
-  BYTE* dib = static_cast<BYTE*>(destination);
-  if (!dib) {
-    owned = SafeGlobalAlloc(size);
-    if (!owned) return FailWith<std::nullptr_t>(error, IS_ERR_NOMEM, nullptr);
-    dib = static_cast<BYTE*>(owned);
-  }
-  BITMAPINFOHEADER h = {};
-  h.biSize = kDIBHeaderBytes;
-  h.biWidth = static_cast<LONG>(width);
-  h.biHeight = static_cast<LONG>(height);
-  h.biPlanes = 1;
-  h.biBitCount = static_cast<WORD>(bitsPerPixel);
-  h.biCompression = BI_RGB;
-  h.biSizeImage = static_cast<DWORD>(rowBytes * height);
-  h.biClrUsed = colourCount;
-  h.biClrImportant = colourCount;
-  WriteDIBHeader(dib, h);
+  BYTE* dib = DIBTarget(error, destination, size, owned);
+  if (!dib) return nullptr;
+  WriteBuiltHeader(dib, width, height, bitsPerPixel, rowBytes * height, colourCount);
   const DWORD entries = colourCount ? colourCount : (1u << bitsPerPixel);
   BYTE* t = dib + kDIBHeaderBytes;
   for (DWORD i = 0; i < entries; ++i, t += 4) {
