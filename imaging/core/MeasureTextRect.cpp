@@ -17,27 +17,14 @@ bool MeasureTextRect(ISErrorCode& error, const void* text, const LOGFONTA* font,
   }
   if (TextIsEmpty(text, flags)) return true;
 
-  ISMemoryDC dc;
-  if (!dc.Get()) {
-    error = IS_ERR_DC;
-    return false;
-  }
-  ISGdiObject<HFONT> hfont(CreateFontIndirectA(font));
-  if (!hfont.Get()) {
-    error = IS_ERR_FONT;
-    return false;
-  }
-  ISSelection selected(dc.Get(), hfont.Get());
-  if (!selected.Ok()) {
-    error = IS_ERR_DC;
-    return false;
-  }
+  ISFontContext dc;
+  if (!dc.Open(error, font)) return false;
   RECT rect{left, top, right, bottom};
   if (!DrawTextEither(dc.Get(), text, flags, &rect, format | DT_CALCRECT)) {
     error = IS_ERR_DC;
     return false;
   }
-  selected.Restore();
+  dc.Restore();
   *width = static_cast<DWORD>(static_cast<int64_t>(rect.right) - rect.left);
   *height = static_cast<DWORD>(static_cast<int64_t>(rect.bottom) - rect.top);
   return true;

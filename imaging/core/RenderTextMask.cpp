@@ -17,21 +17,8 @@ bool RenderTextMask(ISErrorCode& error, const void* text, const LOGFONTA* font, 
   const int64_t h = static_cast<int64_t>(bottom) - top;
   ISGdiObject<HBITMAP> bitmap;
   {
-    ISMemoryDC dc;
-    if (!dc.Get()) {
-      error = IS_ERR_DC;
-      return false;
-    }
-    ISGdiObject<HFONT> hfont(CreateFontIndirectA(font));
-    if (!hfont.Get()) {
-      error = IS_ERR_FONT;
-      return false;
-    }
-    ISSelection fontSelected(dc.Get(), hfont.Get());
-    if (!fontSelected.Ok()) {
-      error = IS_ERR_DC;
-      return false;
-    }
+    ISFontContext dc;
+    if (!dc.Open(error, font)) return false;
     format &= ~DT_CALCRECT;
     if (w <= 0 || h <= 0 || w > 0x7FFFFFFF || h > 0x7FFFFFFF) {
       error = IS_ERR_DC;
