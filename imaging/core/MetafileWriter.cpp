@@ -61,7 +61,7 @@ class Recording {
 };
 
 // Steps shared by both writers: the DIB, the screen's measures and the recorded metafile.
-// Returns the metafile, or null with the error set.
+// Returns the metafile, or null with the error set (10 when closing the recording failed).
 HENHMETAFILE Record(CISMetafileContext& ctx, HDC screen, const BYTE* rgb, DWORD width, DWORD height, bool windows) {
   if (!rgb || width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF) {
     ctx.Fail(IS_ERR_BADPARAM);
@@ -98,23 +98,15 @@ HENHMETAFILE Record(CISMetafileContext& ctx, HDC screen, const BYTE* rgb, DWORD 
     ctx.Fail(IS_ERR_DC);
     return nullptr;
   }
-  return rec.Close();
+  HENHMETAFILE recorded = rec.Close();
+  if (!recorded && ctx.error == IS_ERR_OK) ctx.Fail(IS_ERR_DC);
+  return recorded;
 }
 
-}  // namespace
-
-uint32_t WriteEMF(CISMetafileContext& ctx, CISIO& sink, const BYTE* rgb, DWORD width, DWORD height) {
-  ISScreenDC screen;
-  EnhMetafile emf(Record(ctx, screen.Get(), rgb, width, height, false));
-  if (!emf.Get()) {
-    if (ctx.error == IS_ERR_OK) ctx.Fail(IS_ERR_DC);
-    return 0;
-  }
-  const UINT size = GetEnhMetaFileBits(emf.Get(), 0, nullptr);
-  if (size == 0) {
-    ctx.Fail(IS_ERR_NOMETABITS);
-    return 0;
-  }
+// Fetches the metafile's `size` bytes through getBits(buffer), which returns how many it gave,
+// and writes them to the sink. Returns the sink's position after them, or 0 with the error set.
+template <typename GetBits>
+uint32_t WriteMetafileBits(CISMetafileContext& ctx, CISIO& sink, UINT size, GetBits&& getBits) {
   std::vector<BYTE> bits;
   try {
     bits.resize(size);
@@ -122,7 +114,7 @@ uint32_t WriteEMF(CISMetafileContext& ctx, CISIO& sink, const BYTE* rgb, DWORD w
     ctx.Fail(IS_ERR_NOMEM);
     return 0;
   }
-  if (GetEnhMetaFileBits(emf.Get(), size, bits.data()) != size || !sink.Write(bits.data(), size)) {
+  if (getBits(bits.data()) != size || !sink.Write(bits.data(), size)) {
     ctx.Fail(IS_ERR_WRITE);
     return 0;
   }
@@ -131,13 +123,24 @@ uint32_t WriteEMF(CISMetafileContext& ctx, CISIO& sink, const BYTE* rgb, DWORD w
   return position;
 }
 
+}  // namespace
+
+uint32_t WriteEMF(CISMetafileContext& ctx, CISIO& sink, const BYTE* rgb, DWORD width, DWORD height) {
+  ISScreenDC screen;
+  EnhMetafile emf(Record(ctx, screen.Get(), rgb, width, height, false));
+  if (!emf.Get()) return 0;
+  const UINT size = GetEnhMetaFileBits(emf.Get(), 0, nullptr);
+  if (size == 0) {
+    ctx.Fail(IS_ERR_NOMETABITS);
+    return 0;
+  }
+  return WriteMetafileBits(ctx, sink, size, [&](BYTE* bits) { return GetEnhMetaFileBits(emf.Get(), size, bits); });
+}
+
 uint32_t WriteWMF(CISMetafileContext& ctx, CISIO& sink, const BYTE* rgb, DWORD width, DWORD height, bool placeable) {
   ISScreenDC screen;
   EnhMetafile emf(Record(ctx, screen.Get(), rgb, width, height, true));
-  if (!emf.Get()) {
-    if (ctx.error == IS_ERR_OK) ctx.Fail(IS_ERR_DC);
-    return 0;
-  }
+  if (!emf.Get()) return 0;
   const UINT size = GetWinMetaFileBits(emf.Get(), 0, nullptr, MM_ANISOTROPIC, screen.Get());
   if (size == 0) {
     ctx.Fail(IS_ERR_NOMETABITS);
@@ -164,19 +167,7 @@ uint32_t WriteWMF(CISMetafileContext& ctx, CISIO& sink, const BYTE* rgb, DWORD w
       return 0;
     }
   }
-  std::vector<BYTE> bits;
-  try {
-    bits.resize(size);
-  } catch (const std::bad_alloc&) {
-    ctx.Fail(IS_ERR_NOMEM);
-    return 0;
-  }
-  if (GetWinMetaFileBits(emf.Get(), size, bits.data(), MM_ANISOTROPIC, screen.Get()) != size ||
-      !sink.Write(bits.data(), size)) {
-    ctx.Fail(IS_ERR_WRITE);
-    return 0;
-  }
-  uint32_t position = 0;
-  sink.Tell(&position);
-  return position;
+  return WriteMetafileBits(ctx, sink, size, [&](BYTE* bits) {
+    return GetWinMetaFileBits(emf.Get(), size, bits, MM_ANISOTROPIC, screen.Get());
+  });
 }
