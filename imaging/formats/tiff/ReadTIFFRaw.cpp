@@ -64,6 +64,31 @@ bool ReadTiles(ISErrorCode& error, TIFF* tif, uint32_t width, uint32_t height, O
   return true;
 }
 
+// The page's pixels into the picture's rows (top row first) when its stored rows are the
+// picture's: strips row for row (a longer scanline cut to the row's bytes), tiles through
+// pasteTile(e, tile, x, y, tile width, tile length, tile row bytes), a nested call whose own
+// error is dropped.
+template <typename PasteTile>
+bool ReadPageRows(ISErrorCode& error, const TIFFPageRead& page, TIFFPicture& picture, PasteTile&& pasteTile) {
+  const TIFFPageInfo& info = page.info;
+  if (info.tiled) {
+    return ReadTiles(error, page.tif, info.width, info.height,
+                     [&](const uint8_t* tile, uint32_t x, uint32_t y, uint32_t tw, uint32_t tl, uint64_t tileRow) {
+                       ISNestedCall nested;
+                       ISErrorCode e = IS_ERR_OK;
+                       pasteTile(e, tile, x, y, tw, tl, tileRow);
+                     });
+  }
+  const uint64_t rowBytes = picture.RowBytes();
+  uint8_t* out = picture.pixels.Data();
+  return ReadStrips(error, page.tif, info.height,
+                    [&](const uint8_t* strip, uint32_t row, uint32_t rows, uint64_t scanline) {
+                      const size_t n = static_cast<size_t>(std::min(scanline, rowBytes));
+                      for (uint32_t i = 0; i < rows; ++i)
+                        std::memcpy(out + (row + i) * rowBytes, strip + i * scanline, n);
+                    });
+}
+
 bool FlipToBottomUp(ISErrorCode& error, TIFFPicture& p) {
   ISNestedCall nested;
   ISErrorCode e = IS_ERR_OK;
@@ -92,24 +117,12 @@ void* ReadTIFFBilevel(ISErrorCode& error, TIFFPageRead& page, RGBQUAD* palette, 
   if (!picture.Allocate(info.width, info.height, 1)) return error = IS_ERR_NOMEM, nullptr;
   const uint64_t rowBytes = picture.RowBytes();
   uint8_t* out = picture.pixels.Data();
-  bool ok;
-  if (info.tiled) {
-    ok = ReadTiles(error, page.tif, info.width, info.height,
-                   [&](const uint8_t* tile, uint32_t x, uint32_t y, uint32_t tw, uint32_t tl, uint64_t tileRow) {
-                     ISNestedCall nested;
-                     ISErrorCode e = IS_ERR_OK;
-                     PasteRect1Bit(e, out, info.width, info.height, static_cast<DWORD>(rowBytes), tile, tw, tl,
-                                   static_cast<DWORD>(tileRow), static_cast<LONG>(x), static_cast<LONG>(y), 0);
-                   });
-  } else {
-    ok = ReadStrips(error, page.tif, info.height,
-                    [&](const uint8_t* strip, uint32_t row, uint32_t rows, uint64_t scanline) {
-                      const size_t n = static_cast<size_t>(std::min(scanline, rowBytes));
-                      for (uint32_t i = 0; i < rows; ++i)
-                        std::memcpy(out + (row + i) * rowBytes, strip + i * scanline, n);
-                    });
-  }
-  if (!ok) return nullptr;
+  const auto pasteTile = [&](ISErrorCode& e, const uint8_t* tile, uint32_t x, uint32_t y, uint32_t tw, uint32_t tl,
+                             uint64_t tileRow) {
+    PasteRect1Bit(e, out, info.width, info.height, static_cast<DWORD>(rowBytes), tile, tw, tl,
+                  static_cast<DWORD>(tileRow), static_cast<LONG>(x), static_cast<LONG>(y), 0);
+  };
+  if (!ReadPageRows(error, page, picture, pasteTile)) return nullptr;
   if (!(page.flags & kTIFFBilevelTopFirst) && !FlipToBottomUp(error, picture)) return nullptr;
   if (!OrientTIFFPicture(error, picture, page.Orientation(), dib)) return nullptr;
   if (photometric == PHOTOMETRIC_MINISBLACK) {
@@ -119,12 +132,7 @@ void* ReadTIFFBilevel(ISErrorCode& error, TIFFPageRead& page, RGBQUAD* palette, 
   }
   RGBQUAD table[2] = {{255, 255, 255, 0}, {0, 0, 0, 0}};
   if (!dib) std::memcpy(palette, table, sizeof table);
-  void* block = FinishTIFFPicture(error, page.tif, picture, dib, false, table, 2);
-  if (block) {
-    *width = picture.width;
-    *height = picture.height;
-  }
-  return block;
+  return FinishTIFFPicture(error, page.tif, picture, dib, false, table, 2, width, height);
 }
 
 bool MakeTIFFPalette(ISErrorCode& error, TIFF* tif, const TIFFPageInfo& info, RGBQUAD* palette) {
@@ -225,12 +233,7 @@ void* ReadTIFFPalette(ISErrorCode& error, TIFFPageRead& page, RGBQUAD* palette, 
   if (!FlipToBottomUp(error, picture)) return nullptr;
   if (!OrientTIFFPicture(error, picture, page.Orientation(), dib)) return nullptr;
   if (!dib) std::memcpy(palette, table, sizeof table);
-  void* block = FinishTIFFPicture(error, page.tif, picture, dib, false, table, 256);
-  if (block) {
-    *width = picture.width;
-    *height = picture.height;
-  }
-  return block;
+  return FinishTIFFPicture(error, page.tif, picture, dib, false, table, 256, width, height);
 }
 
 void* ReadTIFF16(ISErrorCode& error, TIFFPageRead& page, uint32_t* width, uint32_t* height) {
@@ -238,34 +241,16 @@ void* ReadTIFF16(ISErrorCode& error, TIFFPageRead& page, uint32_t* width, uint32
   if (info.bitsPerSample != 16 || info.samplesPerPixel != 1) return error = IS_ERR_BITDEPTH, nullptr;
   TIFFPicture picture;
   if (!picture.Allocate(info.width, info.height, 16)) return error = IS_ERR_NOMEM, nullptr;
-  const uint64_t rowBytes = picture.RowBytes();
   uint8_t* out = picture.pixels.Data();
-  bool ok;
-  if (info.tiled) {
-    ok = ReadTiles(error, page.tif, info.width, info.height,
-                   [&](const uint8_t* tile, uint32_t x, uint32_t y, uint32_t tw, uint32_t tl, uint64_t tileRow) {
-                     ISNestedCall nested;
-                     ISErrorCode e = IS_ERR_OK;
-                     PasteRect16(e, reinterpret_cast<uint16_t*>(out), info.width, info.height,
-                                 reinterpret_cast<const uint16_t*>(tile), tw, tl, static_cast<LONG>(x),
-                                 static_cast<LONG>(y), 1.0, 1, info.width, static_cast<DWORD>(tileRow / 2), 1);
-                   });
-  } else {
-    ok = ReadStrips(error, page.tif, info.height,
-                    [&](const uint8_t* strip, uint32_t row, uint32_t rows, uint64_t scanline) {
-                      const size_t n = static_cast<size_t>(std::min(scanline, rowBytes));
-                      for (uint32_t i = 0; i < rows; ++i)
-                        std::memcpy(out + (row + i) * rowBytes, strip + i * scanline, n);
-                    });
-  }
-  if (!ok) return nullptr;
+  const auto pasteTile = [&](ISErrorCode& e, const uint8_t* tile, uint32_t x, uint32_t y, uint32_t tw, uint32_t tl,
+                             uint64_t tileRow) {
+    PasteRect16(e, reinterpret_cast<uint16_t*>(out), info.width, info.height, reinterpret_cast<const uint16_t*>(tile),
+                tw, tl, static_cast<LONG>(x), static_cast<LONG>(y), 1.0, 1, info.width,
+                static_cast<DWORD>(tileRow / 2), 1);
+  };
+  if (!ReadPageRows(error, page, picture, pasteTile)) return nullptr;
   if (!(page.flags & kTIFF16TopFirst) && !FlipToBottomUp(error, picture)) return nullptr;
   const bool keep = page.flags & (kTIFF16TopFirst | kTIFF16PadRows);
   if (!OrientTIFFPicture(error, picture, keep ? 1u : page.Orientation(), false)) return nullptr;
-  void* block = FinishTIFFPicture(error, page.tif, picture, false, page.flags & kTIFF16PadRows, nullptr, 0);
-  if (block) {
-    *width = picture.width;
-    *height = picture.height;
-  }
-  return block;
+  return FinishTIFFPicture(error, page.tif, picture, false, page.flags & kTIFF16PadRows, nullptr, 0, width, height);
 }

@@ -172,10 +172,5 @@ void* ReadTIFFTrueColor(ISErrorCode& error, TIFFPageRead& page, uint32_t bits, u
     picture.bits = 24;
   }
   if (!OrientTIFFPicture(error, picture, page.Orientation(), dib)) return nullptr;
-  void* block = FinishTIFFPicture(error, page.tif, picture, dib, false, nullptr, 0);
-  if (block) {
-    *width = picture.width;
-    *height = picture.height;
-  }
-  return block;
+  return FinishTIFFPicture(error, page.tif, picture, dib, false, nullptr, 0, width, height);
 }

@@ -125,7 +125,7 @@ void PageResolutionPerMetre(TIFF* tif, LONG* x, LONG* y) {
 }  // namespace
 
 void* FinishTIFFPicture(ISErrorCode& error, TIFF* tif, const TIFFPicture& p, bool dib, bool padRows,
-                        const RGBQUAD* palette, uint32_t paletteCount) {
+                        const RGBQUAD* palette, uint32_t paletteCount, uint32_t* width, uint32_t* height) {
   const uint64_t packed = p.RowBytes();
   uint64_t rowBytes = packed;
   uint64_t header = 0;
@@ -163,5 +163,7 @@ void* FinishTIFFPicture(ISErrorCode& error, TIFF* tif, const TIFFPicture& p, boo
   const uint8_t* src = p.pixels.Data();
   uint8_t* dst = out + header;
   for (uint32_t y = 0; y < p.height; ++y) std::memcpy(dst + y * rowBytes, src + y * packed, packed);
+  *width = p.width;
+  *height = p.height;
   return block.Release();
 }

@@ -65,9 +65,10 @@ bool OrientTIFFPicture(ISErrorCode& error, TIFFPicture& picture, uint32_t orient
 
 // The caller's block: packed rows (or 16-bit rows padded to 4 bytes with `padRows`), or, with
 // `dib`, a packed DIB with the colour table `palette` (count entries) and the page's
-// resolution in pixels per metre. Null with error 1 when it cannot be allocated.
+// resolution in pixels per metre. On success *width and *height get the picture's size; null
+// with error 1 when the block cannot be allocated.
 void* FinishTIFFPicture(ISErrorCode& error, TIFF* tif, const TIFFPicture& picture, bool dib, bool padRows,
-                        const RGBQUAD* palette, uint32_t paletteCount);
+                        const RGBQUAD* palette, uint32_t paletteCount, uint32_t* width, uint32_t* height);
 
 // The readers: each returns the caller's block or null with `error` set.
 void* ReadTIFFBilevel(ISErrorCode& error, TIFFPageRead& page, RGBQUAD* palette, uint32_t* width, uint32_t* height);
