@@ -199,9 +199,15 @@ const BYTE* TopFirstSource(const BYTE* pixels, uint64_t rowBytes, DWORD height, 
   return copy.Data();
 }
 
-// Writes every tile; `paste` places the source rectangle at (-x, -y) on the tile buffer.
+// Writes every tile; paste(e, tile, tile width, tile length, tile row bytes, x, y, source)
+// places the rows (top first: the pixels, or a turned copy of bottom-up ones) at (-x, -y) on the
+// zeroed tile buffer, as a nested call whose own error is dropped.
 template <typename Paste>
-ISErrorCode WriteTiles(TIFF* tif, DWORD width, DWORD height, Paste&& paste) {
+ISErrorCode WriteTiles(TIFF* tif, const BYTE* pixels, uint64_t rowBytes, DWORD width, DWORD height, bool bottomUp,
+                       Paste&& paste) {
+  ISArray<uint8_t> copy;
+  const BYTE* source = TopFirstSource(pixels, rowBytes, height, bottomUp, copy);
+  if (!source) return IS_ERR_NOMEM;
   uint32_t tileWidth = 0, tileLength = 0;
   TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
   TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
@@ -213,9 +219,30 @@ ISErrorCode WriteTiles(TIFF* tif, DWORD width, DWORD height, Paste&& paste) {
   for (uint32_t y = 0; y < height; y += tileLength)
     for (uint32_t x = 0; x < width; x += tileWidth) {
       std::memset(tile.Data(), 0, static_cast<size_t>(tileSize));
-      paste(tile.Data(), tileWidth, tileLength, static_cast<DWORD>(tileRow), x, y);
+      {
+        ISNestedCall nested;
+        ISErrorCode e = IS_ERR_OK;
+        paste(e, tile.Data(), tileWidth, tileLength, static_cast<DWORD>(tileRow), x, y, source);
+      }
       if (TIFFWriteTile(tif, tile.Data(), x, y, 0, 0) < 0) return IS_ERR_WRITE;
     }
+  return IS_ERR_OK;
+}
+
+// Writes the rows top first, one scanline each, through a scratch copy of the row that
+// fixRow(row) may change in place; progress after each row.
+template <typename FixRow>
+ISErrorCode WriteScanlines(TIFFWriterRecord* record, const BYTE* pixels, uint64_t rowBytes, DWORD height,
+                           bool bottomUp, FixRow&& fixRow) {
+  ISArray<uint8_t> row;
+  if (!ResizeScratch(row, rowBytes)) return IS_ERR_NOMEM;
+  for (DWORD y = 0; y < height; ++y) {
+    std::memcpy(row.Data(), pixels + uint64_t{bottomUp ? height - 1 - y : y} * rowBytes, rowBytes);
+    fixRow(row.Data());
+    ISErrorCode error = IS_ERR_OK;
+    if (!WriteTIFFScanline(record, row.Data(), &error)) return error;
+    if (!ReportProgress(y, height)) return IS_ERR_STOPPED;
+  }
   return IS_ERR_OK;
 }
 
@@ -227,73 +254,45 @@ ISErrorCode WriteTIFFRows(CISTIFFWriter& context, TIFFWriterRecord* record, cons
   const uint32_t bits = record->bits;
   const bool swap = swapRedBlue && (bits == 24 || bits == 32);
   if (!context.tiled) {
-    ISArray<uint8_t> row;
-    if (!ResizeScratch(row, rowBytes)) return IS_ERR_NOMEM;
-    for (DWORD y = 0; y < height; ++y) {
-      const BYTE* src = pixels + uint64_t{bottomUp ? height - 1 - y : y} * rowBytes;
-      std::memcpy(row.Data(), src, rowBytes);
+    return WriteScanlines(record, pixels, rowBytes, height, bottomUp, [&](BYTE* row) {
       if (swap) {
         if (bits == 24)
-          SwapRB24Run(row.Data(), width, 1);
+          SwapRB24Run(row, width, 1);
         else
-          SwapRB32Run(row.Data(), width, 1);
+          SwapRB32Run(row, width, 1);
       }
-      ISErrorCode error = IS_ERR_OK;
-      if (!WriteTIFFScanline(record, row.Data(), &error)) return error;
-      if (!ReportProgress(y, height)) return IS_ERR_STOPPED;
-    }
-    return IS_ERR_OK;
+    });
   }
-  ISArray<uint8_t> copy;
-  const BYTE* source = TopFirstSource(pixels, rowBytes, height, bottomUp, copy);
-  if (!source) return IS_ERR_NOMEM;
-  return WriteTiles(record->tif, width, height,
-                    [&](BYTE* tile, uint32_t tw, uint32_t tl, DWORD tileRow, uint32_t x, uint32_t y) {
-                      ISNestedCall nested;
-                      ISErrorCode e = IS_ERR_OK;
-                      const LONG px = -static_cast<LONG>(x), py = -static_cast<LONG>(y);
-                      if (bits == 1)
-                        PasteRect1Bit(e, tile, tw, tl, tileRow, source, width, height, rowBytes, px, py, 0);
-                      else if (bits == 4)
-                        PasteRect4Bit(e, tile, tw, tl, tileRow, source, width, height, rowBytes, px, py, 0);
-                      else
-                        PasteRect8(e, tile, tw, tl, source, width, height, px, py, 1.0, bits / 8, tileRow,
-                                   rowBytes, 1);
-                      if (swap) {
-                        if (bits == 24)
-                          SwapRB24Run(tile, tw, tl);
-                        else
-                          SwapRB32Run(tile, tw, tl);
-                      }
-                    });
+  const auto paste = [&](ISErrorCode& e, BYTE* tile, uint32_t tw, uint32_t tl, DWORD tileRow, uint32_t x, uint32_t y,
+                         const BYTE* source) {
+    const LONG px = -static_cast<LONG>(x), py = -static_cast<LONG>(y);
+    if (bits == 1)
+      PasteRect1Bit(e, tile, tw, tl, tileRow, source, width, height, rowBytes, px, py, 0);
+    else if (bits == 4)
+      PasteRect4Bit(e, tile, tw, tl, tileRow, source, width, height, rowBytes, px, py, 0);
+    else
+      PasteRect8(e, tile, tw, tl, source, width, height, px, py, 1.0, bits / 8, tileRow, rowBytes, 1);
+    if (swap) {
+      if (bits == 24)
+        SwapRB24Run(tile, tw, tl);
+      else
+        SwapRB32Run(tile, tw, tl);
+    }
+  };
+  return WriteTiles(record->tif, pixels, rowBytes, width, height, bottomUp, paste);
 }
 
 ISErrorCode WriteTIFFRows16(CISTIFFWriter& context, TIFFWriterRecord* record, const BYTE* pixels, DWORD width,
                             DWORD height, bool bottomUp) {
   if (!record || !pixels) return IS_ERR_BADPARAM;
   const uint64_t rowBytes = uint64_t{width} * 2;
-  if (!context.tiled) {
-    ISArray<uint8_t> row;
-    if (!ResizeScratch(row, rowBytes)) return IS_ERR_NOMEM;
-    for (DWORD y = 0; y < height; ++y) {
-      std::memcpy(row.Data(), pixels + uint64_t{bottomUp ? height - 1 - y : y} * rowBytes, rowBytes);
-      ISErrorCode error = IS_ERR_OK;
-      if (!WriteTIFFScanline(record, row.Data(), &error)) return error;
-      if (!ReportProgress(y, height)) return IS_ERR_STOPPED;
-    }
-    return IS_ERR_OK;
-  }
-  ISArray<uint8_t> copy;
-  const BYTE* source = TopFirstSource(pixels, rowBytes, height, bottomUp, copy);
-  if (!source) return IS_ERR_NOMEM;
-  return WriteTiles(record->tif, width, height,
-                    [&](BYTE* tile, uint32_t tw, uint32_t tl, DWORD tileRow, uint32_t x, uint32_t y) {
-                      ISNestedCall nested;
-                      ISErrorCode e = IS_ERR_OK;
-                      PasteRect16(e, reinterpret_cast<uint16_t*>(tile), tw, tl,
-                                  reinterpret_cast<const uint16_t*>(source), width, height, -static_cast<LONG>(x),
-                                  -static_cast<LONG>(y), 1.0, 1, tileRow / 2, width, 1);
-                    });
+  if (!context.tiled) return WriteScanlines(record, pixels, rowBytes, height, bottomUp, [](BYTE*) {});
+  const auto paste = [&](ISErrorCode& e, BYTE* tile, uint32_t tw, uint32_t tl, DWORD tileRow, uint32_t x, uint32_t y,
+                         const BYTE* source) {
+    PasteRect16(e, reinterpret_cast<uint16_t*>(tile), tw, tl, reinterpret_cast<const uint16_t*>(source), width, height,
+                -static_cast<LONG>(x), -static_cast<LONG>(y), 1.0, 1, tileRow / 2, width, 1);
+  };
+  return WriteTiles(record->tif, pixels, rowBytes, width, height, bottomUp, paste);
 }
 
 BOOL CloseTIFFWriter(CISTIFFWriter& context, TIFFWriterHandle record) {
