@@ -10,6 +10,7 @@
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISSizeMath.h"
 #include "imaging/formats/ConvertResolution.h"
+#include "imaging/formats/DecodedDIB.h"
 #include "imaging/formats/PSDFormat.h"
 
 namespace {
@@ -321,19 +322,13 @@ HGLOBAL ReadPSDAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
   if (c.mode == kRGB || c.mode == kCMYK) {
     DWORD bpp = 0;
     if (!DecodeRGB(io, error, c, 24, flags, pixels, bpp)) return nullptr;
-    ISNestedCall nested;
-    const BYTE* p = static_cast<const BYTE*>(pixels.Get());
-    dib = bpp == 4 ? RGBAToDIB(error, p, w, h, nullptr) : RGBToDIB(error, p, w, h, nullptr, 0);
+    dib = DecodedRGBToDIB(error, static_cast<const BYTE*>(pixels.Get()), w, h, bpp == 4);
   } else {
     RGBQUAD palette[256];
     if (!DecodeIndices(io, error, c, palette, pixels)) return nullptr;
-    ISNestedCall nested;
-    dib = IndexedToDIB(error, static_cast<const BYTE*>(pixels.Get()), w, h, 256, 8, palette, nullptr);
+    dib = DecodedIndicesToDIB(error, static_cast<const BYTE*>(pixels.Get()), w, h, palette);
   }
-  if (!dib) {
-    if (error == IS_ERR_OK) error = IS_ERR_NOMEM;
-    return nullptr;
-  }
+  if (!dib) return nullptr;
   BITMAPINFOHEADER info = ReadDIBHeader(dib);
   info.biXPelsPerMeter = xPerMetre;
   info.biYPelsPerMeter = yPerMetre;

@@ -8,6 +8,7 @@
 #include "imaging/core/ISDIB.h"
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISSizeMath.h"
+#include "imaging/formats/DecodedDIB.h"
 #include "imaging/formats/TGAFormat.h"
 
 namespace {
@@ -234,19 +235,13 @@ HGLOBAL ReadTGAAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
   if (c.depth > 8) {
     const DWORD bits = c.depth == 32 ? 32 : 24;
     if (!DecodeRGB(io, error, c, bits, pixels)) return nullptr;
-    ISNestedCall nested;
-    const BYTE* rgb = static_cast<const BYTE*>(pixels.Get());
-    dib = bits == 32 ? RGBAToDIB(error, rgb, w, h, nullptr) : RGBToDIB(error, rgb, w, h, nullptr, 0);
+    dib = DecodedRGBToDIB(error, static_cast<const BYTE*>(pixels.Get()), w, h, bits == 32);
   } else {
     RGBQUAD palette[256];
     if (!DecodeIndices(io, error, c, palette, pixels)) return nullptr;
-    ISNestedCall nested;
-    dib = IndexedToDIB(error, static_cast<const BYTE*>(pixels.Get()), w, h, 256, 8, palette, nullptr);
+    dib = DecodedIndicesToDIB(error, static_cast<const BYTE*>(pixels.Get()), w, h, palette);
   }
-  if (!dib) {
-    if (error == IS_ERR_OK) error = IS_ERR_NOMEM;
-    return nullptr;
-  }
+  if (!dib) return nullptr;
   SetSize(width, height, c.width, c.height);
   return static_cast<HGLOBAL>(dib);
 }
