@@ -8,8 +8,6 @@
 
 #include "bench/bench_support.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -20,178 +18,88 @@
 
 namespace {
 
-constexpr int kW = 6000, kH = 4000;
-constexpr size_t kBytes = size_t(kW) * kH * 3;
+using qrvbench::kBytes;
+using qrvbench::kH;
+using qrvbench::kW;
 
 // A photo-like test picture: smooth gradients and shapes with fine noise and a sprinkling of
 // hot pixels, deterministic.
-const std::vector<BYTE>& Picture() {
-  static const std::vector<BYTE> pic = qrvbench::MakePhotoPicture(true);
-  return pic;
-}
+const std::vector<BYTE>& Picture() { return qrvbench::PhotoPicture(true); }
 
-void Report(benchmark::State& state) { qrvbench::ReportRate(state); }
-
-// A working copy, refreshed outside the timed part of each iteration.
-struct Work {
+// Times op(buf) on a working copy of the picture, refreshed outside the timed part of each
+// iteration.
+template <class Op>
+void TimeInPlace(benchmark::State& state, Op op) {
   std::vector<BYTE> buf = Picture();
-  void Refresh(benchmark::State& state) {
+  for (auto _ : state) {
     state.PauseTiming();
     std::memcpy(buf.data(), Picture().data(), kBytes);
     state.ResumeTiming();
+    op(buf.data());
   }
-};
-
-void BM_Memcpy(benchmark::State& state) {
-  const auto& src = Picture();
-  std::vector<BYTE> dst(src.size());
-  for (auto _ : state) {
-    std::memcpy(dst.data(), src.data(), src.size());
-    benchmark::DoNotOptimize(dst.data());
-  }
-  Report(state);
+  qrvbench::ReportRate(state);
 }
+
+// TimeInPlace with one filter object for the whole run.
+template <class Op>
+void TimeFilter(benchmark::State& state, Op op) {
+  CImageFilter f;
+  TimeInPlace(state, [&](BYTE* p) { op(f, p); });
+}
+
+void BM_Memcpy(benchmark::State& state) { qrvbench::TimeMemcpy(state, Picture()); }
 
 // The pipeline's balance step: levels on a copy, blended back at 60 %. The copy itself is the
-// pipeline's (a plain memcpy) and is made outside the timed part; BM_AutoLevelsBlendWithCopy
-// times it too.
-void BM_AutoLevelsBlend(benchmark::State& state) {
-  Work work;
+// pipeline's (a plain memcpy); BM_AutoLevelsBlend makes it outside the timed part,
+// BM_AutoLevelsBlendWithCopy times it too.
+void TimeAutoLevelsBlend(benchmark::State& state, bool timeCopy) {
   std::vector<BYTE> copy(kBytes);
-  CImageFilter f;
-  for (auto _ : state) {
-    work.Refresh(state);
-    state.PauseTiming();
-    std::memcpy(copy.data(), work.buf.data(), kBytes);
-    state.ResumeTiming();
+  TimeFilter(state, [&](CImageFilter& f, BYTE* p) {
+    if (!timeCopy) state.PauseTiming();
+    std::memcpy(copy.data(), p, kBytes);
+    if (!timeCopy) state.ResumeTiming();
     f.AutoLevels(copy.data(), kW, kH, 5, 250);
-    f.Blend(work.buf.data(), kW, kH, copy.data(), kW, kH, 0.6, 0);
-  }
-  Report(state);
+    f.Blend(p, kW, kH, copy.data(), kW, kH, 0.6, 0);
+  });
 }
-
-void BM_AutoLevelsBlendWithCopy(benchmark::State& state) {
-  Work work;
-  std::vector<BYTE> copy(kBytes);
-  CImageFilter f;
-  for (auto _ : state) {
-    work.Refresh(state);
-    std::memcpy(copy.data(), work.buf.data(), kBytes);
-    f.AutoLevels(copy.data(), kW, kH, 5, 250);
-    f.Blend(work.buf.data(), kW, kH, copy.data(), kW, kH, 0.6, 0);
-  }
-  Report(state);
-}
+void BM_AutoLevelsBlend(benchmark::State& state) { TimeAutoLevelsBlend(state, false); }
+void BM_AutoLevelsBlendWithCopy(benchmark::State& state) { TimeAutoLevelsBlend(state, true); }
 
 void BM_AutoLevels(benchmark::State& state) {
-  Work work;
-  CImageFilter f;
-  for (auto _ : state) {
-    work.Refresh(state);
-    f.AutoLevels(work.buf.data(), kW, kH, 5, 250);
-  }
-  Report(state);
+  TimeFilter(state, [](CImageFilter& f, BYTE* p) { f.AutoLevels(p, kW, kH, 5, 250); });
 }
-
 void BM_Blend(benchmark::State& state) {
-  Work work;
-  std::vector<BYTE> other(Picture().rbegin(), Picture().rend());
-  CImageFilter f;
-  for (auto _ : state) {
-    work.Refresh(state);
-    f.Blend(work.buf.data(), kW, kH, other.data(), kW, kH, 0.6, 0);
-  }
-  Report(state);
+  const std::vector<BYTE> other(Picture().rbegin(), Picture().rend());
+  TimeFilter(state, [&](CImageFilter& f, BYTE* p) { f.Blend(p, kW, kH, other.data(), kW, kH, 0.6, 0); });
 }
-
 void BM_Gamma(benchmark::State& state) {
-  Work work;
-  CImageFilter f;
-  for (auto _ : state) {
-    work.Refresh(state);
-    f.Gamma(work.buf.data(), kW, kH, 1.2);
-  }
-  Report(state);
+  TimeFilter(state, [](CImageFilter& f, BYTE* p) { f.Gamma(p, kW, kH, 1.2); });
 }
-
 void BM_ColorCastGamma(benchmark::State& state) {
-  Work work;
-  CImageFilter f;
-  for (auto _ : state) {
-    work.Refresh(state);
-    f.ColorCastGamma(work.buf.data(), kW, kH, 0.85, 1);
-  }
-  Report(state);
+  TimeFilter(state, [](CImageFilter& f, BYTE* p) { f.ColorCastGamma(p, kW, kH, 0.85, 1); });
 }
-
 void BM_Saturation(benchmark::State& state) {
-  Work work;
-  CImageFilter f;
-  for (auto _ : state) {
-    work.Refresh(state);
-    f.Saturation(work.buf.data(), kW, kH, 160);
-  }
-  Report(state);
+  TimeFilter(state, [](CImageFilter& f, BYTE* p) { f.Saturation(p, kW, kH, 160); });
 }
-
 void BM_SubtractFrame(benchmark::State& state) {
-  Work work;
-  std::vector<BYTE> frame(kBytes, 3);
-  CImageFilter f;
-  for (auto _ : state) {
-    work.Refresh(state);
-    f.SubtractFrame(work.buf.data(), kW, kH, work.buf.data(), frame.data());
-  }
-  Report(state);
+  const std::vector<BYTE> frame(kBytes, 3);
+  TimeFilter(state, [&](CImageFilter& f, BYTE* p) { f.SubtractFrame(p, kW, kH, p, frame.data()); });
 }
-
 void BM_FilterTint(benchmark::State& state) {
-  Work work;
-  for (auto _ : state) {
-    work.Refresh(state);
-    CFilterSim::Apply(work.buf.data(), kW, kH, "#81A Filter", 255, 1, 0);
-  }
-  Report(state);
+  TimeInPlace(state, [](BYTE* p) { CFilterSim::Apply(p, kW, kH, "#81A Filter", 255, 1, 0); });
 }
-
 void BM_ColorSpace(benchmark::State& state) {
-  Work work;
   CColorSpaceConverter conv;
-  for (auto _ : state) {
-    work.Refresh(state);
-    conv.Convert(work.buf.data(), kW, kH);
-  }
-  Report(state);
+  TimeInPlace(state, [&](BYTE* p) { conv.Convert(p, kW, kH); });
 }
-
 void BM_RemoveHotPixels3(benchmark::State& state) {
-  Work work;
-  CImageFilter f;
-  for (auto _ : state) {
-    work.Refresh(state);
-    f.RemoveHotPixels(work.buf.data(), kW, kH, work.buf.data(), 255, 3);
-  }
-  Report(state);
+  TimeFilter(state, [](CImageFilter& f, BYTE* p) { f.RemoveHotPixels(p, kW, kH, p, 255, 3); });
 }
-
 void BM_RemoveHotPixels5(benchmark::State& state) {
-  Work work;
-  CImageFilter f;
-  for (auto _ : state) {
-    work.Refresh(state);
-    f.RemoveHotPixels(work.buf.data(), kW, kH, work.buf.data(), 255, 5);
-  }
-  Report(state);
+  TimeFilter(state, [](CImageFilter& f, BYTE* p) { f.RemoveHotPixels(p, kW, kH, p, 255, 5); });
 }
-
 void BM_SmoothSkin(benchmark::State& state) {
-  Work work;
-  CImageFilter f;
-  for (auto _ : state) {
-    work.Refresh(state);
-    f.SmoothSkin(work.buf.data(), kW, kH, 1.0, 1);
-  }
-  Report(state);
+  TimeFilter(state, [](CImageFilter& f, BYTE* p) { f.SmoothSkin(p, kW, kH, 1.0, 1); });
 }
 
 void BM_ResamplerHalf(benchmark::State& state) {
@@ -201,7 +109,7 @@ void BM_ResamplerHalf(benchmark::State& state) {
     CResampler r;
     benchmark::DoNotOptimize(r.Scale(src.data(), kW, kH, dst.data(), kW / 2, kH / 2));
   }
-  Report(state);
+  qrvbench::ReportRate(state);
 }
 
 }  // namespace

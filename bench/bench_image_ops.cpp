@@ -7,69 +7,55 @@
 
 #include "bench/bench_support.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "qrv/imaging.h"
 
 namespace {
 
-constexpr DWORD kW = 6000, kH = 4000, kRow = kW * 3;
+constexpr DWORD kW = qrvbench::kW, kH = qrvbench::kH, kRow = kW * 3;
+constexpr size_t kHalfBytes = size_t(kW / 2) * 3 * (kH / 2);
 
 // A photo-like test picture: smooth gradients and shapes with fine noise, deterministic.
-const std::vector<BYTE>& Picture() {
-  static const std::vector<BYTE> pic = qrvbench::MakePhotoPicture(false);
-  return pic;
-}
+const std::vector<BYTE>& Picture() { return qrvbench::PhotoPicture(false); }
 
-void Report(benchmark::State& state) { qrvbench::ReportRate(state); }
-
-void BM_Memcpy(benchmark::State& state) {
+// Times op(src, dst) from the picture into a buffer of dstBytes.
+template <class Op>
+void TimeToBuffer(benchmark::State& state, size_t dstBytes, Op op) {
   const auto& src = Picture();
-  std::vector<BYTE> dst(src.size());
-  for (auto _ : state) {
-    std::memcpy(dst.data(), src.data(), src.size());
-    benchmark::DoNotOptimize(dst.data());
-  }
-  Report(state);
+  std::vector<BYTE> dst(dstBytes);
+  for (auto _ : state) op(src.data(), dst.data());
+  qrvbench::ReportRate(state);
 }
+
+void BM_Memcpy(benchmark::State& state) { qrvbench::TimeMemcpy(state, Picture()); }
 
 void BM_SharpenImage(benchmark::State& state) {
-  const auto& src = Picture();
-  std::vector<BYTE> dst(src.size());
-  for (auto _ : state) ISSharpenImage(src.data(), kW, kH, 3, kRow, dst.data(), kRow, 50, 7);
-  Report(state);
+  TimeToBuffer(state, qrvbench::kBytes,
+               [](const BYTE* s, BYTE* d) { ISSharpenImage(s, kW, kH, 3, kRow, d, kRow, 50, 7); });
 }
 
 void BM_SoftenImage(benchmark::State& state) {
-  const auto& src = Picture();
-  std::vector<BYTE> dst(src.size());
-  for (auto _ : state) ISSoftenImage(src.data(), kW, kH, 3, kRow, dst.data(), kRow, 100, 7);
-  Report(state);
+  TimeToBuffer(state, qrvbench::kBytes,
+               [](const BYTE* s, BYTE* d) { ISSoftenImage(s, kW, kH, 3, kRow, d, kRow, 100, 7); });
 }
 
 void BM_MedianFilterImage(benchmark::State& state) {
-  const auto& src = Picture();
-  std::vector<BYTE> dst(src.size());
-  for (auto _ : state) ISMedianFilterImage(src.data(), kW, kH, 3, kRow, dst.data(), kRow, 7);
-  Report(state);
+  TimeToBuffer(state, qrvbench::kBytes,
+               [](const BYTE* s, BYTE* d) { ISMedianFilterImage(s, kW, kH, 3, kRow, d, kRow, 7); });
 }
 
 void BM_BlurImage(benchmark::State& state) {
-  const auto& src = Picture();
-  std::vector<BYTE> dst(src.size());
-  for (auto _ : state) ISBlurImage(src.data(), kW, kH, 3, kRow, dst.data(), kRow, 2.0, 7);
-  Report(state);
+  TimeToBuffer(state, qrvbench::kBytes,
+               [](const BYTE* s, BYTE* d) { ISBlurImage(s, kW, kH, 3, kRow, d, kRow, 2.0, 7); });
 }
 
 // Compared with: convert in.ppm -unsharp 0x2+1+0 out.ppm
 void BM_UnsharpMask(benchmark::State& state) {
-  const auto& src = Picture();
-  std::vector<BYTE> dst(src.size());
-  for (auto _ : state) ISUnsharpMask(src.data(), kW, kH, 3, kRow, dst.data(), kRow, 0, 1.0, 2.0, 7);
-  Report(state);
+  TimeToBuffer(state, qrvbench::kBytes,
+               [](const BYTE* s, BYTE* d) { ISUnsharpMask(s, kW, kH, 3, kRow, d, kRow, 0, 1.0, 2.0, 7); });
 }
 
 // Compared with: convert in.ppm -despeckle out.ppm (one pass each).
@@ -82,29 +68,26 @@ void BM_RemoveSpeckles(benchmark::State& state) {
     state.ResumeTiming();
     ISRemoveSpeckles(img.data(), kW, kH, 3, kRow, 7);
   }
-  Report(state);
+  qrvbench::ReportRate(state);
 }
 
 // Compared with: convert in.ppm -filter Lanczos -resize 50% out.ppm
 void BM_ResampleLanczos3Half(benchmark::State& state) {
-  const auto& src = Picture();
-  std::vector<BYTE> dst(size_t(kW / 2) * 3 * (kH / 2));
-  for (auto _ : state) ISResampleImage(src.data(), kW, kH, kRow, dst.data(), kW / 2, kH / 2, kW / 2 * 3, 3, 8);
-  Report(state);
+  TimeToBuffer(state, kHalfBytes, [](const BYTE* s, BYTE* d) {
+    ISResampleImage(s, kW, kH, kRow, d, kW / 2, kH / 2, kW / 2 * 3, 3, 8);
+  });
 }
 
 void BM_ResizeBilinearHalf(benchmark::State& state) {
-  const auto& src = Picture();
-  std::vector<BYTE> dst(size_t(kW / 2) * 3 * (kH / 2));
-  for (auto _ : state) ISResizeBilinear(src.data(), kW, kH, kRow, dst.data(), kW / 2, kH / 2, kW / 2 * 3, 3);
-  Report(state);
+  TimeToBuffer(state, kHalfBytes, [](const BYTE* s, BYTE* d) {
+    ISResizeBilinear(s, kW, kH, kRow, d, kW / 2, kH / 2, kW / 2 * 3, 3);
+  });
 }
 
 void BM_ResizeBicubicHalf(benchmark::State& state) {
-  const auto& src = Picture();
-  std::vector<BYTE> dst(size_t(kW / 2) * 3 * (kH / 2));
-  for (auto _ : state) ISResizeBicubic(src.data(), kW, kH, kRow, dst.data(), kW / 2, kH / 2, kW / 2 * 3, 3);
-  Report(state);
+  TimeToBuffer(state, kHalfBytes, [](const BYTE* s, BYTE* d) {
+    ISResizeBicubic(s, kW, kH, kRow, d, kW / 2, kH / 2, kW / 2 * 3, 3);
+  });
 }
 
 // Compared with: convert in.ppm -rotate 90 out.ppm
@@ -115,19 +98,19 @@ void BM_RotateImage90(benchmark::State& state) {
     ISRotateImage(img.data(), w, h, 0, 3);
     std::swap(w, h);
   }
-  Report(state);
+  qrvbench::ReportRate(state);
 }
 
 void BM_FlipVertical(benchmark::State& state) {
   std::vector<BYTE> img = Picture();
   for (auto _ : state) ISFlipVertical(img.data(), kRow, kH);
-  Report(state);
+  qrvbench::ReportRate(state);
 }
 
 void BM_FlipHorizontal(benchmark::State& state) {
   std::vector<BYTE> img = Picture();
   for (auto _ : state) ISFlipHorizontal(img.data(), kW, kH, 3, kRow);
-  Report(state);
+  qrvbench::ReportRate(state);
 }
 
 }  // namespace

@@ -4,9 +4,10 @@
 // times include starting the process; the "ratio" counter is ours / tool.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -17,27 +18,12 @@
 
 namespace {
 
-constexpr DWORD kW = 6000, kH = 4000;
+constexpr DWORD kW = qrvbench::kW, kH = qrvbench::kH;
 constexpr DWORD kQuality = 90;
 
 // A photo-like picture: gradients, shapes and fine noise, deterministic.
 const std::vector<BYTE>& Picture() {
-  static const std::vector<BYTE> pic = [] {
-    std::vector<BYTE> p(size_t{kW} * kH * 3);
-    uint32_t seed = 12345;
-    for (DWORD y = 0; y < kH; ++y)
-      for (DWORD x = 0; x < kW; ++x) {
-        seed = seed * 1664525u + 1013904223u;
-        const int noise = static_cast<int>(seed >> 28) - 8;
-        const bool disc = ((x / 500) + (y / 400)) % 3 == 0;
-        const int v[3] = {static_cast<int>(x * 200 / kW) + (disc ? 40 : 0) + noise,
-                          static_cast<int>(y * 180 / kH) + 30 + noise / 2,
-                          static_cast<int>((x + y) * 120 / (kW + kH)) + 60 - (disc ? 30 : 0) + noise};
-        BYTE* px = &p[(size_t{y} * kW + x) * 3];
-        for (int c = 0; c < 3; ++c) px[c] = static_cast<BYTE>(v[c] < 0 ? 0 : v[c] > 255 ? 255 : v[c]);
-      }
-    return p;
-  }();
+  static const std::vector<BYTE> pic = qrvbench::MakePhotoPicture(false);
   return pic;
 }
 
@@ -49,11 +35,7 @@ struct Files {
     ppm = dir + "/in.ppm";
     jpeg = dir + "/in.jpg";
     out = dir + "/out.jpg";
-    if (FILE* f = std::fopen(ppm.c_str(), "wb")) {
-      std::fprintf(f, "P6\n%u %u\n255\n", kW, kH);
-      std::fwrite(Picture().data(), 1, Picture().size(), f);
-      std::fclose(f);
-    }
+    qrvbench::WritePPM(ppm, Picture(), kW, kH);
     ISIOHandle sink = ISOpenFileSink(jpeg.c_str(), 0);
     ISWriteJPG(sink, Picture().data(), kW, kH, kQuality, 24, nullptr, 0);
     ISCloseSink(sink);
@@ -71,12 +53,11 @@ const Files& TestFiles() {
   return files;
 }
 
-double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
+using qrvbench::Clock;
+using qrvbench::Seconds;
 
 void Report(benchmark::State& state, double ours, double tool) {
-  state.counters["MP/s"] = benchmark::Counter(double(kW) * kH / 1e6 * state.iterations(), benchmark::Counter::kIsRate);
+  qrvbench::ReportRate(state);
   state.counters["tool_s"] = tool / state.iterations();
   state.counters["ratio"] = tool > 0 ? ours / tool : 0;
 }
@@ -86,17 +67,17 @@ void BM_DecodeVsDjpeg(benchmark::State& state) {
   const std::string command = "djpeg -pnm -outfile /dev/null " + f.jpeg;
   double ours = 0, tool = 0;
   for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
+    auto t0 = Clock::now();
     ISIOHandle src = ISOpenFileSource(f.jpeg.c_str());
     DWORD w = 0, h = 0;
     HGLOBAL image = ISReadJPG(src, &w, &h, 24, 0);
     ISCloseSource(src);
-    auto t1 = std::chrono::steady_clock::now();
+    auto t1 = Clock::now();
     if (!image) state.SkipWithError("ISReadJPG failed");
     GlobalFree(image);
-    auto t2 = std::chrono::steady_clock::now();
+    auto t2 = Clock::now();
     if (std::system(command.c_str()) != 0) state.SkipWithError("djpeg failed");
-    auto t3 = std::chrono::steady_clock::now();
+    auto t3 = Clock::now();
     ours += Seconds(t0, t1);
     tool += Seconds(t2, t3);
     state.SetIterationTime(Seconds(t0, t1));
@@ -110,14 +91,14 @@ void BM_EncodeVsCjpeg(benchmark::State& state) {
       "cjpeg -baseline -dct int -quality " + std::to_string(kQuality) + " -outfile " + f.out + " " + f.ppm;
   double ours = 0, tool = 0;
   for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
+    auto t0 = Clock::now();
     ISIOHandle sink = ISOpenFileSink(f.out.c_str(), 0);
     DWORD size = ISWriteJPG(sink, Picture().data(), kW, kH, kQuality, 24, nullptr, 0);
     ISCloseSink(sink);
-    auto t1 = std::chrono::steady_clock::now();
+    auto t1 = Clock::now();
     if (size == 0) state.SkipWithError("ISWriteJPG failed");
     if (std::system(command.c_str()) != 0) state.SkipWithError("cjpeg failed");
-    auto t2 = std::chrono::steady_clock::now();
+    auto t2 = Clock::now();
     ours += Seconds(t0, t1);
     tool += Seconds(t1, t2);
     state.SetIterationTime(Seconds(t0, t1));

@@ -2,6 +2,9 @@
 // every step on, with the time of each step; the yardstick is djpeg + cjpeg decoding and
 // encoding the same picture, timed in the same run.
 #include <benchmark/benchmark.h>
+
+#include "bench/bench_support.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +20,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using qrvbench::Clock;
+using qrvbench::Seconds;
 
 constexpr int kWidth = 6000;
 constexpr int kHeight = 4000;
@@ -63,7 +67,7 @@ class StepTimer : public CProgressDlg {
  private:
   void Switch(const std::string& next) {
     const Clock::time_point now = Clock::now();
-    if (!current_.empty()) totals[current_] += std::chrono::duration<double>(now - since_).count();
+    if (!current_.empty()) totals[current_] += Seconds(since_, now);
     current_ = next;
     since_ = now;
   }
@@ -74,7 +78,7 @@ class StepTimer : public CProgressDlg {
 double TimeCommand(const std::string& command) {
   const Clock::time_point t0 = Clock::now();
   const int rc = std::system(command.c_str());
-  const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+  const double s = Seconds(t0, Clock::now());
   return rc == 0 ? s : -1.0;
 }
 
@@ -82,11 +86,7 @@ double TimeCommand(const std::string& command) {
 double DecodeEncodeSeconds(const std::vector<BYTE>& picture, const std::string& dir) {
   if (std::system("command -v cjpeg >/dev/null 2>&1 && command -v djpeg >/dev/null 2>&1") != 0) return -1.0;
   const std::string ppm = dir + "/in.ppm", jpg = dir + "/in.jpg";
-  std::FILE* f = std::fopen(ppm.c_str(), "wb");
-  if (!f) return -1.0;
-  std::fprintf(f, "P6\n%d %d\n255\n", kWidth, kHeight);
-  std::fwrite(picture.data(), 1, picture.size(), f);
-  std::fclose(f);
+  if (!qrvbench::WritePPM(ppm, picture, kWidth, kHeight)) return -1.0;
   const double enc = TimeCommand("cjpeg -quality 90 " + ppm + " > " + jpg);
   const double dec = TimeCommand("djpeg " + jpg + " > " + dir + "/out.ppm");
   if (enc < 0 || dec < 0) return -1.0;
@@ -138,7 +138,7 @@ void BM_ProcessImageDefaultProfile(benchmark::State& state) {
     timer.Start();
     dlg.ProcessImage(dlg.m_workImage.data(), kWidth, kHeight, nullptr, 0, 0, &timer);
     timer.Stop();
-    total += std::chrono::duration<double>(Clock::now() - t0).count();
+    total += Seconds(t0, Clock::now());
   }
   const double n = static_cast<double>(state.iterations());
   for (const auto& step : timer.totals) state.counters["ms " + step.first] = step.second / n * 1000.0;

@@ -14,25 +14,12 @@
 
 namespace {
 
-constexpr DWORD kW = 6000, kH = 4000, kRow = kW * 3;
+constexpr DWORD kW = qrvbench::kW, kH = qrvbench::kH, kRow = kW * 3;
 
 // A photo-like picture: gradients and shapes with fine noise, deterministic.
-const std::vector<BYTE>& Picture() {
-  static const std::vector<BYTE> pic = qrvbench::MakePhotoPicture(false);
-  return pic;
-}
+const std::vector<BYTE>& Picture() { return qrvbench::PhotoPicture(false); }
 
-void Report(benchmark::State& state) { qrvbench::ReportRate(state); }
-
-void BM_Memcpy(benchmark::State& state) {
-  const auto& src = Picture();
-  std::vector<BYTE> dst(src.size());
-  for (auto _ : state) {
-    std::memcpy(dst.data(), src.data(), src.size());
-    benchmark::DoNotOptimize(dst.data());
-  }
-  Report(state);
-}
+void BM_Memcpy(benchmark::State& state) { qrvbench::TimeMemcpy(state, Picture()); }
 BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond);
 
 void BM_BuildPalette(benchmark::State& state) {
@@ -43,7 +30,7 @@ void BM_BuildPalette(benchmark::State& state) {
     ISBuildPalette(src.data(), kW, kH, kRow, 256, pal, &used, 0);
     benchmark::DoNotOptimize(pal);
   }
-  Report(state);
+  qrvbench::ReportRate(state);
 }
 BENCHMARK(BM_BuildPalette)->Unit(benchmark::kMillisecond);
 
@@ -55,7 +42,7 @@ void BM_ReduceColors(benchmark::State& state) {
     ISReduceColors(src.data(), kW, kH, kRow, dst.data(), kW, 256, pal, 1, 20, 0);
     benchmark::DoNotOptimize(dst.data());
   }
-  Report(state);
+  qrvbench::ReportRate(state);
 }
 BENCHMARK(BM_ReduceColors)->Unit(benchmark::kMillisecond);
 
@@ -65,20 +52,20 @@ void BM_BuildPaletteOverMemcpy(benchmark::State& state) {
   std::vector<BYTE> dst(src.size());
   RGBQUAD pal[256];
   UINT used = 0;
-  using clock = std::chrono::steady_clock;
+  using qrvbench::Clock;
   double ratio = 0;
   for (auto _ : state) {
     double bestCopy = 1e30, bestBuild = 1e30;
     for (int i = 0; i < 5; ++i) {
-      auto t0 = clock::now();
+      auto t0 = Clock::now();
       std::memcpy(dst.data(), src.data(), src.size());
       benchmark::DoNotOptimize(dst.data());
-      auto t1 = clock::now();
+      auto t1 = Clock::now();
       ISBuildPalette(src.data(), kW, kH, kRow, 256, pal, &used, 0);
       benchmark::DoNotOptimize(pal);
-      auto t2 = clock::now();
-      bestCopy = std::min(bestCopy, std::chrono::duration<double>(t1 - t0).count());
-      bestBuild = std::min(bestBuild, std::chrono::duration<double>(t2 - t1).count());
+      auto t2 = Clock::now();
+      bestCopy = std::min(bestCopy, qrvbench::Seconds(t0, t1));
+      bestBuild = std::min(bestBuild, qrvbench::Seconds(t1, t2));
     }
     ratio = bestBuild / bestCopy;
   }

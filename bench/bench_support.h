@@ -1,11 +1,14 @@
-// Shared by the benchmark programs: the deterministic photo-like test picture and the rate
-// counter.
+// Shared by the benchmark programs: the deterministic photo-like test picture, PPM export, the
+// plain memcpy yardstick, wall-clock seconds and the rate counter.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "qrv/imaging.h"
@@ -15,9 +18,25 @@ namespace qrvbench {
 constexpr int kW = 6000, kH = 4000;
 constexpr size_t kRow = size_t(kW) * 3, kBytes = kRow * kH;
 
+using Clock = std::chrono::steady_clock;
+
+// Seconds from a to b.
+inline double Seconds(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+// Writes a width x height RGB picture as a binary PPM; false when the file can't be opened.
+inline bool WritePPM(const std::string& path, const std::vector<BYTE>& rgb, int width, int height) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  std::fprintf(f, "P6\n%d %d\n255\n", width, height);
+  std::fwrite(rgb.data(), 1, rgb.size(), f);
+  std::fclose(f);
+  return true;
+}
+
 // Smooth gradients and shapes with fine noise; with hotPixels, about one pixel in 5000 is
-// set to 250. When QRV_BENCH_PPM names a file, the picture is also written there as a PPM
-// for the side-by-side comparison scripts.
+// set to 250.
 inline std::vector<BYTE> MakePhotoPicture(bool hotPixels) {
   std::vector<BYTE> p(kBytes);
   uint32_t seed = 12345;
@@ -35,20 +54,39 @@ inline std::vector<BYTE> MakePhotoPicture(bool hotPixels) {
       px[1] = BYTE(g < 0 ? 0 : g > 255 ? 255 : g);
       px[2] = BYTE(b < 0 ? 0 : b > 255 ? 255 : b);
     }
-  if (const char* path = std::getenv("QRV_BENCH_PPM")) {
-    if (FILE* f = std::fopen(path, "wb")) {
-      std::fprintf(f, "P6\n%d %d\n255\n", kW, kH);
-      std::fwrite(p.data(), 1, p.size(), f);
-      std::fclose(f);
-    }
-  }
   return p;
+}
+
+// The 6000 x 4000 test picture, made once per program. When QRV_BENCH_PPM names a file, it is
+// also written there as a PPM for the side-by-side comparison scripts.
+inline const std::vector<BYTE>& PhotoPicture(bool hotPixels) {
+  static const auto made = [](bool hot) {
+    std::vector<BYTE> p = MakePhotoPicture(hot);
+    if (const char* path = std::getenv("QRV_BENCH_PPM")) WritePPM(path, p, kW, kH);
+    return p;
+  };
+  if (hotPixels) {
+    static const std::vector<BYTE> withHotPixels = made(true);
+    return withHotPixels;
+  }
+  static const std::vector<BYTE> plain = made(false);
+  return plain;
 }
 
 // Megapixels per second of a 6000 x 4000 picture.
 inline void ReportRate(benchmark::State& state) {
   state.counters["MP/s"] =
       benchmark::Counter(double(kW) * kH / 1e6 * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+// The yardstick each program times next to its operations: a plain memcpy of the picture.
+inline void TimeMemcpy(benchmark::State& state, const std::vector<BYTE>& src) {
+  std::vector<BYTE> dst(src.size());
+  for (auto _ : state) {
+    std::memcpy(dst.data(), src.data(), src.size());
+    benchmark::DoNotOptimize(dst.data());
+  }
+  ReportRate(state);
 }
 
 }  // namespace qrvbench
