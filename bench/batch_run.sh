@@ -5,15 +5,14 @@
 #
 #   bench/batch_run.sh [path/to/qrv] [copies]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/compare_common.sh
+. "$(dirname "$0")/compare_common.sh"
 qrv=${1:-$root/build/release/app/qrv}
 copies=${2:-20}
 for tool in convert djpeg cjpeg; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1
+make_work
 mkdir -p "$work/home" "$work/in" "$work/floor"
 cp "$root/app/default.qrv" "$work/home/default.qrv"
 
@@ -26,7 +25,6 @@ if command -v exiftool >/dev/null; then
 fi
 for i in $(seq -w 1 "$copies"); do cp "$work/camera.jpg" "$work/in/IMG_$i.jpg"; done
 
-ms() { echo $(( ($2 - $1) / 1000000 )); }
 t0=$(date +%s%N)
 "$qrv" -q --home "$work/home" --yes "$work/in" >/dev/null
 t1=$(date +%s%N)

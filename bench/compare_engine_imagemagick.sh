@@ -6,33 +6,14 @@
 #
 #   bench/compare_engine_imagemagick.sh [path/to/bench_engine_filters] [runs]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/compare_common.sh
+. "$(dirname "$0")/compare_common.sh"
 bench=${1:-$root/build/release/bench/bench_engine_filters}
 runs=${2:-3}
-convert=/usr/bin/convert
-if ! "$convert" -version 2>/dev/null | grep -q ImageMagick; then
-  echo "ImageMagick's convert is not installed at $convert" >&2
-  exit 2
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1
+require_magick
+make_work
 
-QRV_BENCH_PPM=$work/in.ppm "$bench" --benchmark_repetitions="$runs" --benchmark_report_aggregates_only=false \
-  --benchmark_filter='BM_(Memcpy|RemoveHotPixels3|ResamplerHalf)$' --benchmark_format=json >"$work/qrv.json"
-
-best_magick() {  # best wall time in ms of: convert in.ppm <operator...> out.ppm
-  local best=""
-  for _ in $(seq "$runs"); do
-    local t0 t1 ms
-    t0=$(date +%s%N)
-    "$convert" "$work/in.ppm" "$@" "$work/out.ppm"
-    t1=$(date +%s%N)
-    ms=$(((t1 - t0) / 1000000))
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-  done
-  echo "$best"
-}
+run_bench "$bench" 'BM_(Memcpy|RemoveHotPixels3|ResamplerHalf)$'
 
 {
   echo "copy $(best_magick)"
@@ -40,14 +21,7 @@ best_magick() {  # best wall time in ms of: convert in.ppm <operator...> out.ppm
   echo "ResamplerHalf $(best_magick -filter Triangle -resize 50%)"
 } >"$work/magick.txt"
 
-python3 - "$work/qrv.json" "$work/magick.txt" <<'PY'
-import json, sys
-ours = {}
-for b in json.load(open(sys.argv[1]))["benchmarks"]:
-    if b.get("run_type") == "iteration":
-        name = b.get("run_name", b["name"]).replace("BM_", "")
-        ours[name] = min(ours.get(name, 1e18), b["real_time"])
-magick = {k: float(v) for k, v in (line.split() for line in open(sys.argv[2]))}
+print_table <<'PY'
 io = magick["copy"]
 print(f"{'operation':18} {'qrv ms':>8} {'magick ms':>10} {'ratio':>7} {'ratio-io':>9}  ImageMagick operator")
 print(f"{'memcpy / copy':18} {ours['Memcpy']:8.1f} {io:10.0f} {'-':>7} {'-':>9}  convert in.ppm out.ppm")
