@@ -138,6 +138,24 @@ long FreeTypeWidth(const std::string& file, long cell, const std::u32string& tex
 const char* const kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 const char* const kLiberation = "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf";
 
+// How far a stem's left edge moves between the rows a quarter of the way down and a quarter of
+// the way up the upright stem's ink, in the upright and the italic mask.
+struct Lean {
+  int upright = 0, italic = 0, rows = 0;
+};
+Lean MeasureLean(const Mask& upright, const Mask& italic) {
+  auto leftmost = [](const Mask& m, int y) {
+    for (int x = 0; x < m.width; ++x)
+      if (m.At(x, y)) return x;
+    return -1;
+  };
+  const std::vector<int> box = upright.Box();
+  const int span = box[3] - box[1];
+  const int high = box[1] + span / 4, low = box[3] - span / 4;
+  return {leftmost(upright, high) - leftmost(upright, low), leftmost(italic, high) - leftmost(italic, low),
+          low - high};
+}
+
 }  // namespace
 
 TEST(GdiText, MatchesFacesByNameWeightItalicAndPitch) {
@@ -274,17 +292,10 @@ TEST(GdiText, SynthesisesBoldAndItalicWhenTheFaceLacksThem) {
   const Mask upright = Draw(Font(face, 80), "l", 0, 20);
   const Mask italic = Draw(Font(face, 80, FW_NORMAL, 1), "l", 0, 20);
   EXPECT_EQ(italic.width, upright.width);
-  auto leftmost = [](const Mask& m, int y) {
-    for (int x = 0; x < m.width; ++x)
-      if (m.At(x, y)) return x;
-    return -1;
-  };
-  const std::vector<int> box = upright.Box();
-  const int span = box[3] - box[1];
-  const int high = box[1] + span / 4, low = box[3] - span / 4;
-  EXPECT_EQ(leftmost(upright, high), leftmost(upright, low));
-  EXPECT_NEAR(leftmost(italic, high) - leftmost(italic, low), (low - high) * 0.2126, 2.0);
-  EXPECT_EQ(italic.Box()[3], box[3]);  // same baseline
+  const Lean lean = MeasureLean(upright, italic);
+  EXPECT_EQ(lean.upright, 0);
+  EXPECT_NEAR(lean.italic, lean.rows * 0.2126, 2.0);
+  EXPECT_EQ(italic.Box()[3], upright.Box()[3]);  // same baseline
 }
 
 // DejaVu Sans italic leans right whether its oblique face is installed (extra package) or the
@@ -292,16 +303,9 @@ TEST(GdiText, SynthesisesBoldAndItalicWhenTheFaceLacksThem) {
 TEST(GdiText, ItalicLeansRightWithOrWithoutAnItalicFace) {
   const Mask upright = Draw(Font("DejaVu Sans", 60), "l", 0, 20);
   const Mask italic = Draw(Font("DejaVu Sans", 60, FW_NORMAL, 1), "l", 0, 20);
-  auto leftmost = [](const Mask& m, int y) {
-    for (int x = 0; x < m.width; ++x)
-      if (m.At(x, y)) return x;
-    return -1;
-  };
-  const std::vector<int> box = upright.Box();
-  const int span = box[3] - box[1];
-  const int high = box[1] + span / 4, low = box[3] - span / 4;
-  EXPECT_EQ(leftmost(upright, high), leftmost(upright, low));
-  EXPECT_GE(leftmost(italic, high) - leftmost(italic, low), (low - high) / 8);
+  const Lean lean = MeasureLean(upright, italic);
+  EXPECT_EQ(lean.upright, 0);
+  EXPECT_GE(lean.italic, lean.rows / 8);
 }
 
 TEST(GdiText, UnderlineRunsUnderTheWholeLine) {
