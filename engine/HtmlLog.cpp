@@ -39,3 +39,21 @@ void CMainDialog::AppendLog(const std::string& text, int start) {
   if (!text.empty()) std::fwrite(text.data(), 1, text.size(), f);
   std::fclose(f);
 }
+
+namespace {
+
+std::string RedLine(const CMainDialog& dialog, const std::string& text) {
+  return dialog.LogTime() + kLogFontError + HtmlEscape(text) + "</font><br>\r\n";
+}
+
+}  // namespace
+
+void CMainDialog::LogEntryError(const std::string& text) {
+  AppendLog(RedLine(*this, text), 0);
+  if (!m_outcomes.empty() && m_outcomes.back().reason.empty()) m_outcomes.back().reason = text;
+}
+
+void CMainDialog::LogEntryWarning(const std::string& text) {
+  AppendLog(RedLine(*this, text), 0);
+  if (!m_outcomes.empty()) m_outcomes.back().warnings.push_back(text);
+}

@@ -112,9 +112,7 @@ void WriteOutputMarker(const std::string& folder) {
 bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progress) {
   const COutputPage& out = m_pages.output;
   const CSizeQualityPage& sq = m_pages.sizeQuality;
-  auto logError = [&](const std::string& text) {
-    AppendLog(LogTime() + kLogFontError + text + "</font><br>\r\n", 0);
-  };
+  auto logError = [&](const std::string& text) { LogEntryError(text); };
 
   // Source folder and file name, split at the last "/"; a path without one is in the current folder.
   std::string sourceFolder, fileName;
@@ -169,7 +167,7 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
   }
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   if (ValidateAndCreateFolder(folder, 0) != 0) {
-    logError("Can't create path: " + HtmlEscape(folder));
+    logError("Can't create path: " + folder);
     return false;
   }
   if (out.m_type != 2) WriteOutputMarker(folder);
@@ -196,11 +194,11 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
   }
 
   if (fileType == 0 && keepCode == IFF_UNKNOWN) {
-    logError("Unknown source format, not saved: " + HtmlEscape(path));
+    logError("Unknown source format, not saved: " + path);
     return false;
   }
   if (m_workImage.empty() || m_workWidth <= 0 || m_workHeight <= 0) {
-    logError("No picture to save: " + HtmlEscape(outputPath));
+    logError("No picture to save: " + outputPath);
     return false;
   }
 
@@ -208,7 +206,7 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
   std::string temporary = folder + ".qrv-XXXXXX";
   const int fd = mkstemp(&temporary[0]);
   if (fd < 0) {
-    logError("Can't write file: " + HtmlEscape(outputPath));
+    logError("Can't write file: " + outputPath);
     return false;
   }
   const mode_t mask = umask(0);
@@ -263,9 +261,13 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
   if (!ok) {
     std::remove(temporary.c_str());
     AppendLog(LogTime() + HtmlEscape(outputPath) + Number(" (%lld)", result) + "<br>", 0);
-    logError("Can't write file: " + HtmlEscape(outputPath));
+    logError("Can't write file: " + outputPath);
     return false;
   }
   AppendLog(LogTime() + HtmlEscape(outputPath) + Number(" (%lld)", result) + "<br>", 0);
+  if (!m_outcomes.empty()) {
+    m_outcomes.back().written = true;
+    m_outcomes.back().output = outputPath;
+  }
   return true;
 }

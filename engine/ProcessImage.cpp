@@ -88,7 +88,7 @@ void PipelineRun::Log(const std::string& text) {
 }
 
 void PipelineRun::LogError(const std::string& text) {
-  if (IsRun()) dlg.AppendLog(dlg.LogTime() + kLogFontError + text + "</font><br>\r\n", 0);
+  if (IsRun()) dlg.LogEntryWarning(text);
 }
 
 bool PipelineRun::Poll() {

@@ -57,13 +57,13 @@ namespace {
 
 // Loads one entry, logs it and runs the pipeline; false when the load failed (logged in red).
 bool LoadAndProcess(CMainDialog& dialog, const std::string& path, int counter, CProgressDlg& progress) {
+  dialog.m_outcomes.emplace_back();
+  dialog.m_outcomes.back().path = path;
   if (!dialog.LoadSourceImage(path)) {
     const int error = dialog.m_lastLoadError;
     const std::string reason =
         error != 0 ? LibraryErrorText(static_cast<ISErrorCode>(error)) : std::string("unknown picture format");
-    dialog.AppendLog(dialog.LogTime() + kLogFontError + "Can't load file: " + HtmlEscape(path) + " (" +
-                         HtmlEscape(reason) + ")</font><br>\r\n",
-                     0);
+    dialog.LogEntryError("Can't load file: " + path + " (" + reason + ")");
     return false;
   }
   progress.SetFileCounter(counter);
@@ -96,6 +96,7 @@ void CMainDialog::RunAllFiles() {
   progress.SetImageRange(0, 100);
   progress.SetFileTotal(m_cueList.GetCount());
   AppendLog(kLogHead, 1);
+  m_outcomes.clear();
   for (int i = 0; i < m_cueList.GetCount(); ++i) {
     if (m_cueList.GetCheck(i) <= 0) continue;
     AppendLog(DateLine(), 0);
@@ -133,6 +134,7 @@ void CMainDialog::RunCurrentImage() {
   }
   if (!ConfirmSizeLimit()) return;
   AppendLog(kLogHead, 1);
+  m_outcomes.clear();
   AppendLog(DateLine(), 0);
   RunProgress run(m_progress);
   CProgressDlg& progress = *run.dlg;

@@ -139,6 +139,21 @@ class CMainDialog {
   // The progress window of a run; the command replaces it by its terminal form.
   CProgressDlg* m_progress = nullptr;
 
+  // What became of each entry that the last run reached, in queue order: the command lists the
+  // entries not written and those written with warnings, then a summary.
+  struct EntryOutcome {
+    std::string path;                   // the source
+    std::string output;                 // the file written; empty when none was
+    bool written = false;
+    std::string reason;                 // why it was not written, as the log's red line says it
+    std::vector<std::string> warnings;  // what went wrong on a written entry, as the log says it
+  };
+  std::vector<EntryOutcome> m_outcomes;
+  // A red log line (the text is escaped here) recorded against the entry being run: an error
+  // says why the entry is not written, a warning marks a written entry as flawed.
+  void LogEntryError(const std::string& text);
+  void LogEntryWarning(const std::string& text);
+
   // ---- settings ----
   SettingsPages m_pages;
   CCueListBox m_cueList;
