@@ -2,6 +2,10 @@
 // for every piece; failures lose the piece silently.
 #include "engine/HtmlLog.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 
 #include "engine/shell/CMainDialog.h"
@@ -33,17 +37,29 @@ std::string FormatLogTime(time_t when) {
 std::string CMainDialog::LogTime() const { return FormatLogTime(std::time(nullptr)); }
 
 void CMainDialog::AppendLog(const std::string& text, int start) {
+  // Each piece is one write(2) on an O_APPEND descriptor: runs sharing the log interleave whole
+  // pieces, never bytes of them.
   const std::string path = m_homeDir + "/help/log.html";
-  std::FILE* f = std::fopen(path.c_str(), start ? "wb" : "ab");
-  if (!f) return;
-  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (start ? O_TRUNC : 0), 0666);
+  if (fd < 0) return;
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
 }
 
 namespace {
 
+// A red line's text stands between tags, where only &, < and > need escaping: the messages keep
+// their apostrophes ("Can't create path: ") as they are.
 std::string RedLine(const CMainDialog& dialog, const std::string& text) {
-  return dialog.LogTime() + kLogFontError + HtmlEscape(text) + "</font><br>\r\n";
+  std::string body;
+  for (char c : text) body += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+  return dialog.LogTime() + kLogFontError + body + "</font><br>\r\n";
 }
 
 }  // namespace
