@@ -1,8 +1,11 @@
 // The output writer: output folder and name from the source path and the output page, the
 // marker file of output folders, the format and JPEG quality, the carried EXIF block, and the
 // write itself, into a temporary file that replaces the target only when the writer succeeded.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cctype>
@@ -102,11 +105,91 @@ bool FileExists(const std::string& path) {
 }
 
 void WriteOutputMarker(const std::string& folder) {
+  // One write(2) at the end of the file: runs marking the same folder each add their own byte.
   const std::string path = WithSlash(folder) + "qrvoutput.dir";
-  if (std::FILE* f = std::fopen(path.c_str(), "ab")) {
-    std::fputc('*', f);
-    std::fclose(f);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return;
+  const char mark = '*';
+  while (write(fd, &mark, 1) < 0 && errno == EINTR) {
   }
+  close(fd);
+}
+
+namespace {
+
+bool IsUnsupported(int error) { return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP; }
+
+// Renames `from` to `to` only when `to` does not exist at that instant: 0, EEXIST when the name
+// is taken, another errno on failure. File systems without RENAME_NOREPLACE go through a hard
+// link; those without hard links reserve the name with O_EXCL and replace that reservation.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  int error = errno;
+  if (!IsUnsupported(error)) return error;
+  if (link(from.c_str(), to.c_str()) == 0) {
+    unlink(from.c_str());
+    return 0;
+  }
+  error = errno;
+  if (error != EPERM && !IsUnsupported(error)) return error;
+  const int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  close(fd);
+  if (std::rename(from.c_str(), to.c_str()) == 0) return 0;
+  error = errno;
+  unlink(to.c_str());
+  return error;
+}
+
+// Highest number tried after a name; a folder holding that many outputs of one picture fails.
+constexpr long long kMaxOutputNumber = 1000000;
+
+}  // namespace
+
+std::string NumberedOutputName(const std::string& base, long long number, const std::string& extension) {
+  return number == 0 ? base + "_QRV" + extension : base + Number("%lld", number) + "_QRV" + extension;
+}
+
+FileIdentity IdentityOf(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return {};
+  return {true, static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+}
+
+PlacedOutput PlaceOutputFile(const std::string& temporary, const std::string& folder, const std::string& base,
+                             const std::string& extension, long long first, bool replace,
+                             const std::vector<FileIdentity>& keep) {
+  PlacedOutput placed;
+  for (long long n = std::max(0LL, first); n <= kMaxOutputNumber; ++n) {
+    const std::string target = WithSlash(folder) + NumberedOutputName(base, n, extension);
+    if (replace) {
+      const FileIdentity existing = IdentityOf(target);
+      if (existing.known && std::find(keep.begin(), keep.end(), existing) != keep.end()) {
+        // Never replaced: the output moves to the numbered names, each taken only when free.
+        placed.sourceKept = true;
+        replace = false;
+        continue;
+      }
+      if (std::rename(temporary.c_str(), target.c_str()) == 0) {
+        placed.path = target;
+        return placed;
+      }
+      placed.error = errno;
+      break;
+    }
+    const int error = RenameNoReplace(temporary, target);
+    if (error == 0) {
+      placed.path = target;
+      return placed;
+    }
+    if (error != EEXIST) {
+      placed.error = error;
+      break;
+    }
+  }
+  if (placed.error == 0) placed.error = EEXIST;
+  std::remove(temporary.c_str());
+  return placed;
 }
 
 bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progress) {
@@ -173,20 +256,36 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
   if (out.m_type != 2) WriteOutputMarker(folder);
   folder = WithSlash(folder);
 
-  std::string outputPath = folder + base + "_QRV" + extension;
+  long long number = 0;
+  std::string outputPath = folder + NumberedOutputName(base, number, extension);
   bool replace = out.m_replace != 0;
   if (SameFile(outputPath, path)) {
     logError("Output file path is same as source (NEVER ALLOWED)");
     replace = false;
   }
+  // Replace never replaces a source of this run: this file or any entry of the queue.
+  std::vector<FileIdentity> sources;
+  const auto logSourceKept = [&](const std::string& target) {
+    AppendLog(LogTime() + kLogFontError + "Output file is a source of this run, not replaced: " + HtmlEscape(target) +
+                  "</font><br>\r\n",
+              0);
+  };
+  if (replace) {
+    sources.push_back(IdentityOf(path));
+    for (int i = 0; i < m_cueList.GetCount(); ++i) sources.push_back(IdentityOf(m_cueList.GetText(i)));
+    const FileIdentity target = IdentityOf(outputPath);
+    if (target.known && std::find(sources.begin(), sources.end(), target) != sources.end()) {
+      logSourceKept(outputPath);
+      replace = false;
+    }
+  }
   if (FileExists(outputPath) && !replace) {
     AppendLog(LogTime() + kLogFontError + "File already exist (No Replace): " + HtmlEscape(outputPath) +
                   "</font><br>\r\n=>",
               0);
-    for (long long n = 1;; ++n) {
-      outputPath = folder + base + Number("%lld", n) + "_QRV" + extension;
-      if (!FileExists(outputPath)) break;
-    }
+    do {
+      outputPath = folder + NumberedOutputName(base, ++number, extension);
+    } while (FileExists(outputPath) && number < INT_MAX);
   }
   if (FileExists(outputPath) && SameFile(outputPath, path)) {
     logError("Output file path is same as source (NEVER ALLOWED)");
@@ -257,7 +356,16 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
       ok = result != 0 && closed;
     }
   }
-  if (ok && std::rename(temporary.c_str(), outputPath.c_str()) != 0) ok = false;
+  // The name chosen above may have been taken meanwhile by another run: the placement takes the
+  // next free number then, in the same step that gives the file its name.
+  if (ok) {
+    const PlacedOutput placed = PlaceOutputFile(temporary, folder, base, extension, number, replace, sources);
+    if (placed.sourceKept) logSourceKept(folder + NumberedOutputName(base, number, extension));
+    if (placed.path.empty())
+      ok = false;
+    else
+      outputPath = placed.path;
+  }
   if (!ok) {
     std::remove(temporary.c_str());
     AppendLog(LogTime() + HtmlEscape(outputPath) + Number(" (%lld)", result) + "<br>", 0);

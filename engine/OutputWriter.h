@@ -1,6 +1,7 @@
 // Helpers of the output writer (WriteOutputImage is a main-dialog member).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,35 @@ class CMainDialog;
 bool FileExists(const std::string& path);
 // Appends one '*' to "qrvoutput.dir" in the folder (created when missing); errors are ignored.
 void WriteOutputMarker(const std::string& folder);
+// A file's device and inode; `known` is false when the file has no status.
+struct FileIdentity {
+  bool known = false;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileIdentity& o) const { return known == o.known && device == o.device && inode == o.inode; }
+};
+FileIdentity IdentityOf(const std::string& path);
+
+// base + number + "_QRV" + extension; number 0 gives base + "_QRV" + extension.
+std::string NumberedOutputName(const std::string& base, long long number, const std::string& extension);
+
+// Where a finished output went: its path (empty when it could not be placed, with the errno),
+// and whether the name first tried was one of the files to keep.
+struct PlacedOutput {
+  std::string path;
+  int error = 0;
+  bool sourceKept = false;
+};
+// Gives the finished temporary file its name in `folder` in one step, trying
+// NumberedOutputName(base, n, extension) for n = first, next numbers... Without `replace` a
+// name is taken only when it is free at that instant (another process may be writing the same
+// folder), else the next number is tried. With `replace` an existing file is replaced unless it
+// is one of `keep` (device and inode), which sends the output on to the numbered names as
+// without replace. On failure the temporary file is removed.
+PlacedOutput PlaceOutputFile(const std::string& temporary, const std::string& folder, const std::string& base,
+                             const std::string& extension, long long first, bool replace,
+                             const std::vector<FileIdentity>& keep);
+
 // Sets the Orientation entry of IFD0 to 1 in an APP1 payload ("Exif\0\0" then a TIFF block);
 // a block too short or malformed is left as it is.
 void SetExifOrientationUpright(std::vector<BYTE>& payload);

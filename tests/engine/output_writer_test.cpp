@@ -120,6 +120,71 @@ TEST(OutputWriter, NeverOverwritesTheSource) {
   EXPECT_NE(w.Log().find("Output file path is same as source (NEVER ALLOWED)"), std::string::npos);
 }
 
+TEST(OutputWriter, ReplaceKeepsEveryQueuedSource) {
+  // Beside the sources with Replace on, a.png's output name is the queued source a_QRV.png.
+  qrvtest::TempDir dir;
+  const std::string a = dir.path() + "/a.png", queued = dir.path() + "/a_QRV.png";
+  Touch(a);
+  Touch(queued, "queued source");
+  Writer w(dir);
+  w.dlg.m_pages.output.m_type = 2;
+  w.dlg.m_pages.output.m_replace = 1;
+  w.dlg.m_cueList.AddString(a);
+  w.dlg.m_cueList.AddString(queued);
+  ASSERT_TRUE(w.dlg.WriteOutputImage(a, nullptr));
+  EXPECT_EQ(ReadText(queued), "queued source");
+  EXPECT_TRUE(FileExists(dir.path() + "/a1_QRV.png"));
+  EXPECT_NE(w.Log().find("Output file is a source of this run, not replaced: " + queued), std::string::npos);
+  // A file that is no source is replaced in place.
+  ASSERT_TRUE(w.dlg.WriteOutputImage(queued, nullptr));
+  Touch(dir.path() + "/a_QRV_QRV.png", "old output");
+  ASSERT_TRUE(w.dlg.WriteOutputImage(queued, nullptr));
+  EXPECT_NE(ReadText(dir.path() + "/a_QRV_QRV.png"), "old output");
+  EXPECT_FALSE(FileExists(dir.path() + "/a_QRV1_QRV.png"));
+}
+
+TEST(OutputWriter, PlacementTakesOnlyFreeNamesAndKeepsSources) {
+  // Names another run took after the name was chosen: the next free number, in one step.
+  struct Case {
+    bool replace;
+    std::vector<std::string> taken;
+    bool keepFirst;  // the first name is a source of the run
+    std::string expected;
+  };
+  const Case cases[] = {
+      {false, {}, false, "p_QRV.png"},
+      {false, {"p_QRV.png", "p1_QRV.png", "p2_QRV.png"}, false, "p3_QRV.png"},
+      {true, {"p_QRV.png"}, false, "p_QRV.png"},
+      {true, {"p_QRV.png", "p1_QRV.png"}, true, "p2_QRV.png"},
+  };
+  for (const Case& c : cases) {
+    qrvtest::TempDir dir;
+    for (const std::string& name : c.taken) Touch(dir.path() + "/" + name, "taken " + name);
+    const std::string temporary = dir.path() + "/.qrv-test";
+    Touch(temporary, "new");
+    std::vector<FileIdentity> keep;
+    if (c.keepFirst) keep.push_back(IdentityOf(dir.path() + "/p_QRV.png"));
+    const PlacedOutput placed = PlaceOutputFile(temporary, dir.path(), "p", ".png", 0, c.replace, keep);
+    EXPECT_EQ(placed.path, dir.path() + "/" + c.expected);
+    EXPECT_EQ(placed.sourceKept, c.keepFirst);
+    EXPECT_EQ(ReadText(dir.path() + "/" + c.expected), "new");
+    for (const std::string& name : c.taken) {
+      if (name != c.expected) {
+        EXPECT_EQ(ReadText(dir.path() + "/" + name), "taken " + name);
+      }
+    }
+    EXPECT_FALSE(FileExists(temporary));
+  }
+  // A folder that is gone: no name, the temporary file removed, the errno kept.
+  qrvtest::TempDir dir;
+  const std::string temporary = dir.path() + "/.qrv-test";
+  Touch(temporary);
+  const PlacedOutput placed = PlaceOutputFile(temporary, dir.path() + "/missing", "p", ".png", 0, false, {});
+  EXPECT_TRUE(placed.path.empty());
+  EXPECT_EQ(placed.error, ENOENT);
+  EXPECT_FALSE(FileExists(temporary));
+}
+
 TEST(OutputWriter, FailuresLogRedAndKeepEarlierOutputs) {
   qrvtest::TempDir dir;
   const std::string src = dir.path() + "/s.png";
