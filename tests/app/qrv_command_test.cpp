@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +48,38 @@ void MakeJpeg(const std::string& path, int w, int h) {
 }
 
 int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
+// Starts `qrv -q --home HOME --set ... IN` with its output thrown away.
+pid_t StartQrv(const std::string& home, const std::vector<std::string>& sets, const std::string& in) {
+  std::vector<std::string> args = {QRV_COMMAND, "-q", "--home", home};
+  for (const std::string& s : sets) {
+    args.push_back("--set");
+    args.push_back(s);
+  }
+  args.push_back(in);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    execv(QRV_COMMAND, argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
+// The pixels of a picture file; empty when it does not load.
+std::vector<BYTE> Pixels(const std::string& path) {
+  CRGBImage img;
+  if (img.Load(path) != 0) return {};
+  const BYTE* p = img.LockPixels();
+  std::vector<BYTE> out(p, p + static_cast<size_t>(img.GetWidth()) * img.GetHeight() * 3);
+  img.UnlockPixels();
+  return out;
+}
 
 }  // namespace
 
@@ -131,4 +165,56 @@ TEST(QrvCommand, InterruptLeavesNoPartialFile) {
   }
   EXPECT_GE(written, 1);
   EXPECT_LT(written, count);
+}
+
+// Three runs at once over one folder into one output folder: every output of every run is kept
+// under its own name and holds the corrected picture of its own source.
+TEST(QrvCommand, ConcurrentRunsIntoOneFolderLoseNothing) {
+  qrvtest::TempDir dir;
+  const std::string in = dir.File("in"), out = dir.File("out"), reference = dir.File("ref");
+  mkdir(in.c_str(), 0777);
+  constexpr int kPictures = 200;
+  std::vector<std::string> bases;
+  for (int i = 0; i < kPictures; ++i) {
+    std::vector<BYTE> px(16 * 16 * 3);
+    for (size_t k = 0; k < px.size(); ++k)
+      px[k] = static_cast<BYTE>((k % 3 == 0 ? i : k % 3 == 1 ? i * 7 : 255 - i) + (k / 3 % 16 == static_cast<size_t>(i % 16)) * 40);
+    char name[16];
+    std::snprintf(name, sizeof name, "p%03dx", i);  // a letter before the output's number
+    bases.push_back(name);
+    CRGBImage img;
+    ASSERT_EQ(img.Create(px.data(), 16, 16), 0);
+    ASSERT_EQ(img.Save(in + "/" + name + ".png", FormatFromExtension(".png")), 0);
+  }
+  // What one run alone writes for each source.
+  int status = -1;
+  const pid_t alone = StartQrv(dir.File("h0"), {"Output.Type=1", "Output.SimDir=" + reference}, in);
+  ASSERT_EQ(waitpid(alone, &status, 0), alone);
+  ASSERT_EQ(ExitCode(status), 0);
+
+  std::vector<pid_t> runs;
+  for (int r = 1; r <= 3; ++r)
+    runs.push_back(StartQrv(dir.File("h" + std::to_string(r)), {"Output.Type=1", "Output.SimDir=" + out}, in));
+  for (pid_t run : runs) {
+    ASSERT_GT(run, 0);
+    ASSERT_EQ(waitpid(run, &status, 0), run);
+    EXPECT_EQ(ExitCode(status), 0);
+  }
+  std::map<std::string, std::vector<BYTE>> expected;
+  for (const std::string& b : bases) {
+    expected[b] = Pixels(reference + "/" + b + "_QRV.png");
+    ASSERT_FALSE(expected[b].empty()) << b;
+  }
+  std::set<std::string> names;
+  for (const std::string& n : FolderNames(out)) {
+    if (n == "qrvoutput.dir") continue;
+    names.insert(n);
+    const std::string base = n.substr(0, 5);
+    ASSERT_TRUE(expected.count(base)) << n;
+    EXPECT_EQ(Pixels(out + "/" + n), expected[base]) << n;
+  }
+  EXPECT_EQ(names.size(), 3u * kPictures);
+  for (const std::string& b : bases)
+    for (const char* suffix : {"_QRV.png", "1_QRV.png", "2_QRV.png"}) EXPECT_TRUE(names.count(b + suffix)) << b;
+  EXPECT_EQ(qrvtest::ReadFileBytes(out + "/qrvoutput.dir").size(), 3u * kPictures);
 }
