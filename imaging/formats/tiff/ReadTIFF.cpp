@@ -38,6 +38,8 @@ void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD
   read.info = GetTIFFPageInfo(tif);
   read.flags = flags;
   if (read.info.width == 0 || read.info.height == 0) return error = IS_ERR_BADTIFF, nullptr;
+  // A header claiming more picture than its data can hold is refused before anything is allocated.
+  if (!TIFFPageDataCovers(tif, read.info)) return error = IS_ERR_BADTIFF, nullptr;
   const uint32_t depth = asStored ? StoredDepth(read.info) : bits;
   client->state.alphaOverride = ts.tiff.alphaOverride;
   uint32_t w = 0, h = 0;

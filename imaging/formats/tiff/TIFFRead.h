@@ -76,6 +76,12 @@ void* ReadTIFFPalette(ISErrorCode& error, TIFFPageRead& page, RGBQUAD* palette, 
 void* ReadTIFF16(ISErrorCode& error, TIFFPageRead& page, uint32_t* width, uint32_t* height);
 void* ReadTIFFTrueColor(ISErrorCode& error, TIFFPageRead& page, uint32_t bits, uint32_t* width, uint32_t* height);
 
+// True when the strips or tiles present in the file can decode to all the stored rows of the
+// selected page: each counts for no more than its byte count (cut at the end of the file) times
+// the greatest expansion of the page's compression, and all of them together for no more than
+// the whole file would. The readers allocate nothing for a page that fails this.
+bool TIFFPageDataCovers(TIFF* tif, const TIFFPageInfo& info);
+
 // The 256-entry palette of an index page (grey ramps, the colour map, or zeros).
 bool MakeTIFFPalette(ISErrorCode& error, TIFF* tif, const TIFFPageInfo& info, RGBQUAD* palette);
 
