@@ -172,6 +172,7 @@ JPGDecodeState* CISJPGReader::Setup(CISIO& source, DWORD* width, DWORD* height, 
     InitJPGSource(&cinfo, &state->io, false, (flags & kJPGReadSeekBack) != 0);
     JPGSaveMarkers(&cinfo);
     jpeg_read_header(&cinfo, TRUE);
+    JPGCheckScanDataSize(&cinfo);
     JPGRoundReadScale(ts->jpg.readScaleNum, ts->jpg.readScaleDen, &cinfo.scale_num, &cinfo.scale_denom);
     if (flags & kJPGReadKeepYCbCr) cinfo.out_color_space = JCS_YCbCr;
     jpeg_calc_output_dimensions(&cinfo);

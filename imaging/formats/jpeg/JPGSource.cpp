@@ -83,3 +83,23 @@ void InitJPGSource(j_decompress_ptr cinfo, CISIO* io, bool swapPairs, bool seekB
   src->swapPairs = swapPairs;
   src->seekBackAtEnd = seekBackAtEnd;
 }
+
+void JPGCheckScanDataSize(j_decompress_ptr cinfo) {
+  JPGSourceMgr* src = Src(cinfo);
+  uint32_t size = 0, position = 0;
+  if (!src->io->GetSize(&size) || !src->io->Tell(&position)) return;  // a stream of unknown length
+  const uint64_t left = uint64_t{size >= position ? size - position : 0u} + src->pub.bytes_in_buffer;
+  uint64_t blocks = 0;
+  for (int c = 0; c < cinfo->num_components; ++c)
+    blocks += uint64_t{cinfo->comp_info[c].width_in_blocks} * cinfo->comp_info[c].height_in_blocks;
+  // A Huffman-coded block takes at least one bit: its DC difference code (sequential blocks
+  // also an end-of-block code; progressive AC scans may skip blocks with end-of-band runs, the
+  // DC scan never does): eight blocks per byte. The arithmetic coder's most skewed estimate
+  // (Qe = 1 against an interval of at least 0x8000) still costs a decision more than 2^-15
+  // bits, and a block needs one or more decisions: 2^18 blocks per byte.
+  // A picture of up to 2^16 blocks (about a 2-megapixel colour photo) is decoded from whatever
+  // is left, as any cut file is; only larger claims must be backed by their bytes.
+  const uint64_t perByte = cinfo->arith_code ? (uint64_t{1} << 18) : 8;
+  constexpr uint64_t kAlwaysDecoded = uint64_t{1} << 16;
+  if (blocks > kAlwaysDecoded && blocks > left * perByte) ERREXIT(cinfo, JERR_INPUT_EOF);
+}

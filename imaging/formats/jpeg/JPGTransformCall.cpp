@@ -136,6 +136,7 @@ BOOL CISJPGReader::Transform(CISIO& source, CISIO& sink, DWORD mode, int32_t x, 
     InitJPGSource(&o.src, &source, false, false);
     CopyMarkersSetup(&o.src);
     jpeg_read_header(&o.src, TRUE);
+    JPGCheckScanDataSize(&o.src);
     RequestTransformWorkspace(&o.src, &info);
     jvirt_barray_ptr* srcCoef = jpeg_read_coefficients(&o.src);
     jpeg_copy_critical_parameters(&o.src, &o.dst);

@@ -100,6 +100,12 @@ TEST(JPGCorrupt, AbsurdFrameSizes) {
   auto r = ReadJPG(jpeg, 24);
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(r.error == IS_ERR_NOMEM || r.error == IS_ERR_BADJPEG) << r.error;
+  // 23000 x 23000 over a few hundred bytes cannot be coded in them: 9 at once, before libjpeg
+  // sizes its whole-image buffers or the picture.
+  jpeg[sof + 5] = 0x59, jpeg[sof + 6] = 0xD8, jpeg[sof + 7] = 0x59, jpeg[sof + 8] = 0xD8;
+  r = ReadJPG(jpeg, 24);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, IS_ERR_BADJPEG);
   // Height 0 is not a picture.
   jpeg[sof + 5] = 0, jpeg[sof + 6] = 0;
   r = ReadJPG(jpeg, 24);
