@@ -1,12 +1,16 @@
 // Profile text reader and writer.
 #include "app/CIniFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <locale>
 #include <sstream>
 
@@ -30,42 +34,100 @@ bool SameName(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+bool CIniFile::ReadText(const std::string& path, std::string* text, std::string* error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    *error = "it is a folder";
+    return false;
+  }
+  // Read to the end, never more than the limit: a device such as /dev/zero has no size.
+  std::string out;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    if (static_cast<long long>(out.size()) + n > kMaxProfileBytes) {
+      close(fd);
+      *error = "larger than 16 MB";
+      return false;
+    }
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  *text = std::move(out);
+  return true;
+}
+
 bool CIniFile::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0 || size > kMaxProfileBytes) return false;
-  in.seekg(0, std::ios::beg);
-  std::string text(static_cast<size_t>(size), '\0');
-  if (size > 0 && !in.read(&text[0], size)) return false;
+  std::string text, error;
+  if (!ReadText(path, &text, &error)) return false;
   Parse(text);
   return true;
 }
 
-void CIniFile::Parse(const std::string& text) {
+std::vector<CIniFile::Line> CIniFile::SplitLines(const std::string& text) {
+  std::vector<Line> lines;
   std::string current;  // keys before any section header belong to the unnamed section
   size_t pos = 0;
+  int number = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
+    Line line;
+    line.number = ++number;
+    line.text = text.substr(pos, end - pos);
     pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    line = Trim(line);
-    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-    if (line[0] == '[') {
-      const size_t close = line.find(']');
-      if (close == std::string::npos) continue;  // malformed header: ignored
-      current = Trim(line.substr(1, close - 1));
-      continue;
+    if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+    line.text = Trim(line.text);
+    const std::string& t = line.text;
+    if (t.empty()) {
+      line.kind = Line::kBlank;
+    } else if (t[0] == ';' || t[0] == '#') {
+      line.kind = Line::kComment;
+    } else if (t[0] == '[') {
+      const size_t close = t.find(']');
+      if (close == std::string::npos) {
+        line.kind = Line::kBad;  // malformed header: the section does not change
+      } else {
+        line.kind = Line::kSection;
+        current = Trim(t.substr(1, close - 1));
+        line.section = current;
+        line.trailing = Trim(t.substr(close + 1));
+      }
+    } else {
+      const size_t eq = t.find('=');
+      const std::string key = eq == std::string::npos ? std::string() : Trim(t.substr(0, eq));
+      if (key.empty()) {
+        line.kind = Line::kBad;
+      } else {
+        line.kind = Line::kValue;
+        line.section = current;
+        line.key = key;
+        line.value = Trim(t.substr(eq + 1));
+      }
     }
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string key = Trim(line.substr(0, eq));
-    if (key.empty()) continue;
-    if (Find(current, key)) continue;  // first occurrence wins
-    SectionFor(current).entries.push_back({key, Trim(line.substr(eq + 1))});
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+void CIniFile::Parse(const std::string& text) {
+  for (const Line& line : SplitLines(text)) {
+    if (line.kind != Line::kValue) continue;
+    if (Find(line.section, line.key)) continue;  // first occurrence wins
+    SectionFor(line.section).entries.push_back({line.key, line.value});
   }
 }
 
@@ -208,15 +270,22 @@ void CIniFile::SetDouble(const std::string& section, const std::string& key, dou
   SetString(section, key, FormatDouble(value));
 }
 
-bool CIniFile::SetFromAssignment(const std::string& assignment) {
+bool CIniFile::SplitAssignment(const std::string& assignment, std::string* section, std::string* key,
+                               std::string* value) {
   const size_t eq = assignment.find('=');
   if (eq == std::string::npos) return false;
   const std::string name = assignment.substr(0, eq);
   const size_t dot = name.rfind('.');
   if (dot == std::string::npos) return false;
-  const std::string section = Trim(name.substr(0, dot));
-  const std::string key = Trim(name.substr(dot + 1));
-  if (section.empty() || key.empty()) return false;
-  SetString(section, key, Trim(assignment.substr(eq + 1)));
+  *section = Trim(name.substr(0, dot));
+  *key = Trim(name.substr(dot + 1));
+  *value = Trim(assignment.substr(eq + 1));
+  return !section->empty() && !key->empty();
+}
+
+bool CIniFile::SetFromAssignment(const std::string& assignment) {
+  std::string section, key, value;
+  if (!SplitAssignment(assignment, &section, &key, &value)) return false;
+  SetString(section, key, value);
   return true;
 }

@@ -9,8 +9,23 @@
 
 class CIniFile {
  public:
-  // Reads a file; false (and nothing read) when it cannot be opened or is larger than 16 MB.
+  // One line of profile text as the reader sees it.
+  struct Line {
+    enum Kind { kBlank, kComment, kSection, kValue, kBad } kind = kBlank;
+    int number = 0;       // 1 for the first line
+    std::string text;     // the line without its end and surrounding blanks
+    std::string section;  // kSection: the name it opens; kValue: the section it belongs to
+    std::string key, value;
+    std::string trailing;  // kSection: what follows the closing ']' (the reader ignores it)
+  };
+  static std::vector<Line> SplitLines(const std::string& text);
+
+  // Reads a whole file of at most 16 MB into *text; false with the reason in *error otherwise
+  // (a folder, a device that never ends, a file that cannot be opened).
+  static bool ReadText(const std::string& path, std::string* text, std::string* error);
+  // Reads a file; false (and nothing read) when ReadText fails.
   bool Load(const std::string& path);
+  // Takes every section and key line; lines of other forms are skipped.
   void Parse(const std::string& text);
   // Writes the sections and keys in the order they were first set; false on a file error.
   bool Save(const std::string& path) const;
@@ -33,6 +48,8 @@ class CIniFile {
   // Parses "Section.Key=Value" (the command's --set); the section is everything before the last
   // '.' ahead of the '='. False when malformed.
   bool SetFromAssignment(const std::string& assignment);
+  static bool SplitAssignment(const std::string& assignment, std::string* section, std::string* key,
+                              std::string* value);
 
   static bool ParseInt(const std::string& text, long long* out);
   static bool ParseDouble(const std::string& text, double* out);

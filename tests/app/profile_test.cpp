@@ -140,4 +140,45 @@ TEST(Profile, ShippedDefaultMatchesBuiltInDefaults) {
   EXPECT_GT(keys, 100u);
 }
 
+// The command's check: each key's edges, names in any case, and NoExif against the steps the
+// profile gives the slider.
+TEST(Profile, CheckSettingHoldsEachKeyToItsRange) {
+  CIniFile context;
+  context.Parse("[Radius]\nSteps=1:60,2:40,3:30\n");
+  const struct {
+    const char *section, *key, *value;
+    SettingStatus status;
+  } cases[] = {
+      {"quality", "cq", "100", SettingStatus::kOk},
+      {"Quality", "CQ", "101", SettingStatus::kBadValue},
+      {"Quality", "MinQ", "0", SettingStatus::kBadValue},
+      {"Quality", "MaxKB", "0.5", SettingStatus::kBadValue},
+      {"Quality", "MaxKB", "2.5", SettingStatus::kOk},
+      {"Size", "Width", "0", SettingStatus::kBadValue},
+      {"Size", "Percent", "1000", SettingStatus::kOk},
+      {"Mode", "Advanced", "2", SettingStatus::kBadValue},
+      {"Text", "BKColor", "0xFFFFFF", SettingStatus::kOk},
+      {"Text", "FontSize", "501", SettingStatus::kBadValue},
+      {"Text", "Placement", "1.0", SettingStatus::kBadValue},
+      {"Text", "String", "", SettingStatus::kOk},
+      {"FilterSim", "SimName", "#1a filter", SettingStatus::kOk},
+      {"FilterSim", "Name", "Sepia 99", SettingStatus::kBadValue},
+      {"Output", "SimDir", "/srv/out", SettingStatus::kOk},
+      {"Subject Distance (m)", "SimEnabled", "1", SettingStatus::kOk},
+      {"Radius", "NoExif", "2", SettingStatus::kOk},
+      {"Radius", "NoExif", "3", SettingStatus::kBadValue},
+      {"Window", "NoExif", "3", SettingStatus::kBadValue},  // its own three steps
+      {"Window", "SimSteps", "0:1", SettingStatus::kUnknownKey},
+      {"Sharpen", "Steps", "0:255,2:0", SettingStatus::kOk},
+      {"Sharpen", "Steps", "0:256", SettingStatus::kBadValue},
+      {"Size", "Colour", "1", SettingStatus::kUnknownKey},
+      {"", "Type", "1", SettingStatus::kUnknownSection},
+  };
+  for (const auto& c : cases) {
+    std::string message;
+    EXPECT_EQ(CheckSetting(c.section, c.key, c.value, context, &message), c.status)
+        << c.section << "." << c.key << "=" << c.value << ": " << message;
+  }
+}
+
 }  // namespace
