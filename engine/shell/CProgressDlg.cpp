@@ -1,4 +1,5 @@
-// Console progress display on stderr; Ctrl-C sets the Cancel flag while the window is shown.
+// Console progress display on stderr (a terminal only); Ctrl-C sets the Cancel flag while the
+// window is shown.
 #include "engine/shell/CProgressDlg.h"
 
 #include <signal.h>
@@ -86,7 +87,7 @@ void CProgressDlg::SetStatusText(const std::string& text) {
 }
 
 void CProgressDlg::Draw() {
-  if (m_quiet || !m_shown) return;
+  if (m_quiet || !m_shown || !m_terminal) return;
   const int span = m_imageHigh - m_imageLow;
   int pct = span > 0 ? static_cast<int>((static_cast<long long>(m_imagePos) - m_imageLow) * 100 / span) : 0;
   pct = pct < 0 ? 0 : (pct > 100 ? 100 : pct);
@@ -101,12 +102,7 @@ void CProgressDlg::Draw() {
   std::snprintf(line, sizeof line, "Cue List [%s] %d/%d  Current Image [%s] %3d%%  %.60s", queue, m_fileCounter,
                 m_fileTotal, bar, pct, m_status.c_str());
   if (m_lastLine == line) return;
-  if (m_terminal) {
-    std::fprintf(stderr, "\r%s\033[K", line);
-  } else if (m_lastLine.compare(0, 40, line, 40) != 0) {
-    // Not a terminal: one line per picture of the queue, not one per step.
-    std::fprintf(stderr, "%s\n", line);
-  }
+  std::fprintf(stderr, "\r%s\033[K", line);
   std::fflush(stderr);
   m_lastLine = line;
 }

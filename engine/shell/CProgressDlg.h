@@ -1,6 +1,8 @@
-// The progress window of a run, as a console display on stderr: a bar for the current picture
-// and one for the queue, the status line and the queue counter. Ctrl-C (SIGINT) is its Cancel
-// button while the window exists. The operations are virtual so that a test can record them.
+// The progress window of a run, as a console display on stderr: on a terminal a bar for the
+// current picture and one for the queue, the status line and the queue counter, redrawn in
+// place; when stderr is not a terminal nothing is drawn (a caller that knows each entry's outcome
+// prints a line per entry instead). Ctrl-C (SIGINT) is its Cancel button while the window
+// exists. The operations are virtual so that a test can record them.
 #pragma once
 
 #include <string>
@@ -30,6 +32,8 @@ class CProgressDlg {
 
   // No drawing at all (the command's -q).
   bool m_quiet = false;
+  // True while shown when stderr is a terminal (known from Create on).
+  bool OnTerminal() const { return m_terminal; }
 
   // Recorded state of the window.
   bool m_shown = false;

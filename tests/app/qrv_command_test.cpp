@@ -1,5 +1,5 @@
-// The qrv command as a user runs it: a queue from the command line, exit codes, and Ctrl-C in
-// the middle of a run.
+// The qrv command as a user runs it: a queue from the command line, its messages and exit
+// codes, the checks of a profile and of --set, and Ctrl-C in the middle of a run.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -20,6 +20,11 @@
 #include "support/test_support.h"
 
 namespace {
+
+bool IsFolderPresent(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 std::vector<std::string> FolderNames(const std::string& folder) {
   std::vector<std::string> names;
@@ -81,41 +86,182 @@ std::vector<BYTE> Pixels(const std::string& path) {
   return out;
 }
 
-}  // namespace
+std::string ReadText(const std::string& path) {
+  const std::vector<uint8_t> b = qrvtest::ReadFileBytes(path);
+  return std::string(b.begin(), b.end());
+}
 
-TEST(QrvCommand, RunsTheQueueAndReportsWhatWasNotWritten) {
-  qrvtest::TempDir dir;
+// Runs the command in `dir` with stdin from /dev/null: its stdout, stderr and exit status.
+struct Outcome {
+  std::string out, err;
+  int status = -1;
+};
+Outcome Qrv(const qrvtest::TempDir& dir, const std::string& args) {
+  Outcome r;
+  r.out = qrvtest::RunCommand("cd '" + dir.path() + "' && " + QRV_COMMAND + " " + args + " </dev/null 2>" +
+                                  dir.File("stderr.txt"),
+                              &r.status);
+  r.err = ReadText(dir.File("stderr.txt"));
+  return r;
+}
+
+// A folder "in" with two pictures and a broken JPEG.
+void MakeQueue(const qrvtest::TempDir& dir) {
   const std::string in = dir.File("in");
   mkdir(in.c_str(), 0777);
   MakeJpeg(in + "/a.jpg", 64, 48);
   MakeJpeg(in + "/b.png", 40, 30);
   ASSERT_TRUE(qrvtest::WriteFileBytes(in + "/broken.jpg", {0xFF, 0xD8, 0xFF}));
-  const std::string qrv = std::string(QRV_COMMAND) + " -q --home " + dir.File("home") + " ";
-  int status = -1;
-  const std::string out = qrvtest::RunCommand(qrv + in + " 2>/dev/null", &status);
-  EXPECT_EQ(status, 1);
-  EXPECT_NE(out.find("not written:\n  " + in + "/broken.jpg"), std::string::npos) << out;
-  EXPECT_NE(out.find("log: " + dir.File("home") + "/help/log.html"), std::string::npos);
+}
+
+}  // namespace
+
+TEST(QrvCommand, RunsTheQueueListsWhatWasNotWrittenAndSums) {
+  qrvtest::TempDir dir;
+  MakeQueue(dir);
+  const std::string in = dir.File("in");
+  Outcome r = Qrv(dir, "--home home in");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "log: " + dir.File("home") + "/help/log.html\n");
+  // Not a terminal: a line per entry as it ends, then the list, then the summary.
+  const std::string failed = "Can't load file: " + in + "/broken.jpg (bad JPG file)";
+  EXPECT_EQ(r.err.find("[1/3] a.jpg -> QRV/a_QRV.jpg\n[2/3] b.png -> QRV/b_QRV.png\n"
+                       "[3/3] broken.jpg: not written: " + failed + "\n"
+                       "not written: " + in + "/broken.jpg: " + failed + "\n"
+                       "2 written, 0 with warnings, 1 not written in "),
+            0u)
+      << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - 3), " s\n");
   CRGBImage back;
   EXPECT_EQ(back.Load(in + "/QRV/a_QRV.jpg"), 0);
   EXPECT_EQ(back.Load(in + "/QRV/b_QRV.png"), 0);
-  // The output folder is never taken as a source folder.
-  qrvtest::RunCommand(qrv + in + "/QRV 2>/dev/null", &status);
-  EXPECT_EQ(status, 1);
 
-  qrvtest::RunCommand(qrv + "2>/dev/null", &status);
-  EXPECT_EQ(status, 2);
-  qrvtest::RunCommand(qrv + "--bogus " + in + " 2>/dev/null", &status);
-  EXPECT_EQ(status, 2);
-  qrvtest::RunCommand(qrv + "--current 9 " + in + " 2>/dev/null", &status);
-  EXPECT_EQ(status, 2);
-  qrvtest::RunCommand(qrv + "--current 1 " + in + " >/dev/null 2>&1", &status);
-  EXPECT_EQ(status, 0);
-  // The size-limit question is No without --yes when nobody can answer it.
-  qrvtest::RunCommand(qrv + "--set Quality.Type=1 " + in + " </dev/null >/dev/null 2>&1", &status);
-  EXPECT_EQ(status, 2);
-  qrvtest::RunCommand(qrv + "--black-frame " + in + "/none.png " + in + " >/dev/null 2>&1", &status);
-  EXPECT_EQ(status, 2);
+  // -q: only the list.
+  r = Qrv(dir, "-q --home home in/broken.jpg in/a.jpg");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "not written: " + in + "/broken.jpg: " + failed + "\n");
+  // The output folder is never taken as a source folder.
+  EXPECT_EQ(Qrv(dir, "-q --home home in/QRV").status, 1);
+  r = Qrv(dir, "--home home --current 1 in");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.find("[1/1] a.jpg -> QRV/a2_QRV.jpg\n1 written, 0 with warnings, 0 not written in "), 0u)
+      << r.err;
+}
+
+// Every bad argument or setting is named and refused with status 2 before anything runs.
+TEST(QrvCommand, RefusesBadArgumentsAndSettingsByName) {
+  qrvtest::TempDir dir;
+  MakeQueue(dir);
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("binary.qrv"), {'[', 'S', ']', '\n', 0x7F, 'E', 'L', 'F', 0, 1, '\n'}));
+  const struct {
+    const char* args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {"--frobnicate in", 2, "qrv: unknown option --frobnicate\n"},
+      {"-v in", 2, "qrv: unknown option -v\n"},
+      {"--mode expert in", 2, "qrv: --mode takes simple or advanced, not expert\n"},
+      {"in --home", 2, "qrv: --home needs a folder\n"},
+      {"--current 0 in", 2, "qrv: --current takes an entry number 1, 2, ..., not 0\n"},
+      {"--current 9 in", 2, "qrv: --current 9: the queue has 3 entries\n"},
+      {"-q", 2, "qrv: no picture or folder given\n"},
+      {"--set Size.Type=9x in", 2, "qrv: --set Size.Type=9x: \"9x\" is not a whole number; allowed: 0..2\n"},
+      {"--set Foo.Bar=1 in", 2, "qrv: --set Foo.Bar=1: unknown section \"Foo\"; the sections are Mode, Output, "},
+      {"--set size.Bar=1 in", 2, "section \"Size\" has no key \"Bar\"; its keys are Type, Percent, Width, "},
+      {"--set Quality.CQ=-1 in", 2, "qrv: --set Quality.CQ=-1: -1 is out of range; allowed: 1..100\n"},
+      {"--set Output.FileType=99 in", 2, "Output.FileType=99: 99 is out of range; allowed: 0..3\n"},
+      {"--set Quality.MaxKB=1,5 in", 2, "\"1,5\" is not a number; allowed: 1..2147483 (a number)\n"},
+      {"--set Text.TextColor=0x1000000 in", 2, "allowed: 0..0xFFFFFF (a colour 0xBBGGRR)\n"},
+      {"--set Output.SimDir=out in", 2, "allowed: empty or an absolute folder path\n"},
+      {"--set 'Hot Pixels.SimSteps=1:5,1:6' in", 2, "is not a list of steps; allowed: position:value,"},
+      {"--set Balance.NoExif=1 --set Balance.Steps=0:99 in", 2,
+       "Balance.NoExif=1: 1 is out of range; allowed: 0 (the slider has one step)\n"},
+      {"--set Size.Type in", 2, "qrv: --set Size.Type: takes Section.Key=Value"},
+      {"--profile /dev/zero in", 2, "qrv: cannot read profile /dev/zero: larger than 16 MB\n"},
+      {"--profile in in", 2, "qrv: cannot read profile in: it is a folder\n"},
+      {"--profile binary.qrv in", 2, "qrv: binary.qrv:2: not a text file (this line holds NUL bytes)\n"},
+      {"--black-frame in/none.png in", 2, "qrv: cannot load black frame in/none.png: "},
+      {"--help", 0, "(app/default.qrv in the sources)"},
+  };
+  for (const auto& c : cases) {
+    const Outcome r = Qrv(dir, std::string("--home home ") + c.args);
+    EXPECT_EQ(r.status, c.status) << c.args;
+    const std::string& text = c.status == 0 ? r.out : r.err;
+    EXPECT_NE(text.find(c.message), std::string::npos) << c.args << "\n" << text;
+    if (c.status == 2) {
+      EXPECT_EQ(r.out, "") << c.args;  // nothing ran
+    }
+  }
+  EXPECT_FALSE(IsFolderPresent(dir.File("in/QRV")));
+  const Outcome version = Qrv(dir, "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.compare(0, 4, "qrv "), 0);
+  EXPECT_NE(version.out.find_first_of("0123456789"), std::string::npos);
+  // "--" ends the options.
+  MakeJpeg(dir.File("-dash.jpg"), 16, 16);
+  EXPECT_EQ(Qrv(dir, "-q --home home -- -dash.jpg").status, 0);
+  EXPECT_FALSE(qrvtest::ReadFileBytes(dir.File("QRV/-dash_QRV.jpg")).empty());
+}
+
+// A profile is checked line by line: errors refuse it as FILE:LINE, unknown names are warnings.
+TEST(QrvCommand, ProfileProblemsAsFileAndLine) {
+  qrvtest::TempDir dir;
+  MakeQueue(dir);
+  const std::string bad =
+      "; comment\n[Size]\nPercent=0\nfoo\n[Quality\n[Text] junk\nString=x\nstring=y\n[Future]\nKey=1\n"
+      "[Balance]\nNewKey=2\nSteps=0:1,5:2\nNoExif=2\n";
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("p.qrv"), std::vector<uint8_t>(bad.begin(), bad.end())));
+  Outcome r = Qrv(dir, "--home home --profile p.qrv in");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "qrv: p.qrv:3: Size.Percent=0: 0 is out of range; allowed: 1..1000\n"
+            "qrv: p.qrv:4: not a [Section] header, a Key=Value line, a comment or a blank line: \"foo\"\n"
+            "qrv: p.qrv:5: section header without its closing ']': \"[Quality\"\n"
+            "qrv: p.qrv:6: text after the section header: \"junk\"\n"
+            "qrv: warning: p.qrv:8: string repeats line 7; ignored (the first one counts)\n"
+            "qrv: warning: p.qrv:10: unknown section \"Future\"; the line is ignored\n"
+            "qrv: warning: p.qrv:12: section \"Balance\" has no key \"NewKey\"; the line is ignored\n"
+            "qrv: p.qrv:14: Balance.NoExif=2: 2 is out of range; allowed: a step index 0..1 (the slider has 2 "
+            "steps)\n");
+  // Warnings alone: the run goes on. The shipped default profile gives no word at all.
+  const std::string newer = "[Size]\r\nType=0\r\n[Future]\r\nKey=1\r\n";
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("p.qrv"), std::vector<uint8_t>(newer.begin(), newer.end())));
+  r = Qrv(dir, "-q --home home --profile p.qrv in/a.jpg");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "qrv: warning: p.qrv:4: unknown section \"Future\"; the line is ignored\n");
+  r = Qrv(dir, std::string("-q --home home --profile ") + QRV_SOURCE_DIR + "/app/default.qrv in/a.jpg");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
+// --home is made with its parents; one that cannot be made is refused with the reason.
+TEST(QrvCommand, HomeFolderMadeOrRefused) {
+  qrvtest::TempDir dir;
+  MakeQueue(dir);
+  Outcome r = Qrv(dir, "--home new/deep/home in/a.jpg");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "log: " + dir.File("new/deep/home") + "/help/log.html\n");
+  EXPECT_NE(ReadText(dir.File("new/deep/home/help/log.html")).find("Finished"), std::string::npos);
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("plain"), {'x'}));
+  r = Qrv(dir, "--home plain/home in/a.jpg");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "qrv: --home plain/home: cannot create " + dir.File("plain/home/help") + " (" +
+                       dir.File("plain") + " is a file, not a folder)\n");
+}
+
+// Nobody can answer the size-limit question: the run is refused and the question shown.
+TEST(QrvCommand, UnansweredSizeLimitQuestionIsShown) {
+  qrvtest::TempDir dir;
+  MakeQueue(dir);
+  Outcome r = Qrv(dir, "--home home --set Quality.Type=1 --set Quality.MaxKB=250 in/a.jpg");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("smaller or equal 250kB\nThis may result"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--yes answers Yes"), std::string::npos) << r.err;
+  EXPECT_FALSE(IsFolderPresent(dir.File("in/QRV")));
+  EXPECT_EQ(Qrv(dir, "-q --yes --home home --set Quality.Type=1 in/a.jpg").status, 0);
 }
 
 // Ctrl-C after the first output: the command ends with 130, the entries it did not reach have
