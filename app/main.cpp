@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
     // An option that takes a value: false (reported) when the value is missing.
     std::string value;
     auto take = [&](const char* what) {
-      if (i + 1 >= argc) {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') {
         UsageError(arg + " needs " + what);
         return false;
       }

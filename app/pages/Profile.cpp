@@ -243,6 +243,10 @@ SettingStatus CheckWith(const SettingsTable& table, const std::string& section, 
   std::string part;
   const Binding* b = table.Find(section, key, &part);
   if (!b) {
+    if (section.empty()) {
+      *message = "key " + Quoted(key) + " stands before any [Section] header";
+      return SettingStatus::kUnknownSection;
+    }
     const std::string canonical = table.CanonicalSection(section);
     if (canonical.empty()) {
       *message = "unknown section " + Quoted(section);

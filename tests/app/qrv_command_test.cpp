@@ -163,6 +163,7 @@ TEST(QrvCommand, RefusesBadArgumentsAndSettingsByName) {
       {"-v in", 2, "qrv: unknown option -v\n"},
       {"--mode expert in", 2, "qrv: --mode takes simple or advanced, not expert\n"},
       {"in --home", 2, "qrv: --home needs a folder\n"},
+      {"--profile '' in", 2, "qrv: --profile needs a profile file\n"},
       {"--current 0 in", 2, "qrv: --current takes an entry number 1, 2, ..., not 0\n"},
       {"--current 9 in", 2, "qrv: --current 9: the queue has 3 entries\n"},
       {"-q", 2, "qrv: no picture or folder given\n"},
