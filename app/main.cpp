@@ -2,6 +2,7 @@
 // assignments (each checked before the run), then a run over every checked entry (or one entry)
 // as the main dialog does it, and what became of each entry on stderr.
 #include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,7 +169,16 @@ bool ApplySettings(const std::vector<std::string>& assignments, CIniFile& ini) {
   for (const std::string& a : assignments) {
     std::string section, key, value, message, hint;
     CIniFile::SplitAssignment(a, &section, &key, &value);
-    if (CheckSetting(section, key, value, ini, &message, &hint) == SettingStatus::kOk) continue;
+    if (CheckSetting(section, key, value, ini, &message, &hint) == SettingStatus::kOk) {
+      // New steps must still hold the slider's NoExif step, wherever that came from.
+      const size_t n = key.size();
+      if (n < 5 || strcasecmp(key.c_str() + n - 5, "steps") != 0) continue;
+      const std::string noExif = key.substr(0, n - 5) + "NoExif";
+      if (!ini.Has(section, noExif)) continue;
+      const std::string index = ini.GetString(section, noExif, "");
+      if (CheckSetting(section, noExif, index, ini, &message) == SettingStatus::kOk) continue;
+      message = "with these steps " + noExif + "=" + message;
+    }
     std::fprintf(stderr, "qrv: --set %s: %s%s%s\n", a.c_str(), message.c_str(), hint.empty() ? "" : "; ",
                  hint.c_str());
     ok = false;

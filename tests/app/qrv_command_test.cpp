@@ -178,6 +178,9 @@ TEST(QrvCommand, RefusesBadArgumentsAndSettingsByName) {
       {"--set 'Hot Pixels.SimSteps=1:5,1:6' in", 2, "is not a list of steps; allowed: position:value,"},
       {"--set Balance.NoExif=1 --set Balance.Steps=0:99 in", 2,
        "Balance.NoExif=1: 1 is out of range; allowed: 0 (the slider has one step)\n"},
+      {"--profile " QRV_SOURCE_DIR "/app/default.qrv --set Balance.Steps=0:99 in", 2,
+       "qrv: --set Balance.Steps=0:99: with these steps NoExif=1 is out of range; allowed: 0 (the slider has one "
+       "step)\n"},
       {"--set Size.Type in", 2, "qrv: --set Size.Type: takes Section.Key=Value"},
       {"--profile /dev/zero in", 2, "qrv: cannot read profile /dev/zero: larger than 16 MB\n"},
       {"--profile in in", 2, "qrv: cannot read profile in: it is a folder\n"},
