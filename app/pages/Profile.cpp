@@ -140,6 +140,9 @@ constexpr const char* kSliderKeys[] = {"Enabled", "Steps", "NoExif"};
 class SettingsTable {
  public:
   SettingsTable() : m_bindings(Bindings(m_defaults, m_mode)) {}
+  // The bindings point into the table's own pages.
+  SettingsTable(const SettingsTable&) = delete;
+  SettingsTable& operator=(const SettingsTable&) = delete;
 
   // The binding of section.key; for a slider *part is its key without the prefix.
   const Binding* Find(const std::string& section, const std::string& key, std::string* part) const {
