@@ -136,6 +136,14 @@ void RowToRGB(const TGAContext& c, const BYTE* s, BYTE* d, uint64_t bpp) {
       break;
     case 15:
     case 16:
+      if (c.grey) {
+        // Grey plus alpha: the grey level, then its alpha byte (kept only at 32 bits).
+        for (uint64_t x = 0; x < w; ++x, s += 2, d += bpp) {
+          d[0] = d[1] = d[2] = s[0];
+          if (bpp == 4) d[3] = s[1];
+        }
+        break;
+      }
       for (uint64_t x = 0; x < w; ++x, s += 2, d += bpp) {
         const DWORD v = ReadLE16(s);
         d[0] = static_cast<BYTE>((v >> 7) & 0xF8);

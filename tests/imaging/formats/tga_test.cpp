@@ -45,17 +45,17 @@ TEST(TgaSamples, ReadsMatchImageMagickAndEachOther) {
     ASSERT_EQ(p.error, IS_ERR_OK);
     const Picture q = Read(file, 32);
     ASSERT_EQ(q.error, IS_ERR_OK);
-    if (path.find("_la_") != std::string::npos) {
-      // 16-bit pixels are 5-5-5 words whatever the image type (ImageMagick takes the grey of
-      // that colour instead): checked by hand on the raw top-left file.
+    const size_t la = path.find("_la_");
+    if (la != std::string::npos) {
+      // Grey plus alpha (ImageMagick reads these as colour words): the grey file of the same
+      // picture without the alpha, which is kept at 32 bits.
+      std::string grey = path;
+      grey.replace(la, 4, "_l_");
+      EXPECT_EQ(p.pixels, Read(qrvtest::ReadFileBytes(grey), 24).pixels);
       if (path.find("_tl_raw") != std::string::npos) {
-        bool same = true;
-        for (size_t i = 0; i < size_t{p.width} * p.height; ++i) {
-          const unsigned v = file[18 + 2 * i] | (file[19 + 2 * i] << 8);
-          same = same && p.pixels[3 * i] == ((v >> 7) & 0xF8) && p.pixels[3 * i + 1] == ((v >> 2) & 0xF8) &&
-                 p.pixels[3 * i + 2] == ((v << 3) & 0xF8);
-        }
-        EXPECT_TRUE(same);
+        bool alpha = true;
+        for (size_t i = 0; i < size_t{q.width} * q.height; ++i) alpha = alpha && q.pixels[4 * i + 3] == file[19 + 2 * i];
+        EXPECT_TRUE(alpha);
       }
       ++checked;
       continue;
@@ -130,6 +130,9 @@ TEST(TgaSamples, IndexAndAsStoredReads) {
 TEST(TgaRead, HandMadePacketsMapsAndPixels) {
   // 16-bit 0x7FFF is (248, 248, 248).
   EXPECT_EQ(Read(MakeTGA(2, 16, 1, 1, 0x20, {0xFF, 0x7F}), 24).pixels, (Bytes{248, 248, 248}));
+  // 16-bit grey plus alpha, raw and RLE: grey levels, the alpha only at 32 bits.
+  EXPECT_EQ(Read(MakeTGA(3, 16, 2, 1, 0x20, {200, 0x80, 7, 0xFF}), 24).pixels, (Bytes{200, 200, 200, 7, 7, 7}));
+  EXPECT_EQ(Read(MakeTGA(11, 16, 2, 1, 0x20, {0x81, 200, 0x80}), 32).pixels, (Bytes{200, 200, 200, 0x80, 200, 200, 200, 0x80}));
   // 3 x 2 grey: a run packet crosses the row end; the last packet runs past the picture and
   // stops at its end.
   const Bytes raw = MakeTGA(3, 8, 3, 2, 0x20, {5, 5, 5, 5, 9, 9});
