@@ -125,6 +125,14 @@ TIFFWriterHandle OpenTIFFWriter(CISTIFFWriter& context, CISIO& stream, DWORD wid
   const bool needsPalette = (layout == TIFFLayout::k4Bit || layout == TIFFLayout::k8Bit) &&
                             !(flags & kTIFFWriteGrey) && compression != COMPRESSION_JPEG;
   if (needsPalette && !palette) return context.error = IS_ERR_BADPARAM, nullptr;
+  if (flags & kTIFFWriteAppend) {
+    // A page is appended to the TIFF already in the sink. A file or memory sink that holds
+    // nothing has lost (or never had) the earlier pages: opening a file sink empties the file.
+    const uint32_t kind = stream.IsValid() ? stream.Handle()->kind : kIOClosed;
+    uint32_t size = 0;
+    if ((kind == kIOFile || kind == kIOMemory) && (!stream.GetSize(&size) || size == 0))
+      return context.error = IS_ERR_BADPARAM, nullptr;
+  }
   TIFFWriterHandle record(new (std::nothrow) TIFFWriterRecord);
   if (!record) return context.error = IS_ERR_NOMEM, nullptr;
   record->tif = OpenTIFFClient(stream, (flags & kTIFFWriteAppend) ? "a" : "wW");

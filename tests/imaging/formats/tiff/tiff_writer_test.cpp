@@ -416,6 +416,29 @@ TEST(TIFFWriter, AppendingThroughACallbackSink) {
   EXPECT_EQ(ReadTIFFBytes(w.file, 8, 1).image, b);
 }
 
+// A file sink empties its file when it opens: appending to what it held is refused, never
+// reported as written. A page appended on the same open sink joins the page before it.
+TEST(TIFFWriter, AppendingToAFileSink) {
+  qrvtest::TempDir dir;
+  const std::string path = dir.File("pages.tif");
+  const Bytes a = Pixels(5 * 4 * 3, 1), b = Pixels(3 * 2 * 3, 2);
+  ISIOHandle sink = ISOpenFileSink(path.c_str(), 0);
+  ASSERT_NE(sink, nullptr);
+  ASSERT_TRUE(ISWriteTIFF(sink, a.data(), 5, 4, 24, nullptr, 1, nullptr, 0));
+  ASSERT_TRUE(ISSeekSource(sink, 0, IS_SEEK_SET));  // the TIFF header is read from the start
+  ASSERT_TRUE(ISWriteTIFF(sink, b.data(), 3, 2, 24, nullptr, 1, nullptr, 1)) << ISGetLastError();
+  ISCloseSink(sink);
+  EXPECT_EQ(ReadTags(qrvtest::ReadFileBytes(path)).directories, 2);
+  for (DWORD flag : {0u, 1u}) {
+    SCOPED_TRACE(flag);
+    sink = ISOpenFileSink(path.c_str(), flag);
+    ASSERT_NE(sink, nullptr);
+    EXPECT_FALSE(ISWriteTIFF(sink, b.data(), 3, 2, 24, nullptr, 1, nullptr, 1));
+    EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
+    ISCloseSink(sink);
+  }
+}
+
 TEST(TIFFWriter, Failures) {
   const Bytes rgb = Pixels(6 * 5 * 3, 1);
   EXPECT_EQ(Write(rgb, 6, 5, 7, nullptr, 1).error, IS_ERR_BADPARAM);
