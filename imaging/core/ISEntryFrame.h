@@ -1,5 +1,5 @@
 // The frame every public entry point follows: the thread's record (nothing at all when there
-// is none), the last error cleared, one call-depth guard, no exception let out, the
+// is none), the last error (and, for an outermost call, the last warning) cleared, one call-depth guard, no exception let out, the
 // operation's error stored on the way out.
 #pragma once
 
@@ -40,6 +40,8 @@ Result ISRunEntry(Result failure, Body&& body) {
   ISThreadState* ts = GetThreadState();
   if (!ts) return failure;
   ts->lastError = IS_ERR_OK;
+  // A call made from inside another keeps the outer call's warning.
+  if (ts->callDepth == 0) ts->lastWarning.clear();
   ISErrorCode error = IS_ERR_OK;
   Result result = failure;
   {

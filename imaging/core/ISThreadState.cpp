@@ -2,6 +2,7 @@
 #include "imaging/core/ISThreadState.h"
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -103,6 +104,17 @@ size_t ThreadStateRecordCount() { return g_slot.Count(); }
 
 void SetLastErrorCode(ISErrorCode code) {
   if (ISThreadState* ts = GetThreadState()) ts->lastError = code;
+}
+
+void SetLastWarning(const char* text) {
+  ISThreadState* ts = GetThreadState();
+  if (!ts || !ts->lastWarning.empty() || !text) return;
+  try {
+    std::string warning(text, strnlen(text, kMaxWarningText));
+    while (!warning.empty() && (warning.back() == '\n' || warning.back() == ' ')) warning.pop_back();
+    ts->lastWarning = warning.empty() ? "warning" : warning;
+  } catch (...) {
+  }
 }
 
 void EnterLibraryCall() {

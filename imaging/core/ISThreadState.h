@@ -105,11 +105,18 @@ struct ISThreadState {
   double textScale = 1.0;              // read by the text drawing
   ISArray<unsigned char> iccProfile;   // embedded by the JPEG, PNG and TIFF writers when set
   ISErrorCode lastError = IS_ERR_OK;
+  // The first warning of the outermost entry point in progress or last finished (see
+  // ISGetLastWarning); cleared on entry like the last error.
+  std::string lastWarning;
 };
 
 // The calling thread's record, created on first use; null when none can be had.
 ISThreadState* GetThreadState();
 void SetLastErrorCode(ISErrorCode code);
+// Records a decoder's warning for ISGetLastWarning: the first one of a call is kept (cut to
+// kMaxWarningText bytes), later ones are dropped.
+constexpr size_t kMaxWarningText = 200;
+void SetLastWarning(const char* text);
 void EnterLibraryCall();
 void LeaveLibraryCall();
 

@@ -25,15 +25,23 @@ ISErrorCode ISGetLastError(void) {
   return ts ? ts->lastError : IS_ERR_NOSTATE;
 }
 
-ISProgressCallback ISGetProgressCallback(uintptr_t* user) {
+const char* ISGetLastWarning(void) {
   ISThreadState* ts = GetThreadState();
-  if (user) *user = ts ? ts->progressUser : 0;
-  return ts ? ts->progressCallback : nullptr;
+  return ts ? ts->lastWarning.c_str() : "";
+}
+
+ISProgressCallback ISGetProgressCallback(uintptr_t* user) {
+  if (user) *user = 0;
+  return ISRunEntry<ISProgressCallback>(nullptr, [&](ISErrorCode&, ISThreadState& ts) -> ISProgressCallback {
+    if (user) *user = ts.progressUser;
+    return ts.progressCallback;
+  });
 }
 
 DWORD ISGetJPGCommentCount(void) {
-  ISThreadState* ts = GetThreadState();
-  return ts ? static_cast<DWORD>(ts->jpg.commentsRead.Size()) : 0;
+  return ISRunEntry<DWORD>(0, [&](ISErrorCode&, ISThreadState& ts) -> DWORD {
+    return static_cast<DWORD>(ts.jpg.commentsRead.Size());
+  });
 }
 
 HGLOBAL ISGetJPGComment(DWORD index) {
@@ -67,8 +75,9 @@ BOOL ISClearJPGComments(void) {
 }
 
 DWORD ISGetJPGMarkerCount(void) {
-  ISThreadState* ts = GetThreadState();
-  return ts ? static_cast<DWORD>(ts->jpg.markersRead.Size()) : 0;
+  return ISRunEntry<DWORD>(0, [&](ISErrorCode&, ISThreadState& ts) -> DWORD {
+    return static_cast<DWORD>(ts.jpg.markersRead.Size());
+  });
 }
 
 BOOL ISGetJPGMarker(DWORD index, HGLOBAL* data, DWORD* length, DWORD* markerCode) {

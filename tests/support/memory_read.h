@@ -1,8 +1,9 @@
 // One reader call over a memory source, for the format tests: the whole block the reader
-// returned (freed here), the size it gave and the error code it left.
+// returned (freed here), the size it gave and the error code and warning it left.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/global_memory.h"
@@ -16,6 +17,7 @@ struct ReadResult {
   DWORD width = 0;
   DWORD height = 0;
   ISErrorCode error = IS_ERR_OK;
+  std::string warning;  // ISGetLastWarning after the read
   RGBQUAD palette[256] = {};
 };
 
@@ -27,6 +29,7 @@ ReadResult ReadFromMemory(const std::vector<uint8_t>& file, Read read) {
   if (!source) return r;
   HGLOBAL image = read(source, &r.width, &r.height, r.palette);
   r.error = ISGetLastError();
+  r.warning = ISGetLastWarning();
   ISCloseSource(source);
   if (image) {
     const auto* p = static_cast<const uint8_t*>(image);

@@ -17,7 +17,8 @@
 [[noreturn]] void JPGErrorExit(j_common_ptr cinfo);
 
 // An error manager whose error exit is JPGErrorExit and whose message output is the library's
-// silent trace (libjpeg never writes to stderr). Warnings keep libjpeg's counting.
+// silent trace (libjpeg never writes to stderr). Warnings keep libjpeg's counting, and the
+// first one of a call is kept for ISGetLastWarning.
 jpeg_error_mgr* JPGInitErrorManager(jpeg_error_mgr* err);
 
 // Installs the source manager over `io` (not owned). swapPairs exchanges adjacent bytes of what

@@ -1,11 +1,22 @@
 // The libjpeg error hook of the JPEG layer: a libjpeg error becomes RovIrirev::ISException,
 // which the reading, information, transform or writing operation maps to its own error code.
+#include "imaging/core/ISThreadState.h"
 #include "imaging/formats/jpeg/JPGCommon.h"
 
 namespace {
 
 // The library trace shows nothing; libjpeg's own message output goes there too.
 void JPGTraceMessage(j_common_ptr) {}
+
+// libjpeg's messages: a warning (level -1: premature end of data, corrupt data, ...) is counted
+// as libjpeg counts it and kept for ISGetLastWarning; trace messages go nowhere.
+void JPGEmitMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;
+  ++cinfo->err->num_warnings;
+  char message[JMSG_LENGTH_MAX] = {};
+  cinfo->err->format_message(cinfo, message);
+  SetLastWarning(message);
+}
 
 }  // namespace
 
@@ -19,6 +30,7 @@ jpeg_error_mgr* JPGInitErrorManager(jpeg_error_mgr* err) {
   jpeg_std_error(err);
   err->error_exit = JPGErrorExit;
   err->output_message = JPGTraceMessage;
+  err->emit_message = JPGEmitMessage;
   return err;
 }
 

@@ -7,7 +7,7 @@
 // the exception passes through its frames to the catch of the reader or writer that called it;
 // libpng's frames hold no resources of their own (its scratch lives in the read or write
 // structure), so destroying the structures afterwards frees everything, exactly as after
-// libpng's own longjmp. libpng never prints: the warning hook discards its messages.
+// libpng's own longjmp. libpng never prints: the warning hook keeps its messages for the caller.
 #pragma once
 
 #include <png.h>
@@ -32,7 +32,8 @@ enum : DWORD {
 
 // libpng's error callback: throws RovIrirev::ISException carrying the message; never returns.
 [[noreturn]] void PNGErrorHook(png_structp png, png_const_charp message);
-// libpng's warning callback: the message goes to the library trace, which shows nothing.
+// libpng's warning callback: the message goes to the library trace, which shows nothing, and
+// is kept for ISGetLastWarning.
 void PNGWarningHook(png_structp png, png_const_charp message);
 // Read-data callback: exactly n bytes from the CISIO held as libpng's I/O pointer, or the
 // libpng error "read Error".

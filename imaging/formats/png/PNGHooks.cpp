@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "imaging/core/ISContainers.h"
+#include "imaging/core/ISThreadState.h"
 #include "imaging/formats/png/CISPNGCodec.h"
 
 namespace {
@@ -14,7 +15,10 @@ void PNGTrace(int /*level*/, const char* /*format*/, const char* /*message*/) {}
 
 void PNGErrorHook(png_structp, png_const_charp message) { throw RovIrirev::ISException(message); }
 
-void PNGWarningHook(png_structp, png_const_charp message) { PNGTrace(2, "%s\n", message); }
+void PNGWarningHook(png_structp, png_const_charp message) {
+  PNGTrace(2, "%s\n", message);
+  SetLastWarning(message);
+}
 
 void PNGReadCallback(png_structp png, png_bytep buffer, size_t n) {
   auto* source = static_cast<CISIO*>(png_get_io_ptr(png));

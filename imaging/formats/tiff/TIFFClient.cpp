@@ -1,10 +1,14 @@
 // Client procedures over CISIO and the tag extender.
 #include "imaging/formats/tiff/TIFFClient.h"
 
-#include <cstdarg>
 #include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <new>
+
+#include "imaging/core/ISThreadState.h"
 
 namespace {
 
@@ -61,9 +65,29 @@ toff_t ClientSize(thandle_t h) {
 int ClientMap(thandle_t, void**, toff_t*) { return 0; }
 void ClientUnmap(thandle_t, void*, toff_t) {}
 
-// libtiff's errors and warnings for our handles: to the trace, never to stderr.
-int ClientMessage(TIFF*, void*, const char* module, const char* fmt, va_list) {
+// Messages about the tags of a directory (unknown or irregular fields that libtiff reads
+// around) say nothing about the pixels; the others (strips or tiles that ended early or do
+// not decode) mean the picture read is damaged.
+bool AboutTagsOnly(const char* module) {
+  static const char* const kTagModules[] = {"TIFFReadDirectory", "TIFFReadCustomDirectory", "TIFFFetch",
+                                            "TIFFReadDirEntry",  "TIFFAdvanceDirectory",    "_TIFFVSetField",
+                                            "_TIFFVGetField",    "TIFFFieldWithTag",        "TIFFReadEXIFDirectory",
+                                            "TIFFReadGPSDirectory", "_TIFFCheckFieldIsValidForCodec"};
+  if (!module) return false;
+  for (const char* prefix : kTagModules)
+    if (std::strncmp(module, prefix, std::strlen(prefix)) == 0) return true;
+  return false;
+}
+
+// libtiff's errors and warnings for our handles: to the trace, never to stderr; those about
+// the pixel data are kept for ISGetLastWarning.
+int ClientMessage(TIFF*, void*, const char* module, const char* fmt, va_list args) {
   TIFFTrace("%s: %s", module ? module : "", fmt ? fmt : "");
+  if (fmt && !AboutTagsOnly(module)) {
+    char text[kMaxWarningText + 1] = {};
+    std::vsnprintf(text, sizeof text, fmt, args);
+    SetLastWarning(text);
+  }
   return 1;
 }
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -77,6 +79,21 @@ TEST(ThreadState, EntryPointsClearTheLastError) {
   ASSERT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
   EXPECT_TRUE(ISClearJPGMarkers());
   EXPECT_EQ(ISGetLastError(), IS_ERR_OK);
+  // The small getters of the record follow the same frame.
+  const std::function<void()> getters[] = {
+      [] { ISGetJPGCommentCount(); },
+      [] { ISGetJPGMarkerCount(); },
+      [] {
+        uintptr_t user = 1;
+        ISGetProgressCallback(&user);
+      }};
+  for (size_t i = 0; i < std::size(getters); ++i) {
+    SCOPED_TRACE(i);
+    ISCloseSink(nullptr);
+    ASSERT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
+    getters[i]();
+    EXPECT_EQ(ISGetLastError(), IS_ERR_OK);
+  }
 }
 
 TEST(ThreadState, CallDepthComesBackOnEveryPath) {

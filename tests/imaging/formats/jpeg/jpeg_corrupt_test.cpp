@@ -25,6 +25,8 @@ void CheckCuts(const Bytes& jpeg, const std::string& what, bool singleScan) {
     } else if (singleScan && cut >= scan) {
       EXPECT_TRUE(r.ok) << what << " cut " << cut << " error " << r.error;
       EXPECT_EQ(r.error, IS_ERR_OK) << what << " cut " << cut;
+      // The caller can tell: libjpeg's own words stay behind for ISGetLastWarning.
+      EXPECT_EQ(r.warning, "Premature end of JPEG file") << what << " cut " << cut;
     } else if (!r.ok) {
       EXPECT_EQ(r.error, IS_ERR_BADJPEG) << what << " cut " << cut;
     }
@@ -32,6 +34,7 @@ void CheckCuts(const Bytes& jpeg, const std::string& what, bool singleScan) {
       EXPECT_EQ(r.image.size(), size_t{r.width} * r.height * 3) << what << " cut " << cut;
     }
   }
+  EXPECT_EQ(ReadJPG(jpeg, 24).warning, "") << what;
 }
 
 // Flips bytes at `step` intervals between `from` and `to`; each read either succeeds whole or

@@ -350,6 +350,13 @@ TEST(PNGRead, BadFilesFailWithTheirCodesAndNoBuffer) {
     EXPECT_FALSE(r.ok) << type;
     EXPECT_EQ(r.error, IS_ERR_BADPNG) << type;
   }
+  // A damaged ancillary chunk is skipped: the picture comes back and the caller is told.
+  EXPECT_EQ(ReadPNG(png, 24).warning, "");
+  Bytes text = pngtest::InsertBefore(png, "IDAT", pngtest::Chunk("tEXt", Text(std::string("Title\0x", 7))));
+  text[pngtest::FindChunk(text, "tEXt") + 9] ^= 0x40;
+  auto damaged = ReadPNG(text, 24);
+  EXPECT_TRUE(damaged.ok);
+  EXPECT_NE(damaged.warning.find("CRC"), std::string::npos) << damaged.warning;
   // A header claiming far more pixels than the stream could hold.
   Bytes huge = png;
   const size_t ihdr = pngtest::FindChunk(huge, "IHDR");
