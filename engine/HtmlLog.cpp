@@ -19,7 +19,6 @@ std::string HtmlEscape(const std::string& text) {
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
       default: out += c; break;
     }
   }

@@ -4,8 +4,9 @@
 #include <ctime>
 #include <string>
 
-// Escapes &, <, >, " and ' so that a text from a file (a path, an EXIF text, a filter name) is
-// shown as it stands inside the log's markup.
+// Escapes &, <, > and " so that a text from a file (a path, an EXIF text, a filter name) is
+// shown as it stands inside the log's markup (whose attributes are all in double quotes); an
+// apostrophe stays, so that the log's own messages ("Can't ...") keep their words.
 std::string HtmlEscape(const std::string& text);
 
 // "%H::%M::%S " of a local time.
