@@ -118,6 +118,7 @@ void CRGBImage::Adopt(HGLOBAL block, DWORD width, DWORD height) {
 }
 
 int CRGBImage::Load(const std::string& path) {
+  m_loadWarning.clear();
   int code = FormatFromExtension(path);
   if (code == IFF_UNKNOWN) {
     // Not a listed extension: offer the file to the camera-RAW decoder first.
@@ -141,6 +142,7 @@ int CRGBImage::Load(const std::string& path) {
 
 int CRGBImage::LoadAs(const std::string& path, int format) {
   Free();
+  m_loadWarning.clear();
   int error = 0;
   if (format == IFF_WMF || format == IFF_EMF) {
     // Metafiles are played into a picture; the requested size serves files without their own.
@@ -171,6 +173,7 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
       ISSeekSource(source, 0, IS_SEEK_SET);
       block = ISReadJPG(source, &width, &height, 24, 0);
       const ISErrorCode error = ISGetLastError();
+      const std::string warning = ISGetLastWarning();
       ISSetJPGReadScale(1, 1);
       if (!block) return static_cast<int>(error);
       // The first comment of the read, and the last APP1 "Exif" marker.
@@ -194,6 +197,7 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
         if (data) GlobalFree(data);
       }
       Adopt(block, width, height);
+      m_loadWarning = warning;
       return 0;
     }
     case IFF_PNG: block = ISReadPNG(source, &width, &height, 24, nullptr, 0); break;
@@ -212,6 +216,7 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
     default: return static_cast<int>(ISGetLastError());  // no reader: an empty picture
   }
   if (!block) return static_cast<int>(ISGetLastError());
+  m_loadWarning = ISGetLastWarning();
   Adopt(block, width, height);
   return 0;
 }

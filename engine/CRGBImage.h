@@ -89,6 +89,9 @@ class CRGBImage {
   static std::string ErrorText(int code);
 
   const std::string& JpegComment() const { return m_jpegComment; }
+  // What the decoder of the last successful load said about damaged data (the file ended early
+  // or was corrupt, and the picture holds what could be decoded); empty when the data was sound.
+  const std::string& LoadWarning() const { return m_loadWarning; }
   const std::vector<BYTE>& ExifBlock() const { return m_exifBlock; }
   int LockCount() const { return m_lockCount; }
   // The palette chosen for the last loaded picture (unused entries black) and its colour count.
@@ -107,6 +110,7 @@ class CRGBImage {
   void BuildDisplayPalette();
 
   std::string m_jpegComment;
+  std::string m_loadWarning;
   int m_width = 0;
   int m_height = 0;
   BYTE* m_pixels = nullptr;  // global memory

@@ -147,6 +147,9 @@ BOOL CExifSummary::ReadExif(const BYTE* block, DWORD length) {
   if (tags.Get(37382, t)) {
     subjectDistance = 0;
     ApplyRational(t, subjectDistance);
+    // A numerator of 0xFFFFFFFF means infinity, whatever the denominator.
+    long num = 0, den = 0;
+    if (ParseRationalParts(t, num, den) && num == 0xFFFFFFFFL) subjectDistance = kSubjectAtInfinity;
   }
   if (tags.Get(37510, t)) {
     // Character code "ASCII" (up to its first zero), then the comment from the ninth byte.

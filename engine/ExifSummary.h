@@ -7,6 +7,9 @@
 
 #include "qrv/imaging.h"
 
+// The subject distance of a picture focused at infinity (EXIF numerator 0xFFFFFFFF).
+constexpr double kSubjectAtInfinity = 4294967295.0;
+
 class CExifSummary {
  public:
   // Parses the block through the imaging library and fills the fields from the tags found.
@@ -29,7 +32,7 @@ class CExifSummary {
   int lightSource = -1;
   int flash = -1;  // -1 unknown, 0 not fired, 1 fired
   int iso = 0;
-  double subjectDistance = 0;  // metres
+  double subjectDistance = 0;  // metres; 0 unknown, kSubjectAtInfinity for infinity
   int orientation = 1;         // EXIF values 1 to 8
   std::string userComment;
 };

@@ -76,6 +76,8 @@ bool LoadAndProcess(CMainDialog& dialog, const std::string& path, int counter, C
                            " Model: " + dialog.m_infoHtml + "</font><br>\r\n",
                        0);
   }
+  if (!dialog.m_loadWarning.empty())
+    dialog.LogEntryWarning("Damaged source: " + dialog.m_loadWarning + " (written as far as it could be decoded)");
   dialog.m_colorMatched = 0;
   dialog.ProcessImage(dialog.m_workImage.data(), dialog.m_workWidth, dialog.m_workHeight, nullptr, 0, 0, &progress);
   return true;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/CRGBImage.h"
+#include "engine/HtmlLog.h"
 #include "engine/shell/CMainDialog.h"
 
 namespace {
@@ -85,14 +86,19 @@ void CMainDialog::SetExifInformation(double exposureTime, double shutterTime, in
   const std::string flash = m_flash == -1 ? std::string() : (m_flash == 0 ? "No Flash" : "Flash Used");
   const std::string iso = m_iso > 0 ? FormatInt("ISO: %lld ", m_iso) : std::string();
   m_isoText = m_iso > 0 ? FormatInt("%lld ", m_iso) : std::string();
-  const std::string focus = m_subjectDistance > 0.0 ? Format("Focus: %.1lf m", m_subjectDistance) : std::string();
+  // A distance of 0 is unknown and shown as nothing.
+  const std::string focus = m_subjectDistance >= kSubjectAtInfinity ? std::string("Focus: infinity")
+                            : m_subjectDistance > 0.0 ? Format("Focus: %.1lf m", m_subjectDistance)
+                                                      : std::string();
   m_labelShutter = {true, shutter};
   m_labelFNumber = {true, fnumber};
   m_labelFlash = {true, flash};
   m_labelIso = {true, iso};
   m_labelFocus = {true, focus};
-  m_infoHtml = "<b>" + m_model + "</b>" + "<br>" + shutter + " | " + fnumber + " | " + flash + " | " + iso +
-               " | " + focus;
+  // An HTML fragment: the texts from the file are escaped; a line with no value is left out.
+  m_infoHtml = "<b>" + HtmlEscape(m_model) + "</b>";
+  if (!(shutter.empty() && fnumber.empty() && flash.empty() && iso.empty() && focus.empty()))
+    m_infoHtml += "<br>" + shutter + " | " + fnumber + " | " + flash + " | " + iso + " | " + focus;
 }
 
 int CMainDialog::LoadSourceImage(const std::string& path) {
@@ -109,6 +115,7 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
 
   CRGBImage picture;
   m_lastLoadError = picture.Load(path);
+  m_loadWarning.clear();
   if (m_lastLoadError != 0) return 0;
   // An empty picture (no reader for the format) is a failed load too.
   const int width = picture.GetWidth(), height = picture.GetHeight();
@@ -121,6 +128,7 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
     return 0;
   }
 
+  m_loadWarning = picture.LoadWarning();
   m_jpegComment = picture.JpegComment();
   m_exifBlock = picture.ExifBlock();
   if (!m_exifBlock.empty()) {
@@ -147,8 +155,9 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
     SetExifInformation(exif.exposureTime, exif.shutterTime, std::max(width, height));
   } else {
     m_exifPresent = 0;
-    m_labelModel.visible = m_labelFNumber.visible = m_labelFlash.visible = false;
-    m_labelIso.visible = m_labelFocus.visible = false;
+    // The hidden labels lose their texts too: the stamp reads the flash line.
+    for (CInfoLabel* label : {&m_labelModel, &m_labelFNumber, &m_labelFlash, &m_labelIso, &m_labelFocus})
+      *label = {false, std::string()};
     m_labelShutter = {true, "No EXIF info"};
     m_make.clear();
     m_model.clear();

@@ -110,6 +110,9 @@ class CMainDialog {
   int LoadSourceImage(const std::string& path);
   // The library error code of the last load (0 also when a load gave an empty picture).
   int m_lastLoadError = 0;
+  // What the decoder said about damaged data in the last successful load (the picture holds
+  // what could be decoded); empty when the data was sound.
+  std::string m_loadWarning;
   // Copies a PackedRGB24 picture into m_workImage (already sized width x height x 3) turned by
   // m_orientation, and sets the working width and height.
   void ApplyOrientation(const BYTE* source, int width, int height);

@@ -96,6 +96,11 @@ TEST(ExifSummary, ApexTablesAndRationals) {
   ASSERT_TRUE(ReadInto(s, BlockOf({}, {Ascii(33434, "/125"), Rational(33437, {5, 0})})));
   EXPECT_EQ(s.exposureTime, 0);
   EXPECT_EQ(s.fNumber, 0);
+  // Subject distance: a numerator of 0xFFFFFFFF is infinity, whatever the denominator.
+  for (uint64_t den : {1u, 100u}) {
+    s = Summary(BlockOf({}, {Rational(37382, {0xFFFFFFFFu, den})}));
+    EXPECT_EQ(s.subjectDistance, kSubjectAtInfinity) << den;
+  }
   long n = 0, d = 0;
   EXPECT_TRUE(ParseRationalParts("4294967295/1", n, d));
   EXPECT_EQ(n, 4294967295L);

@@ -1,11 +1,13 @@
-// Small helpers of the engine's filter tests: random pictures and PPM files, over the shared
-// test pictures.
+// Small helpers of the engine's tests: random pictures, PPM files and JPEGs with an EXIF
+// block, over the shared test pictures.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "qrv/imaging.h"
 #include "support/pictures.h"
 #include "support/test_support.h"
 
@@ -24,6 +26,22 @@ inline bool ParsePPM(const std::vector<uint8_t>& file, int& width, int& height, 
   height = static_cast<int>(pnm.height);
   pixels = std::move(pnm.pixels);
   return true;
+}
+
+// Writes a JPEG of a PackedRGB24 picture carrying an EXIF record as the reader keeps it (four
+// leading bytes, then the APP1 payload); false when the library refuses.
+inline bool WriteJpegWithExif(const std::string& path, const std::vector<uint8_t>& pixels, int width, int height,
+                              const std::vector<uint8_t>& exifRecord, int quality = 90) {
+  ISIOHandle sink = ISOpenFileSink(path.c_str(), 0);
+  if (!sink) return false;
+  ISClearJPGMarkers();
+  if (exifRecord.size() > 4)
+    ISAddJPGMarker(exifRecord.data() + 4, static_cast<DWORD>(exifRecord.size() - 4), 0xE1);
+  const DWORD written = ISWriteJPG(sink, pixels.data(), static_cast<DWORD>(width), static_cast<DWORD>(height),
+                                   static_cast<DWORD>(quality), 24, nullptr, 0);
+  ISCloseSink(sink);
+  ISClearJPGMarkers();
+  return written != 0;
 }
 
 }  // namespace enginetest

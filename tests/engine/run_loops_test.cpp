@@ -8,6 +8,8 @@
 #include "engine/CRGBImage.h"
 #include "engine/shell/CMainDialog.h"
 #include "engine/shell/ShellServices.h"
+#include "picture_helpers.h"
+#include "support/exif_block.h"
 #include "support/test_support.h"
 
 namespace {
@@ -169,4 +171,62 @@ TEST(RunLoops, KeepFormatWritesTheSourceFormat) {
     ASSERT_EQ(out.Load(in + "QRV/" + o.name), 0);
     EXPECT_GT(out.GetWidth(), 0);
   }
+}
+
+// A JPEG cut short loads with its missing part grey: it is written, and its entry carries a red
+// line with the decoder's words. A sound file carries none.
+TEST(RunLoops, DamagedSourceIsWrittenWithAWarning) {
+  qrvtest::TempDir dir;
+  RunFixture r(dir);
+  const std::string in = dir.path() + "/in/";
+  const auto px = enginetest::RandomPicture(256, 256, 7);
+  ASSERT_TRUE(enginetest::WriteJpegWithExif(in + "whole.jpg", px, 256, 256, {}, 95));
+  auto bytes = qrvtest::ReadFileBytes(in + "whole.jpg");
+  bytes.resize(bytes.size() / 2);
+  ASSERT_TRUE(qrvtest::WriteFileBytes(in + "cut.jpg", bytes));
+  r.dlg.m_cueList.AddString(in + "whole.jpg", 1);
+  r.dlg.m_cueList.AddString(in + "cut.jpg", 1);
+  r.dlg.RunAllFiles();
+  ASSERT_EQ(r.dlg.m_outcomes.size(), 2u);
+  EXPECT_TRUE(r.dlg.m_outcomes[0].written);
+  EXPECT_TRUE(r.dlg.m_outcomes[0].warnings.empty());
+  EXPECT_TRUE(r.dlg.m_outcomes[1].written);
+  ASSERT_EQ(r.dlg.m_outcomes[1].warnings.size(), 1u);
+  EXPECT_EQ(r.dlg.m_outcomes[1].warnings[0].rfind("Damaged source: Premature end of JPEG file", 0), 0u);
+  EXPECT_NE(r.Log().find("<font color=\"#ff0900\">Damaged source: Premature end of JPEG file"), std::string::npos);
+  CRGBImage out;
+  EXPECT_EQ(out.Load(in + "QRV/cut_QRV.png"), 0);
+}
+
+// Every EXIF text the log shows (make and model in the information line, the date) is shown
+// as text, never as markup.
+TEST(RunLoops, ExifTextsAreEscapedInTheLog) {
+  qrvtest::TempDir dir;
+  RunFixture r(dir);
+  r.dlg.m_pages.output.m_detailedLog = 1;
+  const std::string in = dir.path() + "/in/";
+  const auto px = enginetest::RandomPicture(8, 8, 3);
+  const struct {
+    uint16_t dateTag;
+    const char* file;
+  } dates[] = {{36867, "original.jpg"}, {306, "plain.jpg"}};
+  for (const auto& d : dates) {
+    qrvtest::ExifBlock exif;
+    exif.ifds = {{qrvtest::Ascii(271, "<i>Maker&Co</i>"), qrvtest::Ascii(272, "<script>alert(1)</script>"),
+                  qrvtest::Link(34665, 1)},
+                 {qrvtest::Short(37385, {1})}};
+    exif.ifds[d.dateTag == 306 ? 0 : 1].push_back(qrvtest::Ascii(d.dateTag, "<b onclick=\"x\">2001</b>"));
+    ASSERT_TRUE(enginetest::WriteJpegWithExif(in + d.file, px, 8, 8, exif.Build()));
+    r.dlg.m_cueList.AddString(in + d.file, 1);
+  }
+  r.dlg.RunAllFiles();
+  const std::string log = r.Log();
+  for (const char* markup : {"<script", "<i>", "<b onclick"}) EXPECT_EQ(log.find(markup), std::string::npos) << markup;
+  size_t count = 0;
+  for (size_t at = 0; (at = log.find("Date: &lt;b onclick=&quot;x&quot;&gt;2001&lt;/b&gt; Model: <b>&lt;i&gt;Maker&amp;Co"
+                                     "&lt;/i&gt; &lt;script&gt;alert(1)&lt;/script&gt;</b><br>",
+                                     at)) != std::string::npos;
+       ++at)
+    ++count;
+  EXPECT_EQ(count, 2u);
 }

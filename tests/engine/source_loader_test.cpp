@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "engine/CRGBImage.h"
+#include "engine/TextStamp.h"
 #include "engine/shell/CMainDialog.h"
 #include "picture_helpers.h"
+#include "support/exif_block.h"
 #include "support/test_support.h"
 
 namespace {
@@ -101,6 +103,51 @@ TEST(SourceLoader, MakerModelAndInformationText) {
   dlg.SetExifInformation(1.0, 0.0, 2560);
   EXPECT_EQ(dlg.m_model, "Sony DSC-F707");
   EXPECT_EQ(dlg.m_labelShutter.text, "Shutter: 1/1");
+}
+
+// The focus part: 0xFFFFFFFF metres is infinity, 0 unknown (left out); a line with no value
+// at all is not written.
+TEST(SourceLoader, FocusAndEmptyInformationLine) {
+  const struct {
+    double distance;
+    const char* focus;
+  } cases[] = {{kSubjectAtInfinity, "Focus: infinity"}, {0.0, ""}, {1.25, "Focus: 1.2 m"}};
+  for (const auto& c : cases) {
+    CMainDialog dlg;
+    dlg.m_make = "Cam";
+    dlg.m_model = "Cam X";
+    dlg.m_subjectDistance = c.distance;
+    dlg.SetExifInformation(0.0, 0.0, 100);
+    EXPECT_EQ(dlg.m_labelFocus.text, c.focus);
+    EXPECT_EQ(dlg.m_infoHtml, *c.focus ? std::string("<b>Cam X</b><br> |  |  |  | ") + c.focus : "<b>Cam X</b>");
+  }
+}
+
+// A picture without EXIF after a flash picture: no text of the one before is left for the
+// labels or the stamp.
+TEST(SourceLoader, PictureWithoutExifClearsTheTextsBefore) {
+  qrvtest::TempDir dir;
+  const auto px = Indexed(16, 8);
+  qrvtest::ExifBlock exif;
+  exif.ifds = {{qrvtest::Ascii(271, "Cam"), qrvtest::Ascii(272, "Cam X"), qrvtest::Link(34665, 1)},
+               {qrvtest::Short(37385, {1}), qrvtest::Rational(33437, {28, 10}), qrvtest::Short(34855, {100}),
+                qrvtest::Rational(37382, {2, 1})}};
+  ASSERT_TRUE(enginetest::WriteJpegWithExif(dir.File("flash.jpg"), px, 16, 8, exif.Build()));
+  CRGBImage img;
+  ASSERT_EQ(img.Create(px.data(), 16, 8), 0);
+  ASSERT_EQ(img.Save(dir.File("plain.png"), IFF_PNG), 0);
+
+  CMainDialog dlg;
+  ASSERT_EQ(dlg.LoadSourceImage(dir.File("flash.jpg")), 1);
+  ASSERT_EQ(dlg.m_labelFlash.text, "Flash Used");
+  ASSERT_EQ(dlg.LoadSourceImage(dir.File("plain.png")), 1);
+  for (const CInfoLabel* label :
+       {&dlg.m_labelModel, &dlg.m_labelFNumber, &dlg.m_labelFlash, &dlg.m_labelIso, &dlg.m_labelFocus}) {
+    EXPECT_FALSE(label->visible);
+    EXPECT_EQ(label->text, "");
+  }
+  TextStampStep(dlg, nullptr, 0, 0, true);
+  EXPECT_EQ(dlg.m_pages.textStamp.m_prevFlash, "");
 }
 
 TEST(SourceLoader, LoadsAndFailsCleanly) {
