@@ -32,6 +32,13 @@ std::string ExtensionOf(const std::string& name) {
   return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
+// The lower-case extension of a format code's first row in the format table ("" for none).
+std::string ExtensionOfFormat(int code) {
+  for (const ImageFormatRow& row : kImageFormatTable)
+    if (row.code == code && row.code != IFF_UNKNOWN) return Lower(row.extension);
+  return std::string();
+}
+
 std::string WithSlash(const std::string& folder) {
   return (folder.empty() || folder.back() == '/') ? folder : folder + "/";
 }
@@ -216,7 +223,9 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
 
   // Keep-format sources other than JPEG, PNG and BMP go through the picture object.
   const std::string sourceExt = Lower(ExtensionOf(path));
-  int fileType = out.m_fileType;
+  // A file type outside 0..3 keeps the source's format, as an unknown quality type is fixed.
+  const int requestedType = (out.m_fileType >= 0 && out.m_fileType <= 3) ? out.m_fileType : 0;
+  int fileType = requestedType;
   int keepCode = 0;
   if (fileType == 0) {
     if (sourceExt == ".jpg" || sourceExt == ".jpeg")
@@ -229,12 +238,13 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
       keepCode = FormatFromExtension(path);
       if (keepCode == IFF_UNKNOWN || keepCode == IFF_GIF || keepCode == IFF_PAX)
         keepCode = FormatFromFileContents(path);
-      if (keepCode == IFF_TIFF && FormatFromExtension(path) == IFF_UNKNOWN) extension = ".tif";
+      // A format found by content is written under its own extension, never the source's.
+      if (keepCode != IFF_UNKNOWN && FormatFromExtension(path) != keepCode) extension = ExtensionOfFormat(keepCode);
     }
   }
-  if (fileType == 1 && out.m_fileType != 0) extension = ".jpg";
-  if (fileType == 2 && out.m_fileType != 0) extension = ".png";
-  if (fileType == 3 && out.m_fileType != 0) extension = ".bmp";
+  if (fileType == 1 && requestedType != 0) extension = ".jpg";
+  if (fileType == 2 && requestedType != 0) extension = ".png";
+  if (fileType == 3 && requestedType != 0) extension = ".bmp";
 
   // Output folder.
   std::string folder = WithSlash(sourceFolder);
@@ -315,6 +325,7 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
 
   long long result = 0;
   bool ok = false;
+  std::string sizeMissed;  // the quality search could not reach the size limit
   if (fileType == 0) {
     CRGBImage picture;
     if (picture.Create(m_workImage.data(), m_workWidth, m_workHeight) == 0) {
@@ -331,8 +342,8 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
         int qualityType = sq.m_qualityType;
         if (qualityType < 0 || qualityType > 2) qualityType = 0;
         int quality = sq.m_cq;
+        int64_t limit = 0;
         if (qualityType != 0) {
-          int64_t limit;
           if (qualityType == 1) {
             const double bytes = sq.m_maxKB * 1000.0;
             limit = bytes >= 2147483647.0 ? INT64_C(2147483647) : (bytes > 0.0 ? static_cast<int64_t>(bytes) : 0);
@@ -340,13 +351,20 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
             limit = std::min<int64_t>(m_srcFileSize, INT64_C(2147483647));
           }
           quality = FindQualityAtLeast(static_cast<int>(limit), sq.m_minQ, progress);
-          if (qualityType == 2 && quality != sq.m_minQ && quality < 98) ++quality;
+          // One step up only when that file still fits the size searched for.
+          if (qualityType == 2 && quality != sq.m_minQ && quality < 98) {
+            const int next = EncodedSizeAtQuality(quality + 1);
+            if (next > 0 && next <= limit) ++quality;
+          }
           const std::string text = Number("Determined Quality: %lld", quality);
           if (progress) progress->SetStatusText(text);
           AppendLog(LogTime() + text + "<br>", 0);
         }
         const ISResolution density{1, 1, 0};
         result = WriteWorkingJpeg(*this, sink, quality, &density);
+        if (qualityType != 0 && result > limit)
+          sizeMissed = Number("Size limit missed: %lld bytes written", result) +
+                       Number(" at quality %lld", quality) + Number(", over the limit of %lld bytes", limit);
       } else if (fileType == 2) {
         result = ISWritePNG(sink, m_workImage.data(), w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0);
       } else {
@@ -373,6 +391,7 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
     return false;
   }
   AppendLog(LogTime() + HtmlEscape(outputPath) + Number(" (%lld)", result) + "<br>", 0);
+  if (!sizeMissed.empty()) LogEntryWarning(sizeMissed);
   if (!m_outcomes.empty()) {
     m_outcomes.back().written = true;
     m_outcomes.back().output = outputPath;

@@ -214,6 +214,35 @@ TEST(OutputWriter, FailuresLogRedAndKeepEarlierOutputs) {
   EXPECT_EQ(qrvtest::RunCommand("ls -a " + dir.path()).find(".qrv-"), std::string::npos);
 }
 
+// A file type outside 0..3 keeps the source's format; a format found by content takes its own
+// extension. No file ever carries another format's extension.
+TEST(OutputWriter, FormatMatchesTheExtension) {
+  qrvtest::TempDir dir;
+  Writer w(dir);
+  w.dlg.m_pages.output.m_type = 2;
+  w.dlg.m_pages.output.m_replace = 1;
+  Touch(dir.File("IMG.jpg"));
+  {
+    CRGBImage png;
+    ASSERT_EQ(png.Create(w.dlg.m_workImage.data(), 5, 4), 0);
+    ASSERT_EQ(png.Save(dir.File("scan.xyz"), IFF_PNG), 0);
+  }
+  const struct {
+    int fileType;
+    const char* source;
+    const char* output;
+    int format;
+  } cases[] = {{5, "IMG.jpg", "IMG_QRV.jpg", IFF_JPEG},
+               {-1, "IMG.jpg", "IMG_QRV.jpg", IFF_JPEG},
+               {0, "scan.xyz", "scan_QRV.png", IFF_PNG}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    w.dlg.m_pages.output.m_fileType = c.fileType;
+    ASSERT_TRUE(w.dlg.WriteOutputImage(dir.File(c.source), nullptr));
+    EXPECT_EQ(FormatFromFileContents(dir.File(c.output)), c.format);
+  }
+}
+
 TEST(OutputWriter, ExifOrientationSetUpright) {
   // "Exif\0\0", little-endian TIFF header, IFD0 with two entries: Make and Orientation 6.
   std::vector<BYTE> p = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 2, 0,

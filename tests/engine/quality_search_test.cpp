@@ -136,9 +136,10 @@ TEST(QualitySearch, ExifAndCommentCarriedOnlyWhenAsked) {
   EXPECT_TRUE(out.ExifBlock().empty());
 }
 
-// Quality type 2 searches against the source file's size and then adds 1, unless the result is
-// the minimum or 98 and above.
-TEST(QualitySearch, SourceSizeLimitAddsOne) {
+// Quality type 2 searches against the source file's size, then steps up by 1 only when that
+// file still fits (never past 98 or from the minimum). A limit that even the minimum misses is
+// said in red with the size reached, for both searched types.
+TEST(QualitySearch, SourceSizeLimitStepsUpOnlyWithinTheSize) {
   qrvtest::TempDir dir;
   CMainDialog dlg;
   mkdir((dir.path() + "/help").c_str(), 0777);
@@ -148,25 +149,47 @@ TEST(QualitySearch, SourceSizeLimitAddsOne) {
   dlg.m_pages.sizeQuality.m_minQ = 30;
   dlg.m_pages.sizeQuality.m_qualityType = 2;
   dlg.m_pages.output.m_type = 2;
-  const std::string src = dir.File("s.jpg");
-  qrvtest::WriteFileBytes(src, {0});
-  dlg.m_srcFileSize = dlg.EncodedSizeAtQuality(60) + 1;
-  const int q = dlg.FindQualityAtLeast(static_cast<int>(dlg.m_srcFileSize), 30, nullptr);
-  ASSERT_GT(q, 30);
-  ASSERT_TRUE(dlg.WriteOutputImage(src, nullptr));
-  std::ifstream log(dir.path() + "/help/log.html");
-  const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text.find("Determined Quality: " + std::to_string(q + 1) + "<br>"), std::string::npos) << text;
-  EXPECT_EQ(static_cast<int>(qrvtest::ReadFileBytes(dir.File("s_QRV.jpg")).size()), dlg.EncodedSizeAtQuality(q + 1));
-
-  // Nothing fits: the minimum, without the added 1; an absurd quality type counts as fixed.
-  dlg.m_srcFileSize = 1;
   dlg.m_pages.output.m_replace = 1;
-  ASSERT_TRUE(dlg.WriteOutputImage(src, nullptr));
-  std::ifstream log2(dir.path() + "/help/log.html");
-  const std::string text2((std::istreambuf_iterator<char>(log2)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text2.find("Determined Quality: 30<br>"), std::string::npos);
+  const std::string src = dir.File("s.jpg"), out = dir.File("s_QRV.jpg");
+  qrvtest::WriteFileBytes(src, {0});
+  auto logText = [&] {
+    std::ifstream log(dir.path() + "/help/log.html");
+    return std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  };
+  const int size60 = dlg.EncodedSizeAtQuality(60);
+  const struct {
+    int64_t sourceSize;
+    int quality;
+  } cases[] = {{size60 + 1, 60}, {size60, 60}, {100000000, 95}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sourceSize);
+    dlg.m_srcFileSize = c.sourceSize;
+    dlg.m_outcomes.assign(1, {});
+    ASSERT_TRUE(dlg.WriteOutputImage(src, nullptr));
+    EXPECT_NE(logText().find("Determined Quality: " + std::to_string(c.quality) + "<br>"), std::string::npos);
+    const int64_t written = static_cast<int64_t>(qrvtest::ReadFileBytes(out).size());
+    EXPECT_EQ(written, dlg.EncodedSizeAtQuality(c.quality));
+    EXPECT_LE(written, c.sourceSize);
+    EXPECT_TRUE(dlg.m_outcomes[0].warnings.empty());
+  }
+
+  // Nothing fits: the minimum, and a red line with the size reached.
+  const int size30 = dlg.EncodedSizeAtQuality(30);
+  for (int type : {1, 2}) {
+    SCOPED_TRACE(type);
+    dlg.m_pages.sizeQuality.m_qualityType = type;
+    dlg.m_srcFileSize = 100;
+    dlg.m_pages.sizeQuality.m_maxKB = 0.1;
+    dlg.m_outcomes.assign(1, {});
+    ASSERT_TRUE(dlg.WriteOutputImage(src, nullptr));
+    EXPECT_NE(logText().find("Determined Quality: 30<br>"), std::string::npos);
+    const std::string missed = "Size limit missed: " + std::to_string(size30) +
+                               " bytes written at quality 30, over the limit of 100 bytes";
+    ASSERT_EQ(dlg.m_outcomes[0].warnings, std::vector<std::string>{missed});
+    EXPECT_NE(logText().find("<font color=\"#ff0900\">" + missed), std::string::npos);
+  }
+  // An absurd quality type counts as fixed.
   dlg.m_pages.sizeQuality.m_qualityType = 7;
   ASSERT_TRUE(dlg.WriteOutputImage(src, nullptr));
-  EXPECT_EQ(static_cast<int>(qrvtest::ReadFileBytes(dir.File("s_QRV.jpg")).size()), dlg.EncodedSizeAtQuality(95));
+  EXPECT_EQ(static_cast<int>(qrvtest::ReadFileBytes(out).size()), dlg.EncodedSizeAtQuality(95));
 }
