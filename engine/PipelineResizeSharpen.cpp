@@ -51,6 +51,17 @@ bool CMainDialog::StepResize(PipelineRun& run) {
     run.Status("Resize");
     int W = 0, H = 0;
     ResizeTarget(page.m_sizeType, page.m_percent, page.m_width, page.m_height, run.widthA, run.heightA, &W, &H);
+    // A box or percentage that leaves less than a pixel on a side is refused aloud (0 % is
+    // no resize at all).
+    const bool asked = page.m_sizeType == 2 || (page.m_sizeType == 1 && page.m_percent != 0);
+    if (run.HasA() && W == 0 && asked) {
+      const std::string request = page.m_sizeType == 1
+                                      ? Format("%d %%", page.m_percent)
+                                      : Format("a %d x %d box", std::max(page.m_width, 1), std::max(page.m_height, 1));
+      run.LogError(Format("Resize refused: %s leaves less than one pixel on a side of the %d x %d picture; the "
+                          "picture keeps its size",
+                          request.c_str(), run.widthA, run.heightA));
+    }
     if (run.HasA() && W > 0 && (W != run.widthA || H != run.heightA)) {
       std::vector<BYTE> destination(PictureBytes(W, H));
       bool ok;

@@ -479,6 +479,30 @@ TEST(Pipeline, ResizeWithBothResamplersAndFailure) {
   const std::vector<uint8_t> b = qrvtest::ReadFileBytes(g.home.File("help/log.html"));
   const std::string log(b.begin(), b.end());
   EXPECT_NE(log.find("<font color=\"#ff0900\">Resize to 2 x 1 failed"), std::string::npos) << log;
+  // A target of less than one pixel on a side is refused with a red line too; 0 % asks for
+  // no resize at all.
+  const struct {
+    int type, percent, box;
+    const char* line;
+  } refused[] = {{2, 50, 1, "Resize refused: a 1 x 1 box leaves less than one pixel on a side of the 40 x 30 picture"},
+                 {1, 2, 0, "Resize refused: 2 % leaves less than one pixel on a side of the 40 x 30 picture"},
+                 {1, 0, 0, nullptr}};
+  for (const auto& r : refused) {
+    Fixture h(40, 30);
+    h.dlg.m_pages.sizeQuality.m_sizeType = r.type;
+    h.dlg.m_pages.sizeQuality.m_percent = r.percent;
+    h.dlg.m_pages.sizeQuality.m_width = h.dlg.m_pages.sizeQuality.m_height = r.box;
+    h.dlg.m_outcomes.assign(1, {});
+    h.Run(nullptr);
+    EXPECT_EQ(h.dlg.m_workWidth, 40);
+    EXPECT_EQ(h.dlg.m_workHeight, 30);
+    if (r.line) {
+      ASSERT_EQ(h.dlg.m_outcomes[0].warnings.size(), 1u);
+      EXPECT_EQ(h.dlg.m_outcomes[0].warnings[0].rfind(r.line, 0), 0u) << h.dlg.m_outcomes[0].warnings[0];
+    } else {
+      EXPECT_TRUE(h.dlg.m_outcomes[0].warnings.empty());
+    }
+  }
 }
 
 }  // namespace
