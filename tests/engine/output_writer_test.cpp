@@ -8,6 +8,8 @@
 #include "engine/CRGBImage.h"
 #include "engine/OutputWriter.h"
 #include "engine/shell/CMainDialog.h"
+#include "picture_helpers.h"
+#include "support/exif_block.h"
 #include "support/test_support.h"
 
 namespace {
@@ -240,6 +242,82 @@ TEST(OutputWriter, FormatMatchesTheExtension) {
     w.dlg.m_pages.output.m_fileType = c.fileType;
     ASSERT_TRUE(w.dlg.WriteOutputImage(dir.File(c.source), nullptr));
     EXPECT_EQ(FormatFromFileContents(dir.File(c.output)), c.format);
+  }
+}
+
+namespace {
+
+// An EXIF record: orientation, pixel dimensions (SHORT) and an IFD1 thumbnail of these bytes
+// after the IFDs.
+std::vector<uint8_t> ExifWithThumbnail(int orientation, const std::vector<uint8_t>& thumbnail) {
+  qrvtest::ExifBlock b;
+  b.chain = {2, -1, -1};
+  auto build = [&](uint32_t at) {
+    b.ifds = {{qrvtest::Short(274, {static_cast<uint64_t>(orientation)}), qrvtest::Link(34665, 1)},
+              {qrvtest::Short(0xA002, {32}), qrvtest::Short(0xA003, {16})},
+              {qrvtest::Short(0x0103, {6}), qrvtest::Long(0x0201, {at}), qrvtest::Long(0x0202, {thumbnail.size()})}};
+    return b.Build();
+  };
+  std::vector<uint8_t> record = build(static_cast<uint32_t>(build(0).size() - 10));
+  record.insert(record.end(), thumbnail.begin(), thumbnail.end());
+  return record;
+}
+
+}  // namespace
+
+// The EXIF carried into a JPEG describes the file written: its pixel size, and a thumbnail
+// turned upright with the picture, or none when it cannot be turned.
+TEST(OutputWriter, CarriedExifDescribesTheWrittenPicture) {
+  QRV_REQUIRE_TOOL("exiftool");
+  qrvtest::TempDir dir;
+  // A 16 x 8 thumbnail, white on the left, black on the right.
+  std::vector<uint8_t> thumbPixels(16 * 8 * 3, 0);
+  for (size_t i = 0; i < thumbPixels.size(); ++i) thumbPixels[i] = (i / 3) % 16 < 8 ? 255 : 0;
+  ASSERT_TRUE(enginetest::WriteJpegWithExif(dir.File("t.jpg"), thumbPixels, 16, 8, {}, 95));
+  const std::vector<uint8_t> thumbnail = qrvtest::ReadFileBytes(dir.File("t.jpg"));
+  const std::vector<uint8_t> garbage(300, 0x5A);
+  const struct {
+    int orientation;
+    const std::vector<uint8_t>* thumb;
+    std::pair<int, int> thumbSize;  // {0, 0}: no thumbnail in the output
+  } cases[] = {{6, &thumbnail, {8, 16}}, {6, &garbage, {0, 0}}, {1, &thumbnail, {16, 8}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.orientation);
+    SCOPED_TRACE(c.thumb->size());
+    const std::string src = dir.File("src.jpg"), out = dir.File("QRV/src_QRV.jpg");
+    ASSERT_TRUE(enginetest::WriteJpegWithExif(src, enginetest::RandomPicture(32, 16, 1), 32, 16,
+                                              ExifWithThumbnail(c.orientation, *c.thumb)));
+    Writer w(dir);
+    w.dlg.m_pages.output.m_fileType = 1;
+    w.dlg.m_pages.output.m_replace = 1;
+    ASSERT_EQ(w.dlg.LoadSourceImage(src), 1);
+    w.dlg.m_workImage = enginetest::RandomPicture(5, 9, 2);  // as a resize would leave it
+    w.dlg.m_workWidth = 5;
+    w.dlg.m_workHeight = 9;
+    ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+    EXPECT_EQ(qrvtest::RunCommand("exiftool -s3 -n -Orientation -ExifImageWidth -ExifImageHeight " + out),
+              "1\n5\n9\n");
+    const std::string thumbFile = dir.File("thumb.jpg");
+    qrvtest::RunCommand("exiftool -b -ThumbnailImage " + out + " > " + thumbFile);
+    CRGBImage turned;
+    if (c.thumbSize.first == 0) {
+      EXPECT_TRUE(qrvtest::ReadFileBytes(thumbFile).empty());
+      continue;
+    }
+    ASSERT_EQ(turned.Load(thumbFile), 0);
+    ASSERT_EQ(turned.GetSize(), c.thumbSize);
+    // The white half is on the left as stored, on top once turned.
+    const BYTE* px = turned.LockPixels();
+    const int tw = turned.GetWidth(), th = turned.GetHeight();
+    EXPECT_GT(px[(2 * tw + 2) * 3], 200);
+    EXPECT_LT(px[((th - 3) * tw + tw - 3) * 3], 50);
+    turned.UnlockPixels();
+  }
+  // Blocks cut anywhere are fitted without reading or writing outside them.
+  const std::vector<uint8_t> record = ExifWithThumbnail(6, thumbnail);
+  for (size_t n = 4; n < record.size(); n += 7) {
+    std::vector<BYTE> payload(record.begin() + 4, record.begin() + static_cast<long>(n));
+    FitExifToOutput(payload, 5, 9, 6);
   }
 }
 
