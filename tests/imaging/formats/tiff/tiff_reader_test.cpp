@@ -533,3 +533,17 @@ TEST(TIFFReader, GreySampleFilesAtEightBits) {
     EXPECT_EQ(differ, 0u);
   }
 }
+
+// A strip that does not decode leaves its rows as they are and the read goes on; the decoder's
+// words stay behind for the caller. A sound page leaves none.
+TEST(TIFFReader, DamagedStripIsToldToTheCaller) {
+  QRV_REQUIRE_TESTDATA("tiff/hopper_g4.tif");
+  Bytes file = qrvtest::ReadFileBytes(qrvtest::TestDataFile("tiff/hopper_g4.tif"));
+  ReadResult r = ReadTIFFBytes(file, 24);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.warning, "");
+  for (size_t i = 200; i < 600; i += 3) file[i] ^= 0xA5;  // inside the CCITT strip
+  r = ReadTIFFBytes(file, 24);
+  ASSERT_TRUE(r.ok);
+  EXPECT_NE(r.warning.find("Bad code word"), std::string::npos) << r.warning;
+}
