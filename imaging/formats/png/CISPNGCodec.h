@@ -33,7 +33,7 @@ enum : DWORD {
 // libpng's error callback: throws RovIrirev::ISException carrying the message; never returns.
 [[noreturn]] void PNGErrorHook(png_structp png, png_const_charp message);
 // libpng's warning callback: the message goes to the library trace, which shows nothing, and
-// is kept for ISGetLastWarning.
+// is kept for ISGetLastWarning unless it is about the colour profile only.
 void PNGWarningHook(png_structp png, png_const_charp message);
 // Read-data callback: exactly n bytes from the CISIO held as libpng's I/O pointer, or the
 // libpng error "read Error".

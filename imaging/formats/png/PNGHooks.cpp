@@ -1,6 +1,7 @@
 // libpng's error, warning and data callbacks of the PNG layer over CISIO. Errors become
 // RovIrirev::ISException, which the reader maps to 15 and the writer to 4.
 #include <cstdint>
+#include <cstring>
 
 #include "imaging/core/ISContainers.h"
 #include "imaging/core/ISThreadState.h"
@@ -17,7 +18,9 @@ void PNGErrorHook(png_structp, png_const_charp message) { throw RovIrirev::ISExc
 
 void PNGWarningHook(png_structp, png_const_charp message) {
   PNGTrace(2, "%s\n", message);
-  SetLastWarning(message);
+  // A colour profile libpng does not like ("iCCP: known incorrect sRGB profile", common in
+  // sound files) says nothing about the pixels.
+  if (message && std::strncmp(message, "iCCP", 4) != 0) SetLastWarning(message);
 }
 
 void PNGReadCallback(png_structp png, png_bytep buffer, size_t n) {
