@@ -53,12 +53,8 @@ void CMainDialog::AppendLog(const std::string& text, int start) {
 
 namespace {
 
-// A red line's text stands between tags, where only &, < and > need escaping: the messages keep
-// their apostrophes ("Can't create path: ") as they are.
 std::string RedLine(const CMainDialog& dialog, const std::string& text) {
-  std::string body;
-  for (char c : text) body += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
-  return dialog.LogTime() + kLogFontError + body + "</font><br>\r\n";
+  return dialog.LogTime() + kLogFontError + HtmlEscape(text) + "</font><br>\r\n";
 }
 
 }  // namespace
