@@ -1,6 +1,7 @@
 // 3x3 neighbourhood filters: sharpen, soften and median, edges repeating their own samples.
 // Errors: 5 null or shared buffers or more than 8 bytes per pixel, 14 stopped.
 #include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "imaging/core/ISFilters.h"
@@ -46,6 +47,69 @@ bool Filter3x3(ISErrorCode& error, const uint8_t* source, uint8_t* destination, 
                        destinationRowBytes, amount, mode, channelMask, 255);
 }
 
+namespace {
+
+// One row of a 3x3 filter over every byte of its pixels: up, mid and down are the rows above,
+// at and below (the row itself at the picture's edges), n the bytes per pixel.
+struct Filter3x3Row {
+  uint32_t mode;
+  double f, keep;
+  int maxV;
+  uint32_t n;
+
+  // The value of byte i whose left and right neighbours are at i - l and i + r.
+  inline uint8_t One(const uint8_t* up, const uint8_t* mid, const uint8_t* down, size_t i, size_t l,
+                     size_t r) const {
+    const int C = mid[i];
+    if (mode == kFilterMedian) {
+      int v[9] = {up[i - l], up[i], up[i + r], mid[i - l], C, mid[i + r], down[i - l], down[i], down[i + r]};
+      return static_cast<uint8_t>(MedianNetwork(v));
+    }
+    const int S = up[i - l] + up[i] + up[i + r] + mid[i - l] + mid[i + r] + down[i - l] + down[i] + down[i + r];
+    const double v = mode == kFilterSharpen ? C - (S - 8 * C) * f : (S / 8) * f + C * keep;
+    return Limit(static_cast<int>(v), maxV);
+  }
+
+  void Run(const uint8_t* up, const uint8_t* mid, const uint8_t* down, uint8_t* out, uint32_t width) const {
+    const size_t bytes = size_t(width) * n;
+    if (width <= 2) {
+      for (size_t i = 0; i < bytes; ++i) {
+        const size_t x = i / n;
+        out[i] = One(up, mid, down, i, x > 0 ? n : 0, x + 1 < width ? n : 0);
+      }
+      return;
+    }
+    // Edge pixels repeat their own samples; the inner bytes all have both neighbours n away,
+    // in loops of whole-vector operations.
+    for (size_t i = 0; i < n; ++i) out[i] = One(up, mid, down, i, 0, n);
+    for (size_t i = bytes - n; i < bytes; ++i) out[i] = One(up, mid, down, i, n, 0);
+    const ptrdiff_t k = n;
+    const size_t lo = n, hi = bytes - n;
+    if (mode == kFilterMedian) {
+      for (size_t i = lo; i < hi; ++i) {
+        uint8_t v[9] = {up[i - k], up[i], up[i + k], mid[i - k], mid[i], mid[i + k], down[i - k], down[i], down[i + k]};
+        out[i] = MedianNetwork(v);
+      }
+    } else if (mode == kFilterSharpen) {
+      for (size_t i = lo; i < hi; ++i) {
+        const int C = mid[i];
+        const int S = up[i - k] + up[i] + up[i + k] + mid[i - k] + mid[i + k] + down[i - k] + down[i] + down[i + k];
+        const int v = static_cast<int>(C - (S - 8 * C) * f);
+        out[i] = static_cast<uint8_t>(v <= 0 ? 0 : v >= maxV ? maxV : v);
+      }
+    } else {
+      for (size_t i = lo; i < hi; ++i) {
+        const int C = mid[i];
+        const int S = up[i - k] + up[i] + up[i + k] + mid[i - k] + mid[i + k] + down[i - k] + down[i] + down[i + k];
+        const int v = static_cast<int>((S >> 3) * f + C * keep);
+        out[i] = static_cast<uint8_t>(v <= 0 ? 0 : v >= maxV ? maxV : v);
+      }
+    }
+  }
+};
+
+}  // namespace
+
 bool Filter3x3Core(ISErrorCode& error, const uint8_t* source, uint8_t* destination, uint32_t width,
                    uint32_t height, uint32_t bytesPerPixel, uint32_t sourceRowBytes, uint32_t destinationRowBytes,
                    int32_t amount, uint32_t mode, uint32_t channelMask, uint32_t maxValue) {
@@ -56,55 +120,31 @@ bool Filter3x3Core(ISErrorCode& error, const uint8_t* source, uint8_t* destinati
   }
   amount = std::min(std::max(amount, 0), 100);
   const double f = mode == kFilterSharpen ? amount * 0.005 : amount * 0.01;
-  const double keep = 1.0 - f;
-  const int maxV = static_cast<int>(std::min<uint32_t>(maxValue, 0x7FFFFFFF));
   const uint32_t n = bytesPerPixel;
-  uint32_t channels[8];
-  uint32_t channelCount = 0;
-  for (uint32_t c = 0; c < n; ++c)
-    if (channelMask & (1u << c)) channels[channelCount++] = c;
+  const Filter3x3Row filter{mode, f, 1.0 - f, static_cast<int>(std::min<uint32_t>(maxValue, 0x7FFFFFFF)), n};
+  uint32_t masked = 0;
+  for (uint32_t c = 0; c < n; ++c) masked += (channelMask >> c) & 1u;
+  const bool every = masked == n;
+  const size_t rowBytes = size_t(width) * n;
 
-  // The soften's two products depend on S / 8 (0..510) and C (0..255) alone.
-  std::vector<double> softS, softC;
-  if (mode == kFilterSoften) {
-    softS.resize(511);
-    softC.resize(256);
-    for (int i = 0; i < 511; ++i) softS[i] = i * f;
-    for (int i = 0; i < 256; ++i) softC[i] = i * keep;
-  }
-
-  for (uint32_t y = 0; y < height; ++y) {
-    const uint8_t* mid = source + size_t(y) * sourceRowBytes;
-    const uint8_t* up = y > 0 ? mid - sourceRowBytes : mid;
-    const uint8_t* down = y + 1 < height ? mid + sourceRowBytes : mid;
-    uint8_t* out = destination + size_t(y) * destinationRowBytes;
-    if (channelCount) {
-      for (uint32_t x = 0; x < width; ++x) {
-        const size_t o = size_t(x) * n;
-        const size_t l = x > 0 ? o - n : o;
-        const size_t r = x + 1 < width ? o + n : o;
-        for (uint32_t k = 0; k < channelCount; ++k) {
-          const uint32_t c = channels[k];
-          const int C = mid[o + c];
-          if (mode == kFilterMedian) {
-            // The same network as Median9, on the samples as integers (same order, same result).
-            int v[9] = {up[l + c], up[o + c], up[r + c], mid[l + c], C, mid[r + c], down[l + c], down[o + c],
-                        down[r + c]};
-            out[o + c] = static_cast<uint8_t>(MedianNetwork(v));
-            continue;
-          }
-          const int S = up[l + c] + up[o + c] + up[r + c] + mid[l + c] + mid[r + c] + down[l + c] + down[o + c] +
-                        down[r + c];
-          double v;
-          if (mode == kFilterSharpen)
-            v = C - (S - 8 * C) * f;
-          else
-            v = softS[S / 8] + softC[C];
-          out[o + c] = Limit(static_cast<int>(v), maxV);
-        }
+  auto rows = [&](uint32_t y0, uint32_t y1) {
+    if (!masked) return;
+    std::vector<uint8_t> temp(every ? 0 : rowBytes);
+    for (uint32_t y = y0; y < y1; ++y) {
+      const uint8_t* mid = source + size_t(y) * sourceRowBytes;
+      const uint8_t* up = y > 0 ? mid - sourceRowBytes : mid;
+      const uint8_t* down = y + 1 < height ? mid + sourceRowBytes : mid;
+      uint8_t* out = destination + size_t(y) * destinationRowBytes;
+      if (every) {
+        filter.Run(up, mid, down, out, width);
+        continue;
       }
+      // Some channels only: the whole row is worked and the masked bytes are copied out.
+      filter.Run(up, mid, down, temp.data(), width);
+      for (size_t i = 0; i < rowBytes; i += n)
+        for (uint32_t c = 0; c < n; ++c)
+          if ((channelMask >> c) & 1u) out[i + c] = temp[i + c];
     }
-    if (!ProgressOrStop(error, y, height, ISStopRule::kZeroOnly)) return false;
-  }
-  return true;
+  };
+  return RunRowsReported(error, height, 16, height, ISStopRule::kZeroOnly, rows);
 }

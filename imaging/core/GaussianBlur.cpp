@@ -3,6 +3,8 @@
 // Errors: 5 null or shared buffers, 1 no room for the kernel or the buffer, 14 stopped.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <new>
 #include <vector>
 
 #include "imaging/core/ISFilters.h"
@@ -13,6 +15,9 @@ namespace {
 // Kernels longer than this are refused (error 1): a sigma of about 400000 and more, far past
 // any picture, whose per-pixel work would never end.
 constexpr double kMaxKernelTaps = 1 << 20;
+
+// Pixels of up to this many bytes take the banded form.
+constexpr uint32_t kMaxBlurBytes = 8;
 
 inline bool UsableWeight(double w) { return w != 0.0 && !std::isnan(w); }
 
@@ -53,6 +58,186 @@ void BlurRow(const double* in, uint32_t w, const double* k, int half, double ful
     std::fill(o, o + count, 0.0f);
   }
 }
+
+// Four doubles (and four floats) as one vector value: the compiler keeps them in one wide
+// register where the target has one and in two halves otherwise; each lane is plain IEEE
+// arithmetic, so every lane's result is the scalar one.
+typedef double V4d __attribute__((vector_size(32)));
+typedef float V4f __attribute__((vector_size(16)));
+
+// acc += k * p[0..3] (no vector passes through a call boundary by value).
+inline void AddProducts(V4d& acc, const V4d& k, const double* p) {
+  V4d v;
+  std::memcpy(&v, p, sizeof v);
+  acc += k * v;
+}
+inline void AddProducts(V4d& acc, const V4d& k, const float* p) {
+  V4f v;
+  std::memcpy(&v, p, sizeof v);
+  acc += k * __builtin_convertvector(v, V4d);
+}
+
+// Weighted sums of `taps` sample rows (row t at rows + t * step), the products added in tap
+// order from 0.0: sum[i] = k[0] * row0[i] + k[1] * row1[i] + ... Sixteen sums at a time stay
+// in registers across all taps.
+template <typename Sample>
+inline void TapSums(const Sample* rows, size_t step, size_t count, const double* k, int taps, double* sum) {
+  size_t x = 0;
+  for (; x + 16 <= count; x += 16) {
+    V4d a0 = {0.0, 0.0, 0.0, 0.0}, a1 = a0, a2 = a0, a3 = a0;
+    for (int t = 0; t < taps; ++t) {
+      const double kt = k[t];
+      const V4d kv = {kt, kt, kt, kt};
+      const Sample* b = rows + size_t(t) * step + x;
+      AddProducts(a0, kv, b);
+      AddProducts(a1, kv, b + 4);
+      AddProducts(a2, kv, b + 8);
+      AddProducts(a3, kv, b + 12);
+    }
+    std::memcpy(sum + x, &a0, sizeof a0);
+    std::memcpy(sum + x + 4, &a1, sizeof a1);
+    std::memcpy(sum + x + 8, &a2, sizeof a2);
+    std::memcpy(sum + x + 12, &a3, sizeof a3);
+  }
+  for (; x < count; ++x) {
+    double a = 0.0;
+    for (int t = 0; t < taps; ++t) a += k[t] * rows[size_t(t) * step + x];
+    sum[x] = a;
+  }
+}
+
+constexpr size_t kTile = 512;  // sums per piece, kept in the first-level cache
+
+// The inner columns of one row across: out[i] = (sum over taps t of k[t] * in[i + t * step])
+// / fullSum.
+QRV_WIDE_VECTORS void AcrossInner(const double* in, size_t count, size_t step, const double* k, int taps,
+                                  double fullSum, float* out) {
+  if (!UsableWeight(fullSum)) {
+    std::fill(out, out + count, 0.0f);
+    return;
+  }
+  double a[kTile];
+  for (size_t x0 = 0; x0 < count; x0 += kTile) {
+    const size_t len = std::min(kTile, count - x0);
+    TapSums(in + x0, step, len, k, taps, a);
+    float* o = out + x0;
+    for (size_t i = 0; i < len; ++i) o[i] = static_cast<float>(a[i] / fullSum);
+  }
+}
+
+// Up to kTile samples of one output row down from `taps` buffer rows `stride` apart:
+// trunc(sum of k[t] * row t / wsum + 0.5).
+QRV_WIDE_VECTORS void BlurDown(const float* rows, size_t stride, size_t len, int taps, const double* k,
+                               double wsum, uint8_t* out) {
+  double a[kTile];
+  TapSums(rows, stride, len, k, taps, a);
+  for (size_t i = 0; i < len; ++i) {
+    // The conversion truncates (the value lies in 0..255.5).
+    const double v = a[i] / wsum + 0.5;
+    out[i] = !(v > 0.0) ? 0 : v >= 255.0 ? 255 : static_cast<uint8_t>(static_cast<int>(v));
+  }
+}
+
+// The blur in bands of output rows with all bytes of a pixel together: a piece of the band's
+// rows across (with the rows its vertical taps reach above and below) goes into a small float
+// buffer, then the pass down reads it in column tiles that stay in cache. Every sample is the
+// same sum in the same order as in the channel-by-channel form, so the results are identical;
+// only the progress reports (none here) differ.
+class BandedBlur {
+ public:
+  BandedBlur(const uint8_t* source, uint8_t* destination, uint32_t width, uint32_t height, uint32_t n,
+             uint32_t sourceRowBytes, uint32_t destinationRowBytes, const std::vector<double>& k, int half,
+             double fullSum, uint32_t channelMask)
+      : src_(source), dst_(destination), w_(width), h_(height), n_(n), srb_(sourceRowBytes),
+        drb_(destinationRowBytes), k_(k), half_(half), fullSum_(fullSum) {
+    for (uint32_t c = 0; c < n; ++c) {
+      masked_[c] = (channelMask & (c < 32 ? 1u << c : 0u)) != 0;
+      every_ = every_ && masked_[c];
+    }
+  }
+
+  // Output rows [y0, y1).
+  void Rows(uint32_t y0, uint32_t y1) const {
+    const size_t bytes = size_t(w_) * n_;
+    // Pieces tall enough that the rows worked again above and below stay a small share.
+    const uint32_t piece = static_cast<uint32_t>(std::max<int64_t>(48, 4 * int64_t(half_)));
+    const size_t bufRows = std::min<uint64_t>(h_, uint64_t(piece) + 2 * uint64_t(half_));
+    std::vector<float> buf(bufRows * bytes);
+    std::vector<double> line(bytes);
+    std::vector<uint8_t> out(every_ ? 0 : size_t(piece) * bytes);
+    for (uint32_t p0 = y0; p0 < y1; p0 = static_cast<uint32_t>(std::min<uint64_t>(y1, uint64_t(p0) + piece))) {
+      const uint32_t p1 = static_cast<uint32_t>(std::min<uint64_t>(y1, uint64_t(p0) + piece));
+      const uint32_t top = p0 > uint32_t(half_) ? p0 - half_ : 0;
+      const uint32_t bottom = static_cast<uint32_t>(std::min<uint64_t>(h_, uint64_t(p1) + half_));
+      for (uint32_t y = top; y < bottom; ++y) {
+        const uint8_t* s = src_ + size_t(y) * srb_;
+        for (size_t i = 0; i < bytes; ++i) line[i] = s[i];
+        Across(line.data(), buf.data() + size_t(y - top) * bytes);
+      }
+      // Down, a tile of columns at a time for all the piece's rows, so that the tile's rows
+      // are read from the first-level cache by every row their taps reach.
+      for (size_t x0 = 0; x0 < bytes; x0 += kTile) {
+        const size_t len = std::min(kTile, bytes - x0);
+        for (uint32_t y = p0; y < p1; ++y) {
+          const int lo = -static_cast<int>(std::min<uint32_t>(y, half_));
+          const int hi = static_cast<int>(std::min<uint32_t>(h_ - 1 - y, half_));
+          double wsum = 0.0;
+          for (int i = lo; i <= hi; ++i) wsum += k_[i + half_];
+          uint8_t* o = (every_ ? dst_ + size_t(y) * drb_ : out.data() + size_t(y - p0) * bytes) + x0;
+          if (!UsableWeight(wsum)) {
+            const uint8_t* s = src_ + size_t(y) * srb_ + x0;
+            std::copy(s, s + len, o);
+          } else {
+            BlurDown(buf.data() + size_t(int64_t(y) + lo - top) * bytes + x0, bytes, len, hi - lo + 1,
+                     k_.data() + lo + half_, wsum, o);
+          }
+        }
+      }
+      if (!every_)
+        for (uint32_t y = p0; y < p1; ++y) {
+          uint8_t* d = dst_ + size_t(y) * drb_;
+          const uint8_t* o = out.data() + size_t(y - p0) * bytes;
+          for (size_t i = 0; i < bytes; i += n_)
+            for (uint32_t c = 0; c < n_; ++c)
+              if (masked_[c]) d[i + c] = o[i + c];
+        }
+    }
+  }
+
+ private:
+  // One row of all channels across, samples n apart: the same sums as BlurRow per channel.
+  void Across(const double* in, float* out) const {
+    const int64_t W = w_, n = n_, half = half_;
+    const int64_t innerLo = std::min<int64_t>(half, W);
+    const int64_t innerHi = std::max<int64_t>(innerLo, W - half);
+    const double* k = k_.data();
+    auto edge = [&](int64_t x) {
+      const int64_t lo = std::max<int64_t>(-half, -x), hi = std::min<int64_t>(half, W - 1 - x);
+      for (int64_t c = 0; c < n; ++c) {
+        double acc = 0.0, s = 0.0;
+        for (int64_t i = lo; i <= hi; ++i) {
+          acc += k[i + half] * in[(x + i) * n + c];
+          s += k[i + half];
+        }
+        out[x * n + c] = UsableWeight(s) ? static_cast<float>(acc / s) : 0.0f;
+      }
+    };
+    for (int64_t x = 0; x < innerLo; ++x) edge(x);
+    for (int64_t x = std::max(innerHi, innerLo); x < W; ++x) edge(x);
+    if (innerHi <= innerLo) return;
+    AcrossInner(in + (innerLo - half) * n, static_cast<size_t>((innerHi - innerLo) * n), size_t(n), k,
+                2 * half + 1, fullSum_, out + innerLo * n);
+  }
+
+  const uint8_t* src_;
+  uint8_t* dst_;
+  uint32_t w_, h_, n_, srb_, drb_;
+  const std::vector<double>& k_;
+  int half_;
+  double fullSum_;
+  bool masked_[kMaxBlurBytes] = {};
+  bool every_ = true;
+};
 
 }  // namespace
 
@@ -97,8 +282,13 @@ bool GaussianBlurCore(ISErrorCode& error, const uint8_t* source, uint8_t* destin
   if (!(sigma > 0.0)) sigma = 0.0;  // also a sigma that is not a number
   ISArray<float> kernel;
   ISArray<float> buffer;
+  const uint64_t cells = uint64_t(width) * height;
+  uint64_t cellBytes = 0;
+  // The banded form needs far less than the channel buffer, but refuses the same sizes.
+  const bool banded = !ProgressIsHeard() && bytesPerPixel <= kMaxBlurBytes;
   if (!MakeGaussianKernel(sigma, kernel) ||
-      (uint64_t(width) * height > 0 && !ResizeScratch(buffer, uint64_t(width) * height))) {
+      (cells > 0 && (cells > 0x7FFFFFFFu || !ISAllocSize(cellBytes, cells, sizeof(float)))) ||
+      (cells > 0 && !banded && !ResizeScratch(buffer, cells))) {
     error = IS_ERR_NOMEM;
     return false;
   }
@@ -108,6 +298,22 @@ bool GaussianBlurCore(ISErrorCode& error, const uint8_t* source, uint8_t* destin
   double fullSum = 0.0;
   for (int t = 0; t < taps; ++t) fullSum += k[t];
   const uint32_t w = width, h = height, n = bytesPerPixel;
+  if (banded) {
+    if (w && h) {
+      const BandedBlur blur(source, destination, w, h, n, sourceRowBytes, destinationRowBytes, k, half, fullSum,
+                            channelMask);
+      // Bands tall enough that the rows worked again above and below stay a small share.
+      const uint32_t minRows = static_cast<uint32_t>(std::max<int64_t>(32, 4 * int64_t(half)));
+      try {
+        qrv::ParallelRows(h, minRows, [&](uint32_t y0, uint32_t y1) { blur.Rows(y0, y1); });
+      } catch (const std::bad_alloc&) {
+        error = IS_ERR_NOMEM;
+        return false;
+      }
+    }
+    return true;
+  }
+  // The channel-by-channel form, with its two reports per channel.
   std::vector<double> row(w), acc(w);
   float* buf = buffer.Data();
 

@@ -7,6 +7,7 @@
 #include "imaging/core/ISContainers.h"
 #include "imaging/core/ISSizeMath.h"
 #include "imaging/core/ISThreadState.h"
+#include "platform/thread_pool.h"
 
 // Gives `array` count elements when the count (and its size in bytes) is one the library may
 // allocate; false leaves it empty, and the caller reports error 1.
@@ -41,6 +42,24 @@ inline bool ProgressIsHeard() {
   return ts && ts->callDepth == 1 && ts->progressCallback;
 }
 
+// Runs rowFn(y0, y1) over the rows [0, rows). When a progress callback listens, the rows run
+// one at a time on this thread with a report (y, total) after each, so that a stop leaves
+// exactly the rows before it written; otherwise they are shared out over the thread pool in
+// bands of at least minRows. rowFn must touch no per-thread library state. False when stopped.
+template <typename RowFn>
+bool RunRowsReported(ISErrorCode& error, uint32_t rows, uint32_t minRows, uint64_t total, ISStopRule rule,
+                     const RowFn& rowFn) {
+  if (ProgressIsHeard()) {
+    for (uint32_t y = 0; y < rows; ++y) {
+      rowFn(y, y + 1);
+      if (!ProgressOrStop(error, y, total, rule)) return false;
+    }
+    return true;
+  }
+  qrv::ParallelRows(rows, minRows, rowFn);
+  return true;
+}
+
 // Holds the call depth raised while an operation runs another one as a step of its own work,
 // so that the inner one reports no progress.
 class ISNestedCall {
@@ -50,6 +69,15 @@ class ISNestedCall {
  private:
   ISCallDepthGuard guard_;
 };
+
+// Marks a hot loop function to be built twice, for AVX2 and for the base instruction set, the
+// better one chosen when the program starts. Without contraction (the build forbids it) both
+// give the same results bit for bit.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QRV_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define QRV_WIDE_VECTORS
+#endif
 
 // Rounds to the nearest integer, ties to even, as nearbyint does in the default rounding
 // mode, for |v| below 2^51, without a library call per sample: adding and removing 1.5 x 2^52

@@ -1,6 +1,7 @@
 // Crimmins speckle reduction (one iteration of hulling in four directions), in place, on each
 // masked channel. Errors: 5 null image, 1 no room for the buffers, 14 stopped.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "imaging/core/ISFilters.h"
@@ -117,11 +118,13 @@ bool ReduceSpeckleChannel(ISSpeckleContext& ctx, uint8_t* channel, uint32_t widt
   const uint32_t maxRows = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(band) + 2 * kHalo));
   const uint64_t cells = (uint64_t(width) + 2) * (uint64_t(maxRows) + 2);
   ISArray<uint8_t> plain;  // the channel's source samples, packed
-  ISArray<uint8_t> padded;
-  if (!ResizeScratch(plain, uint64_t(width) * height) || !ResizeScratch(padded, cells) ||
-      !ResizeScratch(ctx.work, cells)) {
-    ctx.error = IS_ERR_NOMEM;
-    return false;
+  {
+    // The sizes every band's buffers take, tried once here so that a refusal is error 1.
+    ISArray<uint8_t> probe;
+    if (!ResizeScratch(plain, uint64_t(width) * height) || !ResizeScratch(probe, cells)) {
+      ctx.error = IS_ERR_NOMEM;
+      return false;
+    }
   }
   const uint32_t n = bytesPerPixel;
   for (uint32_t y = 0; y < height; ++y) {
@@ -130,24 +133,38 @@ bool ReduceSpeckleChannel(ISSpeckleContext& ctx, uint8_t* channel, uint32_t widt
     for (uint32_t x = 0; x < width; ++x) d[x] = s[size_t(x) * n];
   }
   const size_t stride = size_t(width) + 2;
-  for (uint32_t y0 = 0; y0 < height; y0 = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(y0) + band))) {
-    const uint32_t y1 = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(y0) + band));
-    const uint32_t top = y0 > kHalo ? y0 - kHalo : 0;
-    const uint32_t bottom = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(y1) + kHalo));
-    const uint32_t rows = bottom - top;
-    for (uint32_t r = 0; r < rows; ++r)
-      std::memcpy(padded.Data() + (r + 1) * stride + 1, plain.Data() + size_t(top + r) * width, width);
-    ctx.width = width;
-    ctx.height = rows;
-    RefreshPaddedBorder(padded.Data(), width, rows);
-    for (int dir = 0; dir < 4; ++dir) CrimminsDirection(ctx, dir, padded.Data());
-    for (uint32_t y = y0; y < y1; ++y) {
-      uint8_t* d = channel + size_t(y) * rowBytes;
-      const uint8_t* s = padded.Data() + (y - top + 1) * stride + 1;
-      for (uint32_t x = 0; x < width; ++x) d[size_t(x) * n] = s[x];
+  std::atomic<bool> failed{false};
+  // Bands read only the packed source and write only their own rows, so they run side by side;
+  // each thread works its bands through buffers of its own.
+  qrv::ParallelRows(height, band, [&](uint32_t from, uint32_t to) {
+    ISSpeckleContext local;
+    ISArray<uint8_t> padded;
+    if (!ResizeScratch(padded, cells) || !ResizeScratch(local.work, cells)) {
+      failed = true;
+      return;
     }
+    for (uint32_t y0 = from; y0 < to; y0 = static_cast<uint32_t>(std::min<uint64_t>(to, uint64_t(y0) + band))) {
+      const uint32_t y1 = static_cast<uint32_t>(std::min<uint64_t>(to, uint64_t(y0) + band));
+      const uint32_t top = y0 > kHalo ? y0 - kHalo : 0;
+      const uint32_t bottom = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(y1) + kHalo));
+      const uint32_t rows = bottom - top;
+      for (uint32_t r = 0; r < rows; ++r)
+        std::memcpy(padded.Data() + (r + 1) * stride + 1, plain.Data() + size_t(top + r) * width, width);
+      local.width = width;
+      local.height = rows;
+      RefreshPaddedBorder(padded.Data(), width, rows);
+      for (int dir = 0; dir < 4; ++dir) CrimminsDirection(local, dir, padded.Data());
+      for (uint32_t y = y0; y < y1; ++y) {
+        uint8_t* d = channel + size_t(y) * rowBytes;
+        const uint8_t* s = padded.Data() + (y - top + 1) * stride + 1;
+        for (uint32_t x = 0; x < width; ++x) d[size_t(x) * n] = s[x];
+      }
+    }
+  });
+  if (failed) {
+    ctx.error = IS_ERR_NOMEM;
+    return false;
   }
-  ctx.work.Free();
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "imaging/core/ISOpSupport.h"
@@ -141,48 +142,54 @@ void ResampleByRows(const uint8_t* src, uint32_t sw, uint32_t sh, size_t srb, ui
                     uint32_t dh, size_t drb, uint32_t n, const ContributorLists& cols, const ContributorLists& rows,
                     uint8_t* inter) {
   const size_t irb = size_t(dw) * n;
-  std::vector<double> line(size_t(sw) * n);
-  for (uint32_t y = 0; y < sh; ++y) {
-    const uint8_t* s = src + y * srb;
-    for (size_t i = 0; i < line.size(); ++i) line[i] = s[i];
-    uint8_t* out = inter + y * irb;
-    for (uint32_t x = 0; x < dw; ++x) {
-      const uint32_t* ci = &cols.indices[x * cols.room];
-      const double* cw = &cols.weights[x * cols.room];
-      const uint32_t cc = cols.counts[x];
-      if (n == 3 && cc > 0) {
-        GatherPixel3(line.data(), ci, cw, cc, out + size_t(x) * 3);
+  // Across: source rows side by side, each into its own intermediate row.
+  qrv::ParallelRows(sh, 16, [&](uint32_t y0, uint32_t y1) {
+    std::vector<double> line(size_t(sw) * n);
+    for (uint32_t y = y0; y < y1; ++y) {
+      const uint8_t* s = src + y * srb;
+      for (size_t i = 0; i < line.size(); ++i) line[i] = s[i];
+      uint8_t* out = inter + y * irb;
+      for (uint32_t x = 0; x < dw; ++x) {
+        const uint32_t* ci = &cols.indices[x * cols.room];
+        const double* cw = &cols.weights[x * cols.room];
+        const uint32_t cc = cols.counts[x];
+        if (n == 3 && cc > 0) {
+          GatherPixel3(line.data(), ci, cw, cc, out + size_t(x) * 3);
+          continue;
+        }
+        for (uint32_t c = 0; c < n; ++c) out[size_t(x) * n + c] = Gather(line.data() + c, n, ci, cw, cc);
+      }
+    }
+  });
+  // Down: destination rows side by side, once every intermediate row is there.
+  qrv::ParallelRows(dh, 16, [&](uint32_t y0, uint32_t y1) {
+    std::vector<double> acc(irb);
+    std::vector<uint8_t> differ(irb);
+    for (uint32_t y = y0; y < y1; ++y) {
+      const uint32_t* ri = &rows.indices[y * rows.room];
+      const double* rw = &rows.weights[y * rows.room];
+      const uint32_t rc = rows.counts[y];
+      uint8_t* out = dst + y * drb;
+      if (rc == 0) {
+        std::memset(out, 0, irb);
         continue;
       }
-      for (uint32_t c = 0; c < n; ++c) out[size_t(x) * n + c] = Gather(line.data() + c, n, ci, cw, cc);
-    }
-  }
-  std::vector<double> acc(irb);
-  std::vector<uint8_t> differ(irb);
-  for (uint32_t y = 0; y < dh; ++y) {
-    const uint32_t* ri = &rows.indices[y * rows.room];
-    const double* rw = &rows.weights[y * rows.room];
-    const uint32_t rc = rows.counts[y];
-    uint8_t* out = dst + y * drb;
-    if (rc == 0) {
-      std::memset(out, 0, irb);
-      continue;
-    }
-    const uint8_t* first = inter + size_t(ri[0]) * irb;
-    std::fill(acc.begin(), acc.end(), 0.0);
-    std::fill(differ.begin(), differ.end(), 0);
-    for (uint32_t k = 0; k < rc; ++k) {
-      const uint8_t* r = inter + size_t(ri[k]) * irb;
-      const double wk = rw[k];
-      double* a = acc.data();
-      uint8_t* d = differ.data();
-      for (size_t e = 0; e < irb; ++e) {
-        a[e] += wk * r[e];
-        d[e] |= r[e] != first[e];
+      const uint8_t* first = inter + size_t(ri[0]) * irb;
+      std::fill(acc.begin(), acc.end(), 0.0);
+      std::fill(differ.begin(), differ.end(), 0);
+      for (uint32_t k = 0; k < rc; ++k) {
+        const uint8_t* r = inter + size_t(ri[k]) * irb;
+        const double wk = rw[k];
+        double* a = acc.data();
+        uint8_t* d = differ.data();
+        for (size_t e = 0; e < irb; ++e) {
+          a[e] += wk * r[e];
+          d[e] |= r[e] != first[e];
+        }
       }
+      for (size_t e = 0; e < irb; ++e) out[e] = rc > 1 && differ[e] ? RoundHalfAwayLimited(acc[e]) : first[e];
     }
-    for (size_t e = 0; e < irb; ++e) out[e] = rc > 1 && differ[e] ? RoundHalfAwayLimited(acc[e]) : first[e];
-  }
+  });
 }
 
 }  // namespace
@@ -216,8 +223,13 @@ bool ResampleImage(ISErrorCode& error, const uint8_t* source, uint32_t sourceWid
   if (!ProgressIsHeard()) {
     ISArray<uint8_t> inter;
     if (ResizeScratch(inter, uint64_t(sh) * dw * n)) {
-      ResampleByRows(source, sw, sh, sourceRowBytes, destination, dw, dh, destinationRowBytes, n, cols, rows,
-                     inter.Data());
+      try {
+        ResampleByRows(source, sw, sh, sourceRowBytes, destination, dw, dh, destinationRowBytes, n, cols, rows,
+                       inter.Data());
+      } catch (const std::bad_alloc&) {
+        error = IS_ERR_NOMEM;
+        return false;
+      }
       return true;
     }
   }

@@ -58,28 +58,30 @@ bool ResizeBicubicCore(const uint8_t* source, uint32_t sourceWidth, uint32_t sou
   }
   for (uint32_t x = 0; x < dw; ++x) CubicTaps(x * sx, sw, n, &offsets[x * 4], &weights[x * 4]);
   const double top = std::min<uint32_t>(maxValue, 255);
-  for (uint32_t y = 0; y < dh; ++y) {
-    uint64_t rows[4];
-    double wr[4];
-    CubicTaps(y * sy, sh, sourceRowBytes, rows, wr);
-    uint8_t* out = destination + size_t(y) * destinationRowBytes;
-    for (uint32_t x = 0; x < dw; ++x) {
-      const uint64_t* o = &offsets[x * 4];
-      const double* wc = &weights[x * 4];
-      uint8_t* d = out + size_t(x) * n;
-      for (uint32_t c = 0; c < n; ++c) {
-        double sum = 0.0;
-        for (int r = 0; r < 4; ++r) {
-          const uint8_t* s = source + rows[r] + c;
-          double inner = 0.0;
-          for (int k = 0; k < 4; ++k) inner += wc[k] * s[o[k]];
-          sum += wr[r] * inner;
+  // Each destination row depends on the source alone, so rows may run side by side.
+  auto work = [&](uint32_t y0, uint32_t y1) {
+    for (uint32_t y = y0; y < y1; ++y) {
+      uint64_t rows[4];
+      double wr[4];
+      CubicTaps(y * sy, sh, sourceRowBytes, rows, wr);
+      uint8_t* out = destination + size_t(y) * destinationRowBytes;
+      for (uint32_t x = 0; x < dw; ++x) {
+        const uint64_t* o = &offsets[x * 4];
+        const double* wc = &weights[x * 4];
+        uint8_t* d = out + size_t(x) * n;
+        for (uint32_t c = 0; c < n; ++c) {
+          double sum = 0.0;
+          for (int r = 0; r < 4; ++r) {
+            const uint8_t* s = source + rows[r] + c;
+            double inner = 0.0;
+            for (int k = 0; k < 4; ++k) inner += wc[k] * s[o[k]];
+            sum += wr[r] * inner;
+          }
+          const double v = RoundTiesEven(sum);
+          d[c] = static_cast<uint8_t>(!(v > 0.0) ? 0.0 : v >= top ? top : v);
         }
-        const double v = RoundTiesEven(sum);
-        d[c] = static_cast<uint8_t>(!(v > 0.0) ? 0.0 : v >= top ? top : v);
       }
     }
-    if (!ProgressOrStop(error, y, dh, ISStopRule::kZeroOnly)) return false;
-  }
-  return true;
+  };
+  return RunRowsReported(error, dh, 8, dh, ISStopRule::kZeroOnly, work);
 }

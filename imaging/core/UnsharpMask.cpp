@@ -41,6 +41,30 @@ bool UnsharpMask(ISErrorCode& error, const uint8_t* source, uint8_t* destination
   }
   const uint8_t* T = table.Data();
   const uint32_t n = bytesPerPixel;
+  if (!ProgressIsHeard()) {
+    // Nobody hears the reports: the rows are shared out, each with all its masked bytes.
+    bool masked[32] = {};
+    bool every = n <= 32;
+    for (uint32_t c = 0; c < n && c < 32; ++c) {
+      masked[c] = ((channelMask >> c) & 1u) != 0;
+      every = every && masked[c];
+    }
+    const size_t bytes = size_t(width) * n;
+    qrv::ParallelRows(height, 64, [&](uint32_t y0, uint32_t y1) {
+      for (uint32_t y = y0; y < y1; ++y) {
+        const uint8_t* s = source + size_t(y) * sourceRowBytes;
+        uint8_t* d = destination + size_t(y) * destinationRowBytes;
+        if (every) {
+          for (size_t i = 0; i < bytes; ++i) d[i] = T[d[i] * 256u + s[i]];
+          continue;
+        }
+        for (uint32_t c = 0; c < n && c < 32; ++c)
+          if (masked[c])
+            for (size_t i = c; i < bytes; i += n) d[i] = T[d[i] * 256u + s[i]];
+      }
+    });
+    return true;
+  }
   uint64_t counter = 0;  // rows of all masked channels
   for (uint32_t c = 0; c < n; ++c) {
     if (!(channelMask & (c < 32 ? 1u << c : 0u))) continue;
