@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "engine/PixelBands.h"
+
 const double CColorSpaceConverter::kS[3][3] = {{0.436066, 0.385147, 0.143066},
                                                {0.222488, 0.716873, 0.060608},
                                                {0.013916, 0.097076, 0.714096}};
@@ -191,7 +193,6 @@ void CColorSpaceConverter::Convert(BYTE* image, int width, int height) {
   BYTE final[kCurvePoints];
   const double* u = CurveU();
   for (int k = 0; k < kCurvePoints; ++k) final[k] = enc_[static_cast<int>(u[k] * 1023.0)];
-  const uint64_t n = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
   // Two lanes at a time (channels 0 and 1, then 2 and the spare): every lane does exactly
   // the scalar operations, so the bytes equal ConvertPixel's.
   typedef double Lanes __attribute__((vector_size(16)));
@@ -199,21 +200,23 @@ void CColorSpaceConverter::Convert(BYTE* image, int width, int height) {
   const Lanes zero = {0.0, 0.0};
   const Lanes one = {1.0, 1.0};
   const Lanes steps = {511.0, 511.0};
-  for (uint64_t i = 0; i < n; ++i) {
-    BYTE* p = image + 3 * i;
-    const Lanes* tr = reinterpret_cast<const Lanes*>(term[0][p[0]].c);
-    const Lanes* tg = reinterpret_cast<const Lanes*>(term[1][p[1]].c);
-    const Lanes* tb = reinterpret_cast<const Lanes*>(term[2][p[2]].c);
-    Lanes c01 = tr[0] + tg[0] + tb[0];
-    Lanes c23 = tr[1] + tg[1] + tb[1];
-    c01 = c01 < zero ? zero : c01;
-    c23 = c23 < zero ? zero : c23;
-    c01 = c01 > one ? one : c01;
-    c23 = c23 > one ? one : c23;
-    const Indices i01 = __builtin_convertvector(c01 * steps, Indices);
-    const Indices i23 = __builtin_convertvector(c23 * steps, Indices);
-    p[0] = final[i01[0]];
-    p[1] = final[i01[1]];
-    p[2] = final[i23[0]];
-  }
+  ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    for (uint64_t i = first; i < last; ++i) {
+      BYTE* p = image + 3 * i;
+      const Lanes* tr = reinterpret_cast<const Lanes*>(term[0][p[0]].c);
+      const Lanes* tg = reinterpret_cast<const Lanes*>(term[1][p[1]].c);
+      const Lanes* tb = reinterpret_cast<const Lanes*>(term[2][p[2]].c);
+      Lanes c01 = tr[0] + tg[0] + tb[0];
+      Lanes c23 = tr[1] + tg[1] + tb[1];
+      c01 = c01 < zero ? zero : c01;
+      c23 = c23 < zero ? zero : c23;
+      c01 = c01 > one ? one : c01;
+      c23 = c23 > one ? one : c23;
+      const Indices i01 = __builtin_convertvector(c01 * steps, Indices);
+      const Indices i23 = __builtin_convertvector(c23 * steps, Indices);
+      p[0] = final[i01[0]];
+      p[1] = final[i01[1]];
+      p[2] = final[i23[0]];
+    }
+  });
 }

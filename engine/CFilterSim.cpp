@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "engine/PixelBands.h"
+
 namespace {
 
 const FilterPreset kPresets[CFilterSim::kPresetCount] = {
@@ -206,24 +208,25 @@ void CFilterSim::Tint(BYTE* image, int width, int height, COLORREF color, int de
   for (int y = 0; y < 256; ++y) weight[y] = ((y * y) / 255) / 255.0;
   const bool dense = density < 255;
   const double d = density / 255.0;
-  const uint64_t n = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-  for (uint64_t i = 0; i < n; ++i) {
-    BYTE* p = image + 3 * i;
-    const int c[3] = {p[0], p[1], p[2]};
-    int t[3] = {filtered[0][c[0]], filtered[1][c[1]], filtered[2][c[2]]};
-    if (keepLuminance) {
-      const int y = static_cast<int>(0.3 * c[0] + 0.59 * c[1] + 0.11 * c[2] + 0.001);
-      const double w = weight[y];
-      for (int k = 0; k < 3; ++k) t[k] = static_cast<int>(c[k] * w + t[k] * (1 - w));
+  ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    for (uint64_t i = first; i < last; ++i) {
+      BYTE* p = image + 3 * i;
+      const int c[3] = {p[0], p[1], p[2]};
+      int t[3] = {filtered[0][c[0]], filtered[1][c[1]], filtered[2][c[2]]};
+      if (keepLuminance) {
+        const int y = static_cast<int>(0.3 * c[0] + 0.59 * c[1] + 0.11 * c[2] + 0.001);
+        const double w = weight[y];
+        for (int k = 0; k < 3; ++k) t[k] = static_cast<int>(c[k] * w + t[k] * (1 - w));
+      }
+      if (dense)
+        for (int k = 0; k < 3; ++k) t[k] = static_cast<int>(c[k] * (1 - d) + t[k] * d);
+      if (grey) {
+        const int g = static_cast<int>(0.3 * t[0] + 0.59 * t[1] + 0.11 * t[2] + 0.001);
+        t[0] = t[1] = t[2] = g;
+      }
+      p[0] = StoreByte(t[0]);
+      p[1] = StoreByte(t[1]);
+      p[2] = StoreByte(t[2]);
     }
-    if (dense)
-      for (int k = 0; k < 3; ++k) t[k] = static_cast<int>(c[k] * (1 - d) + t[k] * d);
-    if (grey) {
-      const int g = static_cast<int>(0.3 * t[0] + 0.59 * t[1] + 0.11 * t[2] + 0.001);
-      t[0] = t[1] = t[2] = g;
-    }
-    p[0] = StoreByte(t[0]);
-    p[1] = StoreByte(t[1]);
-    p[2] = StoreByte(t[2]);
-  }
+  });
 }

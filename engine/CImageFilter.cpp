@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "engine/CScratchBuffer.h"
+#include "engine/PixelBands.h"
 #include "engine/CToneCurve.h"
 #include "qrv/imaging.h"
 
@@ -45,7 +48,7 @@ inline int Med3(int a, int b, int c) { return std::max(std::min(a, b), std::min(
 
 // Luminance map of n pixels and its histogram, in one pass; four partial histograms keep runs
 // of equal values from stalling on one counter.
-void LuminanceWithHistogram(const BYTE* image, uint64_t n, BYTE* y, uint64_t* histogram) {
+void LuminanceWithHistogramOf(const BYTE* image, uint64_t n, BYTE* y, uint64_t* histogram) {
   const LumaTables& t = Luma();
   uint64_t partial[4][256] = {};
   uint64_t i = 0;
@@ -72,16 +75,30 @@ void LuminanceWithHistogram(const BYTE* image, uint64_t n, BYTE* y, uint64_t* hi
   for (int v = 0; v < 256; ++v) histogram[v] = partial[0][v] + partial[1][v] + partial[2][v] + partial[3][v];
 }
 
+// The same over the whole picture, bands side by side; counts add up in any order.
+void LuminanceWithHistogram(const BYTE* image, int width, int height, BYTE* y, uint64_t* histogram) {
+  std::fill(histogram, histogram + 256, uint64_t(0));
+  std::mutex lock;
+  ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    uint64_t band[256];
+    LuminanceWithHistogramOf(image + 3 * first, last - first, y + first, band);
+    std::lock_guard<std::mutex> hold(lock);
+    for (int v = 0; v < 256; ++v) histogram[v] += band[v];
+  });
+}
+
 }  // namespace
 
 BOOL CImageFilter::ToLuminance(const BYTE* image, int width, int height, BYTE* map) {
   uint64_t n = 0;
   if (!image || !map || !PixelCount(width, height, n)) return FALSE;
   const LumaTables& t = Luma();
-  for (uint64_t i = 0; i < n; ++i) {
-    const BYTE* p = image + 3 * i;
-    map[i] = static_cast<BYTE>(static_cast<int>(t.r[p[0]] + t.g[p[1]] + t.b[p[2]]));
-  }
+  ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    for (uint64_t i = first; i < last; ++i) {
+      const BYTE* p = image + 3 * i;
+      map[i] = static_cast<BYTE>(static_cast<int>(t.r[p[0]] + t.g[p[1]] + t.b[p[2]]));
+    }
+  });
   return TRUE;
 }
 
@@ -120,7 +137,7 @@ BOOL CImageFilter::StretchLevels(BYTE* image, int width, int height, bool findPo
 
   if (findPoints) {
     uint64_t histogram[256];
-    LuminanceWithHistogram(image, n, y, histogram);
+    LuminanceWithHistogram(image, width, height, y, histogram);
     FindPoints(histogram, n, lowPercent, highPercent);
   } else {
     ToLuminance(image, width, height, y);
@@ -139,13 +156,15 @@ BOOL CImageFilter::StretchLevels(BYTE* image, int width, int height, bool findPo
     const int d = v - stretched;
     for (int c = 0; c < 256; ++c) shift[v * 256 + c] = ClampByte(c - d);
   }
-  for (uint64_t i = 0; i < n; ++i) {
-    const BYTE* row = shift + y[i] * 256;
-    BYTE* p = image + 3 * i;
-    p[0] = row[p[0]];
-    p[1] = row[p[1]];
-    p[2] = row[p[2]];
-  }
+  ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    for (uint64_t i = first; i < last; ++i) {
+      const BYTE* row = shift + y[i] * 256;
+      BYTE* p = image + 3 * i;
+      p[0] = row[p[0]];
+      p[1] = row[p[1]];
+      p[2] = row[p[2]];
+    }
+  });
   return TRUE;
 }
 
@@ -191,7 +210,9 @@ BOOL CImageFilter::Blend(BYTE* destination, int width, int height, const BYTE* s
     for (int s = 0; s < 256; ++s)
       mix[d * 256 + s] = static_cast<BYTE>(integerMode == 0 ? static_cast<int>(keep[d] + add[s])
                                                             : keepByte[d] + addByte[s]);
-  for (uint64_t i = 0; i < bytes; ++i) destination[i] = mix[destination[i] * 256 + source[i]];
+  ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    for (uint64_t i = 3 * first; i < 3 * last; ++i) destination[i] = mix[destination[i] * 256 + source[i]];
+  });
   return TRUE;
 }
 
@@ -206,16 +227,17 @@ BOOL CImageFilter::Gamma(BYTE* image, int width, int height, double gamma) {
 BOOL CImageFilter::ApplyLut(BYTE* image, int width, int height, int channelMask, const BYTE* table) {
   uint64_t n = 0;
   if (!image || !table || (channelMask & 0xFF) == 0 || !PixelCount(width, height, n)) return FALSE;
-  if ((channelMask & 7) == 7) {
-    const uint64_t bytes = n * 3;
-    for (uint64_t i = 0; i < bytes; ++i) image[i] = table[image[i]];
-    return TRUE;
-  }
-  for (int c = 0; c < 3; ++c) {
-    if (!(channelMask & (1 << c))) continue;
-    BYTE* p = image + c;
-    for (uint64_t i = 0; i < n; ++i) p[3 * i] = table[p[3 * i]];
-  }
+  ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    if ((channelMask & 7) == 7) {
+      for (uint64_t i = 3 * first; i < 3 * last; ++i) image[i] = table[image[i]];
+      return;
+    }
+    for (int c = 0; c < 3; ++c) {
+      if (!(channelMask & (1 << c))) continue;
+      BYTE* p = image + c;
+      for (uint64_t i = first; i < last; ++i) p[3 * i] = table[p[3 * i]];
+    }
+  });
   return TRUE;
 }
 
@@ -256,25 +278,27 @@ BOOL CImageFilter::SmoothSkin(BYTE* image, int width, int height, double radius,
   if (!ISSharpenImage(image, w, h, 3, rowBytes, otherHolder.get(), rowBytes, 40, 7)) return FALSE;
   const BYTE* soft = softHolder.get();
   const BYTE* sharp = otherHolder.get();
-  for (uint64_t i = 0; i < n; ++i) {
-    BYTE* o = image + 3 * i;
-    const BYTE* a = soft + 3 * i;
-    const BYTE* s = sharp + 3 * i;
-    const int m = (a[0] + a[1] + a[2]) / 3;
-    const int k = 255 - m;
-    int c[3];
-    for (int ch = 0; ch < 3; ++ch) c[ch] = ((((o[ch] * m + s[ch] * k) >> 8) * k) + a[ch] * m) >> 8;
-    if (pinkTones) {
-      const int d = std::max(c[0] - c[1], 0);
-      const int t[3] = {c[0] < 128 ? c[0] * 450 / 255 : 255 - (255 - c[0]) * 60 / 255,
-                        c[1] < 128 ? c[1] * 360 / 255 : 255 - (255 - c[1]) * 150 / 255,
-                        c[2] < 128 ? c[2] * 366 / 255 : 255 - (255 - c[2]) * 144 / 255};
-      for (int ch = 0; ch < 3; ++ch) c[ch] = (c[ch] * (255 - d) + t[ch] * d) >> 8;
+  ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    for (uint64_t i = first; i < last; ++i) {
+      BYTE* o = image + 3 * i;
+      const BYTE* a = soft + 3 * i;
+      const BYTE* s = sharp + 3 * i;
+      const int m = (a[0] + a[1] + a[2]) / 3;
+      const int k = 255 - m;
+      int c[3];
+      for (int ch = 0; ch < 3; ++ch) c[ch] = ((((o[ch] * m + s[ch] * k) >> 8) * k) + a[ch] * m) >> 8;
+      if (pinkTones) {
+        const int d = std::max(c[0] - c[1], 0);
+        const int t[3] = {c[0] < 128 ? c[0] * 450 / 255 : 255 - (255 - c[0]) * 60 / 255,
+                          c[1] < 128 ? c[1] * 360 / 255 : 255 - (255 - c[1]) * 150 / 255,
+                          c[2] < 128 ? c[2] * 366 / 255 : 255 - (255 - c[2]) * 144 / 255};
+        for (int ch = 0; ch < 3; ++ch) c[ch] = (c[ch] * (255 - d) + t[ch] * d) >> 8;
+      }
+      o[0] = static_cast<BYTE>(c[0]);
+      o[1] = static_cast<BYTE>(c[1]);
+      o[2] = static_cast<BYTE>(c[2]);
     }
-    o[0] = static_cast<BYTE>(c[0]);
-    o[1] = static_cast<BYTE>(c[1]);
-    o[2] = static_cast<BYTE>(c[2]);
-  }
+  });
   return TRUE;
 }
 
@@ -293,24 +317,27 @@ void CImageFilter::Saturation(BYTE* image, int width, int height, int amount) {
       int v = (c * (s + 256) - s * y + 127) / 256;
       table[y * 256 + c] = static_cast<BYTE>(v >= 256 ? 255 : (v < 0 ? 0 : v));
     }
-  for (uint64_t i = 0; i < n; ++i) {
-    BYTE* p = image + 3 * i;
-    const int y = (77 * p[0] + 151 * p[1] + 28 * p[2]) >> 8;
-    const BYTE* row = table + y * 256;
-    p[0] = row[p[0]];
-    p[1] = row[p[1]];
-    p[2] = row[p[2]];
-  }
+  ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    for (uint64_t i = first; i < last; ++i) {
+      BYTE* p = image + 3 * i;
+      const int y = (77 * p[0] + 151 * p[1] + 28 * p[2]) >> 8;
+      const BYTE* row = table + y * 256;
+      p[0] = row[p[0]];
+      p[1] = row[p[1]];
+      p[2] = row[p[2]];
+    }
+  });
 }
 
 void CImageFilter::SubtractFrame(BYTE* output, int width, int height, const BYTE* a, const BYTE* b) {
   uint64_t n = 0;
   if (!output || !a || !b || !PixelCount(width, height, n)) return;
-  const uint64_t bytes = n * 3;
-  for (uint64_t i = 0; i < bytes; ++i) {
-    const int d = a[i] - b[i];
-    output[i] = static_cast<BYTE>(d > 0 ? d : 0);
-  }
+  ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    for (uint64_t i = 3 * first; i < 3 * last; ++i) {
+      const int d = a[i] - b[i];
+      output[i] = static_cast<BYTE>(d > 0 ? d : 0);
+    }
+  });
 }
 
 BYTE CImageFilter::Median9(const BYTE* v) {
@@ -344,25 +371,13 @@ BOOL CImageFilter::RemoveHotPixels(BYTE* output, int width, int height, const BY
   if (width <= 2 * r || height <= 2 * r || a == 0.0) return TRUE;  // nothing would change
 
   const size_t w = static_cast<size_t>(width);
-  // A ring of `size` source rows split into R, G and B planes, and the medians of one row.
-  CScratchBuffer<BYTE> ringHolder;
-  CScratchBuffer<BYTE> medianHolder;
-  if (!ringHolder.Allocate(static_cast<uint64_t>(size) * 3 * w) || !medianHolder.Allocate(6 * w)) return FALSE;
-  BYTE* ring = ringHolder.get();
-  BYTE* med = medianHolder.get();  // three rows of medians, then three scratch rows for 3x3
-  auto plane = [&](int c, int row) { return ring + (static_cast<size_t>(row % size) * 3 + c) * w; };
-  auto load = [&](int row) {
-    const BYTE* s = source + static_cast<size_t>(row) * w * 3;
-    BYTE* pr = plane(0, row);
-    BYTE* pg = plane(1, row);
-    BYTE* pb = plane(2, row);
-    for (size_t x = 0; x < w; ++x) {
-      pr[x] = s[3 * x];
-      pg[x] = s[3 * x + 1];
-      pb[x] = s[3 * x + 2];
-    }
-  };
-
+  // Each band of output rows reads the source rows its windows reach through a ring of its own;
+  // the sizes are tried once here, so that a refusal leaves the output unchanged.
+  {
+    CScratchBuffer<BYTE> ringProbe;
+    CScratchBuffer<BYTE> medianProbe;
+    if (!ringProbe.Allocate(static_cast<uint64_t>(size) * 3 * w) || !medianProbe.Allocate(6 * w)) return FALSE;
+  }
   // Blend of the candidate into the current output: trunc(cand * a + out * (1 - a)).
   CScratchBuffer<BYTE> mixHolder;
   BYTE* mix = nullptr;
@@ -379,85 +394,122 @@ BOOL CImageFilter::RemoveHotPixels(BYTE* output, int width, int height, const BY
     keep[k] = 1 - t[k];
   }
 
-  for (int row = 0; row < 2 * r; ++row) load(row);
-  for (int y = r; y < height - r; ++y) {
-    load(y + r);  // the ring now holds rows y - r .. y + r; the output's row y is not yet written
-    const int x0 = r;
-    const int x1 = width - r;  // exclusive
-    for (int c = 0; c < 3; ++c) {
-      BYTE* m = med + c * w;
-      if (size == 3) {
-        const BYTE* above = plane(c, y - 1);
-        const BYTE* mid = plane(c, y);
-        const BYTE* below = plane(c, y + 1);
-        BYTE* lo = med + 3 * w;
-        BYTE* md = med + 4 * w;
-        BYTE* hi = med + 5 * w;
-        for (size_t x = 0; x < w; ++x) {
-          const BYTE p = above[x], q = mid[x], s = below[x];
-          const BYTE mn = std::min(p, q), mx = std::max(p, q);
-          lo[x] = std::min(mn, s);
-          hi[x] = std::max(mx, s);
-          md[x] = std::max(mn, std::min(mx, s));
-        }
-        for (int x = x0; x < x1; ++x) {
-          const BYTE l = std::max(std::max(lo[x - 1], lo[x]), lo[x + 1]);
-          const BYTE h = std::min(std::min(hi[x - 1], hi[x]), hi[x + 1]);
-          const BYTE mm = std::max(std::min(md[x - 1], md[x]), std::min(std::max(md[x - 1], md[x]), md[x + 1]));
-          m[x] = std::max(std::min(l, mm), std::min(std::max(l, mm), h));
-        }
-      } else {
-        // Sliding histogram along the row: each step drops the column that leaves the
-        // window and adds the one that enters, then walks the median to the element of
-        // rank (size^2 - 1) / 2; `below` counts the samples under the current median.
-        const int rank = (size * size - 1) / 2;
-        int hist[256] = {};
-        const BYTE* rows[9];
-        for (int dy = -r; dy <= r; ++dy) rows[dy + r] = plane(c, y + dy);
-        for (int i = 0; i < size; ++i)
-          for (int dx = 0; dx < size; ++dx) ++hist[rows[i][dx]];
-        int median = 0;
-        int below = 0;
-        for (int x = x0; x < x1; ++x) {
-          if (x > x0) {
-            for (int i = 0; i < size; ++i) {
-              const int out = rows[i][x - r - 1];
-              const int in = rows[i][x + r];
-              --hist[out];
-              if (out < median) --below;
-              ++hist[in];
-              if (in < median) ++below;
-            }
-          }
-          if (below > rank) {
-            while (below > rank) below -= hist[--median];
-          } else {
-            while (below + hist[median] <= rank) below += hist[median++];
-          }
-          m[x] = static_cast<BYTE>(median);
-        }
+  auto band = [&](int yFrom, int yTo) {
+    // A ring of `size` source rows split into R, G and B planes, and the medians of one row.
+    CScratchBuffer<BYTE> ringHolder;
+    CScratchBuffer<BYTE> medianHolder;
+    if (!ringHolder.Allocate(static_cast<uint64_t>(size) * 3 * w) || !medianHolder.Allocate(6 * w))
+      throw std::bad_alloc();
+    BYTE* ring = ringHolder.get();
+    BYTE* med = medianHolder.get();  // three rows of medians, then three scratch rows for 3x3
+    auto plane = [&](int c, int row) { return ring + (static_cast<size_t>(row % size) * 3 + c) * w; };
+    auto load = [&](int row) {
+      const BYTE* s = source + static_cast<size_t>(row) * w * 3;
+      BYTE* pr = plane(0, row);
+      BYTE* pg = plane(1, row);
+      BYTE* pb = plane(2, row);
+      for (size_t x = 0; x < w; ++x) {
+        pr[x] = s[3 * x];
+        pg[x] = s[3 * x + 1];
+        pb[x] = s[3 * x + 2];
       }
-    }
-    const BYTE* pr = plane(0, y);
-    const BYTE* pg = plane(1, y);
-    const BYTE* pb = plane(2, y);
-    const BYTE* mr = med;
-    const BYTE* mg = med + w;
-    const BYTE* mb = med + 2 * w;
-    BYTE* out = output + static_cast<size_t>(y) * w * 3;
-    for (int x = x0; x < x1; ++x) {
-      const int p[3] = {pr[x], pg[x], pb[x]};
-      const int m[3] = {mr[x], mg[x], mb[x]};
-      const int pAvg = (p[0] + p[1] + p[2]) / 3;
-      const int mAvg = (m[0] + m[1] + m[2]) / 3;
-      const int k = std::min(std::abs(pAvg - mAvg), 12);
-      BYTE* o = out + 3 * x;
+    };
+
+    for (int row = yFrom - r; row < yFrom + r; ++row) load(row);
+    for (int y = yFrom; y < yTo; ++y) {
+      load(y + r);  // the ring now holds rows y - r .. y + r; the output's row y is not yet written
+      const int x0 = r;
+      const int x1 = width - r;  // exclusive
       for (int c = 0; c < 3; ++c) {
-        int cand = p[c];
-        if (k != 0) cand = std::min(static_cast<int>(p[c] * keep[k] + m[c] * t[k]), p[c]);
-        o[c] = mix ? mix[cand * 256 + o[c]] : static_cast<BYTE>(cand);
+        BYTE* m = med + c * w;
+        if (size == 3) {
+          const BYTE* above = plane(c, y - 1);
+          const BYTE* mid = plane(c, y);
+          const BYTE* below = plane(c, y + 1);
+          BYTE* lo = med + 3 * w;
+          BYTE* md = med + 4 * w;
+          BYTE* hi = med + 5 * w;
+          for (size_t x = 0; x < w; ++x) {
+            const BYTE p = above[x], q = mid[x], s = below[x];
+            const BYTE mn = std::min(p, q), mx = std::max(p, q);
+            lo[x] = std::min(mn, s);
+            hi[x] = std::max(mx, s);
+            md[x] = std::max(mn, std::min(mx, s));
+          }
+          for (int x = x0; x < x1; ++x) {
+            const BYTE l = std::max(std::max(lo[x - 1], lo[x]), lo[x + 1]);
+            const BYTE h = std::min(std::min(hi[x - 1], hi[x]), hi[x + 1]);
+            const BYTE mm = std::max(std::min(md[x - 1], md[x]), std::min(std::max(md[x - 1], md[x]), md[x + 1]));
+            m[x] = std::max(std::min(l, mm), std::min(std::max(l, mm), h));
+          }
+        } else {
+          // Sliding histogram along the row: each step drops the column that leaves the
+          // window and adds the one that enters, then walks the median to the element of
+          // rank (size^2 - 1) / 2; `below` counts the samples under the current median.
+          const int rank = (size * size - 1) / 2;
+          int hist[256] = {};
+          const BYTE* rows[9];
+          for (int dy = -r; dy <= r; ++dy) rows[dy + r] = plane(c, y + dy);
+          for (int i = 0; i < size; ++i)
+            for (int dx = 0; dx < size; ++dx) ++hist[rows[i][dx]];
+          int median = 0;
+          int below = 0;
+          for (int x = x0; x < x1; ++x) {
+            if (x > x0) {
+              for (int i = 0; i < size; ++i) {
+                const int out = rows[i][x - r - 1];
+                const int in = rows[i][x + r];
+                --hist[out];
+                if (out < median) --below;
+                ++hist[in];
+                if (in < median) ++below;
+              }
+            }
+            if (below > rank) {
+              while (below > rank) below -= hist[--median];
+            } else {
+              while (below + hist[median] <= rank) below += hist[median++];
+            }
+            m[x] = static_cast<BYTE>(median);
+          }
+        }
+      }
+      const BYTE* pr = plane(0, y);
+      const BYTE* pg = plane(1, y);
+      const BYTE* pb = plane(2, y);
+      const BYTE* mr = med;
+      const BYTE* mg = med + w;
+      const BYTE* mb = med + 2 * w;
+      BYTE* out = output + static_cast<size_t>(y) * w * 3;
+      for (int x = x0; x < x1; ++x) {
+        const int p[3] = {pr[x], pg[x], pb[x]};
+        const int m[3] = {mr[x], mg[x], mb[x]};
+        const int pAvg = (p[0] + p[1] + p[2]) / 3;
+        const int mAvg = (m[0] + m[1] + m[2]) / 3;
+        const int k = std::min(std::abs(pAvg - mAvg), 12);
+        BYTE* o = out + 3 * x;
+        for (int c = 0; c < 3; ++c) {
+          int cand = p[c];
+          if (k != 0) cand = std::min(static_cast<int>(p[c] * keep[k] + m[c] * t[k]), p[c]);
+          o[c] = mix ? mix[cand * 256 + o[c]] : static_cast<BYTE>(cand);
+        }
       }
     }
+  };
+  // Bands side by side read source rows that a neighbour band may be writing when the output
+  // is the source itself (or overlaps it): then the rows run in one piece, in order.
+  const BYTE* outEnd = output + n * 3;
+  const BYTE* srcEnd = source + n * 3;
+  const bool overlap = output < srcEnd && source < outEnd;
+  try {
+    if (overlap)
+      band(r, height - r);
+    else
+      qrv::ParallelRows(static_cast<uint32_t>(height - 2 * r), 16, [&](uint32_t a0, uint32_t a1) {
+        band(r + static_cast<int>(a0), r + static_cast<int>(a1));
+      });
+  } catch (const std::bad_alloc&) {
+    return FALSE;
   }
   return TRUE;
 }

@@ -6,11 +6,13 @@
 #include "engine/CResampler.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <new>
 
 #include "engine/CResampleFilter.h"
 #include "engine/CScratchBuffer.h"
+#include "platform/thread_pool.h"
 
 namespace {
 
@@ -74,26 +76,33 @@ bool CResampler::ScaleRows(const BYTE* source, int sourceWidth, int height, BYTE
   Contributions list;
   if (!CalcContributions(list, newWidth, sourceWidth, static_cast<double>(newWidth) / sourceWidth)) return false;
   const size_t window = static_cast<size_t>(list.windowSize);
-  for (int y = 0; y < height; ++y) {
-    if (progress_ && !Report(static_cast<int>(static_cast<double>(y) / height * 50.0))) return false;
-    const BYTE* in = source + static_cast<size_t>(y) * static_cast<size_t>(sourceWidth) * 3;
-    BYTE* out = temporary + static_cast<size_t>(y) * static_cast<size_t>(newWidth) * 3;
-    for (int x = 0; x < newWidth; ++x) {
-      const int left = list.left[static_cast<size_t>(x)];
-      const int right = list.right[static_cast<size_t>(x)];
-      const double* w = &list.weights[static_cast<size_t>(x) * window];
-      float r = 0.0f, g = 0.0f, b = 0.0f;
-      const BYTE* p = in + static_cast<size_t>(left) * 3;
-      for (int i = 0; i <= right - left; ++i, p += 3) {
-        r = static_cast<float>(r + w[i] * p[0]);
-        g = static_cast<float>(g + w[i] * p[1]);
-        b = static_cast<float>(b + w[i] * p[2]);
+  auto rows = [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
+      if (progress_ && !Report(static_cast<int>(static_cast<double>(y) / height * 50.0))) return false;
+      const BYTE* in = source + static_cast<size_t>(y) * static_cast<size_t>(sourceWidth) * 3;
+      BYTE* out = temporary + static_cast<size_t>(y) * static_cast<size_t>(newWidth) * 3;
+      for (int x = 0; x < newWidth; ++x) {
+        const int left = list.left[static_cast<size_t>(x)];
+        const int right = list.right[static_cast<size_t>(x)];
+        const double* w = &list.weights[static_cast<size_t>(x) * window];
+        float r = 0.0f, g = 0.0f, b = 0.0f;
+        const BYTE* p = in + static_cast<size_t>(left) * 3;
+        for (int i = 0; i <= right - left; ++i, p += 3) {
+          r = static_cast<float>(r + w[i] * p[0]);
+          g = static_cast<float>(g + w[i] * p[1]);
+          b = static_cast<float>(b + w[i] * p[2]);
+        }
+        out[3 * x] = ToByte(r);
+        out[3 * x + 1] = ToByte(g);
+        out[3 * x + 2] = ToByte(b);
       }
-      out[3 * x] = ToByte(r);
-      out[3 * x + 1] = ToByte(g);
-      out[3 * x + 2] = ToByte(b);
     }
-  }
+    return true;
+  };
+  // With a progress callback the rows run in order on this thread, reporting as they go.
+  if (progress_) return rows(0, height);
+  qrv::ParallelRows(static_cast<uint32_t>(height), 16,
+                    [&](uint32_t y0, uint32_t y1) { rows(static_cast<int>(y0), static_cast<int>(y1)); });
   return true;
 }
 
@@ -103,25 +112,33 @@ bool CResampler::ScaleColumns(const BYTE* temporary, int width, int sourceHeight
   if (!CalcContributions(list, newHeight, sourceHeight, static_cast<double>(newHeight) / sourceHeight))
     return false;
   const size_t rowBytes = static_cast<size_t>(width) * 3;
-  CScratchBuffer<float> accumulators;
-  if (!accumulators.Allocate(rowBytes)) return false;
-  float* acc = accumulators.get();
   const size_t window = static_cast<size_t>(list.windowSize);
-  for (int y = 0; y < newHeight; ++y) {
-    if (progress_ && !Report(50 + static_cast<int>(static_cast<double>(y) / newHeight * 50.0))) return false;
-    const int left = list.left[static_cast<size_t>(y)];
-    const int right = list.right[static_cast<size_t>(y)];
-    const double* w = &list.weights[static_cast<size_t>(y) * window];
-    std::fill(acc, acc + rowBytes, 0.0f);
-    for (int i = 0; i <= right - left; ++i) {
-      const double weight = w[i];
-      const BYTE* in = temporary + static_cast<size_t>(left + i) * rowBytes;
-      for (size_t k = 0; k < rowBytes; ++k) acc[k] = static_cast<float>(acc[k] + weight * in[k]);
+  auto rows = [&](int y0, int y1) {
+    CScratchBuffer<float> accumulators;
+    if (!accumulators.Allocate(rowBytes)) return false;
+    float* acc = accumulators.get();
+    for (int y = y0; y < y1; ++y) {
+      if (progress_ && !Report(50 + static_cast<int>(static_cast<double>(y) / newHeight * 50.0))) return false;
+      const int left = list.left[static_cast<size_t>(y)];
+      const int right = list.right[static_cast<size_t>(y)];
+      const double* w = &list.weights[static_cast<size_t>(y) * window];
+      std::fill(acc, acc + rowBytes, 0.0f);
+      for (int i = 0; i <= right - left; ++i) {
+        const double weight = w[i];
+        const BYTE* in = temporary + static_cast<size_t>(left + i) * rowBytes;
+        for (size_t k = 0; k < rowBytes; ++k) acc[k] = static_cast<float>(acc[k] + weight * in[k]);
+      }
+      BYTE* out = destination + static_cast<size_t>(y) * rowBytes;
+      for (size_t k = 0; k < rowBytes; ++k) out[k] = ToByte(acc[k]);
     }
-    BYTE* out = destination + static_cast<size_t>(y) * rowBytes;
-    for (size_t k = 0; k < rowBytes; ++k) out[k] = ToByte(acc[k]);
-  }
-  return true;
+    return true;
+  };
+  if (progress_) return rows(0, newHeight);
+  std::atomic<bool> ok{true};
+  qrv::ParallelRows(static_cast<uint32_t>(newHeight), 16, [&](uint32_t y0, uint32_t y1) {
+    if (!rows(static_cast<int>(y0), static_cast<int>(y1))) ok = false;
+  });
+  return ok;
 }
 
 BYTE* CResampler::Scale(const BYTE* source, int sourceWidth, int sourceHeight, BYTE* destination, int newWidth,

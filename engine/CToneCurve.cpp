@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "engine/PixelBands.h"
+
 CToneCurve::CToneCurve() {
   for (int t = 0; t < 4; ++t)
     for (int i = 0; i < 256; ++i) tables_[t][i] = static_cast<uint32_t>(i);
@@ -51,9 +53,10 @@ void CToneCurve::ApplyThird(BYTE* image, int width, int height) const {
   if (!image || width <= 0 || height <= 0) return;
   BYTE lut[256];
   for (int i = 0; i < 256; ++i) lut[i] = static_cast<BYTE>(tables_[2][i]);
-  const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
   BYTE* p = image + 2;
-  for (size_t i = 0; i < pixels; ++i) p[3 * i] = lut[p[3 * i]];
+  ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    for (uint64_t i = first; i < last; ++i) p[3 * i] = lut[p[3 * i]];
+  });
 }
 
 void CToneCurve::ApplyAll(BYTE* image, int width, int height) const {
@@ -61,11 +64,12 @@ void CToneCurve::ApplyAll(BYTE* image, int width, int height) const {
   BYTE lut[3][256];
   for (int t = 0; t < 3; ++t)
     for (int i = 0; i < 256; ++i) lut[t][i] = static_cast<BYTE>(tables_[t][i]);
-  const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
-  for (size_t i = 0; i < pixels; ++i) {
-    BYTE* p = image + 3 * i;
-    p[0] = lut[0][p[0]];
-    p[1] = lut[1][p[1]];
-    p[2] = lut[2][p[2]];
-  }
+  ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    for (uint64_t i = first; i < last; ++i) {
+      BYTE* p = image + 3 * i;
+      p[0] = lut[0][p[0]];
+      p[1] = lut[1][p[1]];
+      p[2] = lut[2][p[2]];
+    }
+  });
 }
