@@ -62,9 +62,12 @@ void CRGBImage::Free() {
   m_height = 0;
   m_displayPalette.fill(RGBQUAD{0, 0, 0, 0});
   m_displayColours = 0;
+  m_palettePending = false;
 }
 
-void CRGBImage::BuildDisplayPalette() {
+void CRGBImage::BuildDisplayPalette() const {
+  if (!m_palettePending) return;
+  m_palettePending = false;
   UINT colours = 0;
   if (m_pixels && ISBuildPalette(m_pixels, static_cast<DWORD>(m_width), static_cast<DWORD>(m_height),
                                  static_cast<DWORD>(m_width) * 3u, 256, m_displayPalette.data(), &colours, 0))
@@ -132,7 +135,7 @@ int CRGBImage::Load(const std::string& path) {
     raw_message_sink();
     if (block) {
       Adopt(block, width, height);
-      BuildDisplayPalette();
+      m_palettePending = true;
       return static_cast<int>(ISGetLastError());
     }
     code = FormatFromFileContents(path);
@@ -156,7 +159,7 @@ int CRGBImage::LoadAs(const std::string& path, int format) {
     SourceCloser closer{source};
     error = DecodeFrom(source, format);
   }
-  if (error == 0) BuildDisplayPalette();
+  if (error == 0) m_palettePending = true;
   return error;
 }
 

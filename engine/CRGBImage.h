@@ -95,8 +95,16 @@ class CRGBImage {
   const std::vector<BYTE>& ExifBlock() const { return m_exifBlock; }
   int LockCount() const { return m_lockCount; }
   // The palette chosen for the last loaded picture (unused entries black) and its colour count.
-  const std::array<RGBQUAD, 256>& DisplayPalette() const { return m_displayPalette; }
-  UINT DisplayColours() const { return m_displayColours; }
+  // Nothing in a run shows it, so it is chosen on the first ask after a load, from the pixels
+  // as they are then.
+  const std::array<RGBQUAD, 256>& DisplayPalette() const {
+    BuildDisplayPalette();
+    return m_displayPalette;
+  }
+  UINT DisplayColours() const {
+    BuildDisplayPalette();
+    return m_displayColours;
+  }
 
   int m_jpegQuality = 75;
   CExifSummary m_exif;
@@ -107,7 +115,8 @@ class CRGBImage {
   void Adopt(HGLOBAL block, DWORD width, DWORD height);
   DWORD WriteGrey(ISIOHandle sink, int format, const BYTE* pixels);
   DWORD WriteIndexed(ISIOHandle sink, int format, const BYTE* pixels);
-  void BuildDisplayPalette();
+  // Chooses the display palette when a load asked for one and it is not chosen yet.
+  void BuildDisplayPalette() const;
 
   std::string m_jpegComment;
   std::string m_loadWarning;
@@ -115,8 +124,9 @@ class CRGBImage {
   int m_height = 0;
   BYTE* m_pixels = nullptr;  // global memory
   int m_lockCount = 0;
-  std::array<RGBQUAD, 256> m_displayPalette{};
-  UINT m_displayColours = 0;
+  mutable std::array<RGBQUAD, 256> m_displayPalette{};
+  mutable UINT m_displayColours = 0;
+  mutable bool m_palettePending = false;  // loaded, palette not chosen yet
   // Copy of the last APP1 "Exif" marker of the last JPEG read, as the library reports markers
   // (four leading bytes, then the payload: bytes 4 to 7 are "Exif").
   std::vector<BYTE> m_exifBlock;
