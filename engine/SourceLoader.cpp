@@ -120,12 +120,21 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
   // An empty picture (no reader for the format) is a failed load too.
   const int width = picture.GetWidth(), height = picture.GetHeight();
   if (width <= 0 || height <= 0) return 0;
-  std::vector<BYTE> work;
-  try {
-    work.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3u);
-  } catch (const std::bad_alloc&) {
-    m_lastLoadError = IS_ERR_NOMEM;
-    return 0;
+  // The working picture keeps its storage from entry to entry: a picture no larger than the
+  // last one takes no fresh memory (ApplyOrientation below writes every byte). A larger one gets
+  // new storage, and the old picture stays as it was when that cannot be had.
+  const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3u;
+  if (bytes <= m_workImage.capacity()) {
+    m_workImage.resize(bytes);
+  } else {
+    std::vector<BYTE> work;
+    try {
+      work.resize(bytes);
+    } catch (const std::bad_alloc&) {
+      m_lastLoadError = IS_ERR_NOMEM;
+      return 0;
+    }
+    m_workImage.swap(work);
   }
 
   m_loadWarning = picture.LoadWarning();
@@ -178,7 +187,6 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
     m_infoHtml = "<b>No EXIF Data</b>";
   }
 
-  m_workImage.swap(work);
   const BYTE* pixels = picture.LockPixels();
   ApplyOrientation(pixels, width, height);
   picture.UnlockPixels();

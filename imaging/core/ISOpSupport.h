@@ -8,6 +8,7 @@
 #include "imaging/core/ISSizeMath.h"
 #include "imaging/core/ISThreadState.h"
 #include "platform/thread_pool.h"
+#include "platform/wide_vectors.h"
 
 // Gives `array` count elements when the count (and its size in bytes) is one the library may
 // allocate; false leaves it empty, and the caller reports error 1.
@@ -69,15 +70,6 @@ class ISNestedCall {
  private:
   ISCallDepthGuard guard_;
 };
-
-// Marks a hot loop function to be built twice, for AVX2 and for the base instruction set, the
-// better one chosen when the program starts. Without contraction (the build forbids it) both
-// give the same results bit for bit.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define QRV_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
-#else
-#define QRV_WIDE_VECTORS
-#endif
 
 // Rounds to the nearest integer, ties to even, as nearbyint does in the default rounding
 // mode, for |v| below 2^51, without a library call per sample: adding and removing 1.5 x 2^52

@@ -22,16 +22,19 @@ inline uint8_t NonZero(uint8_t v) { return Min(v, 1); }
 // compiler turns into whole-vector byte operations: q > p is NonZero(Excess(q, p)), p > q + 1
 // is NonZero(Excess(Excess(p, q), 1)), and "b >= m and f > m" is
 // Excess(NonZero(Excess(f, m)), NonZero(Excess(m, b))).
+QRV_WIDE_VECTORS
 void RaiseFirst(const uint8_t* __restrict p, const uint8_t* __restrict q, uint8_t* __restrict out, ptrdiff_t w) {
   // W = P + 1 where P[p + d] > P[p]
   for (ptrdiff_t x = 0; x < w; ++x) out[x] = static_cast<uint8_t>(p[x] + NonZero(Excess(q[x], p[x])));
 }
 
+QRV_WIDE_VECTORS
 void LowerFirst(const uint8_t* __restrict p, const uint8_t* __restrict q, uint8_t* __restrict out, ptrdiff_t w) {
   // W = P - 1 where P[p] > P[p + d] + 1
   for (ptrdiff_t x = 0; x < w; ++x) out[x] = static_cast<uint8_t>(p[x] - NonZero(Excess(Excess(p[x], q[x]), 1)));
 }
 
+QRV_WIDE_VECTORS
 void RaiseSecond(const uint8_t* __restrict back, const uint8_t* __restrict m, const uint8_t* __restrict fwd,
                  uint8_t* __restrict out, ptrdiff_t w) {
   // P = W + 1 where W[p - d] >= W[p] and W[p + d] > W[p]
@@ -42,6 +45,7 @@ void RaiseSecond(const uint8_t* __restrict back, const uint8_t* __restrict m, co
   }
 }
 
+QRV_WIDE_VECTORS
 void LowerSecond(const uint8_t* __restrict back, const uint8_t* __restrict m, const uint8_t* __restrict fwd,
                  uint8_t* __restrict out, ptrdiff_t w) {
   // P = W - 1 where W[p - d] + 1 < W[p] and W[p + d] < W[p]
