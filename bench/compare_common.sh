@@ -14,11 +14,12 @@ require_magick() {
   fi
 }
 
-# A scratch folder in $work, removed on exit; ImageMagick and OpenMP kept to one thread.
+# A scratch folder in $work, removed on exit; ImageMagick, OpenMP and qrv's own pool kept to
+# one thread (bench/batch_run.sh sets QRV_THREADS per run).
 make_work() {
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
-  export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1
+  export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 QRV_THREADS=1
 }
 
 # Milliseconds between two `date +%s%N` stamps.
