@@ -131,11 +131,13 @@ bool ReduceSpeckleChannel(ISSpeckleContext& ctx, uint8_t* channel, uint32_t widt
     }
   }
   const uint32_t n = bytesPerPixel;
-  for (uint32_t y = 0; y < height; ++y) {
-    const uint8_t* s = channel + size_t(y) * rowBytes;
-    uint8_t* d = plain.Data() + size_t(y) * width;
-    for (uint32_t x = 0; x < width; ++x) d[x] = s[size_t(x) * n];
-  }
+  qrv::ParallelRows(height, 64, [&](uint32_t y0, uint32_t y1) {
+    for (uint32_t y = y0; y < y1; ++y) {
+      const uint8_t* s = channel + size_t(y) * rowBytes;
+      uint8_t* d = plain.Data() + size_t(y) * width;
+      for (uint32_t x = 0; x < width; ++x) d[x] = s[size_t(x) * n];
+    }
+  });
   const size_t stride = size_t(width) + 2;
   std::atomic<bool> failed{false};
   // Bands read only the packed source and write only their own rows, so they run side by side;
