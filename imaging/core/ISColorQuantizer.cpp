@@ -149,7 +149,6 @@ DWORD OctreeQuantize(ISOctreeContext& ctx, const BYTE* source, DWORD width, DWOR
 
 namespace {
 
-constexpr uint32_t kLevelSize[6] = {1, 8, 64, 512, 4096, 32768};
 constexpr uint32_t kLevelStart[6] = {0, 1, 9, 73, 585, 4681};
 constexpr uint32_t kCubeNodes = 4681 + 32768;
 
