@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -58,7 +59,16 @@ TEST(ThreadPool, SharesWorkNestsInlineAndCarriesExceptionsBack) {
       EXPECT_EQ(b, y1 - y0 + 50);
       ++inner;
     });
-    for (volatile int spin = 0; spin < 20000; ++spin) {
+    // Each band waits (a while at most) for a second thread to have taken a band, so that the
+    // caller cannot finish every band alone before the workers wake on a busy machine.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> g(lock);
+        if (ids.size() > 1) break;
+      }
+      if (std::chrono::steady_clock::now() > deadline) break;
+      std::this_thread::yield();
     }
   });
   EXPECT_GT(ids.size(), 1u);
