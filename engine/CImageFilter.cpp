@@ -165,9 +165,13 @@ BOOL CImageFilter::StretchLevels(BYTE* image, int width, int height, bool findPo
     for (int c = 0; c < 256; ++c) shift[v * 256 + c] = ClampByte(c - d);
   }
   ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    // Copies that no byte store can reach, so they stay in registers.
+    const BYTE* const shifts = shift;
+    const BYTE* const luma = y;
+    BYTE* const pixels = image;
     for (uint64_t i = first; i < last; ++i) {
-      const BYTE* row = shift + y[i] * 256;
-      BYTE* p = image + 3 * i;
+      const BYTE* row = shifts + luma[i] * 256;
+      BYTE* p = pixels + 3 * i;
       p[0] = row[p[0]];
       p[1] = row[p[1]];
       p[2] = row[p[2]];
@@ -238,14 +242,18 @@ BOOL CImageFilter::ApplyLut(BYTE* image, int width, int height, int channelMask,
   uint64_t n = 0;
   if (!image || !table || (channelMask & 0xFF) == 0 || !PixelCount(width, height, n)) return FALSE;
   ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
-    if ((channelMask & 7) == 7) {
-      for (uint64_t i = 3 * first; i < 3 * last; ++i) image[i] = table[image[i]];
+    // Copies that no byte store can reach, so they stay in registers.
+    const BYTE* const lut = table;
+    BYTE* const pixels = image;
+    const int mask = channelMask;
+    if ((mask & 7) == 7) {
+      for (uint64_t i = 3 * first; i < 3 * last; ++i) pixels[i] = lut[pixels[i]];
       return;
     }
     for (int c = 0; c < 3; ++c) {
-      if (!(channelMask & (1 << c))) continue;
-      BYTE* p = image + c;
-      for (uint64_t i = first; i < last; ++i) p[3 * i] = table[p[3 * i]];
+      if (!(mask & (1 << c))) continue;
+      BYTE* p = pixels + c;
+      for (uint64_t i = first; i < last; ++i) p[3 * i] = lut[p[3 * i]];
     }
   });
   return TRUE;
@@ -328,10 +336,13 @@ void CImageFilter::Saturation(BYTE* image, int width, int height, int amount) {
       table[y * 256 + c] = static_cast<BYTE>(v >= 256 ? 255 : (v < 0 ? 0 : v));
     }
   ForPixelBands(width, height, [&](uint64_t first, uint64_t last) {
+    // Copies that no byte store can reach, so they stay in registers.
+    const BYTE* const rows = table;
+    BYTE* const pixels = image;
     for (uint64_t i = first; i < last; ++i) {
-      BYTE* p = image + 3 * i;
+      BYTE* p = pixels + 3 * i;
       const int y = (77 * p[0] + 151 * p[1] + 28 * p[2]) >> 8;
-      const BYTE* row = table + y * 256;
+      const BYTE* row = rows + y * 256;
       p[0] = row[p[0]];
       p[1] = row[p[1]];
       p[2] = row[p[2]];

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "imaging/core/ISFilters.h"
 #include "imaging/core/ISOpSupport.h"
@@ -174,12 +175,122 @@ bool ReduceSpeckleChannel(ISSpeckleContext& ctx, uint8_t* channel, uint32_t widt
   return true;
 }
 
+namespace {
+
+// The three samples of w RGB pixels into three planes, and back.
+QRV_WIDE_VECTORS
+void SplitRgb(const uint8_t* __restrict s, uint8_t* __restrict r, uint8_t* __restrict g, uint8_t* __restrict b,
+              size_t w) {
+  for (size_t x = 0; x < w; ++x) {
+    r[x] = s[3 * x];
+    g[x] = s[3 * x + 1];
+    b[x] = s[3 * x + 2];
+  }
+}
+
+QRV_WIDE_VECTORS
+void JoinRgb(const uint8_t* __restrict r, const uint8_t* __restrict g, const uint8_t* __restrict b,
+             uint8_t* __restrict d, size_t w) {
+  for (size_t x = 0; x < w; ++x) {
+    d[3 * x] = r[x];
+    d[3 * x + 1] = g[x];
+    d[3 * x + 2] = b[x];
+  }
+}
+
+// Every masked channel at once, for when no progress callback listens (the reports between the
+// channels then reach nobody): the samples are taken out of the pixels once for all channels and
+// put back once, each band working its rows of every channel. A channel's result depends on its
+// own samples only, so the bytes are those of the channel-by-channel form.
+bool ReduceSpeckleTogether(ISSpeckleContext& ctx, uint8_t* image, uint32_t width, uint32_t height, uint32_t n,
+                           uint32_t rowBytes, const uint32_t* channels, uint32_t count) {
+  if (width == 0 || height == 0 || count == 0) return true;
+  const uint32_t band = ctx.bandRows ? ctx.bandRows : kDefaultBandRows;
+  const uint32_t maxRows = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(band) + 2 * kHalo));
+  const uint64_t cells = (uint64_t(width) + 2) * (uint64_t(maxRows) + 2);
+  const uint64_t plane = uint64_t(width) * height;
+  ISArray<uint8_t> plain;  // the masked channels' source samples, one packed plane each
+  {
+    ISArray<uint8_t> probe;  // the size of every band's buffers, tried once so a refusal is error 1
+    if (!ResizeScratch(plain, plane * count) || !ResizeScratch(probe, cells * count)) {
+      ctx.error = IS_ERR_NOMEM;
+      return false;
+    }
+  }
+  const bool rgb = n == 3 && count == 3;  // the common case, in loops of whole vectors
+  qrv::ParallelRows(height, 64, [&](uint32_t y0, uint32_t y1) {
+    for (uint32_t y = y0; y < y1; ++y) {
+      const uint8_t* s = image + size_t(y) * rowBytes;
+      uint8_t* d = plain.Data() + size_t(y) * width;
+      if (rgb) {
+        SplitRgb(s, d, d + plane, d + 2 * plane, width);
+        continue;
+      }
+      for (uint32_t k = 0; k < count; ++k)
+        for (uint32_t x = 0; x < width; ++x) d[k * plane + x] = s[size_t(x) * n + channels[k]];
+    }
+  });
+  const size_t stride = size_t(width) + 2;
+  std::atomic<bool> failed{false};
+  qrv::ParallelRows(height, band, [&](uint32_t from, uint32_t to) {
+    ISSpeckleContext local;
+    ISArray<uint8_t> padded;  // one padded buffer per channel
+    if (!ResizeScratch(padded, cells * count) || !ResizeScratch(local.work, cells)) {
+      failed = true;
+      return;
+    }
+    for (uint32_t y0 = from; y0 < to; y0 = static_cast<uint32_t>(std::min<uint64_t>(to, uint64_t(y0) + band))) {
+      const uint32_t y1 = static_cast<uint32_t>(std::min<uint64_t>(to, uint64_t(y0) + band));
+      const uint32_t top = y0 > kHalo ? y0 - kHalo : 0;
+      const uint32_t bottom = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(y1) + kHalo));
+      const uint32_t rows = bottom - top;
+      for (uint32_t k = 0; k < count; ++k) {
+        uint8_t* P = padded.Data() + k * cells;
+        const uint8_t* src = plain.Data() + k * plane;
+        for (uint32_t r = 0; r < rows; ++r)
+          std::memcpy(P + (r + 1) * stride + 1, src + size_t(top + r) * width, width);
+        local.width = width;
+        local.height = rows;
+        RefreshPaddedBorder(P, width, rows);
+        for (int dir = 0; dir < 4; ++dir) CrimminsDirection(local, dir, P);
+      }
+      for (uint32_t y = y0; y < y1; ++y) {
+        uint8_t* d = image + size_t(y) * rowBytes;
+        const size_t at = (y - top + 1) * stride + 1;
+        if (rgb) {
+          const uint8_t* s0 = padded.Data() + at;
+          JoinRgb(s0, s0 + cells, s0 + 2 * cells, d, width);
+          continue;
+        }
+        for (uint32_t k = 0; k < count; ++k) {
+          const uint8_t* s = padded.Data() + k * cells + at;
+          for (uint32_t x = 0; x < width; ++x) d[size_t(x) * n + channels[k]] = s[x];
+        }
+      }
+    }
+  });
+  if (failed) {
+    ctx.error = IS_ERR_NOMEM;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ReduceSpeckle(ISSpeckleContext& ctx, uint8_t* image, uint32_t width, uint32_t height, uint32_t bytesPerPixel,
                    uint32_t rowBytes, uint32_t channelMask) {
   ctx.error = IS_ERR_OK;
   if (!image) {
     ctx.error = IS_ERR_BADPARAM;
     return false;
+  }
+  if (!ProgressIsHeard()) {
+    std::vector<uint32_t> channels;
+    for (uint32_t c = 0; c < bytesPerPixel && c < 32; ++c)
+      if (channelMask & (1u << c)) channels.push_back(c);
+    return ReduceSpeckleTogether(ctx, image, width, height, bytesPerPixel, rowBytes, channels.data(),
+                                 static_cast<uint32_t>(channels.size()));
   }
   for (uint32_t c = 0; c < bytesPerPixel; ++c) {
     if ((channelMask & (c < 32 ? 1u << c : 0u)) &&

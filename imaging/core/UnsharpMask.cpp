@@ -51,16 +51,19 @@ bool UnsharpMask(ISErrorCode& error, const uint8_t* source, uint8_t* destination
     }
     const size_t bytes = size_t(width) * n;
     qrv::ParallelRows(height, 64, [&](uint32_t y0, uint32_t y1) {
+      // Copies that no byte store can reach, so they stay in registers.
+      const uint8_t* const table = T;
+      const size_t count = bytes;
       for (uint32_t y = y0; y < y1; ++y) {
         const uint8_t* s = source + size_t(y) * sourceRowBytes;
         uint8_t* d = destination + size_t(y) * destinationRowBytes;
         if (every) {
-          for (size_t i = 0; i < bytes; ++i) d[i] = T[d[i] * 256u + s[i]];
+          for (size_t i = 0; i < count; ++i) d[i] = table[d[i] * 256u + s[i]];
           continue;
         }
         for (uint32_t c = 0; c < n && c < 32; ++c)
           if (masked[c])
-            for (size_t i = c; i < bytes; i += n) d[i] = T[d[i] * 256u + s[i]];
+            for (size_t i = c; i < count; i += n) d[i] = table[d[i] * 256u + s[i]];
       }
     });
     return true;
