@@ -198,8 +198,8 @@ void JoinRgb(const uint8_t* __restrict r, const uint8_t* __restrict g, const uin
   }
 }
 
-// Every masked channel at once, for when no progress callback listens (the reports between the
-// channels then reach nobody): the samples are taken out of the pixels once for all channels and
+// Every masked channel at once, for one thread when no progress callback listens (the reports
+// between the channels then reach nobody): the samples are taken out of the pixels once for all channels and
 // put back once, each band working its rows of every channel. A channel's result depends on its
 // own samples only, so the bytes are those of the channel-by-channel form.
 bool ReduceSpeckleTogether(ISSpeckleContext& ctx, uint8_t* image, uint32_t width, uint32_t height, uint32_t n,
@@ -285,7 +285,9 @@ bool ReduceSpeckle(ISSpeckleContext& ctx, uint8_t* image, uint32_t width, uint32
     ctx.error = IS_ERR_BADPARAM;
     return false;
   }
-  if (!ProgressIsHeard()) {
+  // With several threads the channel-by-channel form is kept: it holds one channel's samples
+  // and one padded buffer per thread at a time instead of all of them.
+  if (!ProgressIsHeard() && qrv::ThreadCount() == 1) {
     std::vector<uint32_t> channels;
     for (uint32_t c = 0; c < bytesPerPixel && c < 32; ++c)
       if (channelMask & (1u << c)) channels.push_back(c);
