@@ -1,7 +1,8 @@
-// Speed of the engine's own filters on a 6000 x 4000 RGB picture, single thread, each next to
-// a plain memcpy of the same buffer as the yardstick measured in the same run. The ratios to
-// ImageMagick (hot pixels against -statistic Median 3x3, the resampler against -filter
-// Triangle -resize 50%) come from bench/compare_engine_imagemagick.sh.
+// Speed of the engine's own filters on a 6000 x 4000 RGB picture, each next to a plain memcpy
+// of the same buffer as the yardstick measured in the same run; QRV_THREADS threads (all cores
+// when unset; the comparison script runs one). The ratios to ImageMagick (hot pixels against
+// -statistic Median 3x3, the resampler against -filter Triangle -resize 50%) come from
+// bench/compare_engine_imagemagick.sh.
 //
 // QRV_BENCH_PPM=<path>: also write the test picture there as a binary PPM (for the script).
 #include <benchmark/benchmark.h>

@@ -1,6 +1,7 @@
-// Speed of the image operations on a 6000 x 4000 RGB picture, single thread: megapixels per
-// second per operation. bench/compare_imagemagick.sh runs ImageMagick's comparable operators
-// on the same picture and prints the ratios.
+// Speed of the image operations on a 6000 x 4000 RGB picture: megapixels per second per
+// operation, on QRV_THREADS threads (all cores when unset; the comparison script runs one).
+// bench/compare_imagemagick.sh runs ImageMagick's comparable operators on the same picture and
+// prints the ratios.
 //
 // QRV_BENCH_PPM=<path>: also write the test picture there as a binary PPM (for the script).
 #include <benchmark/benchmark.h>
