@@ -20,7 +20,7 @@ unsigned CountFromEnvironment() {
   if (const char* env = std::getenv("QRV_THREADS")) {
     char* end = nullptr;
     const long n = std::strtol(env, &end, 10);
-    if (end != env && *end == '\0' && n >= 1 && n <= 256) return static_cast<unsigned>(n);
+    if (end != env && *end == '\0' && n >= 1) return static_cast<unsigned>(std::min(n, 256L));
   }
   cpu_set_t set;
   CPU_ZERO(&set);

@@ -9,7 +9,7 @@
 namespace qrv {
 
 // How many threads the heavy operations share: QRV_THREADS=N when it is set to a whole number
-// from 1 to 256, else the cores the process may run on (at least 1). Read once.
+// of 1 or more (at most 256 are used), else the cores the process may run on. Read once.
 unsigned ThreadCount();
 
 // Runs fn(y0, y1) over bands [y0, y1) that together cover [0, rows) exactly once, each of at
