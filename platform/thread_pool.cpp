@@ -10,7 +10,6 @@
 #include <exception>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace qrv {
 
@@ -90,7 +89,7 @@ class Pool {
   bool Run(Job& job, unsigned helpers) {
     std::unique_lock<std::mutex> busy(runLock_, std::try_to_lock);
     if (!busy.owns_lock()) return false;
-    StartWorkers(helpers);
+    helpers = StartWorkers(helpers);
     {
       std::lock_guard<std::mutex> lock(lock_);
       job_ = &job;
@@ -110,11 +109,17 @@ class Pool {
  private:
   Pool() : count_(CountFromEnvironment()) {}
 
-  void StartWorkers(unsigned n) {
-    while (workers_.size() < n) {
-      workers_.emplace_back([this] { Loop(); });
-      workers_.back().detach();
+  // Starts workers up to n; the count there is (fewer when the system refuses more threads).
+  unsigned StartWorkers(unsigned n) {
+    try {
+      while (started_ < n) {
+        std::thread([this] { Loop(); }).detach();  // parked for good between jobs
+        ++started_;
+      }
+    } catch (const std::exception&) {
+      // Work with the threads there are; the caller works on every band that is left.
     }
+    return std::min(n, started_);
   }
 
   void Loop() {
@@ -139,7 +144,7 @@ class Pool {
   std::mutex runLock_;  // one call at a time uses the workers
   std::mutex lock_;
   std::condition_variable wake_, finished_;
-  std::vector<std::thread> workers_;
+  unsigned started_ = 0;  // workers running (touched only under runLock_)
   Job* job_ = nullptr;
   unsigned wanted_ = 0, active_ = 0;
   uint64_t generation_ = 0;
