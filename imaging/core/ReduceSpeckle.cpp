@@ -115,66 +115,6 @@ void CrimminsDirection(ISSpeckleContext& ctx, int direction, uint8_t* padded) {
 constexpr uint32_t kHalo = 32;
 constexpr uint32_t kDefaultBandRows = 256;
 
-bool ReduceSpeckleChannel(ISSpeckleContext& ctx, uint8_t* channel, uint32_t width, uint32_t height,
-                          uint32_t rowBytes, uint32_t bytesPerPixel) {
-  ctx.error = IS_ERR_OK;
-  if (width == 0 || height == 0) return true;
-  const uint32_t band = ctx.bandRows ? ctx.bandRows : kDefaultBandRows;
-  const uint32_t maxRows = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(band) + 2 * kHalo));
-  const uint64_t cells = (uint64_t(width) + 2) * (uint64_t(maxRows) + 2);
-  ISArray<uint8_t> plain;  // the channel's source samples, packed
-  {
-    // The sizes every band's buffers take, tried once here so that a refusal is error 1.
-    ISArray<uint8_t> probe;
-    if (!ResizeScratch(plain, uint64_t(width) * height) || !ResizeScratch(probe, cells)) {
-      ctx.error = IS_ERR_NOMEM;
-      return false;
-    }
-  }
-  const uint32_t n = bytesPerPixel;
-  qrv::ParallelRows(height, 64, [&](uint32_t y0, uint32_t y1) {
-    for (uint32_t y = y0; y < y1; ++y) {
-      const uint8_t* s = channel + size_t(y) * rowBytes;
-      uint8_t* d = plain.Data() + size_t(y) * width;
-      for (uint32_t x = 0; x < width; ++x) d[x] = s[size_t(x) * n];
-    }
-  });
-  const size_t stride = size_t(width) + 2;
-  std::atomic<bool> failed{false};
-  // Bands read only the packed source and write only their own rows, so they run side by side;
-  // each thread works its bands through buffers of its own.
-  qrv::ParallelRows(height, band, [&](uint32_t from, uint32_t to) {
-    ISSpeckleContext local;
-    ISArray<uint8_t> padded;
-    if (!ResizeScratch(padded, cells) || !ResizeScratch(local.work, cells)) {
-      failed = true;
-      return;
-    }
-    for (uint32_t y0 = from; y0 < to; y0 = static_cast<uint32_t>(std::min<uint64_t>(to, uint64_t(y0) + band))) {
-      const uint32_t y1 = static_cast<uint32_t>(std::min<uint64_t>(to, uint64_t(y0) + band));
-      const uint32_t top = y0 > kHalo ? y0 - kHalo : 0;
-      const uint32_t bottom = static_cast<uint32_t>(std::min<uint64_t>(height, uint64_t(y1) + kHalo));
-      const uint32_t rows = bottom - top;
-      for (uint32_t r = 0; r < rows; ++r)
-        std::memcpy(padded.Data() + (r + 1) * stride + 1, plain.Data() + size_t(top + r) * width, width);
-      local.width = width;
-      local.height = rows;
-      RefreshPaddedBorder(padded.Data(), width, rows);
-      for (int dir = 0; dir < 4; ++dir) CrimminsDirection(local, dir, padded.Data());
-      for (uint32_t y = y0; y < y1; ++y) {
-        uint8_t* d = channel + size_t(y) * rowBytes;
-        const uint8_t* s = padded.Data() + (y - top + 1) * stride + 1;
-        for (uint32_t x = 0; x < width; ++x) d[size_t(x) * n] = s[x];
-      }
-    }
-  });
-  if (failed) {
-    ctx.error = IS_ERR_NOMEM;
-    return false;
-  }
-  return true;
-}
-
 namespace {
 
 // The three samples of w RGB pixels into three planes, and back.
@@ -198,8 +138,9 @@ void JoinRgb(const uint8_t* __restrict r, const uint8_t* __restrict g, const uin
   }
 }
 
-// Every masked channel at once, for one thread when no progress callback listens (the reports
-// between the channels then reach nobody): the samples are taken out of the pixels once for all channels and
+// The masked channels worked together (one channel alone on several threads, or every channel
+// at once on one thread when no progress callback listens, the reports between the channels then
+// reaching nobody): the samples are taken out of the pixels once for all channels and
 // put back once, each band working its rows of every channel. A channel's result depends on its
 // own samples only, so the bytes are those of the channel-by-channel form.
 bool ReduceSpeckleTogether(ISSpeckleContext& ctx, uint8_t* image, uint32_t width, uint32_t height, uint32_t n,
@@ -277,6 +218,13 @@ bool ReduceSpeckleTogether(ISSpeckleContext& ctx, uint8_t* image, uint32_t width
 }
 
 }  // namespace
+
+bool ReduceSpeckleChannel(ISSpeckleContext& ctx, uint8_t* channel, uint32_t width, uint32_t height,
+                          uint32_t rowBytes, uint32_t bytesPerPixel) {
+  ctx.error = IS_ERR_OK;
+  const uint32_t first = 0;  // `channel` already points at the channel's first sample
+  return ReduceSpeckleTogether(ctx, channel, width, height, bytesPerPixel, rowBytes, &first, 1);
+}
 
 bool ReduceSpeckle(ISSpeckleContext& ctx, uint8_t* image, uint32_t width, uint32_t height, uint32_t bytesPerPixel,
                    uint32_t rowBytes, uint32_t channelMask) {
