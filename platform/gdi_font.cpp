@@ -459,7 +459,14 @@ int GdiGetFontFile(HFONT font, char* out, int size) {
   return static_cast<int>(path.size());
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__)  // g++
+#define QRV_LEAK_CHECKED 1
+#elif defined(__has_feature)  // clang++
+#if __has_feature(address_sanitizer)
+#define QRV_LEAK_CHECKED 1
+#endif
+#endif
+#if defined(QRV_LEAK_CHECKED)
 // Fontconfig's configuration parser loses a few small blocks while it loads the system's
 // configuration (once per process); the leak checker is told to ignore leaks made inside it.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
