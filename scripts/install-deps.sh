@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the reference tools need, when any is
-# missing. Runs as root on Debian 12.
+# Installs the Debian packages the build, the tests, the scripts and the benchmarks need, when
+# any is missing. Runs as root on Debian 12.
 set -euo pipefail
 packages=(
-  build-essential cmake pkg-config
+  # build: g++ for the optimised variant, clang for the sanitizer variant and libFuzzer
+  build-essential cmake pkg-config clang libclang-rt-dev llvm
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libpng-dev libtiff-dev zlib1g-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-liberation2
-  libjpeg-turbo-progs libimage-exiftool-perl imagemagick libtiff-tools pngcheck libwmf-bin
+  # reference tools of the tests and benchmarks: cjpeg/djpeg/jpegtran, exiftool, convert,
+  # tiffinfo/tiffset/tiff2rgba, pngcheck, wmf2gd; WMF reading for convert and fonts for libwmf
+  # (neither comes without recommends); python3 for the benchmark tables
+  libjpeg-turbo-progs libimage-exiftool-perl imagemagick libmagickcore-6.q16-6-extra
+  libtiff-tools pngcheck libwmf-bin fonts-urw-base35 python3
 )
 missing=()
 for p in "${packages[@]}"; do

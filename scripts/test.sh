@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the optimised and the sanitizer variants and runs every
-# test in both.
+# Installs what is missing, checks the reference tools, builds the optimised variant (g++) and
+# the sanitizer variant (clang++, AddressSanitizer + UBSan) and runs every test in both.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/check-tools.sh"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
