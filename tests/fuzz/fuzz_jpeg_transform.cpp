@@ -38,9 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ISErrorCode error = ISGetLastError();
     DWORD written = 0;
     ISGetSourceSize(sink, &written);
-    // Success writes a stream; a failure is 9 and writes nothing.
+    // Success writes a stream; a failure is 9 and writes nothing, unless the sink ran full
+    // while the finished stream went out in its 4096-byte pieces.
+    const bool sinkFull = written + 4096 > out.size();
     if (ok && (error != IS_ERR_OK || written < 4)) std::abort();
-    if (!ok && (error != IS_ERR_BADJPEG || written != 0)) std::abort();
+    if (!ok && (error != IS_ERR_BADJPEG || (written != 0 && !sinkFull))) std::abort();
   }
   if (src) ISCloseSource(src);
   if (sink) ISCloseSink(sink);
