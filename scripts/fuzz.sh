@@ -7,7 +7,7 @@
 # build/fuzz, runs each fuzz target for SECONDS (default 60), N targets at once (default: -j,
 # else $QRV_FUZZ_JOBS, else the number of cores), seeded from tests/fuzz/corpus/<name>/ and the
 # sample folders the target names in its "// seeds:" line. Inputs that add coverage are merged
-# back into tests/fuzz/corpus/<name>/ (small ones first, at most $QRV_FUZZ_CORPUS_KB per
+# back into tests/fuzz/corpus/<name>/ (small ones first, at most $QRV_FUZZ_CORPUS_KB, default 300, per
 # target). Prints each target's executions and edges; exits 1 on any crash, leak, timeout or
 # out-of-memory, printing the reproducer and how to replay it.
 set -euo pipefail
