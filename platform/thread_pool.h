@@ -23,4 +23,13 @@ void ParallelRows(uint32_t rows, uint32_t minRows, const std::function<void(uint
 // 0 goes back to the count of ThreadCount().
 void SetThreadCountForTesting(unsigned count);
 
+// Holds the test thread count for as long as it lives, then gives the pool its own back.
+class ScopedThreadCount {
+ public:
+  explicit ScopedThreadCount(unsigned count) { SetThreadCountForTesting(count); }
+  ~ScopedThreadCount() { SetThreadCountForTesting(0); }
+  ScopedThreadCount(const ScopedThreadCount&) = delete;
+  ScopedThreadCount& operator=(const ScopedThreadCount&) = delete;
+};
+
 }  // namespace qrv

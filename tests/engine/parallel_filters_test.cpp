@@ -108,11 +108,6 @@ const std::vector<Op>& Ops() {
   return ops;
 }
 
-struct ForcedThreads {
-  explicit ForcedThreads(unsigned n) { qrv::SetThreadCountForTesting(n); }
-  ~ForcedThreads() { qrv::SetThreadCountForTesting(0); }
-};
-
 }  // namespace
 
 TEST(ParallelFilters, SameBytesForEveryThreadCount) {
@@ -125,11 +120,11 @@ TEST(ParallelFilters, SameBytesForEveryThreadCount) {
       SCOPED_TRACE(std::string(op.name) + " " + std::to_string(w) + "x" + std::to_string(h));
       Picture one;
       {
-        ForcedThreads forced(1);
+        qrv::ScopedThreadCount forced(1);
         one = op.run(a, b, w, h);
       }
       for (unsigned threads : {2u, 3u, 8u}) {
-        ForcedThreads forced(threads);
+        qrv::ScopedThreadCount forced(threads);
         ASSERT_EQ(op.run(a, b, w, h), one) << threads << " threads";
       }
     }

@@ -10,16 +10,6 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
-// Restores the pool's own thread count when a test ends.
-struct ForcedThreads {
-  explicit ForcedThreads(unsigned n) { qrv::SetThreadCountForTesting(n); }
-  ~ForcedThreads() { qrv::SetThreadCountForTesting(0); }
-};
-
-}  // namespace
-
 TEST(ThreadPool, BandsCoverEveryRowOnceWithTheirMinimum) {
   struct Case {
     unsigned threads;
@@ -27,7 +17,7 @@ TEST(ThreadPool, BandsCoverEveryRowOnceWithTheirMinimum) {
   };
   for (const Case& c : {Case{1, 100, 1}, Case{3, 1, 1}, Case{8, 1001, 7}, Case{8, 13, 7}, Case{2, 64, 64},
                         Case{5, 997, 1}}) {
-    ForcedThreads forced(c.threads);
+    qrv::ScopedThreadCount forced(c.threads);
     std::vector<std::atomic<int>> hits(c.rows);
     std::atomic<int> shortBands{0};
     qrv::ParallelRows(c.rows, c.minRows, [&](uint32_t y0, uint32_t y1) {
@@ -41,7 +31,7 @@ TEST(ThreadPool, BandsCoverEveryRowOnceWithTheirMinimum) {
 }
 
 TEST(ThreadPool, SharesWorkNestsInlineAndCarriesExceptionsBack) {
-  ForcedThreads forced(4);
+  qrv::ScopedThreadCount forced(4);
   EXPECT_EQ(qrv::ThreadCount(), 4u);
   std::mutex lock;
   std::set<std::thread::id> ids;

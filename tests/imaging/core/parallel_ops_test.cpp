@@ -115,11 +115,6 @@ const std::vector<Op>& Ops() {
   return ops;
 }
 
-struct ForcedThreads {
-  explicit ForcedThreads(unsigned n) { qrv::SetThreadCountForTesting(n); }
-  ~ForcedThreads() { qrv::SetThreadCountForTesting(0); }
-};
-
 }  // namespace
 
 TEST(ParallelOps, SameBytesForEveryThreadCount) {
@@ -135,7 +130,7 @@ TEST(ParallelOps, SameBytesForEveryThreadCount) {
         rowByRow = op.run(src, s, rb);
       }
       for (unsigned threads : {1u, 2u, 3u, 8u}) {
-        ForcedThreads forced(threads);
+        qrv::ScopedThreadCount forced(threads);
         ASSERT_EQ(op.run(src, s, rb), rowByRow) << threads << " threads";
       }
     }
