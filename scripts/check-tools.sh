@@ -29,9 +29,10 @@ need() {  # what is wrong, package
   echo "$1: install $2" >&2
   missing+=("$2")
 }
-if ! command -v convert >/dev/null; then
+# The tests call /usr/bin/convert itself: another convert earlier on the PATH is not ImageMagick's.
+if [ ! -x /usr/bin/convert ]; then
   need "ImageMagick's convert is missing" imagemagick
-elif ! convert "$work/check.wmf" "$work/check.ppm" >"$work/convert.log" 2>&1 || [ ! -s "$work/check.ppm" ]; then
+elif ! /usr/bin/convert "$work/check.wmf" "$work/check.ppm" >"$work/convert.log" 2>&1 || [ ! -s "$work/check.ppm" ]; then
   sed 's/^/  /' "$work/convert.log" >&2
   need "ImageMagick cannot read WMF files" libmagickcore-6.q16-6-extra
 fi
