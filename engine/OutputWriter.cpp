@@ -434,8 +434,8 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
               0);
   };
   if (replace) {
+    sources = m_cueList.Identities();
     sources.push_back(IdentityOf(path));
-    for (int i = 0; i < m_cueList.GetCount(); ++i) sources.push_back(IdentityOf(m_cueList.GetText(i)));
     const FileIdentity target = IdentityOf(outputPath);
     if (target.known && std::find(sources.begin(), sources.end(), target) != sources.end()) {
       logSourceKept(outputPath);

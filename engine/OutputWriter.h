@@ -7,6 +7,7 @@
 
 #include <qrv/imaging.h>
 
+#include "engine/FileIdentity.h"
 #include "platform/win32_types.h"
 
 class CMainDialog;
@@ -15,15 +16,6 @@ class CMainDialog;
 bool FileExists(const std::string& path);
 // Appends one '*' to "qrvoutput.dir" in the folder (created when missing); errors are ignored.
 void WriteOutputMarker(const std::string& folder);
-// A file's device and inode; `known` is false when the file has no status.
-struct FileIdentity {
-  bool known = false;
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  bool operator==(const FileIdentity& o) const { return known == o.known && device == o.device && inode == o.inode; }
-};
-FileIdentity IdentityOf(const std::string& path);
-
 // base + number + "_QRV" + extension; number 0 gives base + "_QRV" + extension.
 std::string NumberedOutputName(const std::string& base, long long number, const std::string& extension);
 

@@ -9,7 +9,16 @@ CBatchApp theApp;
 
 int CCueListBox::AddString(const std::string& text, int check) {
   m_entries.push_back({text, check});
+  m_identities.clear();
   return GetCount() - 1;
+}
+
+const std::vector<FileIdentity>& CCueListBox::Identities() const {
+  if (m_identities.size() != m_entries.size()) {
+    m_identities.clear();
+    for (const Entry& e : m_entries) m_identities.push_back(IdentityOf(e.text));
+  }
+  return m_identities;
 }
 
 std::string CCueListBox::GetText(int i) const {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/FileIdentity.h"
 #include "engine/shell/CProgressDlg.h"
 #include "engine/shell/SettingsPages.h"
 #include "platform/win32_types.h"
@@ -33,8 +34,11 @@ class CCueListBox {
   void SetCurSel(int i) { m_curSel = (i >= 0 && i < GetCount()) ? i : -1; }
   void ResetContent() {
     m_entries.clear();
+    m_identities.clear();
     m_curSel = -1;
   }
+  // The files the entries name, looked up once for as long as the queue stays as it is.
+  const std::vector<FileIdentity>& Identities() const;
 
  private:
   struct Entry {
@@ -42,6 +46,7 @@ class CCueListBox {
     int check;
   };
   std::vector<Entry> m_entries;
+  mutable std::vector<FileIdentity> m_identities;  // empty until asked for
   int m_curSel = -1;
 };
 
