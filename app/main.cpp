@@ -92,27 +92,11 @@ std::string Absolute(const std::string& path) {
   return base == "/" ? "/" + rest : base + "/" + rest;
 }
 
-// Creates a folder with its missing parents; "" when it exists afterwards, else the reason.
-std::string MakeFolders(const std::string& path) {
-  size_t pos = 1;
-  while (pos <= path.size()) {
-    size_t slash = path.find('/', pos);
-    if (slash == std::string::npos) slash = path.size();
-    if (slash > pos) {
-      const std::string part = path.substr(0, slash);
-      if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return part + ": " + std::strerror(errno);
-      if (!IsFolder(part)) return part + " is a file, not a folder";
-    }
-    pos = slash + 1;
-  }
-  return std::string();
-}
-
 // The home folder and its "help" folder, made when missing; "" when the log can be written there.
 std::string PrepareHome(const std::string& home) {
   const std::string help = home + "/help";
-  const std::string reason = MakeFolders(help);
-  if (!reason.empty()) return "cannot create " + help + " (" + reason + ")";
+  std::string reason;
+  if (ValidateAndCreateFolder(help, 0, &reason) != 0) return "cannot create " + help + " (" + reason + ")";
   if (access(help.c_str(), W_OK | X_OK) != 0) return "cannot write in " + help + ": " + std::strerror(errno);
   return std::string();
 }

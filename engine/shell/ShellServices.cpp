@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -29,13 +30,17 @@ int AskYesNo(const std::string& question) {
   return answer[0] == 'y' || answer[0] == 'Y';
 }
 
-int ValidateAndCreateFolder(const std::string& path, int ask) {
-  if (path.empty() || path[0] != '/') return 1;
-  if (path.size() > 1 && path.back() == '/') return 1;
-  if (path.find('\0') != std::string::npos) return 1;
+int ValidateAndCreateFolder(const std::string& path, int ask, std::string* why) {
+  auto fail = [why](int code, const std::string& text) {
+    if (why) *why = text;
+    return code;
+  };
+  if (path.empty() || path[0] != '/') return fail(1, path + " is not an absolute path");
+  if (path.size() > 1 && path.back() == '/') return fail(1, path + " ends in /");
+  if (path.find('\0') != std::string::npos) return fail(1, "the path holds a NUL byte");
 
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : 2;
+  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : fail(2, path + " is a file, not a folder");
 
   if (ask) {
     char text[4200];
@@ -52,11 +57,11 @@ int ValidateAndCreateFolder(const std::string& path, int ask) {
     const std::string part = path.substr(0, slash);
     if (slash > pos) {  // skip empty components ("//")
       if (stat(part.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode)) return 2;
+        if (!S_ISDIR(st.st_mode)) return fail(2, part + " is a file, not a folder");
       } else if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-        return 2;
+        return fail(2, part + ": " + std::strerror(errno));
       } else if (stat(part.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        return 2;
+        return fail(2, part + " is not a folder");
       }
     }
     pos = slash + 1;
