@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/thread_pool.h"
@@ -28,89 +29,74 @@ struct Op {
 };
 
 // Same-size operations write into a destination with its own row padding (kept as it was).
-template <typename F>
-std::vector<BYTE> ToSameSize(Size s, F f) {
-  const DWORD drb = s.w * s.n + 5;
-  std::vector<BYTE> dst(size_t(drb) * s.h, 0xA5);
-  EXPECT_TRUE(f(dst.data(), drb));
-  return dst;
+using SameSizeFn = BOOL (*)(const BYTE* src, Size s, DWORD rowBytes, BYTE* dst, DWORD dstRowBytes);
+Op SameSize(const char* name, SameSizeFn f) {
+  return {name, [f](const std::vector<BYTE>& src, Size s, DWORD rb) {
+            const DWORD drb = s.w * s.n + 5;
+            std::vector<BYTE> dst(size_t(drb) * s.h, 0xA5);
+            EXPECT_TRUE(f(src.data(), s, rb, dst.data(), drb)) << ISGetLastError();
+            return dst;
+          }};
 }
 
-template <typename F>
-std::vector<BYTE> Resized(Size s, DWORD dw, DWORD dh, F f) {
-  std::vector<BYTE> dst(size_t(dw) * dh * s.n, 0xA5);
-  EXPECT_TRUE(f(dst.data(), dw, dh)) << ISGetLastError();
-  return dst;
+// Resizers write a picture of the size `to` gives, with unpadded rows.
+using ResizeFn = BOOL (*)(const BYTE* src, Size s, DWORD rowBytes, BYTE* dst, DWORD dw, DWORD dh);
+Op Resized(const char* name, std::pair<DWORD, DWORD> (*to)(Size), ResizeFn f) {
+  return {name, [to, f](const std::vector<BYTE>& src, Size s, DWORD rb) {
+            const auto [dw, dh] = to(s);
+            std::vector<BYTE> dst(size_t(dw) * dh * s.n, 0xA5);
+            EXPECT_TRUE(f(src.data(), s, rb, dst.data(), dw, dh)) << ISGetLastError();
+            return dst;
+          }};
 }
 
 const std::vector<Op>& Ops() {
+  using Dims = std::pair<DWORD, DWORD>;
   static const std::vector<Op> ops = {
-      {"sharpen",
-       [](const std::vector<BYTE>& src, Size s, DWORD rb) {
-         return ToSameSize(s, [&](BYTE* d, DWORD drb) {
-           return ISSharpenImage(src.data(), s.w, s.h, s.n, rb, d, drb, 70, 5);
-         });
-       }},
-      {"soften",
-       [](const std::vector<BYTE>& src, Size s, DWORD rb) {
-         return ToSameSize(s, [&](BYTE* d, DWORD drb) {
-           return ISSoftenImage(src.data(), s.w, s.h, s.n, rb, d, drb, 100, 0xFF);
-         });
-       }},
-      {"median",
-       [](const std::vector<BYTE>& src, Size s, DWORD rb) {
-         return ToSameSize(s, [&](BYTE* d, DWORD drb) {
-           return ISMedianFilterImage(src.data(), s.w, s.h, s.n, rb, d, drb, 0xFF);
-         });
-       }},
-      {"blur",
-       [](const std::vector<BYTE>& src, Size s, DWORD rb) {
-         return ToSameSize(s, [&](BYTE* d, DWORD drb) {
-           return ISBlurImage(src.data(), s.w, s.h, s.n, rb, d, drb, 3.3, 0xFF);
-         });
-       }},
-      {"blur, one channel",
-       [](const std::vector<BYTE>& src, Size s, DWORD rb) {
-         return ToSameSize(s, [&](BYTE* d, DWORD drb) {
-           return ISBlurImage(src.data(), s.w, s.h, s.n, rb, d, drb, 0.9, 2);
-         });
-       }},
-      {"unsharp mask",
-       [](const std::vector<BYTE>& src, Size s, DWORD rb) {
-         return ToSameSize(s, [&](BYTE* d, DWORD drb) {
-           return ISUnsharpMask(src.data(), s.w, s.h, s.n, rb, d, drb, 3, 0.8, 1.7, 0xFF);
-         });
-       }},
+      SameSize("sharpen", [](const BYTE* p, Size s, DWORD rb, BYTE* d, DWORD drb) {
+        return ISSharpenImage(p, s.w, s.h, s.n, rb, d, drb, 70, 5);
+      }),
+      SameSize("soften", [](const BYTE* p, Size s, DWORD rb, BYTE* d, DWORD drb) {
+        return ISSoftenImage(p, s.w, s.h, s.n, rb, d, drb, 100, 0xFF);
+      }),
+      SameSize("median", [](const BYTE* p, Size s, DWORD rb, BYTE* d, DWORD drb) {
+        return ISMedianFilterImage(p, s.w, s.h, s.n, rb, d, drb, 0xFF);
+      }),
+      SameSize("blur", [](const BYTE* p, Size s, DWORD rb, BYTE* d, DWORD drb) {
+        return ISBlurImage(p, s.w, s.h, s.n, rb, d, drb, 3.3, 0xFF);
+      }),
+      SameSize("blur, one channel", [](const BYTE* p, Size s, DWORD rb, BYTE* d, DWORD drb) {
+        return ISBlurImage(p, s.w, s.h, s.n, rb, d, drb, 0.9, 2);
+      }),
+      SameSize("unsharp mask", [](const BYTE* p, Size s, DWORD rb, BYTE* d, DWORD drb) {
+        return ISUnsharpMask(p, s.w, s.h, s.n, rb, d, drb, 3, 0.8, 1.7, 0xFF);
+      }),
       {"speckles",
        [](const std::vector<BYTE>& src, Size s, DWORD rb) {
          std::vector<BYTE> img = src;
          EXPECT_TRUE(ISRemoveSpeckles(img.data(), s.w, s.h, s.n, rb, 0xFF));
          return img;
        }},
-      {"lanczos3 down",
-       [](const std::vector<BYTE>& src, Size s, DWORD rb) {
-         return Resized(s, s.w * 2 / 3 + 3, s.h / 2 + 3, [&](BYTE* d, DWORD dw, DWORD dh) {
-           return ISResampleImage(src.data(), s.w, s.h, rb, d, dw, dh, dw * s.n, s.n, 8);
-         });
-       }},
-      {"mitchell up",
-       [](const std::vector<BYTE>& src, Size s, DWORD rb) {
-         return Resized(s, s.w * 3 / 2, s.h * 5 / 4, [&](BYTE* d, DWORD dw, DWORD dh) {
-           return ISResampleImage(src.data(), s.w, s.h, rb, d, dw, dh, dw * s.n, s.n, 9);
-         });
-       }},
-      {"bilinear",
-       [](const std::vector<BYTE>& src, Size s, DWORD rb) {
-         return Resized(s, s.w / 2 + 1, s.h * 3 / 2, [&](BYTE* d, DWORD dw, DWORD dh) {
-           return ISResizeBilinear(src.data(), s.w, s.h, rb, d, dw, dh, dw * s.n, s.n);
-         });
-       }},
-      {"bicubic",
-       [](const std::vector<BYTE>& src, Size s, DWORD rb) {
-         return Resized(s, s.w * 4 / 3, s.h / 3 + 1, [&](BYTE* d, DWORD dw, DWORD dh) {
-           return ISResizeBicubic(src.data(), s.w, s.h, rb, d, dw, dh, dw * s.n, s.n);
-         });
-       }},
+      Resized(
+          "lanczos3 down", [](Size s) { return Dims{s.w * 2 / 3 + 3, s.h / 2 + 3}; },
+          [](const BYTE* p, Size s, DWORD rb, BYTE* d, DWORD dw, DWORD dh) {
+            return ISResampleImage(p, s.w, s.h, rb, d, dw, dh, dw * s.n, s.n, 8);
+          }),
+      Resized(
+          "mitchell up", [](Size s) { return Dims{s.w * 3 / 2, s.h * 5 / 4}; },
+          [](const BYTE* p, Size s, DWORD rb, BYTE* d, DWORD dw, DWORD dh) {
+            return ISResampleImage(p, s.w, s.h, rb, d, dw, dh, dw * s.n, s.n, 9);
+          }),
+      Resized(
+          "bilinear", [](Size s) { return Dims{s.w / 2 + 1, s.h * 3 / 2}; },
+          [](const BYTE* p, Size s, DWORD rb, BYTE* d, DWORD dw, DWORD dh) {
+            return ISResizeBilinear(p, s.w, s.h, rb, d, dw, dh, dw * s.n, s.n);
+          }),
+      Resized(
+          "bicubic", [](Size s) { return Dims{s.w * 4 / 3, s.h / 3 + 1}; },
+          [](const BYTE* p, Size s, DWORD rb, BYTE* d, DWORD dw, DWORD dh) {
+            return ISResizeBicubic(p, s.w, s.h, rb, d, dw, dh, dw * s.n, s.n);
+          }),
   };
   return ops;
 }
