@@ -25,14 +25,14 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-bool SameName(const std::string& a, const std::string& b) {
+}  // namespace
+
+bool CIniFile::SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
     if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   return true;
 }
-
-}  // namespace
 
 bool CIniFile::ReadText(const std::string& path, std::string* text, std::string* error) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);

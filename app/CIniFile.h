@@ -51,6 +51,8 @@ class CIniFile {
   static bool SplitAssignment(const std::string& assignment, std::string* section, std::string* key,
                               std::string* value);
 
+  // Section and key names compare without regard to case.
+  static bool SameName(const std::string& a, const std::string& b);
   static bool ParseInt(const std::string& text, long long* out);
   static bool ParseDouble(const std::string& text, double* out);
   static std::string FormatDouble(double value);

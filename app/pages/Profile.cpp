@@ -12,13 +12,6 @@
 
 namespace {
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
-
 constexpr double kIntMax = 2147483647.0;
 
 bool AnyText(const std::string&) { return true; }
@@ -26,7 +19,7 @@ bool EmptyOrAbsolute(const std::string& text) { return text.empty() || text[0] =
 bool EmptyOrFilterName(const std::string& text) {
   if (text.empty()) return true;
   for (int i = 0; i < CFilterSim::kPresetCount; ++i)
-    if (SameName(CFilterSim::Presets()[i].name, text)) return true;
+    if (CIniFile::SameName(CFilterSim::Presets()[i].name, text)) return true;
   return false;
 }
 
@@ -147,13 +140,13 @@ class SettingsTable {
   // The binding of section.key; for a slider *part is its key without the prefix.
   const Binding* Find(const std::string& section, const std::string& key, std::string* part) const {
     for (const Binding& b : m_bindings) {
-      if (!SameName(b.section, section)) continue;
+      if (!CIniFile::SameName(b.section, section)) continue;
       if (b.kind != Binding::kSlider) {
-        if (SameName(b.key, key)) return &b;
+        if (CIniFile::SameName(b.key, key)) return &b;
         continue;
       }
       for (const char* k : kSliderKeys) {
-        if (SameName(std::string(b.key) + k, key)) {
+        if (CIniFile::SameName(std::string(b.key) + k, key)) {
           *part = k;
           return &b;
         }
@@ -164,7 +157,7 @@ class SettingsTable {
 
   std::string CanonicalSection(const std::string& section) const {
     for (const Binding& b : m_bindings)
-      if (SameName(b.section, section)) return b.section;
+      if (CIniFile::SameName(b.section, section)) return b.section;
     return std::string();
   }
 
@@ -183,7 +176,7 @@ class SettingsTable {
   std::string KeyList(const std::string& section) const {
     std::string out;
     for (const Binding& b : m_bindings) {
-      if (!SameName(b.section, section)) continue;
+      if (!CIniFile::SameName(b.section, section)) continue;
       if (b.kind != Binding::kSlider) {
         out += std::string(out.empty() ? "" : ", ") + b.key;
         continue;
