@@ -151,7 +151,7 @@ int CRGBImage::LoadAs(const std::string& path, int format) {
     // Metafiles are played into a picture; the requested size serves files without their own.
     DWORD width = 0, height = 0;
     HGLOBAL block = ISReadMetafile(path.c_str(), &width, &height, 300, 300, 0x808080, 0);
-    if (!block) return static_cast<int>(ISGetLastError());
+    if (!block) return Refused();
     Adopt(block, width, height);
   } else {
     ISIOHandle source = ISOpenFileSource(path.c_str());
@@ -170,15 +170,17 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
     case IFF_JPEG: {
       DWORD bits = 0, colourSpace = 0, coding = 0;
       ISResolution density{};
-      if (!ISGetJPGInfo(source, &width, &height, &bits, &density, &colourSpace, &coding))
-        return static_cast<int>(ISGetLastError());
+      if (!ISGetJPGInfo(source, &width, &height, &bits, &density, &colourSpace, &coding)) return Refused();
       ISSetJPGReadScale(1, 1);
       ISSeekSource(source, 0, IS_SEEK_SET);
       block = ISReadJPG(source, &width, &height, 24, 0);
       const ISErrorCode error = ISGetLastError();
       const std::string warning = ISGetLastWarning();
       ISSetJPGReadScale(1, 1);
-      if (!block) return static_cast<int>(error);
+      if (!block) {
+        m_loadWarning = warning;
+        return static_cast<int>(error);
+      }
       // The first comment of the read, and the last APP1 "Exif" marker.
       m_jpegComment.clear();
       if (ISGetJPGCommentCount() > 0) {
@@ -211,14 +213,14 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
     case IFF_TIFF: {
       DWORD bits = 0;
       ISResolution density{};
-      if (!ISGetTIFFInfo(source, 0, &width, &height, &bits, &density)) return static_cast<int>(ISGetLastError());
+      if (!ISGetTIFFInfo(source, 0, &width, &height, &bits, &density)) return Refused();
       ISSeekSource(source, 0, IS_SEEK_SET);
       block = ISReadTIFF(source, &width, &height, 24, nullptr, 0, 0);
       break;
     }
     default: return static_cast<int>(ISGetLastError());  // no reader: an empty picture
   }
-  if (!block) return static_cast<int>(ISGetLastError());
+  if (!block) return Refused();
   m_loadWarning = ISGetLastWarning();
   Adopt(block, width, height);
   return 0;

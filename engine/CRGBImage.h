@@ -89,8 +89,9 @@ class CRGBImage {
   static std::string ErrorText(int code);
 
   const std::string& JpegComment() const { return m_jpegComment; }
-  // What the decoder of the last successful load said about damaged data (the file ended early
-  // or was corrupt, and the picture holds what could be decoded); empty when the data was sound.
+  // What the library said about the last load: after a successful one, about damaged data
+  // (the file ended early or was corrupt, and the picture holds what could be decoded); after
+  // a failed one, why the file was refused when it said so. Empty otherwise.
   const std::string& LoadWarning() const { return m_loadWarning; }
   const std::vector<BYTE>& ExifBlock() const { return m_exifBlock; }
   int LockCount() const { return m_lockCount; }
@@ -112,6 +113,11 @@ class CRGBImage {
 
  private:
   int DecodeFrom(ISIOHandle source, int format);
+  // The error of the library call that just failed, keeping its reason as the load warning.
+  int Refused() {
+    m_loadWarning = ISGetLastWarning();
+    return static_cast<int>(ISGetLastError());
+  }
   void Adopt(HGLOBAL block, DWORD width, DWORD height);
   DWORD WriteGrey(ISIOHandle sink, int format, const BYTE* pixels);
   DWORD WriteIndexed(ISIOHandle sink, int format, const BYTE* pixels);

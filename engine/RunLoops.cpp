@@ -61,8 +61,9 @@ bool LoadAndProcess(CMainDialog& dialog, const std::string& path, int counter, C
   dialog.m_outcomes.back().path = path;
   if (!dialog.LoadSourceImage(path)) {
     const int error = dialog.m_lastLoadError;
-    const std::string reason =
+    std::string reason =
         error != 0 ? LibraryErrorText(static_cast<ISErrorCode>(error)) : std::string("unknown picture format");
+    if (error != 0 && !dialog.m_loadWarning.empty()) reason += ": " + dialog.m_loadWarning;
     dialog.LogEntryError("Can't load file: " + path + " (" + reason + ")");
     return false;
   }

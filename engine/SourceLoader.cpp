@@ -116,7 +116,10 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
   CRGBImage picture;
   m_lastLoadError = picture.Load(path);
   m_loadWarning.clear();
-  if (m_lastLoadError != 0) return 0;
+  if (m_lastLoadError != 0) {
+    m_loadWarning = picture.LoadWarning();  // why it was refused, when the library said
+    return 0;
+  }
   // An empty picture (no reader for the format) is a failed load too.
   const int width = picture.GetWidth(), height = picture.GetHeight();
   if (width <= 0 || height <= 0) return 0;

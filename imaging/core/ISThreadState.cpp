@@ -117,6 +117,13 @@ void SetLastWarning(const char* text) {
   }
 }
 
+void ReplaceLastWarning(const char* text) {
+  if (ISThreadState* ts = GetThreadState()) {
+    ts->lastWarning.clear();
+    SetLastWarning(text);
+  }
+}
+
 void EnterLibraryCall() {
   if (ISThreadState* ts = GetThreadState()) ++ts->callDepth;
 }

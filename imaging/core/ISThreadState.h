@@ -117,6 +117,8 @@ void SetLastErrorCode(ISErrorCode code);
 // kMaxWarningText bytes), later ones are dropped.
 constexpr size_t kMaxWarningText = 200;
 void SetLastWarning(const char* text);
+// Records why a call refused its input, in place of any earlier warning of the call.
+void ReplaceLastWarning(const char* text);
 void EnterLibraryCall();
 void LeaveLibraryCall();
 

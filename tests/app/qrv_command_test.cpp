@@ -124,7 +124,7 @@ TEST(QrvCommand, RunsTheQueueListsWhatWasNotWrittenAndSums) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "log: " + dir.File("home") + "/help/log.html\n");
   // Not a terminal: a line per entry as it ends, then the list, then the summary.
-  const std::string failed = "Can't load file: " + in + "/broken.jpg (bad JPG file)";
+  const std::string failed = "Can't load file: " + in + "/broken.jpg (bad JPG file: Premature end of JPEG file)";
   EXPECT_EQ(r.err.find("[1/3] a.jpg -> QRV/a_QRV.jpg\n[2/3] b.png -> QRV/b_QRV.png\n"
                        "[3/3] broken.jpg: not written: " + failed + "\n"
                        "not written: " + in + "/broken.jpg: " + failed + "\n"

@@ -156,7 +156,9 @@ enum { IS_READ_AS_STORED = 2 };
 ISErrorCode ISGetLastError(void);
 // The first warning of the last entry point called on this thread, "" when there was none: a
 // reader that still returned its picture says here that the data ended early or was corrupt
-// (the JPEG, PNG and TIFF decoders' own words, at most 200 bytes). Like the last error it is
+// (the decoders' own words, at most 200 bytes); a reader that refused a picture larger than
+// its data could hold, or over the fixed limit for data whose size cannot be checked, says
+// why here (see README: the decode budget). Like the last error it is
 // cleared when the next entry point starts; the text is valid until then. Never null.
 const char* ISGetLastWarning(void);
 ISProgressCallback ISGetProgressCallback(uintptr_t* user);
