@@ -167,7 +167,9 @@ TEST(QrvCommand, RefusesBadArgumentsAndSettingsByName) {
       {"--current 0 in", 2, "qrv: --current takes an entry number 1, 2, ..., not 0\n"},
       {"--current 9 in", 2, "qrv: --current 9: the queue has 3 entries\n"},
       {"-q", 2, "qrv: no picture or folder given\n"},
-      {"--set Size.Type=9x in", 2, "qrv: --set Size.Type=9x: \"9x\" is not a whole number; allowed: 0..2\n"},
+      {"--set Size.Type=9x in", 2, "qrv: --set Size.Type=9x: \"9x\" is not a whole number; allowed: any whole "},
+      {"--set Size.Filter=0x in", 2, "allowed: any whole number: 0 the program's own resampler, any other the library's\n"},
+      {"--set Sharpen.Type=2147483648 in", 2, "Sharpen.Type=2147483648: 2147483648 is out of range; allowed: any whole "},
       {"--set Foo.Bar=1 in", 2, "qrv: --set Foo.Bar=1: unknown section \"Foo\"; the sections are Mode, Output, "},
       {"--set size.Bar=1 in", 2, "section \"Size\" has no key \"Bar\"; its keys are Type, Percent, Width, "},
       {"--set Quality.CQ=-1 in", 2, "qrv: --set Quality.CQ=-1: -1 is out of range; allowed: 1..100\n"},
@@ -208,13 +210,14 @@ TEST(QrvCommand, RefusesBadArgumentsAndSettingsByName) {
   EXPECT_FALSE(qrvtest::ReadFileBytes(dir.File("QRV/-dash_QRV.jpg")).empty());
 }
 
-// A profile is checked line by line: errors refuse it as FILE:LINE, unknown names are warnings.
+// A profile is checked line by line: errors refuse it as FILE:LINE, an unknown name is one
+// warning with its lines.
 TEST(QrvCommand, ProfileProblemsAsFileAndLine) {
   qrvtest::TempDir dir;
   MakeQueue(dir);
   const std::string bad =
       "; comment\n[Size]\nPercent=0\nfoo\n[Quality\n[Text] junk\nString=x\nstring=y\n[Future]\nKey=1\n"
-      "[Balance]\nNewKey=2\nSteps=0:1,5:2\nNoExif=2\n";
+      "[Balance]\nNewKey=2\nSteps=0:1,5:2\nNoExif=2\n[future]\nkey=2\n";
   ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("p.qrv"), std::vector<uint8_t>(bad.begin(), bad.end())));
   Outcome r = Qrv(dir, "--home home --profile p.qrv in");
   EXPECT_EQ(r.status, 2);
@@ -224,8 +227,8 @@ TEST(QrvCommand, ProfileProblemsAsFileAndLine) {
             "qrv: p.qrv:5: section header without its closing ']': \"[Quality\"\n"
             "qrv: p.qrv:6: text after the section header: \"junk\"\n"
             "qrv: warning: p.qrv:8: string repeats line 7; ignored (the first one counts)\n"
-            "qrv: warning: p.qrv:10: unknown section \"Future\"; the line is ignored\n"
-            "qrv: warning: p.qrv:12: section \"Balance\" has no key \"NewKey\"; the line is ignored\n"
+            "qrv: warning: p.qrv: unknown section [Future] (lines 10, 16), ignored\n"
+            "qrv: warning: p.qrv: section \"Balance\" has no key \"NewKey\" (line 12), ignored\n"
             "qrv: p.qrv:14: Balance.NoExif=2: 2 is out of range; allowed: a step index 0..1 (the slider has 2 "
             "steps)\n");
   // Warnings alone: the run goes on. The shipped default profile gives no word at all.
@@ -233,7 +236,7 @@ TEST(QrvCommand, ProfileProblemsAsFileAndLine) {
   ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("p.qrv"), std::vector<uint8_t>(newer.begin(), newer.end())));
   r = Qrv(dir, "-q --home home --profile p.qrv in/a.jpg");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "qrv: warning: p.qrv:4: unknown section \"Future\"; the line is ignored\n");
+  EXPECT_EQ(r.err, "qrv: warning: p.qrv: unknown section [Future] (line 4), ignored\n");
   r = Qrv(dir, std::string("-q --home home --profile ") + QRV_SOURCE_DIR + "/app/default.qrv in/a.jpg");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
