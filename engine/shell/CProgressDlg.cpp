@@ -250,25 +250,29 @@ std::string CProgressDlg::ProgressLine(int number, int total, const std::string&
   const std::string counter = "[" + std::to_string(number) + "/" + std::to_string(total) + "]";
   char pct[16];
   std::snprintf(pct, sizeof pct, "%3d%%", percent);
-  std::string name = ConsoleText(BaseName(path)), shownStep = ConsoleText(step);
+  const std::string rawName = BaseName(path);
+  std::string name = ConsoleText(rawName), shownStep = ConsoleText(step);
   // The separators: one blank after the counter, two between the other parts.
   const bool hasName = !name.empty(), hasStep = !shownStep.empty();
   const size_t separators = (hasName ? 1 : 0) + (hasStep ? (hasName ? 2 : 1) : 0) + (hasName || hasStep ? 2 : 1);
   const size_t fixed = counter.size() + std::string(pct).size() + separators;
   const size_t nameColumns = ConsoleColumns(name), stepColumns = ConsoleColumns(shownStep);
   if (fixed < room && nameColumns + stepColumns > room - fixed) {
-    // The name keeps at least 16 columns (or all it has) before the step is shortened.
+    // The name keeps at least 16 columns (or all it has) before the step is shortened. It is
+    // cut to the same width for every step of up to 16 columns, so that it holds still.
     const size_t avail = room - fixed;
     const size_t nameFloor = std::min(nameColumns, std::min<size_t>(16, avail));
     const size_t stepRoom = std::min(stepColumns, avail - nameFloor);
-    name = ConsoleFit(name, avail - stepRoom);
-    shownStep = ConsoleFit(shownStep, stepRoom, false);
+    name = ConsoleFit(rawName, avail - std::min(std::max<size_t>(stepRoom, 16), avail - nameFloor));
+    shownStep = ConsoleFit(step, stepRoom, false);
   }
   std::string line = counter;
   if (!name.empty()) line += " " + name;
   if (!shownStep.empty()) line += (name.empty() ? " " : "  ") + shownStep;
   line += std::string(name.empty() && shownStep.empty() ? " " : "  ") + pct;
-  return ConsoleColumns(line) > room ? ConsoleFit(line, room, false) : line;
+  if (ConsoleColumns(line) <= room) return line;
+  // Too narrow for every part: the line as far as it goes.
+  return ConsoleFit(counter + " " + rawName + "  " + step + "  " + pct, room, false);
 }
 
 void CProgressDlg::Draw() {
