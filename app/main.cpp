@@ -135,7 +135,8 @@ std::vector<std::string> FolderPictures(const std::string& folder, const std::st
     if (folders)
       skipped += (skipped.empty() ? "" : ", ") + std::to_string(folders) +
                  (folders == 1 ? " subfolder, which is" : " subfolders, which are") + " not searched";
-    *why = "no picture files in " + shown + " (" + (skipped.empty() ? std::string("the folder is empty") : skipped) + ")";
+    if (skipped.empty()) skipped = "the folder is empty";
+    *why = "no picture files in " + shown + " (" + skipped + ")";
   }
   return files;
 }

@@ -118,7 +118,8 @@ std::vector<Binding> Bindings(SettingsPages& p, int& mode) {
       {B::kText, "Text", "String", &p.textStamp.m_string},
       {B::kText, "Text", "FontName", &p.textStamp.m_fontName},
       {B::kInt, "Text", "FontSize", &p.textStamp.m_fontSize, 0, kStampMaxFontSize},
-      {B::kInt, "Text", "Italic", &p.textStamp.m_italic, lo, hi, AnyText, "any whole number: its low byte, 0 off, any other on"},
+      {B::kInt, "Text", "Italic", &p.textStamp.m_italic, lo, hi, AnyText,
+       "any whole number: its low byte, 0 off, any other on"},
       {B::kInt, "Text", "Underline", &p.textStamp.m_underline, lo, hi, AnyText,
        "any whole number: its low byte, 0 off, any other on"},
       {B::kInt, "Text", "Weight", &p.textStamp.m_weight, 0, 1000},
@@ -368,7 +369,8 @@ std::vector<ProfileProblem> CheckProfileText(const std::string& text) {
           break;
         }
         seen[id] = line.number;
-        if (status == SettingStatus::kBadValue) add(true, line.section + "." + line.key + "=" + line.value + ": " + message);
+        if (status == SettingStatus::kBadValue)
+          add(true, line.section + "." + line.key + "=" + line.value + ": " + message);
         break;
       }
     }

@@ -4,8 +4,9 @@
 // each entry's outcome prints a line per entry instead). Ctrl-C (SIGINT) is its Cancel button
 // while the window exists. The operations are virtual so that a test can record them.
 //
-// Everything written to stderr goes through ConsoleWrite, which shows control characters as
-// \xNN (ConsoleText) and starts on a line of its own when a progress line is drawn.
+// The command's messages and the dialog's message boxes go through ConsoleWrite, which shows
+// control characters as \xNN (ConsoleText) and starts on a line of its own when a progress line
+// is drawn.
 #pragma once
 
 #include <string>
