@@ -23,12 +23,13 @@ std::string Reason(const CMainDialog::EntryOutcome& outcome, bool cancelled) {
 }  // namespace
 
 std::string EntryLine(const CMainDialog::EntryOutcome& outcome, int number, int total, bool cancelled) {
-  std::string line = "[" + std::to_string(number) + "/" + std::to_string(total) + "] " + FileName(outcome.path);
-  if (!outcome.written) return line + ": not written: " + Reason(outcome, cancelled);
+  std::string line =
+      "[" + std::to_string(number) + "/" + std::to_string(total) + "] " + ConsoleText(FileName(outcome.path));
+  if (!outcome.written) return line + ": not written: " + ConsoleText(Reason(outcome, cancelled));
   const std::string folder = Folder(outcome.path);
   std::string shown = outcome.output;
   if (!folder.empty() && shown.compare(0, folder.size(), folder) == 0) shown.erase(0, folder.size());
-  line += " -> " + shown;
+  line += " -> " + ConsoleText(shown);
   const size_t n = outcome.warnings.size();
   if (n) line += " (" + std::to_string(n) + (n == 1 ? " warning)" : " warnings)");
   return line;
@@ -38,8 +39,10 @@ std::string OutcomeLists(const EntryOutcomes& outcomes, bool cancelled) {
   std::string out;
   for (size_t i = 0; i < outcomes.size(); ++i) {
     const CMainDialog::EntryOutcome& o = outcomes[i];
-    if (!o.written) out += "not written: " + o.path + ": " + Reason(o, cancelled && i + 1 == outcomes.size()) + "\n";
-    for (const std::string& w : o.warnings) out += "warning: " + o.path + ": " + w + "\n";
+    const std::string path = ConsoleText(o.path);
+    if (!o.written)
+      out += "not written: " + path + ": " + ConsoleText(Reason(o, cancelled && i + 1 == outcomes.size())) + "\n";
+    for (const std::string& w : o.warnings) out += "warning: " + path + ": " + ConsoleText(w) + "\n";
   }
   return out;
 }
@@ -62,32 +65,48 @@ std::string SummaryLine(const EntryOutcomes& outcomes, double seconds, bool canc
   return line;
 }
 
-void CCommandProgress::PrintDone(bool all) {
-  if (m_quiet || !m_shown || OnTerminal()) return;
+void CCommandProgress::EntriesDone() {
   const EntryOutcomes& outcomes = m_dialog.m_outcomes;
-  if (m_printed > outcomes.size()) m_printed = 0;  // a new run
-  const size_t done = all ? outcomes.size() : (outcomes.empty() ? 0 : outcomes.size() - 1);
-  for (; m_printed < done; ++m_printed) {
-    const bool cancelled = all && m_dialog.m_cancel && m_printed + 1 == outcomes.size();
-    const std::string line =
-        EntryLine(outcomes[m_printed], static_cast<int>(m_printed) + 1, m_fileTotal, cancelled);
-    std::fprintf(stderr, "%s\n", line.c_str());
+  if (m_done > outcomes.size()) m_done = m_printed = 0;  // a new run
+  m_done = outcomes.size();
+  if (m_quiet || !m_shown) {
+    m_printed = m_done;
+    return;
   }
-  std::fflush(stderr);
+  std::string lines;
+  for (; m_printed < m_done; ++m_printed) {
+    const bool cancelled = m_dialog.m_cancel && m_printed + 1 == outcomes.size();
+    lines += EntryLine(outcomes[m_printed], static_cast<int>(m_printed) + 1, m_fileTotal, cancelled) + "\n";
+  }
+  if (!lines.empty()) ConsoleWrite(lines);
 }
 
 int CCommandProgress::DestroyWindow() {
-  PrintDone(true);
-  m_printed = 0;
+  EntriesDone();
+  m_done = m_printed = 0;
   return CProgressDlg::DestroyWindow();
 }
 
-void CCommandProgress::SetFileCounter(int i) {
-  CProgressDlg::SetFileCounter(i);
-  PrintDone(false);
+// The run loop sets 0 as an entry starts and 100 once it is written (the pipeline's own steps
+// lie between): at both, every entry reached before is done.
+void CCommandProgress::SetImagePos(int percent) {
+  if (m_shown && (percent == 0 || percent == 100)) EntriesDone();
+  CProgressDlg::SetImagePos(percent);
 }
 
-void CCommandProgress::SetStatusText(const std::string& text) {
-  CProgressDlg::SetStatusText(text);
-  PrintDone(false);
+// The entry being run, or between two entries the one the run loop is about to load (its file
+// counter is then the entry's queue index); nothing once the last entry is done.
+bool CCommandProgress::DrawnEntry(int* number, std::string* path) const {
+  const EntryOutcomes& outcomes = m_dialog.m_outcomes;
+  if (outcomes.size() > m_done) {
+    *number = static_cast<int>(outcomes.size());
+    *path = outcomes.back().path;
+    return true;
+  }
+  if (m_imagePos == 100 && !outcomes.empty()) return false;  // just done; the next has not begun
+  const int index = m_only >= 0 ? m_only : m_fileCounter;
+  if (index < 0 || index >= m_dialog.m_cueList.GetCount()) return false;
+  *number = static_cast<int>(outcomes.size()) + 1;
+  *path = m_dialog.m_cueList.GetText(index);
+  return true;
 }

@@ -1,6 +1,7 @@
-// What the qrv command tells about a run on stderr: a line per entry as it ends when stderr is
-// not a terminal, then the entries not written and those written with warnings, each with its
-// reason as the log gives it, and a summary line.
+// What the qrv command tells about a run on stderr: a line per entry as it ends (on a terminal
+// below the redrawn progress line), then the entries not written and those written with
+// warnings, each with its reason as the log gives it, and a summary line. Names and reasons are
+// shown with their control characters escaped (ConsoleText).
 #pragma once
 
 #include <string>
@@ -20,18 +21,25 @@ std::string OutcomeLists(const EntryOutcomes& outcomes, bool cancelled);
 // warnings. A cancelled run adds how many entries it did not reach.
 std::string SummaryLine(const EntryOutcomes& outcomes, double seconds, bool cancelled, int notReached);
 
-// The command's progress window: the bars on a terminal; otherwise one EntryLine per entry,
-// printed once the entry is done. Nothing at all with m_quiet.
+// The command's progress window: on a terminal the progress line names the entry being run; on
+// a terminal or not, one EntryLine per entry is printed once the entry is done. Nothing at all
+// with m_quiet.
 class CCommandProgress : public CProgressDlg {
  public:
   explicit CCommandProgress(const CMainDialog& dialog) : m_dialog(dialog) {}
   int DestroyWindow() override;
-  void SetFileCounter(int i) override;
-  void SetStatusText(const std::string& text) override;
+  void SetImagePos(int percent) override;
+
+  // The queue entry that a one-entry run (RunCurrentImage) works on; -1 for a run of all files.
+  int m_only = -1;
+
+ protected:
+  bool DrawnEntry(int* number, std::string* path) const override;
 
  private:
-  // Prints the lines of the entries that are done: all but the one being run, or all.
-  void PrintDone(bool all);
+  // Every entry reached so far is done: prints the lines of those not printed yet.
+  void EntriesDone();
   const CMainDialog& m_dialog;
-  size_t m_printed = 0;
+  size_t m_done = 0;     // entries known to be done
+  size_t m_printed = 0;  // entries whose line was printed
 };

@@ -56,14 +56,15 @@ void Help() {
       "Without --home, HOME is $QRV_HOME, else the program's folder.\n"
       "Every section and key of a profile, with its allowed values, is described in the shipped\n"
       "default profile, default.qrv (app/default.qrv in the sources).\n"
-      "Exit status: 0 every entry written, 1 some not written, 2 a usage error, a bad setting or an\n"
-      "unconfirmed size limit, 130 cancelled with Ctrl-C.\n",
+      "Exit status: 0 every entry written, 1 some not written or no picture to work on (the folders\n"
+      "given hold none), 2 a usage error, a bad setting or an unconfirmed size limit, 130 cancelled\n"
+      "with Ctrl-C.\n",
       kUsage);
 }
 
 // A usage error: what is wrong, and where the options are described. Exit status 2.
 int UsageError(const std::string& text) {
-  std::fprintf(stderr, "qrv: %s\nTry 'qrv --help' for the options.\n", text.c_str());
+  ConsoleWrite("qrv: " + text + "\nTry 'qrv --help' for the options.");
   return 2;
 }
 
@@ -101,20 +102,42 @@ std::string PrepareHome(const std::string& home) {
   return std::string();
 }
 
-// A folder's picture files (listed extensions), sorted; none when it is an output folder.
-std::vector<std::string> FolderPictures(const std::string& folder) {
+// A folder's picture files (listed extensions), sorted; none when it is an output folder. When
+// there are none, *why says so about `shown` (the folder as the user gave it).
+std::vector<std::string> FolderPictures(const std::string& folder, const std::string& shown, std::string* why) {
   std::vector<std::string> files;
-  if (IsFile(folder + "/qrvoutput.dir")) return files;
+  if (IsFile(folder + "/qrvoutput.dir")) {
+    *why = shown + " holds only an earlier run's outputs (its qrvoutput.dir marker)";
+    return files;
+  }
   DIR* dir = opendir(folder.c_str());
-  if (!dir) return files;
+  if (!dir) {
+    *why = "cannot read the folder " + shown + ": " + std::strerror(errno);
+    return files;
+  }
+  int others = 0, folders = 0;
   while (dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     const std::string full = folder + "/" + name;
-    if (FormatFromExtension(name) != IFF_UNKNOWN && IsFile(full)) files.push_back(full);
+    if (IsFolder(full))
+      ++folders;
+    else if (FormatFromExtension(name) != IFF_UNKNOWN && IsFile(full))
+      files.push_back(full);
+    else
+      ++others;
   }
   closedir(dir);
   std::sort(files.begin(), files.end());
+  if (files.empty()) {
+    std::string skipped;
+    if (others) skipped = std::to_string(others) + (others == 1 ? " file" : " files") + " without a picture extension";
+    if (folders)
+      skipped += (skipped.empty() ? "" : ", ") + std::to_string(folders) +
+                 (folders == 1 ? " subfolder, which is" : " subfolders, which are") + " not searched";
+    if (skipped.empty()) skipped = "the folder is empty";
+    *why = "no picture files in " + shown + " (" + skipped + ")";
+  }
   return files;
 }
 
@@ -122,20 +145,23 @@ std::vector<std::string> FolderPictures(const std::string& folder) {
 bool LoadCheckedProfile(const std::string& path, CIniFile& ini) {
   std::string text, error;
   if (!CIniFile::ReadText(path, &text, &error)) {
-    std::fprintf(stderr, "qrv: cannot read profile %s: %s\n", path.c_str(), error.c_str());
+    ConsoleWrite("qrv: cannot read profile " + ConsoleText(path) + ": " + error);
     return false;
   }
   constexpr size_t kShown = 20;
   const std::vector<ProfileProblem> problems = CheckProfileText(text);
   bool refused = false;
+  const std::string shown = ConsoleText(path);
   for (size_t i = 0; i < problems.size(); ++i) {
     const ProfileProblem& p = problems[i];
     refused |= p.error;
-    if (i < kShown)
-      std::fprintf(stderr, "qrv: %s%s:%d: %s\n", p.error ? "" : "warning: ", path.c_str(), p.line, p.text.c_str());
+    if (i >= kShown) continue;
+    // A problem of several lines names them in its text.
+    const std::string where = p.lines.empty() ? shown + ":" + std::to_string(p.line) : shown;
+    ConsoleWrite(std::string("qrv: ") + (p.error ? "" : "warning: ") + where + ": " + ConsoleText(p.text));
   }
   if (problems.size() > kShown)
-    std::fprintf(stderr, "qrv: %s: %zu more problems not shown\n", path.c_str(), problems.size() - kShown);
+    ConsoleWrite("qrv: " + shown + ": " + std::to_string(problems.size() - kShown) + " more problems not shown");
   if (refused) return false;
   ini.Parse(text);
   return true;
@@ -145,7 +171,7 @@ bool LoadCheckedProfile(const std::string& path, CIniFile& ini) {
 bool ApplySettings(const std::vector<std::string>& assignments, CIniFile& ini) {
   for (const std::string& a : assignments) {
     if (!ini.SetFromAssignment(a)) {
-      UsageError("--set " + a + ": takes Section.Key=Value, such as Size.Type=1");
+      UsageError("--set " + ConsoleText(a) + ": takes Section.Key=Value, such as Size.Type=1");
       return false;
     }
   }
@@ -163,8 +189,7 @@ bool ApplySettings(const std::vector<std::string>& assignments, CIniFile& ini) {
       if (CheckSetting(section, noExif, index, ini, &message) == SettingStatus::kOk) continue;
       message = "with these steps " + noExif + "=" + message;
     }
-    std::fprintf(stderr, "qrv: --set %s: %s%s%s\n", a.c_str(), message.c_str(), hint.empty() ? "" : "; ",
-                 hint.c_str());
+    ConsoleWrite("qrv: --set " + ConsoleText(a) + ": " + ConsoleText(message) + (hint.empty() ? "" : "; ") + hint);
     ok = false;
   }
   return ok;
@@ -208,7 +233,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--mode") {
       if (!take("simple or advanced")) return 2;
       if (value != "simple" && value != "advanced")
-        return UsageError("--mode takes simple or advanced, not " + value);
+        return UsageError("--mode takes simple or advanced, not " + ConsoleText(value));
       mode = value;
     } else if (arg == "--black-frame") {
       if (!take("a picture file")) return 2;
@@ -223,7 +248,7 @@ int main(int argc, char** argv) {
       errno = 0;
       current = std::strtol(value.c_str(), &end, 10);
       if (value.empty() || !end || *end || errno == ERANGE || current < 1 || current > INT_MAX)
-        return UsageError("--current takes an entry number 1, 2, ..., not " + value);
+        return UsageError("--current takes an entry number 1, 2, ..., not " + ConsoleText(value));
     } else if (arg == "--version") {
       std::printf("qrv %s\n", QRV_VERSION);
       return 0;
@@ -231,7 +256,7 @@ int main(int argc, char** argv) {
       Help();
       return 0;
     } else {
-      return UsageError("unknown option " + arg);
+      return UsageError("unknown option " + ConsoleText(arg));
     }
   }
   if (paths.empty()) return UsageError("no picture or folder given");
@@ -241,7 +266,7 @@ int main(int argc, char** argv) {
     dialog.SetHomeFolder(Absolute(home));
     const std::string reason = PrepareHome(dialog.HomeFolder());
     if (!reason.empty()) {
-      std::fprintf(stderr, "qrv: --home %s: %s\n", home.c_str(), reason.c_str());
+      ConsoleWrite("qrv: --home " + ConsoleText(home) + ": " + ConsoleText(reason));
       return 2;
     }
   } else {
@@ -280,8 +305,8 @@ int main(int argc, char** argv) {
     CRGBImage frame;
     const int error = frame.Load(blackFrame);
     if (error != 0 || frame.GetWidth() <= 0) {
-      std::fprintf(stderr, "qrv: cannot load black frame %s: %s\n", blackFrame.c_str(),
-                   error != 0 ? LibraryErrorText(static_cast<ISErrorCode>(error)).c_str() : "an empty picture");
+      ConsoleWrite("qrv: cannot load black frame " + ConsoleText(blackFrame) + ": " +
+                   (error != 0 ? LibraryErrorText(static_cast<ISErrorCode>(error)) : std::string("an empty picture")));
       return 2;
     }
     const BYTE* p = frame.LockPixels();
@@ -291,22 +316,31 @@ int main(int argc, char** argv) {
     dialog.m_blackFrameHeight = frame.GetHeight();
   }
 
-  // The queue.
+  // The queue; when it stays empty, why (each folder given holds no picture to work on).
+  std::vector<std::string> emptyWhy;
   for (const std::string& p : paths) {
     const std::string full = Absolute(p);
     if (IsFolder(full)) {
-      for (const std::string& f : FolderPictures(full)) dialog.m_cueList.AddString(f, 1);
+      std::string why;
+      for (const std::string& f : FolderPictures(full, ConsoleText(p), &why)) dialog.m_cueList.AddString(f, 1);
+      if (!why.empty()) emptyWhy.push_back(why);
     } else {
       dialog.m_cueList.AddString(full, 1);
     }
   }
+  if (dialog.m_cueList.GetCount() == 0) {
+    for (const std::string& why : emptyWhy) ConsoleWrite("qrv: " + why);
+    return 1;
+  }
   if (current > dialog.m_cueList.GetCount()) {
-    std::fprintf(stderr, "qrv: --current %ld: the queue has %d entries\n", current, dialog.m_cueList.GetCount());
+    ConsoleWrite("qrv: --current " + std::to_string(current) + ": the queue has " +
+                 std::to_string(dialog.m_cueList.GetCount()) + " entries");
     return 2;
   }
 
   CCommandProgress progress(dialog);
   progress.m_quiet = quiet;
+  progress.m_only = current > 0 ? static_cast<int>(current - 1) : -1;
   dialog.m_progress = &progress;
   if (current > 0) dialog.m_cueList.SetCurSel(static_cast<int>(current - 1));
   const int before = dialog.m_tab.GetCurSel();
@@ -323,30 +357,29 @@ int main(int argc, char** argv) {
   if (!declinedQuestion.empty() ||
       (dialog.m_pages.sizeQuality.m_qualityType == 1 && dialog.m_tab.GetCurSel() == 7 && before != 7)) {
     if (!declinedQuestion.empty())
-      std::fprintf(stderr, "qrv: the size-limit question:\n%s\nqrv: not started: nobody can answer it here; --yes answers Yes\n",
-                   declinedQuestion.c_str());
+      ConsoleWrite("qrv: the size-limit question:\n" + declinedQuestion +
+                   "\nqrv: not started: nobody can answer it here; --yes answers Yes");
     else
-      std::fprintf(stderr, "qrv: not started (size limit not confirmed)\n");
+      ConsoleWrite("qrv: not started (size limit not confirmed)");
     return 2;
   }
-  if (dialog.m_cueList.GetCount() == 0) return 1;  // "No files to process" was shown
 
   // The log line only when this run wrote the log.
   const std::string log = dialog.HomeFolder() + "/help/log.html";
   struct stat st {};
   if (!quiet && stat(log.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime >= started)
-    std::printf("log: %s\n", log.c_str());
+    std::printf("log: %s\n", ConsoleText(log).c_str());
   std::fflush(stdout);
 
   const bool cancelled = dialog.m_cancel != 0;
   int notWritten = 0;
   for (const CMainDialog::EntryOutcome& o : dialog.m_outcomes) notWritten += o.written ? 0 : 1;
   const std::string lists = OutcomeLists(dialog.m_outcomes, cancelled);
-  std::fputs(lists.c_str(), stderr);
+  if (!lists.empty()) ConsoleWrite(lists);
   if (!quiet) {
     const int reached = static_cast<int>(dialog.m_outcomes.size());
     const int total = current > 0 ? 1 : dialog.m_cueList.GetCount();
-    std::fprintf(stderr, "%s\n", SummaryLine(dialog.m_outcomes, seconds, cancelled, total - reached).c_str());
+    ConsoleWrite(SummaryLine(dialog.m_outcomes, seconds, cancelled, total - reached));
   }
   if (cancelled) return 130;
   return notWritten ? 1 : 0;

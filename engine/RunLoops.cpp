@@ -33,7 +33,7 @@ struct RunProgress {
 
 void CMainDialog::ShowMessage(const std::string& text) {
   m_lastMessage = text;
-  std::fprintf(stderr, "%s\n", text.c_str());
+  ConsoleWrite(text);  // on a line of its own, below a drawn progress line
 }
 
 bool CMainDialog::ConfirmSizeLimit() {

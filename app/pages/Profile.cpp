@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "app/controls/SliderProfile.h"
+#include "engine/shell/CProgressDlg.h"
 #include "engine/CFilterSim.h"
 #include "engine/TextStamp.h"
 
 namespace {
 
-constexpr double kIntMax = 2147483647.0;
+constexpr double kIntMin = -2147483648.0, kIntMax = 2147483647.0;
+
+// The allowed values of the whole-number keys that take any value, as the check reports them.
+constexpr const char* kOffOn = "any whole number: 0 off, any other on";
 
 bool AnyText(const std::string&) { return true; }
 bool EmptyOrAbsolute(const std::string& text) { return text.empty() || text[0] == '/'; }
@@ -25,7 +29,9 @@ bool EmptyOrFilterName(const std::string& text) {
 
 // One key of a profile: the page member it fills, its type and the values the command accepts.
 // The reader takes whatever parses (the pipeline copes with any value); the command's check
-// before a run holds each value to [low, high] or to the text rule.
+// before a run holds each value to [low, high] or to the text rule. A whole-number key that the
+// pipeline reads as "0, else ..." (or that gives every other value a meaning) takes any whole
+// number: its range is kIntMin..kIntMax and its text rule says what the values mean.
 struct Binding {
   enum Kind { kInt, kUInt, kDouble, kText, kSlider } kind;
   const char* section;
@@ -38,29 +44,32 @@ struct Binding {
 
 std::vector<Binding> Bindings(SettingsPages& p, int& mode) {
   using B = Binding;
-  const double on = 1.0;  // switches: 0 off, 1 on
+  const double on = 1.0;  // switches read as "equal to 1": 0 off, 1 on
+  const double lo = kIntMin, hi = kIntMax;
   const double kMaxKB = 2147483.0;  // the size limit in bytes must fit an int
   return {
-      {B::kInt, "Mode", "Advanced", &mode, 0, on},
+      {B::kInt, "Mode", "Advanced", &mode, lo, hi, AnyText, "any whole number: 0 simple mode, any other advanced"},
       // Output page
       {B::kInt, "Output", "Type", &p.output.m_type, 0, 2},
       {B::kText, "Output", "SimDir", &p.output.m_simDir, 0, 0, EmptyOrAbsolute, "empty or an absolute folder path"},
-      {B::kInt, "Output", "Mirror", &p.output.m_mirror, 0, on},
-      {B::kInt, "Output", "Replace", &p.output.m_replace, 0, on},
+      {B::kInt, "Output", "Mirror", &p.output.m_mirror, lo, hi, AnyText, kOffOn},
+      {B::kInt, "Output", "Replace", &p.output.m_replace, lo, hi, AnyText, kOffOn},
       {B::kInt, "Output", "FileType", &p.output.m_fileType, 0, 3},
-      {B::kInt, "Output", "DetailedLog", &p.output.m_detailedLog, 0, on},
+      {B::kInt, "Output", "DetailedLog", &p.output.m_detailedLog, lo, hi, AnyText, kOffOn},
       // Size & Quality page
-      {B::kInt, "Size", "Type", &p.sizeQuality.m_sizeType, 0, 2},
+      {B::kInt, "Size", "Type", &p.sizeQuality.m_sizeType, lo, hi, AnyText,
+       "any whole number: 0 none, 1 by Percent, 2 into a Width x Height box, any other no resize"},
       {B::kInt, "Size", "Percent", &p.sizeQuality.m_percent, 1, 1000},
-      {B::kInt, "Size", "Width", &p.sizeQuality.m_width, 1, kIntMax},
-      {B::kInt, "Size", "Height", &p.sizeQuality.m_height, 1, kIntMax},
-      {B::kInt, "Size", "Filter", &p.sizeQuality.m_filter, 0, 1},
-      {B::kInt, "Size", "KeepEXIF", &p.sizeQuality.m_keepExif, 0, on},
+      {B::kInt, "Size", "Width", &p.sizeQuality.m_width, lo, hi, AnyText, "any whole number (below 1 counts as 1)"},
+      {B::kInt, "Size", "Height", &p.sizeQuality.m_height, lo, hi, AnyText, "any whole number (below 1 counts as 1)"},
+      {B::kInt, "Size", "Filter", &p.sizeQuality.m_filter, lo, hi, AnyText,
+       "any whole number: 0 the program's own resampler, any other the library's"},
+      {B::kInt, "Size", "KeepEXIF", &p.sizeQuality.m_keepExif, lo, hi, AnyText, kOffOn},
       {B::kInt, "Quality", "Type", &p.sizeQuality.m_qualityType, 0, 2},
       {B::kInt, "Quality", "CQ", &p.sizeQuality.m_cq, 1, 100},
       {B::kDouble, "Quality", "MaxKB", &p.sizeQuality.m_maxKB, 1, kMaxKB},
       {B::kInt, "Quality", "MinQ", &p.sizeQuality.m_minQ, 1, 100},
-      {B::kInt, "Quality", "Subsampling", &p.sizeQuality.m_subsampling, 0, on},
+      {B::kInt, "Quality", "Subsampling", &p.sizeQuality.m_subsampling, lo, hi, AnyText, kOffOn},
       // Balance pages
       {B::kSlider, "Balance", "", &p.balanceAdvanced.m_balance},
       {B::kSlider, "Balance", "Sim", &p.balanceBasic.m_balance},
@@ -72,11 +81,11 @@ std::vector<Binding> Bindings(SettingsPages& p, int& mode) {
       {B::kSlider, "Saturation", "", &p.castAdvanced.m_saturation},
       {B::kSlider, "Saturation", "Sim", &p.castBasic.m_saturation},
       {B::kInt, "FilterSim", "Enabled", &p.castAdvanced.m_filterSimEnabled, 0, on},
-      {B::kInt, "FilterSim", "BW", &p.castAdvanced.m_filterSimBW, 0, on},
+      {B::kInt, "FilterSim", "BW", &p.castAdvanced.m_filterSimBW, lo, hi, AnyText, kOffOn},
       {B::kText, "FilterSim", "Name", &p.castAdvanced.m_filterName, 0, 0, EmptyOrFilterName,
        "empty or a name of the filter list, such as \"#1A Filter\""},
       {B::kInt, "FilterSim", "SimEnabled", &p.castBasic.m_filterSimEnabled, 0, on},
-      {B::kInt, "FilterSim", "SimBW", &p.castBasic.m_filterSimBW, 0, on},
+      {B::kInt, "FilterSim", "SimBW", &p.castBasic.m_filterSimBW, lo, hi, AnyText, kOffOn},
       {B::kText, "FilterSim", "SimName", &p.castBasic.m_filterName, 0, 0, EmptyOrFilterName,
        "empty or a name of the filter list, such as \"#1A Filter\""},
       // Hot Pixels pages
@@ -84,13 +93,14 @@ std::vector<Binding> Bindings(SettingsPages& p, int& mode) {
       {B::kSlider, "Hot Pixels", "Sim", &p.hotPixelsBasic.m_hotPixels},
       {B::kSlider, "Window", "", &p.hotPixelsAdvanced.m_window},
       {B::kInt, "HotPixels", "BF", &p.hotPixelsAdvanced.m_blackFrame, 0, on},
-      {B::kInt, "HotPixels", "Exclude", &p.hotPixelsAdvanced.m_exclude, 0, on},
+      {B::kInt, "HotPixels", "Exclude", &p.hotPixelsAdvanced.m_exclude, lo, hi, AnyText, kOffOn},
       {B::kText, "HotPixels", "ExcludeModels", &p.hotPixelsAdvanced.m_excludeModels},
       {B::kInt, "HotPixels", "ExcludeValue", &p.hotPixelsAdvanced.m_excludeValue, 0, 255},
       // Details (sharpen) pages
       {B::kSlider, "Sharpen", "", &p.sharpenAdvanced.m_sharpen},
       {B::kSlider, "Sharpen", "Sim", &p.sharpenBasic.m_sharpen},
-      {B::kInt, "Sharpen", "Type", &p.sharpenAdvanced.m_type, 0, 1},
+      {B::kInt, "Sharpen", "Type", &p.sharpenAdvanced.m_type, lo, hi, AnyText,
+       "any whole number: 0 the 3x3 sharpen, any other the unsharp mask"},
       {B::kSlider, "Radius", "", &p.sharpenAdvanced.m_radius},
       // Denoiser pages
       {B::kSlider, "Denoisser", "", &p.denoiserAdvanced.m_denoise},
@@ -101,25 +111,29 @@ std::vector<Binding> Bindings(SettingsPages& p, int& mode) {
       {B::kSlider, "Soft Focus", "Sim", &p.denoiserBasic.m_softFocus},
       {B::kInt, "CleanSkin", "DeFocus", &p.denoiserAdvanced.m_deFocus, 0, on},
       {B::kInt, "CleanSkin", "SimDeFocus", &p.denoiserBasic.m_deFocus, 0, on},
-      {B::kInt, "CleanSkin", "PinkTones", &p.denoiserAdvanced.m_pinkTones, 0, on},
-      {B::kInt, "CleanSkin", "SimPinkTones", &p.denoiserBasic.m_pinkTones, 0, on},
+      {B::kInt, "CleanSkin", "PinkTones", &p.denoiserAdvanced.m_pinkTones, lo, hi, AnyText, kOffOn},
+      {B::kInt, "CleanSkin", "SimPinkTones", &p.denoiserBasic.m_pinkTones, lo, hi, AnyText, kOffOn},
       // Text stamp page
       {B::kInt, "Text", "Enabled", &p.textStamp.m_enabled, 0, on},
       {B::kText, "Text", "String", &p.textStamp.m_string},
       {B::kText, "Text", "FontName", &p.textStamp.m_fontName},
-      {B::kInt, "Text", "FontSize", &p.textStamp.m_fontSize, 1, kStampMaxFontSize},
-      {B::kInt, "Text", "Italic", &p.textStamp.m_italic, 0, on},
-      {B::kInt, "Text", "Underline", &p.textStamp.m_underline, 0, on},
+      {B::kInt, "Text", "FontSize", &p.textStamp.m_fontSize, 0, kStampMaxFontSize},
+      {B::kInt, "Text", "Italic", &p.textStamp.m_italic, lo, hi, AnyText,
+       "any whole number: its low byte, 0 off, any other on"},
+      {B::kInt, "Text", "Underline", &p.textStamp.m_underline, lo, hi, AnyText,
+       "any whole number: its low byte, 0 off, any other on"},
       {B::kInt, "Text", "Weight", &p.textStamp.m_weight, 0, 1000},
-      {B::kInt, "Text", "Placement", &p.textStamp.m_placement, 0, 5},
-      {B::kInt, "Text", "BackType", &p.textStamp.m_backType, 0, 3},
-      {B::kInt, "Text", "OffsetX", &p.textStamp.m_offsetX, 0, 65535},
-      {B::kInt, "Text", "OffsetY", &p.textStamp.m_offsetY, 0, 65535},
+      {B::kInt, "Text", "Placement", &p.textStamp.m_placement, lo, hi, AnyText,
+       "any whole number: 0..5, any other places as 5 (bottom right)"},
+      {B::kInt, "Text", "BackType", &p.textStamp.m_backType, lo, hi, AnyText,
+       "any whole number: 0 or less no box, 1 at 25% opacity, 3 opaque, any other at 50%"},
+      {B::kInt, "Text", "OffsetX", &p.textStamp.m_offsetX, 0, kIntMax},
+      {B::kInt, "Text", "OffsetY", &p.textStamp.m_offsetY, 0, kIntMax},
       {B::kUInt, "Text", "TextColor", &p.textStamp.m_textColor, 0, 0xFFFFFF},
       {B::kUInt, "Text", "BKColor", &p.textStamp.m_bkColor, 0, 0xFFFFFF},
       {B::kInt, "Text", "DateStyle", &p.textStamp.m_dateStyle, 0, 2},
       {B::kInt, "sRGB", "Enabled", &p.textStamp.m_srgbEnabled, 0, on},
-      {B::kInt, "sRGB", "Test", &p.textStamp.m_srgbTest, 0, on},
+      {B::kInt, "sRGB", "Test", &p.textStamp.m_srgbTest, lo, hi, AnyText, kOffOn},
   };
 }
 
@@ -192,24 +206,16 @@ class SettingsTable {
   std::vector<Binding> m_bindings;
 };
 
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  size_t shown = 0;
-  for (char c : text) {
-    if (++shown > 60) {
-      out += "...";
-      break;
-    }
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", u);
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+// A text quoted for a message, its control characters escaped, cut after 60 columns.
+std::string Quoted(const std::string& text) { return "\"" + ConsoleFit(text, 63, false) + "\""; }
+
+// "line 12" or "lines 12, 13, 14" (the first ten, then how many more).
+std::string LinesText(const std::vector<int>& lines) {
+  constexpr size_t kListed = 10;
+  std::string out = lines.size() == 1 ? "line " : "lines ";
+  for (size_t i = 0; i < lines.size() && i < kListed; ++i) out += (i ? ", " : "") + std::to_string(lines[i]);
+  if (lines.size() > kListed) out += " and " + std::to_string(lines.size() - kListed) + " more";
+  return out;
 }
 
 std::string NumberText(double v) {
@@ -221,6 +227,7 @@ std::string NumberText(double v) {
 std::string RangeText(const Binding& b) {
   if (b.kind == Binding::kUInt) return "0..0xFFFFFF (a colour 0xBBGGRR)";
   if (b.kind == Binding::kInt && b.low == 0 && b.high == 1) return "0 or 1";
+  if (b.kind == Binding::kInt && b.low == kIntMin && b.high == kIntMax) return b.textRule;
   return NumberText(b.low) + ".." + NumberText(b.high) + (b.kind == Binding::kDouble ? " (a number)" : "");
 }
 
@@ -276,9 +283,9 @@ SettingStatus CheckWith(const SettingsTable& table, const std::string& section, 
       break;
     case Binding::kSlider: {
       long long v = 0;
-      if (part == "Enabled") {
-        if (!CIniFile::ParseInt(value, &v)) return bad(Quoted(value) + " is not a whole number", "0 or 1");
-        if (v < 0 || v > 1) return bad(value + " is out of range", "0 or 1");
+      if (part == "Enabled") {  // on when not 0
+        if (!CIniFile::ParseInt(value, &v)) return bad(Quoted(value) + " is not a whole number", kOffOn);
+        if (v < kIntMin || v > kIntMax) return bad(value + " is out of range", kOffOn);
       } else if (part == "Steps") {
         std::vector<SliderStep> steps;
         if (!ParseSliderSteps(value, &steps))
@@ -313,8 +320,15 @@ std::vector<ProfileProblem> CheckProfileText(const std::string& text) {
   CIniFile context;
   context.Parse(text);
   std::map<std::string, int> seen;  // lower-cased "section\nkey" -> first line
+  // An unknown section or key is one warning, listing every line where it appears: lower-cased
+  // name -> the warning's index in `problems` and the message without its lines.
+  std::map<std::string, std::pair<size_t, std::string>> unknown;
+  auto lower = [](std::string name) {
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+  };
   for (const CIniFile::Line& line : CIniFile::SplitLines(text)) {
-    auto add = [&](bool error, const std::string& what) { problems.push_back({line.number, error, what}); };
+    auto add = [&](bool error, const std::string& what) { problems.push_back({line.number, error, what, {}}); };
     if (line.text.find('\0') != std::string::npos) {
       add(true, "not a text file (this line holds NUL bytes)");
       break;  // the lines of a binary file say nothing more
@@ -334,23 +348,36 @@ std::vector<ProfileProblem> CheckProfileText(const std::string& text) {
           add(true, "not a [Section] header, a Key=Value line, a comment or a blank line: " + Quoted(line.text));
         break;
       case CIniFile::Line::kValue: {
-        std::string id = line.section + "\n" + line.key;
-        for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::string message;
+        const SettingStatus status = CheckWith(table, line.section, line.key, line.value, context, &message, nullptr);
+        if (status == SettingStatus::kUnknownSection || status == SettingStatus::kUnknownKey) {
+          const bool noSection = status == SettingStatus::kUnknownSection && !line.section.empty();
+          const std::string id = lower(noSection ? line.section : line.section + "\n" + line.key);
+          auto found = unknown.find(id);
+          if (found == unknown.end()) {
+            if (noSection) message = "unknown section [" + ConsoleFit(line.section, 63, false) + "]";
+            found = unknown.emplace(id, std::make_pair(problems.size(), message)).first;
+            add(false, std::string());
+          }
+          problems[found->second.first].lines.push_back(line.number);
+          break;
+        }
+        const std::string id = lower(line.section + "\n" + line.key);
         const auto first = seen.find(id);
         if (first != seen.end()) {
           add(false, line.key + " repeats line " + std::to_string(first->second) + "; ignored (the first one counts)");
           break;
         }
         seen[id] = line.number;
-        std::string message;
-        const SettingStatus status = CheckWith(table, line.section, line.key, line.value, context, &message, nullptr);
         if (status == SettingStatus::kBadValue)
           add(true, line.section + "." + line.key + "=" + line.value + ": " + message);
-        else if (status != SettingStatus::kOk)
-          add(false, message + "; the line is ignored");
         break;
       }
     }
+  }
+  for (const auto& u : unknown) {
+    ProfileProblem& p = problems[u.second.first];
+    p.text = u.second.second + " (" + LinesText(p.lines) + "), ignored";
   }
   return problems;
 }

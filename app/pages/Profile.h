@@ -31,8 +31,11 @@ struct ProfileProblem {
   int line;    // 1 for the first line
   bool error;  // an error refuses the profile; a warning means the line is ignored
   std::string text;
+  // For an unknown section or key, warned about once: every line where it appears (the text
+  // lists them too); empty for a problem of one line.
+  std::vector<int> lines;
 };
 // Checks profile text line by line: a line of no known form, or a value that does not parse or
-// is out of range, is an error; an unknown section or key, or a key repeated in its section,
-// is a warning.
+// is out of range, is an error; an unknown section or key (once, with its lines), or a key
+// repeated in its section, is a warning.
 std::vector<ProfileProblem> CheckProfileText(const std::string& text);

@@ -1,13 +1,34 @@
-// The progress window of a run, as a console display on stderr: on a terminal a bar for the
-// current picture and one for the queue, the status line and the queue counter, redrawn in
-// place; when stderr is not a terminal nothing is drawn (a caller that knows each entry's outcome
-// prints a line per entry instead). Ctrl-C (SIGINT) is its Cancel button while the window
-// exists. The operations are virtual so that a test can record them.
+// The progress window of a run, as a console display on stderr: on a terminal one line, redrawn
+// in place and fitted to the terminal's width, with the entry's number, its file's name, the
+// step and the percentage; when stderr is not a terminal nothing is drawn (a caller that knows
+// each entry's outcome prints a line per entry instead). Ctrl-C (SIGINT) is its Cancel button
+// while the window exists. The operations are virtual so that a test can record them.
+//
+// The command's messages and the dialog's message boxes go through ConsoleWrite, which shows
+// control characters as \xNN (ConsoleText) and starts on a line of its own when a progress line
+// is drawn.
 #pragma once
 
 #include <string>
 
 #include "platform/win32_types.h"
+
+// The text with every control character (C0, DEL and C1) and every byte that is not part of
+// valid UTF-8 shown as \xNN (lower-case hex; a C1 character as its two bytes), so that a file
+// name or a text read from a file cannot move the cursor, retitle the window or clear the
+// screen. Valid UTF-8 and backslashes stay as they are, so shown text comes back unchanged.
+std::string ConsoleText(const std::string& text);
+// How many terminal columns the text takes once shown (a code point counts one column).
+size_t ConsoleColumns(const std::string& text);
+// The shown text in at most `columns` columns: cut in the middle with "..." (or at the end when
+// `middle` is false); an escape is never split.
+std::string ConsoleFit(const std::string& text, size_t columns, bool middle = true);
+// The width of the terminal on stderr: its window size, else $COLUMNS, else 80.
+int ConsoleWidth();
+// Writes the text's lines to stderr, each shown through ConsoleText. A progress line drawn on
+// the terminal is cleared first, so the text starts on a line of its own (the next redraw puts
+// the progress line back below it).
+void ConsoleWrite(const std::string& text);
 
 class CProgressDlg {
  public:
@@ -18,7 +39,7 @@ class CProgressDlg {
 
   // Shows the window: Ctrl-C now counts as Cancel instead of ending the program.
   virtual int Create();
-  // Closes the window and gives Ctrl-C its earlier meaning back.
+  // Closes the window (the drawn line is cleared) and gives Ctrl-C its earlier meaning back.
   virtual int DestroyWindow();
 
   virtual void SetImageRange(int low, int high);
@@ -44,9 +65,20 @@ class CProgressDlg {
   // Raises the Cancel flag as Ctrl-C does (for callers other than the signal handler).
   static void RequestCancel();
 
- private:
+  // The drawn line for a terminal `width` columns wide: "[3/20] NAME  STEP  45%", the name
+  // (the file's base name) shortened in the middle and then the step at its end until the
+  // line fits in width - 1 columns.
+  static std::string ProgressLine(int number, int total, const std::string& path, const std::string& step,
+                                  int percent, int width);
+
+ protected:
+  // The entry the drawn line names: its number and its file's path. False draws nothing now
+  // (between two entries). This class knows no file: it shows the file counter alone.
+  virtual bool DrawnEntry(int* number, std::string* path) const;
+  // Redraws the line (on a terminal, when shown and not quiet).
   void Draw();
+
+ private:
   bool m_handlerInstalled = false;
   bool m_terminal = false;
-  std::string m_lastLine;
 };

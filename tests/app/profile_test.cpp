@@ -154,9 +154,19 @@ TEST(Profile, CheckSettingHoldsEachKeyToItsRange) {
       {"Quality", "MinQ", "0", SettingStatus::kBadValue},
       {"Quality", "MaxKB", "0.5", SettingStatus::kBadValue},
       {"Quality", "MaxKB", "2.5", SettingStatus::kOk},
-      {"Size", "Width", "0", SettingStatus::kBadValue},
+      {"Size", "Width", "0", SettingStatus::kOk},  // counts as 1
+      {"Size", "Width", "2147483648", SettingStatus::kBadValue},
       {"Size", "Percent", "1000", SettingStatus::kOk},
-      {"Mode", "Advanced", "2", SettingStatus::kBadValue},
+      {"Mode", "Advanced", "2", SettingStatus::kOk},  // 0 simple, any other advanced
+      // Keys read as "0, else ..." take any whole number; those read as "equal to 1" stay 0 or 1.
+      {"Size", "Filter", "2", SettingStatus::kOk},
+      {"Sharpen", "Type", "-7", SettingStatus::kOk},
+      {"Sharpen", "Type", "1.5", SettingStatus::kBadValue},
+      {"Balance", "SimEnabled", "2", SettingStatus::kOk},
+      {"Text", "Placement", "9", SettingStatus::kOk},
+      {"FilterSim", "Enabled", "2", SettingStatus::kBadValue},
+      {"Output", "FileType", "4", SettingStatus::kBadValue},
+      {"Text", "OffsetX", "-1", SettingStatus::kBadValue},
       {"Text", "BKColor", "0xFFFFFF", SettingStatus::kOk},
       {"Text", "FontSize", "501", SettingStatus::kBadValue},
       {"Text", "Placement", "1.0", SettingStatus::kBadValue},

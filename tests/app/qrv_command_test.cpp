@@ -4,12 +4,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -114,6 +117,69 @@ void MakeQueue(const qrvtest::TempDir& dir) {
   ASSERT_TRUE(qrvtest::WriteFileBytes(in + "/broken.jpg", {0xFF, 0xD8, 0xFF}));
 }
 
+// Runs the command on a pseudo-terminal of 80 columns: every byte it wrote there, read from the
+// master side until it ends, and its exit status. `act` sees the bytes so far until it returns
+// true (it may signal the child).
+Outcome OnTerminal(const std::vector<std::string>& args, const std::function<bool(pid_t, const std::string&)>& act) {
+  Outcome r;
+  struct winsize size {};
+  size.ws_row = 24;
+  size.ws_col = 80;
+  int master = -1;
+  const pid_t child = forkpty(&master, nullptr, nullptr, &size);
+  if (child < 0) return r;
+  if (child == 0) {
+    unsetenv("COLUMNS");
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv = {const_cast<char*>(QRV_COMMAND)};
+    for (std::string& a : copy) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    execv(QRV_COMMAND, argv.data());
+    _exit(127);
+  }
+  bool acted = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+  char buffer[4096];
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 1000) <= 0) continue;
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // EIO: the child has gone
+    r.err.append(buffer, static_cast<size_t>(n));
+    if (!acted) acted = act(child, r.err);
+  }
+  close(master);
+  int status = 0;
+  if (waitpid(child, &status, WNOHANG) == 0) kill(child, SIGKILL);
+  waitpid(child, &status, 0);
+  r.status = ExitCode(status);
+  return r;
+}
+
+// Terminal output cut at \r and \n once the erase-line escapes are gone: the lines written to
+// stay (ended by a line feed) and the lines drawn over again.
+void TerminalLines(std::string bytes, std::vector<std::string>* lasting, std::vector<std::string>* drawn) {
+  for (size_t at; (at = bytes.find("\033[K")) != std::string::npos;) bytes.erase(at, 3);
+  std::string piece;
+  for (size_t i = 0; i <= bytes.size(); ++i) {
+    const char c = i < bytes.size() ? bytes[i] : '\r';
+    if (c != '\r' && c != '\n') {
+      piece += c;
+      continue;
+    }
+    const bool ended = c == '\n' || (i + 1 < bytes.size() && bytes[i + 1] == '\n');
+    if (!piece.empty()) (ended ? lasting : drawn)->push_back(piece);
+    piece.clear();
+  }
+}
+
+size_t Columns(const std::string& text) {
+  size_t n = 0;
+  for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
 }  // namespace
 
 TEST(QrvCommand, RunsTheQueueListsWhatWasNotWrittenAndSums) {
@@ -167,7 +233,9 @@ TEST(QrvCommand, RefusesBadArgumentsAndSettingsByName) {
       {"--current 0 in", 2, "qrv: --current takes an entry number 1, 2, ..., not 0\n"},
       {"--current 9 in", 2, "qrv: --current 9: the queue has 3 entries\n"},
       {"-q", 2, "qrv: no picture or folder given\n"},
-      {"--set Size.Type=9x in", 2, "qrv: --set Size.Type=9x: \"9x\" is not a whole number; allowed: 0..2\n"},
+      {"--set Size.Type=9x in", 2, "qrv: --set Size.Type=9x: \"9x\" is not a whole number; allowed: any whole "},
+      {"--set Size.Filter=0x in", 2, "allowed: any whole number: 0 the program's own resampler, any other the library's\n"},
+      {"--set Sharpen.Type=2147483648 in", 2, "Sharpen.Type=2147483648: 2147483648 is out of range; allowed: any whole "},
       {"--set Foo.Bar=1 in", 2, "qrv: --set Foo.Bar=1: unknown section \"Foo\"; the sections are Mode, Output, "},
       {"--set size.Bar=1 in", 2, "section \"Size\" has no key \"Bar\"; its keys are Type, Percent, Width, "},
       {"--set Quality.CQ=-1 in", 2, "qrv: --set Quality.CQ=-1: -1 is out of range; allowed: 1..100\n"},
@@ -208,13 +276,14 @@ TEST(QrvCommand, RefusesBadArgumentsAndSettingsByName) {
   EXPECT_FALSE(qrvtest::ReadFileBytes(dir.File("QRV/-dash_QRV.jpg")).empty());
 }
 
-// A profile is checked line by line: errors refuse it as FILE:LINE, unknown names are warnings.
+// A profile is checked line by line: errors refuse it as FILE:LINE, an unknown name is one
+// warning with its lines.
 TEST(QrvCommand, ProfileProblemsAsFileAndLine) {
   qrvtest::TempDir dir;
   MakeQueue(dir);
   const std::string bad =
       "; comment\n[Size]\nPercent=0\nfoo\n[Quality\n[Text] junk\nString=x\nstring=y\n[Future]\nKey=1\n"
-      "[Balance]\nNewKey=2\nSteps=0:1,5:2\nNoExif=2\n";
+      "[Balance]\nNewKey=2\nSteps=0:1,5:2\nNoExif=2\n[future]\nkey=2\n";
   ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("p.qrv"), std::vector<uint8_t>(bad.begin(), bad.end())));
   Outcome r = Qrv(dir, "--home home --profile p.qrv in");
   EXPECT_EQ(r.status, 2);
@@ -224,8 +293,8 @@ TEST(QrvCommand, ProfileProblemsAsFileAndLine) {
             "qrv: p.qrv:5: section header without its closing ']': \"[Quality\"\n"
             "qrv: p.qrv:6: text after the section header: \"junk\"\n"
             "qrv: warning: p.qrv:8: string repeats line 7; ignored (the first one counts)\n"
-            "qrv: warning: p.qrv:10: unknown section \"Future\"; the line is ignored\n"
-            "qrv: warning: p.qrv:12: section \"Balance\" has no key \"NewKey\"; the line is ignored\n"
+            "qrv: warning: p.qrv: unknown section [Future] (lines 10, 16), ignored\n"
+            "qrv: warning: p.qrv: section \"Balance\" has no key \"NewKey\" (line 12), ignored\n"
             "qrv: p.qrv:14: Balance.NoExif=2: 2 is out of range; allowed: a step index 0..1 (the slider has 2 "
             "steps)\n");
   // Warnings alone: the run goes on. The shipped default profile gives no word at all.
@@ -233,7 +302,7 @@ TEST(QrvCommand, ProfileProblemsAsFileAndLine) {
   ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("p.qrv"), std::vector<uint8_t>(newer.begin(), newer.end())));
   r = Qrv(dir, "-q --home home --profile p.qrv in/a.jpg");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "qrv: warning: p.qrv:4: unknown section \"Future\"; the line is ignored\n");
+  EXPECT_EQ(r.err, "qrv: warning: p.qrv: unknown section [Future] (line 4), ignored\n");
   r = Qrv(dir, std::string("-q --home home --profile ") + QRV_SOURCE_DIR + "/app/default.qrv in/a.jpg");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
@@ -367,4 +436,101 @@ TEST(QrvCommand, ConcurrentRunsIntoOneFolderLoseNothing) {
   for (const std::string& b : bases)
     for (const char* suffix : {"_QRV.png", "1_QRV.png", "2_QRV.png"}) EXPECT_TRUE(names.count(b + suffix)) << b;
   EXPECT_EQ(qrvtest::ReadFileBytes(out + "/qrvoutput.dir").size(), 3u * kPictures);
+}
+
+// A queue that stays empty says why, and exits with 1 having run nothing; the keys that the
+// pipeline reads as "0, else ..." take any whole number.
+TEST(QrvCommand, EmptyQueueSaysWhyAndOtherWholeNumbersRun) {
+  qrvtest::TempDir dir;
+  MakeQueue(dir);
+  mkdir(dir.File("empty").c_str(), 0777);
+  mkdir(dir.File("misc").c_str(), 0777);
+  mkdir(dir.File("misc/sub").c_str(), 0777);
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("misc/notes.txt"), {'x'}));
+  ASSERT_EQ(Qrv(dir, "-q --home home in/a.jpg").status, 0);  // makes in/QRV
+  const struct {
+    const char *args, *message;
+  } cases[] = {
+      {"empty", "qrv: no picture files in empty (the folder is empty)\n"},
+      {"misc --current 1",
+       "qrv: no picture files in misc (1 file without a picture extension, 1 subfolder, which is not searched)\n"},
+      {"in/QRV empty",
+       "qrv: in/QRV holds only an earlier run's outputs (its qrvoutput.dir marker)\n"
+       "qrv: no picture files in empty (the folder is empty)\n"},
+  };
+  for (const auto& c : cases) {
+    const Outcome r = Qrv(dir, std::string("--home home ") + c.args);
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_EQ(r.err, c.message) << c.args;
+    EXPECT_EQ(r.out, "") << c.args;
+  }
+  const Outcome r = Qrv(dir, "-q --home home --set Size.Type=1 --set Size.Filter=2 --set Sharpen.Type=2 in/a.jpg");
+  EXPECT_EQ(r.status, 0) << r.err;
+  CRGBImage back;
+  ASSERT_EQ(back.Load(dir.File("in/QRV/a1_QRV.jpg")), 0);
+  EXPECT_EQ(back.GetWidth(), 32);
+}
+
+// A file name's control characters reach stderr escaped, off a terminal and on one. On a
+// terminal of 80 columns the progress line is redrawn in place, never wider than the terminal,
+// and names the entry; each entry ends with a lasting line; Ctrl-C's message stands on a line
+// of its own.
+TEST(QrvCommand, TerminalProgressFitsNamesEntriesAndEscapesControlCharacters) {
+  qrvtest::TempDir dir;
+  const std::string in = dir.File("in"), home = dir.File("home");
+  mkdir(in.c_str(), 0777);
+  const std::string bad = "bad\x1b]0;TITLE\x07\x1b[2J\xc2\x9b\xff.jpg";
+  const std::string shown = "bad\\x1b]0;TITLE\\x07\\x1b[2J\\xc2\\x9b\\xff.jpg";
+  ASSERT_TRUE(qrvtest::WriteFileBytes(in + "/" + bad, {0xFF, 0xD8, 0xFF}));
+  MakeJpeg(dir.File("p.jpg"), 1600, 1200);
+  const auto bytes = qrvtest::ReadFileBytes(dir.File("p.jpg"));
+  std::vector<std::string> names;
+  for (int i = 1; i <= 16; ++i) {  // enough that Ctrl-C comes before the last one
+    names.push_back("holiday_pictures_from_the_seaside_with_a_rather_long_name_" + std::to_string(10 + i));
+    ASSERT_TRUE(qrvtest::WriteFileBytes(in + "/" + names.back() + ".jpg", bytes));
+  }
+  auto noRawControls = [](const std::string& text) {
+    std::string rest = text;
+    for (size_t at; (at = rest.find("\033[K")) != std::string::npos;) rest.erase(at, 3);
+    for (char c : rest) {
+      const unsigned char u = static_cast<unsigned char>(c);
+      if ((u < 0x20 && c != '\r' && c != '\n') || u == 0x7F || u == 0xFF) return false;
+    }
+    return rest.find("\xc2\x9b") == std::string::npos;
+  };
+  const std::string notWritten = "not written: " + in + "/" + shown + ": Can't load file: " + in + "/" + shown;
+
+  // Off a terminal.
+  const Outcome off = Qrv(dir, "--home home --current 1 in");
+  EXPECT_EQ(off.status, 1);
+  EXPECT_EQ(off.err.find("[1/1] " + shown + ": not written: Can't load file: " + in + "/" + shown), 0u) << off.err;
+  EXPECT_NE(off.err.find("\n" + notWritten), std::string::npos) << off.err;
+  EXPECT_TRUE(noRawControls(off.err)) << off.err;
+
+  // On a terminal, with Ctrl-C once the second entry is written.
+  const Outcome on = OnTerminal({"--home", home, in}, [&](pid_t child, const std::string& so_far) {
+    if (so_far.find(" -> QRV/" + names[0]) == std::string::npos) return false;
+    kill(child, SIGINT);
+    return true;
+  });
+  EXPECT_EQ(on.status, 130) << on.err;
+  EXPECT_TRUE(noRawControls(on.err)) << on.err;
+  std::vector<std::string> lasting, drawn;
+  TerminalLines(on.err, &lasting, &drawn);
+  ASSERT_GE(lasting.size(), 4u) << on.err;
+  EXPECT_EQ(lasting[0].find("[1/17] " + shown + ": not written: Can't load file: "), 0u) << lasting[0];
+  EXPECT_EQ(lasting[1], "[2/17] " + names[0] + ".jpg -> QRV/" + names[0] + "_QRV.jpg");
+  bool named = false, badNamed = false;
+  for (const std::string& line : drawn) {
+    EXPECT_LE(Columns(line), 80u) << line;
+    named |= line.compare(0, 20, "[3/17] holiday_pictu") == 0 && line.find("...") != std::string::npos &&
+             line.find("_12.jpg") != std::string::npos && line.back() == '%';
+    badNamed |= line.compare(0, 7 + shown.size(), "[1/17] " + shown) == 0;
+  }
+  EXPECT_TRUE(named && badNamed) << on.err;
+  // The cancel message clears the drawn line first.
+  const size_t cancelled = on.err.find("Process Cancelled by user\r\n");
+  ASSERT_NE(cancelled, std::string::npos) << on.err;
+  EXPECT_TRUE(on.err.compare(cancelled - 4, 4, "\r\033[K") == 0 || on.err[cancelled - 1] == '\n') << on.err;
+  EXPECT_NE(on.err.find("\n" + notWritten), std::string::npos) << on.err;
 }

@@ -70,6 +70,50 @@ TEST(ProgressDlg, CtrlCIsCancelWhileShown) {
   EXPECT_FALSE(dlg.m_shown);
 }
 
+// Texts from files reach stderr with every control character and every byte outside valid
+// UTF-8 shown as \xNN; valid UTF-8 and backslashes stay, so shown text shows as itself.
+TEST(ConsoleText, EscapesControlCharactersAndBadBytes) {
+  const struct {
+    const char *text, *shown;
+  } cases[] = {
+      {"bad\x1b]0;TITLE\x07\x1b[2J.jpg", "bad\\x1b]0;TITLE\\x07\\x1b[2J.jpg"},
+      {"a\tb\nc\x7f", "a\\x09b\\x0ac\\x7f"},
+      {"csi\xc2\x9b" "2J", "csi\\xc2\\x9b2J"},                // C1 control, as its two bytes
+      {"\xff\xc3(\xe2\x82", "\\xff\\xc3(\\xe2\\x82"},       // stray, bad and cut sequences
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},                    // a UTF-16 surrogate
+      {"Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7 a\\x", "Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7 a\\x"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ConsoleText(c.text), c.shown) << c.text;
+    EXPECT_EQ(ConsoleText(c.shown), c.shown) << c.text;
+  }
+  EXPECT_EQ(ConsoleColumns("Caf\xc3\xa9\x1b"), 8u);
+}
+
+// The drawn line fits in width - 1 columns, shortening the name in the middle (never inside an
+// escape) before the step.
+TEST(ProgressDlg, ProgressLineFitsTheTerminal) {
+  const std::string longName = "/p/holiday_pictures_from_the_seaside_with_a_rather_long_name_07.jpg";
+  const struct {
+    std::string path, step;
+    int width;
+    std::string line;
+  } cases[] = {
+      {"/p/a.jpg", "Sharpen", 80, "[2/9] a.jpg  Sharpen   90%"},
+      {"", "Loading...", 80, "[2/9] Loading...   90%"},
+      {longName, "Adjusting Gamma", 80,
+       "[2/9] holiday_pictures_from_t...rather_long_name_07.jpg  Adjusting Gamma   90%"},
+      {longName, "Adjusting Gamma", 40, "[2/9] holiday...07.jpg  Adjust...   90%"},
+      {"/p/\x1b\x1b\x1b\x1b\x1b\x1b.jpg", "Sharpen", 40, "[2/9] \\x1b...\\x1b.jpg  Sharpen   90%"},
+      {longName, "Sharpen", 12, "[2/9] ho..."},
+  };
+  for (const auto& c : cases) {
+    const std::string line = CProgressDlg::ProgressLine(2, 9, c.path, c.step, 90, c.width);
+    EXPECT_EQ(line, c.line) << c.width;
+    EXPECT_LT(ConsoleColumns(line), static_cast<size_t>(c.width)) << line;
+  }
+}
+
 std::string ReadText(const std::string& path) {
   const std::vector<uint8_t> b = qrvtest::ReadFileBytes(path);
   return std::string(b.begin(), b.end());
