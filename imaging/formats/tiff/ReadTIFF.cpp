@@ -38,9 +38,13 @@ void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD
   read.info = GetTIFFPageInfo(tif);
   read.flags = flags;
   if (read.info.width == 0 || read.info.height == 0) return error = IS_ERR_BADTIFF, nullptr;
-  // A header claiming more picture than its data can hold is refused before anything is allocated.
-  if (!TIFFPageDataCovers(tif, read.info)) return error = IS_ERR_BADTIFF, nullptr;
   const uint32_t depth = asStored ? StoredDepth(read.info) : bits;
+  // A header claiming more picture than its data can give is refused before anything is
+  // allocated. The raw readers decode the first plane only; the true-colour reader asks once
+  // it knows which planes libtiff's conversion takes.
+  const uint16_t firstPlane = 0;
+  if ((depth == 1 || depth == 8 || depth == 16) && !TIFFPageWithinBudget(tif, read.info, &firstPlane, 1))
+    return error = IS_ERR_BADTIFF, nullptr;
   client->state.alphaOverride = ts.tiff.alphaOverride;
   uint32_t w = 0, h = 0;
   void* block = nullptr;

@@ -1,8 +1,10 @@
 // The readers that decode strips and tiles themselves: bilevel, 8-bit index and 16-bit grey.
 // Each assembles the page top row first, turns it bottom row first, applies the orientation
-// step and lays out the caller's block. A strip or tile that fails to decode leaves its rows
-// zero and the read goes on.
+// step and lays out the caller's block. A strip or tile is decoded as far as its data goes;
+// the rows it could not give keep the fill the reader laid down first, and the read goes on.
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "imaging/core/ISOpSupport.h"
@@ -12,34 +14,30 @@
 
 namespace {
 
-// Strips of a one-sample page: onStrip(buffer, first row, rows, scanline bytes) for every strip
-// that decodes. Progress after each strip.
+// Strips of a one-sample page: onStrip(buffer, first row, rows, scanline bytes) with the rows
+// of every strip that decoded. Progress after each strip.
 template <typename OnStrip>
 bool ReadStrips(ISErrorCode& error, TIFF* tif, uint32_t height, OnStrip&& onStrip) {
   const tmsize_t scanline = TIFFScanlineSize(tif);
   uint32_t rowsPerStrip = 0;
   TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
   rowsPerStrip = std::max<uint32_t>(1, std::min(rowsPerStrip, height));
-  ISArray<uint8_t> buffer;
+  ISArray<uint8_t> buffer, raw;
   uint64_t bytes = 0;
   if (scanline <= 0) return error = IS_ERR_BADTIFF, false;
   if (!ISAllocSize(bytes, static_cast<uint64_t>(scanline), rowsPerStrip) || !ResizeScratch(buffer, bytes))
     return error = IS_ERR_NOMEM, false;
   for (uint32_t row = 0; row < height; row += rowsPerStrip) {
     const uint32_t rows = std::min(rowsPerStrip, height - row);
-    const tmsize_t want = static_cast<tmsize_t>(rows) * scanline;
-    const tmsize_t got = TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, row, 0), buffer.Data(), want);
-    if (got >= 0) {
-      if (got < want) std::memset(buffer.Data() + got, 0, static_cast<size_t>(want - got));
-      onStrip(buffer.Data(), row, rows, static_cast<uint64_t>(scanline));
-    }
+    const uint32_t done = DecodeTIFFStrile(tif, TIFFComputeStrip(tif, row, 0), rows, buffer.Data(), raw);
+    if (done > 0) onStrip(buffer.Data(), row, done, static_cast<uint64_t>(scanline));
     if (!ProgressOrStop(error, row, height)) return false;
   }
   return true;
 }
 
-// Tiles of a one-sample page: onTile(buffer, x, y, tile width, tile length, tile row bytes)
-// for every tile that decodes. Progress after each row of tiles.
+// Tiles of a one-sample page: onTile(buffer, x, y, tile width, rows decoded, tile row bytes)
+// for every tile that decoded. Progress after each row of tiles.
 template <typename OnTile>
 bool ReadTiles(ISErrorCode& error, TIFF* tif, uint32_t width, uint32_t height, OnTile&& onTile) {
   uint32_t tileWidth = 0, tileLength = 0;
@@ -50,14 +48,12 @@ bool ReadTiles(ISErrorCode& error, TIFF* tif, uint32_t width, uint32_t height, O
   if (tileWidth == 0 || tileLength == 0 || tileSize <= 0 || tileRow <= 0 ||
       static_cast<uint64_t>(tileRow) * tileLength > static_cast<uint64_t>(tileSize))
     return error = IS_ERR_BADTIFF, false;
-  ISArray<uint8_t> buffer;
+  ISArray<uint8_t> buffer, raw;
   if (!ResizeScratch(buffer, static_cast<uint64_t>(tileSize))) return error = IS_ERR_NOMEM, false;
   for (uint32_t y = 0; y < height; y = (height - y > tileLength) ? y + tileLength : height) {
     for (uint32_t x = 0; x < width; x = (width - x > tileWidth) ? x + tileWidth : width) {
-      const tmsize_t got = TIFFReadTile(tif, buffer.Data(), x, y, 0, 0);
-      if (got < 0) continue;
-      if (got < tileSize) std::memset(buffer.Data() + got, 0, static_cast<size_t>(tileSize - got));
-      onTile(buffer.Data(), x, y, tileWidth, tileLength, static_cast<uint64_t>(tileRow));
+      const uint32_t done = DecodeTIFFStrile(tif, TIFFComputeTile(tif, x, y, 0, 0), tileLength, buffer.Data(), raw);
+      if (done > 0) onTile(buffer.Data(), x, y, tileWidth, done, static_cast<uint64_t>(tileRow));
     }
     if (!ProgressOrStop(error, y, height)) return false;
   }
@@ -96,6 +92,19 @@ bool FlipToBottomUp(ISErrorCode& error, TIFFPicture& p) {
   return true;
 }
 
+// The index whose colour lies nearest mid grey: what rows that cannot be decoded are filled
+// with, as a cut JPEG file's missing blocks decode to 128 in every sample.
+uint8_t MidGreyIndex(const RGBQUAD* table, uint32_t bits) {
+  const int count = bits < 8 ? 1 << bits : 256;  // the indexes the page can hold
+  int best = 0, bestDistance = INT32_MAX;
+  for (int i = 0; i < count; ++i) {
+    const int r = table[i].rgbRed - 128, g = table[i].rgbGreen - 128, b = table[i].rgbBlue - 128;
+    const int distance = r * r + g * g + b * b;
+    if (distance < bestDistance) best = i, bestDistance = distance;
+  }
+  return static_cast<uint8_t>(best);
+}
+
 bool IsCCITT(uint16_t compression) {
   return compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3 ||
          compression == COMPRESSION_CCITTFAX4 || compression == COMPRESSION_CCITTRLEW;
@@ -117,6 +126,8 @@ void* ReadTIFFBilevel(ISErrorCode& error, TIFFPageRead& page, RGBQUAD* palette, 
   if (!picture.Allocate(info.width, info.height, 1)) return error = IS_ERR_NOMEM, nullptr;
   const uint64_t rowBytes = picture.RowBytes();
   uint8_t* out = picture.pixels.Data();
+  // Rows that cannot be decoded come back white, the nearer of the two levels to mid grey.
+  if (photometric == PHOTOMETRIC_MINISBLACK) std::memset(out, 0xFF, rowBytes * info.height);
   const auto pasteTile = [&](ISErrorCode& e, const uint8_t* tile, uint32_t x, uint32_t y, uint32_t tw, uint32_t tl,
                              uint64_t tileRow) {
     PasteRect1Bit(e, out, info.width, info.height, static_cast<DWORD>(rowBytes), tile, tw, tl,
@@ -191,6 +202,7 @@ void* ReadTIFFPalette(ISErrorCode& error, TIFFPageRead& page, RGBQUAD* palette, 
   if (!picture.Allocate(info.width, info.height, 8)) return error = IS_ERR_NOMEM, nullptr;
   const uint32_t w = info.width;
   uint8_t* out = picture.pixels.Data();
+  std::memset(out, MidGreyIndex(table, bits), uint64_t{w} * info.height);
   ISErrorCode unpackError = IS_ERR_OK;
   // One stored row of `count` samples to index bytes.
   auto unpack = [&](const uint8_t* src, uint8_t* dst, uint32_t count) {
@@ -242,6 +254,8 @@ void* ReadTIFF16(ISErrorCode& error, TIFFPageRead& page, uint32_t* width, uint32
   TIFFPicture picture;
   if (!picture.Allocate(info.width, info.height, 16)) return error = IS_ERR_NOMEM, nullptr;
   uint8_t* out = picture.pixels.Data();
+  // Rows that cannot be decoded: 128 x 257, which scales down to 128 at eight bits.
+  std::fill_n(reinterpret_cast<uint16_t*>(out), uint64_t{info.width} * info.height, uint16_t{128 * 257});
   const auto pasteTile = [&](ISErrorCode& e, const uint8_t* tile, uint32_t x, uint32_t y, uint32_t tw, uint32_t tl,
                              uint64_t tileRow) {
     PasteRect16(e, reinterpret_cast<uint16_t*>(out), info.width, info.height, reinterpret_cast<const uint16_t*>(tile),

@@ -1,6 +1,7 @@
-// The true-colour reader: libtiff's RGBA image interface, read band by band (one strip or row
-// of tiles at a time) with progress and a stop after each band, own put routines for raw
-// CMYK, and the alpha override of pages whose extra sample is unspecified.
+// The true-colour reader: libtiff's RGBA conversion (its put routines, or our own for raw
+// CMYK) over strips and tiles that we decode ourselves, as far as their data goes, one strip or
+// row of tiles at a time with progress and a stop after each; and the alpha override of pages
+// whose extra sample is unspecified.
 #include <algorithm>
 #include <cstring>
 
@@ -78,10 +79,80 @@ class RGBAImageHolder {
   TIFFRGBAImage* img_;
 };
 
-// Reads the page into `raster` (width x height 32-bit pixels, bytes R, G, B, A), bottom row
-// first, without libtiff's own orientation handling.
-bool ReadRGBARaster(ISErrorCode& error, TIFF* tif, TIFFReadState& state, uint32_t width, uint32_t height,
-                    uint32_t* raster) {
+// Where a strip or tile lands in the raster and how libtiff's put routines walk it: the raster
+// is bottom row first, so each row moves back by the raster's width plus the area's.
+struct RasterArea {
+  uint32_t x, y, width, rows;
+  uint32_t skip;  // pixels of each stored row left of or past the area
+};
+
+// The page's strips or tiles through the put routine libtiff chose for it: each decoded as far
+// as its data goes (every used plane), its decoded rows converted into the raster; the rest
+// keep the fill. onBand(rows done) after each strip or row of tiles; false stops the read.
+template <typename OnBand>
+bool PutPage(ISErrorCode& error, TIFFRGBAImage& img, const uint16_t* planes, uint32_t planeCount, uint32_t width,
+             uint32_t height, uint32_t* raster, OnBand&& onBand) {
+  TIFF* tif = img.tif;
+  const bool tiled = TIFFIsTiled(tif) != 0;
+  uint32_t bandWidth = width, bandRows = 0;
+  if (tiled) {
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &bandWidth);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &bandRows);
+  } else {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &bandRows);
+    bandRows = std::min(bandRows, height);
+  }
+  const uint64_t bufferBytes = tiled ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+  if (bandWidth == 0 || bandRows == 0 || bufferBytes == 0) return error = IS_ERR_BADTIFF, false;
+  ISArray<uint8_t> buffers[4], raw;
+  for (uint32_t p = 0; p < planeCount; ++p)
+    if (!ResizeScratch(buffers[p], bufferBytes)) return error = IS_ERR_NOMEM, false;
+  const auto put = [&](const RasterArea& a) {
+    uint32_t* to = raster + uint64_t{height - 1 - a.y} * width + a.x;
+    const auto skew = -static_cast<int32_t>(width + a.width);
+    const auto from = static_cast<int32_t>(a.skip);
+    if (img.isContig) {
+      img.put.contig(&img, to, a.x, height - 1 - a.y, a.width, a.rows, from, skew, buffers[0].Data());
+    } else {
+      uint8_t* colour[3] = {buffers[0].Data(), buffers[0].Data(), buffers[0].Data()};
+      if (planeCount >= 3) colour[1] = buffers[1].Data(), colour[2] = buffers[2].Data();
+      uint8_t* alpha = img.alpha ? buffers[planeCount - 1].Data() : nullptr;
+      img.put.separate(&img, to, a.x, height - 1 - a.y, a.width, a.rows, from, skew, colour[0], colour[1], colour[2],
+                       alpha);
+    }
+  };
+  // Rows of the strip or tile at (x, y) that every used plane gave.
+  const auto decode = [&](uint32_t x, uint32_t y, uint32_t rows) {
+    uint32_t done = rows;
+    for (uint32_t p = 0; p < planeCount && done > 0; ++p) {
+      const uint32_t index = tiled ? TIFFComputeTile(tif, x, y, 0, planes[p]) : TIFFComputeStrip(tif, y, planes[p]);
+      done = std::min(done, DecodeTIFFStrile(tif, index, rows, buffers[p].Data(), raw));
+    }
+    return done;
+  };
+  for (uint32_t y = 0; y < height; y += std::min(bandRows, height - y)) {
+    const uint32_t rows = std::min(bandRows, height - y);
+    if (!tiled) {
+      const uint32_t done = decode(0, y, rows);
+      if (done > 0) put({0, y, width, done, 0});
+    } else {
+      for (uint32_t x = 0; x < width; x += std::min(bandWidth, width - x)) {
+        const uint32_t done = std::min(decode(x, y, bandRows), rows);
+        const uint32_t across = std::min(bandWidth, width - x);
+        if (done > 0) put({x, y, across, done, bandWidth - across});
+      }
+    }
+    if (!onBand(y + rows)) return false;
+  }
+  return true;
+}
+
+// Reads the page into `picture` (width x height 32-bit pixels, bytes R, G, B, A), bottom row
+// first, without libtiff's own orientation handling. The budget is asked before the picture
+// or any strip buffer is allocated; rows that cannot be decoded are mid grey and opaque.
+bool ReadRGBARaster(ISErrorCode& error, const TIFFPageRead& page, TIFFReadState& state, TIFFPicture& picture) {
+  TIFF* tif = page.tif;
+  const uint32_t width = page.info.width, height = page.info.height;
   char message[1024] = {};
   // An override of 0 (no alpha): the page is read as libtiff reads it, and every alpha byte
   // then set opaque; the colour bytes are the same either way.
@@ -101,10 +172,6 @@ bool ReadRGBARaster(ISErrorCode& error, TIFF* tif, TIFFReadState& state, uint32_
     return error = IS_ERR_BADTIFF, false;
   }
   RGBAImageHolder holder(&img);
-  // The orientation step applies the Orientation tag once, so libtiff reads every page as if
-  // it were stored top-left; the requested bottom-left origin gives rows bottom first.
-  img.orientation = ORIENTATION_TOPLEFT;
-  img.req_orientation = ORIENTATION_BOTLEFT;
   if (state.rawCMYK && img.photometric == PHOTOMETRIC_SEPARATED && img.bitspersample == 8 &&
       img.samplesperpixel >= 4) {
     if (img.isContig)
@@ -112,24 +179,32 @@ bool ReadRGBARaster(ISErrorCode& error, TIFF* tif, TIFFReadState& state, uint32_
     else
       img.put.separate = PutRawCMYKSeparate;
   }
-  uint32_t band = 0;
-  if (TIFFIsTiled(tif))
-    TIFFGetField(tif, TIFFTAG_TILELENGTH, &band);
-  else
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &band);
-  band = std::max<uint32_t>(1, std::min(band, height));
-  state.error = IS_ERR_OK;
-  for (uint32_t row = 0; row < height; row += band) {
-    const uint32_t rows = std::min(band, height - row);
-    img.row_offset = static_cast<int>(row);
-    img.col_offset = 0;
-    if (!TIFFRGBAImageGet(&img, raster + uint64_t{height - row - rows} * width, width, rows))
-      return error = state.error ? state.error : IS_ERR_BADTIFF, false;
-    if (state.progress && state.progress(row + rows, height, state.user)) {
-      state.error = IS_ERR_STOPPED;
-      return error = IS_ERR_STOPPED, false;
-    }
+  if (img.isContig ? !img.put.contig : !img.put.separate) return error = IS_ERR_BADTIFF, false;
+  // The planes libtiff's conversion takes: one grey or three colour planes, then the alpha (or
+  // the black of CMYK) plane after them when it uses one. Extra samples it does not use are
+  // never read, so their strips may be missing.
+  uint16_t planes[4] = {0, 1, 2, 3};
+  uint32_t planeCount = 1;
+  if (!img.isContig) {
+    const bool grey = img.photometric == PHOTOMETRIC_MINISWHITE || img.photometric == PHOTOMETRIC_MINISBLACK ||
+                      img.photometric == PHOTOMETRIC_PALETTE;
+    planeCount = grey ? 1 : 3;
+    if (img.alpha) planes[planeCount++] = static_cast<uint16_t>(grey ? 1 : 3);
   }
+  if (!TIFFPageWithinBudget(tif, page.info, planes, planeCount)) return error = IS_ERR_BADTIFF, false;
+  if (!picture.Allocate(width, height, 32)) return error = IS_ERR_NOMEM, false;
+  auto* raster = reinterpret_cast<uint32_t*>(picture.pixels.Data());
+  std::fill_n(raster, uint64_t{width} * height, 0x80u | 0x80u << 8 | 0x80u << 16 | 0xFFu << 24);
+  state.error = IS_ERR_OK;
+  const bool read = PutPage(error, img, planes, planeCount, width, height, raster, [&](uint32_t rowsDone) {
+    if (state.progress && state.progress(rowsDone, height, state.user)) {
+      state.error = IS_ERR_STOPPED;
+      error = IS_ERR_STOPPED;
+      return false;
+    }
+    return true;
+  });
+  if (!read) return false;
   if (opaque) {
     auto* bytes = reinterpret_cast<uint8_t*>(raster);
     const uint64_t n = uint64_t{width} * height;
@@ -154,10 +229,8 @@ void* ReadTIFFTrueColor(ISErrorCode& error, TIFFPageRead& page, uint32_t bits, u
   const bool dib = page.flags & kTIFFAsStored;
   const uint32_t w = page.info.width, h = page.info.height;
   TIFFPicture picture;
-  if (!picture.Allocate(w, h, 32)) return error = IS_ERR_NOMEM, nullptr;
   client->state.progress = ReportBand;
-  if (!ReadRGBARaster(error, page.tif, client->state, w, h, reinterpret_cast<uint32_t*>(picture.pixels.Data())))
-    return nullptr;
+  if (!ReadRGBARaster(error, page, client->state, picture)) return nullptr;
   uint8_t* p = picture.pixels.Data();
   const uint64_t n = uint64_t{w} * h;
   if (dib && bits == 32) SwapRB32Run(p, w, h);

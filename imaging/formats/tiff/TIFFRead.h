@@ -76,11 +76,20 @@ void* ReadTIFFPalette(ISErrorCode& error, TIFFPageRead& page, RGBQUAD* palette, 
 void* ReadTIFF16(ISErrorCode& error, TIFFPageRead& page, uint32_t* width, uint32_t* height);
 void* ReadTIFFTrueColor(ISErrorCode& error, TIFFPageRead& page, uint32_t bits, uint32_t* width, uint32_t* height);
 
-// True when the strips or tiles present in the file can decode to all the stored rows of the
-// selected page: each counts for no more than its byte count (cut at the end of the file) times
-// the greatest expansion of the page's compression, and all of them together for no more than
-// the whole file would. The readers allocate nothing for a page that fails this.
-bool TIFFPageDataCovers(TIFF* tif, const TIFFPageInfo& info);
+// Asks the decode budget whether the picture of the selected page may be read from the strips
+// or tiles of the planes `planes` (plane 0 alone for a contiguous page): each counts for its
+// byte count (cut at the end of the file) times the greatest expansion of the page's
+// compression, and all of them together for no more than the whole file would; codecs that
+// nothing bounds get the budget's fixed ceiling. A refusal leaves its reason for
+// ISGetLastWarning; the readers allocate nothing for a page that fails this.
+bool TIFFPageWithinBudget(TIFF* tif, const TIFFPageInfo& info, const uint16_t* planes, uint32_t planeCount);
+
+// Decodes strip or tile `index` (of `rows` rows; tiles always of their full length) into `out`
+// as far as its data goes and returns the rows decoded. A strip that libtiff cannot read
+// whole is read again from the bytes the file holds (a missing one has none) and decoded row
+// group by row group; libtiff's words, or a plain note, go to ISGetLastWarning. `raw` is
+// scratch for the stored bytes.
+uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out, ISArray<uint8_t>& raw);
 
 // The 256-entry palette of an index page (grey ramps, the colour map, or zeros).
 bool MakeTIFFPalette(ISErrorCode& error, TIFF* tif, const TIFFPageInfo& info, RGBQUAD* palette);
