@@ -39,7 +39,8 @@ Bytes TGA(uint32_t type, uint32_t w, uint32_t h, const Bytes& data) {
 }
 Bytes PSD(uint32_t w, uint32_t h, uint32_t compression, const Bytes& data) {
   Bytes b = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0};
-  BE(b, 3, 2), BE(b, h, 4), BE(b, w, 4), BE(b, 8, 2), BE(b, 3, 2), BE(b, 0, 12), BE(b, compression, 2);
+  BE(b, 3, 2), BE(b, h, 4), BE(b, w, 4), BE(b, 8, 2), BE(b, 3, 2);
+  b.resize(b.size() + 12), BE(b, compression, 2);
   return Join(b, data);
 }
 Bytes PCX(uint32_t w, uint32_t h, const Bytes& data) {
