@@ -1,10 +1,13 @@
 // Windows bitmap readers: as stored (a packed DIB), to R, G, B (A), and to palette indices;
 // plain, bit-field, RLE4 and RLE8 data. Errors: 1, 3, 5, 6, 7, 14, 28.
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/CISMemBlock.h"
+#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISDIB.h"
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISPixelHelpers.h"
@@ -13,9 +16,28 @@
 
 namespace {
 
-// An RLE stream of n bytes can fill at most this many pixels per byte: a delta escape moves
-// 255 columns and 255 rows for 4 bytes. Larger pictures are refused as truncated.
-constexpr uint64_t kRLEPixelsPerByte = 1u << 14;
+using RovIrirev::BudgetMultiply;
+
+// What the RLE codes decode: a 2-byte run gives at most 255 pixels, and a literal run of n
+// pixels takes n bytes (RLE8) or n / 2 (RLE4) behind its 2-byte escape, 255 pixels for
+// 2 + 128 bytes at best; so n bytes decode to at most n x 255 / 2 pixels. Escapes that skip
+// (end of line, delta, end of bitmap) decode nothing: a picture mostly skipped over is not
+// one its bytes give.
+uint64_t RLEDataPixels(uint64_t bytes) { return BudgetMultiply(bytes, 255) / 2; }
+
+// Pixels of `width`-pixel rows of `stride` bytes (`bits` a pixel) that `bytes` hold.
+uint64_t PlainDataPixels(uint64_t bytes, uint64_t width, uint64_t stride, uint64_t bits) {
+  return BudgetMultiply(bytes / stride, width) + std::min(width, (bytes % stride) * 8 / bits);
+}
+
+// Rows not decoded are mid grey (the filler of the JPEG reader), except in pictures of packed
+// bits, where they are index 0; the warning says how far the data went.
+void FillUndecoded(BYTE* rows, uint64_t bytes, bool packedBits) { std::memset(rows, packedBits ? 0 : 128, bytes); }
+void WarnEndedEarly(uint64_t decoded, uint64_t rows) {
+  char text[96];
+  std::snprintf(text, sizeof text, "BMP file ended early: %" PRIu64 " of %" PRIu64 " rows decoded", decoded, rows);
+  SetLastWarning(text);
+}
 
 struct BMPHeaders {
   uint32_t sourceSize = 0;
@@ -123,13 +145,12 @@ bool GoToData(CISIO& io, ISErrorCode& error, BMPHeaders& h, ISErrorCode shortCod
 uint32_t BytesLeft(const BMPHeaders& h) { return h.sourceSize > h.position ? h.sourceSize - h.position : 0; }
 
 // RLE8 or RLE4 data into one index a pixel, rows in stored order. Runs, literal runs and
-// deltas that pass the row or the image are clipped; data ending before the last row is a
-// short read.
-bool DecodeRLE(ISErrorCode& error, const BYTE* data, uint64_t size, bool rle4, uint64_t width, uint64_t rows,
-               BYTE* out) {
+// deltas that pass the row or the image are clipped. The result is the number of rows decoded:
+// all of them, unless the data ends before the last row (the row it ends in is not counted).
+uint64_t DecodeRLE(const BYTE* data, uint64_t size, bool rle4, uint64_t width, uint64_t rows, BYTE* out) {
   uint64_t x = 0, y = 0, i = 0;
   while (y < rows) {
-    if (i + 2 > size) return Fail(error, IS_ERR_READ);
+    if (i + 2 > size) return y;
     const BYTE n = data[i], v = data[i + 1];
     i += 2;
     BYTE* row = out + y * width;
@@ -141,22 +162,22 @@ bool DecodeRLE(ISErrorCode& error, const BYTE* data, uint64_t size, bool rle4, u
       x = 0;
       ++y;
     } else if (v == 1) {
-      return true;
+      return rows;
     } else if (v == 2) {
-      if (i + 2 > size) return Fail(error, IS_ERR_READ);
+      if (i + 2 > size) return y;
       x = std::min<uint64_t>(x + data[i], width);
       y += data[i + 1];
       i += 2;
     } else {
       const uint64_t bytes = rle4 ? (v + 1u) / 2 : v;
-      if (i + bytes > size) return Fail(error, IS_ERR_READ);
+      if (i + bytes > size) return y;
       const BYTE* lit = data + i;
       for (uint32_t k = 0; k < v && x < width; ++k, ++x)
         row[x] = rle4 ? ((k & 1) ? (lit[k >> 1] & 15) : (lit[k >> 1] >> 4)) : lit[k];
       i = std::min<uint64_t>(i + ((bytes + 1) & ~uint64_t{1}), size);
     }
   }
-  return true;
+  return rows;
 }
 
 // The RLE path of both readers, from the data offset: 8-bit output keeps the indices, 24 and
@@ -168,19 +189,18 @@ HGLOBAL ReadRLE(CISIO& io, ISErrorCode& error, BMPHeaders& h, DWORD outBits) {
   if ((rle4 && h.info.biBitCount != 4) || (!rle4 && h.info.biBitCount != 8)) return Fail(error, IS_ERR_BMPRLE), nullptr;
   if (!GoToData(io, error, h, IS_ERR_NOTBMP)) return nullptr;
   const uint32_t dataBytes = BytesLeft(h);
-  uint64_t pixels = 0, limit = 0;
-  if (dataBytes < 2 || !ISMulSize(pixels, h.width, h.rows) || !ISMulSize(limit, dataBytes, kRLEPixelsPerByte) ||
-      pixels > limit)
+  if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows, RLEDataPixels(dataBytes), dataBytes))
     return Fail(error, IS_ERR_READ), nullptr;
+  const uint64_t pixels = h.width * h.rows;  // within the budget, so far from overflowing
   const uint64_t bpp = outBits / 8;
   uint64_t outBytes = 0;
   ISArray<BYTE> data, indices;
   if (!ISAllocSize(outBytes, h.width, h.rows, bpp) || !ResizeScratch(data, dataBytes) ||
       !ResizeScratch(indices, pixels))
     return Fail(error, IS_ERR_NOMEM), nullptr;
-  if (!io.ReadExact(data.Data(), dataBytes)) return Fail(error, IS_ERR_READ), nullptr;
+  const uint32_t got = io.Read(data.Data(), dataBytes);
   std::memset(indices.Data(), 0, pixels);
-  if (!DecodeRLE(error, data.Data(), dataBytes, rle4, h.width, h.rows, indices.Data())) return nullptr;
+  const uint64_t decoded = DecodeRLE(data.Data(), std::min(got, dataBytes), rle4, h.width, h.rows, indices.Data());
   ISOwnedBlock block;
   if (!block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM), nullptr;
   BYTE* out = static_cast<BYTE*>(block.Get());
@@ -188,11 +208,14 @@ HGLOBAL ReadRLE(CISIO& io, ISErrorCode& error, BMPHeaders& h, DWORD outBits) {
     if (!ProgressOrStop(error, y, h.rows)) return nullptr;
     const BYTE* src = indices.Data() + y * h.width;
     BYTE* dst = out + (h.topDown ? y : h.rows - 1 - y) * h.width * bpp;
-    if (outBits == 8)
+    if (y >= decoded)
+      FillUndecoded(dst, h.width * bpp, false);
+    else if (outBits == 8)
       std::memcpy(dst, src, h.width);
     else
       IndexedRowToRGB(src, dst, static_cast<DWORD>(h.width), 8, h.table, h.tableEntries, nullptr, outBits == 32, 255);
   }
+  if (decoded < h.rows) WarnEndedEarly(decoded, h.rows);
   return static_cast<HGLOBAL>(block.Release());
 }
 
@@ -200,10 +223,14 @@ bool IsRLE(const BMPHeaders& h) {
   return h.info.biCompression == BI_RLE8 || h.info.biCompression == BI_RLE4;
 }
 
-// The plain rows must be in the file before anything is allocated for them.
-bool PlainRowsFit(ISErrorCode& error, const BMPHeaders& h, uint64_t stride) {
-  uint64_t need = 0;
-  if (!ISMulSize(need, stride, h.rows) || need > BytesLeft(h)) return Fail(error, IS_ERR_READ);
+// Before anything is allocated for them, the plain rows must be a picture the bytes left could
+// give; `held` is the number of whole rows they hold, which are read (the others are filled).
+bool PlainRowsAllowed(ISErrorCode& error, const BMPHeaders& h, uint64_t stride, uint64_t& held) {
+  const uint32_t left = BytesLeft(h);
+  if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows, PlainDataPixels(left, h.width, stride, h.info.biBitCount),
+                                     left))
+    return Fail(error, IS_ERR_READ);
+  held = std::min<uint64_t>(h.rows, left / stride);
   return true;
 }
 
@@ -227,7 +254,8 @@ HGLOBAL ReadBMPRGB(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, D
   } else {
     if (!GoToData(io, error, h, IS_ERR_NOTBMP)) return nullptr;
     const uint64_t stride = DIBRowBytes(h.width, fileBits);
-    if (!PlainRowsFit(error, h, stride)) return nullptr;
+    uint64_t held = 0;
+    if (!PlainRowsAllowed(error, h, stride, held)) return nullptr;
     const uint64_t bpp = bits == 32 ? 4 : 3;
     uint64_t outBytes = 0;
     ISArray<BYTE> row;
@@ -239,14 +267,19 @@ HGLOBAL ReadBMPRGB(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, D
     const DWORD* masks = h.hasMasks ? h.masks : nullptr;
     for (uint64_t y = 0; y < h.rows; ++y) {
       if (!ProgressOrStop(error, y, h.rows)) return nullptr;
-      if (!io.ReadExact(row.Data(), static_cast<uint32_t>(stride))) return Fail(error, IS_ERR_READ), nullptr;
       BYTE* dst = out + (h.topDown ? y : h.rows - 1 - y) * h.width * bpp;
+      if (y >= held || !io.ReadExact(row.Data(), static_cast<uint32_t>(stride))) {
+        held = std::min(held, y);
+        FillUndecoded(dst, h.width * bpp, false);
+        continue;
+      }
       IndexedRowToRGB(row.Data(), dst, static_cast<DWORD>(h.width), fileBits, h.table, h.tableEntries, masks, bpp == 4,
                       255);
       // The fourth output byte is always opaque; a 32-bit file's spare byte is not alpha.
       if (bpp == 4 && fileBits == 32)
         for (uint64_t x = 0; x < h.width; ++x) dst[4 * x + 3] = 255;
     }
+    if (held < h.rows) WarnEndedEarly(held, h.rows);
     image = static_cast<HGLOBAL>(block.Release());
   }
   if (image) SetSize(width, height, h.width, h.rows);
@@ -271,7 +304,8 @@ HGLOBAL ReadBMP8(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWO
   } else {
     if (!GoToData(io, error, h, IS_ERR_NOTBMP)) return nullptr;
     const uint64_t stride = DIBRowBytes(h.width, fileBits);
-    if (!PlainRowsFit(error, h, stride)) return nullptr;
+    uint64_t held = 0;
+    if (!PlainRowsAllowed(error, h, stride, held)) return nullptr;
     const uint64_t outRow = bits == 8 ? h.width : (h.width + 7) / 8;
     uint64_t outBytes = 0;
     ISArray<BYTE> row;
@@ -281,13 +315,18 @@ HGLOBAL ReadBMP8(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWO
     BYTE* out = static_cast<BYTE*>(block.Get());
     for (uint64_t y = 0; y < h.rows; ++y) {
       if (!ProgressOrStop(error, y, h.rows)) return nullptr;
-      if (!io.ReadExact(row.Data(), static_cast<uint32_t>(stride))) return Fail(error, IS_ERR_READ), nullptr;
       BYTE* dst = out + (h.topDown ? y : h.rows - 1 - y) * outRow;
+      if (y >= held || !io.ReadExact(row.Data(), static_cast<uint32_t>(stride))) {
+        held = std::min(held, y);
+        FillUndecoded(dst, outRow, bits == 1);
+        continue;
+      }
       if (bits == 8)
         UnpackRowTo8(row.Data(), dst, static_cast<DWORD>(h.width), fileBits);
       else
         std::memcpy(dst, row.Data(), outRow);
     }
+    if (held < h.rows) WarnEndedEarly(held, h.rows);
     image = static_cast<HGLOBAL>(block.Release());
   }
   if (image) SetSize(width, height, h.width, h.rows);
@@ -316,14 +355,11 @@ HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
   // Bytes the header implies: the table (or masks) and every row.
   const uint64_t tableBytes = TableEntries(h) * 4ull + (comp == BI_BITFIELDS ? 12 : 0);
   if (!ReadTable(io, error, h)) return nullptr;
-  // The rows must be in the file (RLE rows: as many pixels as the stream can describe).
-  if (rle) {
-    uint64_t pixels = 0, limit = 0;
-    if (!ISMulSize(pixels, h.width, h.rows) || !ISMulSize(limit, h.sourceSize, kRLEPixelsPerByte) || pixels > limit)
-      return Fail(error, IS_ERR_READ), nullptr;
-  } else if (pixelBytes > h.sourceSize) {
+  // The rows must be a picture the bytes left could give.
+  const uint32_t left = BytesLeft(h);
+  if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows,
+                                     rle ? RLEDataPixels(left) : PlainDataPixels(left, h.width, stride, bits), left))
     return Fail(error, IS_ERR_READ), nullptr;
-  }
   const uint64_t dibBytes = 40 + tableBytes + pixelBytes;
   const uint64_t blockBytes = std::max<uint64_t>(h.sourceSize > 40 ? h.sourceSize - 40 : 0, dibBytes);
   if (blockBytes >= kGlobalAllocLimit) return Fail(error, IS_ERR_NOMEM), nullptr;
@@ -340,17 +376,24 @@ HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
       !GoToData(io, error, h, IS_ERR_NOTBMP))
     return nullptr;
   BYTE* rows = dib + 40 + tableBytes;
+  // Rows the file lacks are mid grey, as in the other reads.
+  uint64_t held = h.rows;
   if (h.os2) {
     for (uint64_t y = 0; y < h.rows; ++y) {
       if (!ProgressOrStop(error, y, h.rows)) return nullptr;
-      if (!io.ReadExact(rows + y * stride, static_cast<uint32_t>(stride))) return Fail(error, IS_ERR_READ), nullptr;
+      if (y < held && !io.ReadExact(rows + y * stride, static_cast<uint32_t>(stride))) held = y;
+      if (y >= held) FillUndecoded(rows + y * stride, stride, bits == 1);
     }
   } else {
     const uint64_t room = blockBytes - 40 - tableBytes;
     const uint32_t got = io.Read(rows, static_cast<uint32_t>(room));
-    if (!rle && got < pixelBytes) return Fail(error, IS_ERR_READ), nullptr;
+    if (!rle && got < pixelBytes) {
+      held = got / stride;
+      FillUndecoded(rows + held * stride, pixelBytes - held * stride, bits == 1);
+    }
     if (rle && (got < 2 || got < std::min<uint64_t>(h.info.biSizeImage, room))) return Fail(error, IS_ERR_READ), nullptr;
   }
+  if (held < h.rows) WarnEndedEarly(held, h.rows);
   SetSize(width, height, h.width, h.rows);
   return static_cast<HGLOBAL>(block.Release());
 }

@@ -1,18 +1,26 @@
 // PCX reader: versions 0, 2, 3 and 5, 1 to 32 bits in bit planes or byte planes, the header
 // palette or the 256-colour palette at the end. Errors: 1, 5, 14, 22, 28.
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/CISMemBlock.h"
+#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISSizeMath.h"
 #include "imaging/formats/PCXFormat.h"
 
 namespace {
 
-// A run byte and its value give at most 63 bytes.
-constexpr uint64_t kMaxRunBytesPerByte = 32;
+using RovIrirev::BudgetMultiply;
+
+// What n bytes of lines decode to: a run byte and its value give at most 63 bytes, a byte
+// below 0xC0 one; so at most n x 63 / 2 bytes, whole lines of every plane (the planes are
+// stored one after another within each line, so a line is decoded whole even when the read
+// uses only some of them).
+uint64_t DecodableBytes(uint64_t n) { return BudgetMultiply(n, 63) / 2; }
 
 }  // namespace
 
@@ -63,11 +71,10 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
     for (DWORD i = colours; i < 256; ++i) pal[i] = pal[0];
   }
 
-  // The encoded lines: they must fit the data the file holds before anything is allocated.
+  // Before anything is allocated the picture must be one the encoded lines could give.
   const uint64_t lineBytes = uint64_t{bytesPerLine} * planes;
-  const uint64_t dataBytes = fileSize - 128;
-  uint64_t decoded = 0;
-  if (!ISMulSize(decoded, lineBytes, rows) || decoded > dataBytes * kMaxRunBytesPerByte)
+  const uint64_t dataBytes = fileSize > 128 ? fileSize - 128u : 0u;
+  if (!RovIrirev::DecodeBudgetAllows(w, rows, BudgetMultiply(DecodableBytes(dataBytes) / lineBytes, w), dataBytes))
     return Fail(error, IS_ERR_BADPCX), nullptr;
   const uint64_t outRow = bits == 1 ? (w + 7) / 8 : w * (bits / 8);
   uint64_t outBytes = 0;
@@ -82,17 +89,19 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
   const BYTE* s = data.Data();
   const BYTE* end = s + dataBytes;
   const DWORD sampleMask = (1u << planeBits) - 1;
+  uint64_t decoded = rows;
   for (uint64_t y = 0; y < rows; ++y) {
     if (!ProgressOrStop(error, y, rows)) return nullptr;
-    // One line of every plane; a run passing the end of the line is cut there.
+    BYTE* o = out + y * outRow;
+    // One line of every plane; a run passing the end of the line is cut there. Lines the data
+    // does not reach are mid grey (the filler of the JPEG reader), or index 0 at 1 bit.
     BYTE* l = line.Data();
     uint64_t filled = 0;
-    while (filled < lineBytes) {
-      if (s >= end) return Fail(error, IS_ERR_BADPCX), nullptr;
+    while (filled < lineBytes && s < end) {
       BYTE b = *s++;
       uint64_t count = 1;
       if (b >= 0xC0) {
-        if (s >= end) return Fail(error, IS_ERR_BADPCX), nullptr;
+        if (s >= end) break;
         count = b & 0x3F;
         b = *s++;
       }
@@ -100,7 +109,11 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
       std::memset(l + filled, b, count);
       filled += count;
     }
-    BYTE* o = out + y * outRow;
+    if (filled < lineBytes) {
+      decoded = std::min(decoded, y);
+      std::memset(o, bits == 1 ? 0 : 128, outRow);
+      continue;
+    }
     if (rgbFile) {
       const BYTE* r = l;
       const BYTE* g = l + bytesPerLine;
@@ -128,6 +141,11 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
         o[x >> 3] |= static_cast<BYTE>(0x80 >> (x & 7));
       }
     }
+  }
+  if (decoded < rows) {
+    char text[96];
+    std::snprintf(text, sizeof text, "PCX file ended early: %" PRIu64 " of %" PRIu64 " rows decoded", decoded, rows);
+    SetLastWarning(text);
   }
   if (bits <= 8) std::memcpy(palette, pal, sizeof pal);
   SetSize(width, height, w, rows);

@@ -2,10 +2,13 @@
 // of 1, 8 or 16 bits, raw or PackBits, to R, G, B (A), to indices or as a packed DIB.
 // Errors: 1, 3, 5, 14, 46, 47.
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/CISMemBlock.h"
+#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISDIB.h"
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISSizeMath.h"
@@ -15,7 +18,10 @@
 
 namespace {
 
-// A PackBits pair of bytes gives at most 128 bytes.
+using RovIrirev::BudgetMultiply;
+
+// A PackBits run (a control byte and the byte it repeats) gives at most 128 bytes; a literal
+// run gives n bytes for n + 1.
 constexpr uint64_t kPackBitsBytesPerByte = 64;
 
 enum PSDMode : DWORD { kBitmap = 0, kGrey = 1, kIndexed = 2, kRGB = 3, kCMYK = 4, kDuotone = 8 };
@@ -128,32 +134,33 @@ bool UnpackBitsRow(const BYTE* in, uint64_t size, BYTE* out, uint64_t n) {
 }
 
 // The first `used` channels as 8-bit samples, interleaved `used` bytes a pixel, rows top first.
-// 1-bit samples are 0 or 1; 16-bit ones value x 255 / 65535.
-bool ReadChannels(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD used, ISArray<BYTE>& samples) {
+// 1-bit samples are 0 or 1; 16-bit ones value x 255 / 65535. Before anything is allocated the
+// picture must be one the bytes left could give, counting only the channels read. Data that
+// ends early (or a PackBits row that runs out) leaves the samples not read at 128; `complete`
+// is the number of rows whose every channel was read.
+bool ReadChannels(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD used, ISArray<BYTE>& samples,
+                  uint64_t& complete) {
   const uint64_t rowBytes = c.depth == 1 ? (c.width + 7) / 8 : c.width * (c.depth / 8);
   const uint64_t available = c.sourceSize - std::min(c.position, c.sourceSize);
-  uint64_t total = 0;
-  if (!ISMulSize(total, rowBytes, c.height, used)) return Fail(error, IS_ERR_READ);
+  uint64_t countBytes = 0;
+  if (c.compression != 0 && (!ISMulSize(countBytes, c.channels, c.height, 2) || countBytes > available))
+    return Fail(error, IS_ERR_READ);
+  const uint64_t dataBytes = available - countBytes;
+  const uint64_t decodable = c.compression != 0 ? BudgetMultiply(dataBytes, kPackBitsBytesPerByte) : dataBytes;
+  if (!RovIrirev::DecodeBudgetAllows(c.width, c.height, BudgetMultiply(decodable, 8) / (uint64_t{c.depth} * used),
+                                     dataBytes))
+    return Fail(error, IS_ERR_READ);
   ISArray<uint16_t> counts;
   ISArray<BYTE> packed;
-  uint64_t largest = 0;
-  if (c.compression == 0) {
-    if (total > available) return Fail(error, IS_ERR_READ);
-  } else {
-    uint64_t countBytes = 0;
-    if (!ISMulSize(countBytes, c.channels, c.height, 2) || countBytes > available ||
-        total > (available - countBytes) * kPackBitsBytesPerByte)
-      return Fail(error, IS_ERR_READ);
+  if (c.compression != 0) {
     ISArray<BYTE> raw;
     if (!ResizeScratch(raw, countBytes) || !ResizeScratch(counts, countBytes / 2)) return Fail(error, IS_ERR_NOMEM);
     if (!io.ReadExact(raw.Data(), static_cast<uint32_t>(countBytes))) return Fail(error, IS_ERR_READ);
-    uint64_t sum = 0;
+    uint64_t largest = 0;
     for (uint32_t i = 0; i < counts.Count(); ++i) {
       counts[i] = ReadBE16(raw.Data() + 2 * i);
       largest = std::max<uint64_t>(largest, counts[i]);
-      if (i < uint64_t{used} * c.height) sum += counts[i];
     }
-    if (sum > available - countBytes) return Fail(error, IS_ERR_READ);
     if (largest && !ResizeScratch(packed, largest)) return Fail(error, IS_ERR_NOMEM);
   }
   uint64_t sampleBytes = 0;
@@ -161,17 +168,19 @@ bool ReadChannels(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD used, ISAr
   if (!ISAllocSize(sampleBytes, c.width, c.height, used) || !ResizeScratch(samples, sampleBytes) ||
       !ResizeScratch(row, rowBytes))
     return Fail(error, IS_ERR_NOMEM);
+  std::memset(samples.Data(), 128, sampleBytes);
   const uint64_t rows = uint64_t{c.height} * used;
-  for (DWORD ch = 0; ch < used; ++ch) {
+  uint64_t read = 0;  // channel rows read, in file order
+  for (DWORD ch = 0; ch < used && read == uint64_t{ch} * c.height; ++ch) {
     for (uint64_t y = 0; y < c.height; ++y) {
       if (!ProgressOrStop(error, ch * c.height + y, rows)) return false;
       if (c.compression == 0) {
-        if (!io.ReadExact(row.Data(), static_cast<uint32_t>(rowBytes))) return Fail(error, IS_ERR_READ);
+        if (!io.ReadExact(row.Data(), static_cast<uint32_t>(rowBytes))) break;
       } else {
         const uint32_t n = counts[static_cast<uint32_t>(ch * c.height + y)];
-        if (n && !io.ReadExact(packed.Data(), n)) return Fail(error, IS_ERR_READ);
-        if (!UnpackBitsRow(packed.Data(), n, row.Data(), rowBytes)) return Fail(error, IS_ERR_READ);
+        if ((n && !io.ReadExact(packed.Data(), n)) || !UnpackBitsRow(packed.Data(), n, row.Data(), rowBytes)) break;
       }
+      ++read;
       BYTE* d = samples.Data() + y * c.width * used + ch;
       const BYTE* s = row.Data();
       if (c.depth == 8) {
@@ -182,6 +191,13 @@ bool ReadChannels(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD used, ISAr
         for (uint64_t x = 0; x < c.width; ++x, d += used) *d = (s[x >> 3] >> (7 - (x & 7))) & 1;
       }
     }
+  }
+  // Rows of the last channel read whole, when every channel before it is whole.
+  complete = read >= rows ? c.height : (read / c.height == used - 1 ? read % c.height : 0);
+  if (read < rows) {
+    char text[96];
+    std::snprintf(text, sizeof text, "PSD file ended early: %" PRIu64 " of %" PRIu64 " channel rows decoded", read, rows);
+    SetLastWarning(text);
   }
   return true;
 }
@@ -203,7 +219,8 @@ bool DecodeRGB(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD bits, DWORD f
   const uint64_t bpp = rawCMYK ? 4 : bits / 8;
   outBytesPerPixel = static_cast<DWORD>(bpp);
   ISArray<BYTE> samples;
-  if (!ReadChannels(io, error, c, used, samples)) return false;
+  uint64_t complete = 0;
+  if (!ReadChannels(io, error, c, used, samples, complete)) return false;
   uint64_t outBytes = 0;
   if (!ISAllocSize(outBytes, c.width, c.height, bpp) || !block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM);
   BYTE* d = static_cast<BYTE*>(block.Get());
@@ -217,7 +234,14 @@ bool DecodeRGB(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD bits, DWORD f
   std::memcpy(lut, c.palette, sizeof lut);
   if (c.mode == kDuotone)
     for (int i = 0; i < 256; ++i) lut[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+  // Samples not read are 128; a pixel converted from them is mid grey instead, unless its
+  // samples are what the caller receives (RGB).
+  const uint64_t converted = c.mode == kRGB ? n : complete * c.width;
   for (uint64_t i = 0; i < n; ++i, d += bpp) {
+    if (i >= converted) {
+      std::memset(d, 128, bpp);
+      continue;
+    }
     switch (c.mode) {
       case kBitmap: d[0] = d[1] = d[2] = s[i] ? 0 : 255; break;
       case kRGB: d[0] = s[3 * i], d[1] = s[3 * i + 1], d[2] = s[3 * i + 2]; break;
@@ -244,7 +268,8 @@ bool DecodeIndices(CISIO& io, ISErrorCode& error, PSDContext& c, RGBQUAD* palett
   if (c.mode != kBitmap && c.mode != kGrey && c.mode != kIndexed && c.mode != kDuotone)
     return Fail(error, IS_ERR_PSDMODE);
   ISArray<BYTE> samples;
-  if (!ReadChannels(io, error, c, 1, samples)) return false;
+  uint64_t complete = 0;
+  if (!ReadChannels(io, error, c, 1, samples, complete)) return false;
   if (!block.Alloc(c.width * c.height)) return Fail(error, IS_ERR_NOMEM);
   std::memcpy(block.Get(), samples.Data(), c.width * c.height);
   if (c.mode == kBitmap) {

@@ -1,10 +1,13 @@
 // Truevision TGA readers: to R, G, B (A), to palette indices and as a packed DIB; types 1, 2,
 // 3 and their run-length forms 9, 10, 11. Errors: 1, 3, 14, 28, 32.
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/CISMemBlock.h"
+#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISDIB.h"
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISSizeMath.h"
@@ -13,8 +16,7 @@
 
 namespace {
 
-// A run-length packet holds at most 128 pixels and takes at least 2 bytes.
-constexpr uint64_t kRLEPixelsPerByte = 64;
+using RovIrirev::BudgetMultiply;
 
 struct TGAContext {
   BYTE header[18] = {};
@@ -82,40 +84,53 @@ bool ReadHead(CISIO& io, ISErrorCode& error, TGAContext& c) {
 }
 
 // The pixel data as stored, one pixel after another in file order (pixelBytes each); RLE
-// packets may cross rows and stop at the end of the image.
-bool ReadPixels(CISIO& io, ISErrorCode& error, const TGAContext& c, ISArray<BYTE>& raw) {
+// packets may cross rows and stop at the end of the image. Before anything is allocated the
+// picture must be one the bytes left could give: a plain pixel takes pixelBytes bytes, and a
+// run packet (1 byte and one pixel) gives at most 128 pixels, which no literal packet beats.
+// `rows` is the number of stored rows the data holds whole: all of them unless it ends early.
+bool ReadPixels(CISIO& io, ISErrorCode& error, const TGAContext& c, ISArray<BYTE>& raw, uint64_t& rows) {
   const uint32_t available = c.sourceSize > c.position ? c.sourceSize - c.position : 0;
-  uint64_t pixels = 0, bytes = 0;
-  if (!ISMulSize(pixels, c.width, c.height) || !ISMulSize(bytes, pixels, c.pixelBytes))
-    return Fail(error, IS_ERR_READ);
-  if (c.rle ? pixels > uint64_t{available} * kRLEPixelsPerByte : bytes > available) return Fail(error, IS_ERR_READ);
-  if (!ResizeScratch(raw, bytes)) return Fail(error, IS_ERR_NOMEM);
-  if (!c.rle) return io.ReadExact(raw.Data(), static_cast<uint32_t>(bytes)) || Fail(error, IS_ERR_READ);
-  ISArray<BYTE> data;
-  if (!ResizeScratch(data, available)) return Fail(error, IS_ERR_READ);
-  const uint32_t got = io.Read(data.Data(), available);
-  const BYTE* s = data.Data();
-  const BYTE* end = s + got;
-  BYTE* d = raw.Data();
   const uint64_t pb = c.pixelBytes;
-  uint64_t left = pixels;
-  while (left) {
-    if (s >= end) return Fail(error, IS_ERR_READ);
-    const BYTE packet = *s++;
-    const uint64_t n = std::min<uint64_t>((packet & 127) + 1u, left);
-    if (packet & 128) {
-      if (static_cast<uint64_t>(end - s) < pb) return Fail(error, IS_ERR_READ);
-      for (uint64_t k = 0; k < n; ++k, d += pb) std::memcpy(d, s, pb);
-      s += pb;
-    } else {
-      if (static_cast<uint64_t>(end - s) < n * pb) return Fail(error, IS_ERR_READ);
-      std::memcpy(d, s, n * pb);
-      d += n * pb;
-      s += n * pb;
+  const uint64_t dataPixels = c.rle ? BudgetMultiply(available, 128) / (1 + pb) : available / pb;
+  if (!RovIrirev::DecodeBudgetAllows(c.width, c.height, dataPixels, available)) return Fail(error, IS_ERR_READ);
+  const uint64_t pixels = c.width * c.height;  // within the budget: 16-bit sides
+  if (!ResizeScratch(raw, pixels * pb)) return Fail(error, IS_ERR_NOMEM);
+  uint64_t done = 0;  // pixels decoded
+  if (!c.rle) {
+    done = io.Read(raw.Data(), static_cast<uint32_t>(pixels * pb)) / pb;
+  } else {
+    ISArray<BYTE> data;
+    if (!ResizeScratch(data, available)) return Fail(error, IS_ERR_READ);
+    const uint32_t got = io.Read(data.Data(), available);
+    const BYTE* s = data.Data();
+    const BYTE* end = s + std::min(got, available);
+    BYTE* d = raw.Data();
+    while (done < pixels && s < end) {
+      const BYTE packet = *s++;
+      uint64_t n = std::min<uint64_t>((packet & 127) + 1u, pixels - done);
+      if (packet & 128) {
+        if (static_cast<uint64_t>(end - s) < pb) break;
+        for (uint64_t k = 0; k < n; ++k, d += pb) std::memcpy(d, s, pb);
+        s += pb;
+      } else {
+        n = std::min<uint64_t>(n, static_cast<uint64_t>(end - s) / pb);
+        std::memcpy(d, s, n * pb);
+        d += n * pb;
+        s += n * pb;
+      }
+      done += n;
     }
-    left -= n;
   }
+  rows = std::min<uint64_t>(c.height, done / c.width);
   return true;
+}
+
+// Rows not decoded are mid grey (the filler of the JPEG reader); the warning says how far the
+// data went.
+void WarnEndedEarly(uint64_t decoded, uint64_t rows) {
+  char text[96];
+  std::snprintf(text, sizeof text, "TGA file ended early: %" PRIu64 " of %" PRIu64 " rows decoded", decoded, rows);
+  SetLastWarning(text);
 }
 
 // One stored row of pixels to R, G, B (A) bytes.
@@ -172,7 +187,8 @@ bool DecodeRGB(CISIO& io, ISErrorCode& error, TGAContext& c, DWORD bits, ISOwned
   if (c.depth != 8 && c.depth != 15 && c.depth != 16 && c.depth != 24 && c.depth != 32)
     return Fail(error, IS_ERR_BADTGA);
   ISArray<BYTE> raw;
-  if (!ReadPixels(io, error, c, raw)) return false;
+  uint64_t decoded = 0;
+  if (!ReadPixels(io, error, c, raw, decoded)) return false;
   const uint64_t bpp = bits / 8;
   uint64_t outBytes = 0;
   if (!ISAllocSize(outBytes, c.width, c.height, bpp) || !block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM);
@@ -180,8 +196,12 @@ bool DecodeRGB(CISIO& io, ISErrorCode& error, TGAContext& c, DWORD bits, ISOwned
   for (uint64_t y = 0; y < c.height; ++y) {
     if (!ProgressOrStop(error, y, c.height)) return false;
     const uint64_t dy = c.topDown ? y : c.height - 1 - y;
-    RowToRGB(c, raw.Data() + y * c.width * c.pixelBytes, out + dy * c.width * bpp, bpp);
+    if (y < decoded)
+      RowToRGB(c, raw.Data() + y * c.width * c.pixelBytes, out + dy * c.width * bpp, bpp);
+    else
+      std::memset(out + dy * c.width * bpp, 128, c.width * bpp);
   }
+  if (decoded < c.height) WarnEndedEarly(decoded, c.height);
   return true;
 }
 
@@ -199,14 +219,19 @@ bool DecodeIndices(CISIO& io, ISErrorCode& error, TGAContext& c, RGBQUAD* palett
     for (int i = 0; i < 256; ++i) palette[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 255};
   }
   ISArray<BYTE> raw;
-  if (!ReadPixels(io, error, c, raw)) return false;
+  uint64_t decoded = 0;
+  if (!ReadPixels(io, error, c, raw, decoded)) return false;
   if (!block.Alloc(c.width * c.height)) return Fail(error, IS_ERR_NOMEM);
   BYTE* out = static_cast<BYTE*>(block.Get());
   for (uint64_t y = 0; y < c.height; ++y) {
     if (!ProgressOrStop(error, y, c.height)) return false;
     const uint64_t dy = c.topDown ? y : c.height - 1 - y;
-    std::memcpy(out + dy * c.width, raw.Data() + y * c.width, c.width);
+    if (y < decoded)
+      std::memcpy(out + dy * c.width, raw.Data() + y * c.width, c.width);
+    else
+      std::memset(out + dy * c.width, 128, c.width);
   }
+  if (decoded < c.height) WarnEndedEarly(decoded, c.height);
   return true;
 }
 

@@ -172,10 +172,11 @@ JPGDecodeState* CISJPGReader::Setup(CISIO& source, DWORD* width, DWORD* height, 
     InitJPGSource(&cinfo, &state->io, false, (flags & kJPGReadSeekBack) != 0);
     JPGSaveMarkers(&cinfo);
     jpeg_read_header(&cinfo, TRUE);
-    JPGCheckScanDataSize(&cinfo);
     JPGRoundReadScale(ts->jpg.readScaleNum, ts->jpg.readScaleDen, &cinfo.scale_num, &cinfo.scale_denom);
     if (flags & kJPGReadKeepYCbCr) cinfo.out_color_space = JCS_YCbCr;
     jpeg_calc_output_dimensions(&cinfo);
+    // Before jpeg_start_decompress sizes the whole-frame buffers of a file of several scans.
+    JPGCheckDecodeBudget(&cinfo, cinfo.output_width, cinfo.output_height, cinfo.scale_num, cinfo.scale_denom);
     StoreMarkers(&cinfo);
     jpeg_start_decompress(&cinfo);
 

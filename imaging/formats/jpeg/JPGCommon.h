@@ -25,11 +25,12 @@ jpeg_error_mgr* JPGInitErrorManager(jpeg_error_mgr* err);
 // is read; seekBackAtEnd leaves the source just after the JPEG data when libjpeg terminates it.
 void InitJPGSource(j_decompress_ptr cinfo, CISIO* io, bool swapPairs, bool seekBackAtEnd);
 
-// After jpeg_read_header: libjpeg's premature-end error when a frame of more than 2^16 blocks
-// claims more blocks than the bytes left in the source can code (one bit a block), so a few
-// bytes never size whole-picture buffers.
-// A source of unknown length is not checked.
-void JPGCheckScanDataSize(j_decompress_ptr cinfo);
+// After jpeg_read_header, before libjpeg sizes its buffers: asks the decode budget whether a
+// `width` x `height` picture, read at scaleNum / scaleDenom of the frame, is one that the bytes
+// left in the source could give. A refusal throws RovIrirev::ISException and leaves the
+// budget's reason for ISGetLastWarning.
+void JPGCheckDecodeBudget(j_decompress_ptr cinfo, uint64_t width, uint64_t height, unsigned scaleNum,
+                          unsigned scaleDenom);
 
 // Installs the destination manager over `io` (not owned): one 4096-byte buffer, each full
 // buffer one write; a failed write is libjpeg's file-write error.

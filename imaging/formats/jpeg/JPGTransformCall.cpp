@@ -136,7 +136,8 @@ BOOL CISJPGReader::Transform(CISIO& source, CISIO& sink, DWORD mode, int32_t x, 
     InitJPGSource(&o.src, &source, false, false);
     CopyMarkersSetup(&o.src);
     jpeg_read_header(&o.src, TRUE);
-    JPGCheckScanDataSize(&o.src);
+    // The coefficient arrays hold the whole frame: its blocks must be ones the data could code.
+    JPGCheckDecodeBudget(&o.src, o.src.image_width, o.src.image_height, 1, 1);
     RequestTransformWorkspace(&o.src, &info);
     jvirt_barray_ptr* srcCoef = jpeg_read_coefficients(&o.src);
     jpeg_copy_critical_parameters(&o.src, &o.dst);

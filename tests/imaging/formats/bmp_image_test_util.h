@@ -23,6 +23,7 @@ struct Picture {
   DWORD height = 0;
   ISErrorCode error = 0;
   Bytes pixels;  // block contents, `bytes` long
+  std::string warning;
 };
 
 typedef HGLOBAL (*ReaderFn)(ISIOHandle, DWORD*, DWORD*, DWORD, RGBQUAD*, DWORD);
@@ -35,7 +36,7 @@ inline Picture ReadWith(ReaderFn reader, const Bytes& file, DWORD bits, RGBQUAD*
   const qrvtest::ReadResult r = qrvtest::ReadFromMemory(file, [&](ISIOHandle src, DWORD* w, DWORD* h, RGBQUAD*) {
     return reader(src, w, h, bits, palette, flags);
   });
-  Picture p{r.width, r.height, r.error, {}};
+  Picture p{r.width, r.height, r.error, {}, r.warning};
   if (r.ok) {
     if (bytes == 0 && (bits == 8 || bits == 24 || bits == 32) && !(flags & IS_READ_AS_STORED))
       bytes = uint64_t{p.width} * p.height * (bits / 8);
@@ -100,6 +101,19 @@ inline std::vector<Bytes> Corruptions(const Bytes& file, size_t count = 48) {
     out.push_back(std::move(b));
   }
   return out;
+}
+
+// A cut copy of a sample, read at `bits`: refused with one of `allowed`, or read whole in
+// size, and then with the reader's word when the cut lost picture data.
+inline void ExpectCutReadOrRefused(ReaderFn reader, const Bytes& cut, DWORD bits, RGBQUAD* palette,
+                                   const std::set<ISErrorCode>& allowed, const std::string& format,
+                                   DWORD flags = 0) {
+  const Picture p = ReadWith(reader, cut, bits, palette, flags);
+  if (p.error != IS_ERR_OK) {
+    EXPECT_TRUE(allowed.count(p.error)) << cut.size() << " bytes at " << bits << ": " << p.error;
+  } else if (!p.warning.empty()) {
+    EXPECT_EQ(p.warning.rfind(format + " file ended early: ", 0), 0u) << p.warning;
+  }
 }
 
 // Every corrupted copy of `file`, read at each depth in `bits` with a palette and then as

@@ -1,0 +1,219 @@
+// The decode budget of the JPEG, BMP, TGA, PSD and PCX readers: tiny files claiming huge
+// pictures are refused in little memory, cut files are read as far as they go, and a large
+// picture that compresses to almost nothing still reads.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+
+#include "bmp_image_test_util.h"
+#include "jpeg/jpeg_test_util.h"
+#include "support/peak_memory.h"
+
+namespace {
+
+using fmttest::Bytes;
+
+void LE(Bytes& b, uint64_t v, int n) {
+  for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void BE(Bytes& b, uint64_t v, int n) {
+  for (int i = n - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+Bytes Join(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes BMP(uint32_t w, uint32_t h, uint32_t bits, uint32_t compression, const Bytes& data) {
+  Bytes b = {'B', 'M'};
+  LE(b, 54 + data.size(), 4), LE(b, 0, 4), LE(b, 54, 4), LE(b, 40, 4), LE(b, w, 4), LE(b, h, 4), LE(b, 1, 2);
+  LE(b, bits, 2), LE(b, compression, 4);
+  b.resize(54);
+  return Join(b, data);
+}
+Bytes TGA(uint32_t type, uint32_t w, uint32_t h, const Bytes& data) {
+  Bytes b = {0, 0, static_cast<uint8_t>(type), 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  LE(b, w, 2), LE(b, h, 2), b.push_back(24), b.push_back(0x20);
+  return Join(b, data);
+}
+Bytes PSD(uint32_t w, uint32_t h, uint32_t compression, const Bytes& data) {
+  Bytes b = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0};
+  BE(b, 3, 2), BE(b, h, 4), BE(b, w, 4), BE(b, 8, 2), BE(b, 3, 2);
+  b.resize(b.size() + 12), BE(b, compression, 2);
+  return Join(b, data);
+}
+Bytes PCX(uint32_t w, uint32_t h, const Bytes& data) {
+  Bytes b(128, 0);
+  b[0] = 10, b[1] = 5, b[2] = 1, b[3] = 8, b[65] = 3;
+  b[8] = static_cast<uint8_t>(w - 1), b[9] = static_cast<uint8_t>((w - 1) >> 8);
+  b[10] = static_cast<uint8_t>(h - 1), b[11] = static_cast<uint8_t>((h - 1) >> 8);
+  b[66] = static_cast<uint8_t>(w), b[67] = static_cast<uint8_t>(w >> 8);
+  return Join(b, data);
+}
+
+// cjpeg's stream of a small picture with its frame header claiming w x h.
+Bytes JPEGClaiming(uint32_t w, uint32_t h, uint32_t comps, const std::string& args) {
+  Bytes jpeg = jpegtest::Cjpeg(jpegtest::MakePicture(16, 16, comps), 16, 16, comps, args);
+  for (size_t i = 2; i + 9 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] >= 0xC0 && jpeg[i + 1] <= 0xCF && jpeg[i + 1] != 0xC4 &&
+        jpeg[i + 1] != 0xC8 && jpeg[i + 1] != 0xCC) {
+      jpeg[i + 5] = static_cast<uint8_t>(h >> 8), jpeg[i + 6] = static_cast<uint8_t>(h);
+      jpeg[i + 7] = static_cast<uint8_t>(w >> 8), jpeg[i + 8] = static_cast<uint8_t>(w);
+      return jpeg;
+    }
+  return {};
+}
+
+ISErrorCode TransformJPG(const Bytes& jpeg) {
+  fmttest::MemorySink sink;
+  ISIOHandle source = ISOpenMemorySource(jpeg.data(), static_cast<DWORD>(jpeg.size()));
+  ISTransformJPG(source, sink.handle, 6, 0, 0, 0, 0);
+  const ISErrorCode error = ISGetLastError();
+  ISCloseSource(source);
+  return error;
+}
+
+TEST(DecodeBudget, TinyFilesClaimingHugePicturesAreRefusedInLittleMemory) {
+  QRV_REQUIRE_TOOL("cjpeg");
+  struct Case {
+    const char* what;
+    Bytes file;
+    std::function<ISErrorCode(const Bytes&)> read;
+    ISErrorCode code;
+  };
+  const auto jpg = [](const Bytes& f) { return jpegtest::ReadJPG(f, 24).error; };
+  const auto with = [](fmttest::ReaderFn reader) {
+    return [reader](const Bytes& f) { return fmttest::ReadWith(reader, f, 24).error; };
+  };
+  const Case cases[] = {
+      {"JPEG baseline", JPEGClaiming(26000, 26000, 3, ""), jpg, IS_ERR_BADJPEG},
+      {"JPEG progressive arithmetic", JPEGClaiming(26000, 26000, 1, "-progressive -arithmetic"), jpg, IS_ERR_BADJPEG},
+      {"JPEG transform", JPEGClaiming(26000, 26000, 3, "-progressive"), TransformJPG, IS_ERR_BADJPEG},
+      {"BMP raw", BMP(30000, 30000, 24, 0, Bytes(64, 7)), with(&ISReadBMP), IS_ERR_READ},
+      {"BMP RLE8", BMP(30000, 30000, 8, 1, {255, 7, 255, 7, 0, 1}), with(&ISReadBMP), IS_ERR_READ},
+      {"TGA raw", TGA(2, 65535, 65535, Bytes(64, 7)), with(&ISReadTGA), IS_ERR_READ},
+      {"TGA RLE", TGA(10, 65535, 65535, {0xFF, 1, 2, 3, 0xFF, 1, 2, 3}), with(&ISReadTGA), IS_ERR_READ},
+      {"PSD raw", PSD(30000, 30000, 0, Bytes(64, 7)), with(&ISReadPSD), IS_ERR_READ},
+      {"PSD PackBits", PSD(1000000000, 2, 1, {0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0, 2, 0x81, 7, 0x81, 7}), with(&ISReadPSD),
+       IS_ERR_READ},
+      {"PCX", PCX(65535, 65535, {0xFF, 7, 0xFF, 7}), with(&ISReadPCX), IS_ERR_BADPCX},
+  };
+  for (const Case& c : cases) {
+    ASSERT_FALSE(c.file.empty()) << c.what;
+    EXPECT_LT(c.file.size(), 1024u) << c.what;
+    const qrvtest::ChildRun run = qrvtest::RunInChild([&] { return static_cast<int>(c.read(c.file)); });
+    std::printf("%-28s %4zu bytes: error %d, %.3f s, peak +%ld MB\n", c.what, c.file.size(), run.result, run.seconds,
+                run.peakMB);
+    ASSERT_TRUE(run.exited) << c.what;
+    EXPECT_EQ(run.result, static_cast<int>(c.code)) << c.what;
+    EXPECT_LT(run.peakMB, 64) << c.what;
+  }
+  // The refusal says why.
+  EXPECT_EQ(jpegtest::ReadJPG(cases[1].file, 24).warning,
+            "26000 x 26000 is over the 64-megapixel limit for data whose size cannot be checked");
+}
+
+// Rows of a cut file's picture are the whole file's rows or mid grey; returns how many are the
+// whole file's.
+size_t RowsAsWhole(const Bytes& cut, const Bytes& whole, size_t rowBytes) {
+  size_t same = 0;
+  for (size_t at = 0; at + rowBytes <= whole.size(); at += rowBytes) {
+    if (std::equal(whole.begin() + at, whole.begin() + at + rowBytes, cut.begin() + at)) {
+      ++same;
+      continue;
+    }
+    EXPECT_EQ(Bytes(cut.begin() + at, cut.begin() + at + rowBytes), Bytes(rowBytes, 128)) << "row " << at / rowBytes;
+  }
+  return same;
+}
+
+TEST(DecodeBudget, CutFilesAreReadAsFarAsTheyGo) {
+  // A 64 x 48 picture in each format's writer, cut at 60 % of its size: the rows in the part
+  // that is left come back as from the whole file, the others mid grey, with the reader's word.
+  const uint32_t w = 64, h = 48;
+  const Bytes rgb = jpegtest::MakePicture(w, h, 3);
+  struct Case {
+    const char* format;
+    fmttest::ReaderFn read;
+    std::function<BOOL(ISIOHandle)> write;
+  };
+  const Case cases[] = {
+      {"BMP", &ISReadBMP, [&](ISIOHandle s) { return ISWriteBMP(s, rgb.data(), w, h, 24, 0, nullptr, nullptr, 0); }},
+      {"TGA", &ISReadTGA, [&](ISIOHandle s) { return ISWriteTGA(s, rgb.data(), w, h, 24, nullptr, 0); }},
+      {"PCX", &ISReadPCX, [&](ISIOHandle s) { return ISWritePCX(s, rgb.data(), w, h, 24, nullptr, 0); }},
+      {"PSD", &ISReadPSD, [&](ISIOHandle s) { return ISWritePSD(s, rgb.data(), w, h, 24, nullptr, 0); }},
+  };
+  for (const Case& c : cases) {
+    const std::string format = c.format;
+    fmttest::MemorySink sink;
+    const BOOL size = c.write(sink.handle);
+    ASSERT_GT(size, 0) << format;
+    const Bytes file = sink.Take(size);
+    const fmttest::Picture whole = fmttest::ReadWith(c.read, file, 24);
+    ASSERT_EQ(whole.error, IS_ERR_OK) << format;
+    EXPECT_EQ(whole.warning, "") << format;
+    const fmttest::Picture cut = fmttest::ReadWith(c.read, Bytes(file.begin(), file.begin() + file.size() * 6 / 10), 24);
+    ASSERT_EQ(cut.error, IS_ERR_OK) << format;
+    ASSERT_EQ(cut.pixels.size(), whole.pixels.size()) << format;
+    if (format != "PSD") {
+      const size_t same = RowsAsWhole(cut.pixels, whole.pixels, w * 3);
+      EXPECT_GT(same, 0u) << format;
+      EXPECT_LT(same, h) << format;
+      EXPECT_EQ(cut.warning, format + " file ended early: " + std::to_string(same) + " of 48 rows decoded");
+      continue;
+    }
+    // Planes one after another: red whole, green in part, blue missing (mid grey).
+    for (size_t i = 0; i < cut.pixels.size(); ++i) {
+      const uint8_t expect = i % 3 == 0 ? whole.pixels[i] : i % 3 == 2 ? 128 : cut.pixels[i];
+      ASSERT_EQ(cut.pixels[i], expect) << i;
+      if (i % 3 == 1 && cut.pixels[i] != whole.pixels[i]) {
+        ASSERT_EQ(cut.pixels[i], 128) << i;
+      }
+    }
+    EXPECT_EQ(cut.warning.rfind("PSD file ended early: 8", 0), 0u) << cut.warning;
+  }
+}
+
+TEST(DecodeBudget, CutCameraJPEGReadsWithTheRestMidGrey) {
+  QRV_REQUIRE_TESTDATA("jpeg/orientation/landscape_1.jpg");
+  const Bytes file = qrvtest::ReadFileBytes(qrvtest::TestDataFile("jpeg/orientation/landscape_1.jpg"));
+  const jpegtest::ReadResult whole = jpegtest::ReadJPG(file, 24);
+  ASSERT_TRUE(whole.ok);
+  const size_t rowBytes = size_t{whole.width} * 3;
+  size_t before = 0;
+  for (int percent : {50, 80}) {
+    const jpegtest::ReadResult cut = jpegtest::ReadJPG(Bytes(file.begin(), file.begin() + file.size() * percent / 100), 24);
+    ASSERT_TRUE(cut.ok) << percent << "%: " << cut.error;
+    EXPECT_EQ(cut.warning, "Premature end of JPEG file");
+    // Whole rows from the top as in the whole file; the last row (no data left) mid grey.
+    size_t same = 0;
+    while (same < whole.height && std::equal(whole.image.begin() + same * rowBytes,
+                                             whole.image.begin() + (same + 1) * rowBytes, cut.image.begin() + same * rowBytes))
+      ++same;
+    EXPECT_GT(same, before) << percent;
+    EXPECT_LT(same, whole.height) << percent;
+    EXPECT_EQ(Bytes(cut.image.end() - rowBytes, cut.image.end()), Bytes(rowBytes, 128)) << percent;
+    before = same;
+  }
+}
+
+TEST(DecodeBudget, FlatArithmeticCoded24MegapixelJPEGEqualsDjpeg) {
+  QRV_REQUIRE_TOOL("cjpeg");
+  QRV_REQUIRE_TOOL("djpeg");
+  const uint32_t w = 6000, h = 4000;
+  Bytes flat(size_t{w} * h * 3);
+  for (size_t i = 0; i < flat.size(); i += 3) flat[i] = 200, flat[i + 1] = 120, flat[i + 2] = 40;
+  const Bytes jpeg = jpegtest::Cjpeg(flat, w, h, 3, "-arithmetic");
+  ASSERT_FALSE(jpeg.empty());
+  uint32_t dw = 0, dh = 0, comps = 0;
+  const Bytes expect = jpegtest::Djpeg(jpeg, "", &dw, &dh, &comps);
+  ASSERT_EQ(expect.size(), flat.size());
+  const jpegtest::ReadResult r = jpegtest::ReadJPG(jpeg, 24);
+  ASSERT_TRUE(r.ok) << jpeg.size() << " bytes: error " << r.error << " " << r.warning;
+  EXPECT_EQ(r.warning, "");
+  ASSERT_EQ(r.image.size(), expect.size());
+  EXPECT_TRUE(r.image == expect);
+}
+
+}  // namespace
