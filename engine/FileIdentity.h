@@ -12,3 +12,7 @@ struct FileIdentity {
 };
 // The identity of the file at `path`; `known` is false when it has no status.
 FileIdentity IdentityOf(const std::string& path);
+// The identity of an open file; `known` is false when it has no status.
+FileIdentity IdentityOfOpenFile(int fd);
+// True when both paths have a status and name the same file.
+bool SameFile(const std::string& a, const std::string& b);

@@ -5,7 +5,7 @@
 
 #include <qrv/imaging.h>
 
-#include "engine/OutputWriter.h"
+#include "engine/OutputExif.h"
 #include "engine/shell/CMainDialog.h"
 
 namespace {
@@ -62,20 +62,6 @@ BOOL CounterEof(uintptr_t) { return 0; }
 BOOL CounterClose(uintptr_t user) { return user != 0; }
 
 }  // namespace
-
-
-DWORD WriteWorkingJpeg(const CMainDialog& dialog, ISIOHandle sink, int quality, const ISResolution* density) {
-  SetJpegMetadataForOutput(dialog);
-  static const int32_t kFull[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-  if (dialog.m_pages.sizeQuality.m_subsampling)
-    ISSetJPGSampling(kFull, kFull);
-  else
-    ISSetJPGSampling(nullptr, nullptr);
-  const DWORD size = ISWriteJPG(sink, dialog.m_workImage.data(), static_cast<DWORD>(dialog.m_workWidth),
-                                static_cast<DWORD>(dialog.m_workHeight), static_cast<DWORD>(quality), 24, density, 0);
-  ISSetJPGSampling(nullptr, nullptr);
-  return size;
-}
 
 int CMainDialog::EncodedSizeAtQuality(int quality) {
   ByteCounter counter;

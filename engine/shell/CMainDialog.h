@@ -152,6 +152,7 @@ class CMainDialog {
   struct EntryOutcome {
     std::string path;                   // the source
     std::string output;                 // the file written; empty when none was
+    FileIdentity outputIdentity;        // that file's device and inode when it was written
     bool written = false;
     std::string reason;                 // why it was not written, as the log's red line says it
     std::vector<std::string> warnings;  // what went wrong on a written entry, as the log says it

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "engine/CRGBImage.h"
 #include "engine/OutputWriter.h"
@@ -146,7 +147,8 @@ TEST(OutputWriter, ReplaceKeepsEveryQueuedSource) {
 }
 
 TEST(OutputWriter, PlacementTakesOnlyFreeNamesAndKeepsSources) {
-  // Names another run took after the name was chosen: the next free number, in one step.
+  // Names another run took after the name was chosen: the next free number, in one step; the
+  // same with a named temporary file, as on file systems without unnamed files.
   struct Case {
     bool replace;
     std::vector<std::string> taken;
@@ -156,32 +158,45 @@ TEST(OutputWriter, PlacementTakesOnlyFreeNamesAndKeepsSources) {
   const Case cases[] = {
       {false, {}, false, "p_QRV.png"},
       {false, {"p_QRV.png", "p1_QRV.png", "p2_QRV.png"}, false, "p3_QRV.png"},
+      {true, {}, false, "p_QRV.png"},
       {true, {"p_QRV.png"}, false, "p_QRV.png"},
       {true, {"p_QRV.png", "p1_QRV.png"}, true, "p2_QRV.png"},
   };
-  for (const Case& c : cases) {
-    qrvtest::TempDir dir;
-    for (const std::string& name : c.taken) Touch(dir.path() + "/" + name, "taken " + name);
-    const std::string temporary = dir.path() + "/.qrv-test";
-    Touch(temporary, "new");
-    std::vector<FileIdentity> keep;
-    if (c.keepFirst) keep.push_back(IdentityOf(dir.path() + "/p_QRV.png"));
-    const PlacedOutput placed = PlaceOutputFile(temporary, dir.path(), "p", ".png", 0, c.replace, keep);
-    EXPECT_EQ(placed.path, dir.path() + "/" + c.expected);
-    EXPECT_EQ(placed.sourceKept, c.keepFirst);
-    EXPECT_EQ(ReadText(dir.path() + "/" + c.expected), "new");
-    for (const std::string& name : c.taken) {
-      if (name != c.expected) {
-        EXPECT_EQ(ReadText(dir.path() + "/" + name), "taken " + name);
+  for (const bool unnamed : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.expected + (unnamed ? " unnamed" : " named"));
+      qrvtest::TempDir dir;
+      for (const std::string& name : c.taken) Touch(dir.path() + "/" + name, "taken " + name);
+      PendingOutput file;
+      ASSERT_EQ(file.Create(dir.path(), unnamed), 0);
+      EXPECT_EQ(file.Unnamed(), unnamed);
+      Touch(file.WritePath(), "new");
+      ASSERT_EQ(file.Finish(), 0);
+      std::vector<FileIdentity> keep;
+      if (c.keepFirst) keep.push_back(IdentityOf(dir.path() + "/p_QRV.png"));
+      const PlacedOutput placed = PlaceOutputFile(file, dir.path(), "p", ".png", 0, c.replace, keep);
+      EXPECT_EQ(placed.path, dir.path() + "/" + c.expected);
+      EXPECT_EQ(placed.identity, IdentityOf(placed.path));
+      EXPECT_EQ(placed.kept.known, c.keepFirst);
+      EXPECT_EQ(ReadText(dir.path() + "/" + c.expected), "new");
+      for (const std::string& name : c.taken) {
+        if (name != c.expected) {
+          EXPECT_EQ(ReadText(dir.path() + "/" + name), "taken " + name);
+        }
       }
+      // Nothing but the taken names and the output is left.
+      std::set<std::string> names(c.taken.begin(), c.taken.end());
+      names.insert(c.expected);
+      EXPECT_EQ(qrvtest::RunCommand("ls -A " + dir.path() + " | wc -l"), std::to_string(names.size()) + "\n");
     }
-    EXPECT_FALSE(FileExists(temporary));
   }
-  // A folder that is gone: no name, the temporary file removed, the errno kept.
+  // A folder that is gone: no name, the file removed, the errno kept.
   qrvtest::TempDir dir;
-  const std::string temporary = dir.path() + "/.qrv-test";
-  Touch(temporary);
-  const PlacedOutput placed = PlaceOutputFile(temporary, dir.path() + "/missing", "p", ".png", 0, false, {});
+  PendingOutput file;
+  ASSERT_EQ(file.Create(dir.path(), false), 0);
+  const std::string temporary = file.TemporaryName();
+  ASSERT_EQ(file.Finish(), 0);
+  const PlacedOutput placed = PlaceOutputFile(file, dir.path() + "/missing", "p", ".png", 0, false, {});
   EXPECT_TRUE(placed.path.empty());
   EXPECT_EQ(placed.error, ENOENT);
   EXPECT_FALSE(FileExists(temporary));

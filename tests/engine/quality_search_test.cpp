@@ -190,6 +190,7 @@ TEST(QualitySearch, SourceSizeLimitStepsUpOnlyWithinTheSize) {
   }
   // An absurd quality type counts as fixed.
   dlg.m_pages.sizeQuality.m_qualityType = 7;
+  dlg.m_outcomes.assign(1, {});  // a run of its own: Replace keeps no output of an earlier run
   ASSERT_TRUE(dlg.WriteOutputImage(src, nullptr));
   EXPECT_EQ(static_cast<int>(qrvtest::ReadFileBytes(out).size()), dlg.EncodedSizeAtQuality(95));
 }

@@ -1,0 +1,226 @@
+// Fitting the carried EXIF block to the written picture (upright orientation, pixel size, a
+// turned or dropped thumbnail) and the JPEG metadata and sampling every output is encoded with.
+#include "engine/OutputExif.h"
+
+#include <algorithm>
+
+#include "engine/shell/CMainDialog.h"
+
+namespace {
+
+uint16_t Get16(const BYTE* p, bool little) {
+  return little ? static_cast<uint16_t>(p[0] | (p[1] << 8)) : static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+uint32_t Get32(const BYTE* p, bool little) {
+  return little ? (uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24))
+                : ((uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]});
+}
+
+}  // namespace
+
+// Sets the Orientation entry of IFD0 to 1 in an APP1 payload ("Exif\0\0" and a TIFF block).
+// Blocks too short or malformed are left as they are.
+void SetExifOrientationUpright(std::vector<BYTE>& payload) {
+  constexpr size_t kTiff = 6;
+  if (payload.size() < kTiff + 8) return;
+  const BYTE* t = payload.data() + kTiff;
+  const size_t n = payload.size() - kTiff;
+  bool little;
+  if (t[0] == 'I' && t[1] == 'I')
+    little = true;
+  else if (t[0] == 'M' && t[1] == 'M')
+    little = false;
+  else
+    return;
+  const uint32_t ifd = Get32(t + 4, little);
+  if (ifd > n || n - ifd < 2) return;
+  const uint32_t count = Get16(t + ifd, little);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t entry = uint64_t{ifd} + 2 + uint64_t{i} * 12;
+    if (entry + 12 > n) return;
+    BYTE* e = payload.data() + kTiff + entry;
+    if (Get16(e, little) == 0x0112 && Get16(e + 2, little) == 3) {
+      e[8] = little ? 1 : 0;
+      e[9] = little ? 0 : 1;
+      return;
+    }
+  }
+}
+
+namespace {
+
+// The TIFF block of an APP1 "Exif" payload, read and patched with every offset bounded.
+class ExifTiff {
+ public:
+  static constexpr size_t kStart = 6;  // after "Exif\0\0"
+
+  explicit ExifTiff(std::vector<BYTE>& payload) : p_(payload) {
+    if (p_.size() < kStart + 8) return;
+    const BYTE* t = p_.data() + kStart;
+    if (t[0] == 'I' && t[1] == 'I')
+      little_ = true, valid_ = true;
+    else if (t[0] == 'M' && t[1] == 'M')
+      little_ = false, valid_ = true;
+  }
+  bool Valid() const { return valid_; }
+  uint64_t Size() const { return p_.size() - kStart; }
+  uint32_t Ifd0() const { return Read32(4); }
+
+  // The number of entries of the IFD at `ifd` when the whole IFD and its next link fit.
+  bool Entries(uint64_t ifd, uint32_t* count) const {
+    if (ifd < 8 || ifd + 2 > Size()) return false;
+    *count = Read16(ifd);
+    return ifd + 2 + uint64_t{*count} * 12 + 4 <= Size();
+  }
+  // Offset of the entry with `tag` in the IFD at `ifd`; 0 when there is none.
+  uint64_t Find(uint64_t ifd, uint16_t tag) const {
+    uint32_t count = 0;
+    if (!Entries(ifd, &count)) return 0;
+    for (uint32_t i = 0; i < count; ++i)
+      if (Read16(ifd + 2 + uint64_t{i} * 12) == tag) return ifd + 2 + uint64_t{i} * 12;
+    return 0;
+  }
+  uint64_t NextLink(uint64_t ifd) const {
+    uint32_t count = 0;
+    return Entries(ifd, &count) ? ifd + 2 + uint64_t{count} * 12 : 0;
+  }
+  // A one-value SHORT or LONG entry's value; false for any other shape.
+  bool Value(uint64_t entry, uint32_t* value) const {
+    if (!entry || Read32(entry + 4) != 1) return false;
+    const uint16_t type = Read16(entry + 2);
+    if (type == 3) return *value = Read16(entry + 8), true;
+    if (type == 4) return *value = Read32(entry + 8), true;
+    return false;
+  }
+  // Sets a one-value SHORT or LONG entry; a value too large for a SHORT makes it a LONG.
+  void SetValue(uint64_t entry, uint32_t value) {
+    uint32_t old = 0;
+    if (!Value(entry, &old)) return;
+    if (Read16(entry + 2) == 3 && value <= 0xFFFF) {
+      Write16(entry + 8, static_cast<uint16_t>(value));
+      Write16(entry + 10, 0);
+    } else {
+      Write16(entry + 2, 4);
+      Write32(entry + 8, value);
+    }
+  }
+  uint16_t Read16(uint64_t at) const { return Get16(p_.data() + kStart + at, little_); }
+  uint32_t Read32(uint64_t at) const { return Get32(p_.data() + kStart + at, little_); }
+  void Write16(uint64_t at, uint16_t v) {
+    BYTE* d = p_.data() + kStart + at;
+    d[little_ ? 0 : 1] = static_cast<BYTE>(v);
+    d[little_ ? 1 : 0] = static_cast<BYTE>(v >> 8);
+  }
+  void Write32(uint64_t at, uint32_t v) {
+    Write16(at + (little_ ? 0 : 2), static_cast<uint16_t>(v));
+    Write16(at + (little_ ? 2 : 0), static_cast<uint16_t>(v >> 16));
+  }
+
+ private:
+  std::vector<BYTE>& p_;
+  bool little_ = true;
+  bool valid_ = false;
+};
+
+// The library's lossless transform that turns a picture stored with an EXIF orientation
+// upright, as the loader turns the pixels; 0 for orientations that need none.
+DWORD UprightTransform(int orientation) {
+  switch (orientation) {
+    case 2: return 1;  // flip horizontal
+    case 3: return 6;  // rotate 180
+    case 4: return 2;  // flip vertical
+    case 5: return 4;  // transpose
+    case 6: return 5;  // rotate 90 clockwise
+    case 7: return 3;  // transverse
+    case 8: return 7;  // rotate 270 clockwise
+    default: return 0;
+  }
+}
+
+// A JPEG turned by the library's lossless transform; empty when it cannot be turned.
+std::vector<BYTE> TurnJpeg(const BYTE* jpeg, uint32_t length, DWORD operation) {
+  std::vector<BYTE> out(uint64_t{length} * 2 + 4096);
+  ISIOHandle source = ISOpenMemorySource(jpeg, length);
+  ISIOHandle sink = source ? ISOpenMemorySink(out.data(), static_cast<DWORD>(out.size()), 0) : nullptr;
+  const BOOL ok = sink && ISTransformJPG(source, sink, operation, 0, 0, 0, 0);
+  const DWORD written = sink ? ISCloseSink(sink) : 0;
+  if (source) ISCloseSource(source);
+  if (!ok || written == 0 || written > out.size()) return {};
+  out.resize(written);
+  return out;
+}
+
+constexpr size_t kMaxApp1Payload = 65533;  // a marker's length field counts itself
+
+}  // namespace
+
+void FitExifToOutput(std::vector<BYTE>& payload, int width, int height, int orientation) {
+  ExifTiff tiff(payload);
+  if (!tiff.Valid()) return;
+  const uint32_t ifd0 = tiff.Ifd0();
+  // The Exif sub-IFD's pixel dimensions become the written picture's.
+  uint32_t exifIfd = 0;
+  if (tiff.Value(tiff.Find(ifd0, 0x8769), &exifIfd) && exifIfd != ifd0) {
+    tiff.SetValue(tiff.Find(exifIfd, 0xA002), static_cast<uint32_t>(std::max(width, 0)));
+    tiff.SetValue(tiff.Find(exifIfd, 0xA003), static_cast<uint32_t>(std::max(height, 0)));
+  }
+  // The IFD1 thumbnail: turned like the picture, or dropped when it cannot be.
+  const DWORD operation = UprightTransform(orientation);
+  const uint64_t link = tiff.NextLink(ifd0);
+  if (operation == 0 || link == 0) return;
+  const uint32_t ifd1 = tiff.Read32(link);
+  if (ifd1 == 0) return;
+  uint32_t offset = 0, length = 0;
+  const uint64_t offsetEntry = tiff.Find(ifd1, 0x0201), lengthEntry = tiff.Find(ifd1, 0x0202);
+  std::vector<BYTE> turned;
+  if (tiff.Value(offsetEntry, &offset) && tiff.Value(lengthEntry, &length) && length > 0 &&
+      uint64_t{offset} + length <= tiff.Size())
+    turned = TurnJpeg(payload.data() + ExifTiff::kStart + offset, length, operation);
+  // The old thumbnail may be cut off only when it ends the block and no IFD0 or IFD1 bytes
+  // that are patched below lie in it.
+  uint32_t count1 = 0;
+  tiff.Entries(ifd1, &count1);
+  const uint64_t tablesEnd = std::max<uint64_t>(link + 4, uint64_t{ifd1} + 2 + uint64_t{count1} * 12 + 4);
+  const bool atEnd = length > 0 && uint64_t{offset} + length == tiff.Size() && offset >= tablesEnd;
+  // The turned thumbnail replaces the old one when that ends the block, otherwise it follows
+  // the block (at an even offset); nothing else moves.
+  const uint64_t newOffset = atEnd ? offset : (tiff.Size() + 1) & ~uint64_t{1};
+  if (!turned.empty() && ExifTiff::kStart + newOffset + turned.size() <= kMaxApp1Payload) {
+    payload.resize(ExifTiff::kStart + newOffset);
+    payload.insert(payload.end(), turned.begin(), turned.end());
+    tiff.SetValue(offsetEntry, static_cast<uint32_t>(newOffset));
+    tiff.SetValue(lengthEntry, static_cast<uint32_t>(turned.size()));
+    tiff.SetValue(tiff.Find(ifd1, 0x0112), 1);
+    return;
+  }
+  tiff.Write32(link, 0);
+  if (atEnd) payload.resize(ExifTiff::kStart + offset);
+}
+
+void SetJpegMetadataForOutput(const CMainDialog& dialog) {
+  std::vector<BYTE> payload;
+  if (dialog.m_pages.sizeQuality.m_keepExif && dialog.m_exifBlock.size() > 4) {
+    payload.assign(dialog.m_exifBlock.begin() + 4, dialog.m_exifBlock.end());
+    if (dialog.m_orientation != 1) SetExifOrientationUpright(payload);
+    FitExifToOutput(payload, dialog.m_workWidth, dialog.m_workHeight, dialog.m_orientation);
+  }
+  // The markers to write are set after the thumbnail transform, which has its own.
+  ISClearJPGMarkers();
+  if (!payload.empty()) ISAddJPGMarker(payload.data(), static_cast<DWORD>(payload.size()), 0xE1);
+  ISClearJPGComments();
+  if (dialog.m_colorMatched) ISAddJPGComment("sRGB Matched");
+}
+
+DWORD WriteWorkingJpeg(const CMainDialog& dialog, ISIOHandle sink, int quality, const ISResolution* density) {
+  SetJpegMetadataForOutput(dialog);
+  static const int32_t kFull[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  if (dialog.m_pages.sizeQuality.m_subsampling)
+    ISSetJPGSampling(kFull, kFull);
+  else
+    ISSetJPGSampling(nullptr, nullptr);
+  const DWORD size = ISWriteJPG(sink, dialog.m_workImage.data(), static_cast<DWORD>(dialog.m_workWidth),
+                                static_cast<DWORD>(dialog.m_workHeight), static_cast<DWORD>(quality), 24, density, 0);
+  ISSetJPGSampling(nullptr, nullptr);
+  return size;
+}

@@ -1,0 +1,27 @@
+// The EXIF block and JPEG metadata of an output: the carried block fitted to the written
+// picture, and the JPEG encoding of the working picture shared by the writer and the quality search.
+#pragma once
+
+#include <vector>
+
+#include <qrv/imaging.h>
+
+#include "platform/win32_types.h"
+
+class CMainDialog;
+
+// Sets the Orientation entry of IFD0 to 1 in an APP1 payload ("Exif\0\0" then a TIFF block);
+// a block too short or malformed is left as it is.
+void SetExifOrientationUpright(std::vector<BYTE>& payload);
+// Makes an APP1 "Exif" payload describe the written picture: PixelXDimension and
+// PixelYDimension of the Exif sub-IFD become width and height; when the pixels were turned
+// upright for `orientation` (2 to 8), the IFD1 JPEG thumbnail is turned alike by the library's
+// lossless transform, or IFD1 is unlinked when it cannot be. Malformed parts are left alone.
+void FitExifToOutput(std::vector<BYTE>& payload, int width, int height, int orientation);
+// Sets the library's JPEG marker and comment lists to write for the current picture: its kept
+// EXIF block when asked (upright when the pixels were turned, fitted to the written picture),
+// "sRGB Matched" after colour matching.
+void SetJpegMetadataForOutput(const CMainDialog& dialog);
+// Encodes the working picture as JPEG into the sink with this file's metadata and the sampling
+// of the output page; the bytes written, 0 on failure.
+DWORD WriteWorkingJpeg(const CMainDialog& dialog, ISIOHandle sink, int quality, const ISResolution* density);

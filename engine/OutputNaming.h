@@ -1,0 +1,28 @@
+// Naming of outputs: the output folder, name and format of a source from the output page, the
+// numbered names that follow a taken one, and the marker file of output folders.
+#pragma once
+
+#include <string>
+
+class COutputPage;
+
+// Where and as what a source's output is written.
+struct OutputTarget {
+  std::string sourceFolder;  // the source's folder, absolute
+  std::string folder;        // the output folder, without a trailing "/" (except the root)
+  std::string base;          // the source's file name without its extension
+  std::string extension;     // the output's extension, with its "."
+  int fileType = 0;          // 1 JPEG, 2 PNG, 3 BMP; 0 the source's own format through the picture object
+  int keepCode = 0;          // that format's code for file type 0 (IFF_UNKNOWN when it cannot be told)
+};
+// The output of the source at `path` under the output page's choices.
+OutputTarget OutputTargetFor(const std::string& path, const COutputPage& out);
+
+// True when the file system reports a status for the path.
+bool FileExists(const std::string& path);
+// Appends one '*' to "qrvoutput.dir" in the folder (created when missing); errors are ignored.
+void WriteOutputMarker(const std::string& folder);
+// base + number + "_QRV" + extension; number 0 gives base + "_QRV" + extension.
+std::string NumberedOutputName(const std::string& base, long long number, const std::string& extension);
+// The folder with one "/" at its end (an empty folder stays empty).
+std::string WithSlash(const std::string& folder);
