@@ -20,25 +20,18 @@
 #include <vector>
 
 #include "engine/CRGBImage.h"
+#include "app/qrv_process.h"
 #include "support/test_support.h"
 
 namespace {
 
+using qrvtest::FolderNames;
+using qrvtest::Pixels;
+using qrvtest::StartQrv;
+
 bool IsFolderPresent(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::vector<std::string> FolderNames(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* e = readdir(dir)) {
-      const std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    closedir(dir);
-  }
-  return names;
 }
 
 void MakeJpeg(const std::string& path, int w, int h) {
@@ -56,38 +49,6 @@ void MakeJpeg(const std::string& path, int w, int h) {
 }
 
 int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
-
-// Starts `qrv -q --home HOME --set ... IN` with its output thrown away.
-pid_t StartQrv(const std::string& home, const std::vector<std::string>& sets, const std::string& in) {
-  std::vector<std::string> args = {QRV_COMMAND, "-q", "--home", home};
-  for (const std::string& s : sets) {
-    args.push_back("--set");
-    args.push_back(s);
-  }
-  args.push_back(in);
-  const pid_t child = fork();
-  if (child == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    execv(QRV_COMMAND, argv.data());
-    _exit(127);
-  }
-  return child;
-}
-
-// The pixels of a picture file; empty when it does not load.
-std::vector<BYTE> Pixels(const std::string& path) {
-  CRGBImage img;
-  if (img.Load(path) != 0) return {};
-  const BYTE* p = img.LockPixels();
-  std::vector<BYTE> out(p, p + static_cast<size_t>(img.GetWidth()) * img.GetHeight() * 3);
-  img.UnlockPixels();
-  return out;
-}
 
 std::string ReadText(const std::string& path) {
   const std::vector<uint8_t> b = qrvtest::ReadFileBytes(path);
