@@ -85,7 +85,9 @@ uint64_t PackedRowBytes(uint64_t width, uint64_t bits) { return (width * bits + 
 constexpr uint64_t kMaxInflateRatio = 1032;
 constexpr uint64_t kUnknownSize = UINT64_MAX;
 
-uint32_t Get32(const uint8_t* p) { return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]; }
+uint32_t Get32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
 
 // An absolute position of up to 4 GB through the source's signed 32-bit seeks.
 bool SeekTo(CISIO& source, uint64_t position) {

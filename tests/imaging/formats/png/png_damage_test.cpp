@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <functional>
+#include <string>
 
 #include "png_test_util.h"
 #include "support/peak_memory.h"
@@ -51,9 +53,12 @@ Bytes Noise(size_t n, uint8_t mask) {
 
 TEST(PNGDamage, HugeClaimsOverFewBytesAreRefusedInLittleMemory) {
   const std::vector<std::pair<const char*, Bytes>> files = {
-      {"8-bit RGB", Claiming(30000, 30000, 8, 2, 0)},     {"16-bit RGBA", Claiming(30000, 30000, 16, 6, 0)},
-      {"1-bit grey", Claiming(30000, 30000, 1, 0, 0)},    {"8-bit palette", Claiming(30000, 30000, 8, 3, 0)},
-      {"Adam7 RGB", Claiming(30000, 30000, 8, 2, 1)},     {"1-bit grey, a 1000000-pixel row", Claiming(1000000, 300, 1, 0, 0)},
+      {"8-bit RGB", Claiming(30000, 30000, 8, 2, 0)},
+      {"16-bit RGBA", Claiming(30000, 30000, 16, 6, 0)},
+      {"1-bit grey", Claiming(30000, 30000, 1, 0, 0)},
+      {"8-bit palette", Claiming(30000, 30000, 8, 3, 0)},
+      {"Adam7 RGB", Claiming(30000, 30000, 8, 2, 1)},
+      {"1-bit grey, 1000000-pixel rows", Claiming(1000000, 300, 1, 0, 0)},
   };
   ASSERT_LT(files[0].second.size(), 100u);
   const qrvtest::ChildPeak peak = qrvtest::PeakGrowthInChild([&] {
