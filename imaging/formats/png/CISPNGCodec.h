@@ -99,6 +99,14 @@ class CISPNGCodec {
     DWORD dibDepth = 0;      // 0: packed top-down rows; else a packed DIB of this depth
     bool repack2To4 = false; // 2-bit palette rows widened to the DIB's 4 bits after reading
     RGBQUAD dibPalette[256] = {};
+    // What the pixels that a damaged file cannot give are filled with: mid grey, opaque.
+    // Rows of palette indices (indexBits 1, 2, 4 or 8) take the entry nearest to mid grey
+    // among the first paletteColours of `palette`; other rows are 128 in every colour sample
+    // and opaque in the last alphaBytes of each pixel.
+    DWORD indexBits = 0;
+    const RGBQUAD* palette = nullptr;
+    DWORD paletteColours = 0;
+    DWORD alphaBytes = 0;
   };
 
  private:

@@ -3,12 +3,20 @@
 // transformations, gamma, a check of the row size libpng will deliver, the buffer, every row
 // of every pass with progress, the chunks after the image data and the text chunks.
 // Errors: 1, 5, 14, 15, 16, 17, 28; a failed read frees its buffer and returns null.
+//
+// Before anything is allocated for the picture, the decode budget judges its size against the
+// image data the source holds. A file damaged in or after its image data (cut short, a chunk
+// with a bad CRC, a broken deflate stream, no IEND) still gives its picture: the rows decoded
+// before the damage as decoded, every pixel no row delivered in mid grey, and the decoder's
+// words for ISGetLastWarning. Damage before the image data starts is error 15.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "imaging/core/CISMemBlock.h"
 #include "imaging/core/ISContainers.h"
+#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISDIB.h"
 #include "imaging/core/ISPixelHelpers.h"
 #include "imaging/core/ISSizeMath.h"
@@ -17,7 +25,10 @@
 
 namespace {
 
+using RovIrirev::BudgetMultiply;
+using RovIrirev::CheckDecodeBudget;
 using RovIrirev::ISException;
+using RovIrirev::kUnboundedData;
 
 // The read and info structures of one read, destroyed on every way out.
 struct PNGReadHandles {
@@ -69,17 +80,97 @@ constexpr png_uint_32 kMaxCachedChunks = 256;
 
 uint64_t PackedRowBytes(uint64_t width, uint64_t bits) { return (width * bits + 7) / 8; }
 
-// Deflate stores at most 258 bytes in two bits: a stream can never inflate to more than 1032
-// times its size. A header that claims more pixel data than the rest of a source of known
-// size could hold is refused before any buffer is allocated for it.
+// Deflate stores at most 258 bytes in two bits: image data can never inflate to more than
+// 1032 times its stored size.
 constexpr uint64_t kMaxInflateRatio = 1032;
+constexpr uint64_t kUnknownSize = UINT64_MAX;
 
-bool SourceCanHold(CISIO& source, uint64_t width, uint64_t height, uint64_t channels, uint64_t bitDepth) {
+uint32_t Get32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+// An absolute position of up to 4 GB through the source's signed 32-bit seeks.
+bool SeekTo(CISIO& source, uint64_t position) {
+  int32_t origin = IS_SEEK_SET;
+  do {
+    const uint64_t step = std::min<uint64_t>(position, INT32_MAX);
+    if (!source.Seek(static_cast<int32_t>(step), origin)) return false;
+    position -= step;
+    origin = IS_SEEK_CUR;
+  } while (position > 0);
+  return true;
+}
+
+// The image data bytes the source holds: the payloads of the run of IDAT chunks whose first
+// header libpng has just read, each counted as far as it lies inside the source. Only the
+// chunk headers are read; the walk ends at the first chunk that is not IDAT or does not fit,
+// and the source is put back where it was. kUnknownSize when the source cannot say.
+uint64_t StoredImageDataBytes(CISIO& source) {
+  uint32_t size = 0, start = 0;
+  if (!source.GetSize(&size) || !source.Tell(&start) || start < 8 || start > size) return kUnknownSize;
+  uint64_t total = 0;
+  uint64_t header = uint64_t{start} - 8;
+  uint8_t bytes[8];
+  bool first = true;
+  while (header + 8 <= size && SeekTo(source, header) && source.ReadExact(bytes, 8) &&
+         std::memcmp(bytes + 4, "IDAT", 4) == 0) {
+    first = false;
+    const uint64_t data = header + 8, length = Get32(bytes);
+    if (length > size - data) {
+      total += size - data;
+      break;
+    }
+    total += length;
+    header = data + length + 4;
+  }
+  if (!SeekTo(source, start)) throw ISException(IS_ERR_BADPNG, "seek");
+  return first ? kUnknownSize : total;
+}
+
+// The most pixels `dataBytes` of image data could give: every stored row is a filter byte and
+// the row's packed samples.
+uint64_t ImageDataPixels(uint64_t dataBytes, uint64_t width, uint64_t channels, uint64_t bitDepth) {
+  if (dataBytes == kUnknownSize) return kUnboundedData;
+  const uint64_t storedRow = 1 + (width * channels * bitDepth + 7) / 8;  // below 2^38 for sides below 2^31
+  return BudgetMultiply(BudgetMultiply(dataBytes, kMaxInflateRatio) / storedRow, width);
+}
+
+// One row of the layout's filling for what a damaged file cannot give (see Layout).
+std::vector<BYTE> FillRow(const CISPNGCodec::Layout& layout, uint64_t width) {
+  std::vector<BYTE> row(layout.rowBytes, 128);
+  if (layout.indexBits) {
+    uint32_t best = 0, bestDistance = UINT32_MAX;
+    const uint32_t colours = std::min<uint32_t>({layout.paletteColours, 256u, 1u << layout.indexBits});
+    for (uint32_t i = 0; layout.palette && i < colours; ++i) {
+      const RGBQUAD& e = layout.palette[i];
+      const int r = e.rgbRed - 128, g = e.rgbGreen - 128, b = e.rgbBlue - 128;
+      const uint32_t distance = static_cast<uint32_t>(r * r + g * g + b * b);
+      if (distance < bestDistance) {
+        best = i;
+        bestDistance = distance;
+      }
+    }
+    uint32_t byte = 0;
+    for (uint32_t bit = 0; bit < 8; bit += layout.indexBits) byte = (byte << layout.indexBits) | best;
+    std::fill(row.begin(), row.end(), static_cast<BYTE>(byte));
+    const uint64_t used = (width * layout.indexBits) % 8;  // the last byte's pixel bits
+    if (used && !row.empty()) row.back() = static_cast<BYTE>(row.back() & (0xFF << (8 - used)));
+  } else if (layout.alphaBytes && width) {
+    const uint64_t pixel = layout.rowBytes / width;
+    for (uint64_t end = pixel; end <= row.size(); end += pixel)
+      std::fill(row.begin() + static_cast<long>(end - layout.alphaBytes), row.begin() + static_cast<long>(end), 0xFF);
+  }
+  return row;
+}
+
+// The warning of a file damaged in its image data: libpng's words, plainer for a source that
+// ended early.
+void WarnDamaged(CISIO& source, const char* message) {
   uint32_t size = 0, position = 0;
-  if (!source.GetSize(&size) || !source.Tell(&position) || position > size) return true;  // unknown: libpng finds out
-  uint64_t pixelBytes = 0;  // the row factor stays below 2^37 for sides below 2^31
-  if (!ISMulSize(pixelBytes, height, width * channels * bitDepth / 8)) return false;
-  return pixelBytes <= (uint64_t{size} - position) * kMaxInflateRatio + 1024;
+  if (message && std::strcmp(message, "read Error") == 0 && source.GetSize(&size) && source.Tell(&position) &&
+      position >= size)
+    message = "PNG file ended early";
+  ReplaceLastWarning(message && *message ? message : "PNG image data damaged");
 }
 
 }  // namespace
@@ -105,8 +196,14 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
     int bitDepth = 0, colourType = 0, interlace = 0;
     png_get_IHDR(h.png, h.info, &w, &rows, &bitDepth, &colourType, &interlace, nullptr, nullptr);
 
-    if (!SourceCanHold(source, w, rows, png_get_channels(h.png, h.info), static_cast<uint64_t>(bitDepth)))
-      return Fail(IS_ERR_BADPNG), nullptr;
+    // The picture must be one the image data could give (about half of it for a cut file).
+    const uint64_t dataBytes = StoredImageDataBytes(source);
+    CheckDecodeBudget(IS_ERR_BADPNG, w, rows,
+                      ImageDataPixels(dataBytes, w, png_get_channels(h.png, h.info), static_cast<uint64_t>(bitDepth)),
+                      dataBytes);
+    // From here on the header is whole: a CRC error in the image data (or a later critical
+    // chunk) is a warning, and the data is used as it stands.
+    png_set_crc_action(h.png, PNG_CRC_WARN_USE, PNG_CRC_DEFAULT);
 
     Layout layout;
     if (!setup(h.png, h.info, w, bitDepth, colourType, layout)) return nullptr;
@@ -162,18 +259,32 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
     // File row y: row y of a top-down layout, or the y-th row from the end of a DIB.
     auto rowAt = [&](uint32_t y) -> BYTE* { return pixels + (dib ? uint64_t{rows - 1 - y} : uint64_t{y}) * stride; };
 
+    // Every pixel starts as the filling: libpng writes only the pixels each pass delivers, so
+    // what a damaged file never delivers keeps it, whole rows and the gaps between a cut
+    // interlaced file's pixels alike.
+    const std::vector<BYTE> fill = FillRow(layout, w);
+    for (uint32_t y = 0; y < rows; ++y) std::memcpy(rowAt(y), fill.data(), fill.size());
+
     uint64_t k = 0;
     uint64_t reported = UINT64_MAX;
-    for (int pass = 0; pass < passes; ++pass) {
-      for (uint32_t y = 0; y < rows; ++y) {
-        png_read_row(h.png, rowAt(y), nullptr);
-        const uint64_t value = k / static_cast<uint64_t>(passes);
-        ++k;
-        if (value != reported) {
-          reported = value;
-          if (!ReportProgress(static_cast<DWORD>(value), rows, false)) return Fail(IS_ERR_STOPPED), nullptr;
+    bool damaged = false;
+    try {
+      for (int pass = 0; pass < passes; ++pass) {
+        for (uint32_t y = 0; y < rows; ++y) {
+          png_read_row(h.png, rowAt(y), nullptr);
+          const uint64_t value = k / static_cast<uint64_t>(passes);
+          ++k;
+          if (value != reported) {
+            reported = value;
+            if (!ReportProgress(static_cast<DWORD>(value), rows, false)) return Fail(IS_ERR_STOPPED), nullptr;
+          }
         }
       }
+    } catch (const ISException& e) {
+      if (e.Code()) throw;
+      // libpng's state is not to be used after its error: the picture is what was read.
+      WarnDamaged(source, e.what());
+      damaged = true;
     }
     if (layout.repack2To4) {
       ISArray<BYTE> temp;
@@ -186,7 +297,14 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
         std::memcpy(row, temp.Data(), stride);
       }
     }
-    png_read_end(h.png, h.info);
+    if (!damaged) {
+      try {
+        png_read_end(h.png, h.info);
+      } catch (const ISException& e) {
+        if (e.Code()) throw;
+        WarnDamaged(source, e.what());  // every row is whole: only what follows them is lost
+      }
+    }
     CaptureTextChunks(h.png, h.info, texts);
   } catch (const ISException& e) {
     // libpng's own errors carry no code: the file is bad or unreadable.
@@ -219,6 +337,11 @@ HGLOBAL CISPNGCodec::ReadPNGToDepth(CISIO& source, DWORD* width, DWORD* height, 
                 }
                 SetupBackground(png, info);
                 RecordFileBackground(png, info);
+                if (depth <= 8) {
+                  layout.indexBits = depth;
+                  layout.palette = palette;
+                  layout.paletteColours = 1u << std::min(bitDepth, 8);
+                }
                 layout.rowBytes = depth == 1 ? (uint64_t{w} + 7) / 8
                                   : depth == 4 ? (uint64_t{w} + 1) / 2
                                                : uint64_t{depth / 8} * w;
@@ -260,6 +383,12 @@ HGLOBAL CISPNGCodec::ReadPNGAsStored(CISIO& source, DWORD* width, DWORD* height,
                 png_set_bgr(png);
                 layout.dibDepth = depth;
                 layout.rowBytes = PackedRowBytes(w, layout.repack2To4 ? 2 : depth);
+                if (depth <= 8) {
+                  layout.indexBits = layout.repack2To4 ? 2 : depth;
+                  layout.palette = layout.dibPalette;
+                  layout.paletteColours = 1u << std::min(bitDepth, 8);
+                }
+                layout.alphaBytes = depth == 32 ? 1 : 0;
                 return true;
               });
 }
@@ -287,6 +416,7 @@ HGLOBAL CISPNGCodec::ReadPNGRGBA(CISIO& source, DWORD* width, DWORD* height, uin
                   layout.dibDepth = 32;
                 }
                 layout.rowBytes = uint64_t{w} * 4 * (keep16 ? 2 : 1);
+                layout.alphaBytes = keep16 ? 2 : 1;
                 return true;
               });
 }
@@ -303,6 +433,7 @@ HGLOBAL CISPNGCodec::ReadPNGGreyAlpha(CISIO& source, DWORD* width, DWORD* height
                 png_set_strip_16(png);
                 AddAlpha(png, info, colourType, filler & 0xFF);
                 layout.rowBytes = uint64_t{w} * 2;
+                layout.alphaBytes = 1;
                 return true;
               });
 }
