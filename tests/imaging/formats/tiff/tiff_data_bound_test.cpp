@@ -3,14 +3,12 @@
 // still read.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <tiffio.h>
-#include <unistd.h>
 
-#include <cstring>
-#include <fstream>
+#include <cstdio>
 #include <string>
 
+#include "support/peak_memory.h"
 #include "tiff_test_util.h"
 
 using namespace tifftest;
@@ -83,14 +81,6 @@ Bytes Claiming(uint32_t width, uint32_t height, uint32_t bits, uint32_t compress
   return HandMadeTIFF(tags, kZlib);
 }
 
-long StatusKB(const char* field) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::strlen(field)));
-  return -1;
-}
-
 }  // namespace
 
 TEST(TIFFDataBound, HugeClaimsOverFewBytesAreRefusedInLittleMemory) {
@@ -111,12 +101,8 @@ TEST(TIFFDataBound, HugeClaimsOverFewBytesAreRefusedInLittleMemory) {
       {"LZMA", Claiming(23000, 23000, 8, COMPRESSION_LZMA)},
   };
   // Each read in a child process whose peak resident size starts at its current size.
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::ofstream("/proc/self/clear_refs") << "5";
-    const long before = StatusKB("VmRSS:");
-    int refusedWrongly = 0;
+  const qrvtest::ChildPeak peak = qrvtest::PeakInChild([&] {
+    long refusedWrongly = 0;
     for (const auto& f : files) {
       for (const auto& read : {std::make_pair(24u, 0u), std::make_pair(32u, 0u), std::make_pair(8u, 0u),
                                std::make_pair(16u, 0u), std::make_pair(24u, 2u)}) {
@@ -128,15 +114,11 @@ TEST(TIFFDataBound, HugeClaimsOverFewBytesAreRefusedInLittleMemory) {
         }
       }
     }
-    const long grown = (StatusKB("VmHWM:") - before) / 1024;
-    std::fprintf(stderr, "peak growth %ld MB\n", grown);
-    _exit(refusedWrongly ? 255 : static_cast<int>(std::min(254L, std::max(0L, grown))));
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_NE(WEXITSTATUS(status), 255) << "a page was read or refused with another code";
-  EXPECT_LT(WEXITSTATUS(status), 64) << "MB of peak memory";
+    return refusedWrongly;
+  });
+  ASSERT_TRUE(peak.ran);
+  EXPECT_EQ(peak.failures, 0) << "a page was read or refused with another code";
+  EXPECT_LT(peak.growthMB, 64) << "MB of peak memory";
 }
 
 TEST(TIFFDataBound, TightlyCompressedRealPagesStillRead) {
