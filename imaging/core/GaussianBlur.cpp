@@ -138,75 +138,97 @@ QRV_WIDE_VECTORS void BlurDown(const float* rows, size_t stride, size_t len, int
   }
 }
 
-// The blur in bands of output rows with all bytes of a pixel together: a piece of the band's
-// rows across (with the rows its vertical taps reach above and below) goes into a small float
-// buffer, then the pass down reads it in column tiles that stay in cache. Every sample is the
-// same sum in the same order as in the channel-by-channel form, so the results are identical;
-// only the progress reports (none here) differ.
+// The blur in bands of columns with all bytes of a pixel together. A band works down its
+// columns a piece of rows at a time, and across them a strip at a time: the strip's rows across
+// (with the rows its vertical taps reach above and below) go into a small float buffer, then the
+// pass down reads it in column tiles that stay in cache. The strips of bands that run at once
+// share the width of one thread's strip, so their buffers together are no larger than one
+// thread's buffer. Every sample is the same sum in the same order as in the channel-by-channel
+// form, so the results are identical; only the progress reports (none here) differ.
 class BandedBlur {
  public:
+  // Columns of one thread's strip: wide enough that the samples read beyond its sides for the
+  // taps across stay a small share, narrow enough that its buffer stays small whatever the sigma.
+  static constexpr uint32_t kStripPixels = 512;
+
+  // `threads`: how many bands may run at once; each works in strips of its share of the width.
   BandedBlur(const uint8_t* source, uint8_t* destination, uint32_t width, uint32_t height, uint32_t n,
              uint32_t sourceRowBytes, uint32_t destinationRowBytes, const std::vector<double>& k, int half,
-             double fullSum, uint32_t channelMask)
+             double fullSum, uint32_t channelMask, unsigned threads)
       : src_(source), dst_(destination), w_(width), h_(height), n_(n), srb_(sourceRowBytes),
-        drb_(destinationRowBytes), k_(k), half_(half), fullSum_(fullSum) {
+        drb_(destinationRowBytes), k_(k), half_(half), fullSum_(fullSum),
+        strip_(std::max<uint32_t>(1, kStripPixels / std::max(1u, threads))) {
     for (uint32_t c = 0; c < n; ++c) {
       masked_[c] = (channelMask & (c < 32 ? 1u << c : 0u)) != 0;
       every_ = every_ && masked_[c];
     }
   }
 
-  // Output rows [y0, y1).
-  void Rows(uint32_t y0, uint32_t y1) const {
-    const size_t bytes = size_t(w_) * n_;
+  // Output columns [x0, x1), every row.
+  void Columns(uint32_t x0, uint32_t x1) const {
+    const uint32_t stripPixels = std::min(strip_, x1 - x0);
+    const size_t stripBytes = size_t(stripPixels) * n_;
     // Pieces tall enough that the rows worked again above and below stay a small share.
     const uint32_t piece = static_cast<uint32_t>(std::max<int64_t>(48, 4 * int64_t(half_)));
     const size_t bufRows = std::min<uint64_t>(h_, uint64_t(piece) + 2 * uint64_t(half_));
-    std::vector<float> buf(bufRows * bytes);
-    std::vector<double> line(bytes);
-    std::vector<uint8_t> out(every_ ? 0 : size_t(piece) * bytes);
-    for (uint32_t p0 = y0; p0 < y1; p0 = static_cast<uint32_t>(std::min<uint64_t>(y1, uint64_t(p0) + piece))) {
-      const uint32_t p1 = static_cast<uint32_t>(std::min<uint64_t>(y1, uint64_t(p0) + piece));
-      const uint32_t top = p0 > uint32_t(half_) ? p0 - half_ : 0;
-      const uint32_t bottom = static_cast<uint32_t>(std::min<uint64_t>(h_, uint64_t(p1) + half_));
-      for (uint32_t y = top; y < bottom; ++y) {
-        const uint8_t* s = src_ + size_t(y) * srb_;
-        for (size_t i = 0; i < bytes; ++i) line[i] = s[i];
-        Across(line.data(), buf.data() + size_t(y - top) * bytes);
-      }
-      // Down, a tile of columns at a time for all the piece's rows, so that the tile's rows
-      // are read from the first-level cache by every row their taps reach.
-      for (size_t x0 = 0; x0 < bytes; x0 += kTile) {
-        const size_t len = std::min(kTile, bytes - x0);
-        for (uint32_t y = p0; y < p1; ++y) {
-          const int lo = -static_cast<int>(std::min<uint32_t>(y, half_));
-          const int hi = static_cast<int>(std::min<uint32_t>(h_ - 1 - y, half_));
-          double wsum = 0.0;
-          for (int i = lo; i <= hi; ++i) wsum += k_[i + half_];
-          uint8_t* o = (every_ ? dst_ + size_t(y) * drb_ : out.data() + size_t(y - p0) * bytes) + x0;
-          if (!UsableWeight(wsum)) {
-            const uint8_t* s = src_ + size_t(y) * srb_ + x0;
-            std::copy(s, s + len, o);
-          } else {
-            BlurDown(buf.data() + size_t(int64_t(y) + lo - top) * bytes + x0, bytes, len, hi - lo + 1,
-                     k_.data() + lo + half_, wsum, o);
-          }
-        }
-      }
-      if (!every_)
-        for (uint32_t y = p0; y < p1; ++y) {
-          uint8_t* d = dst_ + size_t(y) * drb_;
-          const uint8_t* o = out.data() + size_t(y - p0) * bytes;
-          for (size_t i = 0; i < bytes; i += n_)
-            for (uint32_t c = 0; c < n_; ++c)
-              if (masked_[c]) d[i + c] = o[i + c];
-        }
+    std::vector<float> buf(bufRows * stripBytes);
+    // One row of the strip's source and the columns its taps reach on either side.
+    std::vector<double> line(std::min<uint64_t>(w_, uint64_t(stripPixels) + 2 * uint64_t(half_)) * n_);
+    std::vector<uint8_t> out(every_ ? 0 : size_t(std::min(piece, h_)) * stripBytes);
+    for (uint32_t p0 = 0; p0 < h_; p0 = static_cast<uint32_t>(std::min<uint64_t>(h_, uint64_t(p0) + piece))) {
+      const uint32_t p1 = static_cast<uint32_t>(std::min<uint64_t>(h_, uint64_t(p0) + piece));
+      for (uint32_t s0 = x0; s0 < x1; s0 += std::min(stripPixels, x1 - s0))
+        Strip(s0, std::min(x1 - s0, stripPixels), p0, p1, buf.data(), line.data(), out.data());
     }
   }
 
  private:
-  // One row of all channels across, samples n apart: the same sums as BlurRow per channel.
-  void Across(const double* in, float* out) const {
+  // Columns [s0, s0 + cols) of output rows [p0, p1).
+  void Strip(uint32_t s0, uint32_t cols, uint32_t p0, uint32_t p1, float* buf, double* line, uint8_t* out) const {
+    const size_t bytes = size_t(cols) * n_;
+    const uint32_t top = p0 > uint32_t(half_) ? p0 - half_ : 0;
+    const uint32_t bottom = static_cast<uint32_t>(std::min<uint64_t>(h_, uint64_t(p1) + half_));
+    // The source columns the taps across reach: [lineX0, lineX1).
+    const uint32_t lineX0 = s0 > uint32_t(half_) ? s0 - half_ : 0;
+    const uint32_t lineX1 = static_cast<uint32_t>(std::min<uint64_t>(w_, uint64_t(s0) + cols + half_));
+    for (uint32_t y = top; y < bottom; ++y) {
+      const uint8_t* s = src_ + size_t(y) * srb_ + size_t(lineX0) * n_;
+      const size_t count = size_t(lineX1 - lineX0) * n_;
+      for (size_t i = 0; i < count; ++i) line[i] = s[i];
+      Across(line, lineX0, s0, s0 + cols, buf + size_t(y - top) * bytes);
+    }
+    // Down, a tile of columns at a time for all the piece's rows, so that the tile's rows
+    // are read from the first-level cache by every row their taps reach.
+    for (size_t x0 = 0; x0 < bytes; x0 += kTile) {
+      const size_t len = std::min(kTile, bytes - x0);
+      for (uint32_t y = p0; y < p1; ++y) {
+        const int lo = -static_cast<int>(std::min<uint32_t>(y, half_));
+        const int hi = static_cast<int>(std::min<uint32_t>(h_ - 1 - y, half_));
+        double wsum = 0.0;
+        for (int i = lo; i <= hi; ++i) wsum += k_[i + half_];
+        uint8_t* o = (every_ ? dst_ + size_t(y) * drb_ + size_t(s0) * n_ : out + size_t(y - p0) * bytes) + x0;
+        if (!UsableWeight(wsum)) {
+          const uint8_t* s = src_ + size_t(y) * srb_ + size_t(s0) * n_ + x0;
+          std::copy(s, s + len, o);
+        } else {
+          BlurDown(buf + size_t(int64_t(y) + lo - top) * bytes + x0, bytes, len, hi - lo + 1,
+                   k_.data() + lo + half_, wsum, o);
+        }
+      }
+    }
+    if (!every_)
+      for (uint32_t y = p0; y < p1; ++y) {
+        uint8_t* d = dst_ + size_t(y) * drb_ + size_t(s0) * n_;
+        const uint8_t* o = out + size_t(y - p0) * bytes;
+        for (size_t i = 0; i < bytes; i += n_)
+          for (uint32_t c = 0; c < n_; ++c)
+            if (masked_[c]) d[i + c] = o[i + c];
+      }
+  }
+
+  // Columns [x0, x1) of one row across, all channels, samples n apart; `in` holds the row's
+  // samples from column inX0 on. The same sums as BlurRow per channel.
+  void Across(const double* in, uint32_t inX0, uint32_t x0, uint32_t x1, float* out) const {
     const int64_t W = w_, n = n_, half = half_;
     const int64_t innerLo = std::min<int64_t>(half, W);
     const int64_t innerHi = std::max<int64_t>(innerLo, W - half);
@@ -216,17 +238,19 @@ class BandedBlur {
       for (int64_t c = 0; c < n; ++c) {
         double acc = 0.0, s = 0.0;
         for (int64_t i = lo; i <= hi; ++i) {
-          acc += k[i + half] * in[(x + i) * n + c];
+          acc += k[i + half] * in[(x + i - inX0) * n + c];
           s += k[i + half];
         }
-        out[x * n + c] = UsableWeight(s) ? static_cast<float>(acc / s) : 0.0f;
+        out[(x - x0) * n + c] = UsableWeight(s) ? static_cast<float>(acc / s) : 0.0f;
       }
     };
-    for (int64_t x = 0; x < innerLo; ++x) edge(x);
-    for (int64_t x = std::max(innerHi, innerLo); x < W; ++x) edge(x);
-    if (innerHi <= innerLo) return;
-    AcrossInner(in + (innerLo - half) * n, static_cast<size_t>((innerHi - innerLo) * n), size_t(n), k,
-                2 * half + 1, fullSum_, out + innerLo * n);
+    // [a, b): the columns whose taps are all inside the row.
+    const int64_t a = std::max<int64_t>(x0, innerLo), b = std::min<int64_t>(x1, innerHi);
+    for (int64_t x = x0; x < std::min<int64_t>(x1, innerLo); ++x) edge(x);
+    for (int64_t x = std::max<int64_t>(x0, std::max(innerHi, innerLo)); x < x1; ++x) edge(x);
+    if (b <= a) return;
+    AcrossInner(in + (a - half - inX0) * n, static_cast<size_t>((b - a) * n), size_t(n), k, 2 * half + 1, fullSum_,
+                out + (a - x0) * n);
   }
 
   const uint8_t* src_;
@@ -237,6 +261,7 @@ class BandedBlur {
   double fullSum_;
   bool masked_[kMaxBlurBytes] = {};
   bool every_ = true;
+  uint32_t strip_;
 };
 
 }  // namespace
@@ -301,11 +326,14 @@ bool GaussianBlurCore(ISErrorCode& error, const uint8_t* source, uint8_t* destin
   if (banded) {
     if (w && h) {
       const BandedBlur blur(source, destination, w, h, n, sourceRowBytes, destinationRowBytes, k, half, fullSum,
-                            channelMask);
-      // Bands tall enough that the rows worked again above and below stay a small share.
-      const uint32_t minRows = static_cast<uint32_t>(std::max<int64_t>(32, 4 * int64_t(half)));
+                            channelMask, qrv::ThreadCount());
+      // Bands of whole units of columns, a few units wide, so that their sides stay apart.
+      constexpr uint32_t kUnit = 16;
+      const uint32_t units = static_cast<uint32_t>((uint64_t(w) + kUnit - 1) / kUnit);
       try {
-        qrv::ParallelRows(h, minRows, [&](uint32_t y0, uint32_t y1) { blur.Rows(y0, y1); });
+        qrv::ParallelRows(units, 8, [&](uint32_t u0, uint32_t u1) {
+          blur.Columns(u0 * kUnit, static_cast<uint32_t>(std::min<uint64_t>(w, uint64_t(u1) * kUnit)));
+        });
       } catch (const std::bad_alloc&) {
         error = IS_ERR_NOMEM;
         return false;

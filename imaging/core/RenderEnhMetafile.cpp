@@ -5,6 +5,7 @@
 
 #include "imaging/core/CISMemBlock.h"
 #include "imaging/core/ISDIB.h"
+#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISGDI.h"
 #include "imaging/core/ISMetafile.h"
 #include "imaging/core/ISThreadState.h"
@@ -80,8 +81,12 @@ HGLOBAL RenderEnhMetafile(CISMetafileContext& ctx, HENHMETAFILE emf, DWORD* outW
     ctx.Fail(IS_ERR_DC);
     return nullptr;
   }
-  ISGdiObject<HBITMAP> bitmap(ok && width > 0 && height > 0 ? CreateCompatibleBitmap(screen.Get(), width, height)
-                                                            : nullptr);
+  // Nothing in a metafile bounds the picture it draws: the render is held to the budget's
+  // ceiling for data whose size cannot be checked before the bitmap is made.
+  ok = ok && width > 0 && height > 0 &&
+       RovIrirev::DecodeBudgetAllows(static_cast<uint64_t>(width), static_cast<uint64_t>(height),
+                                     RovIrirev::kUnboundedData, 0);
+  ISGdiObject<HBITMAP> bitmap(ok ? CreateCompatibleBitmap(screen.Get(), width, height) : nullptr);
   if (!bitmap.Get()) {
     ctx.Fail(IS_ERR_COMPATBITMAP);
     return nullptr;

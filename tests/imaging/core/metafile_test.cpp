@@ -14,6 +14,7 @@
 #include "imaging/core/ISMetafile.h"
 #include "platform/gdi_metafile.h"
 #include "qrv/imaging.h"
+#include "support/peak_memory.h"
 #include "support/test_support.h"
 
 namespace {
@@ -769,6 +770,63 @@ TEST(MetafilePlayer, HostileRecords) {
       }
   }
   EXPECT_GT(played, 100);
+}
+
+// Nothing bounds what a metafile draws: a render over 64 megapixels is refused before its
+// bitmap is made (error 23), with the reason, whatever the file or the caller asks for.
+TEST(MetafileReader, HugeRendersRefusedInLittleMemory) {
+  // 46 bytes: a placeable header of 23000 x 23000 units at 96 per inch, an empty metafile.
+  std::vector<uint8_t> placeable(22);
+  const auto put = [&](size_t o, unsigned v) {
+    placeable[o] = static_cast<uint8_t>(v), placeable[o + 1] = static_cast<uint8_t>(v >> 8);
+  };
+  put(0, 0xCDD7), put(2, 0x9AC6), put(6, static_cast<uint16_t>(-11500)), put(8, static_cast<uint16_t>(-11500));
+  put(10, 11500), put(12, 11500), put(14, 96);
+  put(20, PlaceableHeaderChecksum(placeable.data()));
+  for (uint16_t v : {1, 9, 0x300, 12, 0, 0, 3, 0, 0, 3, 0, 0})
+    placeable.push_back(static_cast<uint8_t>(v)), placeable.push_back(static_cast<uint8_t>(v >> 8));
+  // 108 bytes: a frame of 229.8 mm square on a device of one pixel per millimetre, 22980 x 22980.
+  EmfBuilder e;
+  for (size_t at : {32u, 36u})
+    for (int i = 0; i < 4; ++i) e.b[at + i] = static_cast<uint8_t>(2298000u >> (8 * i));
+  const std::vector<uint8_t> emf = e.Finish();
+  const std::vector<uint8_t> small = EmfBuilder().Finish();  // 100 x 100
+  struct Row {
+    const char* name;
+    std::vector<uint8_t> file;
+    DWORD reqW, reqH, flags;
+  };
+  const Row rows[] = {
+      {"placeable.wmf", placeable, 0, 0, 0},
+      {"placeable as DIB.wmf", placeable, 0, 0, kMetafileAsDIB},
+      {"huge.emf", emf, 0, 0, 0},
+      {"asked 9000 x 8000.emf", small, 9000, 8000, kMetafileRequestedSize},
+      {"asked 9000 percent.emf", small, 9000, 9000, kMetafilePercent | kMetafileAsDIB},
+  };
+  ASSERT_EQ(placeable.size(), 46u);
+  ASSERT_EQ(emf.size(), 108u);
+  qrvtest::TempDir dir;
+  const qrvtest::ChildRun peak = qrvtest::RunInChild([&] {
+    int failures = 0;
+    for (const Row& r : rows) {
+      const std::string path = dir.File(r.name);
+      qrvtest::WriteFileBytes(path, r.file);
+      DWORD w = 1, h = 1;
+      HGLOBAL block = ISReadMetafile(path.c_str(), &w, &h, r.reqW, r.reqH, 0x808080, r.flags);
+      const std::string warning = ISGetLastWarning();
+      if (block || ISGetLastError() != IS_ERR_COMPATBITMAP || w != 0 || h != 0 ||
+          warning.find("64-megapixel") == std::string::npos) {
+        std::fprintf(stderr, "%s: error %d, %u x %u, \"%s\"\n", r.name, static_cast<int>(ISGetLastError()), w, h,
+                     warning.c_str());
+        ++failures;
+      }
+      if (block) GlobalFree(block);
+    }
+    return failures;
+  });
+  ASSERT_TRUE(peak.exited);
+  EXPECT_EQ(peak.result, 0);
+  EXPECT_LT(peak.peakMB, 64) << "MB of peak memory";
 }
 
 // libwmf's wmf2gd (72 dpi) reads the placeable files written here at the size their header

@@ -3,13 +3,18 @@
 // a progress callback listens), on random pictures of odd sizes.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/thread_pool.h"
 #include "qrv/imaging.h"
+#include "support/peak_memory.h"
 #include "support/pictures.h"
 #include "support/progress_recorder.h"
 
@@ -121,4 +126,50 @@ TEST(ParallelOps, SameBytesForEveryThreadCount) {
       }
     }
   }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// The blur's bands together need no more scratch than one thread does: the peak growth of a
+// wide blur on 8 threads is not above its growth on one (each measured in a fresh child).
+TEST(ParallelOps, BlurScratchDoesNotGrowWithThreads) {
+  if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer keeps freed blocks resident";
+  const DWORD w = 2000, h = 1000;
+  const std::vector<BYTE> src = RandomBytes(size_t(w) * h * 3, 11);
+  std::vector<BYTE> dst(src.size());
+  long growth[2] = {};
+  for (const unsigned threads : {1u, 8u}) {
+    const qrvtest::ChildRun peak = qrvtest::RunInChild([&]() -> int {
+      // Both children start the pool's workers, so that only the blur's own needs differ. A
+      // pool whose workers were started before the fork has none in the child.
+      std::mutex lock;
+      std::set<std::thread::id> seen;
+      {
+        qrv::ScopedThreadCount eight(8);
+        qrv::ParallelRows(64, 1, [&](uint32_t, uint32_t) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          std::lock_guard<std::mutex> hold(lock);
+          seen.insert(std::this_thread::get_id());
+        });
+      }
+      if (seen.size() < 2) return -1;
+      qrv::ScopedThreadCount forced(threads);
+      return ISUnsharpMask(src.data(), w, h, 3, w * 3, dst.data(), w * 3, 0, 1.0, 40.0, 7) ? 0 : 1;
+    });
+    ASSERT_TRUE(peak.exited);
+    if (peak.result < 0) GTEST_SKIP() << "the thread pool was started before this test (run it alone)";
+    ASSERT_EQ(peak.result, 0);
+    growth[threads > 1] = peak.peakMB;
+  }
+  EXPECT_LE(growth[1], growth[0] + 2) << "MB on 8 threads against " << growth[0] << " MB on one";
 }

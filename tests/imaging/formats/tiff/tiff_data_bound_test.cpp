@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "support/peak_memory.h"
 #include "tiff_test_util.h"
 
 using namespace tifftest;
@@ -167,14 +168,6 @@ Bytes Damaged(Bytes file, bool tiled, uint32_t index, double keep) {
   return file;
 }
 
-long StatusKB(const char* field) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::strlen(field)));
-  return -1;
-}
-
 }  // namespace
 
 TEST(TIFFDataBound, HugeClaimsOverFewBytesAreRefusedInLittleMemory) {
@@ -221,11 +214,7 @@ TEST(TIFFDataBound, HugeClaimsOverFewBytesAreRefusedInLittleMemory) {
   }
 
   // Each read in a child process whose peak resident size starts at its current size.
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::ofstream("/proc/self/clear_refs") << "5";
-    const long before = StatusKB("VmRSS:");
+  const qrvtest::ChildRun peak = qrvtest::RunInChild([&] {
     int refusedWrongly = 0;
     for (const auto& f : files) {
       for (const auto& read : {std::make_pair(24u, 0u), std::make_pair(32u, 0u), std::make_pair(8u, 0u),
@@ -238,15 +227,11 @@ TEST(TIFFDataBound, HugeClaimsOverFewBytesAreRefusedInLittleMemory) {
         }
       }
     }
-    const long grown = (StatusKB("VmHWM:") - before) / 1024;
-    std::fprintf(stderr, "peak growth %ld MB\n", grown);
-    _exit(refusedWrongly ? 255 : static_cast<int>(std::min(254L, std::max(0L, grown))));
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_NE(WEXITSTATUS(status), 255) << "a page was read or refused with another code";
-  EXPECT_LT(WEXITSTATUS(status), 64) << "MB of peak memory";
+    return refusedWrongly;
+  });
+  ASSERT_TRUE(peak.exited);
+  EXPECT_EQ(peak.result, 0) << "a page was read or refused with another code";
+  EXPECT_LT(peak.peakMB, 64) << "MB of peak memory";
 }
 
 TEST(TIFFDataBound, TightlyCompressedRealPagesStillRead) {
