@@ -26,7 +26,7 @@
 namespace {
 
 using qrvtest::FolderNames;
-using qrvtest::Pixels;
+using qrvtest::FilePixels;
 using qrvtest::StartQrv;
 
 bool IsFolderPresent(const std::string& path) {
@@ -382,7 +382,7 @@ TEST(QrvCommand, ConcurrentRunsIntoOneFolderLoseNothing) {
   }
   std::map<std::string, std::vector<BYTE>> expected;
   for (const std::string& b : bases) {
-    expected[b] = Pixels(reference + "/" + b + "_QRV.png");
+    expected[b] = FilePixels(reference + "/" + b + "_QRV.png");
     ASSERT_FALSE(expected[b].empty()) << b;
   }
   std::set<std::string> names;
@@ -391,7 +391,7 @@ TEST(QrvCommand, ConcurrentRunsIntoOneFolderLoseNothing) {
     names.insert(n);
     const std::string base = n.substr(0, 5);
     ASSERT_TRUE(expected.count(base)) << n;
-    EXPECT_EQ(Pixels(out + "/" + n), expected[base]) << n;
+    EXPECT_EQ(FilePixels(out + "/" + n), expected[base]) << n;
   }
   EXPECT_EQ(names.size(), 3u * kPictures);
   for (const std::string& b : bases)

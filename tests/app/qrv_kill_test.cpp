@@ -15,7 +15,7 @@
 #include "app/qrv_process.h"
 #include "support/test_support.h"
 
-using qrvtest::Pixels;
+using qrvtest::FilePixels;
 
 TEST(QrvKill, KilledRunLeavesNoTemporaryAndNoPartialOutput) {
   qrvtest::TempDir dir;
@@ -51,9 +51,9 @@ TEST(QrvKill, KilledRunLeavesNoTemporaryAndNoPartialOutput) {
       const bool temporary = name.rfind(".qrv-", 0) == 0;
       EXPECT_FALSE(temporary) << "temporary file left: " << name;
       if (temporary || name == "qrvoutput.dir") continue;
-      const std::vector<BYTE> expected = Pixels(dir.File("ref/" + name));
+      const std::vector<BYTE> expected = FilePixels(dir.File("ref/" + name));
       ASSERT_FALSE(expected.empty()) << name;
-      EXPECT_TRUE(Pixels(out + "/" + name) == expected) << name;
+      EXPECT_TRUE(FilePixels(out + "/" + name) == expected) << name;
       ++outputs;
     }
     if (outputs > 0 && outputs < kPictures) ++killedWithOutputs;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/CRGBImage.h"
+#include "engine/picture_helpers.h"
 
 namespace qrvtest {
 
@@ -49,14 +49,6 @@ inline pid_t StartQrv(const std::string& home, const std::vector<std::string>& s
   return child;
 }
 
-// The pixels of a picture file; empty when it does not load.
-inline std::vector<BYTE> Pixels(const std::string& path) {
-  CRGBImage img;
-  if (img.Load(path) != 0) return {};
-  const BYTE* p = img.LockPixels();
-  std::vector<BYTE> out(p, p + static_cast<size_t>(img.GetWidth()) * img.GetHeight() * 3);
-  img.UnlockPixels();
-  return out;
-}
+using enginetest::FilePixels;
 
 }  // namespace qrvtest

@@ -32,15 +32,6 @@ void MakePicture(const std::string& path, uint32_t seed) {
   ASSERT_EQ(img.Save(path, IFF_PNG), 0);
 }
 
-std::vector<BYTE> Pixels(const std::string& path) {
-  CRGBImage img;
-  if (img.Load(path) != 0) return {};
-  const BYTE* px = img.LockPixels();
-  std::vector<BYTE> out(px, px + static_cast<size_t>(img.GetWidth()) * img.GetHeight() * 3);
-  img.UnlockPixels();
-  return out;
-}
-
 // Runs the queue of files in `folder` through RunAllFiles `runs` times, outputs beside the
 // sources as PNG; the outputs of the last run, in queue order ("" for an entry not written),
 // and its log.
@@ -97,7 +88,7 @@ TEST(OutputNaming, EveryOutputOfARunIsKeptAndHoldsItsOwnPicture) {
   for (uint32_t seed = 1; seed <= 4; ++seed) {
     MakePicture(refDir.File("r" + std::to_string(seed) + ".png"), seed);
     RunQueue(refDir.path(), {"r" + std::to_string(seed)}, false);
-    corrected[seed] = Pixels(refDir.File("r" + std::to_string(seed) + "_QRV.png"));
+    corrected[seed] = enginetest::FilePixels(refDir.File("r" + std::to_string(seed) + "_QRV.png"));
     ASSERT_FALSE(corrected[seed].empty());
   }
   for (const Case& c : cases) {
@@ -115,8 +106,9 @@ TEST(OutputNaming, EveryOutputOfARunIsKeptAndHoldsItsOwnPicture) {
     for (size_t i = 0; i < c.queue.size(); ++i) {
       SCOPED_TRACE(c.queue[i]);
       EXPECT_EQ(outputs[i], c.outputs[i] + ".png");
-      EXPECT_TRUE(Pixels(dir.File(c.outputs[i] + ".png")) == corrected[static_cast<uint32_t>(i + 1)]);
-      EXPECT_TRUE(Pixels(dir.File(c.queue[i] + ".png")) == enginetest::RandomPicture(8, 8, static_cast<uint32_t>(i + 1)));
+      EXPECT_TRUE(enginetest::FilePixels(dir.File(c.outputs[i] + ".png")) == corrected[static_cast<uint32_t>(i + 1)]);
+      EXPECT_TRUE(enginetest::FilePixels(dir.File(c.queue[i] + ".png")) ==
+                  enginetest::RandomPicture(8, 8, static_cast<uint32_t>(i + 1)));
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/CRGBImage.h"
 #include "qrv/imaging.h"
 #include "support/pictures.h"
 #include "support/test_support.h"
@@ -42,6 +43,16 @@ inline bool WriteJpegWithExif(const std::string& path, const std::vector<uint8_t
   ISCloseSink(sink);
   ISClearJPGMarkers();
   return written != 0;
+}
+
+// The pixels of a picture file as the picture object loads it; empty when it does not load.
+inline std::vector<BYTE> FilePixels(const std::string& path) {
+  CRGBImage img;
+  if (img.Load(path) != 0) return {};
+  const BYTE* px = img.LockPixels();
+  std::vector<BYTE> out(px, px + static_cast<size_t>(img.GetWidth()) * img.GetHeight() * 3);
+  img.UnlockPixels();
+  return out;
 }
 
 }  // namespace enginetest

@@ -50,7 +50,11 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
 
   char note[64];
   std::snprintf(note, sizeof note, "TIFF %s %u ended early", TIFFIsTiled(tif) ? "tile" : "strip", index);
-  SetLastWarning(note);
+  // libtiff's words on data that does not decode say more than the note; its words on a strip
+  // cut by the end of the file name a scanline of -1 for a whole-strip read, and say less.
+  const ISThreadState* ts = GetThreadState();
+  if (ts && ts->lastWarning.rfind("Read error", 0) == 0) ReplaceLastWarning(note);
+  else SetLastWarning(note);
   uint16_t compression = COMPRESSION_NONE;
   TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
   // Old-style JPEG reads its tables and data from the file itself, not from a given buffer.
