@@ -162,6 +162,16 @@ class BandedBlur {
       masked_[c] = (channelMask & (c < 32 ? 1u << c : 0u)) != 0;
       every_ = every_ && masked_[c];
     }
+    // The weight of the taps down that each output row reaches (fewer near the top and the
+    // bottom), summed once for every strip of every band.
+    rowWeight_.resize(height);
+    for (uint32_t y = 0; y < height; ++y) {
+      const int lo = -static_cast<int>(std::min<uint32_t>(y, half_));
+      const int hi = static_cast<int>(std::min<uint32_t>(h_ - 1 - y, half_));
+      double wsum = 0.0;
+      for (int i = lo; i <= hi; ++i) wsum += k_[i + half_];
+      rowWeight_[y] = wsum;
+    }
   }
 
   // Output columns [x0, x1), every row.
@@ -204,8 +214,7 @@ class BandedBlur {
       for (uint32_t y = p0; y < p1; ++y) {
         const int lo = -static_cast<int>(std::min<uint32_t>(y, half_));
         const int hi = static_cast<int>(std::min<uint32_t>(h_ - 1 - y, half_));
-        double wsum = 0.0;
-        for (int i = lo; i <= hi; ++i) wsum += k_[i + half_];
+        const double wsum = rowWeight_[y];
         uint8_t* o = (every_ ? dst_ + size_t(y) * drb_ + size_t(s0) * n_ : out + size_t(y - p0) * bytes) + x0;
         if (!UsableWeight(wsum)) {
           const uint8_t* s = src_ + size_t(y) * srb_ + size_t(s0) * n_ + x0;
@@ -262,6 +271,7 @@ class BandedBlur {
   bool masked_[kMaxBlurBytes] = {};
   bool every_ = true;
   uint32_t strip_;
+  std::vector<double> rowWeight_;
 };
 
 }  // namespace
@@ -325,12 +335,12 @@ bool GaussianBlurCore(ISErrorCode& error, const uint8_t* source, uint8_t* destin
   const uint32_t w = width, h = height, n = bytesPerPixel;
   if (banded) {
     if (w && h) {
-      const BandedBlur blur(source, destination, w, h, n, sourceRowBytes, destinationRowBytes, k, half, fullSum,
-                            channelMask, qrv::ThreadCount());
       // Bands of whole units of columns, a few units wide, so that their sides stay apart.
       constexpr uint32_t kUnit = 16;
       const uint32_t units = static_cast<uint32_t>((uint64_t(w) + kUnit - 1) / kUnit);
       try {
+        const BandedBlur blur(source, destination, w, h, n, sourceRowBytes, destinationRowBytes, k, half, fullSum,
+                              channelMask, qrv::ThreadCount());
         qrv::ParallelRows(units, 8, [&](uint32_t u0, uint32_t u1) {
           blur.Columns(u0 * kUnit, static_cast<uint32_t>(std::min<uint64_t>(w, uint64_t(u1) * kUnit)));
         });

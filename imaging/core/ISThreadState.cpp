@@ -2,6 +2,8 @@
 #include "imaging/core/ISThreadState.h"
 
 #include <atomic>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -122,6 +124,13 @@ void ReplaceLastWarning(const char* text) {
     ts->lastWarning.clear();
     SetLastWarning(text);
   }
+}
+
+void WarnEndedEarly(const char* format, uint64_t decoded, uint64_t total, const char* units) {
+  char text[128];
+  std::snprintf(text, sizeof text, "%s file ended early: %" PRIu64 " of %" PRIu64 " %s decoded", format, decoded,
+                total, units);
+  SetLastWarning(text);
 }
 
 void EnterLibraryCall() {

@@ -119,6 +119,9 @@ constexpr size_t kMaxWarningText = 200;
 void SetLastWarning(const char* text);
 // Records why a call refused its input, in place of any earlier warning of the call.
 void ReplaceLastWarning(const char* text);
+// Records a reader's warning for data that ended before the picture did:
+// "<format> file ended early: <decoded> of <total> <units> decoded".
+void WarnEndedEarly(const char* format, uint64_t decoded, uint64_t total, const char* units = "rows");
 void EnterLibraryCall();
 void LeaveLibraryCall();
 

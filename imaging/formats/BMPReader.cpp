@@ -1,8 +1,6 @@
 // Windows bitmap readers: as stored (a packed DIB), to R, G, B (A), and to palette indices;
 // plain, bit-field, RLE4 and RLE8 data. Errors: 1, 3, 5, 6, 7, 14, 28.
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
@@ -31,13 +29,8 @@ uint64_t PlainDataPixels(uint64_t bytes, uint64_t width, uint64_t stride, uint64
 }
 
 // Rows not decoded are mid grey (the filler of the JPEG reader), except in pictures of packed
-// bits, where they are index 0; the warning says how far the data went.
+// bits, where they are index 0.
 void FillUndecoded(BYTE* rows, uint64_t bytes, bool packedBits) { std::memset(rows, packedBits ? 0 : 128, bytes); }
-void WarnEndedEarly(uint64_t decoded, uint64_t rows) {
-  char text[96];
-  std::snprintf(text, sizeof text, "BMP file ended early: %" PRIu64 " of %" PRIu64 " rows decoded", decoded, rows);
-  SetLastWarning(text);
-}
 
 struct BMPHeaders {
   uint32_t sourceSize = 0;
@@ -215,7 +208,7 @@ HGLOBAL ReadRLE(CISIO& io, ISErrorCode& error, BMPHeaders& h, DWORD outBits) {
     else
       IndexedRowToRGB(src, dst, static_cast<DWORD>(h.width), 8, h.table, h.tableEntries, nullptr, outBits == 32, 255);
   }
-  if (decoded < h.rows) WarnEndedEarly(decoded, h.rows);
+  if (decoded < h.rows) WarnEndedEarly("BMP", decoded, h.rows);
   return static_cast<HGLOBAL>(block.Release());
 }
 
@@ -279,7 +272,7 @@ HGLOBAL ReadBMPRGB(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, D
       if (bpp == 4 && fileBits == 32)
         for (uint64_t x = 0; x < h.width; ++x) dst[4 * x + 3] = 255;
     }
-    if (held < h.rows) WarnEndedEarly(held, h.rows);
+    if (held < h.rows) WarnEndedEarly("BMP", held, h.rows);
     image = static_cast<HGLOBAL>(block.Release());
   }
   if (image) SetSize(width, height, h.width, h.rows);
@@ -326,7 +319,7 @@ HGLOBAL ReadBMP8(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWO
       else
         std::memcpy(dst, row.Data(), outRow);
     }
-    if (held < h.rows) WarnEndedEarly(held, h.rows);
+    if (held < h.rows) WarnEndedEarly("BMP", held, h.rows);
     image = static_cast<HGLOBAL>(block.Release());
   }
   if (image) SetSize(width, height, h.width, h.rows);
@@ -393,7 +386,7 @@ HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
     }
     if (rle && (got < 2 || got < std::min<uint64_t>(h.info.biSizeImage, room))) return Fail(error, IS_ERR_READ), nullptr;
   }
-  if (held < h.rows) WarnEndedEarly(held, h.rows);
+  if (held < h.rows) WarnEndedEarly("BMP", held, h.rows);
   SetSize(width, height, h.width, h.rows);
   return static_cast<HGLOBAL>(block.Release());
 }

@@ -1,8 +1,6 @@
 // PCX reader: versions 0, 2, 3 and 5, 1 to 32 bits in bit planes or byte planes, the header
 // palette or the 256-colour palette at the end. Errors: 1, 5, 14, 22, 28.
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
@@ -142,11 +140,7 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
       }
     }
   }
-  if (decoded < rows) {
-    char text[96];
-    std::snprintf(text, sizeof text, "PCX file ended early: %" PRIu64 " of %" PRIu64 " rows decoded", decoded, rows);
-    SetLastWarning(text);
-  }
+  if (decoded < rows) WarnEndedEarly("PCX", decoded, rows);
   if (bits <= 8) std::memcpy(palette, pal, sizeof pal);
   SetSize(width, height, w, rows);
   return static_cast<HGLOBAL>(block.Release());

@@ -2,8 +2,6 @@
 // of 1, 8 or 16 bits, raw or PackBits, to R, G, B (A), to indices or as a packed DIB.
 // Errors: 1, 3, 5, 14, 46, 47.
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
@@ -194,11 +192,7 @@ bool ReadChannels(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD used, ISAr
   }
   // Rows of the last channel read whole, when every channel before it is whole.
   complete = read >= rows ? c.height : (read / c.height == used - 1 ? read % c.height : 0);
-  if (read < rows) {
-    char text[96];
-    std::snprintf(text, sizeof text, "PSD file ended early: %" PRIu64 " of %" PRIu64 " channel rows decoded", read, rows);
-    SetLastWarning(text);
-  }
+  if (read < rows) WarnEndedEarly("PSD", read, rows, "channel rows");
   return true;
 }
 
@@ -237,11 +231,7 @@ bool DecodeRGB(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD bits, DWORD f
   // Samples not read are 128; a pixel converted from them is mid grey instead, unless its
   // samples are what the caller receives (RGB).
   const uint64_t converted = c.mode == kRGB ? n : complete * c.width;
-  for (uint64_t i = 0; i < n; ++i, d += bpp) {
-    if (i >= converted) {
-      std::memset(d, 128, bpp);
-      continue;
-    }
+  for (uint64_t i = 0; i < converted; ++i, d += bpp) {
     switch (c.mode) {
       case kBitmap: d[0] = d[1] = d[2] = s[i] ? 0 : 255; break;
       case kRGB: d[0] = s[3 * i], d[1] = s[3 * i + 1], d[2] = s[3 * i + 2]; break;
@@ -260,6 +250,7 @@ bool DecodeRGB(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD bits, DWORD f
     }
     if (bpp == 4) d[3] = 255;
   }
+  std::memset(d, 128, (n - converted) * bpp);
   return true;
 }
 

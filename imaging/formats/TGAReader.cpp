@@ -1,8 +1,6 @@
 // Truevision TGA readers: to R, G, B (A), to palette indices and as a packed DIB; types 1, 2,
 // 3 and their run-length forms 9, 10, 11. Errors: 1, 3, 14, 28, 32.
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
@@ -125,14 +123,6 @@ bool ReadPixels(CISIO& io, ISErrorCode& error, const TGAContext& c, ISArray<BYTE
   return true;
 }
 
-// Rows not decoded are mid grey (the filler of the JPEG reader); the warning says how far the
-// data went.
-void WarnEndedEarly(uint64_t decoded, uint64_t rows) {
-  char text[96];
-  std::snprintf(text, sizeof text, "TGA file ended early: %" PRIu64 " of %" PRIu64 " rows decoded", decoded, rows);
-  SetLastWarning(text);
-}
-
 // One stored row of pixels to R, G, B (A) bytes.
 void RowToRGB(const TGAContext& c, const BYTE* s, BYTE* d, uint64_t bpp) {
   const uint64_t w = c.width;
@@ -201,7 +191,7 @@ bool DecodeRGB(CISIO& io, ISErrorCode& error, TGAContext& c, DWORD bits, ISOwned
     else
       std::memset(out + dy * c.width * bpp, 128, c.width * bpp);
   }
-  if (decoded < c.height) WarnEndedEarly(decoded, c.height);
+  if (decoded < c.height) WarnEndedEarly("TGA", decoded, c.height);
   return true;
 }
 
@@ -231,7 +221,7 @@ bool DecodeIndices(CISIO& io, ISErrorCode& error, TGAContext& c, RGBQUAD* palett
     else
       std::memset(out + dy * c.width, 128, c.width);
   }
-  if (decoded < c.height) WarnEndedEarly(decoded, c.height);
+  if (decoded < c.height) WarnEndedEarly("TGA", decoded, c.height);
   return true;
 }
 

@@ -259,11 +259,14 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
     // File row y: row y of a top-down layout, or the y-th row from the end of a DIB.
     auto rowAt = [&](uint32_t y) -> BYTE* { return pixels + (dib ? uint64_t{rows - 1 - y} : uint64_t{y}) * stride; };
 
-    // Every pixel starts as the filling: libpng writes only the pixels each pass delivers, so
-    // what a damaged file never delivers keeps it, whole rows and the gaps between a cut
-    // interlaced file's pixels alike.
+    // What a damaged file never delivers is the filling. An interlaced file's passes write only
+    // their own pixels, so there every pixel starts as the filling; otherwise each row comes
+    // whole, and only the rows after the damage are filled.
     const std::vector<BYTE> fill = FillRow(layout, w);
-    for (uint32_t y = 0; y < rows; ++y) std::memcpy(rowAt(y), fill.data(), fill.size());
+    const auto fillFrom = [&](uint64_t first) {
+      for (uint64_t y = first; y < rows; ++y) std::memcpy(rowAt(static_cast<uint32_t>(y)), fill.data(), fill.size());
+    };
+    if (passes > 1) fillFrom(0);
 
     uint64_t k = 0;
     uint64_t reported = UINT64_MAX;
@@ -285,6 +288,7 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
       // libpng's state is not to be used after its error: the picture is what was read.
       WarnDamaged(source, e.what());
       damaged = true;
+      if (passes == 1) fillFrom(k);  // k rows were delivered
     }
     if (layout.repack2To4) {
       ISArray<BYTE> temp;

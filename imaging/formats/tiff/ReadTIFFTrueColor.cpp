@@ -79,6 +79,10 @@ class RGBAImageHolder {
   TIFFRGBAImage* img_;
 };
 
+// What the raster holds where the data gave nothing: R, G, B mid grey (as a cut JPEG file's
+// missing blocks decode), A opaque.
+constexpr uint32_t kUndecodedPixel = 0x80u | 0x80u << 8 | 0x80u << 16 | 0xFFu << 24;
+
 // Where a strip or tile lands in the raster and how libtiff's put routines walk it: the raster
 // is bottom row first, so each row moves back by the raster's width plus the area's.
 struct RasterArea {
@@ -121,6 +125,11 @@ bool PutPage(ISErrorCode& error, TIFFRGBAImage& img, const uint16_t* planes, uin
                        alpha);
     }
   };
+  // Rows [done, rows) of an area that its data did not give: mid grey and opaque.
+  const auto fill = [&](uint32_t x, uint32_t y, uint32_t across, uint32_t done, uint32_t rows) {
+    for (uint32_t r = done; r < rows; ++r)
+      std::fill_n(raster + uint64_t{height - 1 - (y + r)} * width + x, across, kUndecodedPixel);
+  };
   // Rows of the strip or tile at (x, y) that every used plane gave.
   const auto decode = [&](uint32_t x, uint32_t y, uint32_t rows) {
     uint32_t done = rows;
@@ -135,11 +144,13 @@ bool PutPage(ISErrorCode& error, TIFFRGBAImage& img, const uint16_t* planes, uin
     if (!tiled) {
       const uint32_t done = decode(0, y, rows);
       if (done > 0) put({0, y, width, done, 0});
+      fill(0, y, width, done, rows);
     } else {
       for (uint32_t x = 0; x < width; x += std::min(bandWidth, width - x)) {
         const uint32_t done = std::min(decode(x, y, bandRows), rows);
         const uint32_t across = std::min(bandWidth, width - x);
         if (done > 0) put({x, y, across, done, bandWidth - across});
+        fill(x, y, across, done, rows);
       }
     }
     if (!onBand(y + rows)) return false;
@@ -194,7 +205,6 @@ bool ReadRGBARaster(ISErrorCode& error, const TIFFPageRead& page, TIFFReadState&
   if (!TIFFPageWithinBudget(tif, page.info, planes, planeCount)) return error = IS_ERR_BADTIFF, false;
   if (!picture.Allocate(width, height, 32)) return error = IS_ERR_NOMEM, false;
   auto* raster = reinterpret_cast<uint32_t*>(picture.pixels.Data());
-  std::fill_n(raster, uint64_t{width} * height, 0x80u | 0x80u << 8 | 0x80u << 16 | 0xFFu << 24);
   state.error = IS_ERR_OK;
   const bool read = PutPage(error, img, planes, planeCount, width, height, raster, [&](uint32_t rowsDone) {
     if (state.progress && state.progress(rowsDone, height, state.user)) {

@@ -21,16 +21,19 @@ bool DecodeWhole(TIFF* tif, uint32_t index, uint8_t* out, tmsize_t bytes) {
   return got == bytes;
 }
 
-// The stored bytes of the strip or tile that the file holds, cut at its end.
-bool ReadStoredBytes(TIFF* tif, uint32_t index, ISArray<uint8_t>& raw, tmsize_t* size) {
+// The stored bytes of the strip or tile that the file holds, cut at its end; *cut says whether
+// the file ends before the strip's byte count does.
+bool ReadStoredBytes(TIFF* tif, uint32_t index, ISArray<uint8_t>& raw, tmsize_t* size, bool* cut) {
   *size = 0;
+  *cut = false;
   uint32_t fileSize = 0;
   TIFFClientData* client = TIFFClientOf(tif);
   int error = 0;
   const uint64_t offset = TIFFGetStrileOffsetWithErr(tif, index, &error);
   const uint64_t count = error ? 0 : TIFFGetStrileByteCountWithErr(tif, index, &error);
-  if (error || !client || !client->io.GetSize(&fileSize) || offset >= fileSize) return true;
-  const uint64_t held = std::min<uint64_t>(count, fileSize - offset);
+  if (error || !client || !client->io.GetSize(&fileSize)) return true;
+  const uint64_t held = offset < fileSize ? std::min<uint64_t>(count, fileSize - offset) : 0;
+  *cut = held < count;
   if (held == 0) return true;
   if (!ResizeScratch(raw, held)) return false;
   const tmsize_t n = static_cast<tmsize_t>(held);
@@ -48,19 +51,22 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
   if (rows == 0 || whole == 0) return 0;
   if (DecodeWhole(tif, index, out, static_cast<tmsize_t>(whole))) return rows;
 
+  tmsize_t stored = 0;
+  bool cut = false;
+  const bool held = ReadStoredBytes(tif, index, raw, &stored, &cut);
+  // A strip the file cuts short gets the note in place of libtiff's words, which for a
+  // whole-strip read name a scanline of -1; on data that does not decode, libtiff's words say
+  // more than the note.
   char note[64];
   std::snprintf(note, sizeof note, "TIFF %s %u ended early", TIFFIsTiled(tif) ? "tile" : "strip", index);
-  // libtiff's words on data that does not decode say more than the note; its words on a strip
-  // cut by the end of the file name a scanline of -1 for a whole-strip read, and say less.
-  const ISThreadState* ts = GetThreadState();
-  if (ts && ts->lastWarning.rfind("Read error", 0) == 0) ReplaceLastWarning(note);
-  else SetLastWarning(note);
+  if (cut)
+    ReplaceLastWarning(note);
+  else
+    SetLastWarning(note);
   uint16_t compression = COMPRESSION_NONE;
   TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
   // Old-style JPEG reads its tables and data from the file itself, not from a given buffer.
-  if (compression == COMPRESSION_OJPEG) return 0;
-  tmsize_t stored = 0;
-  if (!ReadStoredBytes(tif, index, raw, &stored) || stored == 0) return 0;
+  if (compression == COMPRESSION_OJPEG || !held || stored == 0) return 0;
   auto decodes = [&](uint32_t n) {
     return TIFFReadFromUserBuffer(tif, index, raw.Data(), stored, out, static_cast<tmsize_t>(DecodedBytes(tif, n))) != 0;
   };
