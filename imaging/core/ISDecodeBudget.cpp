@@ -10,29 +10,54 @@
 
 namespace RovIrirev {
 
-bool DecodeBudgetAllows(uint64_t width, uint64_t height, uint64_t dataPixels, uint64_t dataBytes) {
+namespace {
+
+thread_local DecodeBudgetQuery lastQuery;
+
+bool Verdict(uint64_t width, uint64_t height, uint64_t dataPixels, uint64_t dataBytes, char* reason,
+             size_t reasonSize) {
   const uint64_t pixels = BudgetMultiply(width, height);
-  char reason[160];
-  if (dataPixels == kUnboundedData) {
-    if (pixels <= kUncheckedPixelLimit) return true;
-    std::snprintf(reason, sizeof reason,
-                  "%" PRIu64 " x %" PRIu64 " is over the %" PRIu64
-                  "-megapixel limit for data whose size cannot be checked",
-                  width, height, kUncheckedPixelLimit >> 20);
+  const bool bounded = dataPixels != kUnboundedData;
+  if (pixels <= kUncheckedPixelLimit) {
+    // Half of the area from what the data could give: a cut file is still read.
+    if (!bounded || pixels <= BudgetMultiply(dataPixels, 2)) return true;
   } else {
-    // Half of the picture from what the data could give: a cut file is still read.
-    if (pixels <= BudgetMultiply(dataPixels, 2)) return true;
-    std::snprintf(reason, sizeof reason,
-                  "%" PRIu64 " x %" PRIu64 " is more than %" PRIu64 " bytes of picture data could hold",
-                  width, height, dataBytes);
+    if (pixels > BudgetMultiply(dataBytes, kPixelsPerStoredByte)) {
+      std::snprintf(reason, reasonSize,
+                    "%" PRIu64 " x %" PRIu64 " is over %" PRIu64
+                    " megapixels with less than one byte of picture data per %" PRIu64 " pixels (%" PRIu64 " bytes)",
+                    width, height, kUncheckedPixelLimit >> 20, kPixelsPerStoredByte, dataBytes);
+      return false;
+    }
+    if (!bounded || pixels <= dataPixels) return true;
   }
-  ReplaceLastWarning(reason);
+  std::snprintf(reason, reasonSize, "%" PRIu64 " x %" PRIu64 " is more than %" PRIu64 " bytes of picture data could hold",
+                width, height, dataBytes);
   return false;
+}
+
+}  // namespace
+
+bool DecodeBudgetAllows(uint64_t width, uint64_t height, uint64_t dataPixels, uint64_t dataBytes) {
+  char reason[200];
+  const bool allowed = Verdict(width, height, dataPixels, dataBytes, reason, sizeof reason);
+  const uint64_t count = lastQuery.count + 1;
+  lastQuery = {width, height, dataPixels, dataBytes, allowed, count};
+  if (!allowed) ReplaceLastWarning(reason);
+  return allowed;
 }
 
 void CheckDecodeBudget(ISErrorCode code, uint64_t width, uint64_t height, uint64_t dataPixels,
                        uint64_t dataBytes) {
   if (!DecodeBudgetAllows(width, height, dataPixels, dataBytes)) throw ISException(code, "over the decode budget");
 }
+
+uint64_t DecodeMemoryLimit(uint64_t pixels) {
+  // Six bytes a pixel hold 48-bit samples, or a progressive JPEG's coefficients of three
+  // full-resolution components; two more cover row buffers, and 16 MB the tables.
+  return BudgetAdd(BudgetMultiply(pixels, 8), uint64_t{16} << 20);
+}
+
+const DecodeBudgetQuery& LastDecodeBudgetQuery() { return lastQuery; }
 
 }  // namespace RovIrirev

@@ -110,8 +110,9 @@ TEST(DecodeBudget, TinyFilesClaimingHugePicturesAreRefusedInLittleMemory) {
     EXPECT_LT(run.peakMB, 64) << c.what;
   }
   // The refusal says why.
-  EXPECT_EQ(jpegtest::ReadJPG(cases[1].file, 24).warning,
-            "26000 x 26000 is over the 64-megapixel limit for data whose size cannot be checked");
+  EXPECT_EQ(jpegtest::ReadJPG(cases[1].file, 24).warning.rfind(
+                "26000 x 26000 is over 64 megapixels with less than one byte of picture data per 16 pixels (", 0),
+            0u);
 }
 
 // Rows of a cut file's picture are the whole file's rows or mid grey; returns how many are the

@@ -67,7 +67,7 @@ TEST(PNGDamage, HugeClaimsOverFewBytesAreRefusedInLittleMemory) {
       for (const auto& read : {std::make_pair(24u, 0u), std::make_pair(32u, 0u), std::make_pair(8u, 0u),
                                std::make_pair(0u, 2u)}) {
         const auto r = ReadPNG(f.second, read.first, read.second);
-        if (r.ok || r.error != IS_ERR_BADPNG || r.warning.find("could hold") == std::string::npos) {
+        if (r.ok || r.error != IS_ERR_BADPNG || (r.warning.find("could hold") == std::string::npos && r.warning.find("per 16 pixels") == std::string::npos)) {
           std::fprintf(stderr, "%s at %u bits, flags %u: ok %d error %d (%s)\n", f.first, read.first, read.second,
                        r.ok, static_cast<int>(r.error), r.warning.c_str());
           all = false;
