@@ -80,17 +80,17 @@ bool CIniFile::Load(const std::string& path) {
 std::vector<CIniFile::Line> CIniFile::SplitLines(const std::string& text) {
   std::vector<Line> lines;
   std::string current;  // keys before any section header belong to the unnamed section
-  size_t pos = 0;
+  // A byte-order mark that some editors put first is not part of the text.
+  size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   int number = 0;
   while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
+    // A line ends in LF, CRLF or a lone CR.
+    size_t end = text.find_first_of("\r\n", pos);
     if (end == std::string::npos) end = text.size();
     Line line;
     line.number = ++number;
-    line.text = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
-    line.text = Trim(line.text);
+    line.text = Trim(text.substr(pos, end - pos));
+    pos = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     const std::string& t = line.text;
     if (t.empty()) {
       line.kind = Line::kBlank;

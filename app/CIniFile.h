@@ -1,7 +1,7 @@
 // Profile text: "[Section]" and "Key=Value" lines. Names are case-insensitive, the first
 // occurrence of a key wins, blanks around names and values are trimmed, a line whose first
-// non-blank character is ';' or '#' is a comment, lines end in LF or CRLF. Numbers are read and
-// written in the C locale.
+// non-blank character is ';' or '#' is a comment, lines end in LF, CRLF or CR, and a leading
+// UTF-8 byte-order mark is skipped. Numbers are read and written in the C locale.
 #pragma once
 
 #include <string>

@@ -50,7 +50,13 @@ int CStepSlider::ValueAt(double position, int exifKnown) {
   while (i < m_steps.size() && m_steps[i].position <= p) ++i;
   const SliderStep& a = m_steps[i - 1];
   const SliderStep& b = m_steps[i];
-  const double v = a.value + (b.value - a.value) * (p - a.position) / (b.position - a.position);
-  int r = static_cast<int>(v);
-  return r < 0 ? 0 : (r > 255 ? 255 : r);
+  double v = a.value + (b.value - a.value) * (p - a.position) / (b.position - a.position);
+  if (!std::isfinite(v)) {
+    // Steps so far apart that their distance (or the product) overflows a double: the share of
+    // the way from a to b, each position halved first (exact), stays within 0..1.
+    const double share = (p * 0.5 - a.position * 0.5) / (b.position * 0.5 - a.position * 0.5);
+    v = a.value + (b.value - a.value) * share;
+  }
+  if (!(v > 0.0)) return 0;  // NaN included
+  return v >= 255.0 ? 255 : static_cast<int>(v);
 }

@@ -18,6 +18,30 @@ TEST(IniFile, NamesCaseFirstWinsCommentsAndCrlf) {
   EXPECT_EQ(ini.GetInt("Size", "Height", 7), 7);
 }
 
+// Profiles as other editors save them: a byte-order mark first, lines ended by CR alone, by
+// CRLF or mixed. Every one reads CQ=43 and reports its bad line under that line's number.
+TEST(IniFile, ByteOrderMarkAndEveryLineEnd) {
+  const char* texts[] = {
+      "\xEF\xBB\xBF[Quality]\nCQ=43\nMinQ=0\n",
+      "; a comment first\r[Quality]\rCQ=43\rMinQ=0\r",
+      "\xEF\xBB\xBF[Quality]\r\nCQ=43\r\nMinQ=0",
+      "[Quality]\r\rCQ=43\n\n\r\nMinQ=0\r\n",
+  };
+  const int badLine[] = {3, 4, 3, 6};
+  for (size_t i = 0; i < sizeof texts / sizeof texts[0]; ++i) {
+    CIniFile ini;
+    ini.Parse(texts[i]);
+    SettingsPages pages;
+    int mode = 1;
+    ReadProfile(ini, pages, mode);
+    EXPECT_EQ(pages.sizeQuality.m_cq, 43) << i;
+    const std::vector<ProfileProblem> problems = CheckProfileText(texts[i]);
+    ASSERT_EQ(problems.size(), 1u) << i;
+    EXPECT_EQ(problems[0].line, badLine[i]) << i;
+    EXPECT_EQ(problems[0].text.compare(0, 14, "Quality.MinQ=0"), 0) << problems[0].text;
+  }
+}
+
 TEST(IniFile, NumbersInTheCLocaleAndBadValues) {
   CIniFile ini;
   ini.Parse("[N]\na=12x\nb=0x00FF\nc=-3\nd=2.5\ne=1e3\nf=nan\ng=99999999999\nh=  \ni=,5\n");

@@ -57,6 +57,26 @@ TEST(StepSlider, RejectsBadCurves) {
   EXPECT_EQ(s.ValueAt(9.0, 1), 7);
 }
 
+// Steps whose distance, or distance times the value change, overflows a double still give the
+// value between them (UBSan sees no float-cast overflow).
+TEST(StepSlider, StepsFarApartInterpolateWithoutOverflow) {
+  const struct {
+    double a, b;
+    int va, vb;
+    double at;
+    int value;
+  } cases[] = {
+      {-1e308, 1e308, 0, 255, 10.0, 127},     // the distance overflows: half way, 127.5
+      {-1.7e308, 1.7e308, 255, 0, 0.0, 127},  // falling
+      {-1e308, 1e307, 0, 255, 0.0, 231},      // finite distance, the product overflows: 10/11
+      {0.0, 1e300, 0, 255, 100.0, 0},
+  };
+  for (const auto& c : cases) {
+    CStepSlider s(-100.0, 100.0, false, {{c.a, c.va}, {c.b, c.vb}}, 0);
+    EXPECT_EQ(s.ValueAt(c.at, 1), c.value) << c.a << " " << c.b;
+  }
+}
+
 TEST(SettingsPages, LookUpsAskTheirSliders) {
   SettingsPages p;
   p.balanceAdvanced.m_balance.SetSteps({{1.0, 100}, {11.0, 200}, {13.0, 255}});
