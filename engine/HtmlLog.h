@@ -6,7 +6,8 @@
 
 // Escapes &, <, > and " so that a text from a file (a path, an EXIF text, a filter name) is
 // shown as it stands inside the log's markup (whose attributes are all in double quotes); an
-// apostrophe stays, so that the log's own messages ("Can't ...") keep their words.
+// apostrophe stays, so that the log's own messages ("Can't ...") keep their words. Control and
+// format characters and bytes outside UTF-8 are first shown as on the console (ConsoleText).
 std::string HtmlEscape(const std::string& text);
 
 // "%H::%M::%S " of a local time.

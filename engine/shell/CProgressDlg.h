@@ -1,8 +1,8 @@
 // The progress window of a run, as a console display on stderr: on a terminal one line, redrawn
 // in place and fitted to the terminal's width, with the entry's number, its file's name, the
 // step and the percentage; when stderr is not a terminal nothing is drawn (a caller that knows
-// each entry's outcome prints a line per entry instead). Ctrl-C (SIGINT) is its Cancel button
-// while the window exists. The operations are virtual so that a test can record them.
+// each entry's outcome prints a line per entry instead). Ctrl-C (SIGINT), SIGTERM and SIGHUP
+// are its Cancel button while the window is shown. The operations are virtual so that a test can record them.
 //
 // The command's messages and the dialog's message boxes go through ConsoleWrite, which shows
 // control characters as \xNN (ConsoleText) and starts on a line of its own when a progress line
@@ -14,14 +14,19 @@
 #include "platform/win32_types.h"
 
 // The text with every control character (C0, DEL and C1) and every byte that is not part of
-// valid UTF-8 shown as \xNN (lower-case hex; a C1 character as its two bytes), so that a file
-// name or a text read from a file cannot move the cursor, retitle the window or clear the
-// screen. Valid UTF-8 and backslashes stay as they are, so shown text comes back unchanged.
+// valid UTF-8 shown as \xNN (lower-case hex; a C1 character as its two bytes), and every
+// invisible format character (bidirectional overrides and isolates, zero-width spaces and
+// joiners, the soft hyphen, the byte-order mark, line and paragraph separators) as \uNNNN
+// (\UNNNNNNNN above U+FFFF), so that a file name or a text read from a file cannot move the
+// cursor, retitle the window, clear the screen or show itself reordered. Other valid UTF-8 and
+// backslashes stay as they are, so shown text comes back unchanged. The log shows texts the same
+// way (HtmlEscape).
 std::string ConsoleText(const std::string& text);
-// How many terminal columns the text takes once shown (a code point counts one column).
+// How many terminal columns the text takes once shown: an East Asian wide or fullwidth character
+// two, a combining mark none, any other character one (the process locale plays no part).
 size_t ConsoleColumns(const std::string& text);
 // The shown text in at most `columns` columns: cut in the middle with "..." (or at the end when
-// `middle` is false); an escape is never split.
+// `middle` is false); an escape is never split, nor a character from its combining marks.
 std::string ConsoleFit(const std::string& text, size_t columns, bool middle = true);
 // The width of the terminal on stderr: its window size, else $COLUMNS, else 80.
 int ConsoleWidth();
@@ -37,9 +42,11 @@ class CProgressDlg {
   CProgressDlg(const CProgressDlg&) = delete;
   CProgressDlg& operator=(const CProgressDlg&) = delete;
 
-  // Shows the window: Ctrl-C now counts as Cancel instead of ending the program.
+  // Shows the window: Ctrl-C, SIGTERM and SIGHUP now count as Cancel instead of ending the
+  // program.
   virtual int Create();
-  // Closes the window (the drawn line is cleared) and gives Ctrl-C its earlier meaning back.
+  // Closes the window (the drawn line is cleared) and gives those signals their earlier meaning
+  // back.
   virtual int DestroyWindow();
 
   virtual void SetImageRange(int low, int high);
@@ -64,6 +71,9 @@ class CProgressDlg {
 
   // Raises the Cancel flag as Ctrl-C does (for callers other than the signal handler).
   static void RequestCancel();
+  // The signal that pressed Cancel since the last Create (SIGINT, SIGTERM or SIGHUP); 0 when
+  // none did.
+  static int CancelSignal();
 
   // The drawn line for a terminal `width` columns wide: "[3/20] NAME  STEP  45%", the name
   // (the file's base name) shortened in the middle and then the step at its end until the
@@ -79,6 +89,7 @@ class CProgressDlg {
   void Draw();
 
  private:
+  void RestoreSignals();
   bool m_handlerInstalled = false;
   bool m_terminal = false;
 };

@@ -82,12 +82,39 @@ TEST(ConsoleText, EscapesControlCharactersAndBadBytes) {
       {"\xff\xc3(\xe2\x82", "\\xff\\xc3(\\xe2\\x82"},       // stray, bad and cut sequences
       {"\xed\xa0\x80", "\\xed\\xa0\\x80"},                    // a UTF-16 surrogate
       {"Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7 a\\x", "Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7 a\\x"},
+      // Invisible format characters: a right-to-left override, zero-width space and joiner, a
+      // left-to-right isolate, the byte-order mark, the soft hyphen, a tag.
+      {"gpj.\xe2\x80\xae" "exe", "gpj.\\u202eexe"},
+      {"a\xe2\x80\x8b" "b\xe2\x80\x8d" "c\xe2\x81\xa6" "d", "a\\u200bb\\u200dc\\u2066d"},
+      {"\xef\xbb\xbf" "x\xc2\xad" "y\xf3\xa0\x80\x81", "\\ufeffx\\u00ady\\U000e0001"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ConsoleText(c.text), c.shown) << c.text;
     EXPECT_EQ(ConsoleText(c.shown), c.shown) << c.text;
   }
   EXPECT_EQ(ConsoleColumns("Caf\xc3\xa9\x1b"), 8u);
+}
+
+// Display columns: East Asian wide characters take two, combining marks none, and a cut keeps a
+// mark with its character.
+TEST(ConsoleText, ColumnsOfWideAndCombiningCharacters) {
+  const struct {
+    const char* text;
+    size_t columns;
+  } cases[] = {
+      {"\xe5\x86\x99\xe7\x9c\x9f", 4},                   // two ideographs
+      {"\xe3\x81\x8b\xe3\x82\x99", 2},                   // kana + combining voiced mark
+      {"e\xcc\x81\xcc\xa3", 1},                              // e + two combining marks
+      {"\xef\xbc\xa1\xea\xb0\x80\xf0\x9f\x93\xb7", 6},   // fullwidth A, a Hangul syllable, an emoji
+      {"\xe2\x80\xae", 6},                                   // shown as \u202e
+  };
+  for (const auto& c : cases) EXPECT_EQ(ConsoleColumns(c.text), c.columns) << c.text;
+  // Ten ideographs (20 columns) into 9: 2 + "..." + 4 columns, never half a character.
+  const std::string ten = "\xe4\xb8\x80\xe4\xba\x8c\xe4\xb8\x89\xe5\x9b\x9b\xe4\xba\x94"
+                          "\xe5\x85\xad\xe4\xb8\x83\xe5\x85\xab\xe4\xb9\x9d\xe5\x8d\x81";
+  EXPECT_EQ(ConsoleFit(ten, 9), "\xe4\xb8\x80...\xe4\xb9\x9d\xe5\x8d\x81");
+  EXPECT_EQ(ConsoleFit("abcdefg\xcc\x81" "h", 7), "ab...g\xcc\x81h");
+  EXPECT_EQ(ConsoleFit("ae\xcc\x81" "cdefgh", 6), "ae\xcc\x81...h");
 }
 
 // The drawn line fits in width - 1 columns, shortening the name in the middle (never inside an
