@@ -39,10 +39,13 @@ std::string OutcomeLists(const EntryOutcomes& outcomes, bool cancelled) {
   std::string out;
   for (size_t i = 0; i < outcomes.size(); ++i) {
     const CMainDialog::EntryOutcome& o = outcomes[i];
-    const std::string path = ConsoleText(o.path);
-    if (!o.written)
-      out += "not written: " + path + ": " + ConsoleText(Reason(o, cancelled && i + 1 == outcomes.size())) + "\n";
-    for (const std::string& w : o.warnings) out += "warning: " + path + ": " + ConsoleText(w) + "\n";
+    // The source's path leads each line, unless the text names it already.
+    auto line = [&o](const char* head, const std::string& text) {
+      const bool named = !o.path.empty() && text.find(o.path) != std::string::npos;
+      return head + (named ? std::string() : ConsoleText(o.path) + ": ") + ConsoleText(text) + "\n";
+    };
+    if (!o.written) out += line("not written: ", Reason(o, cancelled && i + 1 == outcomes.size()));
+    for (const std::string& w : o.warnings) out += line("warning: ", w);
   }
   return out;
 }

@@ -15,7 +15,8 @@ using EntryOutcomes = std::vector<CMainDialog::EntryOutcome>;
 // it lies below it), or "[3/20] IMG_0003.JPG: not written: <reason>".
 std::string EntryLine(const CMainDialog::EntryOutcome& outcome, int number, int total, bool cancelled);
 // One "not written: PATH: reason" line for each entry not written and one "warning: PATH: text"
-// line for each warning, in queue order. `cancelled` marks the last entry as the one cancelled.
+// line for each warning, in queue order ("PATH: " left out where the text names the path).
+// `cancelled` marks the last entry as the one cancelled.
 std::string OutcomeLists(const EntryOutcomes& outcomes, bool cancelled);
 // "18 written, 1 with warnings, 1 not written in 3.4 s"; the written count includes those with
 // warnings. A cancelled run adds how many entries it did not reach.

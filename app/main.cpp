@@ -2,6 +2,7 @@
 // assignments (each checked before the run), then a run over every checked entry (or one entry)
 // as the main dialog does it, and what became of each entry on stderr.
 #include <dirent.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/CIniFile.h"
@@ -58,7 +61,7 @@ void Help() {
       "default profile, default.qrv (app/default.qrv in the sources).\n"
       "Exit status: 0 every entry written, 1 some not written or no picture to work on (the folders\n"
       "given hold none), 2 a usage error, a bad setting or an unconfirmed size limit, 130 cancelled\n"
-      "with Ctrl-C.\n",
+      "with Ctrl-C (143 with SIGTERM, 129 with SIGHUP).\n",
       kUsage);
 }
 
@@ -93,6 +96,32 @@ std::string Absolute(const std::string& path) {
   return base == "/" ? "/" + rest : base + "/" + rest;
 }
 
+// The absolute path without "." and ".." parts and doubled slashes, when that names the same
+// folder (a ".." after a symbolic link does not); else the path with its links resolved.
+std::string NormalFolder(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t slash = path.find('/', pos);
+    if (slash == std::string::npos) slash = path.size();
+    const std::string part = path.substr(pos, slash - pos);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    pos = slash + 1;
+  }
+  std::string lexical;
+  for (const std::string& part : parts) lexical += "/" + part;
+  if (lexical.empty()) lexical = "/";
+  struct stat a {}, b {};
+  if (stat(path.c_str(), &a) == 0 && stat(lexical.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+    return lexical;
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
 // The home folder and its "help" folder, made when missing; "" when the log can be written there.
 std::string PrepareHome(const std::string& home) {
   const std::string help = home + "/help";
@@ -102,41 +131,84 @@ std::string PrepareHome(const std::string& home) {
   return std::string();
 }
 
-// A folder's picture files (listed extensions), sorted; none when it is an output folder. When
-// there are none, *why says so about `shown` (the folder as the user gave it).
-std::vector<std::string> FolderPictures(const std::string& folder, const std::string& shown, std::string* why) {
+// Extensions of camera-RAW files, which this build does not decode.
+constexpr const char* kRawExtensions[] = {".3fr", ".ari", ".arw", ".bay", ".cr2", ".cr3", ".crw", ".dcr",
+                                          ".dcs", ".dng", ".erf", ".fff", ".gpr", ".iiq", ".k25", ".kdc",
+                                          ".mef", ".mos", ".mrw", ".nef", ".nrw", ".orf", ".pef", ".ptx",
+                                          ".raf", ".raw", ".rw2", ".rwl", ".sr2", ".srf", ".srw", ".x3f"};
+
+bool IsRawName(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  for (const char* ext : kRawExtensions)
+    if (strcasecmp(name.c_str() + dot, ext) == 0) return true;
+  return false;
+}
+
+// An output's name: "_QRV" ends the name before its extension (the numbered form too, base +
+// number + "_QRV").
+bool IsOutputName(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+  return stem.size() > 4 && stem.compare(stem.size() - 4, 4, "_QRV") == 0;
+}
+
+// "1 camera RAW file", "3 earlier outputs"...
+std::string Count(int n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
+// What the expansion of the folders given left out, over all of them.
+struct FolderSkips {
+  int raw = 0;  // camera-RAW files
+};
+
+// A folder's picture files (listed extensions), sorted, without the outputs that earlier runs
+// wrote there (in a folder holding the output marker, the names that end in "_QRV"); camera-RAW
+// files are counted in *skips. When there are none, *why says so about `shown` (the folder as
+// the user gave it).
+std::vector<std::string> FolderPictures(const std::string& folder, const std::string& shown, FolderSkips* skips,
+                                        std::string* why) {
   std::vector<std::string> files;
-  if (IsFile(folder + "/qrvoutput.dir")) {
-    *why = shown + " holds only an earlier run's outputs (its qrvoutput.dir marker)";
-    return files;
-  }
+  const bool outputFolder = IsFile(folder + "/qrvoutput.dir");
   DIR* dir = opendir(folder.c_str());
   if (!dir) {
     *why = "cannot read the folder " + shown + ": " + std::strerror(errno);
     return files;
   }
-  int others = 0, folders = 0;
+  int others = 0, folders = 0, outputs = 0, raw = 0;
   while (dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
+    if (name == "." || name == ".." || (outputFolder && name == "qrvoutput.dir")) continue;
     const std::string full = folder + "/" + name;
     if (IsFolder(full))
       ++folders;
-    else if (FormatFromExtension(name) != IFF_UNKNOWN && IsFile(full))
+    else if (!IsFile(full))
+      ++others;
+    else if (outputFolder && IsOutputName(name))
+      ++outputs;
+    else if (FormatFromExtension(name) != IFF_UNKNOWN)
       files.push_back(full);
+    else if (IsRawName(name))
+      ++raw;
     else
       ++others;
   }
   closedir(dir);
+  skips->raw += raw;
   std::sort(files.begin(), files.end());
   if (files.empty()) {
-    std::string skipped;
-    if (others) skipped = std::to_string(others) + (others == 1 ? " file" : " files") + " without a picture extension";
+    if (outputs && !others && !raw) {
+      *why = shown + " holds only an earlier run's outputs (its qrvoutput.dir marker)";
+      return files;
+    }
+    std::vector<std::string> skipped;
+    if (raw) skipped.push_back(Count(raw, "camera RAW file", "camera RAW files"));
+    if (outputs) skipped.push_back(Count(outputs, "earlier output", "earlier outputs"));
+    if (others) skipped.push_back(Count(others, "file without a picture extension", "files without a picture extension"));
     if (folders)
-      skipped += (skipped.empty() ? "" : ", ") + std::to_string(folders) +
-                 (folders == 1 ? " subfolder, which is" : " subfolders, which are") + " not searched";
-    if (skipped.empty()) skipped = "the folder is empty";
-    *why = "no picture files in " + shown + " (" + skipped + ")";
+      skipped.push_back(Count(folders, "subfolder, which is", "subfolders, which are") + " not searched");
+    std::string list;
+    for (const std::string& item : skipped) list += (list.empty() ? "" : ", ") + item;
+    *why = "no picture files in " + shown + " (" + (list.empty() ? "the folder is empty" : list) + ")";
   }
   return files;
 }
@@ -272,6 +344,7 @@ int main(int argc, char** argv) {
   } else {
     mkdir((dialog.HomeFolder() + "/help").c_str(), 0777);  // the log is lost when this fails
   }
+  if (!dialog.HomeFolder().empty()) dialog.SetHomeFolder(NormalFolder(Absolute(dialog.HomeFolder())));
 
   // Settings: the profile, else the home folder's current or default profile, then --set.
   CIniFile ini;
@@ -316,18 +389,31 @@ int main(int argc, char** argv) {
     dialog.m_blackFrameHeight = frame.GetHeight();
   }
 
-  // The queue; when it stays empty, why (each folder given holds no picture to work on).
+  // The queue, each file once (a file named twice, or named and in a folder given, is one
+  // entry); when it stays empty, why (each folder given holds no picture to work on).
   std::vector<std::string> emptyWhy;
+  FolderSkips skips;
+  std::set<std::pair<dev_t, ino_t>> queuedFiles;
+  std::set<std::string> queuedPaths;  // those that are no file (yet)
+  auto enqueue = [&](const std::string& full) {
+    struct stat st {};
+    const bool fresh = stat(full.c_str(), &st) == 0 ? queuedFiles.insert({st.st_dev, st.st_ino}).second
+                                                    : queuedPaths.insert(full).second;
+    if (fresh) dialog.m_cueList.AddString(full, 1);
+  };
   for (const std::string& p : paths) {
     const std::string full = Absolute(p);
     if (IsFolder(full)) {
       std::string why;
-      for (const std::string& f : FolderPictures(full, ConsoleText(p), &why)) dialog.m_cueList.AddString(f, 1);
+      for (const std::string& f : FolderPictures(full, ConsoleText(p), &skips, &why)) enqueue(f);
       if (!why.empty()) emptyWhy.push_back(why);
     } else {
-      dialog.m_cueList.AddString(full, 1);
+      enqueue(full);
     }
   }
+  if (skips.raw)
+    ConsoleWrite("qrv: " + Count(skips.raw, "camera RAW file", "camera RAW files") +
+                 " skipped: RAW decoding is not part of this build");
   if (dialog.m_cueList.GetCount() == 0) {
     for (const std::string& why : emptyWhy) ConsoleWrite("qrv: " + why);
     return 1;
@@ -381,6 +467,7 @@ int main(int argc, char** argv) {
     const int total = current > 0 ? 1 : dialog.m_cueList.GetCount();
     ConsoleWrite(SummaryLine(dialog.m_outcomes, seconds, cancelled, total - reached));
   }
-  if (cancelled) return 130;
+  // Cancelled: by Ctrl-C, SIGTERM or SIGHUP, told as a shell tells a process ended by it.
+  if (cancelled) return 128 + (CProgressDlg::CancelSignal() ? CProgressDlg::CancelSignal() : SIGINT);
   return notWritten ? 1 : 0;
 }

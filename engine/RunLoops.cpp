@@ -103,9 +103,10 @@ void CMainDialog::RunAllFiles() {
   for (int i = 0; i < m_cueList.GetCount(); ++i) {
     if (m_cueList.GetCheck(i) <= 0) continue;
     AppendLog(DateLine(), 0);
+    // The step first: the entry's first frame names its own step, not the last one's.
+    progress.SetStatusText("Loading...");
     progress.SetFileCounter(i);
     progress.SetImagePos(0);
-    progress.SetStatusText("Loading...");
     const std::string path = m_cueList.GetText(i);
     const bool loaded = LoadAndProcess(*this, path, i + 1, progress);
     if (loaded) progress.ShowThumbnail(m_workImage.data(), m_workWidth, m_workHeight);
@@ -144,8 +145,8 @@ void CMainDialog::RunCurrentImage() {
   progress.Create();
   progress.SetImageRange(0, 100);
   progress.SetFileTotal(1);
-  progress.SetFileCounter(0);
   progress.SetStatusText("Loading...");
+  progress.SetFileCounter(0);
   m_lastWriteOk = 0;
   const std::string path = m_cueList.GetText(current);
   const bool loaded = LoadAndProcess(*this, path, 1, progress);

@@ -78,14 +78,15 @@ void MakeQueue(const qrvtest::TempDir& dir) {
   ASSERT_TRUE(qrvtest::WriteFileBytes(in + "/broken.jpg", {0xFF, 0xD8, 0xFF}));
 }
 
-// Runs the command on a pseudo-terminal of 80 columns: every byte it wrote there, read from the
+// Runs the command on a pseudo-terminal of 80 columns (or `columns`): every byte it wrote there, read from the
 // master side until it ends, and its exit status. `act` sees the bytes so far until it returns
 // true (it may signal the child).
-Outcome OnTerminal(const std::vector<std::string>& args, const std::function<bool(pid_t, const std::string&)>& act) {
+Outcome OnTerminal(const std::vector<std::string>& args, const std::function<bool(pid_t, const std::string&)>& act,
+                   unsigned short columns = 80) {
   Outcome r;
   struct winsize size {};
   size.ws_row = 24;
-  size.ws_col = 80;
+  size.ws_col = columns;
   int master = -1;
   const pid_t child = forkpty(&master, nullptr, nullptr, &size);
   if (child < 0) return r;
@@ -135,9 +136,14 @@ void TerminalLines(std::string bytes, std::vector<std::string>* lasting, std::ve
   }
 }
 
+// Terminal columns of a text of ASCII, Latin and CJK characters: U+3000..U+9FFF (a three-byte
+// sequence led by E3..E9) takes two.
 size_t Columns(const std::string& text) {
   size_t n = 0;
-  for (char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  for (char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    n += (u & 0xC0) != 0x80 ? (u >= 0xE3 && u <= 0xE9 ? 2 : 1) : 0;
+  }
   return n;
 }
 
@@ -154,7 +160,7 @@ TEST(QrvCommand, RunsTheQueueListsWhatWasNotWrittenAndSums) {
   const std::string failed = "Can't load file: " + in + "/broken.jpg (bad JPG file: Premature end of JPEG file)";
   EXPECT_EQ(r.err.find("[1/3] a.jpg -> QRV/a_QRV.jpg\n[2/3] b.png -> QRV/b_QRV.png\n"
                        "[3/3] broken.jpg: not written: " + failed + "\n"
-                       "not written: " + in + "/broken.jpg: " + failed + "\n"
+                       "not written: " + failed + "\n"
                        "2 written, 0 with warnings, 1 not written in "),
             0u)
       << r.err;
@@ -167,7 +173,7 @@ TEST(QrvCommand, RunsTheQueueListsWhatWasNotWrittenAndSums) {
   r = Qrv(dir, "-q --home home in/broken.jpg in/a.jpg");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "not written: " + in + "/broken.jpg: " + failed + "\n");
+  EXPECT_EQ(r.err, "not written: " + failed + "\n");
   // The output folder is never taken as a source folder.
   EXPECT_EQ(Qrv(dir, "-q --home home in/QRV").status, 1);
   r = Qrv(dir, "--home home --current 1 in");
@@ -277,6 +283,8 @@ TEST(QrvCommand, HomeFolderMadeOrRefused) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "log: " + dir.File("new/deep/home") + "/help/log.html\n");
   EXPECT_NE(ReadText(dir.File("new/deep/home/help/log.html")).find("Finished"), std::string::npos);
+  r = Qrv(dir, "--home ./new/../new//deep/./home in/a.jpg");  // the log's path as it is
+  EXPECT_EQ(r.out, "log: " + dir.File("new/deep/home") + "/help/log.html\n");
   ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("plain"), {'x'}));
   r = Qrv(dir, "--home plain/home in/a.jpg");
   EXPECT_EQ(r.status, 2);
@@ -298,8 +306,9 @@ TEST(QrvCommand, UnansweredSizeLimitQuestionIsShown) {
   EXPECT_EQ(Qrv(dir, "-q --yes --home home --set Quality.Type=1 in/a.jpg").status, 0);
 }
 
-// Ctrl-C after the first output: the command ends with 130, the entries it did not reach have
-// no output, and no partial or temporary file is left.
+// Ctrl-C, SIGTERM or SIGHUP after the first output: the command ends with 128 + the signal and
+// its summary line, the entries it did not reach have no output, and no partial or temporary
+// file is left.
 TEST(QrvCommand, InterruptLeavesNoPartialFile) {
   qrvtest::TempDir dir;
   const std::string in = dir.File("in");
@@ -313,38 +322,51 @@ TEST(QrvCommand, InterruptLeavesNoPartialFile) {
     ASSERT_TRUE(qrvtest::WriteFileBytes(in + name, bytes));
   }
   const std::string home = dir.File("home");
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    execl(QRV_COMMAND, QRV_COMMAND, "-q", "--home", home.c_str(), in.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    const std::string out = dir.File("out" + std::to_string(signal)), err = dir.File("err.txt");
+    const std::string simDir = "Output.SimDir=" + out;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      const int errFile = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      dup2(null, 1);
+      dup2(errFile, 2);
+      execl(QRV_COMMAND, QRV_COMMAND, "--home", home.c_str(), "--set", "Output.Type=1", "--set", simDir.c_str(),
+            in.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Wait for the first finished output, then send the signal.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    bool first = false;
+    while (!first && std::chrono::steady_clock::now() < deadline) {
+      for (const std::string& n : FolderNames(out)) first |= n.find("_QRV.jpg") != std::string::npos;
+      if (!first) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(first);
+    kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(ExitCode(status), 128 + signal);
+    int written = 0;
+    for (const std::string& n : FolderNames(out)) {
+      EXPECT_NE(n[0], '.') << "left over: " << n;
+      if (n.find("_QRV.jpg") == std::string::npos) continue;
+      ++written;
+      CRGBImage back;
+      EXPECT_EQ(back.Load(out + "/" + n), 0) << n;
+      EXPECT_EQ(back.GetWidth(), 1600) << n;
+    }
+    EXPECT_GE(written, 1);
+    EXPECT_LT(written, count);
+    const std::string text = ReadText(err);
+    const std::string summary = std::to_string(written) + " written, 0 with warnings, 1 not written in ";
+    EXPECT_NE(text.find("\n" + summary), std::string::npos) << text;
+    EXPECT_NE(text.find(" s; cancelled, " + std::to_string(count - written - 1) + " not reached\n"),
+              std::string::npos)
+        << text;
   }
-  // Wait for the first finished output, then press Ctrl-C.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  bool first = false;
-  while (!first && std::chrono::steady_clock::now() < deadline) {
-    for (const std::string& n : FolderNames(in + "/QRV")) first |= n.find("_QRV.jpg") != std::string::npos;
-    if (!first) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  ASSERT_TRUE(first);
-  kill(child, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_EQ(ExitCode(status), 130);
-  int written = 0;
-  for (const std::string& n : FolderNames(in + "/QRV")) {
-    EXPECT_NE(n[0], '.') << "left over: " << n;
-    if (n.find("_QRV.jpg") == std::string::npos) continue;
-    ++written;
-    CRGBImage back;
-    EXPECT_EQ(back.Load(in + "/QRV/" + n), 0) << n;
-    EXPECT_EQ(back.GetWidth(), 1600) << n;
-  }
-  EXPECT_GE(written, 1);
-  EXPECT_LT(written, count);
 }
 
 // Three runs at once over one folder into one output folder: every output of every run is kept
@@ -397,6 +419,57 @@ TEST(QrvCommand, ConcurrentRunsIntoOneFolderLoseNothing) {
   for (const std::string& b : bases)
     for (const char* suffix : {"_QRV.png", "1_QRV.png", "2_QRV.png"}) EXPECT_TRUE(names.count(b + suffix)) << b;
   EXPECT_EQ(qrvtest::ReadFileBytes(out + "/qrvoutput.dir").size(), 3u * kPictures);
+}
+
+// A folder expands to the pictures it holds: not the outputs that earlier runs wrote beside the
+// sources (their folder holds the output marker), not camera-RAW files (counted in one line);
+// a file named twice, or named and in its folder, is queued once; a named output is taken.
+TEST(QrvCommand, FolderExpansionSkipsOutputsAndRawFilesAndQueuesEachFileOnce) {
+  qrvtest::TempDir dir;
+  const std::string in = dir.File("in");
+  mkdir(in.c_str(), 0777);
+  MakeJpeg(in + "/DSCN0012.jpg", 64, 48);
+  for (const char* raw : {"a.NEF", "b.cr2", "c.dng"}) ASSERT_TRUE(qrvtest::WriteFileBytes(in + "/" + raw, {'I', 'I'}));
+  const std::string beside = "--home home --set Output.Type=2 --set Output.Replace=1 in";
+  const std::string skipped = "qrv: 3 camera RAW files skipped: RAW decoding is not part of this build\n";
+  Outcome r = Qrv(dir, beside);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.find(skipped + "[1/1] DSCN0012.jpg -> DSCN0012_QRV.jpg\n"), 0u) << r.err;
+  // The folder holds the output marker, as every folder an output went to does.
+  ASSERT_TRUE(qrvtest::RunCommand("printf '*' >> '" + in + "/qrvoutput.dir'", nullptr).empty());
+  const std::vector<BYTE> first = FilePixels(in + "/DSCN0012_QRV.jpg");
+  ASSERT_FALSE(first.empty());
+  r = Qrv(dir, beside);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.find(skipped + "[1/1] DSCN0012.jpg -> DSCN0012_QRV.jpg\n1 written, "), 0u) << r.err;
+  std::set<std::string> names;
+  for (const std::string& n : FolderNames(in)) names.insert(n);
+  EXPECT_EQ(names, (std::set<std::string>{"DSCN0012.jpg", "DSCN0012_QRV.jpg", "qrvoutput.dir", "a.NEF", "b.cr2",
+                                          "c.dng"}));
+  EXPECT_EQ(FilePixels(in + "/DSCN0012_QRV.jpg"), first);
+
+  ASSERT_EQ(link((in + "/DSCN0012.jpg").c_str(), dir.File("linked.jpg").c_str()), 0);
+  mkdir(dir.File("raw1").c_str(), 0777);
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("raw1/x.ORF"), {'I', 'I'}));
+  const struct {
+    const char* args;
+    int status;
+    const char* err;
+  } cases[] = {
+      {"in/DSCN0012_QRV.jpg", 0, "[1/1] DSCN0012_QRV.jpg -> QRV/DSCN0012_QRV_QRV.jpg\n"},  // named: taken
+      {"in/DSCN0012.jpg in in/./DSCN0012.jpg linked.jpg", 0,
+       "qrv: 3 camera RAW files skipped: RAW decoding is not part of this build\n"
+       "[1/1] DSCN0012.jpg -> QRV/DSCN0012_QRV.jpg\n1 written, "},
+      {"missing.jpg ./missing.jpg", 1, "[1/1] missing.jpg: not written: "},
+      {"raw1", 1,
+       "qrv: 1 camera RAW file skipped: RAW decoding is not part of this build\n"
+       "qrv: no picture files in raw1 (1 camera RAW file)\n"},
+  };
+  for (const auto& c : cases) {
+    r = Qrv(dir, std::string("--home home ") + c.args);
+    EXPECT_EQ(r.status, c.status) << c.args;
+    EXPECT_EQ(r.err.find(c.err), 0u) << c.args << "\n" << r.err;
+  }
 }
 
 // A queue that stays empty says why, and exits with 1 having run nothing; the keys that the
@@ -459,7 +532,7 @@ TEST(QrvCommand, TerminalProgressFitsNamesEntriesAndEscapesControlCharacters) {
     }
     return rest.find("\xc2\x9b") == std::string::npos;
   };
-  const std::string notWritten = "not written: " + in + "/" + shown + ": Can't load file: " + in + "/" + shown;
+  const std::string notWritten = "not written: Can't load file: " + in + "/" + shown;
 
   // Off a terminal.
   const Outcome off = Qrv(dir, "--home home --current 1 in");
@@ -467,6 +540,9 @@ TEST(QrvCommand, TerminalProgressFitsNamesEntriesAndEscapesControlCharacters) {
   EXPECT_EQ(off.err.find("[1/1] " + shown + ": not written: Can't load file: " + in + "/" + shown), 0u) << off.err;
   EXPECT_NE(off.err.find("\n" + notWritten), std::string::npos) << off.err;
   EXPECT_TRUE(noRawControls(off.err)) << off.err;
+  const std::string log = ReadText(home + "/help/log.html");  // the log shows the name as stderr does
+  EXPECT_NE(log.find("Can't load file: " + in + "/" + shown), std::string::npos) << log;
+  EXPECT_TRUE(noRawControls(log)) << log;
 
   // On a terminal, with Ctrl-C once the second entry is written.
   const Outcome on = OnTerminal({"--home", home, in}, [&](pid_t child, const std::string& so_far) {
@@ -494,4 +570,39 @@ TEST(QrvCommand, TerminalProgressFitsNamesEntriesAndEscapesControlCharacters) {
   ASSERT_NE(cancelled, std::string::npos) << on.err;
   EXPECT_TRUE(on.err.compare(cancelled - 4, 4, "\r\033[K") == 0 || on.err[cancelled - 1] == '\n') << on.err;
   EXPECT_NE(on.err.find("\n" + notWritten), std::string::npos) << on.err;
+}
+
+// On terminals of 80 and 40 columns, long Japanese names (two columns a character) keep the
+// progress line within the width; each entry's first frame names its own step; a format
+// character in a name (a right-to-left override) is shown escaped, on the terminal and in the
+// log, as control characters are.
+TEST(QrvCommand, TerminalProgressCountsWideCharactersAndNamesEachEntrysStep) {
+  qrvtest::TempDir dir;
+  const std::string in = dir.File("in"), home = dir.File("home");
+  mkdir(in.c_str(), 0777);
+  const std::string phrase = "\xe5\xa4\x8f\xe4\xbc\x91\xe3\x81\xbf\xe3\x81\xae\xe6\xb5\xb7\xe8\xbe\xba\xe3\x81\xae"
+                             "\xe5\x86\x99\xe7\x9c\x9f";  // 8 characters, 16 columns
+  for (int i = 1; i <= 3; ++i) MakeJpeg(in + "/" + phrase + phrase + phrase + "_" + std::to_string(i) + ".jpg", 96, 64);
+  MakeJpeg(in + "/z\xe2\x80\xaegpj.jpg", 96, 64);
+  for (unsigned short width : {80, 40}) {
+    SCOPED_TRACE(width);
+    const Outcome on = OnTerminal({"--home", home, in}, [](pid_t, const std::string&) { return true; }, width);
+    EXPECT_EQ(on.status, 0) << on.err;
+    EXPECT_EQ(on.err.find("\xe2\x80\xae"), std::string::npos);
+    EXPECT_NE(on.err.find("z\\u202egpj.jpg -> QRV/z\\u202egpj"), std::string::npos) << on.err;
+    std::vector<std::string> lasting, drawn;
+    TerminalLines(on.err, &lasting, &drawn);
+    std::set<std::string> started;
+    for (const std::string& line : drawn) {
+      EXPECT_LT(Columns(line), width) << line;
+      const std::string number = line.substr(0, line.find(']') + 1);
+      if (started.insert(number).second && number != "[1/4]") {
+        EXPECT_NE(line.find("Load"), std::string::npos) << line;  // "Loading...", maybe cut
+      }
+    }
+    EXPECT_EQ(started.size(), 4u) << on.err;
+  }
+  const std::string log = ReadText(home + "/help/log.html");
+  EXPECT_EQ(log.find("\xe2\x80\xae"), std::string::npos);
+  EXPECT_NE(log.find("z\\u202egpj_QRV.jpg"), std::string::npos) << log;
 }
