@@ -210,6 +210,8 @@ class CMainDialog {
   std::vector<BYTE> m_blackFrame;
   int m_blackFrameWidth = 0;
   int m_blackFrameHeight = 0;
+  // Why the black frame asked for could not be loaded; empty when it loaded or none was named.
+  std::string m_blackFrameError;
 
  private:
   friend struct PipelineRun;
