@@ -62,7 +62,6 @@ const char* UnreadTypeName(int type) {
   switch (type) {
     case IS_FT_GIF: return "GIF";
     case IS_FT_PAX: return "PAX";
-    case IS_FT_TGA: return "TGA";  // by its footer: the table takes TGA by its extension only
     case IS_FT_JPEG2000:
     case IS_FT_J2K_CODESTREAM_AT4: return "JPEG 2000";
     default: return nullptr;
@@ -358,7 +357,11 @@ int CRGBImage::Load(const std::string& path) {
   // file is when its signature names a format without one.
   const int type = DetectedFileType(path);
   const int actual = FormatOfFileType(type);
-  if (const char* name = UnreadTypeName(type)) {
+  const char* name = UnreadTypeName(type);
+  if (type == IS_FT_TGA) {
+    // TGA is read by its extension only.
+    if (code != IFF_TGA) m_loadWarning = "the file holds a TGA picture, which is read only under a .tga name";
+  } else if (name) {
     m_loadWarning = std::string("the file holds a ") + name + " picture, which this build does not read";
   } else if (actual != IFF_UNKNOWN && actual != code) {
     const std::string refusal = m_loadWarning;

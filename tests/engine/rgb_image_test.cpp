@@ -252,6 +252,13 @@ TEST(RGBImage, WrongNamesAndUnreadableFiles) {
   ASSERT_EQ(img.Save(dir.File("png.bmp"), IFF_PNG), 0);
   ASSERT_EQ(img.Save(dir.File("tga.jpg"), IFF_TGA), 0);
   ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("gif.png"), {'G', 'I', 'F', '8', '9', 'a', 5, 0, 4, 0, 0, 0, 0}));
+  // A TGA of an unknown image type, told by its footer.
+  std::vector<uint8_t> tga(18 + 8, 0);
+  tga[2] = 99;
+  for (const char c : std::string("TRUEVISION-XFILE.")) tga.push_back(static_cast<uint8_t>(c));
+  tga.push_back(0);
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("bad.tga"), tga));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("tga.png"), tga));
   ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("empty.jpg"), {}));
   mkdir(dir.File("folder.png").c_str(), 0777);
   const struct {
@@ -263,6 +270,8 @@ TEST(RGBImage, WrongNamesAndUnreadableFiles) {
       {"png.bmp", 0, ""},
       {"tga.jpg", IS_ERR_BADJPEG, ""},  // TGA is known by its extension only
       {"gif.png", IS_ERR_BADPNG, "the file holds a GIF picture, which this build does not read"},
+      {"tga.png", IS_ERR_BADPNG, "the file holds a TGA picture, which is read only under a .tga name"},
+      {"bad.tga", IS_ERR_BADTGA, ""},
       {"missing.jpg", IS_ERR_OPEN, "No such file or directory"},
       {"missing.dng", IS_ERR_OPEN, "No such file or directory"},
       {"folder.png", IS_ERR_OPEN, "Is a directory"},
