@@ -56,6 +56,13 @@ int FormatFromExtension(const std::string& path);
 // opened or its type is not in the table.
 int FormatFromFileContents(const std::string& path);
 
+// When the first directory of the TIFF data behind `source` holds only a preview of the
+// file's picture (it is marked reduced-resolution, or another directory of the file, in the
+// chain or among the sub-directories, holds a larger picture; transparency masks do not
+// count), the preview's size with its article, "an 8 x 8"; empty otherwise, also for data
+// that is not TIFF.
+std::string TiffPreviewSize(ISIOHandle source);
+
 class CRGBImage {
  public:
   CRGBImage() = default;
@@ -75,7 +82,8 @@ class CRGBImage {
   int GetHeight() const { return m_height; }
   std::pair<int, int> GetSize() const { return {m_width, m_height}; }
 
-  // Library error codes (0 on success).
+  // Library error codes (0 on success). Load reads by the extension's format; when that reader
+  // refuses the file and its content is another format the table reads, it reads that.
   int Load(const std::string& path);
   int LoadAs(const std::string& path, int format);
   int Save(const std::string& path, int format);
@@ -89,9 +97,12 @@ class CRGBImage {
   static std::string ErrorText(int code);
 
   const std::string& JpegComment() const { return m_jpegComment; }
-  // What the library said about the last load: after a successful one, about damaged data
-  // (the file ended early or was corrupt, and the picture holds what could be decoded); after
-  // a failed one, why the file was refused when it said so. Empty otherwise.
+  // What the last load has to say: after a successful one, about damaged data (the file ended
+  // early or was corrupt, and the picture holds what could be decoded); after a failed one, why
+  // the file was refused when that is known (the system's words for a file that cannot be
+  // opened, an empty file, what a file under a wrong extension holds). A camera-RAW file whose
+  // only readable picture is the camera's preview loads as an empty picture with result 0, and
+  // this says so. Empty otherwise.
   const std::string& LoadWarning() const { return m_loadWarning; }
   const std::vector<BYTE>& ExifBlock() const { return m_exifBlock; }
   int LockCount() const { return m_lockCount; }

@@ -9,16 +9,22 @@
 
 bool CMainDialog::StepBlackFrame(PipelineRun& run) {
   if (m_pages.hotPixelsAdvanced.m_blackFrame != 1) return true;
-  const size_t frameBytes = PictureBytes(m_blackFrameWidth, m_blackFrameHeight);
-  if (frameBytes == 0 || m_blackFrame.size() < frameBytes) {
-    run.Log("BF: No BF Loaded");
-    return true;
-  }
-  run.Status("Black Frame");
   int exif = m_exifPresent;
   double t = m_exposureSeconds;
   if (t == 0.0) exif = 0;
   if (exif == 0) t = 2.0;  // without EXIF data: a long exposure
+  // A long exposure corrected without the frame asked for carries a warning; a short one
+  // needs no frame.
+  const bool wanted = run.IsRun() && t > 1.0;
+  const size_t frameBytes = PictureBytes(m_blackFrameWidth, m_blackFrameHeight);
+  if (frameBytes == 0 || m_blackFrame.size() < frameBytes) {
+    run.Log("BF: No BF Loaded");
+    if (wanted)
+      run.LogError(m_blackFrameError.empty() ? std::string("black frame not loaded")
+                                             : "black frame not loaded: " + m_blackFrameError);
+    return true;
+  }
+  run.Status("Black Frame");
   const BYTE* frame = m_blackFrame.data();
 
   if (run.IsRun()) {
@@ -27,6 +33,9 @@ bool CMainDialog::StepBlackFrame(PipelineRun& run) {
       run.filter->SubtractFrame(run.imageA, run.widthA, run.heightA, run.scratchA.get(), frame);
     } else {
       run.Log("BF: Skipping");
+      if (wanted)
+        run.LogError(Format("black frame %d x %d does not match the picture's %d x %d", m_blackFrameWidth,
+                            m_blackFrameHeight, run.widthA, run.heightA));
     }
     return true;
   }

@@ -120,9 +120,13 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
     m_loadWarning = picture.LoadWarning();  // why it was refused, when the library said
     return 0;
   }
-  // An empty picture (no reader for the format) is a failed load too.
+  // An empty picture (no reader for the format, or only a camera file's preview) is a failed
+  // load too.
   const int width = picture.GetWidth(), height = picture.GetHeight();
-  if (width <= 0 || height <= 0) return 0;
+  if (width <= 0 || height <= 0) {
+    m_loadWarning = picture.LoadWarning();
+    return 0;
+  }
   // The working picture keeps its storage from entry to entry: a picture no larger than the
   // last one takes no fresh memory (ApplyOrientation below writes every byte). A larger one gets
   // new storage, and the old picture stays as it was when that cannot be had.

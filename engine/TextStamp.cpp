@@ -3,9 +3,11 @@
 #include "engine/TextStamp.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "platform/gdi_text.h"
 #include "qrv/imaging.h"
 
 std::string ReplaceFirst(const std::string& text, const std::string& macro, const std::string& value) {
@@ -112,6 +114,85 @@ void BlendStampBox(BYTE* image, int W, int H, int64_t x, int64_t y, int64_t w, i
   }
 }
 
+namespace {
+
+// The lines of a text as the drawing breaks them: at CR, LF and CR LF.
+std::vector<std::string> StampLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    lines.push_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  lines.push_back(text.substr(start));
+  return lines;
+}
+
+// How much of a stamp placed at (x, y) on a W x H picture shows, from the lines measured with
+// the font at three times the size (the block is h3 high at that size): "outside" when no
+// line with characters reaches into the picture, "cut" when some line does not lie wholly
+// inside it; empty when the stamp shows whole.
+std::string StampFit(const std::string& text, const LOGFONTA& font3, int64_t x, int64_t y, int64_t W, int64_t H,
+                     int64_t h3) {
+  const std::vector<std::string> lines = StampLines(text);
+  const int64_t n = static_cast<int64_t>(lines.size());
+  const int64_t lineH3 = h3 / n;
+  int64_t whole = 0;
+  bool shows = false;
+  for (int64_t i = 0; i < n; ++i) {
+    DWORD w3 = 0, unused = 0;
+    const std::string& line = lines[static_cast<size_t>(i)];
+    if (!line.empty() && !ISMeasureText(line.c_str(), &font3, 0, 0, static_cast<LONG>(0x80000000u),
+                                        static_cast<LONG>(0x80000000u), &w3, &unused, 0, 0))
+      w3 = 0;
+    // The line's box at three times the size; its right and bottom edges in whole pixels.
+    const int64_t top3 = 3 * y + i * lineH3, bottom3 = top3 + lineH3;
+    const int64_t right = (3 * x + static_cast<int64_t>(w3)) / 3, bottom = bottom3 >= 0 ? bottom3 / 3 : -1;
+    if (x >= 0 && top3 >= 0 && right <= W && bottom <= H) ++whole;
+    if (w3 > 0 && x < W && 3 * x + static_cast<int64_t>(w3) > 0 && top3 < 3 * H && bottom3 > 0) shows = true;
+  }
+  if (!shows) return "text stamp outside the picture";
+  if (whole == n) return std::string();
+  char cut[96];
+  std::snprintf(cut, sizeof cut, "text stamp cut: %lld of %lld line%s drawn", static_cast<long long>(whole),
+                static_cast<long long>(n), n == 1 ? "" : "s");
+  return cut;
+}
+
+// The characters of the stamp that no installed font has, said with their code points; empty
+// when every one can be drawn.
+std::string StampMissingCharacters(const std::string& text, const LOGFONTA& font) {
+  HFONT handle = CreateFontIndirectA(&font);
+  if (!handle) return std::string();
+  std::string missing(GdiMissingCharacters(handle, text.c_str(), -1, nullptr, 0), '\0');
+  if (!missing.empty()) GdiMissingCharacters(handle, text.c_str(), -1, &missing[0], static_cast<int>(missing.size()) + 1);
+  DeleteObject(handle);
+  if (missing.empty()) return std::string();
+  // The code points of the UTF-8 characters, the first sixteen of them.
+  std::string points;
+  int listed = 0;
+  for (size_t i = 0; i < missing.size(); ++listed) {
+    const unsigned char b = static_cast<unsigned char>(missing[i]);
+    const int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
+    unsigned long cp = extra == 0 ? b : b & (0x3Fu >> extra);
+    for (int k = 1; k <= extra && i + static_cast<size_t>(k) < missing.size(); ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(missing[i + static_cast<size_t>(k)]) & 0x3Fu);
+    i += static_cast<size_t>(extra) + 1;
+    if (listed == 16) {
+      points += " ...";
+      break;
+    }
+    char point[16];
+    std::snprintf(point, sizeof point, "%sU+%04lX", listed ? " " : "", cp);
+    points += point;
+  }
+  return "text stamp: no installed font has \"" + missing + "\" (" + points + ")";
+}
+
+}  // namespace
+
 void TextStampStep(CMainDialog& dlg, BYTE* imageA, int widthA, int heightA, bool preview) {
   CTextStampPage& page = dlg.m_pages.textStamp;
   const bool stampOn = page.m_enabled == 1;
@@ -165,8 +246,18 @@ void TextStampStep(CMainDialog& dlg, BYTE* imageA, int widthA, int heightA, bool
   int64_t x = 0, y = 0;
   PlaceStamp(page.m_placement, widthA, heightA, w, h, page.m_offsetX, page.m_offsetY, &x, &y);
   BlendStampBox(imageA, widthA, heightA, x, y, w, h, page.m_backType, page.m_bkColor);
+  if (w3 == 0 || h3 == 0) return;  // nothing to draw
+  // A stamp that does not show whole, or that lacks characters, is a warning of the entry.
+  font.lfHeight = size * 3;
+  const std::string fit = StampFit(text, font, x, y, widthA, heightA, h3);
+  font.lfHeight = size;
+  if (!fit.empty()) dlg.LogEntryWarning(fit);
   // A block wholly outside the picture draws nothing.
   if (x >= widthA || y >= heightA || x + w <= 0 || y + h <= 0) return;
+  if (fit.rfind("text stamp outside", 0) != 0) {
+    const std::string missing = StampMissingCharacters(text, font);
+    if (!missing.empty()) dlg.LogEntryWarning(missing);
+  }
   ISDrawText(imageA, static_cast<DWORD>(widthA), static_cast<DWORD>(heightA), static_cast<DWORD>(widthA) * 3,
              text.c_str(), &font, 3, static_cast<LONG>(x), static_cast<LONG>(y), widthA - 1, heightA - 1, 0, 0,
              page.m_textColor);

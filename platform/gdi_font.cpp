@@ -11,6 +11,10 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "platform/gdi_font_face.h"
 #include "platform/gdi_internal.h"
@@ -66,12 +70,11 @@ struct FontMatch {
   bool mono = false;
 };
 
-bool MatchFont(const LOGFONTA& lf, int weight, FontMatch* out) {
-  std::lock_guard<std::mutex> lock(FontconfigMutex());
-  FcConfig* config = FontConfig();
-  if (!config) return false;
+// The fontconfig pattern of a font description, substituted and ready to match or sort; null
+// when it cannot be made. The caller destroys it, holding the fontconfig lock throughout.
+FcPattern* FontPattern(FcConfig* config, const LOGFONTA& lf, int weight) {
   FcPattern* pattern = FcPatternCreate();
-  if (!pattern) return false;
+  if (!pattern) return nullptr;
   const std::string face =
       GdiEncodeUtf8(GdiDecodeAnsi(lf.lfFaceName, strnlen(lf.lfFaceName, sizeof lf.lfFaceName)));
   const bool fixed = (lf.lfPitchAndFamily & 3) == FIXED_PITCH;
@@ -84,6 +87,15 @@ bool MatchFont(const LOGFONTA& lf, int weight, FontMatch* out) {
   FcPatternAddBool(pattern, FC_OUTLINE, FcTrue);
   FcConfigSubstitute(config, pattern, FcMatchPattern);
   FcDefaultSubstitute(pattern);
+  return pattern;
+}
+
+bool MatchFont(const LOGFONTA& lf, int weight, FontMatch* out) {
+  std::lock_guard<std::mutex> lock(FontconfigMutex());
+  FcConfig* config = FontConfig();
+  if (!config) return false;
+  FcPattern* pattern = FontPattern(config, lf, weight);
+  if (!pattern) return false;
   FcResult result = FcResultNoMatch;
   FcPattern* match = FcFontMatch(config, pattern, &result);
   FcPatternDestroy(pattern);
@@ -101,15 +113,104 @@ bool MatchFont(const LOGFONTA& lf, int weight, FontMatch* out) {
   return ok;
 }
 
+// Characters that are never looked for in another font: the C0 and C1 controls and DEL.
+bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+
 }  // namespace
 
+// The face of a font and, for the characters it lacks, the installed faces that have them, as
+// a platform's text drawing falls back character by character: the installed fonts in
+// fontconfig's order of closeness to the font's description, the first whose character set
+// holds the character; each such face loaded once, at the font's em size.
 struct GdiFontFace::Impl {
   FT_Face face = nullptr;
+  LOGFONTA logFont{};
+  int weight = FW_NORMAL;
+  FontMatch match;
+  int64_t em26 = 64;
+  std::vector<FT_Face> fallbacks;
+  std::vector<std::pair<std::string, int>> fallbackFiles;  // file and index of each fallback
+  FcFontSet* sorted = nullptr;   // installed fonts by closeness, made on the first lack
+  bool sortTried = false;
+  std::unordered_map<char32_t, int> choice;  // character -> fallback index, -1 for none
+
   ~Impl() {
-    if (face) {
+    {
       std::lock_guard<std::mutex> lock(FreeTypeMutex());
-      FT_Done_Face(face);
+      if (face) FT_Done_Face(face);
+      for (FT_Face f : fallbacks) FT_Done_Face(f);
     }
+    if (sorted) {
+      std::lock_guard<std::mutex> lock(FontconfigMutex());
+      FcFontSetDestroy(sorted);
+    }
+  }
+
+  // The face that draws c and its glyph index there: the font's own when it has the
+  // character, else the first fallback that has it, else the font's own (its missing glyph).
+  FT_Face FaceFor(char32_t c, FT_UInt* index) {
+    *index = FT_Get_Char_Index(face, c);
+    if (*index != 0 || IsControl(c)) return face;
+    auto it = choice.find(c);
+    const int k = it != choice.end() ? it->second : FindFallback(c);
+    if (it == choice.end()) choice.emplace(c, k);
+    if (k < 0) return face;
+    *index = FT_Get_Char_Index(fallbacks[static_cast<size_t>(k)], c);
+    return fallbacks[static_cast<size_t>(k)];
+  }
+
+  int FindFallback(char32_t c) {
+    std::string file;
+    int faceIndex = 0;
+    {
+      std::lock_guard<std::mutex> lock(FontconfigMutex());
+      FcConfig* config = FontConfig();
+      if (!sortTried && config) {
+        sortTried = true;
+        if (FcPattern* pattern = FontPattern(config, logFont, weight)) {
+          FcResult result = FcResultNoMatch;
+          sorted = FcFontSort(config, pattern, FcTrue, nullptr, &result);
+          FcPatternDestroy(pattern);
+        }
+      }
+      if (!sorted) return -1;
+      for (int i = 0; i < sorted->nfont && file.empty(); ++i) {
+        FcPattern* font = sorted->fonts[i];
+        FcCharSet* charset = nullptr;
+        FcChar8* path = nullptr;
+        FcBool outline = FcFalse;
+        int v = 0;
+        if (FcPatternGetCharSet(font, FC_CHARSET, 0, &charset) != FcResultMatch || !FcCharSetHasChar(charset, c))
+          continue;
+        if (FcPatternGetBool(font, FC_OUTLINE, 0, &outline) != FcResultMatch || !outline) continue;
+        if (FcPatternGetString(font, FC_FILE, 0, &path) != FcResultMatch || !path) continue;
+        const int index = FcPatternGetInteger(font, FC_INDEX, 0, &v) == FcResultMatch ? v : 0;
+        const std::string candidate = reinterpret_cast<const char*>(path);
+        if (candidate == match.file && index == match.index) continue;
+        file = candidate;
+        faceIndex = index;
+      }
+    }
+    if (file.empty()) return -1;
+    for (size_t k = 0; k < fallbackFiles.size(); ++k) {
+      if (fallbackFiles[k].first == file && fallbackFiles[k].second == faceIndex)
+        return FT_Get_Char_Index(fallbacks[k], c) != 0 ? static_cast<int>(k) : -1;
+    }
+    FT_Face loaded = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(FreeTypeMutex());
+      FT_Library lib = SharedLibrary();
+      if (!lib || FT_New_Face(lib, file.c_str(), faceIndex, &loaded) != 0) return -1;
+    }
+    FT_Select_Charmap(loaded, FT_ENCODING_UNICODE);
+    if (!FT_IS_SCALABLE(loaded) || FT_Set_Char_Size(loaded, 0, static_cast<FT_F26Dot6>(em26), 72, 72) != 0) {
+      std::lock_guard<std::mutex> lock(FreeTypeMutex());
+      FT_Done_Face(loaded);
+      return -1;
+    }
+    fallbacks.push_back(loaded);
+    fallbackFiles.emplace_back(file, faceIndex);
+    return FT_Get_Char_Index(loaded, c) != 0 ? static_cast<int>(fallbacks.size() - 1) : -1;
   }
 };
 
@@ -124,6 +225,9 @@ std::unique_ptr<GdiFontFace> GdiFontFace::Open(const LOGFONTA& lf) {
   if (!MatchFont(lf, weight, &match)) return nullptr;
 
   auto impl = std::make_unique<Impl>();
+  impl->logFont = lf;
+  impl->weight = weight;
+  impl->match = match;
   {
     std::lock_guard<std::mutex> lock(FreeTypeMutex());
     FT_Library lib = SharedLibrary();
@@ -152,6 +256,7 @@ std::unique_ptr<GdiFontFace> GdiFontFace::Open(const LOGFONTA& lf) {
   int64_t em26 = height < 0 ? static_cast<int64_t>(-height) * 64 : (cell * 64 * upem + cellUnits / 2) / cellUnits;
   em26 = std::max<int64_t>(em26, 64);
   if (FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(em26), 72, 72) != 0) return nullptr;
+  impl->em26 = em26;
   const FT_Fixed yScale = face->size->metrics.y_scale;
 
   std::unique_ptr<GdiFontFace> f(new GdiFontFace(std::move(impl)));
@@ -205,8 +310,7 @@ std::unique_ptr<GdiFontFace> GdiFontFace::Open(const LOGFONTA& lf) {
 
 namespace {
 
-FT_Error LoadOutline(FT_Face face, char32_t c, bool oblique, int32_t boldStrength) {
-  FT_UInt index = FT_Get_Char_Index(face, c);
+FT_Error LoadOutline(FT_Face face, FT_UInt index, bool oblique, int32_t boldStrength) {
   FT_Error err = FT_Load_Glyph(face, index, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO);
   if (err) return err;
   FT_GlyphSlot slot = face->glyph;
@@ -224,8 +328,8 @@ FT_Error LoadOutline(FT_Face face, char32_t c, bool oblique, int32_t boldStrengt
 int32_t GdiFontFace::Advance26(char32_t c) {
   auto it = advances_.find(c);
   if (it != advances_.end()) return it->second;
-  FT_Face face = impl_->face;
-  FT_UInt index = FT_Get_Char_Index(face, c);
+  FT_UInt index = 0;
+  FT_Face face = impl_->FaceFor(c, &index);
   int32_t advance = 0;
   if (FT_Load_Glyph(face, index, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) == 0) {
     // linearHoriAdvance is 16.16 pixels.
@@ -236,8 +340,9 @@ int32_t GdiFontFace::Advance26(char32_t c) {
 }
 
 bool GdiFontFace::Render(char32_t c, GdiGlyph* glyph) {
-  FT_Face face = impl_->face;
-  if (LoadOutline(face, c, obliqueShear_, boldStrength_) != 0) return false;
+  FT_UInt index = 0;
+  FT_Face face = impl_->FaceFor(c, &index);
+  if (LoadOutline(face, index, obliqueShear_, boldStrength_) != 0) return false;
   FT_GlyphSlot slot = face->glyph;
   if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) return false;
   const FT_Bitmap& bm = slot->bitmap;
@@ -255,6 +360,12 @@ bool GdiFontFace::Render(char32_t c, GdiGlyph* glyph) {
     std::memcpy(glyph->bits.data() + static_cast<size_t>(r) * pitch, src, static_cast<size_t>(pitch));
   }
   return true;
+}
+
+bool GdiFontFace::Draws(char32_t c) {
+  FT_UInt index = 0;
+  impl_->FaceFor(c, &index);
+  return index != 0;
 }
 
 // ---- Text decoding -------------------------------------------------------------------

@@ -50,6 +50,10 @@ class GdiFontFace {
   int32_t Advance26(char32_t c);
   // Renders a character; false when FreeType fails (nothing is drawn for it then).
   bool Render(char32_t c, GdiGlyph* glyph);
+  // Whether a character has a glyph of its own, in this face or in an installed face that it
+  // falls back on for characters it lacks (advances and renderings take it from there).
+  // Characters that no face has are drawn as this face's missing glyph.
+  bool Draws(char32_t c);
 
  private:
   struct Impl;

@@ -166,3 +166,22 @@ int DrawTextExW(HDC dc, const WCHAR* text, int count, RECT* rect, UINT format, D
   if (params) params->uiLengthDrawn = static_cast<UINT>(n);
   return DrawDecoded(dc, GdiDecodeUtf16(text, n), rect, format);
 }
+
+int GdiMissingCharacters(HFONT font, const char* text, int count, char* out, int size) {
+  GdiFont* f = GdiLookupFont(font);
+  if (out && size > 0) out[0] = '\0';
+  if (!f || !text || count < -1) return 0;
+  const size_t n = count == -1 ? std::strlen(text) : static_cast<size_t>(count);
+  std::u32string missing;
+  for (char32_t c : GdiDecodeAnsi(text, n)) {
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) continue;
+    if (missing.find(c) == std::u32string::npos && !f->face->Draws(c)) missing.push_back(c);
+  }
+  const std::string utf8 = GdiEncodeUtf8(missing);
+  if (out && size > 0) {
+    const size_t keep = std::min(utf8.size(), static_cast<size_t>(size - 1));
+    std::memcpy(out, utf8.data(), keep);
+    out[keep] = '\0';
+  }
+  return static_cast<int>(utf8.size());
+}

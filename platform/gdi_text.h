@@ -4,7 +4,10 @@
 // a sans face (a monospace one for a fixed-pitch request). A positive lfHeight is the cell
 // height (ascent + descent), a negative one the character (em) height, 0 a cell of 16 pixels.
 // Glyphs are monochrome hinted bitmaps; bold and italic are synthesised when the matched face
-// lacks them, and underline is drawn along each line. Width, escapement, orientation,
+// lacks them, and underline is drawn along each line. A character that the matched face lacks
+// is drawn from the closest installed font that has it (fontconfig's sorted list), at the same
+// em size and in the same style; one that no installed font has is drawn as the face's
+// missing glyph. Width, escapement, orientation,
 // strike-out, character set and quality are kept in the LOGFONT but not used.
 //
 // Text drawing: 8-bit text is read as UTF-8 when it is valid UTF-8, else as Windows-1252;
@@ -97,6 +100,13 @@ int DrawTextExW(HDC dc, const WCHAR* text, int count, RECT* rect, UINT format, D
 
 // Cell metrics of the context's font, in pixels.
 BOOL GetTextMetricsA(HDC dc, TEXTMETRICA* metrics);
+
+// The characters of an 8-bit text (read as DrawTextExA reads it; -1 count: up to the NUL) that
+// neither the font nor any installed font it falls back on has, each once, in the order of the
+// text, as UTF-8 (stand-in extension): copies them into out (NUL-terminated, cut to size) and
+// returns their length in bytes; 0 when the font draws every character or is not a font.
+// Control characters are not counted.
+int GdiMissingCharacters(HFONT font, const char* text, int count, char* out, int size);
 
 // The font file a font was matched to (stand-in extension, for diagnostics and tests):
 // copies its path into out (NUL-terminated, cut to size) and returns the path's length, or 0.

@@ -116,7 +116,7 @@ class CMainDialog {
   // The library error code of the last load (0 also when a load gave an empty picture).
   int m_lastLoadError = 0;
   // What the decoder said about damaged data in the last successful load (the picture holds
-  // what could be decoded); empty when the data was sound.
+  // what could be decoded); after a failed one, why the file was refused when that is known.
   std::string m_loadWarning;
   // Copies a PackedRGB24 picture into m_workImage (already sized width x height x 3) turned by
   // m_orientation, and sets the working width and height.
@@ -210,6 +210,8 @@ class CMainDialog {
   std::vector<BYTE> m_blackFrame;
   int m_blackFrameWidth = 0;
   int m_blackFrameHeight = 0;
+  // Why the black frame asked for could not be loaded; empty when it loaded or none was named.
+  std::string m_blackFrameError;
 
  private:
   friend struct PipelineRun;

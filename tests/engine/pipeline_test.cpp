@@ -506,3 +506,45 @@ TEST(Pipeline, ResizeWithBothResamplersAndFailure) {
 }
 
 }  // namespace
+
+// A long exposure corrected without the black frame asked for carries a warning that says why;
+// a short one, which needs no frame, and a subtracted frame carry none.
+TEST(Pipeline, BlackFrameNotAppliedIsTheEntrysWarning) {
+  const struct {
+    const char* name;
+    double seconds;  // 0: no EXIF data, which counts as a long exposure
+    int frameWidth, frameHeight;  // 0 x 0: none loaded
+    const char* loadError;
+    std::string warning;
+  } cases[] = {
+      {"other size", 2.0, 100, 100, "", "black frame 100 x 100 does not match the picture's 40 x 30"},
+      {"no EXIF, other size", 0.0, 30, 40, "", "black frame 30 x 40 does not match the picture's 40 x 30"},
+      {"not loaded", 2.0, 0, 0, "", "black frame not loaded"},
+      {"unreadable", 2.0, 0, 0, "bad JPG file", "black frame not loaded: bad JPG file"},
+      {"short, other size", 0.5, 100, 100, "", ""},
+      {"short, not loaded", 1.0, 0, 0, "", ""},
+      {"subtracted", 2.0, 40, 30, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fixture f;
+    f.dlg.m_exifPresent = c.seconds > 0.0;
+    f.dlg.m_exposureSeconds = c.seconds;
+    f.dlg.m_blackFrame.assign(static_cast<size_t>(c.frameWidth) * c.frameHeight * 3, 3);
+    f.dlg.m_blackFrameWidth = c.frameWidth;
+    f.dlg.m_blackFrameHeight = c.frameHeight;
+    f.dlg.m_blackFrameError = c.loadError;
+    f.dlg.m_outcomes.emplace_back();
+    f.Run(nullptr);
+    const std::vector<std::string>& warnings = f.dlg.m_outcomes.back().warnings;
+    EXPECT_EQ(warnings, c.warning.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.warning});
+  }
+  // The preview says nothing.
+  Fixture p;
+  p.dlg.m_blackFrame.clear();
+  p.dlg.m_outcomes.emplace_back();
+  std::vector<BYTE> b(4 * 3 * 3, 200);
+  p.dlg.m_cropRect = {0, 0, 4, 3};
+  p.dlg.ProcessImage(p.dlg.m_workImage.data(), 40, 30, b.data(), 4, 3, nullptr);
+  EXPECT_TRUE(p.dlg.m_outcomes.back().warnings.empty());
+}

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "engine/CRGBImage.h"
+#include "picture_helpers.h"
 #include "support/test_support.h"
 
 namespace {
@@ -204,6 +207,85 @@ TEST(RGBImage, UnlistedExtensionsLoadByContent) {
   EXPECT_EQ(FormatFromFileContents(dir.File("shot.nef")), IFF_UNKNOWN);
   ASSERT_EQ(back.Load(dir.File("shot.nef")), 0);
   EXPECT_EQ(back.GetWidth(), 0);
+}
+
+// A camera file that the RAW decoder leaves and that is read by its content as TIFF is no
+// picture when the directory read holds only a preview: marked reduced-resolution, or smaller
+// than another picture of the file. Under a TIFF name, or with the whole picture first, it
+// loads as it always did.
+TEST(RGBImage, CameraFileWhosePictureIsAPreviewIsRefused) {
+  using enginetest::TiffDirectory;
+  const std::string kNotDecoded = "camera RAW data is not decoded in this build; the file's readable picture is ";
+  const struct {
+    const char* name;
+    std::vector<TiffDirectory> dirs;
+    std::string warning;  // empty: loads with the first directory's size
+  } cases[] = {
+      {"DNG.dng", {{8, 8, 1}, {64, 48, 0, true}}, kNotDecoded + "an 8 x 8 preview"},
+      {"marked.dng", {{8, 8, 1}}, kNotDecoded + "an 8 x 8 preview"},
+      {"next.nef", {{12, 9, 0}, {64, 48, 0}}, kNotDecoded + "a 12 x 9 preview"},
+      {"third.cr2", {{18, 9, 0}, {16, 12, 1, true}, {64, 48, 0, true}}, kNotDecoded + "an 18 x 9 preview"},
+      {"whole.dng", {{64, 48, 0}, {8, 8, 1, true}}, ""},
+      {"mask.dng", {{16, 12, 0}, {64, 48, 4, true}}, ""},  // a transparency mask is no picture
+      {"named.tif", {{8, 8, 1}, {64, 48, 0, true}}, ""},
+  };
+  qrvtest::TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File(c.name), enginetest::TiffFile(c.dirs)));
+    CRGBImage img;
+    EXPECT_EQ(img.Load(dir.File(c.name)), 0);
+    EXPECT_EQ(img.LoadWarning(), c.warning);
+    const auto first = std::make_pair(int(c.dirs[0].width), int(c.dirs[0].height));
+    EXPECT_EQ(img.GetSize(), c.warning.empty() ? first : std::make_pair(0, 0));
+  }
+}
+
+// A file under another format's extension is read as what it is when the table has a reader
+// for it, and the refusal says what it is otherwise. Files that cannot be read say why.
+TEST(RGBImage, WrongNamesAndUnreadableFiles) {
+  qrvtest::TempDir dir;
+  const auto px = Gradient(5, 4);
+  CRGBImage img;
+  ASSERT_EQ(img.Create(px.data(), 5, 4), 0);
+  ASSERT_EQ(img.Save(dir.File("tiff.jpg"), IFF_TIFF), 0);
+  ASSERT_EQ(img.Save(dir.File("png.bmp"), IFF_PNG), 0);
+  ASSERT_EQ(img.Save(dir.File("tga.jpg"), IFF_TGA), 0);
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("gif.png"), {'G', 'I', 'F', '8', '9', 'a', 5, 0, 4, 0, 0, 0, 0}));
+  // A TGA of an unknown image type, told by its footer.
+  std::vector<uint8_t> tga(18 + 8, 0);
+  tga[2] = 99;
+  for (const char c : std::string("TRUEVISION-XFILE.")) tga.push_back(static_cast<uint8_t>(c));
+  tga.push_back(0);
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("bad.tga"), tga));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("tga.png"), tga));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("empty.jpg"), {}));
+  mkdir(dir.File("folder.png").c_str(), 0777);
+  const struct {
+    const char* name;
+    int error;
+    std::string warning;
+  } cases[] = {
+      {"tiff.jpg", 0, ""},
+      {"png.bmp", 0, ""},
+      {"tga.jpg", IS_ERR_BADJPEG, ""},  // TGA is known by its extension only
+      {"gif.png", IS_ERR_BADPNG, "the file holds a GIF picture, which this build does not read"},
+      {"tga.png", IS_ERR_BADPNG, "the file holds a TGA picture, which is read only under a .tga name"},
+      {"bad.tga", IS_ERR_BADTGA, ""},
+      {"missing.jpg", IS_ERR_OPEN, "No such file or directory"},
+      {"missing.dng", IS_ERR_OPEN, "No such file or directory"},
+      {"folder.png", IS_ERR_OPEN, "Is a directory"},
+      {"empty.jpg", IS_ERR_READ, "the file is empty"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CRGBImage back;
+    EXPECT_EQ(back.Load(dir.File(c.name)), c.error);
+    EXPECT_EQ(back.LoadWarning(), c.warning);
+    if (c.error == 0) {
+      EXPECT_EQ(Pixels(back), px);
+    }
+  }
 }
 
 TEST(RGBImage, FailedLoadsLeaveAnEmptyPicture) {

@@ -64,25 +64,39 @@ TEST(RunLoops, HostileQueueLogsAndContinues) {
   qrvtest::WriteFileBytes(in + "empty.png", {});
   qrvtest::WriteFileBytes(in + "trunc.jpg", {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00});
   qrvtest::WriteFileBytes(in + "wrong.jpg", qrvtest::ReadFileBytes(in + "good1.png"));
+  qrvtest::WriteFileBytes(in + "DNG.dng", enginetest::TiffFile({{8, 8, 1}, {64, 48, 0, true}}));
   mkdir((in + "folder.png").c_str(), 0777);
-  const std::vector<std::string> queue = {in + "good1.png", in + "missing.png", in + "folder.png", in + "empty.png",
-                                          in + "trunc.jpg",  in + "wrong.jpg",  in + "good2.bmp"};
-  for (const auto& q : queue) r.dlg.m_cueList.AddString(q, 1);
+  // Each entry and the red line's reason; empty: written.
+  const std::vector<std::pair<std::string, std::string>> queue = {
+      {"good1.png", ""},
+      {"missing.png", "error on file open: No such file or directory"},
+      {"folder.png", "error on file open: Is a directory"},
+      {"empty.png", "error on file read: the file is empty"},
+      {"trunc.jpg", "bad JPG file: Premature end of JPEG file"},
+      {"DNG.dng", "camera RAW data is not decoded in this build; the file's readable picture is an 8 x 8 preview"},
+      {"wrong.jpg", ""},  // a PNG under a JPEG name is read as the PNG it is
+      {"good2.bmp", ""}};
+  for (const auto& q : queue) r.dlg.m_cueList.AddString(in + q.first, 1);
   r.dlg.m_cueList.AddString(in + "unchecked.png", 0);
   r.dlg.RunAllFiles();
-  EXPECT_EQ(r.dlg.m_cueList.GetCheck(0), 0);
-  EXPECT_EQ(r.dlg.m_cueList.GetCheck(6), 0);
-  for (int i = 1; i <= 5; ++i) EXPECT_GT(r.dlg.m_cueList.GetCheck(i), 0) << queue[i];
+  const std::string log = r.Log();
+  ASSERT_EQ(r.dlg.m_outcomes.size(), queue.size());
+  for (size_t i = 0; i < queue.size(); ++i) {
+    SCOPED_TRACE(queue[i].first);
+    const std::string& reason = queue[i].second;
+    EXPECT_EQ(r.dlg.m_cueList.GetCheck(static_cast<int>(i)) > 0, !reason.empty());
+    EXPECT_EQ(r.dlg.m_outcomes[i].written, reason.empty());
+    if (reason.empty()) continue;
+    const std::string line = "Can't load file: " + in + queue[i].first + " (" + reason + ")";
+    EXPECT_EQ(r.dlg.m_outcomes[i].reason, line);
+    EXPECT_NE(log.find(line), std::string::npos);
+  }
   CRGBImage out;
   ASSERT_EQ(out.Load(in + "QRV/good2_QRV.png"), 0);
   EXPECT_EQ(out.GetSize(), std::make_pair(6, 8));
-  EXPECT_EQ(ReadText(in + "QRV/qrvoutput.dir"), "**");
-  const std::string log = r.Log();
+  EXPECT_EQ(enginetest::FilePixels(in + "QRV/wrong_QRV.png"), enginetest::FilePixels(in + "QRV/good1_QRV.png"));
+  EXPECT_EQ(ReadText(in + "QRV/qrvoutput.dir"), "***");
   EXPECT_EQ(log.rfind("<body bgcolor=\"#ffffff\"><p><b>Log</b></p><hr>\r\n", 0), 0u);
-  for (int i = 1; i <= 5; ++i) EXPECT_NE(log.find("Can't load file: " + queue[i]), std::string::npos) << queue[i];
-  // The red lines say why.
-  EXPECT_NE(log.find(queue[1] + " (error on file open)"), std::string::npos);
-  EXPECT_NE(log.find(queue[5] + " (bad JPG file)"), std::string::npos);
   EXPECT_EQ(log.find("unchecked"), std::string::npos);
   EXPECT_NE(log.find("Finished<hr><a href=\"qrv1.html\">"), std::string::npos);
   EXPECT_EQ(log.substr(log.size() - 7), "</body>");

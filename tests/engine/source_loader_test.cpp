@@ -172,11 +172,11 @@ TEST(SourceLoader, LoadsAndFailsCleanly) {
   EXPECT_EQ(dlg.m_labelSize.text, "6 x 4");
   EXPECT_GT(dlg.m_srcFileSize, 0);
 
-  // Failures: missing file, a folder, an empty file, a wrong extension, an unknown format.
+  // Failures: missing file, a folder, an empty file, a camera file's preview, an unknown format.
   ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("empty.jpg"), {}));
-  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("wrong.jpg"), qrvtest::ReadFileBytes(dir.File("pic.png"))));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("DNG.dng"), enginetest::TiffFile({{8, 8, 1}, {64, 48, 0, true}})));
   ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("what.xyz"), {1, 2, 3}));
-  for (const char* name : {"missing.png", "", "empty.jpg", "wrong.jpg", "what.xyz"}) {
+  for (const char* name : {"missing.png", "", "empty.jpg", "DNG.dng", "what.xyz"}) {
     SCOPED_TRACE(name);
     EXPECT_EQ(dlg.LoadSourceImage(dir.File(name)), 0);
     EXPECT_EQ(dlg.m_workImage, px);

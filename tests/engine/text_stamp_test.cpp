@@ -311,3 +311,38 @@ TEST(TextStamp, PipelineRunStampsAndPreviewDoesNot) {
   EXPECT_EQ(s.dlg.m_pages.textStamp.m_previewRedraws, 1);
   EXPECT_EQ(s.dlg.m_pages.textStamp.m_prevModel, "Model X");
 }
+
+// A stamp that does not show whole, or whose characters no installed font has, is a warning
+// of the entry; one that shows whole in its own font's characters (or in a character another
+// installed font has) is none. Lines are 12 pixels on the 160 x 100 picture.
+TEST(TextStamp, StampsNotDrawnWholeAreTheEntrysWarning) {
+  const std::string wide = "A caption that is much wider than the one hundred and sixty pixels";
+  const struct {
+    const char* text;
+    int placement, offsetX, offsetY;
+    std::string warning;
+  } cases[] = {
+      {"Stamp", 2, 10, 10, ""},
+      {"Stamp", 3, 100000, 10, "text stamp outside the picture"},
+      {"Stamp", 5, 10, 100000, "text stamp outside the picture"},
+      {"One%N%Two%N%Three", 2, 10, 70, "text stamp cut: 2 of 3 lines drawn"},  // the third ends at 106
+      {"One%N%Two%N%Three", 2, 10, -6, "text stamp cut: 2 of 3 lines drawn"},  // the first starts at -6
+      {"WIDE%N%ok", 2, 10, 10, "text stamp cut: 1 of 2 lines drawn"},
+      {"WIDE%N%ok", 3, 10, 10, "text stamp cut: 0 of 2 lines drawn"},  // right-placed: both start left of 0
+      {"WIDE", 0, 0, 10, "text stamp cut: 0 of 1 line drawn"},
+      {"Stamp\xE2\xA4\x80", 2, 10, 10, ""},  // U+2900: in another installed font
+      {"A\xCD\xB8z\xCD\xB8", 2, 10, 10, "text stamp: no installed font has \"\xCD\xB8\" (U+0378)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    Stamp s;
+    s.page().m_string = ReplaceFirst(c.text, "WIDE", wide);
+    s.page().m_placement = c.placement;
+    s.page().m_offsetX = c.offsetX;
+    s.page().m_offsetY = c.offsetY;
+    s.dlg.m_outcomes.emplace_back();
+    s.Run(Grey());
+    const std::vector<std::string>& warnings = s.dlg.m_outcomes.back().warnings;
+    EXPECT_EQ(warnings, c.warning.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.warning});
+  }
+}

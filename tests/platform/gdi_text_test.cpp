@@ -406,6 +406,45 @@ TEST(GdiText, DecodesUtf8Windows1252AndUtf16Alike) {
   DeleteObject(f);
 }
 
+// A character the face lacks is drawn from the closest installed font that has it, at the same
+// em size: U+2900 is in DejaVu Serif, not in DejaVu Sans, whose missing-glyph box it replaces.
+TEST(GdiText, CharactersTheFaceLacksComeFromAFontThatHasThem) {
+  if (FontFile(Font("DejaVu Serif", -40)) != "DejaVuSerif.ttf") GTEST_SKIP() << "DejaVu Serif missing";
+  auto inked = [](const Mask& m) {
+    const std::vector<int> b = m.Box();
+    std::vector<uint8_t> px;
+    for (int y = b[1]; y < b[3]; ++y)
+      for (int x = b[0]; x < b[2]; ++x) px.push_back(static_cast<uint8_t>(m.At(x, y)));
+    return std::make_pair(b[2] - b[0], px);
+  };
+  const std::string arrow = "\xE2\xA4\x80";  // U+2900
+  const Mask fallback = Draw(Font("DejaVu Sans", -40), arrow);
+  const Mask own = Draw(Font("DejaVu Serif", -40), arrow);
+  EXPECT_EQ(fallback.width, own.width);
+  EXPECT_GT(own.Ink(), 40);
+  EXPECT_EQ(inked(fallback), inked(own));
+  // Characters the face has keep their own glyphs beside it.
+  EXPECT_EQ(Measure(Font("DejaVu Sans", -40), "A" + arrow).cx, Measure(Font("DejaVu Sans", -40), "A").cx + own.width);
+
+  // What neither the face nor any installed font has: U+0378 and U+0379 are unassigned.
+  const struct {
+    std::string text;
+    std::string missing;
+  } cases[] = {
+      {"Caf\xC3\xA9 " + arrow, ""},
+      {"Caf\xE9\t\r\n", ""},  // Windows-1252; control characters are not counted
+      {"a\xCD\xB8" "b\xCD\xB8\xCD\xB9" + arrow, "\xCD\xB8\xCD\xB9"},
+  };
+  const LOGFONTA sans = Font("DejaVu Sans", 20);
+  HFONT font = CreateFontIndirectA(&sans);
+  for (const auto& c : cases) {
+    char out[64];
+    EXPECT_EQ(GdiMissingCharacters(font, c.text.c_str(), -1, out, sizeof out), static_cast<int>(c.missing.size()));
+    EXPECT_EQ(std::string(out), c.missing);
+  }
+  DeleteObject(font);
+}
+
 TEST(GdiText, AmpersandIsDrawnAsItStands) {
   const LOGFONTA lf = Font("DejaVu Sans", 24);
   EXPECT_EQ(Measure(lf, "A&B").cx, Measure(lf, "A").cx + Measure(lf, "&").cx + Measure(lf, "B").cx);
