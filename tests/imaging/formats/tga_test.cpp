@@ -289,13 +289,19 @@ TEST(TgaRead, DamagedSamplesReadAsFarAsTheyGoOrFailWithTheirCodes) {
   for (const std::string& path : qrvtest::TestDataFiles("tga")) {
     SCOPED_TRACE(path);
     const Bytes file = qrvtest::ReadFileBytes(path);
-    const size_t footerless = file.size() - 26;
-    for (const Bytes& cut : fmttest::Truncations(Bytes(file.begin(), file.begin() + footerless))) {
-      for (DWORD bits : {24u, 8u})
-        fmttest::ExpectCutReadOrRefused(&ISReadTGA, cut, bits, pal,
-                                        bits == 8 ? std::set<ISErrorCode>{IS_ERR_READ, IS_ERR_BITDEPTH}
-                                                  : std::set<ISErrorCode>{IS_ERR_READ},
-                                        "TGA");
+    // Pixels follow the header, the id and the colour map, and end at the footer.
+    const Bytes footerless(file.begin(), file.end() - 26);
+    const size_t dataStart = 18 + file[0] + (file[1] ? (file[5] | (file[6] << 8)) * size_t{(file[7] + 7u) / 8} : 0);
+    for (DWORD bits : {24u, 8u}) {
+      // True-colour and grey-with-alpha samples are refused at 8 bits however they are cut.
+      const bool whole = Read(footerless, bits, pal).error == IS_ERR_OK;
+      for (const Bytes& cut : fmttest::Truncations(footerless))
+        fmttest::ExpectCut(&ISReadTGA, cut, bits, pal,
+                           whole ? fmttest::CutInData(cut.size(), dataStart, footerless.size())
+                                 : fmttest::CutGives::kRefusal,
+                           bits == 8 ? std::set<ISErrorCode>{IS_ERR_READ, IS_ERR_BITDEPTH}
+                                     : std::set<ISErrorCode>{IS_ERR_READ},
+                           "TGA", footerless.size());
     }
     fmttest::ExpectCorruptionsGiveOnly(&ISReadTGA, file, {24, 32, 8}, {IS_ERR_READ, IS_ERR_BADTGA, IS_ERR_BITDEPTH});
   }
