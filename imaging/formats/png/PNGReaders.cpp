@@ -265,7 +265,9 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
     CheckDecodeBudget(IS_ERR_BADPNG, w, rows,
                       ImageDataPixels(dataBytes, w, png_get_channels(h.png, h.info), static_cast<uint64_t>(bitDepth)),
                       dataBytes == kUnknownSize ? 0 : dataBytes);
-    memory.limit = DecodeMemoryLimit(uint64_t{w} * rows);
+    // libpng keeps two rows of up to 8 bytes a pixel, which a picture of one row must be
+    // allowed too.
+    memory.limit = DecodeMemoryLimit(uint64_t{w} * std::max<png_uint_32>(rows, 2));
     // From here on the header is whole: a CRC error in the image data (or a later critical
     // chunk) is a warning, and the data is used as it stands.
     png_set_crc_action(h.png, PNG_CRC_WARN_USE, PNG_CRC_DEFAULT);
