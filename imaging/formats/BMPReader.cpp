@@ -19,8 +19,9 @@ using RovIrirev::BudgetMultiply;
 // What the RLE codes decode: a 2-byte run gives at most 255 pixels, and a literal run of n
 // pixels takes n bytes (RLE8) or n / 2 (RLE4) behind its 2-byte escape, 255 pixels for
 // 2 + 128 bytes at best; so n bytes decode to at most n x 255 / 2 pixels. Escapes that skip
-// (end of line, delta, end of bitmap) decode nothing: a picture mostly skipped over is not
-// one its bytes give.
+// (an end of line before the row is full, a delta, an end of bitmap before the last pixel)
+// pass over pixels without bytes, as the one-dimensional fax codes do: data that skips is
+// bounded by nothing, and the picture is read up to the ceiling.
 uint64_t RLEDataPixels(uint64_t bytes) { return BudgetMultiply(bytes, 255) / 2; }
 
 // Pixels of `width`-pixel rows of `stride` bytes (`bits` a pixel) that `bytes` hold.
@@ -173,6 +174,49 @@ uint64_t DecodeRLE(const BYTE* data, uint64_t size, bool rle4, uint64_t width, u
   return rows;
 }
 
+// Whether RLE data skips pixels (see RLEDataPixels): DecodeRLE's walk over the codes, without
+// the pixels, at most one step for every two bytes.
+bool RLESkipsPixels(const BYTE* data, uint64_t size, bool rle4, uint64_t width, uint64_t rows) {
+  uint64_t x = 0, y = 0, i = 0;
+  while (y < rows && i + 2 <= size) {
+    const BYTE n = data[i], v = data[i + 1];
+    i += 2;
+    if (n > 0) {
+      x = std::min<uint64_t>(x + n, width);
+    } else if (v == 0) {
+      if (x < width) return true;
+      x = 0;
+      ++y;
+    } else if (v == 1) {
+      return x < width || y + 1 < rows;
+    } else if (v == 2) {
+      if (i + 2 > size) return false;
+      if (data[i] || data[i + 1]) return true;
+      i += 2;
+    } else {
+      x = std::min<uint64_t>(x + v, width);
+      i += ((rle4 ? (v + 1u) / 2 : v) + 1u) & ~1u;
+    }
+  }
+  return false;
+}
+
+// The RLE data from the data offset into `data` (`got` bytes, fewer when the source ends
+// early), once the budget allows the picture they describe.
+bool ReadRLEData(CISIO& io, ISErrorCode& error, const BMPHeaders& h, ISArray<BYTE>& data, uint32_t& got) {
+  const uint32_t dataBytes = BytesLeft(h);
+  got = 0;
+  if (dataBytes) {
+    if (!ResizeScratch(data, dataBytes)) return Fail(error, IS_ERR_NOMEM);
+    got = io.Read(data.Data(), dataBytes);
+  }
+  const bool skips = RLESkipsPixels(data.Data(), got, h.info.biCompression == BI_RLE4, h.width, h.rows);
+  if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows, skips ? RovIrirev::kUnboundedData : RLEDataPixels(dataBytes),
+                                     dataBytes))
+    return Fail(error, IS_ERR_READ);
+  return true;
+}
+
 // The RLE path of both readers, from the data offset: 8-bit output keeps the indices, 24 and
 // 32 bits go through the colour table.
 HGLOBAL ReadRLE(CISIO& io, ISErrorCode& error, BMPHeaders& h, DWORD outBits) {
@@ -181,19 +225,16 @@ HGLOBAL ReadRLE(CISIO& io, ISErrorCode& error, BMPHeaders& h, DWORD outBits) {
   const bool rle4 = h.info.biCompression == BI_RLE4;
   if ((rle4 && h.info.biBitCount != 4) || (!rle4 && h.info.biBitCount != 8)) return Fail(error, IS_ERR_BMPRLE), nullptr;
   if (!GoToData(io, error, h, IS_ERR_NOTBMP)) return nullptr;
-  const uint32_t dataBytes = BytesLeft(h);
-  if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows, RLEDataPixels(dataBytes), dataBytes))
-    return Fail(error, IS_ERR_READ), nullptr;
+  ISArray<BYTE> data, indices;
+  uint32_t got = 0;
+  if (!ReadRLEData(io, error, h, data, got)) return nullptr;
   const uint64_t pixels = h.width * h.rows;  // within the budget, so far from overflowing
   const uint64_t bpp = outBits / 8;
   uint64_t outBytes = 0;
-  ISArray<BYTE> data, indices;
-  if (!ISAllocSize(outBytes, h.width, h.rows, bpp) || !ResizeScratch(data, dataBytes) ||
-      !ResizeScratch(indices, pixels))
+  if (!ISAllocSize(outBytes, h.width, h.rows, bpp) || !ResizeScratch(indices, pixels))
     return Fail(error, IS_ERR_NOMEM), nullptr;
-  const uint32_t got = io.Read(data.Data(), dataBytes);
   std::memset(indices.Data(), 0, pixels);
-  const uint64_t decoded = DecodeRLE(data.Data(), std::min(got, dataBytes), rle4, h.width, h.rows, indices.Data());
+  const uint64_t decoded = DecodeRLE(data.Data(), got, rle4, h.width, h.rows, indices.Data());
   ISOwnedBlock block;
   if (!block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM), nullptr;
   BYTE* out = static_cast<BYTE*>(block.Get());
@@ -348,11 +389,21 @@ HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
   // Bytes the header implies: the table (or masks) and every row.
   const uint64_t tableBytes = TableEntries(h) * 4ull + (comp == BI_BITFIELDS ? 12 : 0);
   if (!ReadTable(io, error, h)) return nullptr;
+  // Data that does not follow the table (and is not at one of the offsets some writers leave
+  // unset) is found at its offset.
+  if (h.dataOffset != h.position && h.dataOffset != 54 && h.dataOffset != 14 &&
+      !GoToData(io, error, h, IS_ERR_NOTBMP))
+    return nullptr;
   // The rows must be a picture the bytes left could give.
-  const uint32_t left = BytesLeft(h);
-  if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows,
-                                     rle ? RLEDataPixels(left) : PlainDataPixels(left, h.width, stride, bits), left))
-    return Fail(error, IS_ERR_READ), nullptr;
+  ISArray<BYTE> rleData;
+  uint32_t rleBytes = 0;
+  if (rle) {
+    if (!ReadRLEData(io, error, h, rleData, rleBytes)) return nullptr;
+  } else {
+    const uint32_t left = BytesLeft(h);
+    if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows, PlainDataPixels(left, h.width, stride, bits), left))
+      return Fail(error, IS_ERR_READ), nullptr;
+  }
   const uint64_t dibBytes = 40 + tableBytes + pixelBytes;
   const uint64_t blockBytes = std::max<uint64_t>(h.sourceSize > 40 ? h.sourceSize - 40 : 0, dibBytes);
   if (blockBytes >= kGlobalAllocLimit) return Fail(error, IS_ERR_NOMEM), nullptr;
@@ -363,11 +414,6 @@ HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
   for (DWORD i = 0; i < h.tableEntries; ++i) std::memcpy(dib + 40 + 4 * i, &h.table[i], 4);
   if (h.hasMasks)
     for (int i = 0; i < 3; ++i) WriteLE32(dib + 40 + 4 * i, h.masks[i]);
-  // Data that does not follow the table (and is not at one of the offsets some writers leave
-  // unset) is found at its offset.
-  if (h.dataOffset != h.position && h.dataOffset != 54 && h.dataOffset != 14 &&
-      !GoToData(io, error, h, IS_ERR_NOTBMP))
-    return nullptr;
   BYTE* rows = dib + 40 + tableBytes;
   // Rows the file lacks are mid grey, as in the other reads.
   uint64_t held = h.rows;
@@ -379,7 +425,13 @@ HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
     }
   } else {
     const uint64_t room = blockBytes - 40 - tableBytes;
-    const uint32_t got = io.Read(rows, static_cast<uint32_t>(room));
+    uint32_t got = 0;
+    if (rle) {
+      got = static_cast<uint32_t>(std::min<uint64_t>(rleBytes, room));
+      if (got) std::memcpy(rows, rleData.Data(), got);
+    } else {
+      got = io.Read(rows, static_cast<uint32_t>(room));
+    }
     if (!rle && got < pixelBytes) {
       held = got / stride;
       FillUndecoded(rows + held * stride, pixelBytes - held * stride, bits == 1);

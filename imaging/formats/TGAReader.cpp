@@ -1,5 +1,6 @@
 // Truevision TGA readers: to R, G, B (A), to palette indices and as a packed DIB; types 1, 2,
-// 3 and their run-length forms 9, 10, 11. Errors: 1, 3, 14, 28, 32.
+// 3 and their run-length forms 9, 10, 11, from any of the four corners the descriptor names.
+// Errors: 1, 3, 14, 28, 32.
 #include <algorithm>
 #include <cstring>
 
@@ -26,7 +27,8 @@ struct TGAContext {
   bool mapped = false;  // pixels index the colour map
   bool grey = false;
   bool rle = false;
-  bool topDown = false;
+  bool topDown = false;     // descriptor bit 5: rows stored top first
+  bool rightToLeft = false; // descriptor bit 4: pixels of a row stored right to left
   bool hasMap = false;
   RGBQUAD map[256] = {};
   uint32_t sourceSize = 0;
@@ -45,6 +47,7 @@ bool ReadHead(CISIO& io, ISErrorCode& error, TGAContext& c) {
   if (c.width == 0 || c.height == 0) return Fail(error, IS_ERR_BADTGA);
   c.depth = h[16];
   c.topDown = (h[17] & 0x20) != 0;
+  c.rightToLeft = (h[17] & 0x10) != 0;
   c.rle = c.type >= 9;
   c.grey = c.type == 3 || c.type == 11;
   c.hasMap = h[1] != 0;
@@ -172,7 +175,12 @@ void RowToRGB(const TGAContext& c, const BYTE* s, BYTE* d, uint64_t bpp) {
   }
 }
 
-// The picture at 24 or 32 bits into a new block (top row first).
+// A row of `width` pixels of `bpp` bytes stored right to left, put left to right.
+void MirrorRow(BYTE* row, uint64_t width, uint64_t bpp) {
+  for (uint64_t a = 0, b = width - 1; a < b; ++a, --b) std::swap_ranges(row + a * bpp, row + (a + 1) * bpp, row + b * bpp);
+}
+
+// The picture at 24 or 32 bits into a new block (top row first, leftmost pixel first).
 bool DecodeRGB(CISIO& io, ISErrorCode& error, TGAContext& c, DWORD bits, ISOwnedBlock& block) {
   if (c.depth != 8 && c.depth != 15 && c.depth != 16 && c.depth != 24 && c.depth != 32)
     return Fail(error, IS_ERR_BADTGA);
@@ -186,16 +194,19 @@ bool DecodeRGB(CISIO& io, ISErrorCode& error, TGAContext& c, DWORD bits, ISOwned
   for (uint64_t y = 0; y < c.height; ++y) {
     if (!ProgressOrStop(error, y, c.height)) return false;
     const uint64_t dy = c.topDown ? y : c.height - 1 - y;
-    if (y < decoded)
-      RowToRGB(c, raw.Data() + y * c.width * c.pixelBytes, out + dy * c.width * bpp, bpp);
-    else
-      std::memset(out + dy * c.width * bpp, 128, c.width * bpp);
+    BYTE* row = out + dy * c.width * bpp;
+    if (y >= decoded) {
+      std::memset(row, 128, c.width * bpp);
+      continue;
+    }
+    RowToRGB(c, raw.Data() + y * c.width * c.pixelBytes, row, bpp);
+    if (c.rightToLeft) MirrorRow(row, c.width, bpp);
   }
   if (decoded < c.height) WarnEndedEarly("TGA", decoded, c.height);
   return true;
 }
 
-// The picture as indices (top row first) with its palette.
+// The picture as indices (top row first, leftmost pixel first) with its palette.
 bool DecodeIndices(CISIO& io, ISErrorCode& error, TGAContext& c, RGBQUAD* palette, ISOwnedBlock& block) {
   if (c.depth > 8) return Fail(error, IS_ERR_BITDEPTH);
   if (c.type != 1 && c.type != 3 && c.type != 9 && c.type != 11) return Fail(error, IS_ERR_BITDEPTH);
@@ -216,10 +227,13 @@ bool DecodeIndices(CISIO& io, ISErrorCode& error, TGAContext& c, RGBQUAD* palett
   for (uint64_t y = 0; y < c.height; ++y) {
     if (!ProgressOrStop(error, y, c.height)) return false;
     const uint64_t dy = c.topDown ? y : c.height - 1 - y;
-    if (y < decoded)
-      std::memcpy(out + dy * c.width, raw.Data() + y * c.width, c.width);
-    else
-      std::memset(out + dy * c.width, 128, c.width);
+    BYTE* row = out + dy * c.width;
+    if (y >= decoded) {
+      std::memset(row, 128, c.width);
+      continue;
+    }
+    std::memcpy(row, raw.Data() + y * c.width, c.width);
+    if (c.rightToLeft) MirrorRow(row, c.width, 1);
   }
   if (decoded < c.height) WarnEndedEarly("TGA", decoded, c.height);
   return true;

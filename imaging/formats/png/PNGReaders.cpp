@@ -10,6 +10,8 @@
 // before the damage as decoded, every pixel no row delivered in mid grey, and the decoder's
 // words for ISGetLastWarning. Damage before the image data starts is error 15.
 #include <algorithm>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -27,8 +29,41 @@ namespace {
 
 using RovIrirev::BudgetMultiply;
 using RovIrirev::CheckDecodeBudget;
+using RovIrirev::DecodeMemoryLimit;
 using RovIrirev::ISException;
 using RovIrirev::kUnboundedData;
+
+// What libpng holds for one read (its structures, zlib's state, row buffers, ancillary chunks
+// and their texts), counted through its allocation hooks. Until the budget has judged the
+// picture, the limit is the tables' share of the codec memory limit; then it is the limit for
+// the area allowed. An allocation past it fails: libpng skips an ancillary chunk it cannot
+// hold, with a warning, and fails the read for anything else.
+struct PNGMemory {
+  uint64_t used = 0;
+  uint64_t limit = DecodeMemoryLimit(0);
+};
+
+constexpr size_t kAllocHeader = alignof(std::max_align_t);  // keeps each block's size
+
+png_voidp PNGAllocate(png_structp png, png_alloc_size_t size) {
+  auto* memory = static_cast<PNGMemory*>(png_get_mem_ptr(png));
+  if (!memory || size > memory->limit - memory->used || memory->limit - memory->used - size < kAllocHeader)
+    return nullptr;
+  auto* block = static_cast<unsigned char*>(std::malloc(size + kAllocHeader));
+  if (!block) return nullptr;
+  std::memcpy(block, &size, sizeof size);
+  memory->used += size + kAllocHeader;
+  return block + kAllocHeader;
+}
+
+void PNGRelease(png_structp png, png_voidp pointer) {
+  if (!pointer) return;
+  unsigned char* block = static_cast<unsigned char*>(pointer) - kAllocHeader;
+  png_alloc_size_t size = 0;
+  std::memcpy(&size, block, sizeof size);
+  if (auto* memory = static_cast<PNGMemory*>(png_get_mem_ptr(png))) memory->used -= size + kAllocHeader;
+  std::free(block);
+}
 
 // The read and info structures of one read, destroyed on every way out.
 struct PNGReadHandles {
@@ -135,6 +170,26 @@ uint64_t ImageDataPixels(uint64_t dataBytes, uint64_t width, uint64_t channels, 
   return BudgetMultiply(BudgetMultiply(dataBytes, kMaxInflateRatio) / storedRow, width);
 }
 
+// libpng's limit on each side: the longest side of any picture the budget could allow from a
+// source of `sourceBytes` (0 when its size is unknown), so that libpng refuses no picture the
+// budget allows. A header claiming a longer side is refused here, by the budget, before libpng
+// sees it, so that the refusal names the rule.
+png_uint_32 SideLimit(CISIO& source, uint64_t sourceBytes) {
+  const uint64_t most = std::max(RovIrirev::kUncheckedPixelLimit,
+                                 BudgetMultiply(sourceBytes, RovIrirev::kPixelsPerStoredByte));
+  const png_uint_32 limit = static_cast<png_uint_32>(std::min<uint64_t>(most, PNG_UINT_31_MAX));
+  uint32_t start = 0;
+  uint8_t head[24];
+  if (!source.Tell(&start)) return limit;
+  const bool read = source.ReadExact(head, sizeof head);
+  if (!SeekTo(source, start)) throw ISException(IS_ERR_BADPNG, "seek");
+  if (read && std::memcmp(head + 12, "IHDR", 4) == 0) {
+    const uint64_t w = Get32(head + 16), h = Get32(head + 20);
+    if (w > limit || h > limit) CheckDecodeBudget(IS_ERR_BADPNG, w, h, kUnboundedData, sourceBytes);
+  }
+  return limit;
+}
+
 // One row of the layout's filling for what a damaged file cannot give (see Layout).
 std::vector<BYTE> FillRow(const CISPNGCodec::Layout& layout, uint64_t width) {
   std::vector<BYTE> row(layout.rowBytes, 128);
@@ -179,16 +234,22 @@ template <typename Setup>
 HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD options, Setup&& setup) {
   ISThreadState* ts = GetThreadState();
   if (!ts) return Fail(IS_ERR_NOSTATE), nullptr;
+  PNGMemory memory;  // outlives the structures, whose release it counts
   PNGReadHandles h;
   ISOwnedBlock block;
   std::vector<ISKeyTextPair> texts;
   try {
-    h.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PNGErrorHook, PNGWarningHook);
+    uint32_t size = 0;
+    const uint64_t sourceBytes = source.GetSize(&size) ? size : 0;
+    const png_uint_32 sideLimit = SideLimit(source, sourceBytes);
+    h.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, PNGErrorHook, PNGWarningHook, &memory,
+                                     PNGAllocate, PNGRelease);
     if (!h.png) return Fail(IS_ERR_PNGINTERNAL), nullptr;
     h.info = png_create_info_struct(h.png);
     if (!h.info) return Fail(IS_ERR_PNGINTERNAL), nullptr;
 
     png_set_read_fn(h.png, &source, PNGReadCallback);
+    png_set_user_limits(h.png, sideLimit, sideLimit);
     png_set_chunk_malloc_max(h.png, kMaxChunkBytes);
     png_set_chunk_cache_max(h.png, kMaxCachedChunks);
     png_read_info(h.png, h.info);
@@ -196,11 +257,17 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
     int bitDepth = 0, colourType = 0, interlace = 0;
     png_get_IHDR(h.png, h.info, &w, &rows, &bitDepth, &colourType, &interlace, nullptr, nullptr);
 
-    // The picture must be one the image data could give (about half of it for a cut file).
+    // The picture must be one the image data could give (about half of it for a cut file). The
+    // rows go straight into the caller's layout, every pass of an interlaced file too, so the
+    // area read is the picture. A source that cannot tell its size holds no known data: the
+    // ceiling alone then holds, and nothing above it is read.
     const uint64_t dataBytes = StoredImageDataBytes(source);
     CheckDecodeBudget(IS_ERR_BADPNG, w, rows,
                       ImageDataPixels(dataBytes, w, png_get_channels(h.png, h.info), static_cast<uint64_t>(bitDepth)),
-                      dataBytes);
+                      dataBytes == kUnknownSize ? 0 : dataBytes);
+    // libpng keeps two rows of up to 8 bytes a pixel, which a picture of one row must be
+    // allowed too.
+    memory.limit = DecodeMemoryLimit(uint64_t{w} * std::max<png_uint_32>(rows, 2));
     // From here on the header is whole: a CRC error in the image data (or a later critical
     // chunk) is a warning, and the data is used as it stands.
     png_set_crc_action(h.png, PNG_CRC_WARN_USE, PNG_CRC_DEFAULT);

@@ -57,6 +57,9 @@ BOOL CISPNGCodec::WritePNG(CISIO& sink, const BYTE* pixels, DWORD width, DWORD h
 
     const size_t textCount = options.textsToWrite.size();
     png_set_write_fn(h.png, &target, PNGWriteCallback, PNGFlushCallback);
+    // Every picture the readers may give is written, whatever its sides (libpng's own limit
+    // is a million pixels a side).
+    png_set_user_limits(h.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_set_IHDR(h.png, h.info, width, height, static_cast<int>(bitsPerChannel), static_cast<int>(colourType),
                  (flags & kPNGWriteInterlaced) ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);

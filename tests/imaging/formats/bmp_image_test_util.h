@@ -103,16 +103,37 @@ inline std::vector<Bytes> Corruptions(const Bytes& file, size_t count = 48) {
   return out;
 }
 
-// A cut copy of a sample, read at `bits`: refused with one of `allowed`, or read whole in
-// size, and then with the reader's word when the cut lost picture data.
-inline void ExpectCutReadOrRefused(ReaderFn reader, const Bytes& cut, DWORD bits, RGBQUAD* palette,
-                                   const std::set<ISErrorCode>& allowed, const std::string& format,
-                                   DWORD flags = 0) {
+// What a cut copy of a sample gives, by where the cut falls in the sample's picture data,
+// from `dataStart` to `dataEnd`: before it, a refusal; from five eighths of it on, the picture;
+// in between, the picture or the decode budget's refusal (the data left may hold less than
+// half the picture).
+enum class CutGives { kRefusal, kPicture, kPictureOrBudgetRefusal };
+
+inline CutGives CutInData(size_t cut, size_t dataStart, size_t dataEnd) {
+  if (cut < dataStart) return CutGives::kRefusal;
+  if (cut > dataStart && (cut - dataStart) * 8 >= (dataEnd - dataStart) * 5) return CutGives::kPicture;
+  return CutGives::kPictureOrBudgetRefusal;
+}
+
+// A cut copy of a sample, read at `bits`, gives what `expect` says: a refusal with one of
+// `refusals`; or the picture, whole in size, with the reader's word when the cut lost
+// picture data (it ends before `dataEnd`); or either, the refusal then the budget's.
+inline void ExpectCut(ReaderFn reader, const Bytes& cut, DWORD bits, RGBQUAD* palette, CutGives expect,
+                      const std::set<ISErrorCode>& refusals, const std::string& format, size_t dataEnd,
+                      DWORD flags = 0) {
   const Picture p = ReadWith(reader, cut, bits, palette, flags);
-  if (p.error != IS_ERR_OK) {
-    EXPECT_TRUE(allowed.count(p.error)) << cut.size() << " bytes at " << bits << ": " << p.error;
-  } else if (!p.warning.empty()) {
-    EXPECT_EQ(p.warning.rfind(format + " file ended early: ", 0), 0u) << p.warning;
+  const std::string what = std::to_string(cut.size()) + " bytes at " + std::to_string(bits) + " bits, flags " +
+                           std::to_string(flags) + ": error " + std::to_string(p.error) + " (" + p.warning + ")";
+  if (expect == CutGives::kRefusal || (expect == CutGives::kPictureOrBudgetRefusal && p.error != IS_ERR_OK)) {
+    EXPECT_TRUE(refusals.count(p.error)) << what;
+    if (expect != CutGives::kRefusal) {
+      EXPECT_NE(p.warning.find("picture data could hold"), std::string::npos) << what;
+    }
+    return;
+  }
+  ASSERT_EQ(p.error, IS_ERR_OK) << what;
+  if (cut.size() < dataEnd || !p.warning.empty()) {
+    EXPECT_EQ(p.warning.rfind(format + " file ended early: ", 0), 0u) << what;
   }
 }
 

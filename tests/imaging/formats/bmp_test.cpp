@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bmp_image_test_util.h"
+#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISDIB.h"
 #include "qrv/imaging.h"
 #include "support/progress_recorder.h"
@@ -225,6 +226,70 @@ TEST(BmpRead, RLERunsAreClippedToTheImage) {
   EXPECT_EQ(Read(MakeBMP(60000, 60000, 8, 1, 8, {0, 1}), 24).error, IS_ERR_READ);
 }
 
+TEST(BmpRead, RLEThatSkipsPixelsIsReadUpToTheCeiling) {
+  // An end of line before the row is full, a delta and an end of bitmap before the last pixel
+  // pass over pixels without bytes: such data bounds no picture, which is read up to the
+  // ceiling, every pixel passed over index 0. Data without them keeps the bound of its bytes.
+  struct Run {
+    uint32_t x, y, length;  // in stored rows, bottom first
+    uint8_t value;
+  };
+  Bytes tenRuns, runPerRow, deltas;
+  std::vector<Run> tenRunsPaint, runPerRowPaint, deltasPaint;
+  for (int i = 0; i < 10; ++i) Append(tenRuns, {255, 10 + i});  // the 8th run clipped, two past the row end
+  for (uint32_t i = 0; i < 8; ++i) tenRunsPaint.push_back({255 * i, 0, i < 7 ? 255u : 215u, uint8_t(10 + i)});
+  const Bytes tenRunsCut = tenRuns;
+  Append(tenRuns, {0, 1});
+  for (uint32_t y = 0; y < 2000; ++y) {
+    Append(runPerRow, {3, int(y % 200) + 1, 0, 0});
+    runPerRowPaint.push_back({0, y, 3, uint8_t(y % 200 + 1)});
+  }
+  Append(runPerRow, {0, 1});
+  for (uint32_t i = 0; i < 7; ++i) {
+    Append(deltas, {2, int(50 + i), 0, 2, 250, 250});
+    deltasPaint.push_back({252 * i, 250 * i, 2, uint8_t(50 + i)});
+  }
+  Append(deltas, {0, 1});
+  const struct {
+    const char* name;
+    uint32_t width, height;
+    Bytes data;
+    std::vector<Run> paint;  // what a read gives; nothing when refused
+    bool skips, read;
+  } cases[] = {
+      {"ten runs, then end of bitmap", 2000, 2000, tenRuns, tenRunsPaint, true, true},
+      {"a run and end of line per row", 2000, 2000, runPerRow, runPerRowPaint, true, true},
+      {"runs and deltas", 2000, 2000, deltas, deltasPaint, true, true},
+      {"ten runs, then no more data", 2000, 2000, tenRunsCut, {}, false, false},
+      {"ten runs, then end of bitmap, over 64 megapixels", 9000, 9000, tenRuns, {}, true, false},
+  };
+  RGBQUAD pal[256];
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes file = MakeBMP(int32_t(c.width), int32_t(c.height), 8, 1, 256, c.data);
+    EXPECT_LT(file.size(), 1078 + 8200u);
+    const Picture p = Read(file, 8, pal);
+    const RovIrirev::DecodeBudgetQuery q = RovIrirev::LastDecodeBudgetQuery();
+    EXPECT_EQ(q.dataBytes, c.data.size());
+    EXPECT_EQ(q.dataPixels == RovIrirev::kUnboundedData, c.skips);
+    EXPECT_EQ(q.allowed, c.read);
+    if (!c.read) {
+      EXPECT_EQ(p.error, IS_ERR_READ);
+      continue;
+    }
+    ASSERT_EQ(p.error, IS_ERR_OK);
+    EXPECT_EQ(p.warning, "");
+    Bytes expect(size_t{c.width} * c.height, 0);
+    for (const Run& r : c.paint)
+      std::memset(&expect[(c.height - 1 - r.y) * size_t{c.width} + r.x], r.value, r.length);
+    EXPECT_TRUE(p.pixels == expect);
+    const Picture rgb = Read(file, 24);
+    ASSERT_EQ(rgb.error, IS_ERR_OK);
+    for (size_t i = 0; i < expect.size(); i += 997) EXPECT_EQ(rgb.pixels[3 * i], pal[expect[i]].rgbRed) << i;
+    EXPECT_EQ(Read(file, 0, nullptr, IS_READ_AS_STORED).error, IS_ERR_OK);
+  }
+}
+
 TEST(BmpWrite, HandWorkedLayouts) {
   // 24 bits, width 1: rows of 4 bytes, bottom row first, B, G, R.
   const BYTE px[] = {1, 2, 3, 4, 5, 6};
@@ -346,11 +411,18 @@ TEST(BmpRead, DamagedSamplesReadAsFarAsTheyGoOrFailWithTheirCodes) {
   for (const std::string& path : qrvtest::TestDataFiles("bmp")) {
     SCOPED_TRACE(path);
     const Bytes file = qrvtest::ReadFileBytes(path);
-    for (const Bytes& cut : fmttest::Truncations(file)) {
-      for (DWORD bits : {24u, 8u})
-        fmttest::ExpectCutReadOrRefused(&ISReadBMP, cut, bits, pal, {IS_ERR_READ, IS_ERR_NOTBMP, IS_ERR_BITDEPTH}, "BMP");
-      fmttest::ExpectCutReadOrRefused(&ISReadBMP, cut, 0, nullptr, {IS_ERR_READ, IS_ERR_NOTBMP}, "BMP",
-                                      IS_READ_AS_STORED);
+    const size_t dataStart = file[10] | (file[11] << 8) | (file[12] << 16) | (size_t{file[13]} << 24);
+    const bool rle = file[14] == 40 && (file[30] == 1 || file[30] == 2);
+    for (const auto& [bits, flags] : {std::pair<DWORD, DWORD>{24, 0}, {8, 0}, {0, IS_READ_AS_STORED}}) {
+      // A sample refused whole (a header this reader does not take, a depth above the request)
+      // is refused however it is cut; as stored, RLE data is handed on whole or not at all.
+      const bool whole = Read(file, bits, pal, flags).error == IS_ERR_OK;
+      for (const Bytes& cut : fmttest::Truncations(file)) {
+        fmttest::CutGives expect = fmttest::CutInData(cut.size(), dataStart, file.size());
+        if (!whole || (rle && flags)) expect = fmttest::CutGives::kRefusal;
+        fmttest::ExpectCut(&ISReadBMP, cut, bits, flags ? nullptr : pal, expect,
+                           {IS_ERR_READ, IS_ERR_NOTBMP, IS_ERR_BITDEPTH}, "BMP", file.size(), flags);
+      }
     }
     fmttest::ExpectCorruptionsGiveOnly(&ISReadBMP, file, {24, 8, 1},
                                        {IS_ERR_READ, IS_ERR_NOTBMP, IS_ERR_BMPRLE, IS_ERR_BITDEPTH, IS_ERR_NOMEM});

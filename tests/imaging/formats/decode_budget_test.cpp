@@ -25,11 +25,13 @@ Bytes Join(Bytes a, const Bytes& b) {
   return a;
 }
 
+// Files of 8 bits or fewer have a colour table of one entry.
 Bytes BMP(uint32_t w, uint32_t h, uint32_t bits, uint32_t compression, const Bytes& data) {
+  const uint32_t table = bits <= 8 ? 4 : 0;
   Bytes b = {'B', 'M'};
-  LE(b, 54 + data.size(), 4), LE(b, 0, 4), LE(b, 54, 4), LE(b, 40, 4), LE(b, w, 4), LE(b, h, 4), LE(b, 1, 2);
-  LE(b, bits, 2), LE(b, compression, 4);
-  b.resize(54);
+  LE(b, 54 + table + data.size(), 4), LE(b, 0, 4), LE(b, 54 + table, 4), LE(b, 40, 4), LE(b, w, 4), LE(b, h, 4);
+  LE(b, 1, 2), LE(b, bits, 2), LE(b, compression, 4), b.insert(b.end(), 12, 0), LE(b, table / 4, 4);
+  b.resize(54 + table);
   return Join(b, data);
 }
 Bytes TGA(uint32_t type, uint32_t w, uint32_t h, const Bytes& data) {
@@ -91,7 +93,8 @@ TEST(DecodeBudget, TinyFilesClaimingHugePicturesAreRefusedInLittleMemory) {
       {"JPEG progressive arithmetic", JPEGClaiming(26000, 26000, 1, "-progressive -arithmetic"), jpg, IS_ERR_BADJPEG},
       {"JPEG transform", JPEGClaiming(26000, 26000, 3, "-progressive"), TransformJPG, IS_ERR_BADJPEG},
       {"BMP raw", BMP(30000, 30000, 24, 0, Bytes(64, 7)), with(&ISReadBMP), IS_ERR_READ},
-      {"BMP RLE8", BMP(30000, 30000, 8, 1, {255, 7, 255, 7, 0, 1}), with(&ISReadBMP), IS_ERR_READ},
+      {"BMP RLE8", BMP(30000, 30000, 8, 1, {255, 7, 255, 7}), with(&ISReadBMP), IS_ERR_READ},
+      {"BMP RLE8 skipping", BMP(30000, 30000, 8, 1, {255, 7, 255, 7, 0, 1}), with(&ISReadBMP), IS_ERR_READ},
       {"TGA raw", TGA(2, 65535, 65535, Bytes(64, 7)), with(&ISReadTGA), IS_ERR_READ},
       {"TGA RLE", TGA(10, 65535, 65535, {0xFF, 1, 2, 3, 0xFF, 1, 2, 3}), with(&ISReadTGA), IS_ERR_READ},
       {"PSD raw", PSD(30000, 30000, 0, Bytes(64, 7)), with(&ISReadPSD), IS_ERR_READ},

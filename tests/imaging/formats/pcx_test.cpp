@@ -201,12 +201,14 @@ TEST(PcxRead, DamagedSamplesReadAsFarAsTheyGoOrFailWithTheirCodes) {
   for (const std::string& path : qrvtest::TestDataFiles("pcx")) {
     SCOPED_TRACE(path);
     const Bytes file = qrvtest::ReadFileBytes(path);
+    // The lines follow the 128-byte header; a 256-colour palette ends the file.
     const bool paletted = file.size() > 897 && file[file.size() - 769] == 12;
-    for (const Bytes& cut : fmttest::Truncations(file)) {
-      // Cuts inside the palette at the end still leave every line.
-      if (paletted && cut.size() >= file.size() - 769) continue;
-      fmttest::ExpectCutReadOrRefused(&ISReadPCX, cut, 24, nullptr, {IS_ERR_BADPCX}, "PCX");
-    }
+    const size_t dataEnd = paletted ? file.size() - 769 : file.size();
+    const bool whole = Read(file, 24).error == IS_ERR_OK;
+    for (const Bytes& cut : fmttest::Truncations(file))
+      fmttest::ExpectCut(&ISReadPCX, cut, 24, nullptr,
+                         whole ? fmttest::CutInData(cut.size(), 128, dataEnd) : fmttest::CutGives::kRefusal,
+                         {IS_ERR_BADPCX}, "PCX", dataEnd);
     fmttest::ExpectCorruptionsGiveOnly(&ISReadPCX, file, {24, 8, 1}, {IS_ERR_BADPCX, IS_ERR_BITDEPTH}, true);
   }
 }

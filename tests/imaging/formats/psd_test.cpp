@@ -296,14 +296,30 @@ TEST(PsdWrite, LayoutsRoundTripsAndImageMagick) {
 
 TEST(PsdRead, DamagedSamplesReadAsFarAsTheyGoOrFailWithTheirCodes) {
   QRV_REQUIRE_TESTDATA("psd");
+  const auto be = [](const Bytes& b, size_t at, int n) {
+    size_t v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 8) | b[at + i];
+    return v;
+  };
   for (const std::string& path : qrvtest::TestDataFiles("psd")) {
     SCOPED_TRACE(path);
     const Bytes file = qrvtest::ReadFileBytes(path);
-    for (const Bytes& cut : fmttest::Truncations(file)) {
-      // A cut in the data of channels the reader does not use (an alpha channel) still gives
-      // the whole picture.
-      fmttest::ExpectCutReadOrRefused(&ISReadPSD, cut, 24, nullptr, {IS_ERR_READ}, "PSD");
+    // The channel data follows three sections, the compression word and, for PackBits, the
+    // byte count of every channel row; a 24-bit read uses the first three channels only.
+    const size_t channels = be(file, 12, 2), rows = be(file, 14, 4), width = be(file, 18, 4);
+    size_t at = 26;
+    for (int section = 0; section < 3; ++section) at += 4 + be(file, at, 4);
+    const bool packBits = be(file, at, 2) == 1;
+    at += 2;
+    size_t dataStart = at, dataEnd = at + 3 * rows * width;
+    if (packBits) {
+      dataStart = dataEnd = at + 2 * channels * rows;
+      for (size_t i = 0; i < 3 * rows; ++i) dataEnd += be(file, at + 2 * i, 2);
     }
+    ASSERT_TRUE(be(file, 22, 2) == 8 && dataEnd <= file.size());
+    for (const Bytes& cut : fmttest::Truncations(file))
+      fmttest::ExpectCut(&ISReadPSD, cut, 24, nullptr, fmttest::CutInData(cut.size(), dataStart, dataEnd), {IS_ERR_READ},
+                         "PSD", dataEnd);
     fmttest::ExpectCorruptionsGiveOnly(&ISReadPSD, file, {24, 8}, {IS_ERR_READ, IS_ERR_NOTPSD, IS_ERR_PSDMODE});
   }
 }

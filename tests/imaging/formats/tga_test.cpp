@@ -30,6 +30,10 @@ Bytes MakeTGA(int type, int depth, int w, int h, int descriptor, const Bytes& re
   return b;
 }
 
+void Append(Bytes& b, std::initializer_list<int> v) {
+  for (int x : v) b.push_back(static_cast<uint8_t>(x));
+}
+
 std::string Sample(const std::string& name) { return qrvtest::TestDataFile("tga/" + name); }
 
 }  // namespace
@@ -166,6 +170,65 @@ TEST(TgaRead, HandMadePacketsMapsAndPixels) {
   EXPECT_EQ(Read(raw, 16).error, IS_ERR_BADPARAM);
 }
 
+TEST(TgaRead, EveryCornerOrderGivesThePicture) {
+  // A 5 x 3 picture stored from each corner (descriptor bits 4, right to left, and 5, top
+  // to bottom), true colour and plain, and grey and run-length coded with packets that cross
+  // the rows: every read gives the picture, top row first and left to right.
+  const uint32_t w = 5, h = 3;
+  Bytes rgb, grey;
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) {
+      Append(rgb, {int(x * 40), int(y * 80), int(200 - x * 30)});
+      grey.push_back(static_cast<uint8_t>(10 * x + 100 * y));
+    }
+  const bool magick = qrvtest::HasTool("convert");
+  qrvtest::TempDir dir;
+  RGBQUAD pal[256];
+  for (const int descriptor : {0x00, 0x10, 0x20, 0x30}) {
+    SCOPED_TRACE(descriptor);
+    Bytes stored, storedGrey;
+    for (uint32_t k = 0; k < h; ++k) {
+      const uint32_t y = (descriptor & 0x20) ? k : h - 1 - k;
+      for (uint32_t j = 0; j < w; ++j) {
+        const uint32_t x = (descriptor & 0x10) ? w - 1 - j : j;
+        const uint8_t* px = &rgb[3 * (y * w + x)];
+        Append(stored, {px[2], px[1], px[0]});
+        storedGrey.push_back(grey[y * w + x]);
+      }
+    }
+    // Grey as literal packets of 4 pixels, the last one shorter.
+    Bytes rle;
+    for (size_t i = 0; i < storedGrey.size(); i += 4) {
+      const size_t n = std::min<size_t>(4, storedGrey.size() - i);
+      rle.push_back(static_cast<uint8_t>(n - 1));
+      rle.insert(rle.end(), storedGrey.begin() + long(i), storedGrey.begin() + long(i + n));
+    }
+    const Bytes plain = MakeTGA(2, 24, w, h, descriptor, stored), coded = MakeTGA(11, 8, w, h, descriptor, rle);
+    EXPECT_EQ(Read(plain, 24).pixels, rgb);
+    Bytes rgba;
+    for (size_t i = 0; i < rgb.size(); i += 3) Append(rgba, {rgb[i], rgb[i + 1], rgb[i + 2], 255});
+    EXPECT_EQ(Read(plain, 32).pixels, rgba);
+    EXPECT_EQ(Read(coded, 8, pal).pixels, grey);
+    for (const Bytes* f : {&plain, &coded}) {
+      ISIOHandle src = ISOpenMemorySource(f->data(), static_cast<DWORD>(f->size()));
+      DWORD dw = 0, dh = 0;
+      HGLOBAL dib = ISReadTGA(src, &dw, &dh, 0, nullptr, IS_READ_AS_STORED);
+      ISCloseSource(src);
+      ASSERT_NE(dib, nullptr);
+      Bytes back(w * h * 3);
+      ISErrorCode e = 0;
+      EXPECT_TRUE(DIBToRGB(e, dib, back.data()));
+      GlobalFree(dib);
+      EXPECT_EQ(back, Read(*f, 24).pixels);
+    }
+    if (magick) {
+      const std::string path = dir.File("o" + std::to_string(descriptor) + ".tga");
+      qrvtest::WriteFileBytes(path, plain);
+      EXPECT_EQ(fmttest::MagickPixels(path, false), rgb);
+    }
+  }
+}
+
 TEST(TgaWrite, LayoutsRoundTripsAndImageMagick) {
   const BYTE px[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
   fmttest::MemorySink sink;
@@ -226,13 +289,19 @@ TEST(TgaRead, DamagedSamplesReadAsFarAsTheyGoOrFailWithTheirCodes) {
   for (const std::string& path : qrvtest::TestDataFiles("tga")) {
     SCOPED_TRACE(path);
     const Bytes file = qrvtest::ReadFileBytes(path);
-    const size_t footerless = file.size() - 26;
-    for (const Bytes& cut : fmttest::Truncations(Bytes(file.begin(), file.begin() + footerless))) {
-      for (DWORD bits : {24u, 8u})
-        fmttest::ExpectCutReadOrRefused(&ISReadTGA, cut, bits, pal,
-                                        bits == 8 ? std::set<ISErrorCode>{IS_ERR_READ, IS_ERR_BITDEPTH}
-                                                  : std::set<ISErrorCode>{IS_ERR_READ},
-                                        "TGA");
+    // Pixels follow the header, the id and the colour map, and end at the footer.
+    const Bytes footerless(file.begin(), file.end() - 26);
+    const size_t dataStart = 18 + file[0] + (file[1] ? (file[5] | (file[6] << 8)) * size_t{(file[7] + 7u) / 8} : 0);
+    for (DWORD bits : {24u, 8u}) {
+      // True-colour and grey-with-alpha samples are refused at 8 bits however they are cut.
+      const bool whole = Read(footerless, bits, pal).error == IS_ERR_OK;
+      for (const Bytes& cut : fmttest::Truncations(footerless))
+        fmttest::ExpectCut(&ISReadTGA, cut, bits, pal,
+                           whole ? fmttest::CutInData(cut.size(), dataStart, footerless.size())
+                                 : fmttest::CutGives::kRefusal,
+                           bits == 8 ? std::set<ISErrorCode>{IS_ERR_READ, IS_ERR_BITDEPTH}
+                                     : std::set<ISErrorCode>{IS_ERR_READ},
+                           "TGA", footerless.size());
     }
     fmttest::ExpectCorruptionsGiveOnly(&ISReadTGA, file, {24, 32, 8}, {IS_ERR_READ, IS_ERR_BADTGA, IS_ERR_BITDEPTH});
   }

@@ -5,10 +5,14 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <string>
 
+#include "imaging/core/ISDecodeBudget.h"
+#include "platform/global_memory.h"
 #include "png_test_util.h"
+#include "support/callback_file.h"
 #include "support/peak_memory.h"
 
 namespace {
@@ -40,6 +44,64 @@ Bytes Claiming(uint32_t width, uint32_t height, uint8_t bitDepth, uint8_t colour
 
 uint32_t Get32(const Bytes& b, size_t at) {
   return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
+}
+
+// A valid 1-bit grey PNG of black rows (Adam7 when `interlaced`) and the bytes of its image
+// data: deflate stores about 16,500 such pixels in a byte.
+Bytes OneBitPNG(uint32_t width, uint32_t height, bool interlaced, size_t& idatBytes) {
+  z_stream z{};
+  deflateInit(&z, 9);
+  Bytes packed, out(1 << 16);
+  const auto feed = [&](Bytes in, int flush) {
+    z.next_in = in.data();
+    z.avail_in = static_cast<uInt>(in.size());
+    do {
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      deflate(&z, flush);
+      packed.insert(packed.end(), out.begin(), out.end() - z.avail_out);
+    } while (z.avail_out == 0);
+  };
+  // Adam7's passes {x0, y0, dx, dy}; one pass of every pixel otherwise.
+  const std::vector<std::array<uint32_t, 4>> passes =
+      interlaced ? std::vector<std::array<uint32_t, 4>>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                                        {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
+                 : std::vector<std::array<uint32_t, 4>>{{0, 0, 1, 1}};
+  for (const auto& p : passes) {
+    const uint32_t w = (width - p[0] + p[2] - 1) / p[2], h = (height - p[1] + p[3] - 1) / p[3];
+    if (w == 0) continue;
+    const Bytes row(1 + (w + 7) / 8, 0);
+    for (uint32_t y = 0; y < h; ++y) feed(row, Z_NO_FLUSH);
+  }
+  feed({}, Z_FINISH);
+  deflateEnd(&z);
+  idatBytes = packed.size();
+  Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  Bytes ihdr;
+  Put32(ihdr, width);
+  Put32(ihdr, height);
+  ihdr.insert(ihdr.end(), {1, 0, 0, 0, static_cast<uint8_t>(interlaced ? 1 : 0)});
+  for (const Bytes& chunk : {pngtest::Chunk("IHDR", ihdr), pngtest::Chunk("IDAT", packed), pngtest::Chunk("IEND", {})})
+    png.insert(png.end(), chunk.begin(), chunk.end());
+  return png;
+}
+
+// ISReadPNG at 24 bits over a source that cannot tell its size.
+qrvtest::ReadResult ReadFromUnsizedSource(const Bytes& png) {
+  qrvtest::CallbackFile file;
+  file.bytes = png;
+  const auto noSize = [](uintptr_t, DWORD*) -> BOOL { return FALSE; };
+  ISIOHandle source = ISOpenCallbackSource(file.OnOpen, file.OnWrite, file.OnRead, file.OnSeek, file.OnTell, noSize,
+                                           file.OnEof, file.OnClose, 0, reinterpret_cast<uintptr_t>(&file));
+  qrvtest::ReadResult r;
+  DWORD w = 0, h = 0;
+  HGLOBAL image = ISReadPNG(source, &w, &h, 24, nullptr, 0);
+  r.ok = image != nullptr;
+  r.error = ISGetLastError();
+  r.warning = ISGetLastWarning();
+  if (image) GlobalFree(image);
+  ISCloseSource(source);
+  return r;
 }
 
 Bytes Noise(size_t n, uint8_t mask) {
@@ -78,6 +140,43 @@ TEST(PNGDamage, HugeClaimsOverFewBytesAreRefusedInLittleMemory) {
   });
   ASSERT_TRUE(peak.exited);
   EXPECT_EQ(peak.result, 0) << "a file was read or refused with another code";
+  EXPECT_LT(peak.peakMB, 64) << "MB of peak memory";
+}
+
+TEST(PNGDamage, OneBitPicturesOverSixtyFourMegapixelsNeedAByteFor16Pixels) {
+  // Valid files whose few bytes hold 100 megapixels: refused for the bytes of image data they
+  // hold, wherever they come from, before anything is allocated for the picture.
+  size_t plainBytes = 0, adam7Bytes = 0;
+  const Bytes plain = OneBitPNG(10000, 10000, false, plainBytes), adam7 = OneBitPNG(10000, 10000, true, adam7Bytes);
+  const struct {
+    const char* name;
+    std::function<qrvtest::ReadResult()> read;
+    uint64_t dataBytes;  // asked of the budget
+  } cases[] = {
+      {"1-bit", [&] { return ReadPNG(plain, 24); }, plainBytes},
+      {"1-bit Adam7", [&] { return ReadPNG(adam7, 24); }, adam7Bytes},
+      {"1-bit Adam7 as stored", [&] { return ReadPNG(adam7, 0, IS_READ_AS_STORED); }, adam7Bytes},
+      {"1-bit, source of unknown size", [&] { return ReadFromUnsizedSource(plain); }, 0},
+  };
+  ASSERT_LT(plain.size(), 20000u);
+  for (const auto& c : cases) {
+    const qrvtest::ReadResult r = c.read();
+    EXPECT_FALSE(r.ok) << c.name;
+    EXPECT_EQ(r.error, IS_ERR_BADPNG) << c.name;
+    EXPECT_NE(r.warning.find("per 16 pixels"), std::string::npos) << c.name << ": " << r.warning;
+    const RovIrirev::DecodeBudgetQuery& q = RovIrirev::LastDecodeBudgetQuery();
+    EXPECT_EQ(q.width, 10000u) << c.name;
+    EXPECT_EQ(q.height, 10000u) << c.name;
+    EXPECT_EQ(q.dataBytes, c.dataBytes) << c.name;
+    EXPECT_FALSE(q.allowed) << c.name;
+  }
+  const qrvtest::ChildRun peak = qrvtest::RunInChild([&] {
+    for (const auto& c : cases)
+      if (c.read().ok) return 1;
+    return 0;
+  });
+  ASSERT_TRUE(peak.exited);
+  EXPECT_EQ(peak.result, 0);
   EXPECT_LT(peak.peakMB, 64) << "MB of peak memory";
 }
 

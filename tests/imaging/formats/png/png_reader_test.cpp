@@ -11,6 +11,7 @@
 #include "imaging/formats/png/CISPNGCodec.h"
 #include "imaging/core/ISThreadState.h"
 #include "png_test_util.h"
+#include "support/peak_memory.h"
 
 namespace {
 
@@ -437,6 +438,28 @@ TEST(PNGRead, OversizedAndSurplusTextChunksAreSkipped) {
   ASSERT_FALSE(texts.empty());
   EXPECT_LT(texts.size(), 256u);
   for (const auto& t : texts) EXPECT_EQ(t.key, "Many");
+}
+
+TEST(PNGRead, LibpngHoldsNoMoreThanTheCodecLimitOfThePicture) {
+  // A 1 x 1 picture followed by a hundred texts of a megabyte each, a kilobyte each when
+  // stored: libpng keeps the texts that fit the codec memory limit and skips the others.
+  Bytes png = Write({1, 2, 3}, 1, 1, 3, 2);
+  for (int i = 0; i < 100; ++i) png = pngtest::InsertBefore(png, "IEND", ZText("Big", std::string(1000000, 'b')));
+  ASSERT_LT(png.size(), 400000u);
+  const qrvtest::ChildRun peak = qrvtest::RunInChild([&] {
+    const auto r = ReadPNG(png, 24);
+    const size_t texts = GetThreadState()->png.textsRead.size();
+    return r.ok && r.image == Bytes{1, 2, 3} && texts > 0 && texts < 20 ? 0 : 1;
+  });
+  ASSERT_TRUE(peak.exited);
+  EXPECT_EQ(peak.result, 0);
+  EXPECT_LT(peak.peakMB, 64) << "MB of peak memory";
+  // A side over libpng's own default limit of a million pixels is written, and read when the
+  // budget allows it.
+  const Bytes tall = Write(Bytes(1200000, 77), 1, 1200000, 1, 0);
+  const auto r = ReadPNG(tall, 24);
+  ASSERT_TRUE(r.ok) << r.error << " " << r.warning;
+  EXPECT_EQ(r.image, Bytes(3600000, 77));
 }
 
 TEST(PNGRead, DIBFormOfTheRGBAReader) {
