@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libpng-dev libtiff-dev zlib1g-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-liberation2
+  # CJK characters of a text stamp, drawn from a font that has them
+  fonts-droid-fallback
   # reference tools of the tests and benchmarks: cjpeg/djpeg/jpegtran, exiftool, convert,
   # tiffinfo/tiffset/tiff2rgba, pngcheck, wmf2gd; WMF reading for convert and fonts for libwmf
   # (neither comes without recommends); python3 for the benchmark tables

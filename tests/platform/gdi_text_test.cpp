@@ -434,6 +434,8 @@ TEST(GdiText, CharactersTheFaceLacksComeFromAFontThatHasThem) {
       {"Caf\xC3\xA9 " + arrow, ""},
       {"Caf\xE9\t\r\n", ""},  // Windows-1252; control characters are not counted
       {"a\xCD\xB8" "b\xCD\xB8\xCD\xB9" + arrow, "\xCD\xB8\xCD\xB9"},
+      // Japanese, from the CJK font the set-up installs.
+      {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E \xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88", ""},
   };
   const LOGFONTA sans = Font("DejaVu Sans", 20);
   HFONT font = CreateFontIndirectA(&sans);
