@@ -166,17 +166,15 @@ JPGDecodeState* CISJPGReader::Setup(CISIO& source, DWORD* width, DWORD* height, 
   try {
     cinfo.err = JPGInitErrorManager(&state->err);
     jpeg_create_decompress(&cinfo);
-    // libjpeg's whole-image buffers (progressive and multi-scan files) stay within the
-    // library's allocation limit; a larger need is a libjpeg error, not an allocation.
-    cinfo.mem->max_memory_to_use = static_cast<long>(kGlobalAllocLimit);
     InitJPGSource(&cinfo, &state->io, false, (flags & kJPGReadSeekBack) != 0);
     JPGSaveMarkers(&cinfo);
     jpeg_read_header(&cinfo, TRUE);
     JPGRoundReadScale(ts->jpg.readScaleNum, ts->jpg.readScaleDen, &cinfo.scale_num, &cinfo.scale_denom);
     if (flags & kJPGReadKeepYCbCr) cinfo.out_color_space = JCS_YCbCr;
     jpeg_calc_output_dimensions(&cinfo);
-    // Before jpeg_start_decompress sizes the whole-frame buffers of a file of several scans.
-    JPGCheckDecodeBudget(&cinfo, cinfo.output_width, cinfo.output_height, cinfo.scale_num, cinfo.scale_denom);
+    // Before jpeg_start_decompress sizes the whole-frame buffers of a file of several scans
+    // and reads all its scans.
+    JPGGuardDecode(&cinfo, 1);
     StoreMarkers(&cinfo);
     jpeg_start_decompress(&cinfo);
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include <jpeglib.h>
@@ -25,12 +26,29 @@ jpeg_error_mgr* JPGInitErrorManager(jpeg_error_mgr* err);
 // is read; seekBackAtEnd leaves the source just after the JPEG data when libjpeg terminates it.
 void InitJPGSource(j_decompress_ptr cinfo, CISIO* io, bool swapPairs, bool seekBackAtEnd);
 
-// After jpeg_read_header, before libjpeg sizes its buffers: asks the decode budget whether a
-// `width` x `height` picture, read at scaleNum / scaleDenom of the frame, is one that the bytes
-// left in the source could give. A refusal throws RovIrirev::ISException and leaves the
-// budget's reason for ISGetLastWarning.
-void JPGCheckDecodeBudget(j_decompress_ptr cinfo, uint64_t width, uint64_t height, unsigned scaleNum,
-                          unsigned scaleDenom);
+// The stored bytes not yet read by libjpeg: those left in the source and those buffered. False
+// (and 0) for a source of unknown length.
+bool JPGBytesLeft(j_decompress_ptr cinfo, uint64_t* left);
+
+// The most scans one decode or transform reads. Encoders write at most a few dozen; a file of
+// thousands (each scan a pass over every block of its components, for a few bytes) costs
+// minutes. A file past the limit is refused when libjpeg reaches its next scan.
+constexpr int kJPGScanLimit = 500;
+
+// After jpeg_read_header, before libjpeg sizes its buffers: the guards of one decode or
+// coefficient read.
+// - Asks the decode budget for the frame, which libjpeg decodes at any output scale and, for a
+//   file of several scans or a coefficient read, buffers whole, every component's blocks.
+// - Sets libjpeg's memory limit from the budget: room for `frameCopies` whole sets of the
+//   frame's coefficients and the markers already saved. libjpeg judges its whole-image buffers
+//   against it (with what it allocated before them) when it creates them.
+// - Counts the scans through libjpeg's progress hook and refuses the scan after kJPGScanLimit.
+// A refusal throws RovIrirev::ISException and leaves its reason for ISGetLastWarning.
+void JPGGuardDecode(j_decompress_ptr cinfo, unsigned frameCopies);
+
+// The scans the last decode or coefficient read of this thread had read when it ended or was
+// refused (kJPGScanLimit for a file refused for its scans).
+int JPGScansDecoded();
 
 // Installs the destination manager over `io` (not owned): one 4096-byte buffer, each full
 // buffer one write; a failed write is libjpeg's file-write error.

@@ -23,6 +23,15 @@ void JPGEmitMessage(j_common_ptr cinfo, int level) {
 void JPGErrorExit(j_common_ptr cinfo) {
   char message[JMSG_LENGTH_MAX] = {};
   cinfo->err->format_message(cinfo, message);
+  // libjpeg refuses its whole-image buffers past the memory limit by asking for a temporary
+  // file it does not have; that refusal, and a failed allocation, say why the call failed.
+  if (cinfo->err->msg_code == JERR_NO_BACKING_STORE) {
+    std::snprintf(message, sizeof message, "JPEG decoding needs more than the %ld bytes of memory allowed for it",
+                  cinfo->mem->max_memory_to_use);
+    ReplaceLastWarning(message);
+  } else if (cinfo->err->msg_code == JERR_OUT_OF_MEMORY) {
+    ReplaceLastWarning(message);
+  }
   throw RovIrirev::ISException(message);
 }
 

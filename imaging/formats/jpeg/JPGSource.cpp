@@ -2,7 +2,6 @@
 // after a premature end, and an optional seek back over the unused buffered bytes at the end.
 #include <cstring>
 
-#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/formats/jpeg/JPGCommon.h"
 
 namespace {
@@ -85,46 +84,11 @@ void InitJPGSource(j_decompress_ptr cinfo, CISIO* io, bool swapPairs, bool seekB
   src->seekBackAtEnd = seekBackAtEnd;
 }
 
-void JPGCheckDecodeBudget(j_decompress_ptr cinfo, uint64_t width, uint64_t height, unsigned scaleNum,
-                          unsigned scaleDenom) {
-  using RovIrirev::BudgetAdd;
-  using RovIrirev::BudgetMultiply;
+bool JPGBytesLeft(j_decompress_ptr cinfo, uint64_t* left) {
   JPGSourceMgr* src = Src(cinfo);
   uint32_t size = 0, position = 0;
-  const bool known = src->io->GetSize(&size) && src->io->Tell(&position);
-  const uint64_t left = known ? uint64_t{size >= position ? size - position : 0u} + src->pub.bytes_in_buffer : 0;
-  // Huffman-coded data: every block of a scan that codes DC coefficients (every sequential
-  // scan, and a progressive file's DC scans) takes at least one bit, the shortest code of its
-  // DC difference. The first scan starts at `left` bytes from the end, so it and the scans
-  // after it code at most 8 x left blocks of the first scan's set S of components. A
-  // component c of sampling factors h x v has at least
-  //   (W h / 8 hmax) (H v / 8 vmax)
-  // blocks in a W x H frame, so the frame is at most
-  //   8 left x 64 hmax vmax / sum over S of h v
-  // pixels. A scale of n / d makes each output side at most n / d of the frame's plus one
-  // pixel, so the caller receives at most that bound x n^2 / d^2 + width + height + 1 pixels.
-  // A progressive file whose first scan has no DC coefficients (out of order: end-of-band
-  // runs skip thousands of blocks for a few bits), an arithmetic-coded file (a likely decision
-  // costs far less than a bit) and a source of unknown length give no bound: the ceiling
-  // holds, for the whole frame, which libjpeg decodes at any scale and buffers whole for a
-  // file of several scans.
-  uint64_t dataPixels = RovIrirev::kUnboundedData;
-  if (known && !cinfo->arith_code && (!cinfo->progressive_mode || cinfo->Ss == 0) && cinfo->comps_in_scan > 0 &&
-      scaleNum > 0 && scaleDenom > 0) {
-    uint64_t scanSamples = 0;
-    for (int i = 0; i < cinfo->comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i)
-      scanSamples += uint64_t(cinfo->cur_comp_info[i]->h_samp_factor) * cinfo->cur_comp_info[i]->v_samp_factor;
-    const uint64_t frameSamples = uint64_t(cinfo->max_h_samp_factor) * cinfo->max_v_samp_factor;
-    if (scanSamples > 0) {
-      const uint64_t frame = BudgetMultiply(BudgetMultiply(left, 8 * 64), frameSamples) / scanSamples;
-      const uint64_t scaled = BudgetMultiply(frame, uint64_t{scaleNum} * scaleNum) / (uint64_t{scaleDenom} * scaleDenom);
-      dataPixels = BudgetAdd(scaled, BudgetAdd(width, BudgetAdd(height, 1)));
-    }
-  }
-  if (dataPixels == RovIrirev::kUnboundedData) {
-    width = cinfo->image_width;
-    height = cinfo->image_height;
-  }
-  if (!RovIrirev::DecodeBudgetAllows(width, height, dataPixels, left))
-    throw RovIrirev::ISException("over the decode budget");
+  *left = 0;
+  if (!src->io->GetSize(&size) || !src->io->Tell(&position)) return false;
+  *left = uint64_t{size >= position ? size - position : 0u} + src->pub.bytes_in_buffer;
+  return true;
 }

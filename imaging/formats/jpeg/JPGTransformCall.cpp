@@ -128,16 +128,14 @@ BOOL CISJPGReader::Transform(CISIO& source, CISIO& sink, DWORD mode, int32_t x, 
     o.dst.err = &o.err;
     jpeg_create_compress(&o.dst);
     o.dstCreated = true;
-    // The whole-image coefficient arrays stay within the library's allocation limit; a larger
-    // need is a libjpeg error, not an allocation.
-    o.src.mem->max_memory_to_use = static_cast<long>(kGlobalAllocLimit);
-    o.dst.mem->max_memory_to_use = static_cast<long>(kGlobalAllocLimit);
 
     InitJPGSource(&o.src, &source, false, false);
     CopyMarkersSetup(&o.src);
     jpeg_read_header(&o.src, TRUE);
-    // The coefficient arrays hold the whole frame: its blocks must be ones the data could code.
-    JPGCheckDecodeBudget(&o.src, o.src.image_width, o.src.image_height, 1, 1);
+    // The coefficient arrays hold the whole frame, and the workspace of a moving transform a
+    // second copy of it: its blocks must be ones the data could code.
+    JPGGuardDecode(&o.src, 2);
+    o.dst.mem->max_memory_to_use = o.src.mem->max_memory_to_use;
     RequestTransformWorkspace(&o.src, &info);
     jvirt_barray_ptr* srcCoef = jpeg_read_coefficients(&o.src);
     jpeg_copy_critical_parameters(&o.src, &o.dst);

@@ -1,12 +1,15 @@
 // The decode budget of the JPEG, BMP, TGA, PSD and PCX readers: tiny files claiming huge
 // pictures are refused in little memory, cut files are read as far as they go, and a large
-// picture that compresses to almost nothing still reads.
+// picture that compresses to almost nothing still reads; a JPEG file's data must hold every
+// component's blocks, its scans and libjpeg's buffers stay within their limits.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <functional>
 
 #include "bmp_image_test_util.h"
+#include "imaging/core/ISDecodeBudget.h"
+#include "imaging/formats/jpeg/JPGCommon.h"
 #include "jpeg/jpeg_test_util.h"
 #include "support/peak_memory.h"
 
@@ -67,13 +70,58 @@ Bytes JPEGClaiming(uint32_t w, uint32_t h, uint32_t comps, const std::string& ar
   return {};
 }
 
-ISErrorCode TransformJPG(const Bytes& jpeg) {
+// A half turn of `jpeg`: the error, and the warning when asked.
+ISErrorCode TransformJPGSaying(const Bytes& jpeg, std::string* warning) {
   fmttest::MemorySink sink;
   ISIOHandle source = ISOpenMemorySource(jpeg.data(), static_cast<DWORD>(jpeg.size()));
   ISTransformJPG(source, sink.handle, 6, 0, 0, 0, 0);
   const ISErrorCode error = ISGetLastError();
+  if (warning) *warning = ISGetLastWarning();
   ISCloseSource(source);
   return error;
+}
+ISErrorCode TransformJPG(const Bytes& jpeg) { return TransformJPGSaying(jpeg, nullptr); }
+
+// One scan of a hand-made stream: component ids, Ss, Se, Ah << 4 | Al, and its data (zero bytes).
+struct HandScan {
+  Bytes components;
+  uint8_t ss, se, approximation;
+  size_t dataBytes;
+};
+// A JPEG stream written by hand: Huffman tables of one 1-bit code each (DC difference 0, end of
+// block), so that a zero bit codes a block's DC; the frame of marker `sof` whose component i + 1
+// has the sampling factors factors[i] (0xHV); the scans; the end marker.
+Bytes HandMadeJPEG(uint8_t sof, uint32_t width, uint32_t height, const Bytes& factors,
+                   const std::vector<HandScan>& scans) {
+  Bytes out = {0xFF, 0xD8};
+  const auto segment = [&out](uint8_t code, Bytes payload) {
+    BE(out, 0xFF00 | code, 2), BE(out, payload.size() + 2, 2);
+    out = Join(out, payload);
+  };
+  Bytes table(65, 1), dc(18, 0), ac(18, 0), frame = {8};
+  table[0] = 0, dc[1] = 1, ac[0] = 0x10, ac[1] = 1;
+  segment(0xDB, table), segment(0xC4, dc), segment(0xC4, ac);
+  BE(frame, height, 2), BE(frame, width, 2), frame.push_back(static_cast<uint8_t>(factors.size()));
+  for (size_t i = 0; i < factors.size(); ++i) frame = Join(frame, {static_cast<uint8_t>(i + 1), factors[i], 0});
+  segment(sof, frame);
+  for (const HandScan& scan : scans) {
+    Bytes header = {static_cast<uint8_t>(scan.components.size())};
+    for (uint8_t id : scan.components) header = Join(header, {id, 0});
+    segment(0xDA, Join(header, {scan.ss, scan.se, scan.approximation}));
+    out.resize(out.size() + scan.dataBytes, 0);
+  }
+  return Join(out, {0xFF, 0xD9});
+}
+
+// A 512 x 512 frame of 600 scans without data: progressive AC scans of its one component (or
+// one and then refinements of it), or, with sof 0xC0, sequential scans of each of its three
+// components in turn.
+Bytes JPEGOfRepeatedScans(uint8_t sof, bool refinements) {
+  std::vector<HandScan> scans;
+  for (uint8_t i = 0; scans.size() < 600; ++i)
+    scans.push_back(sof == 0xC0 ? HandScan{{static_cast<uint8_t>(1 + i % 3)}, 0, 63, 0, 0}
+                                : HandScan{{1}, 1, 63, static_cast<uint8_t>(refinements && i ? 0x10 : 1), 0});
+  return HandMadeJPEG(sof, 512, 512, Bytes(sof == 0xC0 ? 3 : 1, 0x11), scans);
 }
 
 TEST(DecodeBudget, TinyFilesClaimingHugePicturesAreRefusedInLittleMemory) {
@@ -116,6 +164,91 @@ TEST(DecodeBudget, TinyFilesClaimingHugePicturesAreRefusedInLittleMemory) {
   EXPECT_EQ(jpegtest::ReadJPG(cases[1].file, 24).warning.rfind(
                 "26000 x 26000 is over 64 megapixels with less than one byte of picture data per 16 pixels (", 0),
             0u);
+}
+
+TEST(DecodeBudget, JPEGDataMustHoldTheBlocksOfEveryComponent) {
+  // The first scan codes Cb alone, 1 x 1 beside luma's 4 x 4: an 18th of the frame's blocks.
+  const struct {
+    uint32_t side;
+    uint8_t sof;
+    size_t dataBytes;
+  } cases[] = {{20000, 0xC2, 30000}, {25000, 0xC0, 60000}, {8000, 0xC2, 30000}};
+  for (const auto& c : cases) {
+    const Bytes file = HandMadeJPEG(c.sof, c.side, c.side, {0x44, 0x11, 0x11},
+                                              {{{2}, 0, static_cast<uint8_t>(c.sof == 0xC0 ? 63 : 0), 0, c.dataBytes}});
+    const qrvtest::ChildRun run =
+        qrvtest::RunInChild([&] { return static_cast<int>(jpegtest::ReadJPG(file, 24).error); });
+    ASSERT_TRUE(run.exited) << c.side;
+    ASSERT_EQ(run.result, static_cast<int>(IS_ERR_BADJPEG)) << c.side;
+    EXPECT_LT(run.peakMB, 64) << c.side;
+    // Asked: the frame, with the data from the first scan on coding a bit for each block of
+    // all three components.
+    jpegtest::ReadJPG(file, 24);
+    const RovIrirev::DecodeBudgetQuery& asked = RovIrirev::LastDecodeBudgetQuery();
+    const uint64_t left = file.size() - jpegtest::ScanDataOffset(file);
+    EXPECT_EQ(std::vector<uint64_t>({asked.width, asked.height, asked.dataPixels, asked.dataBytes}),
+              std::vector<uint64_t>({c.side, c.side, left * 8 * 64 * 16 / 18, left}))
+        << c.side;
+  }
+}
+
+TEST(DecodeBudget, JPEGScansPastTheLimitAreRefused) {
+  // Each scan is a pass over all its blocks for a 10-byte header: past the limit a read or
+  // transform stops, having decoded the limit's number of scans.
+  using Outcome = std::pair<ISErrorCode, std::string>;
+  const auto read = [](const Bytes& f) {
+    const jpegtest::ReadResult r = jpegtest::ReadJPG(f, 24);
+    return Outcome(r.error, r.warning);
+  };
+  const auto transform = [](const Bytes& f) {
+    Outcome outcome;
+    outcome.first = TransformJPGSaying(f, &outcome.second);
+    return outcome;
+  };
+  const Outcome refused(IS_ERR_BADJPEG, "JPEG data has more than 500 scans");
+  const struct {
+    const char* what;
+    Bytes file;
+    std::function<Outcome(const Bytes&)> run;
+    int scans;
+    Outcome outcome;
+  } cases[] = {
+      {"progressive, AC scans", JPEGOfRepeatedScans(0xC2, false), read, kJPGScanLimit, refused},
+      {"progressive, refinements", JPEGOfRepeatedScans(0xC2, true), read, kJPGScanLimit, refused},
+      {"sequential", JPEGOfRepeatedScans(0xC0, false), read, kJPGScanLimit, refused},
+      {"transform, refinements", JPEGOfRepeatedScans(0xC2, true), transform, kJPGScanLimit, refused},
+      {"progressive as written", jpegtest::WriteJPG(jpegtest::MakePicture(64, 48, 3), 64, 48, 90, 24, nullptr, 1).jpeg,
+       read, 10, Outcome(IS_ERR_OK, "")},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.run(c.file), c.outcome) << c.what;
+    EXPECT_EQ(JPGScansDecoded(), c.scans) << c.what;
+  }
+}
+
+TEST(DecodeBudget, JPEGBuffersPastTheMemoryLimitAreARefusalThatSaysWhy) {
+  // libjpeg judges its whole-frame buffers against the limit when it creates them.
+  const Bytes file = jpegtest::WriteJPG(jpegtest::MakePicture(64, 480, 3), 64, 480, 90, 24, nullptr, 1).jpeg;
+  ISIOHandle handle = ISOpenMemorySource(file.data(), static_cast<DWORD>(file.size()));
+  CISIO io(handle);
+  jpeg_error_mgr err{};
+  jpeg_decompress_struct cinfo{};
+  cinfo.err = JPGInitErrorManager(&err);
+  jpeg_create_decompress(&cinfo);
+  std::string refusal;
+  try {
+    InitJPGSource(&cinfo, &io, false, false);
+    jpeg_read_header(&cinfo, TRUE);
+    JPGGuardDecode(&cinfo, 1);
+    cinfo.mem->max_memory_to_use = 4096;
+    jpeg_start_decompress(&cinfo);
+  } catch (const RovIrirev::ISException& e) {
+    refusal = e.what();
+  }
+  EXPECT_EQ(refusal, "JPEG decoding needs more than the 4096 bytes of memory allowed for it");
+  EXPECT_EQ(ISGetLastWarning(), refusal);
+  jpeg_destroy_decompress(&cinfo);
+  ISCloseSource(handle);
 }
 
 // Rows of a cut file's picture are the whole file's rows or mid grey; returns how many are the

@@ -1,0 +1,91 @@
+// The guards of a JPEG decode or coefficient read: the decode budget's question for the frame,
+// libjpeg's memory limit from the budget, and the scan count through libjpeg's progress hook.
+#include <climits>
+#include <cstdio>
+
+#include "imaging/core/ISDecodeBudget.h"
+#include "imaging/core/ISThreadState.h"
+#include "imaging/formats/jpeg/JPGCommon.h"
+
+namespace {
+
+using RovIrirev::BudgetAdd;
+using RovIrirev::BudgetMultiply;
+
+thread_local int scansDecoded = 0;
+
+// libjpeg's progress hook: called before each step of input (a row of blocks or a marker) and
+// each output row. input_scan_number counts the scans whose header libjpeg has read; the scan
+// after the limit is refused before any of its data is decoded.
+void CountScans(j_common_ptr common) {
+  if (!common->is_decompressor) return;
+  const int scan = reinterpret_cast<j_decompress_ptr>(common)->input_scan_number;
+  if (scan <= kJPGScanLimit) {
+    scansDecoded = scan;
+    return;
+  }
+  scansDecoded = kJPGScanLimit;
+  char reason[80];
+  std::snprintf(reason, sizeof reason, "JPEG data has more than %d scans", kJPGScanLimit);
+  ReplaceLastWarning(reason);
+  throw RovIrirev::ISException(reason);
+}
+
+// The largest number of samples per frame pixel that the budget's memory limit covers: four
+// full-resolution components. A frame of more components holds proportionally more blocks.
+constexpr uint64_t kComponentsPerLimit = 4;
+
+}  // namespace
+
+int JPGScansDecoded() { return scansDecoded; }
+
+void JPGGuardDecode(j_decompress_ptr cinfo, unsigned frameCopies) {
+  scansDecoded = cinfo->input_scan_number;
+  uint64_t left = 0;
+  const bool known = JPGBytesLeft(cinfo, &left);
+  const uint64_t width = cinfo->image_width, height = cinfo->image_height;
+  const uint64_t hMax = static_cast<uint64_t>(cinfo->max_h_samp_factor);
+  const uint64_t vMax = static_cast<uint64_t>(cinfo->max_v_samp_factor);
+
+  // Huffman-coded data: a valid file codes the DC coefficient of every block of every
+  // component of the frame (in its one scan, in the scans of its components, or in a
+  // progressive file's DC scans, which come before any other scan of a component), and each
+  // takes at least one bit, the shortest code of its DC difference. Every scan starts within
+  // the `left` bytes from the first scan on, so they code at most 8 x left blocks. A component
+  // c of sampling factors h x v has at least
+  //   (W h / 8 hmax) (H v / 8 vmax)
+  // blocks in a W x H frame, so the frame is at most
+  //   8 left x 64 hmax vmax / sum over the components of h v
+  // pixels. An arithmetic-coded file (a likely decision costs far less than a bit) and a
+  // source of unknown length give no bound: the ceiling holds. The area asked is the frame,
+  // which libjpeg decodes at any output scale.
+  uint64_t blockSamples = 0;
+  for (int ci = 0; ci < cinfo->num_components; ++ci)
+    blockSamples += static_cast<uint64_t>(cinfo->comp_info[ci].h_samp_factor) * cinfo->comp_info[ci].v_samp_factor;
+  uint64_t dataPixels = RovIrirev::kUnboundedData;
+  if (known && !cinfo->arith_code && blockSamples > 0)
+    dataPixels = BudgetMultiply(BudgetMultiply(left, 8 * 64), hMax * vMax) / blockSamples;
+  if (!RovIrirev::DecodeBudgetAllows(width, height, dataPixels, left))
+    throw RovIrirev::ISException("over the decode budget");
+
+  // The memory limit: the frame rounded up to whole block groups (libjpeg's arrays hold whole
+  // ones), as many times as four-component sets cover the components, for each copy; and the
+  // markers libjpeg has saved, which count against the limit and are the file's own bytes.
+  const uint64_t groupWidth = 8 * (hMax > 0 ? hMax : 1), groupHeight = 8 * (vMax > 0 ? vMax : 1);
+  const uint64_t padded = BudgetMultiply((width + groupWidth - 1) / groupWidth * groupWidth,
+                                         (height + groupHeight - 1) / groupHeight * groupHeight);
+  const uint64_t componentSets =
+      (static_cast<uint64_t>(cinfo->num_components) + kComponentsPerLimit - 1) / kComponentsPerLimit;
+  uint64_t limit = RovIrirev::DecodeMemoryLimit(BudgetMultiply(padded, BudgetMultiply(componentSets, frameCopies)));
+  for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next)
+    limit = BudgetAdd(limit, uint64_t{m->data_length} + sizeof(*m));
+  cinfo->mem->max_memory_to_use = limit > uint64_t{LONG_MAX} ? LONG_MAX : static_cast<long>(limit);
+
+  if (!cinfo->progress) {
+    auto* progress = static_cast<jpeg_progress_mgr*>((*cinfo->mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(jpeg_progress_mgr)));
+    *progress = jpeg_progress_mgr{};
+    cinfo->progress = progress;
+  }
+  cinfo->progress->progress_monitor = CountScans;
+}
