@@ -90,8 +90,9 @@ bool TIFFPageWithinBudget(TIFF* tif, const TIFFPageInfo& info, const uint16_t* p
                           uint64_t* pixels);
 
 // Where the stored bytes of strip or tile `index` lie and how many of them a read uses: those
-// the file holds (cut at its end, `cut` then set), and, as libtiff itself reads, no more than
-// ten times the `decodedBytes` they decode to and 4 KB besides.
+// the file holds (cut at its end, `cut` then set), and no more than ten times the
+// `decodedBytes` they decode to and 4 KB besides (libtiff itself reads no more of a strip of
+// over a megabyte).
 struct TIFFStoredBytes {
   uint64_t offset = 0;
   uint64_t held = 0;

@@ -141,7 +141,9 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     return 0;
   }
   const auto held = static_cast<tmsize_t>(stored.held);
-  if ((tiled ? TIFFReadRawTile(tif, index, raw.Data(), held) : TIFFReadRawStrip(tif, index, raw.Data(), held)) != held) {
+  const tmsize_t got =
+      tiled ? TIFFReadRawTile(tif, index, raw.Data(), held) : TIFFReadRawStrip(tif, index, raw.Data(), held);
+  if (got != held) {
     SetLastWarning(note);
     return 0;
   }
@@ -151,8 +153,8 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     const uint32_t n = RowsIn(tif, stored.held, rows);
     if (n < rows) SetLastWarning(note);
     if (n == 0) return 0;
-    return TIFFReadFromUserBuffer(tif, index, raw.Data(), held, out, static_cast<tmsize_t>(DecodedBytes(tif, n))) ? n
-                                                                                                                : 0;
+    const auto bytes = static_cast<tmsize_t>(DecodedBytes(tif, n));
+    return TIFFReadFromUserBuffer(tif, index, raw.Data(), held, out, bytes) ? n : 0;
   }
   LayPattern(out, whole);
   if (TIFFReadFromUserBuffer(tif, index, raw.Data(), held, out, static_cast<tmsize_t>(whole))) return rows;
