@@ -1,5 +1,6 @@
 // ReadTIFF: one page chosen by number, read by the reader of the requested depth (or of the
 // page's own depth when it is read as stored).
+#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/formats/tiff/TIFFClient.h"
 #include "imaging/formats/tiff/TIFFRead.h"
 
@@ -27,24 +28,49 @@ void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD
   const bool asStored = flags & kTIFFAsStored;
   if (!asStored && (bits == 1 || bits == 8) && !palette) return error = IS_ERR_BADPARAM, nullptr;
   if (!source.Rewind()) return error = IS_ERR_READ, nullptr;
-  TIFFHandleHolder holder(OpenTIFFClient(source, "r"));
+  TIFFHandleHolder holder(OpenTIFFClient(source, "r", TIFFDirectoryAllocLimit(source)));
   TIFF* tif = holder.Get();
   if (!tif) return error = IS_ERR_BADTIFF, nullptr;
   TIFFClientData* client = TIFFClientOf(tif);
-  client->state.rawCMYK = false;
-  if (!TIFFSetDirectory(tif, page)) return error = IS_ERR_BADPARAM, nullptr;
+  if (!TIFFSetDirectory(tif, page))
+    return error = client->state.allocationRefused ? IS_ERR_BADTIFF : IS_ERR_BADPARAM, nullptr;
   TIFFPageRead read;
   read.tif = tif;
   read.info = GetTIFFPageInfo(tif);
   read.flags = flags;
   if (read.info.width == 0 || read.info.height == 0) return error = IS_ERR_BADTIFF, nullptr;
   const uint32_t depth = asStored ? StoredDepth(read.info) : bits;
+  if (depth != 1 && depth != 8 && depth != 16 && depth != 24 && depth != 32) return error = IS_ERR_BADPARAM, nullptr;
   // A header claiming more picture than its data can give is refused before anything is
-  // allocated. The raw readers decode the first plane only; the true-colour reader asks once
-  // it knows which planes libtiff's conversion takes.
-  const uint16_t firstPlane = 0;
-  if ((depth == 1 || depth == 8 || depth == 16) && !TIFFPageWithinBudget(tif, read.info, &firstPlane, 1))
-    return error = IS_ERR_BADTIFF, nullptr;
+  // allocated. The raw readers decode the first plane only; the true-colour reader the planes
+  // libtiff's conversion takes.
+  uint16_t planes[4] = {0, 1, 2, 3};
+  uint32_t planeCount = 1;
+  if (depth == 24 || depth == 32) {
+    char message[1024] = {};
+    if (!TIFFRGBAImageOK(tif, message)) {
+      TIFFTrace("%s\n", message);
+      return error = IS_ERR_BADTIFF, nullptr;
+    }
+    TIFFReadState state;
+    state.alphaOverride = ts.tiff.alphaOverride;
+    state.rawCMYK = depth == 32 && (flags & kTIFFRawCMYK);
+    TIFFRGBAImage img;
+    bool opaque = false;
+    if (!BeginTIFFRGBA(tif, state, img, planes, &planeCount, &opaque)) return error = IS_ERR_BADTIFF, nullptr;
+    TIFFRGBAImageEnd(&img);
+  }
+  uint64_t pixels = 0;
+  if (!TIFFPageWithinBudget(tif, read.info, planes, planeCount, &pixels)) return error = IS_ERR_BADTIFF, nullptr;
+  // The page is read through a second handle on which libtiff may allocate no more than the
+  // budget allowed for that area; a refusal by libtiff is a bad page, never more memory.
+  holder.Close();
+  if (!source.Rewind()) return error = IS_ERR_READ, nullptr;
+  holder.Reset(OpenTIFFClient(source, "r", RovIrirev::DecodeMemoryLimit(pixels)));
+  tif = read.tif = holder.Get();
+  if (!tif || !TIFFSetDirectory(tif, page)) return error = IS_ERR_BADTIFF, nullptr;
+  client = TIFFClientOf(tif);
+  client->state.rawCMYK = false;
   client->state.alphaOverride = ts.tiff.alphaOverride;
   uint32_t w = 0, h = 0;
   void* block = nullptr;
@@ -57,7 +83,7 @@ void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD
       client->state.rawCMYK = flags & kTIFFRawCMYK;
       block = ReadTIFFTrueColor(error, read, 32, &w, &h);
       break;
-    default: error = IS_ERR_BADPARAM; break;
+    default: break;
   }
   if (!block) return nullptr;
   *width = w;

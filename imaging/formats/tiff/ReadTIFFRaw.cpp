@@ -30,6 +30,7 @@ bool ReadStrips(ISErrorCode& error, TIFF* tif, uint32_t height, OnStrip&& onStri
   for (uint32_t row = 0; row < height; row += rowsPerStrip) {
     const uint32_t rows = std::min(rowsPerStrip, height - row);
     const uint32_t done = DecodeTIFFStrile(tif, TIFFComputeStrip(tif, row, 0), rows, buffer.Data(), raw);
+    if (TIFFAllocationRefused(error, tif)) return false;
     if (done > 0) onStrip(buffer.Data(), row, done, static_cast<uint64_t>(scanline));
     if (!ProgressOrStop(error, row, height)) return false;
   }
@@ -53,6 +54,7 @@ bool ReadTiles(ISErrorCode& error, TIFF* tif, uint32_t width, uint32_t height, O
   for (uint32_t y = 0; y < height; y = (height - y > tileLength) ? y + tileLength : height) {
     for (uint32_t x = 0; x < width; x = (width - x > tileWidth) ? x + tileWidth : width) {
       const uint32_t done = DecodeTIFFStrile(tif, TIFFComputeTile(tif, x, y, 0, 0), tileLength, buffer.Data(), raw);
+      if (TIFFAllocationRefused(error, tif)) return false;
       if (done > 0) onTile(buffer.Data(), x, y, tileWidth, done, static_cast<uint64_t>(tileRow));
     }
     if (!ProgressOrStop(error, y, height)) return false;

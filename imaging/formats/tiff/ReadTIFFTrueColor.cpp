@@ -143,11 +143,13 @@ bool PutPage(ISErrorCode& error, TIFFRGBAImage& img, const uint16_t* planes, uin
     const uint32_t rows = std::min(bandRows, height - y);
     if (!tiled) {
       const uint32_t done = decode(0, y, rows);
+      if (TIFFAllocationRefused(error, tif)) return false;
       if (done > 0) put({0, y, width, done, 0});
       fill(0, y, width, done, rows);
     } else {
       for (uint32_t x = 0; x < width; x += std::min(bandWidth, width - x)) {
         const uint32_t done = std::min(decode(x, y, bandRows), rows);
+        if (TIFFAllocationRefused(error, tif)) return false;
         const uint32_t across = std::min(bandWidth, width - x);
         if (done > 0) put({x, y, across, done, bandWidth - across});
         fill(x, y, across, done, rows);
@@ -159,50 +161,17 @@ bool PutPage(ISErrorCode& error, TIFFRGBAImage& img, const uint16_t* planes, uin
 }
 
 // Reads the page into `picture` (width x height 32-bit pixels, bytes R, G, B, A), bottom row
-// first, without libtiff's own orientation handling. The budget is asked before the picture
-// or any strip buffer is allocated; rows that cannot be decoded are mid grey and opaque.
+// first, without libtiff's own orientation handling. The decode budget has allowed the page;
+// rows that cannot be decoded are mid grey and opaque.
 bool ReadRGBARaster(ISErrorCode& error, const TIFFPageRead& page, TIFFReadState& state, TIFFPicture& picture) {
   TIFF* tif = page.tif;
   const uint32_t width = page.info.width, height = page.info.height;
-  char message[1024] = {};
-  // An override of 0 (no alpha): the page is read as libtiff reads it, and every alpha byte
-  // then set opaque; the colour bytes are the same either way.
-  bool opaque = false;
-  if (state.alphaOverride == 0) {
-    uint16_t count = 0;
-    uint16_t* info = nullptr;
-    opaque = TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &info) && count > 0 && info &&
-             info[0] == EXTRASAMPLE_UNSPECIFIED;
-  } else {
-    ApplyAlphaOverride(tif, state.alphaOverride);
-  }
   TIFFRGBAImage img;
-  std::memset(&img, 0, sizeof img);
-  if (!TIFFRGBAImageBegin(&img, tif, 1, message)) {
-    TIFFTrace("%s\n", message);
-    return error = IS_ERR_BADTIFF, false;
-  }
-  RGBAImageHolder holder(&img);
-  if (state.rawCMYK && img.photometric == PHOTOMETRIC_SEPARATED && img.bitspersample == 8 &&
-      img.samplesperpixel >= 4) {
-    if (img.isContig)
-      img.put.contig = PutRawCMYKContig;
-    else
-      img.put.separate = PutRawCMYKSeparate;
-  }
-  if (img.isContig ? !img.put.contig : !img.put.separate) return error = IS_ERR_BADTIFF, false;
-  // The planes libtiff's conversion takes: one grey or three colour planes, then the alpha (or
-  // the black of CMYK) plane after them when it uses one. Extra samples it does not use are
-  // never read, so their strips may be missing.
   uint16_t planes[4] = {0, 1, 2, 3};
   uint32_t planeCount = 1;
-  if (!img.isContig) {
-    const bool grey = img.photometric == PHOTOMETRIC_MINISWHITE || img.photometric == PHOTOMETRIC_MINISBLACK ||
-                      img.photometric == PHOTOMETRIC_PALETTE;
-    planeCount = grey ? 1 : 3;
-    if (img.alpha) planes[planeCount++] = static_cast<uint16_t>(grey ? 1 : 3);
-  }
-  if (!TIFFPageWithinBudget(tif, page.info, planes, planeCount)) return error = IS_ERR_BADTIFF, false;
+  bool opaque = false;
+  if (!BeginTIFFRGBA(tif, state, img, planes, &planeCount, &opaque)) return error = IS_ERR_BADTIFF, false;
+  RGBAImageHolder holder(&img);
   if (!picture.Allocate(width, height, 32)) return error = IS_ERR_NOMEM, false;
   auto* raster = reinterpret_cast<uint32_t*>(picture.pixels.Data());
   state.error = IS_ERR_OK;
@@ -224,6 +193,50 @@ bool ReadRGBARaster(ISErrorCode& error, const TIFFPageRead& page, TIFFReadState&
 }
 
 }  // namespace
+
+bool BeginTIFFRGBA(TIFF* tif, const TIFFReadState& state, TIFFRGBAImage& img, uint16_t planes[4], uint32_t* planeCount,
+                   bool* opaque) {
+  char message[1024] = {};
+  // An override of 0 (no alpha): the page is read as libtiff reads it, and every alpha byte
+  // then set opaque; the colour bytes are the same either way.
+  *opaque = false;
+  if (state.alphaOverride == 0) {
+    uint16_t count = 0;
+    uint16_t* info = nullptr;
+    *opaque = TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &info) && count > 0 && info &&
+              info[0] == EXTRASAMPLE_UNSPECIFIED;
+  } else {
+    ApplyAlphaOverride(tif, state.alphaOverride);
+  }
+  std::memset(&img, 0, sizeof img);
+  if (!TIFFRGBAImageBegin(&img, tif, 1, message)) {
+    TIFFTrace("%s\n", message);
+    return false;
+  }
+  if (state.rawCMYK && img.photometric == PHOTOMETRIC_SEPARATED && img.bitspersample == 8 &&
+      img.samplesperpixel >= 4) {
+    if (img.isContig)
+      img.put.contig = PutRawCMYKContig;
+    else
+      img.put.separate = PutRawCMYKSeparate;
+  }
+  if (img.isContig ? !img.put.contig : !img.put.separate) {
+    TIFFRGBAImageEnd(&img);
+    return false;
+  }
+  // The planes libtiff's conversion takes: one grey or three colour planes, then the alpha (or
+  // the black of CMYK) plane after them when it uses one. Extra samples it does not use are
+  // never read, so their strips may be missing.
+  for (uint16_t p = 0; p < 4; ++p) planes[p] = p;
+  *planeCount = 1;
+  if (!img.isContig) {
+    const bool grey = img.photometric == PHOTOMETRIC_MINISWHITE || img.photometric == PHOTOMETRIC_MINISBLACK ||
+                      img.photometric == PHOTOMETRIC_PALETTE;
+    *planeCount = grey ? 1 : 3;
+    if (img.alpha) planes[(*planeCount)++] = static_cast<uint16_t>(grey ? 1 : 3);
+  }
+  return true;
+}
 
 void* ReadTIFFTrueColor(ISErrorCode& error, TIFFPageRead& page, uint32_t bits, uint32_t* width, uint32_t* height) {
   if (bits != 24 && bits != 32) {

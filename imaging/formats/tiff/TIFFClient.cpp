@@ -1,6 +1,7 @@
 // Client procedures over CISIO and the tag extender.
 #include "imaging/formats/tiff/TIFFClient.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <new>
 
+#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISThreadState.h"
 
 namespace {
@@ -79,13 +81,25 @@ bool AboutTagsOnly(const char* module) {
   return false;
 }
 
+// Where libtiff refuses an allocation over the limit of the handle's open options.
+bool AboutRefusedAllocation(const char* module) {
+  return module && (std::strcmp(module, "_TIFFmallocExt") == 0 || std::strcmp(module, "_TIFFcallocExt") == 0 ||
+                    std::strcmp(module, "_TIFFreallocExt") == 0);
+}
+
 // libtiff's errors and warnings for our handles: to the trace, never to stderr; those about
 // the pixel data are kept for ISGetLastWarning.
-int ClientMessage(TIFF*, void*, const char* module, const char* fmt, va_list args) {
+int ClientMessage(TIFF* tif, void*, const char* module, const char* fmt, va_list args) {
   TIFFTrace("%s: %s", module ? module : "", fmt ? fmt : "");
-  if (fmt && !AboutTagsOnly(module)) {
-    char text[kMaxWarningText + 1] = {};
-    std::vsnprintf(text, sizeof text, fmt, args);
+  if (!fmt || AboutTagsOnly(module)) return 1;
+  char text[kMaxWarningText + 1] = {};
+  std::vsnprintf(text, sizeof text, fmt, args);
+  // A refused allocation ends the read: its words are the reason given.
+  TIFFClientData* client = AboutRefusedAllocation(module) ? TIFFClientOf(tif) : nullptr;
+  if (client) {
+    client->state.allocationRefused = true;
+    ReplaceLastWarning(text);
+  } else {
     SetLastWarning(text);
   }
   return 1;
@@ -111,7 +125,15 @@ void InstallTIFFTagExtender() {
   std::call_once(once, [] { g_previousExtender = TIFFSetTagExtender(TagExtender); });
 }
 
-TIFF* OpenTIFFClient(const CISIO& stream, const char* mode) {
+uint64_t TIFFDirectoryAllocLimit(CISIO& stream) {
+  uint32_t size = 0;
+  if (!stream.GetSize(&size)) size = 0;
+  const uint64_t pixels = std::max(RovIrirev::kUncheckedPixelLimit,
+                                   RovIrirev::BudgetMultiply(size, RovIrirev::kPixelsPerStoredByte));
+  return RovIrirev::DecodeMemoryLimit(pixels);
+}
+
+TIFF* OpenTIFFClient(const CISIO& stream, const char* mode, uint64_t maxSingleAlloc) {
   InstallTIFFTagExtender();
   auto* client = new (std::nothrow) TIFFClientData(stream);
   if (!client) return nullptr;
@@ -120,7 +142,8 @@ TIFF* OpenTIFFClient(const CISIO& stream, const char* mode) {
     delete client;
     return nullptr;
   }
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, kTIFFMaxSingleAlloc);
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options,
+                                      static_cast<tmsize_t>(std::min<uint64_t>(maxSingleAlloc, kTIFFMaxSingleAlloc)));
   TIFFOpenOptionsSetErrorHandlerExtR(options, ClientMessage, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(options, ClientMessage, nullptr);
   const char* name = client->io.IsValid() ? client->io.Handle()->path.c_str() : "";

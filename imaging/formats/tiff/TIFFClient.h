@@ -18,6 +18,7 @@ struct TIFFReadState {
   ISErrorCode error = IS_ERR_OK;  // 14 when the hook aborted a read
   int32_t alphaOverride = -1;     // -1: no override of an unspecified extra sample
   bool rawCMYK = false;           // 8-bit separated pages packed unconverted
+  bool allocationRefused = false; // libtiff refused an allocation over the handle's limit
 };
 
 // The client data of every TIFF handle: libtiff reads and writes through its own copy of the
@@ -31,12 +32,18 @@ struct TIFFClientData {
 // Largest single allocation libtiff may make for one handle: the library's own limit.
 constexpr tmsize_t kTIFFMaxSingleAlloc = 0x7FFDEFFF;
 
+// The most libtiff may allocate at once while it reads the directories of `stream`: what the
+// decode budget could allow any read of a file of that size (see ISDecodeBudget.h).
+uint64_t TIFFDirectoryAllocLimit(CISIO& stream);
+
 // Installs the extender of tags 34665 and 32932 once per process, chained to the previous one.
 void InstallTIFFTagExtender();
 
-// Opens a TIFF over a copy of `stream` in `mode` ("r", "wW" or "a"); null when libtiff refuses.
-// libtiff's errors and warnings go to the silent trace.
-TIFF* OpenTIFFClient(const CISIO& stream, const char* mode);
+// Opens a TIFF over a copy of `stream` in `mode` ("r", "wW" or "a"), where libtiff allocates at
+// most `maxSingleAlloc` bytes at once; null when libtiff refuses. libtiff's errors and warnings
+// go to the silent trace; those about the pixels, and a refused allocation, are kept for
+// ISGetLastWarning.
+TIFF* OpenTIFFClient(const CISIO& stream, const char* mode, uint64_t maxSingleAlloc = kTIFFMaxSingleAlloc);
 // TIFFClose, then the client data freed; the caller's stream stays open.
 void CloseTIFFClient(TIFF* tif);
 
@@ -56,6 +63,11 @@ class TIFFHandleHolder {
   void Close() {
     if (tif_) CloseTIFFClient(tif_);
     tif_ = nullptr;
+  }
+  // Closes the handle held and holds `tif` instead.
+  void Reset(TIFF* tif) {
+    Close();
+    tif_ = tif;
   }
 
  private:

@@ -10,6 +10,7 @@
 #include "imaging/core/CISIO.h"
 #include "imaging/core/ISContainers.h"
 #include "imaging/core/ISThreadState.h"
+#include "imaging/formats/tiff/TIFFClient.h"
 
 // Read flags (the last argument of ISReadTIFF).
 enum : DWORD {
@@ -76,20 +77,49 @@ void* ReadTIFFPalette(ISErrorCode& error, TIFFPageRead& page, RGBQUAD* palette, 
 void* ReadTIFF16(ISErrorCode& error, TIFFPageRead& page, uint32_t* width, uint32_t* height);
 void* ReadTIFFTrueColor(ISErrorCode& error, TIFFPageRead& page, uint32_t bits, uint32_t* width, uint32_t* height);
 
-// Asks the decode budget whether the picture of the selected page may be read from the strips
-// or tiles of the planes `planes` (plane 0 alone for a contiguous page): each counts for its
-// byte count (cut at the end of the file) times the greatest expansion of the page's
-// compression, and all of them together for no more than the whole file would; codecs that
-// nothing bounds get the budget's fixed ceiling. A refusal leaves its reason for
-// ISGetLastWarning; the readers allocate nothing for a page that fails this.
-bool TIFFPageWithinBudget(TIFF* tif, const TIFFPageInfo& info, const uint16_t* planes, uint32_t planeCount);
+// Asks the decode budget whether the selected page may be read from the strips or tiles of the
+// planes `planes` (plane 0 alone for a contiguous page). The area judged is what the read
+// decodes and buffers: whole tiles (tile size times tiles, not the part inside the picture),
+// or the picture's rows for strips. The data are the stored bytes those strips or tiles use,
+// bytes that several of them share counted once; each strip or tile can give no more than its
+// bytes times the greatest expansion of the page's compression, and all of them together no
+// more than their bytes would; codecs that nothing bounds get the budget's ceiling. On success
+// *pixels is the area judged. A refusal leaves its reason for ISGetLastWarning; the readers
+// allocate nothing for a page that fails this.
+bool TIFFPageWithinBudget(TIFF* tif, const TIFFPageInfo& info, const uint16_t* planes, uint32_t planeCount,
+                          uint64_t* pixels);
+
+// Where the stored bytes of strip or tile `index` lie and how many of them a read uses: those
+// the file holds (cut at its end, `cut` then set), and no more than ten times the
+// `decodedBytes` they decode to and 4 KB besides (libtiff itself reads no more of a strip of
+// over a megabyte).
+struct TIFFStoredBytes {
+  uint64_t offset = 0;
+  uint64_t held = 0;
+  bool cut = false;
+};
+TIFFStoredBytes GetTIFFStoredBytes(TIFF* tif, uint32_t index, uint64_t fileSize, uint64_t decodedBytes);
 
 // Decodes strip or tile `index` (of `rows` rows; tiles always of their full length) into `out`
-// as far as its data goes and returns the rows decoded. A strip that libtiff cannot read
-// whole is read again from the bytes the file holds (a missing one has none) and decoded row
-// group by row group; libtiff's words, or a plain note, go to ISGetLastWarning. `raw` is
-// scratch for the stored bytes.
+// once, as far as its data goes, and returns the rows decoded. The stored bytes the file holds
+// are read into `raw` and decoded; when they end early or turn bad, the rows decoded before
+// that are kept. libtiff's words, or a plain note, go to ISGetLastWarning.
 uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out, ISArray<uint8_t>& raw);
+
+// True, with error 20, once libtiff has refused an allocation over the handle's limit: the read
+// stops there.
+bool TIFFAllocationRefused(ISErrorCode& error, TIFF* tif);
+
+// Strips and tiles this thread has handed to a decoder so far, for the tests of how much work a
+// read does.
+uint64_t TIFFStrilesDecoded();
+
+// Begins libtiff's RGBA conversion of the page as the true-colour reader does it: the alpha
+// override applied, the raw-CMYK put routines chosen. `planes` gets the planes the conversion
+// takes (0 alone for a contiguous page) and *opaque whether every alpha byte is to be set
+// opaque after the read. False, with the library's message traced, when libtiff refuses the page.
+bool BeginTIFFRGBA(TIFF* tif, const TIFFReadState& state, TIFFRGBAImage& img, uint16_t planes[4], uint32_t* planeCount,
+                   bool* opaque);
 
 // The 256-entry palette of an index page (grey ramps, the colour map, or zeros).
 bool MakeTIFFPalette(ISErrorCode& error, TIFF* tif, const TIFFPageInfo& info, RGBQUAD* palette);

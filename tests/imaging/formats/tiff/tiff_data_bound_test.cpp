@@ -1,6 +1,8 @@
 // Pages whose headers claim far more picture than their few stored bytes can decode to are
-// refused before anything is allocated; real pages compressed as tightly as their codecs allow
-// still read; damaged pages read as far as their data goes.
+// refused before anything is allocated, judged by what the read decodes (whole tiles, every
+// plane) and the bytes it decodes from (shared ones once); real pages compressed as tightly as
+// their codecs allow still read; damaged pages read as far as their data goes, each strip or
+// tile decoded once.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -12,6 +14,8 @@
 #include <functional>
 #include <string>
 
+#include "imaging/core/ISDecodeBudget.h"
+#include "imaging/formats/tiff/TIFFRead.h"
 #include "support/peak_memory.h"
 #include "tiff_test_util.h"
 
@@ -93,6 +97,7 @@ struct Made {
   uint32_t width, height;
   uint16_t bits, compression;
   uint16_t samples = 1, planar = PLANARCONFIG_CONTIG, photometric = PHOTOMETRIC_MINISWHITE;
+  uint16_t predictor = PREDICTOR_NONE;
   uint32_t rowsPerStrip = 0;
   std::vector<uint16_t> extra;
 };
@@ -108,6 +113,7 @@ Bytes MakePage(const Made& m, const std::function<void(uint32_t, uint16_t, uint8
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, m.planar);
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, m.photometric);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, m.compression);
+  if (m.predictor != PREDICTOR_NONE) TIFFSetField(tif, TIFFTAG_PREDICTOR, m.predictor);
   if (!m.extra.empty()) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, static_cast<uint16_t>(m.extra.size()), m.extra.data());
   const uint32_t rps = m.rowsPerStrip ? m.rowsPerStrip : m.height;
   TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
@@ -166,6 +172,35 @@ Bytes Damaged(Bytes file, bool tiled, uint32_t index, double keep) {
   const Bytes data(file.begin() + offset, file.begin() + offset + static_cast<long>(count * keep));
   file.insert(file.end(), data.begin(), data.end());
   return file;
+}
+
+// A 256 x 256 YCbCr page stored uncompressed with h x v subsampling: each block of h x v luma
+// samples followed by its Cb and Cr.
+Bytes YCbCrPage(uint16_t h, uint16_t v) {
+  qrvtest::TempDir dir;
+  const std::string path = dir.File("ycbcr.tif");
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  if (!tif) return {};
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 256);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 256);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+  TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, h, v);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 256);
+  Bytes data;
+  for (uint32_t by = 0; by < 256u / v; ++by)
+    for (uint32_t bx = 0; bx < 256u / h; ++bx) {
+      for (uint32_t y = by * v; y < (by + 1) * v; ++y)
+        for (uint32_t x = bx * h; x < (bx + 1) * h; ++x) data.push_back(static_cast<uint8_t>(x * 3 + y * 5));
+      data.push_back(static_cast<uint8_t>(96 + bx * 7 % 64));
+      data.push_back(static_cast<uint8_t>(96 + by * 5 % 64));
+    }
+  const bool ok = TIFFWriteEncodedStrip(tif, 0, data.data(), static_cast<tmsize_t>(data.size())) >= 0 &&
+                  TIFFWriteDirectory(tif);
+  TIFFClose(tif);
+  return ok ? qrvtest::ReadFileBytes(path) : Bytes{};
 }
 
 }  // namespace
@@ -234,6 +269,105 @@ TEST(TIFFDataBound, HugeClaimsOverFewBytesAreRefusedInLittleMemory) {
   EXPECT_LT(peak.peakMB, 64) << "MB of peak memory";
 }
 
+// What a read asks of the budget: the whole tiles it decodes however little of them the picture
+// shows, every plane, and bytes that strips or tiles share counted once; for LZW, the most its
+// codes can give.
+TEST(TIFFDataBound, WholeTilesAndSharedBytesAreWhatIsJudged) {
+  using RovIrirev::kUnboundedData;
+  const uint32_t n = static_cast<uint32_t>(kZlib.size());
+  const Bytes planarTiles = HandMadeTIFF({{256, {1}},
+                                          {257, {1}},
+                                          {258, {8, 8, 8}},
+                                          {259, {COMPRESSION_ADOBE_DEFLATE}},
+                                          {262, {PHOTOMETRIC_RGB}},
+                                          {277, {3}},
+                                          {284, {PLANARCONFIG_SEPARATE}},
+                                          {322, {23168}},
+                                          {323, {23168}},
+                                          {324, {0, 0, 0}},
+                                          {325, {n, n, n}}},
+                                         kZlib);
+  const struct {
+    const char* name;
+    Bytes file;
+    RovIrirev::DecodeBudgetQuery asked;  // width, height, data pixels, data bytes
+  } cases[] = {
+      {"a Group 4 tile of 65536 x 65536 under a 1 x 1 picture", Claiming(1, 1, 1, COMPRESSION_CCITTFAX4, 0, 65536),
+       {65536, 65536, kUnboundedData, n}},
+      {"three planes of one tile under a 1 x 1 picture, over the same bytes", planarTiles,
+       {23168, 23168, n * 1032 / 3, n}},
+      {"4096 one-bit tiles over the same bytes", Claiming(1, 4096 * 16384, 1, COMPRESSION_ADOBE_DEFLATE, 0, 16384),
+       {16384, 4096 * 16384, n * 1032 * 8, n}},
+      {"4000 strips over the same bytes", Claiming(4000, 4000, 8, COMPRESSION_ADOBE_DEFLATE, 1),
+       {4000, 4000, n * 1032, n}},
+      {"LZW strips over the same bytes", Claiming(4000, 4000, 8, COMPRESSION_LZW, 1), {4000, 4000, n * 2560, n}},
+  };
+  const qrvtest::ChildRun peak = qrvtest::RunInChild([&] {
+    int wrong = 0;
+    for (const auto& c : cases) {
+      const ReadResult r = ReadTIFFBytes(c.file, 24);
+      const RovIrirev::DecodeBudgetQuery q = RovIrirev::LastDecodeBudgetQuery();
+      if (r.ok || r.error != IS_ERR_BADTIFF || q.allowed || q.width != c.asked.width || q.height != c.asked.height ||
+          q.dataPixels != c.asked.dataPixels || q.dataBytes != c.asked.dataBytes) {
+        std::fprintf(stderr, "%s: ok %d error %d, asked %llu x %llu from %llu pixels of %llu bytes\n", c.name, r.ok,
+                     static_cast<int>(r.error), static_cast<unsigned long long>(q.width),
+                     static_cast<unsigned long long>(q.height), static_cast<unsigned long long>(q.dataPixels),
+                     static_cast<unsigned long long>(q.dataBytes));
+        ++wrong;
+      }
+    }
+    return wrong;
+  });
+  ASSERT_TRUE(peak.exited);
+  EXPECT_EQ(peak.result, 0) << "a page read, or judged on other figures";
+  EXPECT_LT(peak.peakMB, 64) << "MB of peak memory";
+}
+
+// Flat one-bit pages just over 64 megapixels, as libtiff writes them: their few kilobytes are
+// far less than a byte per 16 pixels, so they are refused before anything is allocated.
+TEST(TIFFDataBound, OneBitPagesOver64MegapixelsAreRefused) {
+  for (const uint16_t compression : {COMPRESSION_ADOBE_DEFLATE, COMPRESSION_LZW}) {
+    Made m(8200, 8200, 1, compression);
+    m.rowsPerStrip = 64;
+    const Bytes file = MakePage(m, Blank);
+    ASSERT_FALSE(file.empty());
+    uint64_t stored = 0;
+    for (uint32_t i = 0; i < (8200 + 63) / 64; ++i) stored += GetEntry(file, TIFFTAG_STRIPBYTECOUNTS, i);
+    const qrvtest::ChildRun peak = qrvtest::RunInChild([&] {
+      const ReadResult r = ReadTIFFBytes(file, 24);
+      const RovIrirev::DecodeBudgetQuery q = RovIrirev::LastDecodeBudgetQuery();
+      return !r.ok && r.error == IS_ERR_BADTIFF && !q.allowed && q.width == 8200 && q.height == 8200 &&
+                     q.dataBytes == stored
+                 ? 0
+                 : 1;
+    });
+    ASSERT_TRUE(peak.exited);
+    EXPECT_EQ(peak.result, 0) << "compression " << compression << ", " << stored << " stored bytes";
+    EXPECT_LT(peak.peakMB, 16) << "MB of peak memory";
+  }
+}
+
+// libtiff allocates no more than the limit its handle was opened with: a strip whose codec
+// wants more is refused, and the read stops with error 20 and libtiff's words.
+TEST(TIFFDataBound, AllocationsPastTheHandlesLimitStopTheRead) {
+  Made m(64, 16, 8, COMPRESSION_LZW);
+  const Bytes file = MakePage(m, Blank);
+  ISIOHandle source = ISOpenMemorySource(file.data(), static_cast<DWORD>(file.size()));
+  ASSERT_NE(source, nullptr);
+  TIFF* tif = OpenTIFFClient(CISIO(source), "r", 16 << 10);  // less than the LZW code table
+  ASSERT_NE(tif, nullptr);
+  ISArray<uint8_t> raw;
+  uint8_t out[64 * 16];
+  ISErrorCode error = IS_ERR_OK;
+  EXPECT_FALSE(TIFFAllocationRefused(error, tif));
+  EXPECT_EQ(DecodeTIFFStrile(tif, 0, 16, out, raw), 0u);
+  EXPECT_TRUE(TIFFAllocationRefused(error, tif));
+  EXPECT_EQ(error, IS_ERR_BADTIFF);
+  EXPECT_NE(std::string(ISGetLastWarning()).find("limit"), std::string::npos) << ISGetLastWarning();
+  CloseTIFFClient(tif);
+  ISCloseSource(source);
+}
+
 TEST(TIFFDataBound, TightlyCompressedRealPagesStillRead) {
   // Flat pages compress about as far as each codec goes; they decode within its bound.
   struct Case {
@@ -265,8 +399,9 @@ TEST(TIFFDataBound, TightlyCompressedRealPagesStillRead) {
   }
 }
 
-// Blank A4 pages at 600 dpi as a fax machine or a scanner stores them, and a grey page whose
-// extra-sample plane has no strip, read exactly as tiff2rgba converts them.
+// Blank A4 pages at 600 dpi as a fax machine or a scanner stores them, uncompressed YCbCr pages
+// subsampled 4 x 2 and 4 x 4 (fewer bits a pixel than RGB), and a grey page whose extra-sample
+// plane has no strip, read exactly as tiff2rgba converts them.
 TEST(TIFFDataBound, RealPagesEqualTiff2rgba) {
   QRV_REQUIRE_TOOL("tiff2rgba");
   Made grey(300, 200, 8, COMPRESSION_ADOBE_DEFLATE);
@@ -280,6 +415,8 @@ TEST(TIFFDataBound, RealPagesEqualTiff2rgba) {
   const std::vector<std::pair<const char*, Bytes>> files = {
       {"JBIG", TIFFIsCODECConfigured(COMPRESSION_JBIG) ? MakePage(Made(4960, 7016, 1, COMPRESSION_JBIG), Blank) : Bytes{}},
       {"Group 4", MakePage(Made(4960, 7016, 1, COMPRESSION_CCITTFAX4), Blank)},
+      {"YCbCr subsampled 4 x 2", YCbCrPage(4, 2)},
+      {"YCbCr subsampled 4 x 4", YCbCrPage(4, 4)},
       {"separate planes, the extra one missing", Damaged(MakePage(grey, shades), false, 1, 0)},
   };
   for (const auto& f : files) {
@@ -302,9 +439,11 @@ TEST(TIFFDataBound, RealPagesEqualTiff2rgba) {
   }
 }
 
-// A strip or tile cut short or missing is decoded as far as its data goes: every row (or tile
-// area) either equals the whole file's or is mid grey, with the decoder's words left behind.
-// A missing plane the read does not use costs nothing.
+// A strip or tile cut short or missing is decoded as far as its data goes, and once: every row
+// (or tile area) either equals the whole file's or is mid grey, with the decoder's words left
+// behind, and each strip or tile the read uses goes to its decoder once, a failing one too.
+// Rows of a predictor page that a cut strip gave are finished as a whole strip's would be. A
+// missing plane the read does not use costs nothing.
 TEST(TIFFDataBound, DamagedPagesReadAsFarAsTheyGo) {
   const auto shades = [](uint32_t y, uint16_t s, uint8_t* row) {
     // Noise, which deflate cannot shrink much: each row costs about as many stored bytes.
@@ -318,6 +457,10 @@ TEST(TIFFDataBound, DamagedPagesReadAsFarAsTheyGo) {
   planes.samples = 2;
   planes.planar = PLANARCONFIG_SEPARATE;
   planes.extra = {EXTRASAMPLE_UNSPECIFIED};
+  Made predicted = banded;
+  predicted.predictor = PREDICTOR_HORIZONTAL;
+  Made predicted16 = predicted;
+  predicted16.bits = 16;
   Page tiled;
   tiled.width = 64;
   tiled.height = 48;
@@ -332,19 +475,26 @@ TEST(TIFFDataBound, DamagedPagesReadAsFarAsTheyGo) {
     uint32_t index;
     double keep;  // 0: byte count 0
     bool warned;
+    size_t decodedAtLeast;  // half rows equal to the whole file's
+    uint64_t decodes;       // strips or tiles handed to the decoder
   };
   const Case cases[] = {
-      {"deflate strip cut in half", MakePage(strips, shades), false, 0, 0.5, true},
-      {"strip missing", MakePage(banded, shades), false, 2, 0, true},
-      {"tile cut", WriteTIFFPages({tiled}), true, 3, 0.4, true},
-      {"unused extra-sample plane missing", MakePage(planes, shades), false, 1, 0, false},
+      {"deflate strip cut in half", MakePage(strips, shades), false, 0, 0.5, true, 8, 1},
+      {"strip missing", MakePage(banded, shades), false, 2, 0, true, 80, 5},
+      {"strip with the predictor cut", MakePage(predicted, shades), false, 2, 0.5, true, 82, 6},
+      {"16-bit strip with the predictor cut", MakePage(predicted16, shades), false, 2, 0.5, true, 82, 6},
+      {"tile cut", WriteTIFFPages({tiled}), true, 3, 0.4, true, 82, 4},
+      {"unused extra-sample plane missing", MakePage(planes, shades), false, 1, 0, false, 96, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Bytes file = Damaged(c.whole, c.tiled, c.index, c.keep);
     for (DWORD bits : {24u, 8u}) {
       if (bits == 8 && !c.warned) continue;  // the index reader takes one-sample pages only
-      const ReadResult whole = ReadTIFFBytes(c.whole, bits), cut = ReadTIFFBytes(file, bits);
+      const ReadResult whole = ReadTIFFBytes(c.whole, bits);
+      const uint64_t decodedBefore = TIFFStrilesDecoded();
+      const ReadResult cut = ReadTIFFBytes(file, bits);
+      EXPECT_EQ(TIFFStrilesDecoded() - decodedBefore, c.decodes) << bits << " bits";
       ASSERT_TRUE(whole.ok);
       ASSERT_TRUE(cut.ok) << bits << " bits: error " << cut.error << " " << cut.warning;
       EXPECT_EQ(cut.warning.empty(), !c.warned) << cut.warning;
@@ -365,7 +515,7 @@ TEST(TIFFDataBound, DamagedPagesReadAsFarAsTheyGo) {
         }
       EXPECT_EQ(decoded + filled, 96u) << map;
       EXPECT_EQ(filled > 0, c.warned) << bits << " bits";
-      EXPECT_GE(decoded, c.keep > 0 ? 8u : 80u) << map;
+      EXPECT_GE(decoded, c.decodedAtLeast) << map;
     }
   }
 }
