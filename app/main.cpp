@@ -314,6 +314,7 @@ int main(int argc, char** argv) {
     frame.UnlockPixels();
     dialog.m_blackFrameWidth = frame.GetWidth();
     dialog.m_blackFrameHeight = frame.GetHeight();
+    dialog.m_blackFramePath = Absolute(blackFrame);
   }
 
   // The queue; when it stays empty, why (each folder given holds no picture to work on).

@@ -210,6 +210,7 @@ class CMainDialog {
   std::vector<BYTE> m_blackFrame;
   int m_blackFrameWidth = 0;
   int m_blackFrameHeight = 0;
+  std::string m_blackFramePath;  // its file, which Replace never replaces
 
  private:
   friend struct PipelineRun;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -219,6 +220,26 @@ TEST(OutputPlacement, WritesOntoAFatImage) {
   // it was, with a warning).
   EXPECT_FALSE(ReadText(card + "/DCIM/qrvoutput.dir").empty());
   EXPECT_EQ(w.Log().find("Can't write file"), std::string::npos) << w.Log();
+}
+
+TEST(OutputPlacement, FullDiskSaysSoAndLeavesNothing) {
+  qrvtest::TempDir dir;
+  const std::string small = dir.File("small");
+  mkdir(small.c_str(), 0777);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=32k") != 0) GTEST_SKIP() << "no tmpfs can be mounted here";
+  struct Unmount {
+    std::string at;
+    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{small};
+  Touch(dir.File("s.png"), "source");
+  Writer w(dir, small);
+  w.dlg.m_pages.output.m_fileType = 3;  // 64 x 48 BMP: 9 KB
+  w.dlg.m_workWidth = 256;              // 256 x 48: 36 KB, more than the disk holds
+  w.dlg.m_workImage.resize(256 * 48 * 3, 9);
+  EXPECT_FALSE(w.dlg.WriteOutputImage(dir.File("s.png"), nullptr));
+  EXPECT_NE(w.Log().find("Can't write file: " + small + "/s_QRV.bmp (No space left on device)"), std::string::npos)
+      << w.Log();
+  EXPECT_EQ(Names(small), std::vector<std::string>{"qrvoutput.dir"});
 }
 
 TEST(OutputPlacement, NewFileModeLeavesTheUmaskAlone) {
