@@ -387,6 +387,7 @@ int main(int argc, char** argv) {
     frame.UnlockPixels();
     dialog.m_blackFrameWidth = frame.GetWidth();
     dialog.m_blackFrameHeight = frame.GetHeight();
+    dialog.m_blackFramePath = Absolute(blackFrame);
   }
 
   // The queue, each file once (a file named twice, or named and in a folder given, is one

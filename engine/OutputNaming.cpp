@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/CRGBImage.h"
 #include "engine/shell/SettingsPages.h"
@@ -104,15 +105,32 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &status) == 0;
 }
 
-void WriteOutputMarker(const std::string& folder) {
-  // One write(2) at the end of the file: runs marking the same folder each add their own byte.
+std::string WriteOutputMarker(const std::string& folder) {
+  // Only a regular file of the folder itself: a link planted at the name is not followed (nor a
+  // FIFO waited on), and a file with other names elsewhere is left alone.
   const std::string path = WithSlash(folder) + "qrvoutput.dir";
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (fd < 0) return;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+                      0666);
+  if (fd < 0) {
+    if (errno == ELOOP) return "a symbolic link, not followed";
+    if (errno == ENXIO) return "not a regular file";  // a FIFO nobody reads, a socket
+    return std::strerror(errno);
+  }
+  struct stat status {};
+  std::string why;
+  if (fstat(fd, &status) != 0)
+    why = std::strerror(errno);
+  else if (!S_ISREG(status.st_mode))
+    why = "not a regular file";
+  else if (status.st_nlink != 1)
+    why = "a file with other hard links";
+  // One write(2) at the end of the file: runs marking the same folder each add their own byte.
   const char mark = '*';
-  while (write(fd, &mark, 1) < 0 && errno == EINTR) {
+  while (why.empty() && write(fd, &mark, 1) < 0) {
+    if (errno != EINTR) why = std::strerror(errno);
   }
   close(fd);
+  return why;
 }
 
 std::string NumberedOutputName(const std::string& base, long long number, const std::string& extension) {

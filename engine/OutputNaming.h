@@ -20,8 +20,9 @@ OutputTarget OutputTargetFor(const std::string& path, const COutputPage& out);
 
 // True when the file system reports a status for the path.
 bool FileExists(const std::string& path);
-// Appends one '*' to "qrvoutput.dir" in the folder (created when missing); errors are ignored.
-void WriteOutputMarker(const std::string& folder);
+// Appends one '*' to "qrvoutput.dir" in the folder (created when missing), only when that is a
+// regular file with no other hard link; says why when it could not, empty when it did.
+std::string WriteOutputMarker(const std::string& folder);
 // base + number + "_QRV" + extension; number 0 gives base + "_QRV" + extension.
 std::string NumberedOutputName(const std::string& base, long long number, const std::string& extension);
 // The folder with one "/" at its end (an empty folder stays empty).

@@ -4,8 +4,10 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/CRGBImage.h"
+#include "engine/ErrorText.h"
 #include "engine/HtmlLog.h"
 #include "engine/OutputWriter.h"
 #include "engine/shell/CMainDialog.h"
@@ -17,6 +19,11 @@ std::string Number(const char* format, long long value) {
   char text[64];
   std::snprintf(text, sizeof text, format, value);
   return text;
+}
+
+// " (the system's words for the error)", or nothing for no error.
+std::string SystemReason(int error) {
+  return error != 0 ? std::string(" (") + std::strerror(error) + ")" : std::string();
 }
 
 bool Holds(const std::vector<FileIdentity>& files, const FileIdentity& file) {
@@ -34,11 +41,16 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
   const std::string& base = target.base;
   const std::string& extension = target.extension;
   std::string folder = target.folder;
-  if (ValidateAndCreateFolder(folder, 0) != 0) {
-    logError("Can't create path: " + folder);
+  int folderError = 0;
+  if (ValidateAndCreateFolder(folder, 0, nullptr, &folderError) != 0) {
+    logError("Can't create path: " + folder + SystemReason(folderError));
     return false;
   }
-  if (out.m_type != 2) WriteOutputMarker(folder);
+  if (out.m_type != 2) {
+    const std::string why = WriteOutputMarker(folder);
+    if (!why.empty())
+      LogEntryWarning("Can't write output marker: " + WithSlash(folder) + "qrvoutput.dir (" + why + ")");
+  }
   folder = WithSlash(folder);
 
   long long number = 0;
@@ -48,17 +60,23 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
     logError("Output file path is same as source (NEVER ALLOWED)");
     replace = false;
   }
-  // Replace never replaces a source of this run (this file or any entry of the queue), nor a
-  // file this run wrote: the next number is taken as when the name is taken.
+  // Replace never replaces a source of this run (this file, any entry of the queue or the black
+  // frame), nor a file this run wrote: the next number is taken as when the name is taken.
   std::vector<FileIdentity> sources, written;
+  FileIdentity blackFrame;
   const auto logKept = [&](const std::string& kept, const FileIdentity& file) {
-    const char* why = Holds(sources, file) ? "Output file is a source of this run, not replaced: "
-                                           : "Output file was written earlier in this run, not replaced: ";
+    const char* why = file == blackFrame      ? "Output file is the black frame of this run, not replaced: "
+                      : Holds(sources, file) ? "Output file is a source of this run, not replaced: "
+                                             : "Output file was written earlier in this run, not replaced: ";
     AppendLog(LogTime() + kLogFontError + why + HtmlEscape(kept) + "</font><br>\r\n", 0);
   };
   if (replace) {
     sources = m_cueList.Identities();
     sources.push_back(IdentityOf(path));
+    if (!m_blackFramePath.empty()) {
+      blackFrame = IdentityOf(m_blackFramePath);
+      sources.push_back(blackFrame);
+    }
     for (const EntryOutcome& o : m_outcomes)
       if (o.written && o.outputIdentity.known) written.push_back(o.outputIdentity);
     const FileIdentity existing = IdentityOf(outputPath);
@@ -92,63 +110,68 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
   // The writers fill a file of the output folder that has no name yet; it takes its name once
   // it is whole and on the disk.
   PendingOutput file;
-  if (file.Create(folder) != 0) {
-    logError("Can't write file: " + outputPath);
+  int systemError = file.Create(folder);
+  if (systemError != 0) {
+    logError("Can't write file: " + outputPath + SystemReason(systemError));
     return false;
   }
-  const std::string& writePath = file.WritePath();
-  long long result = 0;
   bool ok = false;
-  std::string sizeMissed;  // the quality search could not reach the size limit
-  if (target.fileType == 0) {
-    CRGBImage picture;
-    if (picture.Create(m_workImage.data(), m_workWidth, m_workHeight) == 0) {
-      result = picture.Save(writePath, target.keepCode);
-      ok = result == 0;
-    } else {
-      result = IS_ERR_NOMEM;
-    }
-  } else {
-    ISIOHandle sink = ISOpenFileSink(writePath.c_str(), 0);
-    if (sink) {
-      const DWORD w = static_cast<DWORD>(m_workWidth), h = static_cast<DWORD>(m_workHeight);
-      if (target.fileType == 1) {
-        int qualityType = sq.m_qualityType;
-        if (qualityType < 0 || qualityType > 2) qualityType = 0;
-        int quality = sq.m_cq;
-        int64_t limit = 0;
-        if (qualityType != 0) {
-          if (qualityType == 1) {
-            const double bytes = sq.m_maxKB * 1000.0;
-            limit = bytes >= 2147483647.0 ? INT64_C(2147483647) : (bytes > 0.0 ? static_cast<int64_t>(bytes) : 0);
-          } else {
-            limit = std::min<int64_t>(m_srcFileSize, INT64_C(2147483647));
-          }
-          quality = FindQualityAtLeast(static_cast<int>(limit), sq.m_minQ, progress);
-          // One step up only when that file still fits the size searched for.
-          if (qualityType == 2 && quality != sq.m_minQ && quality < 98) {
-            const int next = EncodedSizeAtQuality(quality + 1);
-            if (next > 0 && next <= limit) ++quality;
-          }
-          const std::string text = Number("Determined Quality: %lld", quality);
-          if (progress) progress->SetStatusText(text);
-          AppendLog(LogTime() + text + "<br>", 0);
-        }
-        const ISResolution density{1, 1, 0};
-        result = WriteWorkingJpeg(*this, sink, quality, &density);
-        if (qualityType != 0 && result > limit)
-          sizeMissed = Number("Size limit missed: %lld bytes written", result) +
-                       Number(" at quality %lld", quality) + Number(", over the limit of %lld bytes", limit);
-      } else if (target.fileType == 2) {
-        result = ISWritePNG(sink, m_workImage.data(), w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0);
+  long long result = 0;          // the writer's result, 0 on failure
+  ISErrorCode libraryError = 0;  // why the library's writer failed
+  std::string sizeMissed;        // the quality search could not reach the size limit
+  if (ISIOHandle sink = file.OpenSink()) {
+    const DWORD w = static_cast<DWORD>(m_workWidth), h = static_cast<DWORD>(m_workHeight);
+    if (target.fileType == 0) {
+      CRGBImage picture;
+      if (picture.Create(m_workImage.data(), m_workWidth, m_workHeight) == 0) {
+        if (target.keepCode == IFF_JPEG) ISSetJPGDCTMethod(1);  // as the picture object saves a JPEG
+        result = picture.WriteTo(sink, target.keepCode);
       } else {
-        result = ISWriteBMP(sink, m_workImage.data(), w, h, 24, 0x1000000, nullptr, nullptr, 0);
+        libraryError = IS_ERR_NOMEM;
       }
-      const bool closed = ISCloseSink(sink) != 0;
-      ok = result != 0 && closed;
+    } else if (target.fileType == 1) {
+      int qualityType = sq.m_qualityType;
+      if (qualityType < 0 || qualityType > 2) qualityType = 0;
+      int quality = sq.m_cq;
+      int64_t limit = 0;
+      if (qualityType != 0) {
+        if (qualityType == 1) {
+          const double bytes = sq.m_maxKB * 1000.0;
+          limit = bytes >= 2147483647.0 ? INT64_C(2147483647) : (bytes > 0.0 ? static_cast<int64_t>(bytes) : 0);
+        } else {
+          limit = std::min<int64_t>(m_srcFileSize, INT64_C(2147483647));
+        }
+        quality = FindQualityAtLeast(static_cast<int>(limit), sq.m_minQ, progress);
+        // One step up only when that file still fits the size searched for.
+        if (qualityType == 2 && quality != sq.m_minQ && quality < 98) {
+          const int next = EncodedSizeAtQuality(quality + 1);
+          if (next > 0 && next <= limit) ++quality;
+        }
+        const std::string text = Number("Determined Quality: %lld", quality);
+        if (progress) progress->SetStatusText(text);
+        AppendLog(LogTime() + text + "<br>", 0);
+      }
+      const ISResolution density{1, 1, 0};
+      result = WriteWorkingJpeg(*this, sink, quality, &density);
+      if (qualityType != 0 && result > limit)
+        sizeMissed = Number("Size limit missed: %lld bytes written", result) +
+                     Number(" at quality %lld", quality) + Number(", over the limit of %lld bytes", limit);
+    } else if (target.fileType == 2) {
+      result = ISWritePNG(sink, m_workImage.data(), w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0);
+    } else {
+      result = ISWriteBMP(sink, m_workImage.data(), w, h, 24, 0x1000000, nullptr, nullptr, 0);
     }
+    if (result == 0 && libraryError == 0) libraryError = ISGetLastError();
+    const bool closed = ISCloseSink(sink) != 0;
+    ok = result != 0 && closed;
+  } else {
+    libraryError = ISGetLastError();
   }
-  if (ok) ok = file.Finish() == 0;
+  systemError = file.WriteError();
+  if (ok) {
+    systemError = file.Finish();
+    ok = systemError == 0;
+  }
   // The name chosen above may have been taken meanwhile by another run: the placement takes the
   // next free number then, in the same step that gives the file its name.
   PlacedOutput placed;
@@ -157,14 +180,21 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
     keep.insert(keep.end(), written.begin(), written.end());
     placed = PlaceOutputFile(file, folder, base, extension, number, replace, keep);
     if (placed.kept.known) logKept(placed.keptPath, placed.kept);
-    if (placed.path.empty())
+    if (placed.path.empty()) {
       ok = false;
-    else
+      systemError = placed.error;
+    } else {
       outputPath = placed.path;
+    }
   }
-  AppendLog(LogTime() + HtmlEscape(outputPath) + Number(" (%lld)", result) + "<br>", 0);
+  // The size of the file as it was placed; 0 when none was.
+  AppendLog(LogTime() + HtmlEscape(outputPath) + Number(" (%lld)", ok ? std::max(placed.size, 0LL) : 0) + "<br>",
+            0);
   if (!ok) {
-    logError("Can't write file: " + outputPath);
+    const std::string reason = systemError != 0 ? SystemReason(systemError)
+                               : libraryError != 0 ? " (" + LibraryErrorText(libraryError) + ")"
+                                                   : std::string();
+    logError("Can't write file: " + outputPath + reason);
     return false;
   }
   if (!sizeMissed.empty()) LogEntryWarning(sizeMissed);

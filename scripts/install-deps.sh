@@ -15,6 +15,8 @@ packages=(
   # (neither comes without recommends); python3 for the benchmark tables
   libjpeg-turbo-progs libimage-exiftool-perl imagemagick libmagickcore-6.q16-6-extra
   libtiff-tools pngcheck libwmf-bin fonts-urw-base35 python3
+  # a FAT image for the output tests: mkfs.vfat, and the FUSE driver where the kernel has none
+  dosfstools fusefat
 )
 missing=()
 for p in "${packages[@]}"; do

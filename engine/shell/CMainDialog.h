@@ -212,6 +212,7 @@ class CMainDialog {
   int m_blackFrameHeight = 0;
   // Why the black frame asked for could not be loaded; empty when it loaded or none was named.
   std::string m_blackFrameError;
+  std::string m_blackFramePath;  // its file, which Replace never replaces
 
  private:
   friend struct PipelineRun;

@@ -30,17 +30,19 @@ int AskYesNo(const std::string& question) {
   return answer[0] == 'y' || answer[0] == 'Y';
 }
 
-int ValidateAndCreateFolder(const std::string& path, int ask, std::string* why) {
-  auto fail = [why](int code, const std::string& text) {
+int ValidateAndCreateFolder(const std::string& path, int ask, std::string* why, int* error) {
+  auto fail = [why, error](int code, const std::string& text, int system) {
     if (why) *why = text;
+    if (error) *error = system;
     return code;
   };
-  if (path.empty() || path[0] != '/') return fail(1, path + " is not an absolute path");
-  if (path.size() > 1 && path.back() == '/') return fail(1, path + " ends in /");
-  if (path.find('\0') != std::string::npos) return fail(1, "the path holds a NUL byte");
+  if (path.empty() || path[0] != '/') return fail(1, path + " is not an absolute path", EINVAL);
+  if (path.size() > 1 && path.back() == '/') return fail(1, path + " ends in /", EINVAL);
+  if (path.find('\0') != std::string::npos) return fail(1, "the path holds a NUL byte", EINVAL);
 
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : fail(2, path + " is a file, not a folder");
+  if (stat(path.c_str(), &st) == 0)
+    return S_ISDIR(st.st_mode) ? 0 : fail(2, path + " is a file, not a folder", ENOTDIR);
 
   if (ask) {
     char text[4200];
@@ -57,11 +59,12 @@ int ValidateAndCreateFolder(const std::string& path, int ask, std::string* why) 
     const std::string part = path.substr(0, slash);
     if (slash > pos) {  // skip empty components ("//")
       if (stat(part.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode)) return fail(2, part + " is a file, not a folder");
+        if (!S_ISDIR(st.st_mode)) return fail(2, part + " is a file, not a folder", ENOTDIR);
       } else if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-        return fail(2, part + ": " + std::strerror(errno));
+        const int made = errno;
+        return fail(2, part + ": " + std::strerror(made), made);
       } else if (stat(part.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        return fail(2, part + " is not a folder");
+        return fail(2, part + " is not a folder", ENOTDIR);
       }
     }
     pos = slash + 1;

@@ -95,10 +95,10 @@ TEST(OutputWriter, FolderChoicesNamesAndMarker) {
   ASSERT_EQ(back.Load(b + "/photo_QRV.PNG"), 0);
   EXPECT_EQ(back.GetSize(), std::make_pair(5, 4));
   EXPECT_EQ(w.Log().find("(0)"), std::string::npos);
-  // Keep-format BMP through the same path; TGA through the picture object, logged with code 0.
+  // Keep-format BMP through the same path; TGA through the picture object.
   Touch(b + "/pic.tga");
   ASSERT_TRUE(w.dlg.WriteOutputImage(b + "/pic.tga", nullptr));
-  EXPECT_NE(w.Log().find(b + "/pic_QRV.tga (0)"), std::string::npos);
+  EXPECT_TRUE(FileExists(b + "/pic_QRV.tga"));
   // No temporary file is left behind anywhere.
   for (const std::string& folder : {b, b + "/QRV", dir.path() + "/out"}) {
     const std::string listing = qrvtest::RunCommand("ls -a " + folder);
@@ -229,6 +229,117 @@ TEST(OutputWriter, FailuresLogRedAndKeepEarlierOutputs) {
   EXPECT_FALSE(FileExists(dir.path() + "/raw_QRV.xyz"));
   EXPECT_NE(w.Log().find("#ff0900\">Unknown source format"), std::string::npos);
   EXPECT_EQ(qrvtest::RunCommand("ls -a " + dir.path()).find(".qrv-"), std::string::npos);
+}
+
+TEST(OutputWriter, MarkerOnlyInARegularFileOfItsFolder) {
+  // Something planted at the marker's name is left as it is (and what it points to); the output
+  // is written, with a warning.
+  struct Case {
+    const char* what;
+    const char* why;
+  };
+  const Case cases[] = {{"symlink", "a symbolic link, not followed"},
+                        {"dangling symlink", "a symbolic link, not followed"},
+                        {"hard link", "a file with other hard links"},
+                        {"fifo", "not a regular file"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    qrvtest::TempDir dir;
+    Writer w(dir);
+    const std::string src = dir.File("s.png"), victim = dir.File("victim"), marker = dir.File("QRV/qrvoutput.dir");
+    Touch(src);
+    mkdir(dir.File("QRV").c_str(), 0777);
+    if (std::string(c.what) != "dangling symlink") Touch(victim, "victim");
+    if (std::string(c.what) == "hard link")
+      ASSERT_EQ(link(victim.c_str(), marker.c_str()), 0);
+    else if (std::string(c.what) == "fifo")
+      ASSERT_EQ(mkfifo(marker.c_str(), 0666), 0);
+    else
+      ASSERT_EQ(symlink(victim.c_str(), marker.c_str()), 0);
+    w.dlg.m_outcomes.emplace_back();
+    ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+    EXPECT_TRUE(FileExists(dir.File("QRV/s_QRV.png")));
+    EXPECT_EQ(ReadText(victim), std::string(c.what) == "dangling symlink" ? "" : "victim");
+    EXPECT_EQ(FileExists(victim), std::string(c.what) != "dangling symlink");
+    const std::string warning = "Can't write output marker: " + marker + " (" + c.why + ")";
+    EXPECT_EQ(w.dlg.m_outcomes.back().warnings, std::vector<std::string>{warning});
+    EXPECT_NE(w.Log().find(warning), std::string::npos);
+  }
+}
+
+TEST(OutputWriter, LogGivesTheWrittenFilesSize) {
+  qrvtest::TempDir dir;
+  Writer w(dir);
+  w.dlg.m_pages.output.m_type = 2;
+  const struct {
+    int fileType;
+    const char* source;
+    const char* output;
+  } cases[] = {{1, "a.png", "a_QRV.jpg"}, {2, "a.jpg", "a_QRV.png"}, {3, "a.jpg", "a_QRV.bmp"},
+               {0, "t.tif", "t_QRV.tif"}, {0, "t.tga", "t_QRV.tga"}, {0, "t.psd", "t_QRV.psd"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    Touch(dir.File(c.source));
+    w.dlg.m_pages.output.m_fileType = c.fileType;
+    ASSERT_TRUE(w.dlg.WriteOutputImage(dir.File(c.source), nullptr));
+    struct stat status {};
+    ASSERT_EQ(stat(dir.File(c.output).c_str(), &status), 0);
+    EXPECT_GT(status.st_size, 50);
+    EXPECT_NE(w.Log().find(dir.File(c.output) + " (" + std::to_string(status.st_size) + ")<br>"), std::string::npos);
+  }
+}
+
+TEST(OutputWriter, FailuresSayTheSystemsReason) {
+  struct Case {
+    const char* what;
+    int type;         // output folder choice
+    int failWrites;   // errno of every write to an output, 0 for none
+    const char* line;  // the red line, after the temporary folder
+  };
+  const Case cases[] = {
+      {"a file where the output folder goes", 0, 0, "Can't create path: %/QRV (Not a directory)"},
+      {"a file where a folder above it goes", 1, 0, "Can't create path: %/file/out (Not a directory)"},
+      {"a full disk", 0, ENOSPC, "Can't write file: %/QRV/s_QRV.png (No space left on device)"},
+      {"a disk that fails", 2, EIO, "Can't write file: %/s_QRV.png (Input/output error)"},
+  };
+  static int failWrites = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    qrvtest::TempDir dir;
+    Writer w(dir);
+    Touch(dir.File("s.png"));
+    Touch(dir.File(c.type == 0 && c.failWrites == 0 ? "QRV" : "file"));
+    w.dlg.m_pages.output.m_type = c.type;
+    w.dlg.m_pages.output.m_simDir = dir.File("file/out");
+    failWrites = c.failWrites;
+    if (failWrites != 0)
+      OutputCalls().pwrite = [](int, const void*, size_t, off_t) -> ssize_t { return errno = failWrites, -1; };
+    w.dlg.m_outcomes.emplace_back();
+    EXPECT_FALSE(w.dlg.WriteOutputImage(dir.File("s.png"), nullptr));
+    OutputCalls() = SystemOutputCalls();
+    std::string line = c.line;
+    line.replace(line.find('%'), 1, dir.path());
+    EXPECT_EQ(w.dlg.m_outcomes.back().reason, line);
+    // Nothing is left under an output name nor as a temporary file.
+    const std::string listing = qrvtest::RunCommand("ls -A " + dir.path() + " " + dir.File("QRV") + " 2>/dev/null");
+    EXPECT_EQ(listing.find("_QRV"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find(".qrv-"), std::string::npos) << listing;
+  }
+}
+
+TEST(OutputWriter, ReplaceKeepsTheBlackFrame) {
+  qrvtest::TempDir dir;
+  const std::string a = dir.File("a.png"), frame = dir.File("a_QRV.png");
+  Touch(a);
+  Touch(frame, "black frame");
+  Writer w(dir);
+  w.dlg.m_pages.output.m_type = 2;
+  w.dlg.m_pages.output.m_replace = 1;
+  w.dlg.m_blackFramePath = frame;
+  ASSERT_TRUE(w.dlg.WriteOutputImage(a, nullptr));
+  EXPECT_EQ(ReadText(frame), "black frame");
+  EXPECT_TRUE(FileExists(dir.File("a1_QRV.png")));
+  EXPECT_NE(w.Log().find("Output file is the black frame of this run, not replaced: " + frame), std::string::npos);
 }
 
 // A file type outside 0..3 keeps the source's format; a format found by content takes its own
