@@ -46,7 +46,9 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
     logError("Can't create path: " + folder + SystemReason(folderError));
     return false;
   }
-  if (out.m_type != 2) {
+  // Every folder an output goes to holds the marker, the source's own folder too: a later run
+  // given that folder then leaves out the outputs written there.
+  {
     const std::string why = WriteOutputMarker(folder);
     if (!why.empty())
       LogEntryWarning("Can't write output marker: " + WithSlash(folder) + "qrvoutput.dir (" + why + ")");

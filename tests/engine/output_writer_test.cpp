@@ -71,10 +71,10 @@ TEST(OutputWriter, FolderChoicesNamesAndMarker) {
   EXPECT_TRUE(FileExists(b + "/QRV/IMG_11_QRV.png"));
   EXPECT_EQ(ReadText(b + "/QRV/qrvoutput.dir"), "**");
 
-  out.m_type = 2;  // the source folder, no marker
+  out.m_type = 2;  // the source folder, which gets the marker as well
   ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
   EXPECT_TRUE(FileExists(b + "/IMG_1_QRV.png"));
-  EXPECT_FALSE(FileExists(b + "/qrvoutput.dir"));
+  EXPECT_EQ(ReadText(b + "/qrvoutput.dir"), "*");
   ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
   ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
   EXPECT_TRUE(FileExists(b + "/IMG_11_QRV.png"));
