@@ -1,4 +1,4 @@
-// Shared by the metafile objects (gdi_metafile.cpp) and the player (gdi_metafile_player.cpp).
+// Shared by the metafile objects (gdi_metafile.cpp) and the player (the other gdi_metafile_*.cpp).
 // Not for use outside platform/.
 #pragma once
 
@@ -122,3 +122,25 @@ void GdiGetRow(const GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, COLOR
 
 // Maps a logical point through a context's mapping to device coordinates.
 void GdiMapPoint(const GdiDC& dc, double x, double y, double* dx, double* dy);
+
+// ---- Shared by the player's parts ----
+
+namespace metafile_player {
+
+struct PointF {
+  double x, y;
+};
+typedef std::vector<PointF> Figure;
+
+// Points, figures and crossings a single record may produce (bounds work on hostile files).
+constexpr size_t kMaxPoints = 1u << 20;
+constexpr int kBezierSteps = 16;
+
+// v limited to 0..limit before it becomes an integer (far-off coordinates stay defined).
+inline int32_t ClampTo(double v, int32_t limit) {
+  if (!(v > 0)) return 0;
+  return v >= limit ? limit : static_cast<int32_t>(v);
+}
+
+}  // namespace metafile_player
+
