@@ -1,6 +1,6 @@
 // Metafiles of the GDI stand-in: enhanced metafiles (EMF) and Windows metafiles (WMF), read
 // from files or memory, recorded through a metafile device context, converted EMF -> WMF, and
-// played into a memory context's bitmap.
+// played into a memory context's bitmap or straight into the caller's memory.
 //
 // The player draws what real metafiles carry: DIB transfers (StretchDIBits, SetDIBitsToDevice,
 // BitBlt and StretchBlt with a DIB, PatBlt), solid pens, solid, hatched and DIB pattern brushes
@@ -101,6 +101,21 @@ UINT GetEnhMetaFileHeader(HENHMETAFILE emf, UINT size, ENHMETAHEADER* out);
 // Plays the picture so that its frame fills rect on dc's bitmap. FALSE for a bad handle or a
 // record that is malformed (drawing up to it is kept).
 BOOL PlayEnhMetaFile(HDC dc, HENHMETAFILE emf, const RECT* rect);
+
+// Memory of the caller's that a picture is played into with no bitmap in between (the picture a
+// reader returns): `height` rows of `width` pixels, row y at bits + y x stride (a negative
+// stride: the rows are stored last first, as in a bottom-up DIB). 24 bits a pixel are R, G, B;
+// 32 bits are B, G, R, 0.
+struct MetafileCanvas {
+  BYTE* bits;
+  LONG width;
+  LONG height;
+  LONG stride;
+  WORD bitsPerPixel;
+};
+
+// PlayEnhMetaFile onto a canvas; FALSE also for a canvas that is not one.
+BOOL PlayEnhMetaFileOnto(HENHMETAFILE emf, const MetafileCanvas* canvas, const RECT* rect);
 
 // A metafile context; reference null is the screen. frame (0.01 mm) null: the drawing's extent.
 HDC CreateEnhMetaFileA(HDC reference, const char* file, const RECT* frame, const char* description);

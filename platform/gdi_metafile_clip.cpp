@@ -2,7 +2,6 @@
 #include "platform/gdi_metafile_clip.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace metafile_player {
 
@@ -83,20 +82,6 @@ ClipPtr Combine(const ClipPtr& cur, const ClipRegion& other, int mode, int32_t w
     out->spans += out->rows[y].size();
   }
   return out;
-}
-
-void RestorePixels(GdiBitmap& b, int32_t y, int32_t x0, int32_t x1, const uint8_t* saved) {
-  if (x0 >= x1) return;
-  uint8_t* row = b.Row(y);
-  if (b.bitsPerPixel == 1) {
-    for (int32_t x = x0; x < x1; ++x) {
-      const uint8_t bit = static_cast<uint8_t>(0x80u >> (x & 7));
-      row[x >> 3] = static_cast<uint8_t>((row[x >> 3] & ~bit) | (saved[x >> 3] & bit));
-    }
-  } else {
-    const size_t bpp = b.bitsPerPixel / 8;
-    std::memcpy(row + x0 * bpp, saved + x0 * bpp, static_cast<size_t>(x1 - x0) * bpp);
-  }
 }
 
 }  // namespace metafile_player

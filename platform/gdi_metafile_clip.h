@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/gdi_metafile_paint.h"
+#include "platform/gdi_metafile_surface.h"
 
 namespace metafile_player {
 
@@ -37,9 +38,9 @@ ClipRegion RegionOf(const std::vector<PixRect>& rects, int32_t h);
 // cur (mode) other on a bitmap of width w; null cur is the whole bitmap.
 ClipPtr Combine(const ClipPtr& cur, const ClipRegion& other, int mode, int32_t w);
 
-// The bitmap as the player draws on it: every span is cut to the clip region.
+// The surface as the player draws on it: every span is cut to the clip region.
 struct Canvas {
-  GdiBitmap& b;
+  Surface b;
   ClipPtr clip;
   int32_t W() const { return b.width; }
   int32_t H() const { return b.height; }
@@ -62,17 +63,17 @@ struct Canvas {
   void Fill(int32_t y, int32_t x0, int32_t x1, const Paint& p) const {
     Clipped(y, x0, x1, [&](int32_t a, int32_t e) {
       if (p.Solid()) {
-        GdiFillSpan(b, y, a, e, p.colour);
+        FillSpan(b, y, a, e, p.colour);
         return;
       }
       line.resize(static_cast<size_t>(e - a));
       int32_t run = a;  // start of the current run of painted pixels
       for (int32_t x = a; x < e; ++x)
         if (!p.At(x, y, line[static_cast<size_t>(x - a)])) {
-          GdiPutRow(b, y, run, x, line.data() + (run - a));
+          PutRow(b, y, run, x, line.data() + (run - a));
           run = x + 1;
         }
-      GdiPutRow(b, y, run, e, line.data() + (run - a));
+      PutRow(b, y, run, e, line.data() + (run - a));
     });
   }
   // Pixels [x0, x1) of row y combined by a raster operation of the pattern p, the source
@@ -80,26 +81,26 @@ struct Canvas {
   void Rop(int32_t y, int32_t x0, int32_t x1, const COLORREF* src, const Paint& p, uint8_t code) const {
     Clipped(y, x0, x1, [&](int32_t a, int32_t e) {
       line.resize(static_cast<size_t>(e - a));
-      GdiGetRow(b, y, a, e, line.data());
+      GetRow(b, y, a, e, line.data());
       for (int32_t x = a; x < e; ++x) {
         COLORREF pc = 0;
         p.At(x, y, pc);
         COLORREF& d = line[static_cast<size_t>(x - a)];
         d = Rop3(code, pc, src ? src[x - x0] : 0, d);
       }
-      GdiPutRow(b, y, a, e, line.data());
+      PutRow(b, y, a, e, line.data());
     });
   }
   // Pixels [x0, x1) of row y set to colours, where the clip lets them through.
   void Put(int32_t y, int32_t x0, int32_t x1, const COLORREF* colours) const {
     if (!clip) {
-      GdiPutRow(b, y, x0, x1, colours);
+      PutRow(b, y, x0, x1, colours);
       return;
     }
     for (const Span& s : clip->rows[static_cast<size_t>(y)]) {
       if (s.x0 >= x1) break;
       const int32_t a = std::max(x0, s.x0), e = std::min(x1, s.x1);
-      if (a < e) GdiPutRow(b, y, a, e, colours + (a - x0));
+      if (a < e) PutRow(b, y, a, e, colours + (a - x0));
     }
   }
 };
@@ -118,8 +119,5 @@ class CanvasSink final : public GdiDIBSink {
   const Paint& p_;
   uint8_t code_;
 };
-
-// Copies pixels [x0, x1) of row y back from a saved copy of that row.
-void RestorePixels(GdiBitmap& b, int32_t y, int32_t x0, int32_t x1, const uint8_t* saved);
 
 }  // namespace metafile_player

@@ -1,5 +1,5 @@
-// DIBs in metafiles: their headers and pixels read, and drawn stretched onto a bitmap
-// (GdiDrawDIB), with the row access that DIB transfers share.
+// DIBs in metafiles: their headers and pixels read, and drawn stretched onto a surface or a
+// bitmap (GdiDrawDIB).
 #include "platform/gdi_metafile_dib.h"
 
 #include <algorithm>
@@ -50,62 +50,8 @@ bool ParseDIB(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t 
   return true;
 }
 
-}  // namespace metafile_player
-
-using metafile_player::ClampTo;
-using metafile_player::DIBView;
-using metafile_player::ParseDIB;
-
-void GdiPutRow(GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, const COLORREF* colours) {
-  uint8_t* row = bitmap.Row(y);
-  switch (bitmap.bitsPerPixel) {
-    case 1:
-      for (int32_t x = x0; x < x1; ++x) {
-        const uint8_t bit = static_cast<uint8_t>(0x80u >> (x & 7));
-        if (GdiColourIsLight(colours[x - x0])) row[x >> 3] |= bit;
-        else row[x >> 3] &= static_cast<uint8_t>(~bit);
-      }
-      break;
-    case 24:
-    case 32: {
-      const int32_t n = bitmap.bitsPerPixel / 8;
-      for (int32_t x = x0; x < x1; ++x) {
-        uint8_t* q = row + static_cast<size_t>(x) * n;
-        const COLORREF c = colours[x - x0];
-        q[0] = GetBValue(c), q[1] = GetGValue(c), q[2] = GetRValue(c);
-        if (n == 4) q[3] = 0;
-      }
-      break;
-    }
-    default:
-      break;
-  }
-}
-
-void GdiGetRow(const GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, COLORREF* colours) {
-  const uint8_t* row = bitmap.Row(y);
-  switch (bitmap.bitsPerPixel) {
-    case 1:
-      for (int32_t x = x0; x < x1; ++x) colours[x - x0] = (row[x >> 3] & (0x80u >> (x & 7))) ? 0xFFFFFFu : 0u;
-      break;
-    case 24:
-    case 32: {
-      const int32_t n = bitmap.bitsPerPixel / 8;
-      for (int32_t x = x0; x < x1; ++x) {
-        const uint8_t* q = row + static_cast<size_t>(x) * n;
-        colours[x - x0] = RGB(q[2], q[1], q[0]);
-      }
-      break;
-    }
-    default:
-      std::fill(colours, colours + (x1 - x0), 0u);
-      break;
-  }
-}
-
-bool GdiDrawDIB(GdiBitmap& bitmap, double x, double y, double w, double h, int32_t xSrc, int32_t ySrc, int32_t srcW,
-                int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
-                GdiDIBSink* sink) {
+bool DrawDIB(const Surface& surface, double x, double y, double w, double h, int32_t xSrc, int32_t ySrc, int32_t srcW,
+             int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize, GdiDIBSink* sink) {
   DIBView v;
   if (!ParseDIB(info, infoSize, bits, bitsSize, v)) return false;
   if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) return false;
@@ -116,10 +62,10 @@ bool GdiDrawDIB(GdiBitmap& bitmap, double x, double y, double w, double h, int32
   const double sh = srcH;
   const double dx0 = std::min(x, x + w), dx1 = std::max(x, x + w);
   const double dy0 = std::min(y, y + h), dy1 = std::max(y, y + h);
-  int32_t px0 = ClampTo(std::ceil(dx0 - 0.5), bitmap.width);
-  int32_t px1 = ClampTo(std::ceil(dx1 - 0.5), bitmap.width);
-  const int32_t py0 = ClampTo(std::ceil(dy0 - 0.5), bitmap.height);
-  const int32_t py1 = ClampTo(std::ceil(dy1 - 0.5), bitmap.height);
+  int32_t px0 = ClampTo(std::ceil(dx0 - 0.5), surface.width);
+  int32_t px1 = ClampTo(std::ceil(dx1 - 0.5), surface.width);
+  const int32_t py0 = ClampTo(std::ceil(dy0 - 0.5), surface.height);
+  const int32_t py1 = ClampTo(std::ceil(dy1 - 0.5), surface.height);
   if (px0 >= px1 || py0 >= py1) return true;
   std::vector<int32_t> colOf(static_cast<size_t>(px1 - px0));
   for (int32_t px = px0; px < px1; ++px) {
@@ -140,7 +86,16 @@ bool GdiDrawDIB(GdiBitmap& bitmap, double x, double y, double w, double h, int32
     const int32_t sy = static_cast<int32_t>(s);
     for (int32_t c = c0; c < c1; ++c) line[static_cast<size_t>(c - c0)] = v.At(colOf[static_cast<size_t>(c)], sy);
     if (sink) sink->Row(py, px0 + c0, px0 + c1, line.data());
-    else GdiPutRow(bitmap, py, px0 + c0, px0 + c1, line.data());
+    else PutRow(surface, py, px0 + c0, px0 + c1, line.data());
   }
   return true;
+}
+
+}  // namespace metafile_player
+
+bool GdiDrawDIB(GdiBitmap& bitmap, double x, double y, double w, double h, int32_t xSrc, int32_t ySrc, int32_t srcW,
+                int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
+                GdiDIBSink* sink) {
+  return metafile_player::DrawDIB(metafile_player::SurfaceOf(bitmap), x, y, w, h, xSrc, ySrc, srcW, srcH, info,
+                                  infoSize, bits, bitsSize, sink);
 }

@@ -2,7 +2,7 @@
 // header, a colour table and rows.
 #pragma once
 
-#include "platform/gdi_metafile_internal.h"
+#include "platform/gdi_metafile_surface.h"
 
 namespace metafile_player {
 
@@ -52,5 +52,9 @@ struct DIBView {
 // Reads a DIB's header (info, infoSize bytes) and finds its rows: at bits (bitsSize bytes), or
 // after the header and colour table when bits is null. False for an unsupported or short DIB.
 bool ParseDIB(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize, DIBView& v);
+
+// GdiDrawDIB onto a surface.
+bool DrawDIB(const Surface& surface, double x, double y, double w, double h, int32_t xSrc, int32_t ySrc, int32_t srcW,
+             int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize, GdiDIBSink* sink);
 
 }  // namespace metafile_player

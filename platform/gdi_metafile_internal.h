@@ -94,8 +94,12 @@ inline uint32_t MfU32(const uint8_t* p) {
 }
 inline int32_t MfI32(const uint8_t* p) { return static_cast<int32_t>(MfU32(p)); }
 
-// Plays a metafile onto bitmap so that its frame fills dest. False when a record is malformed.
-bool GdiPlayMetafile(const GdiMetafile& mf, GdiBitmap& bitmap, const RECT& dest);
+namespace metafile_player {
+struct Surface;
+}  // namespace metafile_player
+
+// Plays a metafile onto a surface so that its frame fills dest. False when a record is malformed.
+bool GdiPlayMetafile(const GdiMetafile& mf, const metafile_player::Surface& surface, const RECT& dest);
 
 // Receives the pixels of a DIB transfer row by row: the colours of pixels [x0, x1) of row y,
 // inside the bitmap.
@@ -116,9 +120,6 @@ bool GdiDrawDIB(GdiBitmap& bitmap, double x, double y, double w, double h, int32
                 int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
                 GdiDIBSink* sink = nullptr);
 
-// Pixels [x0, x1) of row y (inside the bitmap) set to colours / read into colours.
-void GdiPutRow(GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, const COLORREF* colours);
-void GdiGetRow(const GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, COLORREF* colours);
 
 // Maps a logical point through a context's mapping to device coordinates.
 void GdiMapPoint(const GdiDC& dc, double x, double y, double* dx, double* dy);

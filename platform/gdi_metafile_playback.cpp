@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/gdi_metafile_text.h"
 #include "platform/gdi_text.h"
 
 namespace metafile_player {
@@ -78,23 +79,18 @@ void Player::Text(double x, double y, const std::u16string& text, uint32_t optio
       if (box.x0 < box.x1) Cv().Fill(yy, box.x0, box.x1, st_.bkColour);
   if (text.empty()) return;
   ClipPtr clip = st_.clip;
-  if (rect && (options & ETO_CLIPPED)) clip = Combine(clip, RegionOf({box}, bmp_.height), RGN_AND, bmp_.width);
+  if (rect && (options & ETO_CLIPPED)) clip = Combine(clip, RegionOf({box}, surf_.height), RGN_AND, surf_.width);
+  // The font is measured through a temporary context.
   HDC dc = CreateCompatibleDC(nullptr);
-  GdiDC* d = GdiLookupDC(dc);
-  if (!d) return;
-  // Draw on the player's bitmap through a temporary context.
-  GdiBitmap* old = d->bitmap;
-  d->bitmap = &bmp_;
+  if (!dc) return;
   LOGFONTW lf = st_.font.font;
   if (st_.font.kind != Obj::Font) lf.lfHeight = -12;
   lf.lfHeight = static_cast<LONG>(std::lround(lf.lfHeight * std::fabs(ScaleY() * baseSY_)));
   if (lf.lfHeight == 0) lf.lfHeight = -1;
   HFONT font = CreateFontIndirectW(&lf);
-  if (font) {
+  GdiFont* f = font ? GdiLookupFont(font) : nullptr;
+  if (f && f->face) {
     HGDIOBJ prev = SelectObject(dc, font);
-    SetTextColor(dc, st_.textColour);
-    SetBkColor(dc, st_.bkColour);
-    SetBkMode(dc, st_.bkMode);
     const WCHAR* w = reinterpret_cast<const WCHAR*>(text.data());
     const int n = static_cast<int>(text.size());
     RECT cell{0, 0, 0, 0};
@@ -110,30 +106,10 @@ void Player::Text(double x, double y, const std::u16string& text, uint32_t optio
     else if (align & TA_RIGHT) left -= width;
     if ((align & TA_BASELINE) == TA_BASELINE) top -= tm.tmAscent;
     else if (align & TA_BOTTOM) top -= height;
-    RECT r{static_cast<LONG>(std::lround(std::max(-1e6, std::min(1e6, left)))),
-           static_cast<LONG>(std::lround(std::max(-1e6, std::min(1e6, top)))), 0, 0};
-    r.right = r.left + 100000;
-    r.bottom = r.top + 100000;
-    // The text layer draws unclipped: under a clip the rows it may touch (the cell with a cell's
-    // margin above and below) are kept, and what falls outside the clip is put back.
-    int32_t ry0 = 0, ry1 = 0;
-    std::vector<uint8_t> keep;
-    if (clip) {
-      ry0 = ClampTo(r.top - height, bmp_.height);
-      ry1 = ClampTo(r.top + 2 * height, bmp_.height);
-      keep.assign(bmp_.bits.begin() + static_cast<ptrdiff_t>(ry0) * bmp_.rowBytes,
-                  bmp_.bits.begin() + static_cast<ptrdiff_t>(ry1) * bmp_.rowBytes);
-    }
-    DrawTextExW(dc, w, n, &r, DT_SINGLELINE | DT_NOCLIP, nullptr);
-    for (int32_t yy = ry0; yy < ry1; ++yy) {
-      const uint8_t* saved = keep.data() + static_cast<size_t>(yy - ry0) * bmp_.rowBytes;
-      int32_t at = 0;
-      for (const Span& s : clip->rows[static_cast<size_t>(yy)]) {
-        RestorePixels(bmp_, yy, at, s.x0, saved);
-        at = s.x1;
-      }
-      RestorePixels(bmp_, yy, at, bmp_.width, saved);
-    }
+    const int64_t cellLeft = std::lround(std::max(-1e6, std::min(1e6, left)));
+    const int64_t cellTop = std::lround(std::max(-1e6, std::min(1e6, top)));
+    DrawTextLine(Canvas{surf_, clip, {}}, *f->face, text, cellLeft, cellTop, st_.bkMode == OPAQUE, st_.bkColour,
+                 st_.textColour);
     if (useCP && (align & TA_CENTER) != TA_CENTER) {
       // The current position moves to the far end of the text: right for left-aligned text,
       // left for right-aligned (logical units along x).
@@ -141,9 +117,8 @@ void Player::Text(double x, double y, const std::u16string& text, uint32_t optio
       if (perUnit != 0) st_.pos.x += ((align & TA_RIGHT) ? -width : width) / perUnit;
     }
     SelectObject(dc, prev);
-    DeleteObject(font);
   }
-  d->bitmap = old;
+  if (font) DeleteObject(font);
   DeleteDC(dc);
 }
 
@@ -164,10 +139,10 @@ void Player::SelectClipRegion(const uint8_t* rgn, uint32_t cb, int mode) {
     const uint8_t* q = rgn + hs + 16 * static_cast<size_t>(i);
     const double l = baseX0_ + MfI32(q) * baseSX_, t = baseY0_ + MfI32(q + 4) * baseSY_;
     const double r = baseX0_ + MfI32(q + 8) * baseSX_, b = baseY0_ + MfI32(q + 12) * baseSY_;
-    rects.push_back(PixRect{ClampTo(std::ceil(std::min(l, r) - 0.5), bmp_.width),
-                            ClampTo(std::ceil(std::min(t, b) - 0.5), bmp_.height),
-                            ClampTo(std::ceil(std::max(l, r) - 0.5), bmp_.width),
-                            ClampTo(std::ceil(std::max(t, b) - 0.5), bmp_.height)});
+    rects.push_back(PixRect{ClampTo(std::ceil(std::min(l, r) - 0.5), surf_.width),
+                            ClampTo(std::ceil(std::min(t, b) - 0.5), surf_.height),
+                            ClampTo(std::ceil(std::max(l, r) - 0.5), surf_.width),
+                            ClampTo(std::ceil(std::max(t, b) - 0.5), surf_.height)});
   }
   ClipTo(rects, mode);
 }
@@ -179,16 +154,16 @@ void Player::DrawDIB(double x, double y, double w, double h, int32_t xSrc, int32
   const Canvas c = Cv();
   const Paint p = BrushPaint();
   CanvasSink sink(c, p, code);
-  GdiDrawDIB(bmp_, x, y, w, h, xSrc, ySrc, srcW, srcH, info, infoSize, bits, bitsSize, &sink);
+  metafile_player::DrawDIB(surf_, x, y, w, h, xSrc, ySrc, srcW, srcH, info, infoSize, bits, bitsSize, &sink);
 }
 
 void Player::PatBlt(PointF a, PointF c, uint32_t rop) {
   const uint8_t code = RopCode(rop);
   if (RopUsesPattern(code) && st_.brush.null) return;
-  const int32_t x0 = ClampTo(std::ceil(std::min(a.x, c.x) - 0.5), bmp_.width);
-  const int32_t x1 = ClampTo(std::ceil(std::max(a.x, c.x) - 0.5), bmp_.width);
-  const int32_t y0 = ClampTo(std::ceil(std::min(a.y, c.y) - 0.5), bmp_.height);
-  const int32_t y1 = ClampTo(std::ceil(std::max(a.y, c.y) - 0.5), bmp_.height);
+  const int32_t x0 = ClampTo(std::ceil(std::min(a.x, c.x) - 0.5), surf_.width);
+  const int32_t x1 = ClampTo(std::ceil(std::max(a.x, c.x) - 0.5), surf_.width);
+  const int32_t y0 = ClampTo(std::ceil(std::min(a.y, c.y) - 0.5), surf_.height);
+  const int32_t y1 = ClampTo(std::ceil(std::max(a.y, c.y) - 0.5), surf_.height);
   const Canvas cv = Cv();
   const Paint p = BrushPaint();
   for (int32_t y = y0; y < y1 && x0 < x1; ++y) {

@@ -46,7 +46,7 @@ constexpr uint32_t TA_UPDATECP = 1, TA_RIGHT = 2, TA_CENTER = 6, TA_BOTTOM = 8, 
 
 class Player {
  public:
-  Player(GdiBitmap& b, const RECT& dest) : bmp_(b), dest_(dest) {
+  Player(const Surface& s, const RECT& dest) : surf_(s), dest_(dest) {
     st_.pen.kind = Obj::Pen;
     st_.pen.width = 0;
     st_.brush.kind = Obj::Brush;
@@ -72,7 +72,7 @@ class Player {
   }
   void SetMapMode(int mode);
   void FixIsotropic();
-  Canvas Cv() const { return Canvas{bmp_, st_.clip, {}}; }
+  Canvas Cv() const { return Canvas{surf_, st_.clip, {}}; }
   Paint BrushPaint() const {
     Paint p(st_.brush.colour);
     p.hatch = st_.brush.hatch;
@@ -91,13 +91,13 @@ class Player {
   // The device pixels of a logical rectangle (corners in either order).
   PixRect DeviceRect(double l, double t, double r, double b) const {
     const PointF a = Map(l, t), c = Map(r, b);
-    return PixRect{ClampTo(std::ceil(std::min(a.x, c.x) - 0.5), bmp_.width),
-                   ClampTo(std::ceil(std::min(a.y, c.y) - 0.5), bmp_.height),
-                   ClampTo(std::ceil(std::max(a.x, c.x) - 0.5), bmp_.width),
-                   ClampTo(std::ceil(std::max(a.y, c.y) - 0.5), bmp_.height)};
+    return PixRect{ClampTo(std::ceil(std::min(a.x, c.x) - 0.5), surf_.width),
+                   ClampTo(std::ceil(std::min(a.y, c.y) - 0.5), surf_.height),
+                   ClampTo(std::ceil(std::max(a.x, c.x) - 0.5), surf_.width),
+                   ClampTo(std::ceil(std::max(a.y, c.y) - 0.5), surf_.height)};
   }
   void ClipTo(const std::vector<PixRect>& rects, int mode) {
-    st_.clip = Combine(st_.clip, RegionOf(rects, bmp_.height), mode, bmp_.width);
+    st_.clip = Combine(st_.clip, RegionOf(rects, surf_.height), mode, surf_.width);
   }
   void SelectClipRegion(const uint8_t* rgn, uint32_t size, int mode);
   void Save() {
@@ -120,7 +120,7 @@ class Player {
   void Text(double x, double y, const std::u16string& text, uint32_t options = 0, const double* rect = nullptr);
   void PathAdd(const Figure& pts, bool continueFigure);
 
-  GdiBitmap& bmp_;
+  Surface surf_;
   RECT dest_;
   double baseX0_ = 0, baseY0_ = 0, baseSX_ = 1, baseSY_ = 1;
   State st_;

@@ -614,9 +614,9 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
 
 using metafile_player::Player;
 
-bool GdiPlayMetafile(const GdiMetafile& mf, GdiBitmap& bitmap, const RECT& dest) {
+bool GdiPlayMetafile(const GdiMetafile& mf, const metafile_player::Surface& surface, const RECT& dest) {
   try {
-    Player p(bitmap, dest);
+    Player p(surface, dest);
     return mf.isWmf ? p.PlayWmf(mf) : p.PlayEmf(mf);
   } catch (const std::bad_alloc&) {
     return false;
