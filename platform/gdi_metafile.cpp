@@ -278,10 +278,11 @@ BOOL PlayEnhMetaFile(HDC dc, HENHMETAFILE emf, const RECT* rect) {
   GdiMetafile* mf = LookupEmf(emf);
   if (!d || !mf || !rect) return FALSE;
   if (!d->bitmap) return TRUE;  // the screen shows nothing
-  return GdiPlayMetafile(*mf, metafile_player::SurfaceOf(*d->bitmap), *rect) ? TRUE : FALSE;
+  return GdiPlayMetafile(*mf, metafile_player::SurfaceOf(*d->bitmap), *rect, nullptr) ? TRUE : FALSE;
 }
 
-BOOL PlayEnhMetaFileOnto(HENHMETAFILE emf, const MetafileCanvas* canvas, const RECT* rect) {
+BOOL PlayEnhMetaFileOnto(HENHMETAFILE emf, const MetafileCanvas* canvas, const RECT* rect,
+                         MetafilePlayback* playback) {
   GdiMetafile* mf = LookupEmf(emf);
   if (!mf || !canvas || !rect || !canvas->bits || canvas->width <= 0 || canvas->height <= 0) return FALSE;
   if (canvas->bitsPerPixel != 24 && canvas->bitsPerPixel != 32) return FALSE;
@@ -294,7 +295,7 @@ BOOL PlayEnhMetaFileOnto(HENHMETAFILE emf, const MetafileCanvas* canvas, const R
   s.height = canvas->height;
   s.bitsPerPixel = canvas->bitsPerPixel;
   s.rgb = canvas->bitsPerPixel == 24;
-  return GdiPlayMetafile(*mf, s, *rect) ? TRUE : FALSE;
+  return GdiPlayMetafile(*mf, s, *rect, playback) ? TRUE : FALSE;
 }
 
 // ---- Recording ----

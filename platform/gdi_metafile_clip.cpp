@@ -7,21 +7,24 @@ namespace metafile_player {
 
 namespace {
 
-// out = a (mode) b for one row; xs is scratch.
-void CombineRow(const std::vector<Span>& a, const std::vector<Span>& b, int mode, std::vector<Span>& out,
+// Appends a (mode) b for one row to out.spans; xs is scratch. The spans of a row are sorted and
+// disjoint, so their edges merge in order.
+void CombineRow(const Span* a, size_t na, const Span* b, size_t nb, int mode, ClipRegion& out,
                 std::vector<int32_t>& xs) {
-  out.clear();
-  xs.clear();
-  for (const Span& s : a) xs.push_back(s.x0), xs.push_back(s.x1);
-  for (const Span& s : b) xs.push_back(s.x0), xs.push_back(s.x1);
-  std::sort(xs.begin(), xs.end());
+  const size_t first = out.spans.size();
+  xs.resize(2 * (na + nb));
+  int32_t* ea = xs.data();
+  int32_t* eb = ea + 2 * na;
+  for (size_t i = 0; i < na; ++i) ea[2 * i] = a[i].x0, ea[2 * i + 1] = a[i].x1;
+  for (size_t i = 0; i < nb; ++i) eb[2 * i] = b[i].x0, eb[2 * i + 1] = b[i].x1;
+  std::inplace_merge(ea, eb, eb + 2 * nb);
   xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
   size_t ia = 0, ib = 0;
   for (size_t i = 0; i + 1 < xs.size(); ++i) {
     const int32_t x = xs[i];
-    while (ia < a.size() && a[ia].x1 <= x) ++ia;
-    while (ib < b.size() && b[ib].x1 <= x) ++ib;
-    const bool inA = ia < a.size() && a[ia].x0 <= x, inB = ib < b.size() && b[ib].x0 <= x;
+    while (ia < na && a[ia].x1 <= x) ++ia;
+    while (ib < nb && b[ib].x1 <= x) ++ib;
+    const bool inA = ia < na && a[ia].x0 <= x, inB = ib < nb && b[ib].x0 <= x;
     bool in;
     switch (mode) {
       case RGN_AND: in = inA && inB; break;
@@ -31,8 +34,8 @@ void CombineRow(const std::vector<Span>& a, const std::vector<Span>& b, int mode
       default: in = inB; break;
     }
     if (!in) continue;
-    if (!out.empty() && out.back().x1 == x) out.back().x1 = xs[i + 1];
-    else out.push_back(Span{x, xs[i + 1]});
+    if (out.spans.size() > first && out.spans.back().x1 == x) out.spans.back().x1 = xs[i + 1];
+    else out.spans.push_back(Span{x, xs[i + 1]});
   }
 }
 
@@ -40,8 +43,6 @@ void CombineRow(const std::vector<Span>& a, const std::vector<Span>& b, int mode
 
 // The region made of rects (each limited to the bitmap) on a bitmap of height h.
 ClipRegion RegionOf(const std::vector<PixRect>& rects, int32_t h) {
-  ClipRegion r;
-  r.rows.resize(static_cast<size_t>(h));
   uint64_t work = 0;
   for (const PixRect& q : rects) work += q.x0 < q.x1 && q.y0 < q.y1 ? static_cast<uint64_t>(q.y1 - q.y0) : 0;
   if (work > kMaxRegionWork) {  // the bounding box instead
@@ -51,21 +52,31 @@ ClipRegion RegionOf(const std::vector<PixRect>& rects, int32_t h) {
         box = PixRect{std::min(box.x0, q.x0), std::min(box.y0, q.y0), std::max(box.x1, q.x1), std::max(box.y1, q.y1)};
     return RegionOf({box}, h);
   }
+  // Each row's spans gathered in place (a count a row first), then sorted and merged.
+  const size_t rows = static_cast<size_t>(h);
+  std::vector<uint32_t> at(rows + 1, 0);
   for (const PixRect& q : rects)
     if (q.x0 < q.x1)
-      for (int32_t y = q.y0; y < q.y1; ++y) r.rows[static_cast<size_t>(y)].push_back(Span{q.x0, q.x1});
-  std::vector<Span> merged;
-  for (std::vector<Span>& row : r.rows) {
-    if (row.size() > 1) {
-      std::sort(row.begin(), row.end(), [](const Span& l, const Span& m) { return l.x0 < m.x0; });
-      merged.clear();
-      for (const Span& s : row) {
-        if (!merged.empty() && s.x0 <= merged.back().x1) merged.back().x1 = std::max(merged.back().x1, s.x1);
-        else merged.push_back(s);
-      }
-      row.swap(merged);
+      for (int32_t y = q.y0; y < q.y1; ++y) ++at[static_cast<size_t>(y) + 1];
+  for (size_t y = 0; y < rows; ++y) at[y + 1] += at[y];
+  std::vector<Span> raw(at[rows]);
+  std::vector<uint32_t> fill(at.begin(), at.end() - 1);
+  for (const PixRect& q : rects)
+    if (q.x0 < q.x1)
+      for (int32_t y = q.y0; y < q.y1; ++y) raw[fill[static_cast<size_t>(y)]++] = Span{q.x0, q.x1};
+  ClipRegion r;
+  r.start.resize(rows + 1, 0);
+  r.spans.reserve(raw.size());
+  for (size_t y = 0; y < rows; ++y) {
+    Span* b = raw.data() + at[y];
+    Span* e = raw.data() + at[y + 1];
+    if (e - b > 1) std::sort(b, e, [](const Span& l, const Span& m) { return l.x0 < m.x0; });
+    const size_t first = r.spans.size();
+    for (const Span* s = b; s != e; ++s) {
+      if (r.spans.size() > first && s->x0 <= r.spans.back().x1) r.spans.back().x1 = std::max(r.spans.back().x1, s->x1);
+      else r.spans.push_back(*s);
     }
-    r.spans += row.size();
+    r.start[y + 1] = static_cast<uint32_t>(r.spans.size());
   }
   return r;
 }
@@ -74,12 +85,16 @@ ClipRegion RegionOf(const std::vector<PixRect>& rects, int32_t h) {
 ClipPtr Combine(const ClipPtr& cur, const ClipRegion& other, int mode, int32_t w) {
   if (mode == RGN_COPY) return std::make_shared<const ClipRegion>(other);
   auto out = std::make_shared<ClipRegion>();
-  out->rows.resize(other.rows.size());
-  const std::vector<Span> whole{Span{0, w}};
+  const size_t rows = other.start.empty() ? 0 : other.start.size() - 1;
+  out->start.resize(rows + 1, 0);
+  const Span whole{0, w};
   std::vector<int32_t> xs;
-  for (size_t y = 0; y < other.rows.size(); ++y) {
-    CombineRow(cur ? cur->rows[y] : whole, other.rows[y], mode, out->rows[y], xs);
-    out->spans += out->rows[y].size();
+  for (size_t y = 0; y < rows; ++y) {
+    const int32_t row = static_cast<int32_t>(y);
+    const Span* a = cur ? cur->Begin(row) : &whole;
+    const size_t na = cur ? static_cast<size_t>(cur->End(row) - a) : 1;
+    CombineRow(a, na, other.Begin(row), static_cast<size_t>(other.End(row) - other.Begin(row)), mode, *out, xs);
+    out->start[y + 1] = static_cast<uint32_t>(out->spans.size());
   }
   return out;
 }

@@ -27,7 +27,13 @@ bool ParseDIB(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t 
       if (infoSize < 52) return false;
       off = 52;
     }
-    for (int k = 0; k < 3; ++k) v.masks[k] = MfU32(info + 40 + 4 * k);
+    for (int k = 0; k < 3; ++k) {
+      const uint32_t m = MfU32(info + 40 + 4 * k);
+      v.masks[k] = m;
+      v.shifts[k] = 0;
+      while (m && !((m >> v.shifts[k]) & 1)) ++v.shifts[k];
+      v.tops[k] = m >> v.shifts[k];
+    }
   } else if (v.bpp <= 8) {
     v.tableCount = clrUsed ? std::min<uint32_t>(clrUsed, 1u << v.bpp) : (1u << v.bpp);
     const uint32_t stored = clrUsed ? clrUsed : (1u << v.bpp);
@@ -50,8 +56,9 @@ bool ParseDIB(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t 
   return true;
 }
 
-bool DrawDIB(const Surface& surface, double x, double y, double w, double h, int32_t xSrc, int32_t ySrc, int32_t srcW,
-             int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize, GdiDIBSink* sink) {
+bool DrawDIB(const Surface& surface, double x, double y, double w, double h, int32_t xSrc, int32_t ySrc,
+             int32_t srcW, int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
+             GdiDIBSink* sink) {
   DIBView v;
   if (!ParseDIB(info, infoSize, bits, bitsSize, v)) return false;
   if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) return false;
@@ -85,8 +92,8 @@ bool DrawDIB(const Surface& surface, double x, double y, double w, double h, int
     if (s < 0 || s >= v.height) continue;
     const int32_t sy = static_cast<int32_t>(s);
     for (int32_t c = c0; c < c1; ++c) line[static_cast<size_t>(c - c0)] = v.At(colOf[static_cast<size_t>(c)], sy);
-    if (sink) sink->Row(py, px0 + c0, px0 + c1, line.data());
-    else PutRow(surface, py, px0 + c0, px0 + c1, line.data());
+    if (!sink) PutRow(surface, py, px0 + c0, px0 + c1, line.data());
+    else if (!sink->Row(py, px0 + c0, px0 + c1, line.data())) break;
   }
   return true;
 }

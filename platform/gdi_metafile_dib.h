@@ -17,6 +17,9 @@ struct DIBView {
   const uint8_t* rows = nullptr;
   uint64_t rowBytes = 0;
   uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+  // Each mask's lowest bit and its value shifted down to it (0 for an empty mask).
+  int shifts[3] = {10, 5, 0};
+  uint32_t tops[3] = {0x1F, 0x1F, 0x1F};
 
   COLORREF At(int32_t x, int32_t y) const {
     const uint8_t* row = rows + static_cast<uint64_t>(bottomUp ? height - 1 - y : y) * rowBytes;
@@ -31,14 +34,8 @@ struct DIBView {
         const uint32_t v = bpp == 16 ? MfU16(row + x * 2) : MfU32(row + x * 4);
         if (bpp == 32 && compression == BI_RGB) return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
         BYTE c[3];
-        for (int k = 0; k < 3; ++k) {
-          const uint32_t m = masks[k];
-          if (!m) { c[k] = 0; continue; }
-          int shift = 0;
-          while (!((m >> shift) & 1)) ++shift;
-          const uint32_t top = m >> shift;
-          c[k] = static_cast<BYTE>(((v & m) >> shift) * 255u / top);
-        }
+        for (int k = 0; k < 3; ++k)
+          c[k] = masks[k] ? static_cast<BYTE>(((v & masks[k]) >> shifts[k]) * 255u / tops[k]) : 0;
         return RGB(c[0], c[1], c[2]);
       }
       default: return 0;
@@ -54,7 +51,8 @@ struct DIBView {
 bool ParseDIB(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize, DIBView& v);
 
 // GdiDrawDIB onto a surface.
-bool DrawDIB(const Surface& surface, double x, double y, double w, double h, int32_t xSrc, int32_t ySrc, int32_t srcW,
-             int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize, GdiDIBSink* sink);
+bool DrawDIB(const Surface& surface, double x, double y, double w, double h, int32_t xSrc, int32_t ySrc,
+             int32_t srcW, int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
+             GdiDIBSink* sink);
 
 }  // namespace metafile_player

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "platform/gdi_metafile_text.h"
 #include "platform/gdi_text.h"
@@ -79,18 +80,17 @@ void Player::Text(double x, double y, const std::u16string& text, uint32_t optio
       if (box.x0 < box.x1) Cv().Fill(yy, box.x0, box.x1, st_.bkColour);
   if (text.empty()) return;
   ClipPtr clip = st_.clip;
-  if (rect && (options & ETO_CLIPPED)) clip = Combine(clip, RegionOf({box}, surf_.height), RGN_AND, surf_.width);
-  // The font is measured through a temporary context.
-  HDC dc = CreateCompatibleDC(nullptr);
-  if (!dc) return;
+  if (rect && (options & ETO_CLIPPED)) {
+    if (!SpendRegion({box})) return;
+    clip = Combine(clip, RegionOf({box}, surf_.height), RGN_AND, surf_.width);
+  }
   LOGFONTW lf = st_.font.font;
   if (st_.font.kind != Obj::Font) lf.lfHeight = -12;
   lf.lfHeight = static_cast<LONG>(std::lround(lf.lfHeight * std::fabs(ScaleY() * baseSY_)));
   if (lf.lfHeight == 0) lf.lfHeight = -1;
-  HFONT font = CreateFontIndirectW(&lf);
-  GdiFont* f = font ? GdiLookupFont(font) : nullptr;
+  GdiFont* f = SelectFont(lf);
   if (f && f->face) {
-    HGDIOBJ prev = SelectObject(dc, font);
+    HDC dc = textDC_;
     const WCHAR* w = reinterpret_cast<const WCHAR*>(text.data());
     const int n = static_cast<int>(text.size());
     RECT cell{0, 0, 0, 0};
@@ -108,18 +108,47 @@ void Player::Text(double x, double y, const std::u16string& text, uint32_t optio
     else if (align & TA_BOTTOM) top -= height;
     const int64_t cellLeft = std::lround(std::max(-1e6, std::min(1e6, left)));
     const int64_t cellTop = std::lround(std::max(-1e6, std::min(1e6, top)));
-    DrawTextLine(Canvas{surf_, clip, {}}, *f->face, text, cellLeft, cellTop, st_.bkMode == OPAQUE, st_.bkColour,
-                 st_.textColour);
+    DrawTextLine(Canvas{surf_, clip, &meter_, {}}, *f->face, text, cellLeft, cellTop, st_.bkMode == OPAQUE,
+                 st_.bkColour, st_.textColour);
     if (useCP && (align & TA_CENTER) != TA_CENTER) {
       // The current position moves to the far end of the text: right for left-aligned text,
       // left for right-aligned (logical units along x).
       const double perUnit = ScaleX() * baseSX_;
       if (perUnit != 0) st_.pos.x += ((align & TA_RIGHT) ? -width : width) / perUnit;
     }
-    SelectObject(dc, prev);
   }
-  if (font) DeleteObject(font);
-  DeleteDC(dc);
+}
+
+GdiFont* Player::SelectFont(const LOGFONTW& lf) {
+  static_assert(sizeof(LOGFONTW) == 92, "a font description compares as its bytes");
+  if (!textDC_) {
+    textDC_ = CreateCompatibleDC(nullptr);
+    if (!textDC_) return nullptr;
+  }
+  auto it = std::find_if(fonts_.begin(), fonts_.end(),
+                         [&](const Font& k) { return std::memcmp(&k.lf, &lf, sizeof lf) == 0; });
+  if (it != fonts_.end()) {
+    std::rotate(it, it + 1, fonts_.end());
+    SelectObject(textDC_, fonts_.back().font);
+    return GdiLookupFont(fonts_.back().font);
+  }
+  if (!meter_.Spend(kFontMade)) return nullptr;
+  HFONT font = CreateFontIndirectW(&lf);
+  if (!font) return nullptr;
+  HGDIOBJ prev = SelectObject(textDC_, font);
+  if (!textDCFont_) textDCFont_ = prev;
+  if (fonts_.size() >= kFontsKept) {  // the least recently used goes (it is not selected)
+    DeleteObject(fonts_.front().font);
+    fonts_.erase(fonts_.begin());
+  }
+  fonts_.push_back(Font{lf, font});
+  return GdiLookupFont(font);
+}
+
+Player::~Player() {
+  if (textDC_ && textDCFont_) SelectObject(textDC_, textDCFont_);
+  for (const Font& k : fonts_) DeleteObject(k.font);
+  if (textDC_) DeleteDC(textDC_);
 }
 
 void Player::SelectClipRegion(const uint8_t* rgn, uint32_t cb, int mode) {
@@ -151,6 +180,9 @@ void Player::DrawDIB(double x, double y, double w, double h, int32_t xSrc, int32
                      const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize, uint32_t rop) {
   const uint8_t code = RopCode(rop);
   if (RopUsesPattern(code) && st_.brush.null) return;
+  // Reading the destination's columns of the DIB is spent first.
+  const double columns = std::isfinite(w) ? std::min(std::fabs(w), static_cast<double>(surf_.width)) : 0;
+  if (!meter_.Spend(static_cast<uint64_t>(columns) + 1)) return;
   const Canvas c = Cv();
   const Paint p = BrushPaint();
   CanvasSink sink(c, p, code);
@@ -166,7 +198,7 @@ void Player::PatBlt(PointF a, PointF c, uint32_t rop) {
   const int32_t y1 = ClampTo(std::ceil(std::max(a.y, c.y) - 0.5), surf_.height);
   const Canvas cv = Cv();
   const Paint p = BrushPaint();
-  for (int32_t y = y0; y < y1 && x0 < x1; ++y) {
+  for (int32_t y = y0; y < y1 && x0 < x1 && !meter_.Out(); ++y) {
     if (code == kRopPatCopy) cv.Fill(y, x0, x1, p);
     else cv.Rop(y, x0, x1, nullptr, p, code);
   }

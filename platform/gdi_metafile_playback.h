@@ -41,19 +41,29 @@ struct State {
 // Clip spans all saved states may hold together (SaveDC beyond it is ignored).
 constexpr size_t kMaxSavedSpans = 1u << 22;
 
+// Fonts a playback keeps made for the text records after.
+constexpr size_t kFontsKept = 16;
+
 // Text alignment bits (SETTEXTALIGN): the reference point's place on the text's cell.
 constexpr uint32_t TA_UPDATECP = 1, TA_RIGHT = 2, TA_CENTER = 6, TA_BOTTOM = 8, TA_BASELINE = 24;
 
 class Player {
  public:
-  Player(const Surface& s, const RECT& dest) : surf_(s), dest_(dest) {
+  // workLimit: the meter's limit (UINT64_MAX: none).
+  Player(const Surface& s, const RECT& dest, uint64_t workLimit) : surf_(s), dest_(dest), meter_(workLimit) {
     st_.pen.kind = Obj::Pen;
     st_.pen.width = 0;
     st_.brush.kind = Obj::Brush;
     st_.brush.colour = 0xFFFFFF;
   }
-  bool PlayEmf(const GdiMetafile& mf);
-  bool PlayWmf(const GdiMetafile& mf);
+  ~Player();
+  Player(const Player&) = delete;
+  Player& operator=(const Player&) = delete;
+  MetafileEnd PlayEmf(const GdiMetafile& mf);
+  MetafileEnd PlayWmf(const GdiMetafile& mf);
+  uint64_t Work() const { return meter_.Used(); }
+  uint32_t Records() const { return records_; }          // records played
+  uint64_t BytesPlayed() const { return bytesPlayed_; }  // bytes of the records played, from the start
 
  private:
   // Logical -> destination pixels.
@@ -72,7 +82,7 @@ class Player {
   }
   void SetMapMode(int mode);
   void FixIsotropic();
-  Canvas Cv() const { return Canvas{surf_, st_.clip, {}}; }
+  Canvas Cv() const { return Canvas{surf_, st_.clip, &meter_, {}}; }
   Paint BrushPaint() const {
     Paint p(st_.brush.colour);
     p.hatch = st_.brush.hatch;
@@ -97,11 +107,21 @@ class Player {
                    ClampTo(std::ceil(std::max(a.y, c.y) - 0.5), surf_.height)};
   }
   void ClipTo(const std::vector<PixRect>& rects, int mode) {
-    st_.clip = Combine(st_.clip, RegionOf(rects, surf_.height), mode, surf_.width);
+    if (SpendRegion(rects)) st_.clip = Combine(st_.clip, RegionOf(rects, surf_.height), mode, surf_.width);
+  }
+  // A region of rects made and combined with the clip: a row each for both, the clip's spans,
+  // and the rows of each rectangle (of their bounding box beyond kMaxRegionWork). False once the
+  // meter is out.
+  bool SpendRegion(const std::vector<PixRect>& rects) const {
+    const uint64_t h = static_cast<uint64_t>(surf_.height);
+    uint64_t rows = 0;
+    for (const PixRect& q : rects) rows += q.x0 < q.x1 && q.y0 < q.y1 ? static_cast<uint64_t>(q.y1 - q.y0) : 0;
+    return meter_.Spend(kRegionRow * (2 * h + (st_.clip ? st_.clip->Size() : 0) + rects.size() +
+                                      (rows > kMaxRegionWork ? h : rows)));
   }
   void SelectClipRegion(const uint8_t* rgn, uint32_t size, int mode);
   void Save() {
-    const size_t spans = st_.clip ? st_.clip->spans : 0;
+    const size_t spans = st_.clip ? st_.clip->spans.size() : 0;
     if (saved_.size() >= 1024 || savedSpans_ + spans > kMaxSavedSpans) return;
     saved_.push_back(st_);
     savedSpans_ += spans;
@@ -109,7 +129,7 @@ class Player {
   // Pops n saved states; the last one popped becomes the current state.
   void Restore(size_t n) {
     for (; n > 0 && !saved_.empty(); --n) {
-      savedSpans_ -= saved_.back().clip ? saved_.back().clip->spans : 0;
+      savedSpans_ -= saved_.back().clip ? saved_.back().clip->spans.size() : 0;
       if (n == 1) st_ = saved_.back();
       saved_.pop_back();
     }
@@ -119,6 +139,9 @@ class Player {
   void DrawShape(int kind, double l, double t, double r, double btm, double rw, double rh);
   void Text(double x, double y, const std::u16string& text, uint32_t options = 0, const double* rect = nullptr);
   void PathAdd(const Figure& pts, bool continueFigure);
+  // The font of a description, selected into the text context: kept for the records after, as
+  // drawings use few fonts. Null when it cannot be made.
+  GdiFont* SelectFont(const LOGFONTW& lf);
 
   Surface surf_;
   RECT dest_;
@@ -130,6 +153,16 @@ class Player {
   bool inPath_ = false;
   std::vector<Figure> path_;
   std::vector<bool> pathClosed_;
+  mutable Meter meter_;
+  HDC textDC_ = nullptr;        // the context fonts are measured in
+  HGDIOBJ textDCFont_ = nullptr;  // its own font
+  struct Font {
+    LOGFONTW lf;
+    HFONT font;
+  };
+  std::vector<Font> fonts_;  // the fonts made, the last used last
+  uint32_t records_ = 0;
+  uint64_t bytesPlayed_ = 0;
 };
 
 // A DIB pattern brush from a DIB inside the metafile (bits null: they follow the header).

@@ -1,5 +1,7 @@
 // The metafile player's records: enhanced and Windows metafile records read, checked against
-// their sizes and drawn through the playback state (GdiPlayMetafile).
+// their sizes and drawn through the playback state until the end record, the end of the data, a
+// malformed record or the meter's limit; GdiPlayMetafile tells which.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -8,7 +10,7 @@
 
 namespace metafile_player {
 
-bool Player::PlayEmf(const GdiMetafile& mf) {
+MetafileEnd Player::PlayEmf(const GdiMetafile& mf) {
   const std::vector<uint8_t>& d = mf.bytes;
   const ENHMETAHEADER& h = mf.header;
   // Reference-device pixels of the frame, mapped onto the destination rectangle.
@@ -25,15 +27,17 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
 
   size_t pos = 0;
   while (pos + 8 <= d.size()) {
+    if (meter_.Out()) return kMetafileStopped;
     const uint8_t* r = d.data() + pos;
     const uint32_t type = MfU32(r), size = MfU32(r + 4);
-    if (size < 8 || size % 4 != 0 || size > d.size() - pos) return false;
+    if (size < 8 || size % 4 != 0) return kMetafileDamaged;
+    if (size > d.size() - pos) return kMetafileEndedEarly;  // a record runs past the end of the data
     pos += size;
     auto need = [&](uint32_t n) { return size >= n; };
     auto I = [&](uint32_t o) { return MfI32(r + o); };
     switch (type) {
       case EMR_EOF:
-        return true;
+        return kMetafileComplete;
       case EMR_SETMAPMODE:
         if (need(12)) SetMapMode(I(8));
         break;
@@ -223,10 +227,10 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
       case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIER: case EMR_POLYBEZIERTO: case EMR_POLYLINETO:
       case EMR_POLYGON16: case EMR_POLYLINE16: case EMR_POLYBEZIER16: case EMR_POLYBEZIERTO16:
       case EMR_POLYLINETO16: {
-        if (!need(28)) return false;
+        if (!need(28)) return kMetafileDamaged;
         const bool small = type >= EMR_POLYBEZIER16;
         const uint32_t count = MfU32(r + 24), ps = small ? 4 : 8;
-        if (count > (size - 28) / ps) return false;
+        if (count > (size - 28) / ps) return kMetafileDamaged;
         Figure pts;
         pts.reserve(count);
         std::vector<PointF> logical;
@@ -240,6 +244,8 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
         const bool to = base == EMR_POLYBEZIERTO || base == EMR_POLYLINETO;
         const bool bez = base == EMR_POLYBEZIER || base == EMR_POLYBEZIERTO;
         Figure out;
+        // A curve of three points flattens to kBezierSteps: spent before it is made.
+        if (bez && !meter_.Spend(uint64_t{kBezierSteps} * (pts.size() / 3 + 1))) break;
         if (bez) {
           PointF start = to ? Map(st_.pos.x, st_.pos.y) : (pts.empty() ? PointF{0, 0} : pts[0]);
           size_t i = to ? 0 : 1;
@@ -260,16 +266,16 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
         break;
       }
       case EMR_POLYPOLYGON: case EMR_POLYPOLYLINE: case EMR_POLYPOLYGON16: case EMR_POLYPOLYLINE16: {
-        if (!need(32)) return false;
+        if (!need(32)) return kMetafileDamaged;
         const bool small = type >= EMR_POLYPOLYLINE16;
         const uint32_t nPolys = MfU32(r + 24), total = MfU32(r + 28), ps = small ? 4 : 8;
-        if (nPolys > (size - 32) / 4 || total > (size - 32 - nPolys * 4) / ps) return false;
+        if (nPolys > (size - 32) / 4 || total > (size - 32 - nPolys * 4) / ps) return kMetafileDamaged;
         std::vector<Figure> figs;
         const uint8_t* p = r + 32 + nPolys * 4;
         uint32_t used = 0;
         for (uint32_t k = 0; k < nPolys; ++k) {
           const uint32_t c = MfU32(r + 32 + 4 * k);
-          if (c > total - used) return false;
+          if (c > total - used) return kMetafileDamaged;
           Figure f;
           for (uint32_t i = 0; i < c; ++i, p += ps)
             f.push_back(small ? Map(MfI16(p), MfI16(p + 2)) : Map(MfI32(p), MfI32(p + 4)));
@@ -372,13 +378,17 @@ bool Player::PlayEmf(const GdiMetafile& mf) {
       default:
         break;  // not drawn
     }
+    bytesPlayed_ = pos;
+    ++records_;
   }
-  return true;
+  if (meter_.Out()) return kMetafileStopped;
+  // No end record: the data ended early when bytes of a record are left or the header gives more.
+  return pos < d.size() || h.nBytes > d.size() ? kMetafileEndedEarly : kMetafileComplete;
 }
 
-bool Player::PlayWmf(const GdiMetafile& mf) {
+MetafileEnd Player::PlayWmf(const GdiMetafile& mf) {
   const std::vector<uint8_t>& d = mf.bytes;
-  if (d.size() < 18) return false;
+  if (d.size() < 18) return kMetafileDamaged;
   // The metafile's window fills the destination rectangle.
   st_.mapMode = MM_ANISOTROPIC;
   st_.vpOrgX = dest_.left;
@@ -388,20 +398,29 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
   st_.winExtX = st_.vpExtX != 0 ? st_.vpExtX : 1;
   st_.winExtY = st_.vpExtY != 0 ? st_.vpExtY : 1;
   objects_.assign(MfU16(d.data() + 10), Obj{});
+  // A new object takes the lowest free slot; no slot below freeFrom is free.
+  size_t freeFrom = 0;
   auto addObject = [&](const Obj& o) {
-    for (Obj& slot : objects_)
+    for (; freeFrom < objects_.size(); ++freeFrom) {
+      Obj& slot = objects_[freeFrom];
       if (slot.kind == Obj::None && !slot.null) {
         slot = o;
         if (slot.kind == Obj::None) slot.null = true;  // a taken slot of an undrawn kind
+        ++freeFrom;
         return;
       }
+    }
   };
   size_t pos = static_cast<size_t>(MfU16(d.data() + 2)) * 2;
+  bytesPlayed_ = pos;
   while (pos + 6 <= d.size()) {
+    if (meter_.Out()) return kMetafileStopped;
     const uint8_t* r = d.data() + pos;
     const uint64_t words = MfU32(r);
     const uint16_t fn = MfU16(r + 4);
-    if (words < 3 || words * 2 > d.size() - pos) return fn == 0;
+    if (fn == 0 && (words < 3 || words * 2 > d.size() - pos)) return kMetafileComplete;  // the end, mis-sized
+    if (words < 3) return kMetafileDamaged;
+    if (words * 2 > d.size() - pos) return kMetafileEndedEarly;  // a record runs past the end of the data
     const uint32_t size = static_cast<uint32_t>(words * 2);
     pos += size;
     const uint8_t* p = r + 6;  // parameters
@@ -410,7 +429,7 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
     auto cref = [&](uint32_t i) { return MfU32(p + 2 * i) & 0xFFFFFF; };
     switch (fn) {
       case 0x0000:
-        return true;
+        return kMetafileComplete;
       case 0x020C:  // SETWINDOWEXT (y, x)
         if (np >= 2 && S(0) != 0 && S(1) != 0) st_.winExtY = S(0), st_.winExtX = S(1);
         break;
@@ -497,7 +516,10 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         }
         break;
       case 0x01F0:  // DELETEOBJECT
-        if (np >= 1 && MfU16(p) < objects_.size()) objects_[MfU16(p)] = Obj{};
+        if (np >= 1 && MfU16(p) < objects_.size()) {
+          objects_[MfU16(p)] = Obj{};
+          freeFrom = std::min<size_t>(freeFrom, MfU16(p));
+        }
         break;
       case 0x041B: case 0x0418:  // RECTANGLE, ELLIPSE (bottom, right, top, left)
         if (np >= 4) DrawShape(fn == 0x041B ? 0 : 1, S(3), S(2), S(1), S(0), 0, 0);
@@ -517,23 +539,23 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
         }
         break;
       case 0x0324: case 0x0325: {  // POLYGON, POLYLINE
-        if (np < 1) return false;
+        if (np < 1) return kMetafileDamaged;
         const uint32_t n = MfU16(p);
-        if (n > (np - 1) / 2) return false;
+        if (n > (np - 1) / 2) return kMetafileDamaged;
         Figure f;
         for (uint32_t i = 0; i < n; ++i) f.push_back(Map(S(1 + 2 * i), S(2 + 2 * i)));
         Draw({f}, fn == 0x0324, fn == 0x0324);
         break;
       }
       case 0x0538: {  // POLYPOLYGON
-        if (np < 1) return false;
+        if (np < 1) return kMetafileDamaged;
         const uint32_t nPolys = MfU16(p);
-        if (nPolys > np - 1) return false;
+        if (nPolys > np - 1) return kMetafileDamaged;
         uint32_t at = 1 + nPolys;
         std::vector<Figure> figs;
         for (uint32_t k = 0; k < nPolys; ++k) {
           const uint32_t c = MfU16(p + 2 * (1 + k));
-          if (c > (np - at) / 2) return false;
+          if (c > (np - at) / 2) return kMetafileDamaged;
           Figure f;
           for (uint32_t i = 0; i < c; ++i, at += 2) f.push_back(Map(S(at), S(at + 1)));
           figs.push_back(std::move(f));
@@ -606,19 +628,66 @@ bool Player::PlayWmf(const GdiMetafile& mf) {
       default:
         break;
     }
+    bytesPlayed_ = pos;
+    ++records_;
   }
-  return true;
+  if (meter_.Out()) return kMetafileStopped;
+  // No end record: the data ended early when bytes of a record are left or the header gives more.
+  return pos < d.size() || uint64_t{MfU32(d.data() + 6)} * 2 > d.size() ? kMetafileEndedEarly : kMetafileComplete;
 }
 
 }  // namespace metafile_player
 
 using metafile_player::Player;
 
-bool GdiPlayMetafile(const GdiMetafile& mf, const metafile_player::Surface& surface, const RECT& dest) {
-  try {
-    Player p(surface, dest);
-    return mf.isWmf ? p.PlayWmf(mf) : p.PlayEmf(mf);
-  } catch (const std::bad_alloc&) {
-    return false;
+namespace {
+
+// Records from byte pos to the end record (counted) or to where the data ends.
+uint32_t CountRecords(const GdiMetafile& mf, size_t pos) {
+  const std::vector<uint8_t>& d = mf.bytes;
+  uint32_t n = 0;
+  if (mf.isWmf) {
+    while (pos + 6 <= d.size()) {
+      const uint64_t words = MfU32(d.data() + pos);
+      ++n;
+      if (MfU16(d.data() + pos + 4) == 0 || words < 3 || words * 2 > d.size() - pos) break;
+      pos += static_cast<size_t>(words * 2);
+    }
+  } else {
+    while (pos + 8 <= d.size()) {
+      const uint32_t size = MfU32(d.data() + pos + 4);
+      ++n;
+      if (MfU32(d.data() + pos) == EMR_EOF || size < 8 || size > d.size() - pos) break;
+      pos += size;
+    }
   }
+  return n;
+}
+
+}  // namespace
+
+bool GdiPlayMetafile(const GdiMetafile& mf, const metafile_player::Surface& surface, const RECT& dest,
+                     MetafilePlayback* playback) {
+  const uint64_t limit = playback && playback->workLimit ? playback->workLimit : UINT64_MAX;
+  Player p(surface, dest, limit);
+  MetafileEnd end;
+  try {
+    end = mf.isWmf ? p.PlayWmf(mf) : p.PlayEmf(mf);
+  } catch (const std::bad_alloc&) {
+    end = kMetafileStopped;
+  }
+  if (playback) {
+    playback->work = p.Work();
+    playback->records = p.Records();
+    playback->recordsInFile = p.Records();
+    if (end == kMetafileStopped)  // and the records after the one that stopped
+      playback->recordsInFile += CountRecords(mf, p.BytesPlayed());
+    playback->recordsDeclared = mf.isWmf ? 0 : mf.header.nRecords;
+    playback->bytesPlayed = p.BytesPlayed();
+    playback->bytesDeclared = mf.isWmf ? uint64_t{MfU32(mf.bytes.data() + 6)} * 2 : mf.header.nBytes;
+    playback->bytesInFile = mf.bytes.size();
+    playback->windows = mf.isWmf ? TRUE : FALSE;
+    playback->end = end;
+  }
+  return end == kMetafileComplete;
 }

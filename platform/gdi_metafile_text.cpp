@@ -64,8 +64,13 @@ void DrawTextLine(const Canvas& c, GdiFontFace& face, const std::u16string& text
     const int64_t pen = left + ((pen26 + 32) >> 6);
     if (pen >= c.W() + lineHeight) break;
     const int32_t advance26 = face.Advance26(ch);
-    // A glyph reaches at most about a cell height left or right of its advance box.
-    if (pen + (advance26 >> 6) + lineHeight > 0 && face.Render(ch, &glyph)) BlitGlyph(c, glyph, pen, baseline, colour);
+    // A glyph reaches at most about a cell height left or right of its advance box. Rendering
+    // it costs about a cell squared, spent first.
+    if (pen + (advance26 >> 6) + lineHeight > 0) {
+      const uint64_t cell = static_cast<uint64_t>(lineHeight);
+      if (!c.meter->Spend(kGlyphRendered + cell * cell)) return;
+      if (face.Render(ch, &glyph)) BlitGlyph(c, glyph, pen, baseline, colour);
+    }
     pen26 += advance26;
   }
   if (face.Underline()) {

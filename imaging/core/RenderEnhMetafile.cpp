@@ -1,6 +1,9 @@
 // RenderEnhMetafile: an enhanced metafile played onto the background colour, straight into the
 // R, G, B rows it returns (or into a packed DIB of 32 bits with flags bit 1).
+#include <algorithm>
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/CISMemBlock.h"
@@ -17,6 +20,33 @@ bool Side(double v, LONG& out) {
   if (!std::isfinite(v) || v < -2147483647.0 || v > 2147483647.0) return false;
   out = static_cast<LONG>(v);
   return true;
+}
+
+// Why a playback ended before the metafile did, for ISGetLastWarning: the picture is returned
+// as far as it was drawn.
+void WarnPlayback(const MetafilePlayback& p) {
+  const char* format = p.windows ? "WMF" : "EMF";
+  char text[128];
+  switch (p.end) {
+    case kMetafileStopped:
+      std::snprintf(text, sizeof text, "drawing stopped after %" PRIu32 " of %" PRIu32 " records", p.records,
+                    p.recordsInFile);
+      SetLastWarning(text);
+      break;
+    case kMetafileEndedEarly:
+      if (!p.windows && p.recordsDeclared > p.records)
+        WarnEndedEarly(format, p.records, p.recordsDeclared, "records");
+      else
+        WarnEndedEarly(format, p.bytesPlayed, std::max(p.bytesDeclared, p.bytesInFile), "bytes");
+      break;
+    case kMetafileDamaged:
+      std::snprintf(text, sizeof text, "%s file damaged at record %" PRIu32 ": drawn up to it", format,
+                    p.records + 1);
+      SetLastWarning(text);
+      break;
+    default:
+      break;
+  }
 }
 
 }  // namespace
@@ -122,8 +152,13 @@ HGLOBAL RenderEnhMetafile(CISMetafileContext& ctx, HENHMETAFILE emf, DWORD* outW
     ctx.Fail(IS_ERR_STOPPED);
     return nullptr;
   }
+  // Drawing is held to a budget of work as the canvas is to the ceiling; what could be drawn is
+  // kept, as GDI's player does, with the reason it stopped.
   const RECT all{0, 0, width, height};
-  PlayEnhMetaFileOnto(emf, &canvas, &all);  // what could be drawn is kept, as GDI's player does
+  MetafilePlayback playback{};
+  playback.workLimit = MetafileDrawingBudget(static_cast<uint64_t>(width) * static_cast<uint64_t>(height));
+  PlayEnhMetaFileOnto(emf, &canvas, &all, &playback);
+  WarnPlayback(playback);
   if (!ReportProgress(3, 4)) {
     ctx.Fail(IS_ERR_STOPPED);
     return nullptr;
