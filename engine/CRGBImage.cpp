@@ -387,6 +387,7 @@ int CRGBImage::LoadAs(const std::string& path, int format) {
     DWORD width = 0, height = 0;
     HGLOBAL block = ISReadMetafile(path.c_str(), &width, &height, 300, 300, 0x808080, 0);
     if (!block) return Refused();
+    m_loadWarning = ISGetLastWarning();  // a drawing cut short is kept, with the reason
     Adopt(block, width, height);
   } else {
     ISIOHandle source = ISOpenFileSource(path.c_str());

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "platform/gdi_metafile_internal.h"
+#include "platform/gdi_metafile_surface.h"
 
 namespace {
 
@@ -277,7 +278,24 @@ BOOL PlayEnhMetaFile(HDC dc, HENHMETAFILE emf, const RECT* rect) {
   GdiMetafile* mf = LookupEmf(emf);
   if (!d || !mf || !rect) return FALSE;
   if (!d->bitmap) return TRUE;  // the screen shows nothing
-  return GdiPlayMetafile(*mf, *d->bitmap, *rect) ? TRUE : FALSE;
+  return GdiPlayMetafile(*mf, metafile_player::SurfaceOf(*d->bitmap), *rect, nullptr) ? TRUE : FALSE;
+}
+
+BOOL PlayEnhMetaFileOnto(HENHMETAFILE emf, const MetafileCanvas* canvas, const RECT* rect,
+                         MetafilePlayback* playback) {
+  GdiMetafile* mf = LookupEmf(emf);
+  if (!mf || !canvas || !rect || !canvas->bits || canvas->width <= 0 || canvas->height <= 0) return FALSE;
+  if (canvas->bitsPerPixel != 24 && canvas->bitsPerPixel != 32) return FALSE;
+  const int64_t rowBytes = static_cast<int64_t>(canvas->width) * (canvas->bitsPerPixel / 8);
+  if (std::abs(static_cast<int64_t>(canvas->stride)) < rowBytes) return FALSE;
+  metafile_player::Surface s;
+  s.first = canvas->bits;
+  s.stride = canvas->stride;
+  s.width = canvas->width;
+  s.height = canvas->height;
+  s.bitsPerPixel = canvas->bitsPerPixel;
+  s.rgb = canvas->bitsPerPixel == 24;
+  return GdiPlayMetafile(*mf, s, *rect, playback) ? TRUE : FALSE;
 }
 
 // ---- Recording ----

@@ -1,12 +1,12 @@
 // Metafiles of the GDI stand-in: enhanced metafiles (EMF) and Windows metafiles (WMF), read
 // from files or memory, recorded through a metafile device context, converted EMF -> WMF, and
-// played into a memory context's bitmap.
+// played into a memory context's bitmap or straight into the caller's memory.
 //
 // The player draws what real metafiles carry: DIB transfers (StretchDIBits, SetDIBitsToDevice,
 // BitBlt and StretchBlt with a DIB, PatBlt), solid pens, solid, hatched and DIB pattern brushes
 // with object selection, rectangles, rounded rectangles, ellipses, polygons, poly-polygons,
 // polylines, lines, paths of lines and Bezier curves, and text through the text layer, placed by
-// the text alignment. Every ternary raster operation is applied to DIB transfers and brush
+// the text alignment, cut to the clip. Every ternary raster operation is applied to DIB transfers and brush
 // blits. Clipping: intersected and excluded rectangles and regions made of rectangles (every
 // combination mode), saved and restored with the state; a clip path is not applied. Records it
 // cannot draw are skipped. Mapping modes, window and viewport origins and extents follow GDI's
@@ -15,7 +15,11 @@
 //
 // Every size, offset and count read from a metafile is checked against the record that holds
 // it; a picture with an impossible header is refused (null handle), a bad record ends playback.
+// Playback onto a canvas is held to a limit of drawing work (MetafilePlayback), and says why it
+// ended before the end record.
 #pragma once
+
+#include <cstdint>
 
 #include "platform/gdi.h"
 
@@ -98,9 +102,51 @@ UINT GetWinMetaFileBits(HENHMETAFILE emf, UINT size, BYTE* out, int mapMode, HDC
 // Header: with out null the size needed; else bytes copied (at most size); 0 on failure.
 UINT GetEnhMetaFileHeader(HENHMETAFILE emf, UINT size, ENHMETAHEADER* out);
 
-// Plays the picture so that its frame fills rect on dc's bitmap. FALSE for a bad handle or a
-// record that is malformed (drawing up to it is kept).
+// Plays the picture so that its frame fills rect on dc's bitmap. FALSE for a bad handle, a
+// record that is malformed, or data that ends early (drawing up to there is kept).
 BOOL PlayEnhMetaFile(HDC dc, HENHMETAFILE emf, const RECT* rect);
+
+// Memory of the caller's that a picture is played into with no bitmap in between (the picture a
+// reader returns): `height` rows of `width` pixels, row y at bits + y x stride (a negative
+// stride: the rows are stored last first, as in a bottom-up DIB). 24 bits a pixel are R, G, B;
+// 32 bits are B, G, R, 0.
+struct MetafileCanvas {
+  BYTE* bits;
+  LONG width;
+  LONG height;
+  LONG stride;
+  WORD bitsPerPixel;
+};
+
+// How a playback ended.
+enum MetafileEnd : uint32_t {
+  kMetafileComplete,    // at the end record, or where data that the header agrees with ends
+  kMetafileStopped,     // the work limit was reached (or memory ran out)
+  kMetafileEndedEarly,  // the data ends before the size its header gives, or a record runs past it
+  kMetafileDamaged,     // a record is malformed
+};
+
+// What a playback onto a canvas may cost, and what it did. The work is counted in pixels
+// painted: each pixel a fill, line, DIB transfer or text sets, and as much again for the
+// scanlines, polygon crossings, clip spans and glyph pixels it works through, so that every
+// record costs about what it draws. A pixel of a pattern counts 3, one of a raster operation 4.
+struct MetafilePlayback {
+  uint64_t workLimit;        // in: the work past which playback stops (0: no limit)
+  uint64_t work;             // the work done
+  uint32_t records;          // records played (the one the limit stopped counts)
+  uint32_t recordsInFile;    // records up to the end record or the end of the data
+  uint32_t recordsDeclared;  // records the header gives (enhanced metafiles; 0 for Windows ones)
+  uint64_t bytesPlayed;      // bytes from the start through the last whole record played
+  uint64_t bytesDeclared;    // bytes the header gives
+  uint64_t bytesInFile;      // bytes the metafile holds
+  BOOL windows;              // Windows metafile records (else enhanced ones)
+  MetafileEnd end;
+};
+
+// PlayEnhMetaFile onto a canvas, within playback's work limit, reporting into it (may be null).
+// FALSE unless the playback was complete, and for a canvas that is not one.
+BOOL PlayEnhMetaFileOnto(HENHMETAFILE emf, const MetafileCanvas* canvas, const RECT* rect,
+                         MetafilePlayback* playback);
 
 // A metafile context; reference null is the screen. frame (0.01 mm) null: the drawing's extent.
 HDC CreateEnhMetaFileA(HDC reference, const char* file, const RECT* frame, const char* description);

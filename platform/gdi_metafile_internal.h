@@ -1,4 +1,4 @@
-// Shared by the metafile objects (gdi_metafile.cpp) and the player (gdi_metafile_player.cpp).
+// Shared by the metafile objects (gdi_metafile.cpp) and the player (the other gdi_metafile_*.cpp).
 // Not for use outside platform/.
 #pragma once
 
@@ -94,14 +94,20 @@ inline uint32_t MfU32(const uint8_t* p) {
 }
 inline int32_t MfI32(const uint8_t* p) { return static_cast<int32_t>(MfU32(p)); }
 
-// Plays a metafile onto bitmap so that its frame fills dest. False when a record is malformed.
-bool GdiPlayMetafile(const GdiMetafile& mf, GdiBitmap& bitmap, const RECT& dest);
+namespace metafile_player {
+struct Surface;
+}  // namespace metafile_player
+
+// Plays a metafile onto a surface so that its frame fills dest, within playback's work limit and
+// reporting into it (may be null). False unless the playback was complete.
+bool GdiPlayMetafile(const GdiMetafile& mf, const metafile_player::Surface& surface, const RECT& dest,
+                     MetafilePlayback* playback);
 
 // Receives the pixels of a DIB transfer row by row: the colours of pixels [x0, x1) of row y,
-// inside the bitmap.
+// inside the bitmap. Returns false to end the transfer.
 class GdiDIBSink {
  public:
-  virtual void Row(int32_t y, int32_t x0, int32_t x1, const COLORREF* colours) = 0;
+  virtual bool Row(int32_t y, int32_t x0, int32_t x1, const COLORREF* colours) = 0;
 
  protected:
   ~GdiDIBSink() = default;
@@ -116,9 +122,54 @@ bool GdiDrawDIB(GdiBitmap& bitmap, double x, double y, double w, double h, int32
                 int32_t srcH, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
                 GdiDIBSink* sink = nullptr);
 
-// Pixels [x0, x1) of row y (inside the bitmap) set to colours / read into colours.
-void GdiPutRow(GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, const COLORREF* colours);
-void GdiGetRow(const GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, COLORREF* colours);
 
 // Maps a logical point through a context's mapping to device coordinates.
 void GdiMapPoint(const GdiDC& dc, double x, double y, double* dx, double* dy);
+
+// ---- Shared by the player's parts ----
+
+namespace metafile_player {
+
+struct PointF {
+  double x, y;
+};
+typedef std::vector<PointF> Figure;
+
+// Points, figures and crossings a single record may produce (bounds work on hostile files).
+constexpr size_t kMaxPoints = 1u << 20;
+constexpr int kBezierSteps = 16;
+
+// v limited to 0..limit before it becomes an integer (far-off coordinates stay defined).
+inline int32_t ClampTo(double v, int32_t limit) {
+  if (!(v > 0)) return 0;
+  return v >= limit ? limit : static_cast<int32_t>(v);
+}
+
+// The drawing work a playback may do and has done, in pixels painted: every pixel a primitive
+// sets, and as much again for the scanlines, crossings, clip spans and glyph pixels it works
+// through. A primitive spends before it works; once the limit is passed nothing more is drawn.
+class Meter {
+ public:
+  explicit Meter(uint64_t limit = UINT64_MAX) : limit_(limit) {}
+  // Adds n; false once the work is past the limit.
+  bool Spend(uint64_t n) {
+    used_ = n > UINT64_MAX - used_ ? UINT64_MAX : used_ + n;
+    return used_ <= limit_;
+  }
+  bool Out() const { return used_ > limit_; }
+  uint64_t Used() const { return used_; }
+
+ private:
+  uint64_t limit_;
+  uint64_t used_ = 0;
+};
+
+// The meter's weights, in pixels painted by a solid fill in the same time: a pixel of a pattern
+// or a hatch, of a raster operation, of a DIB read for a transfer, a step of a one-pixel line
+// (a row apart on steep lines), a row or span of a clip region made and combined, a font
+// matched and loaded, and a glyph rendered (besides the cell's pixels it costs).
+constexpr uint64_t kPatternPixel = 12, kRopPixel = 8, kDIBPixel = 8, kLineStep = 64, kRegionRow = 8;
+constexpr uint64_t kFontMade = uint64_t{1} << 19, kGlyphRendered = 4096;
+
+}  // namespace metafile_player
+

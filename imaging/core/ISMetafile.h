@@ -25,6 +25,17 @@ struct CISMetafileContext {
   }
 };
 
+// The drawing work a render may do (MetafilePlayback's work, in pixels painted): the picture
+// painted kMetafileDrawingPasses times over, and never less than kMetafileDrawingFloor. Real
+// drawings paint their picture a few times; past the budget the picture is returned as drawn,
+// with a warning.
+constexpr uint64_t kMetafileDrawingPasses = 32;
+constexpr uint64_t kMetafileDrawingFloor = uint64_t{1} << 28;
+constexpr uint64_t MetafileDrawingBudget(uint64_t pixels) {
+  return pixels > kMetafileDrawingFloor / kMetafileDrawingPasses ? pixels * kMetafileDrawingPasses
+                                                                : kMetafileDrawingFloor;
+}
+
 // Flags of LoadMetafileImage / RenderEnhMetafile.
 constexpr DWORD kMetafileRequestedSize = 1;  // bit 0: the requested width and height in pixels
 constexpr DWORD kMetafileAsDIB = 2;          // bit 1: a packed DIB instead of R, G, B rows

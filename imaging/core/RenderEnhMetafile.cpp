@@ -1,6 +1,9 @@
-// RenderEnhMetafile: an enhanced metafile played onto a screen-compatible bitmap filled with the
-// background colour, returned as R, G, B rows (or a packed DIB with flags bit 1).
+// RenderEnhMetafile: an enhanced metafile played onto the background colour, straight into the
+// R, G, B rows it returns (or into a packed DIB of 32 bits with flags bit 1).
+#include <algorithm>
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/CISMemBlock.h"
@@ -17,6 +20,33 @@ bool Side(double v, LONG& out) {
   if (!std::isfinite(v) || v < -2147483647.0 || v > 2147483647.0) return false;
   out = static_cast<LONG>(v);
   return true;
+}
+
+// Why a playback ended before the metafile did, for ISGetLastWarning: the picture is returned
+// as far as it was drawn.
+void WarnPlayback(const MetafilePlayback& p) {
+  const char* format = p.windows ? "WMF" : "EMF";
+  char text[128];
+  switch (p.end) {
+    case kMetafileStopped:
+      std::snprintf(text, sizeof text, "drawing stopped after %" PRIu32 " of %" PRIu32 " records", p.records,
+                    p.recordsInFile);
+      SetLastWarning(text);
+      break;
+    case kMetafileEndedEarly:
+      if (!p.windows && p.recordsDeclared > p.records)
+        WarnEndedEarly(format, p.records, p.recordsDeclared, "records");
+      else
+        WarnEndedEarly(format, p.bytesPlayed, std::max(p.bytesDeclared, p.bytesInFile), "bytes");
+      break;
+    case kMetafileDamaged:
+      std::snprintf(text, sizeof text, "%s file damaged at record %" PRIu32 ": drawn up to it", format,
+                    p.records + 1);
+      SetLastWarning(text);
+      break;
+    default:
+      break;
+  }
 }
 
 }  // namespace
@@ -76,64 +106,62 @@ HGLOBAL RenderEnhMetafile(CISMetafileContext& ctx, HENHMETAFILE emf, DWORD* outW
     ctx.Fail(IS_ERR_STOPPED);
     return nullptr;
   }
-  ISMemoryDC memory(screen.Get());
-  if (!memory.Get()) {
-    ctx.Fail(IS_ERR_DC);
-    return nullptr;
-  }
   // Nothing in a metafile bounds the picture it draws: the render is held to the budget's
-  // ceiling for data whose size cannot be checked before the bitmap is made.
+  // ceiling for data whose size cannot be checked before the picture is made. The picture the
+  // caller receives is the render's only canvas: the records are played straight into it.
   ok = ok && width > 0 && height > 0 &&
        RovIrirev::DecodeBudgetAllows(static_cast<uint64_t>(width), static_cast<uint64_t>(height),
                                      RovIrirev::kUnboundedData, 0);
-  ISGdiObject<HBITMAP> bitmap(ok ? CreateCompatibleBitmap(screen.Get(), width, height) : nullptr);
-  if (!bitmap.Get()) {
+  if (!ok) {
     ctx.Fail(IS_ERR_COMPATBITMAP);
     return nullptr;
   }
-  ISSelection selected(memory.Get(), bitmap.Get());
-  ISGdiObject<HBRUSH> brush(CreateSolidBrush(background));
-  const RECT all{0, 0, width, height};
-  if (!selected.Ok() || !brush.Get() || !FillRect(memory.Get(), &all, brush.Get())) {
-    ctx.Fail(IS_ERR_DC);
+  const bool asDIB = (flags & kMetafileAsDIB) != 0;
+  const uint64_t pixelBytes = asDIB ? 4 : 3;
+  const uint64_t rowBytes = static_cast<uint64_t>(width) * pixelBytes;
+  const uint64_t headerBytes = asDIB ? kDIBHeaderBytes : 0;
+  ISOwnedBlock block;
+  if (!block.Alloc(headerBytes + rowBytes * static_cast<uint64_t>(height))) {
+    ctx.Fail(IS_ERR_NOMEM);
     return nullptr;
+  }
+  auto* base = static_cast<BYTE*>(block.Get());
+  MetafileCanvas canvas{base, width, height, static_cast<LONG>(rowBytes), static_cast<WORD>(pixelBytes * 8)};
+  if (asDIB) {
+    // A packed DIB of 32 bits, bottom-up, as the screen's bitmaps are read back.
+    BITMAPINFOHEADER header{};
+    header.biSize = kDIBHeaderBytes;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(rowBytes * static_cast<uint64_t>(height));
+    WriteDIBHeader(base, header);
+    canvas.bits = base + headerBytes + rowBytes * static_cast<uint64_t>(height - 1);
+    canvas.stride = -canvas.stride;
+  }
+  // The background: every pixel, in the canvas's layout.
+  const BYTE bg[4] = {asDIB ? GetBValue(background) : GetRValue(background), GetGValue(background),
+                      asDIB ? GetRValue(background) : GetBValue(background), 0};
+  for (LONG y = 0; y < height; ++y) {
+    BYTE* row = canvas.bits + static_cast<ptrdiff_t>(y) * canvas.stride;
+    for (uint64_t x = 0; x < rowBytes; x += pixelBytes) std::memcpy(row + x, bg, pixelBytes);
   }
   if (!ReportProgress(2, 4)) {
     ctx.Fail(IS_ERR_STOPPED);
     return nullptr;
   }
-  PlayEnhMetaFile(memory.Get(), emf, &all);  // what could be drawn is kept, as GDI's player does
+  // Drawing is held to a budget of work as the canvas is to the ceiling; what could be drawn is
+  // kept, as GDI's player does, with the reason it stopped.
+  const RECT all{0, 0, width, height};
+  MetafilePlayback playback{};
+  playback.workLimit = MetafileDrawingBudget(static_cast<uint64_t>(width) * static_cast<uint64_t>(height));
+  PlayEnhMetaFileOnto(emf, &canvas, &all, &playback);
+  WarnPlayback(playback);
   if (!ReportProgress(3, 4)) {
     ctx.Fail(IS_ERR_STOPPED);
     return nullptr;
-  }
-  selected.Restore();
-  ISOwnedBlock block;
-  if (!(flags & kMetafileAsDIB)) {
-    if (!block.Alloc(static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 3)) {
-      ctx.Fail(IS_ERR_NOMEM);
-      return nullptr;
-    }
-    ISErrorCode error = IS_ERR_OK;
-    if (!BitmapToRGB(error, bitmap.Get(), screen.Get(), nullptr, static_cast<BYTE*>(block.Get()))) {
-      ctx.Fail(error ? error : IS_ERR_DIBITS);
-      return nullptr;
-    }
-  } else {
-    ISErrorCode error = IS_ERR_OK;
-    HGLOBAL dib = HBITMAPToDIB(error, bitmap.Get(), BI_RGB, nullptr);
-    if (!dib) {
-      ctx.Fail(error ? error : IS_ERR_DIBITS);
-      return nullptr;
-    }
-    const size_t size = GlobalSize(dib);
-    const bool got = block.Alloc(size);
-    if (got) std::memcpy(block.Get(), dib, size);
-    GlobalFree(dib);
-    if (!got) {
-      ctx.Fail(IS_ERR_NOMEM);
-      return nullptr;
-    }
   }
   if (outWidth) *outWidth = static_cast<DWORD>(width);
   if (outHeight) *outHeight = static_cast<DWORD>(height);

@@ -173,6 +173,15 @@ TEST(RGBImage, MetafilesWriteAndLoad) {
       EXPECT_EQ(s[2], colours[q][2]);
     }
     back.UnlockPixels();
+    EXPECT_EQ(back.LoadWarning(), "");
+    // Cut in half, it loads as far as it goes, with the reason.
+    std::vector<uint8_t> bytes = qrvtest::ReadFileBytes(dir.File(m.first));
+    bytes.resize(bytes.size() / 2);
+    const std::string cutPath = dir.File(std::string("cut-") + m.first);
+    ASSERT_TRUE(qrvtest::WriteFileBytes(cutPath, bytes));
+    CRGBImage cut;
+    EXPECT_EQ(cut.Load(cutPath), 0);
+    EXPECT_NE(cut.LoadWarning().find(" file ended early: "), std::string::npos) << cut.LoadWarning();
   }
 }
 

@@ -9,8 +9,10 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISMetafile.h"
 #include "platform/gdi_metafile.h"
 #include "qrv/imaging.h"
@@ -897,5 +899,163 @@ TEST(MetafileWriters, EnhancedFileStructure) {
     EXPECT_EQ(last, 14u);                  // EMR_EOF
     EXPECT_EQ(lastSize, 20u);
     EXPECT_EQ(u32(f.size() - 4), lastSize);  // its nSizeLast
+  }
+}
+
+namespace {
+
+// The placeable header of a Windows metafile whose bounds of side x side units at 96 per inch
+// make side x side pixels.
+std::vector<uint8_t> PlaceableHeader(uint16_t side) {
+  std::vector<uint8_t> h(22);
+  const auto put = [&](size_t o, unsigned v) { h[o] = static_cast<uint8_t>(v), h[o + 1] = static_cast<uint8_t>(v >> 8); };
+  put(0, 0xCDD7), put(2, 0x9AC6), put(10, side), put(12, side), put(14, 96);
+  put(20, PlaceableHeaderChecksum(h.data()));
+  return h;
+}
+
+// Puts the header's byte and record counts, as writers do.
+std::vector<uint8_t> Counted(std::vector<uint8_t> emf) {
+  uint32_t records = 0;
+  for (size_t at = 0; at + 8 <= emf.size(); ++records)
+    at += emf[at + 4] | emf[at + 5] << 8 | emf[at + 6] << 16 | static_cast<uint32_t>(emf[at + 7]) << 24;
+  for (const auto& [at, v] : {std::pair<size_t, uint32_t>{48, static_cast<uint32_t>(emf.size())}, {52, records}})
+    for (int i = 0; i < 4; ++i) emf[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  return emf;
+}
+
+}  // namespace
+
+// A metafile drawn at the ceiling (8000 x 8000) costs one picture: the records are played into
+// the picture returned, and the budget is asked for that one area. A busy one stops at the
+// drawing budget and says so; an empty one is whole.
+TEST(MetafileReader, CeilingRendersCostOnePictureAndStopAtTheDrawingBudget) {
+  const uint16_t kSide = 8000;
+  EmfBuilder emptyEmf, busyEmf;
+  for (EmfBuilder* e : {&emptyEmf, &busyEmf})  // a frame of 8 m on a device of a pixel a millimetre
+    for (size_t at : {32u, 36u})
+      for (int i = 0; i < 4; ++i) e->b[at + i] = static_cast<uint8_t>(uint32_t{kSide} * 100 >> (8 * i));
+  busyEmf.Rec(39, {1, 0, 0x0000FF, 0});  // red brush, no pen, 200 rectangles over the picture
+  busyEmf.Rec(37, {1});
+  busyEmf.Rec(37, {0x80000008u});
+  for (int i = 0; i < 200; ++i) busyEmf.Rec(43, {0, 0, kSide, kSide});
+  const std::vector<uint8_t> busy = busyEmf.Finish();
+  WmfBuilder busyWmf;
+  busyWmf.Rec(0x02FC, {0, 0x00FF, 0x0000, 0});
+  busyWmf.Rec(0x012D, {0});
+  for (int i = 0; i < 200; ++i) busyWmf.Rec(0x041B, {100, 100, 0, 0});
+  const auto placeable = [&](WmfBuilder& w) {
+    std::vector<uint8_t> f = PlaceableHeader(kSide);
+    const std::vector<uint8_t> records = w.Finish();
+    f.insert(f.end(), records.begin(), records.end());
+    return f;
+  };
+  WmfBuilder emptyWmf;
+  struct Row {
+    const char* name;
+    std::vector<uint8_t> file;
+    DWORD flags;
+    const char* warning;  // the end of the warning; null: none
+  };
+  const Row rows[] = {
+      {"empty.emf", emptyEmf.Finish(), 0, nullptr},
+      {"empty.wmf", placeable(emptyWmf), 0, nullptr},
+      {"busy.emf", busy, 0, " of 205 records"},
+      {"busy.wmf", placeable(busyWmf), 0, " of 205 records"},
+      {"busy as DIB.emf", Counted(busy), kMetafileAsDIB, " of 205 records"},
+  };
+  qrvtest::TempDir dir;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const std::string path = dir.File(r.name);
+    ASSERT_TRUE(qrvtest::WriteFileBytes(path, r.file));
+    const uint64_t pictureMB = uint64_t{kSide} * kSide * (r.flags & kMetafileAsDIB ? 4 : 3) >> 20;
+    const qrvtest::ChildRun run = qrvtest::RunInChild([&] {
+      DWORD w = 0, h = 0;
+      HGLOBAL block = ISReadMetafile(path.c_str(), &w, &h, 0, 0, 0x808080, r.flags);
+      const std::string warning = ISGetLastWarning();
+      const RovIrirev::DecodeBudgetQuery asked = RovIrirev::LastDecodeBudgetQuery();
+      int failures = 0;
+      const auto check = [&](bool ok, const char* what) {
+        if (!ok) std::fprintf(stderr, "%s: %s (warning \"%s\")\n", r.name, what, warning.c_str()), ++failures;
+      };
+      check(block && w == kSide && h == kSide, "no picture");
+      check(asked.width == kSide && asked.height == kSide && asked.allowed, "asked other than the picture");
+      if (r.warning) {
+        check(warning.rfind("drawing stopped after ", 0) == 0, "no stop");
+        check(warning.size() > std::strlen(r.warning) &&
+                  warning.compare(warning.size() - std::strlen(r.warning), std::string::npos, r.warning) == 0,
+              "not the file's records");
+        if (block && !(r.flags & kMetafileAsDIB)) check(static_cast<uint8_t*>(block)[0] == 0xFF, "not drawn");
+      } else {
+        check(warning.empty(), "a warning");
+      }
+      if (block) GlobalFree(block);
+      return failures;
+    });
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.result, 0);
+    // The picture, and room for the sanitizer's shadow of it.
+    EXPECT_LT(static_cast<uint64_t>(run.peakMB), pictureMB * 5 / 4 + 16) << "MB of peak memory";
+  }
+}
+
+// Files cut short are drawn as far as their records go, with the reason; cut inside their
+// header they are refused.
+TEST(MetafileReader, TruncatedFilesAreDrawnAsFarAsTheyGo) {
+  // Ten bands of ten rows, each in a colour of its own (red 10 x band), through a brush each.
+  EmfBuilder e;
+  e.Rec(37, {0x80000008u});
+  WmfBuilder m(12);
+  m.Rec(0x02FA, {5, 0, 0, 0, 0});  // null pen
+  m.Rec(0x012D, {0});
+  for (uint32_t k = 0; k < 10; ++k) {
+    e.Rec(39, {1, 0, 10 * (k + 1), 0});
+    e.Rec(37, {1});
+    e.Rec(43, {0, 10 * k, 100, 10 * k + 10});
+    m.Rec(0x02FC, {0, 10 * (k + 1), 0, 0});
+    m.Rec(0x012D, {1 + k});
+    m.Rec(0x041B, {10 * k + 10, 100, 10 * k, 0});
+  }
+  const std::vector<uint8_t> emf = Counted(e.Finish()), wmf = m.Finish();
+  const uint32_t emfRecords = emf[52] | emf[53] << 8;
+  struct Row {
+    bool windows;
+    size_t cut;  // bytes kept
+  };
+  const Row rows[] = {{false, emf.size() / 10}, {false, emf.size() / 2}, {false, emf.size() * 9 / 10},
+                      {false, 60},               {true, wmf.size() / 10}, {true, wmf.size() / 2},
+                      {true, wmf.size() * 9 / 10}, {true, 12}};
+  qrvtest::TempDir dir;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.windows ? "WMF cut at " : "EMF cut at ") + std::to_string(r.cut));
+    const std::vector<uint8_t>& whole = r.windows ? wmf : emf;
+    const std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(r.cut));
+    // The records whole in the cut file: their count and bytes, and the bands they draw.
+    size_t at = r.windows ? 18 : 0, records = 0;
+    while (at + 8 <= cut.size()) {
+      const size_t size = r.windows ? 2 * (cut[at] | cut[at + 1] << 8) : (cut[at + 4] | cut[at + 5] << 8);
+      if (at + size > cut.size()) break;
+      at += size, ++records;
+    }
+    const size_t bands = r.windows ? (records > 4 ? (records - 4) / 3 : 0) : (records > 2 ? (records - 2) / 3 : 0);
+    const std::string path = dir.File(r.windows ? "cut.wmf" : "cut.emf");
+    ASSERT_TRUE(qrvtest::WriteFileBytes(path, cut));
+    Picture p = Read(path, 100, 100, 0xFFFFFF, kMetafileRequestedSize);
+    const std::string warning = ISGetLastWarning();
+    if (r.cut < (r.windows ? 18u : 88u)) {
+      EXPECT_NE(p.error, IS_ERR_OK);
+      EXPECT_TRUE(p.rgb.empty());
+      continue;
+    }
+    ASSERT_EQ(p.error, IS_ERR_OK);
+    ASSERT_EQ(p.rgb.size(), 100u * 100 * 3);
+    const std::string expected =
+        r.windows ? "WMF file ended early: " + std::to_string(at) + " of " + std::to_string(wmf.size()) + " bytes decoded"
+                  : "EMF file ended early: " + std::to_string(records) + " of " + std::to_string(emfRecords) +
+                        " records decoded";
+    EXPECT_EQ(warning, expected);
+    for (size_t k = 0; k < 10; ++k)
+      EXPECT_EQ(p.rgb[(k * 10 + 5) * 300], k < bands ? 10 * (k + 1) : 0xFF) << "band " << k;
   }
 }
