@@ -21,6 +21,35 @@ struct GdiGlyph {
   std::vector<uint8_t> bits;
 };
 
+// Calls fill(y, x0, x1) for each run of set pixels of a glyph drawn at pen position (penX,
+// baseline), limited to [left, right) x [top, bottom).
+template <class Fill>
+void ForEachGlyphRun(const GdiGlyph& g, int64_t penX, int64_t baseline, int64_t left, int64_t top, int64_t right,
+                     int64_t bottom, Fill fill) {
+  const int64_t gx = penX + g.left;
+  const int64_t gy = baseline - g.top;
+  const int64_t c0 = left - gx > 0 ? left - gx : 0;
+  const int64_t c1 = right - gx < g.width ? right - gx : g.width;
+  if (c0 >= c1) return;
+  const int64_t r0 = top - gy > 0 ? top - gy : 0;
+  const int64_t r1 = bottom - gy < g.rows ? bottom - gy : g.rows;
+  for (int64_t r = r0; r < r1; ++r) {
+    const uint8_t* row = g.bits.data() + r * g.pitch;
+    const int32_t y = static_cast<int32_t>(gy + r);
+    int64_t x = c0;
+    while (x < c1) {
+      if (!(row[x >> 3] & (0x80u >> (x & 7)))) {
+        ++x;
+        continue;
+      }
+      int64_t run = x + 1;
+      while (run < c1 && (row[run >> 3] & (0x80u >> (run & 7)))) ++run;
+      fill(y, static_cast<int32_t>(gx + x), static_cast<int32_t>(gx + run));
+      x = run;
+    }
+  }
+}
+
 class GdiFontFace {
  public:
   // Matches and loads the face for a font description; null on failure.

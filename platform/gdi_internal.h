@@ -92,5 +92,10 @@ inline bool GdiColourIsLight(COLORREF c) {
   return GetRValue(c) * 30u + GetGValue(c) * 59u + GetBValue(c) * 11u >= 128u * 100u;
 }
 
+// Sets pixels [x0, x1) of one row of 1, 24 or 32 bits a pixel to a colour (24 bits: B, G, R, or
+// R, G, B with rgb; 32 bits: B, G, R, 0); the caller has clipped to the row.
+void GdiFillRow(uint8_t* row, uint16_t bitsPerPixel, bool rgb, int32_t x0, int32_t x1, COLORREF colour);
 // Sets pixels [x0, x1) of row y to a colour; the caller has clipped to the bitmap.
-void GdiFillSpan(GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, COLORREF colour);
+inline void GdiFillSpan(GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, COLORREF colour) {
+  GdiFillRow(bitmap.Row(y), bitmap.bitsPerPixel, false, x0, x1, colour);
+}

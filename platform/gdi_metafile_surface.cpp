@@ -17,34 +17,7 @@ Surface SurfaceOf(GdiBitmap& bitmap) {
 }
 
 void FillSpan(const Surface& s, int32_t y, int32_t x0, int32_t x1, COLORREF colour) {
-  if (x0 >= x1) return;
-  uint8_t* row = s.Row(y);
-  switch (s.bitsPerPixel) {
-    case 1: {
-      const bool set = GdiColourIsLight(colour);
-      for (int32_t x = x0; x < x1; ++x) {
-        const uint8_t bit = static_cast<uint8_t>(0x80u >> (x & 7));
-        if (set) row[x >> 3] |= bit;
-        else row[x >> 3] &= static_cast<uint8_t>(~bit);
-      }
-      break;
-    }
-    case 24: {
-      const uint8_t r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
-      const uint8_t c0 = s.rgb ? r : b, c2 = s.rgb ? b : r;
-      for (uint8_t* q = row + static_cast<size_t>(x0) * 3, *end = row + static_cast<size_t>(x1) * 3; q < end; q += 3)
-        q[0] = c0, q[1] = g, q[2] = c2;
-      break;
-    }
-    case 32: {
-      const uint8_t px[4] = {GetBValue(colour), GetGValue(colour), GetRValue(colour), 0};
-      for (uint8_t* q = row + static_cast<size_t>(x0) * 4, *end = row + static_cast<size_t>(x1) * 4; q < end; q += 4)
-        std::copy(px, px + 4, q);
-      break;
-    }
-    default:
-      break;
-  }
+  GdiFillRow(s.Row(y), s.bitsPerPixel, s.rgb, x0, x1, colour);
 }
 
 void PutRow(const Surface& s, int32_t y, int32_t x0, int32_t x1, const COLORREF* colours) {

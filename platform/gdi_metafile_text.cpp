@@ -20,28 +20,8 @@ void FillBox(const Canvas& c, int64_t x0, int64_t y0, int64_t x1, int64_t y1, CO
 
 // The set bits of one glyph at pen position (penX, baseline), limited to the canvas.
 void BlitGlyph(const Canvas& c, const GdiGlyph& g, int64_t penX, int64_t baseline, COLORREF colour) {
-  const int64_t gx = penX + g.left;
-  const int64_t gy = baseline - g.top;
-  const int64_t c0 = std::max<int64_t>(0, -gx);
-  const int64_t c1 = std::min<int64_t>(g.width, c.W() - gx);
-  if (c0 >= c1) return;
-  const int64_t r0 = std::max<int64_t>(0, -gy);
-  const int64_t r1 = std::min<int64_t>(g.rows, c.H() - gy);
-  for (int64_t r = r0; r < r1; ++r) {
-    const uint8_t* row = g.bits.data() + r * g.pitch;
-    const int32_t y = static_cast<int32_t>(gy + r);
-    int64_t x = c0;
-    while (x < c1) {
-      if (!(row[x >> 3] & (0x80u >> (x & 7)))) {
-        ++x;
-        continue;
-      }
-      int64_t run = x + 1;
-      while (run < c1 && (row[run >> 3] & (0x80u >> (run & 7)))) ++run;
-      c.Fill(y, static_cast<int32_t>(gx + x), static_cast<int32_t>(gx + run), colour);
-      x = run;
-    }
-  }
+  ForEachGlyphRun(g, penX, baseline, 0, 0, c.W(), c.H(),
+                  [&](int32_t y, int32_t x0, int32_t x1) { c.Fill(y, x0, x1, colour); });
 }
 
 }  // namespace

@@ -147,10 +147,9 @@ size_t GdiLiveObjectCount() {
   return n;
 }
 
-void GdiFillSpan(GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, COLORREF colour) {
+void GdiFillRow(uint8_t* row, uint16_t bitsPerPixel, bool rgb, int32_t x0, int32_t x1, COLORREF colour) {
   if (x0 >= x1) return;
-  uint8_t* row = bitmap.Row(y);
-  switch (bitmap.bitsPerPixel) {
+  switch (bitsPerPixel) {
     case 1: {
       const bool set = GdiColourIsLight(colour);
       for (int32_t x = x0; x < x1; ++x) {
@@ -160,21 +159,19 @@ void GdiFillSpan(GdiBitmap& bitmap, int32_t y, int32_t x0, int32_t x1, COLORREF 
       }
       break;
     }
-    case 24:
-      for (int32_t x = x0; x < x1; ++x) {
-        row[x * 3] = GetBValue(colour);
-        row[x * 3 + 1] = GetGValue(colour);
-        row[x * 3 + 2] = GetRValue(colour);
-      }
+    case 24: {
+      const uint8_t r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
+      const uint8_t c0 = rgb ? r : b, c2 = rgb ? b : r;
+      for (uint8_t* q = row + static_cast<size_t>(x0) * 3, *end = row + static_cast<size_t>(x1) * 3; q < end; q += 3)
+        q[0] = c0, q[1] = g, q[2] = c2;
       break;
-    case 32:
-      for (int32_t x = x0; x < x1; ++x) {
-        row[x * 4] = GetBValue(colour);
-        row[x * 4 + 1] = GetGValue(colour);
-        row[x * 4 + 2] = GetRValue(colour);
-        row[x * 4 + 3] = 0;
-      }
+    }
+    case 32: {
+      const uint8_t px[4] = {GetBValue(colour), GetGValue(colour), GetRValue(colour), 0};
+      for (uint8_t* q = row + static_cast<size_t>(x0) * 4, *end = row + static_cast<size_t>(x1) * 4; q < end; q += 4)
+        std::copy(px, px + 4, q);
       break;
+    }
     default:
       break;
   }

@@ -49,28 +49,8 @@ std::vector<Line> SplitLines(std::u32string& text, bool singleLine) {
 // Draws the set bits of one glyph at pen position (penX, baseline), clipped.
 void BlitGlyph(GdiBitmap& bitmap, const GdiGlyph& g, int64_t penX, int64_t baseline, const Clip& clip,
                COLORREF colour) {
-  const int64_t gx = penX + g.left;
-  const int64_t gy = baseline - g.top;
-  const int64_t c0 = std::max<int64_t>(0, clip.x0 - gx);
-  const int64_t c1 = std::min<int64_t>(g.width, clip.x1 - gx);
-  if (c0 >= c1) return;
-  const int64_t r0 = std::max<int64_t>(0, clip.y0 - gy);
-  const int64_t r1 = std::min<int64_t>(g.rows, clip.y1 - gy);
-  for (int64_t r = r0; r < r1; ++r) {
-    const uint8_t* row = g.bits.data() + r * g.pitch;
-    const int32_t y = static_cast<int32_t>(gy + r);
-    int64_t c = c0;
-    while (c < c1) {
-      if (!(row[c >> 3] & (0x80u >> (c & 7)))) {
-        ++c;
-        continue;
-      }
-      int64_t run = c + 1;
-      while (run < c1 && (row[run >> 3] & (0x80u >> (run & 7)))) ++run;
-      GdiFillSpan(bitmap, y, static_cast<int32_t>(gx + c), static_cast<int32_t>(gx + run), colour);
-      c = run;
-    }
-  }
+  ForEachGlyphRun(g, penX, baseline, clip.x0, clip.y0, clip.x1, clip.y1,
+                  [&](int32_t y, int32_t x0, int32_t x1) { GdiFillSpan(bitmap, y, x0, x1, colour); });
 }
 
 void FillBox(GdiBitmap& bitmap, int64_t x0, int64_t y0, int64_t x1, int64_t y1, const Clip& clip, COLORREF colour) {

@@ -21,16 +21,14 @@
 #include "engine/CRGBImage.h"
 #include "engine/OutputWriter.h"
 #include "engine/shell/CMainDialog.h"
+#include "output_test_dialog.h"
 #include "support/test_support.h"
 
 extern char** environ;
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using enginetest::ReadText;
 
 void Touch(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
@@ -91,22 +89,11 @@ struct CallsRestored {
 };
 
 // A main dialog with a small working picture, writing PNG files into `out` (one output folder).
-struct Writer {
-  Writer(const qrvtest::TempDir& dir, const std::string& out) {
-    mkdir((dir.path() + "/home").c_str(), 0777);
-    mkdir((dir.path() + "/home/help").c_str(), 0777);
-    dlg.SetHomeFolder(dir.path() + "/home");
-    dlg.AppendLog("", 1);
-    dlg.m_workWidth = 64;
-    dlg.m_workHeight = 48;
-    dlg.m_workImage.assign(64 * 48 * 3, 0);
-    for (size_t i = 0; i < dlg.m_workImage.size(); ++i) dlg.m_workImage[i] = static_cast<BYTE>(i * 7 + i / 97);
+struct Writer : enginetest::OutputDialog {
+  Writer(const qrvtest::TempDir& dir, const std::string& out) : OutputDialog(dir, 64, 48) {
     dlg.m_pages.output.m_type = 1;
     dlg.m_pages.output.m_simDir = out;
-    dlg.m_pages.output.m_fileType = 2;
   }
-  std::string Log() const { return ReadText(dlg.HomeFolder() + "/help/log.html"); }
-  CMainDialog dlg;
 };
 
 // A file system image mounted for the test's life; Mounted() is false when the machine can't.

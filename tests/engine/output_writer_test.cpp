@@ -9,32 +9,18 @@
 #include "engine/CRGBImage.h"
 #include "engine/OutputWriter.h"
 #include "engine/shell/CMainDialog.h"
+#include "output_test_dialog.h"
 #include "picture_helpers.h"
 #include "support/exif_block.h"
 #include "support/test_support.h"
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using enginetest::ReadText;
 
 // A main dialog with a small working picture and its log in the temporary folder.
-struct Writer {
-  explicit Writer(const qrvtest::TempDir& dir) {
-    mkdir((dir.path() + "/home").c_str(), 0777);
-    mkdir((dir.path() + "/home/help").c_str(), 0777);
-    dlg.SetHomeFolder(dir.path() + "/home");
-    dlg.AppendLog("", 1);
-    dlg.m_workWidth = 5;
-    dlg.m_workHeight = 4;
-    dlg.m_workImage.assign(5 * 4 * 3, 0);
-    for (size_t i = 0; i < dlg.m_workImage.size(); ++i) dlg.m_workImage[i] = static_cast<BYTE>(i * 7);
-    dlg.m_pages.output.m_fileType = 2;  // PNG: the tests check names, not encoders
-  }
-  std::string Log() const { return ReadText(dlg.HomeFolder() + "/help/log.html"); }
-  CMainDialog dlg;
+struct Writer : enginetest::OutputDialog {
+  explicit Writer(const qrvtest::TempDir& dir) : OutputDialog(dir, 5, 4) {}
 };
 
 void Touch(const std::string& path, const std::string& bytes = "x") {

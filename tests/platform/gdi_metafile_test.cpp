@@ -9,22 +9,12 @@
 
 #include "platform/gdi.h"
 #include "platform/gdi_metafile.h"
+#include "support/emf_records.h"
 
 namespace {
 
 // An enhanced metafile of `side` x `side` pixels (one a millimetre), record by record.
-struct Emf {
-  std::vector<uint8_t> b;
-  uint32_t records = 0;
-  void U32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-  void Rec(uint32_t type, const std::vector<uint32_t>& words) {
-    U32(type);
-    U32(static_cast<uint32_t>(8 + 4 * words.size()));
-    for (uint32_t w : words) U32(w);
-    ++records;
-  }
+struct Emf : qrvtest::EmfRecords {
   explicit Emf(uint32_t side) {
     Rec(1, {0, 0, side - 1, side - 1, 0, 0, side * 100, side * 100, 0x464D4520u, 0x10000, 0, 0, 4, 0, 0, 0, 100, 100,
             100, 100});

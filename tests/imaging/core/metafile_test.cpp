@@ -16,6 +16,7 @@
 #include "imaging/core/ISMetafile.h"
 #include "platform/gdi_metafile.h"
 #include "qrv/imaging.h"
+#include "support/emf_records.h"
 #include "support/peak_memory.h"
 #include "support/test_support.h"
 
@@ -354,16 +355,7 @@ namespace {
 
 // A small enhanced metafile built record by record: device of 100 x 100 pixels on 100 x 100 mm,
 // frame 0..10000 (0.01 mm), so one logical unit is one pixel at 100 x 100.
-struct EmfBuilder {
-  std::vector<uint8_t> b;
-  void U32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-  void Rec(uint32_t type, const std::vector<uint32_t>& words) {
-    U32(type);
-    U32(static_cast<uint32_t>(8 + 4 * words.size()));
-    for (uint32_t w : words) U32(w);
-  }
+struct EmfBuilder : qrvtest::EmfRecords {
   // EXTTEXTOUTW of ASCII text with its reference point at (x, y).
   void Text(int32_t x, int32_t y, const std::string& text) {
     const uint32_t n = static_cast<uint32_t>(text.size()), strWords = (n + 1) / 2;
