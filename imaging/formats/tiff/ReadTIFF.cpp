@@ -1,6 +1,5 @@
 // ReadTIFF: one page chosen by number, read by the reader of the requested depth (or of the
 // page's own depth when it is read as stored).
-#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/formats/tiff/TIFFClient.h"
 #include "imaging/formats/tiff/TIFFRead.h"
 
@@ -60,13 +59,13 @@ void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD
     if (!BeginTIFFRGBA(tif, state, img, planes, &planeCount, &opaque)) return error = IS_ERR_BADTIFF, nullptr;
     TIFFRGBAImageEnd(&img);
   }
-  uint64_t pixels = 0;
-  if (!TIFFPageWithinBudget(tif, read.info, planes, planeCount, &pixels)) return error = IS_ERR_BADTIFF, nullptr;
+  uint64_t memory = 0;
+  if (!TIFFPageWithinBudget(tif, read.info, planes, planeCount, &memory)) return error = IS_ERR_BADTIFF, nullptr;
   // The page is read through a second handle on which libtiff may allocate no more than the
   // budget allowed for that area; a refusal by libtiff is a bad page, never more memory.
   holder.Close();
   if (!source.Rewind()) return error = IS_ERR_READ, nullptr;
-  holder.Reset(OpenTIFFClient(source, "r", RovIrirev::DecodeMemoryLimit(pixels)));
+  holder.Reset(OpenTIFFClient(source, "r", memory));
   tif = read.tif = holder.Get();
   if (!tif || !TIFFSetDirectory(tif, page)) return error = IS_ERR_BADTIFF, nullptr;
   client = TIFFClientOf(tif);

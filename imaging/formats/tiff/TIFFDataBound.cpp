@@ -4,6 +4,7 @@
 // and what the stored bytes could decode to, so a few hostile bytes never cost more memory or
 // work than their compression could give.
 #include <algorithm>
+#include <cstdio>
 
 #include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISOpSupport.h"
@@ -104,8 +105,8 @@ TIFFStoredBytes GetTIFFStoredBytes(TIFF* tif, uint32_t index, uint64_t fileSize,
 }
 
 bool TIFFPageWithinBudget(TIFF* tif, const TIFFPageInfo& info, const uint16_t* planes, uint32_t planeCount,
-                          uint64_t* pixels) {
-  *pixels = 0;
+                          uint64_t* memory) {
+  *memory = 0;
   uint32_t fileSize32 = 0;
   TIFFClientData* client = TIFFClientOf(tif);
   if (!client || !client->io.GetSize(&fileSize32) || planeCount == 0) return false;
@@ -179,6 +180,21 @@ bool TIFFPageWithinBudget(TIFF* tif, const TIFFPageInfo& info, const uint16_t* p
   planePixels = std::min(planePixels, pixelsOf(storedBytes));
   const uint64_t dataPixels = expansion == 0 ? RovIrirev::kUnboundedData : planePixels / planeCount;
   if (!RovIrirev::DecodeBudgetAllows(width, height, dataPixels, storedBytes)) return false;
-  *pixels = RovIrirev::BudgetMultiply(width, height);
+  // The readers hold one strip or tile decoded at a time. With many samples a pixel, even an
+  // allowed area can make one larger than the memory the budget gives the page; it may be as
+  // large as 64 times the stored bytes (a real picture of many 16-bit channels in one strip),
+  // never more.
+  const uint64_t allowed = RovIrirev::BudgetMultiply(width, height);
+  const uint64_t limit =
+      std::max(RovIrirev::DecodeMemoryLimit(allowed), RovIrirev::BudgetMultiply(storedBytes, 64));
+  const uint64_t strile = tiled ? TIFFTileSize64(tif) : TIFFVStripSize64(tif, rowsPerStrip);
+  if (strile > limit) {
+    char reason[120];
+    std::snprintf(reason, sizeof reason, "TIFF decoding needs more than the %llu bytes of memory allowed for it",
+                  static_cast<unsigned long long>(limit));
+    ReplaceLastWarning(reason);
+    return false;
+  }
+  *memory = limit;
   return true;
 }

@@ -83,11 +83,12 @@ void* ReadTIFFTrueColor(ISErrorCode& error, TIFFPageRead& page, uint32_t bits, u
 // or the picture's rows for strips. The data are the stored bytes those strips or tiles use,
 // bytes that several of them share counted once; each strip or tile can give no more than its
 // bytes times the greatest expansion of the page's compression, and all of them together no
-// more than their bytes would; codecs that nothing bounds get the budget's ceiling. On success
-// *pixels is the area judged. A refusal leaves its reason for ISGetLastWarning; the readers
-// allocate nothing for a page that fails this.
+// more than their bytes would; codecs that nothing bounds get the budget's ceiling. One strip or
+// tile decoded must also fit the memory the page is given. On success *memory is that memory,
+// the most libtiff may allocate at once for the page. A refusal leaves its reason for
+// ISGetLastWarning; the readers allocate nothing for a page that fails this.
 bool TIFFPageWithinBudget(TIFF* tif, const TIFFPageInfo& info, const uint16_t* planes, uint32_t planeCount,
-                          uint64_t* pixels);
+                          uint64_t* memory);
 
 // Where the stored bytes of strip or tile `index` lie and how many of them a read uses: those
 // the file holds (cut at its end, `cut` then set), and no more than ten times the

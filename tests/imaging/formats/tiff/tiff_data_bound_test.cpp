@@ -221,6 +221,11 @@ TEST(TIFFDataBound, HugeClaimsOverFewBytesAreRefusedInLittleMemory) {
       {"strips sharing their bytes", Claiming(23000, 23000, 8, COMPRESSION_ADOBE_DEFLATE, 64)},
       {"tiles sharing their bytes", Claiming(23000, 23000, 8, COMPRESSION_ADOBE_DEFLATE, 0, 4096)},
       {"LZMA", Claiming(23000, 23000, 8, COMPRESSION_LZMA)},
+      // An allowed area whose one strip of 301 16-bit samples a pixel would take 2 GB.
+      {"301 samples, a codec nothing bounds",
+       HandMadeTIFF({{256, {1800}}, {257, {1800}}, {258, {16}}, {259, {4097}}, {262, {1}}, {273, {0}}, {277, {301}},
+                     {278, {1800}}, {279, {17}}},
+                    kZlib)},
   };
   // Pages that libtiff itself writes, flat white at sizes no camera gives, in codecs that
   // code such a page in next to nothing.
