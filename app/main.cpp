@@ -378,8 +378,9 @@ int main(int argc, char** argv) {
     CRGBImage frame;
     const int error = frame.Load(blackFrame);
     if (error != 0 || frame.GetWidth() <= 0) {
-      ConsoleWrite("qrv: cannot load black frame " + ConsoleText(blackFrame) + ": " +
-                   (error != 0 ? LibraryErrorText(static_cast<ISErrorCode>(error)) : std::string("an empty picture")));
+      std::string why = error != 0 ? LibraryErrorText(static_cast<ISErrorCode>(error)) : std::string("an empty picture");
+      if (!frame.LoadWarning().empty()) why += " (" + frame.LoadWarning() + ")";
+      ConsoleWrite("qrv: cannot load black frame " + ConsoleText(blackFrame) + ": " + ConsoleText(why));
       return 2;
     }
     const BYTE* p = frame.LockPixels();

@@ -220,7 +220,8 @@ TEST(QrvCommand, RefusesBadArgumentsAndSettingsByName) {
       {"--profile /dev/zero in", 2, "qrv: cannot read profile /dev/zero: larger than 16 MB\n"},
       {"--profile in in", 2, "qrv: cannot read profile in: it is a folder\n"},
       {"--profile binary.qrv in", 2, "qrv: binary.qrv:2: not a text file (this line holds NUL bytes)\n"},
-      {"--black-frame in/none.png in", 2, "qrv: cannot load black frame in/none.png: "},
+      {"--black-frame in/none.png in", 2,
+       "qrv: cannot load black frame in/none.png: error on file open (No such file or directory)\n"},
       {"--help", 0, "(app/default.qrv in the sources)"},
   };
   for (const auto& c : cases) {
