@@ -7,11 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <set>
 
 #include "engine/ErrorText.h"
 #include "imaging/core/ISSizeMath.h"
@@ -92,147 +90,12 @@ std::string WithArticle(uint64_t n) {
   return (an ? "an " : "a ") + digits;
 }
 
-// ---- The pictures of a TIFF file, by its directories ---------------------------------------
-
-struct TiffPicture {
-  uint64_t width = 0;
-  uint64_t height = 0;
-  uint32_t subfileType = 0;  // NewSubfileType: bit 0 reduced resolution, bit 2 transparency mask
-};
-
-// Reads the directories of classic or big TIFF data: the chain from the first one and the
-// sub-directories (SubIFDs) of each, depth first, the first directory first. Bounded: at most
-// kMaxDirectories directories, each read once, so a cyclic or self-referencing file ends.
-class TiffDirectoryReader {
- public:
-  static constexpr size_t kMaxDirectories = 256;
-  static constexpr uint64_t kMaxEntries = 4096;
-
-  explicit TiffDirectoryReader(ISIOHandle source) : source_(source) {}
-
-  // False when the data is not TIFF or its first directory cannot be read.
-  bool Read(std::vector<TiffPicture>* pictures) {
-    uint8_t header[16];
-    if (!source_ || !ReadAt(0, header, 8)) return false;
-    if (header[0] == 'I' && header[1] == 'I') {
-      big_endian_ = false;
-    } else if (header[0] == 'M' && header[1] == 'M') {
-      big_endian_ = true;
-    } else {
-      return false;
-    }
-    const unsigned version = static_cast<unsigned>(Number(header + 2, 2));
-    uint64_t first = 0;
-    if (version == 42) {
-      first = Number(header + 4, 4);
-    } else if (version == 43) {
-      if (!ReadAt(0, header, 16) || Number(header + 4, 2) != 8) return false;
-      big_ = true;
-      first = Number(header + 8, 8);
-    } else {
-      return false;
-    }
-    Walk(first, pictures);
-    return !pictures->empty();
-  }
-
- private:
-  // The library's sources seek within 31 bits: data beyond that is not read.
-  bool ReadAt(uint64_t offset, uint8_t* out, size_t n) {
-    if (offset > 0x7FFFFFFFu || n > 0x7FFFFFFFu) return false;
-    if (!ISSeekSource(source_, static_cast<int32_t>(offset), IS_SEEK_SET)) return false;
-    return ISReadSource(source_, out, static_cast<DWORD>(n)) == n;
-  }
-  uint64_t Number(const uint8_t* p, int n) const {
-    uint64_t v = 0;
-    for (int i = 0; i < n; ++i) v = big_endian_ ? (v << 8) | p[i] : v | (static_cast<uint64_t>(p[i]) << (8 * i));
-    return v;
-  }
-  // The size in bytes of one value of a field type; 0 for types that hold no whole number.
-  static int TypeSize(unsigned type) {
-    switch (type) {
-      case 1: case 6: case 7: return 1;     // BYTE, SBYTE, UNDEFINED
-      case 3: case 8: return 2;             // SHORT, SSHORT
-      case 4: case 9: case 13: return 4;    // LONG, SLONG, IFD
-      case 16: case 17: case 18: return 8;  // LONG8, SLONG8, IFD8
-      default: return 0;
-    }
-  }
-
-  // Follows the chain that starts at `offset`, and each directory's sub-directories.
-  void Walk(uint64_t offset, std::vector<TiffPicture>* pictures) {
-    while (offset != 0 && pictures->size() < kMaxDirectories && visited_.insert(offset).second) {
-      std::vector<uint64_t> children;
-      TiffPicture picture;
-      uint64_t next = 0;
-      if (!ReadDirectory(offset, &picture, &children, &next)) return;
-      pictures->push_back(picture);
-      for (uint64_t child : children) Walk(child, pictures);
-      offset = next;
-    }
-  }
-
-  bool ReadDirectory(uint64_t offset, TiffPicture* picture, std::vector<uint64_t>* children, uint64_t* next) {
-    const int countSize = big_ ? 8 : 2, entrySize = big_ ? 20 : 12, valueSize = big_ ? 8 : 4;
-    uint8_t buffer[8];
-    if (!ReadAt(offset, buffer, static_cast<size_t>(countSize))) return false;
-    const uint64_t count = Number(buffer, countSize);
-    if (count == 0 || count > kMaxEntries) return false;
-    std::vector<uint8_t> entries(static_cast<size_t>(count) * static_cast<size_t>(entrySize));
-    if (!ReadAt(offset + static_cast<uint64_t>(countSize), entries.data(), entries.size())) return false;
-    if (!ReadAt(offset + static_cast<uint64_t>(countSize) + entries.size(), buffer, static_cast<size_t>(valueSize)))
-      return false;
-    *next = Number(buffer, valueSize);
-    for (uint64_t i = 0; i < count; ++i) {
-      const uint8_t* e = entries.data() + i * static_cast<uint64_t>(entrySize);
-      const unsigned tag = static_cast<unsigned>(Number(e, 2));
-      const int size = TypeSize(static_cast<unsigned>(Number(e + 2, 2)));
-      const uint64_t n = Number(e + 4, big_ ? 8 : 4);
-      const uint8_t* value = e + (big_ ? 12 : 8);
-      if (size == 0 || n == 0) continue;
-      if (tag == 254 || tag == 256 || tag == 257) {
-        if (n != 1 || size > valueSize) continue;
-        const uint64_t v = Number(value, size);
-        if (tag == 254) picture->subfileType = static_cast<uint32_t>(v);
-        else if (tag == 256) picture->width = v;
-        else picture->height = v;
-      } else if (tag == 330 && (size == 4 || size == 8) && n <= kMaxDirectories) {
-        // SubIFDs: the offsets are in the entry when they fit, else where it points.
-        std::vector<uint8_t> values(static_cast<size_t>(n) * static_cast<size_t>(size));
-        if (values.size() <= static_cast<size_t>(valueSize)) {
-          std::memcpy(values.data(), value, values.size());
-        } else if (!ReadAt(Number(value, valueSize), values.data(), values.size())) {
-          continue;
-        }
-        for (uint64_t k = 0; k < n; ++k) children->push_back(Number(values.data() + k * size, size));
-      }
-    }
-    return true;
-  }
-
-  ISIOHandle source_;
-  bool big_endian_ = false;
-  bool big_ = false;  // 64-bit offsets
-  std::set<uint64_t> visited_;
-};
-
 }  // namespace
 
 std::string TiffPreviewSize(ISIOHandle source) {
-  std::vector<TiffPicture> pictures;
-  if (!TiffDirectoryReader(source).Read(&pictures)) return std::string();
-  // Sides beyond 32 bits count as 2^32 - 1, so that areas fit 64 bits.
-  auto area = [](const TiffPicture& p) {
-    return std::min<uint64_t>(p.width, 0xFFFFFFFFu) * std::min<uint64_t>(p.height, 0xFFFFFFFFu);
-  };
-  const TiffPicture& first = pictures.front();
-  bool preview = (first.subfileType & 1u) != 0;
-  for (size_t i = 1; i < pictures.size() && !preview; ++i) {
-    if (pictures[i].subfileType & 4u) continue;
-    preview = area(pictures[i]) > area(first);
-  }
-  if (!preview) return std::string();
-  return WithArticle(first.width) + " x " + std::to_string(first.height);
+  DWORD preview = 0, width = 0, height = 0;
+  if (!source || !ISGetTIFFPreview(source, &preview, &width, &height) || !preview) return std::string();
+  return WithArticle(width) + " x " + std::to_string(height);
 }
 
 int FormatFromExtension(const std::string& path) {

@@ -170,26 +170,6 @@ uint64_t ImageDataPixels(uint64_t dataBytes, uint64_t width, uint64_t channels, 
   return BudgetMultiply(BudgetMultiply(dataBytes, kMaxInflateRatio) / storedRow, width);
 }
 
-// libpng's limit on each side: the longest side of any picture the budget could allow from a
-// source of `sourceBytes` (0 when its size is unknown), so that libpng refuses no picture the
-// budget allows. A header claiming a longer side is refused here, by the budget, before libpng
-// sees it, so that the refusal names the rule.
-png_uint_32 SideLimit(CISIO& source, uint64_t sourceBytes) {
-  const uint64_t most = std::max(RovIrirev::kUncheckedPixelLimit,
-                                 BudgetMultiply(sourceBytes, RovIrirev::kPixelsPerStoredByte));
-  const png_uint_32 limit = static_cast<png_uint_32>(std::min<uint64_t>(most, PNG_UINT_31_MAX));
-  uint32_t start = 0;
-  uint8_t head[24];
-  if (!source.Tell(&start)) return limit;
-  const bool read = source.ReadExact(head, sizeof head);
-  if (!SeekTo(source, start)) throw ISException(IS_ERR_BADPNG, "seek");
-  if (read && std::memcmp(head + 12, "IHDR", 4) == 0) {
-    const uint64_t w = Get32(head + 16), h = Get32(head + 20);
-    if (w > limit || h > limit) CheckDecodeBudget(IS_ERR_BADPNG, w, h, kUnboundedData, sourceBytes);
-  }
-  return limit;
-}
-
 // One row of the layout's filling for what a damaged file cannot give (see Layout).
 std::vector<BYTE> FillRow(const CISPNGCodec::Layout& layout, uint64_t width) {
   std::vector<BYTE> row(layout.rowBytes, 128);
@@ -239,9 +219,6 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
   ISOwnedBlock block;
   std::vector<ISKeyTextPair> texts;
   try {
-    uint32_t size = 0;
-    const uint64_t sourceBytes = source.GetSize(&size) ? size : 0;
-    const png_uint_32 sideLimit = SideLimit(source, sourceBytes);
     h.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, PNGErrorHook, PNGWarningHook, &memory,
                                      PNGAllocate, PNGRelease);
     if (!h.png) return Fail(IS_ERR_PNGINTERNAL), nullptr;
@@ -249,7 +226,9 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
     if (!h.info) return Fail(IS_ERR_PNGINTERNAL), nullptr;
 
     png_set_read_fn(h.png, &source, PNGReadCallback);
-    png_set_user_limits(h.png, sideLimit, sideLimit);
+    // No limit of libpng's own on the sides (a million pixels by default): the budget below
+    // judges the picture, and until it has, libpng may allocate no more than its tables need.
+    png_set_user_limits(h.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_set_chunk_malloc_max(h.png, kMaxChunkBytes);
     png_set_chunk_cache_max(h.png, kMaxCachedChunks);
     png_read_info(h.png, h.info);

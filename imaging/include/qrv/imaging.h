@@ -229,6 +229,10 @@ HGLOBAL ISReadTIFF(ISIOHandle source, DWORD* width, DWORD* height, DWORD bits, R
                    DWORD flags);
 BOOL ISGetTIFFInfo(ISIOHandle source, DWORD page, DWORD* width, DWORD* height, DWORD* bitsPerPixel,
                    ISResolution* resolution);
+// Whether the first directory of a TIFF file holds only a preview of its picture: it is marked
+// reduced-resolution, or another directory (in the chain or among the sub-directories) holds a
+// larger picture that is no transparency mask. *width and *height are the first directory's.
+BOOL ISGetTIFFPreview(ISIOHandle source, DWORD* isPreview, DWORD* width, DWORD* height);
 BOOL ISWriteTIFF(ISIOHandle sink, const BYTE* pixels, DWORD width, DWORD height, DWORD bits,
                  const RGBQUAD* palette, DWORD compression, const ISResolution* resolution, DWORD flags);
 
