@@ -41,8 +41,9 @@ constexpr const char* kUsage =
 void Help() {
   std::printf(
       "%s"
-      "Corrects each picture given (a folder stands for its picture files) and writes the results\n"
-      "as NAME_QRV files, by default in a \"QRV\" folder beside each source.\n"
+      "Corrects each picture given (a folder stands for its picture files; its subfolders are not\n"
+      "searched) and writes the results as NAME_QRV files, by default in a \"QRV\" folder beside\n"
+      "each source.\n"
       "\n"
       "  --home DIR          home folder (HOME) with the profiles and help/log.html; made when missing\n"
       "  --profile FILE.qrv  settings profile (default: HOME/current.qrv, else HOME/default.qrv)\n"
@@ -51,7 +52,8 @@ void Help() {
       "  --black-frame FILE  black frame to subtract from long exposures (with HotPixels.BF=1)\n"
       "  --yes               answers Yes to the size-limit question (Quality.Type=1)\n"
       "  --current N         runs entry N of the queue only\n"
-      "  -q                  prints only the entries not written and those written with warnings\n"
+      "  -q                  prints only the lists of entries not written and written with warnings\n"
+      "                      (besides the problems of the settings and why nothing ran)\n"
       "  --version           prints the version\n"
       "  -h, --help          prints this help\n"
       "  --                  ends the options: every later argument is a path\n"
@@ -156,19 +158,45 @@ bool IsOutputName(const std::string& name) {
 // "1 camera RAW file", "3 earlier outputs"...
 std::string Count(int n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 
+// A path given on the command line with each run of "/" made one, and a folder's path without a
+// "/" at its end ("/" stays): "dir/" and "dir//" name what "dir" names and are shown as "dir".
+std::string TidyPath(const std::string& path) {
+  std::string tidy;
+  for (char c : path)
+    if (c != '/' || tidy.empty() || tidy.back() != '/') tidy += c;
+  if (tidy.size() > 1 && tidy.back() == '/' && IsFolder(tidy)) tidy.pop_back();
+  return tidy;
+}
+
+// The path of `name` in `folder` ("/" + name in the root).
+std::string InFolder(const std::string& folder, const std::string& name) {
+  return (!folder.empty() && folder.back() == '/' ? folder : folder + "/") + name;
+}
+
 // What the expansion of the folders given left out, over all of them.
 struct FolderSkips {
   int raw = 0;  // camera-RAW files
 };
 
+// "qrv: 2 subfolders not searched: DIR/a, DIR/b" for a folder whose pictures were taken: the
+// first few subfolders by name, then how many more.
+std::string UnsearchedLine(const std::string& shown, const std::vector<std::string>& subfolders) {
+  constexpr size_t kNamed = 5;
+  std::string line = "qrv: " + Count(static_cast<int>(subfolders.size()), "subfolder", "subfolders") + " not searched: ";
+  for (size_t i = 0; i < subfolders.size() && i < kNamed; ++i)
+    line += (i ? ", " : "") + InFolder(shown, ConsoleText(subfolders[i]));
+  if (subfolders.size() > kNamed) line += " and " + std::to_string(subfolders.size() - kNamed) + " more";
+  return line;
+}
+
 // A folder's picture files (listed extensions), sorted, without the outputs that earlier runs
 // wrote there (in a folder holding the output marker, the names that end in "_QRV"); camera-RAW
-// files are counted in *skips. When there are none, *why says so about `shown` (the folder as
-// the user gave it).
+// files are counted in *skips, and the subfolders, which are not searched, named in *subfolders
+// (sorted; output folders left out). When there are no pictures, *why says so about `shown` (the folder as the user gave it).
 std::vector<std::string> FolderPictures(const std::string& folder, const std::string& shown, FolderSkips* skips,
-                                        std::string* why) {
+                                        std::vector<std::string>* subfolders, std::string* why) {
   std::vector<std::string> files;
-  const bool outputFolder = IsFile(folder + "/qrvoutput.dir");
+  const bool outputFolder = IsFile(InFolder(folder, "qrvoutput.dir"));
   DIR* dir = opendir(folder.c_str());
   if (!dir) {
     *why = "cannot read the folder " + shown + ": " + std::strerror(errno);
@@ -178,10 +206,12 @@ std::vector<std::string> FolderPictures(const std::string& folder, const std::st
   while (dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
     if (name == "." || name == ".." || (outputFolder && name == "qrvoutput.dir")) continue;
-    const std::string full = folder + "/" + name;
-    if (IsFolder(full))
+    const std::string full = InFolder(folder, name);
+    if (IsFolder(full)) {
       ++folders;
-    else if (!IsFile(full))
+      // An output folder (one holding the marker) is never searched for pictures: not named.
+      if (!IsFile(InFolder(full, "qrvoutput.dir"))) subfolders->push_back(name);
+    } else if (!IsFile(full))
       ++others;
     else if (outputFolder && IsOutputName(name))
       ++outputs;
@@ -195,6 +225,7 @@ std::vector<std::string> FolderPictures(const std::string& folder, const std::st
   closedir(dir);
   skips->raw += raw;
   std::sort(files.begin(), files.end());
+  std::sort(subfolders->begin(), subfolders->end());
   if (files.empty()) {
     if (outputs && !others && !raw) {
       *why = shown + " holds only an earlier run's outputs (its qrvoutput.dir marker)";
@@ -393,7 +424,7 @@ int main(int argc, char** argv) {
 
   // The queue, each file once (a file named twice, or named and in a folder given, is one
   // entry); when it stays empty, why (each folder given holds no picture to work on).
-  std::vector<std::string> emptyWhy;
+  std::vector<std::string> emptyWhy, unsearched;
   FolderSkips skips;
   std::set<std::pair<dev_t, ino_t>> queuedFiles;
   std::set<std::string> queuedPaths;  // those that are no file (yet)
@@ -403,19 +434,27 @@ int main(int argc, char** argv) {
                                                     : queuedPaths.insert(full).second;
     if (fresh) dialog.m_cueList.AddString(full, 1);
   };
-  for (const std::string& p : paths) {
+  for (const std::string& given : paths) {
+    const std::string p = TidyPath(given);
     const std::string full = Absolute(p);
     if (IsFolder(full)) {
       std::string why;
-      for (const std::string& f : FolderPictures(full, ConsoleText(p), &skips, &why)) enqueue(f);
+      std::vector<std::string> subfolders;
+      const std::vector<std::string> files = FolderPictures(full, ConsoleText(p), &skips, &subfolders, &why);
+      for (const std::string& f : files) enqueue(f);
       if (!why.empty()) emptyWhy.push_back(why);
+      if (!files.empty() && !subfolders.empty()) unsearched.push_back(UnsearchedLine(ConsoleText(p), subfolders));
     } else {
       enqueue(full);
     }
   }
-  if (skips.raw)
+  // What the folders given left out: said on a run without -q, which prints only the entries
+  // not written or written with warnings (and why nothing ran).
+  if (skips.raw && !quiet)
     ConsoleWrite("qrv: " + Count(skips.raw, "camera RAW file", "camera RAW files") +
                  " skipped: RAW decoding is not part of this build");
+  if (!quiet)
+    for (const std::string& line : unsearched) ConsoleWrite(line);
   if (dialog.m_cueList.GetCount() == 0) {
     for (const std::string& why : emptyWhy) ConsoleWrite("qrv: " + why);
     return 1;

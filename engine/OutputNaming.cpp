@@ -105,7 +105,7 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &status) == 0;
 }
 
-std::string WriteOutputMarker(const std::string& folder) {
+std::string WriteOutputMarker(const std::string& folder, int marks) {
   // Only a regular file of the folder itself: a link planted at the name is not followed (nor a
   // FIFO waited on), and a file with other names elsewhere is left alone.
   const std::string path = WithSlash(folder) + "qrvoutput.dir";
@@ -124,10 +124,15 @@ std::string WriteOutputMarker(const std::string& folder) {
     why = "not a regular file";
   else if (status.st_nlink != 1)
     why = "a file with other hard links";
-  // One write(2) at the end of the file: runs marking the same folder each add their own byte.
+  // One write(2) at the end of the file for each mark: runs marking the same folder each add
+  // their own bytes.
   const char mark = '*';
-  while (why.empty() && write(fd, &mark, 1) < 0) {
-    if (errno != EINTR) why = std::strerror(errno);
+  for (int i = 0; i < marks && why.empty(); ++i) {
+    while (write(fd, &mark, 1) < 0) {
+      if (errno == EINTR) continue;
+      why = std::strerror(errno);
+      break;
+    }
   }
   close(fd);
   return why;

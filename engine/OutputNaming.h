@@ -20,9 +20,10 @@ OutputTarget OutputTargetFor(const std::string& path, const COutputPage& out);
 
 // True when the file system reports a status for the path.
 bool FileExists(const std::string& path);
-// Appends one '*' to "qrvoutput.dir" in the folder (created when missing), only when that is a
-// regular file with no other hard link; says why when it could not, empty when it did.
-std::string WriteOutputMarker(const std::string& folder);
+// Appends `marks` '*' to "qrvoutput.dir" in the folder (created when missing; 0 marks only makes
+// sure it is there), only when that is a regular file with no other hard link; says why when it
+// could not, empty when it did.
+std::string WriteOutputMarker(const std::string& folder, int marks = 1);
 // base + number + "_QRV" + extension; number 0 gives base + "_QRV" + extension.
 std::string NumberedOutputName(const std::string& base, long long number, const std::string& extension);
 // The folder with one "/" at its end (an empty folder stays empty).

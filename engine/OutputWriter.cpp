@@ -47,12 +47,13 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
     return false;
   }
   // Every folder an output goes to holds the marker, the source's own folder too: a later run
-  // given that folder then leaves out the outputs written there.
-  {
-    const std::string why = WriteOutputMarker(folder);
-    if (!why.empty())
-      LogEntryWarning("Can't write output marker: " + WithSlash(folder) + "qrvoutput.dir (" + why + ")");
-  }
+  // given that folder then leaves out the outputs written there. It is there before the output
+  // takes its name, and gains its '*' only once the output has one.
+  const auto logMarker = [&](const std::string& why) {
+    LogEntryWarning("Can't write output marker: " + WithSlash(target.folder) + "qrvoutput.dir (" + why + ")");
+  };
+  const std::string markerWhy = WriteOutputMarker(target.folder, 0);
+  if (!markerWhy.empty()) logMarker(markerWhy);
   folder = WithSlash(folder);
 
   long long number = 0;
@@ -198,6 +199,10 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
                                                    : std::string();
     logError("Can't write file: " + outputPath + reason);
     return false;
+  }
+  if (markerWhy.empty()) {
+    const std::string why = WriteOutputMarker(target.folder);
+    if (!why.empty()) logMarker(why);
   }
   if (!sizeMissed.empty()) LogEntryWarning(sizeMissed);
   if (!m_outcomes.empty()) {

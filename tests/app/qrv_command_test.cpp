@@ -452,24 +452,41 @@ TEST(QrvCommand, FolderExpansionSkipsOutputsAndRawFilesAndQueuesEachFileOnce) {
   ASSERT_EQ(link((in + "/DSCN0012.jpg").c_str(), dir.File("linked.jpg").c_str()), 0);
   mkdir(dir.File("raw1").c_str(), 0777);
   ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("raw1/x.ORF"), {'I', 'I'}));
+  mkdir(dir.File("many").c_str(), 0777);
+  MakeJpeg(dir.File("many/m.jpg"), 16, 16);
+  for (const char* sub : {"g", "a", "b", "c", "d", "e", "f"}) mkdir(dir.File(std::string("many/") + sub).c_str(), 0777);
   const struct {
     const char* args;
     int status;
     const char* err;
+    bool whole;  // err is all of stderr, not its start
   } cases[] = {
-      {"in/DSCN0012_QRV.jpg", 0, "[1/1] DSCN0012_QRV.jpg -> QRV/DSCN0012_QRV_QRV.jpg\n"},  // named: taken
+      {"in/DSCN0012_QRV.jpg", 0, "[1/1] DSCN0012_QRV.jpg -> QRV/DSCN0012_QRV_QRV.jpg\n", false},  // named: taken
       {"in/DSCN0012.jpg in in/./DSCN0012.jpg linked.jpg", 0,
        "qrv: 3 camera RAW files skipped: RAW decoding is not part of this build\n"
-       "[1/1] DSCN0012.jpg -> QRV/DSCN0012_QRV.jpg\n1 written, "},
-      {"missing.jpg ./missing.jpg", 1, "[1/1] missing.jpg: not written: "},
+       "[1/1] DSCN0012.jpg -> QRV/DSCN0012_QRV.jpg\n1 written, ",
+       false},
+      {"missing.jpg ./missing.jpg", 1, "[1/1] missing.jpg: not written: ", false},
       {"raw1", 1,
        "qrv: 1 camera RAW file skipped: RAW decoding is not part of this build\n"
-       "qrv: no picture files in raw1 (1 camera RAW file)\n"},
+       "qrv: no picture files in raw1 (1 camera RAW file)\n",
+       false},
+      // Slashes at a folder's end change no path shown; a few subfolders are named, then counted
+      // (not an output folder).
+      {"in// many/ raw1/", 0,
+       "qrv: 4 camera RAW files skipped: RAW decoding is not part of this build\n"
+       "qrv: 7 subfolders not searched: many/a, many/b, many/c, many/d, many/e and 2 more\n"
+       "[1/2] DSCN0012.jpg -> QRV/DSCN00121_QRV.jpg\n[2/2] m.jpg -> QRV/m_QRV.jpg\n2 written, ",
+       false},
+      {"-q in many raw1", 0, "", true},  // -q: no word on what the folders left out
   };
   for (const auto& c : cases) {
     r = Qrv(dir, std::string("--home home ") + c.args);
     EXPECT_EQ(r.status, c.status) << c.args;
-    EXPECT_EQ(r.err.find(c.err), 0u) << c.args << "\n" << r.err;
+    if (c.whole)
+      EXPECT_EQ(r.err, c.err) << c.args;
+    else
+      EXPECT_EQ(r.err.find(c.err), 0u) << c.args << "\n" << r.err;
   }
 }
 

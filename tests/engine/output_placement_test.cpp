@@ -221,12 +221,14 @@ TEST(OutputPlacement, FullDiskSaysSoAndLeavesNothing) {
   Touch(dir.File("s.png"), "source");
   Writer w(dir, small);
   w.dlg.m_pages.output.m_fileType = 3;  // 64 x 48 BMP: 9 KB
-  w.dlg.m_workWidth = 256;              // 256 x 48: 36 KB, more than the disk holds
+  ASSERT_TRUE(w.dlg.WriteOutputImage(dir.File("s.png"), nullptr));
+  w.dlg.m_workWidth = 256;  // 256 x 48: 36 KB, more than the disk has left
   w.dlg.m_workImage.resize(256 * 48 * 3, 9);
   EXPECT_FALSE(w.dlg.WriteOutputImage(dir.File("s.png"), nullptr));
-  EXPECT_NE(w.Log().find("Can't write file: " + small + "/s_QRV.bmp (No space left on device)"), std::string::npos)
+  EXPECT_NE(w.Log().find("Can't write file: " + small + "/s1_QRV.bmp (No space left on device)"), std::string::npos)
       << w.Log();
-  EXPECT_EQ(Names(small), std::vector<std::string>{"qrvoutput.dir"});
+  EXPECT_EQ(Names(small), (std::vector<std::string>{"qrvoutput.dir", "s_QRV.bmp"}));
+  EXPECT_EQ(ReadText(small + "/qrvoutput.dir"), "*");  // one '*' for the one output written
 }
 
 TEST(OutputPlacement, NewFileModeLeavesTheUmaskAlone) {

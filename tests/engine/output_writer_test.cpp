@@ -215,6 +215,7 @@ TEST(OutputWriter, FailuresLogRedAndKeepEarlierOutputs) {
   EXPECT_FALSE(FileExists(dir.path() + "/raw_QRV.xyz"));
   EXPECT_NE(w.Log().find("#ff0900\">Unknown source format"), std::string::npos);
   EXPECT_EQ(qrvtest::RunCommand("ls -a " + dir.path()).find(".qrv-"), std::string::npos);
+  EXPECT_EQ(ReadText(dir.path() + "/qrvoutput.dir"), "");  // the folder is marked, with no '*' for these
 }
 
 TEST(OutputWriter, MarkerOnlyInARegularFileOfItsFolder) {
