@@ -178,8 +178,8 @@ struct FolderSkips {
   int raw = 0;  // camera-RAW files
 };
 
-// "qrv: 2 subfolders not searched: DIR/a, DIR/b" for a folder whose pictures were taken: the
-// first few subfolders by name, then how many more.
+// "qrv: 2 subfolders not searched: DIR/a, DIR/b" for a folder given: the first few subfolders by
+// name, then how many more.
 std::string UnsearchedLine(const std::string& shown, const std::vector<std::string>& subfolders) {
   constexpr size_t kNamed = 5;
   std::string line = "qrv: " + Count(static_cast<int>(subfolders.size()), "subfolder", "subfolders") + " not searched: ";
@@ -192,7 +192,8 @@ std::string UnsearchedLine(const std::string& shown, const std::vector<std::stri
 // A folder's picture files (listed extensions), sorted, without the outputs that earlier runs
 // wrote there (in a folder holding the output marker, the names that end in "_QRV"); camera-RAW
 // files are counted in *skips, and the subfolders, which are not searched, named in *subfolders
-// (sorted; output folders left out). When there are no pictures, *why says so about `shown` (the folder as the user gave it).
+// (sorted; output folders left out). When there are no pictures, *why says so about `shown` (the
+// folder as the user gave it).
 std::vector<std::string> FolderPictures(const std::string& folder, const std::string& shown, FolderSkips* skips,
                                         std::vector<std::string>* subfolders, std::string* why) {
   std::vector<std::string> files;
@@ -443,22 +444,23 @@ int main(int argc, char** argv) {
       const std::vector<std::string> files = FolderPictures(full, ConsoleText(p), &skips, &subfolders, &why);
       for (const std::string& f : files) enqueue(f);
       if (!why.empty()) emptyWhy.push_back(why);
-      if (!files.empty() && !subfolders.empty()) unsearched.push_back(UnsearchedLine(ConsoleText(p), subfolders));
+      if (!subfolders.empty()) unsearched.push_back(UnsearchedLine(ConsoleText(p), subfolders));
     } else {
       enqueue(full);
     }
   }
-  // What the folders given left out: said on a run without -q, which prints only the entries
-  // not written or written with warnings (and why nothing ran).
+  // What the folders given left out is said on a run without -q, which prints only the entries
+  // not written or written with warnings (and why nothing ran); when nothing runs, the reason
+  // given for each folder counts its subfolders.
   if (skips.raw && !quiet)
     ConsoleWrite("qrv: " + Count(skips.raw, "camera RAW file", "camera RAW files") +
                  " skipped: RAW decoding is not part of this build");
-  if (!quiet)
-    for (const std::string& line : unsearched) ConsoleWrite(line);
   if (dialog.m_cueList.GetCount() == 0) {
     for (const std::string& why : emptyWhy) ConsoleWrite("qrv: " + why);
     return 1;
   }
+  if (!quiet)
+    for (const std::string& line : unsearched) ConsoleWrite(line);
   if (current > dialog.m_cueList.GetCount()) {
     ConsoleWrite("qrv: --current " + std::to_string(current) + ": the queue has " +
                  std::to_string(dialog.m_cueList.GetCount()) + " entries");

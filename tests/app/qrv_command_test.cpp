@@ -455,6 +455,8 @@ TEST(QrvCommand, FolderExpansionSkipsOutputsAndRawFilesAndQueuesEachFileOnce) {
   mkdir(dir.File("many").c_str(), 0777);
   MakeJpeg(dir.File("many/m.jpg"), 16, 16);
   for (const char* sub : {"g", "a", "b", "c", "d", "e", "f"}) mkdir(dir.File(std::string("many/") + sub).c_str(), 0777);
+  mkdir(dir.File("only").c_str(), 0777);
+  mkdir(dir.File("only/x").c_str(), 0777);
   const struct {
     const char* args;
     int status;
@@ -472,10 +474,11 @@ TEST(QrvCommand, FolderExpansionSkipsOutputsAndRawFilesAndQueuesEachFileOnce) {
        "qrv: no picture files in raw1 (1 camera RAW file)\n",
        false},
       // Slashes at a folder's end change no path shown; a few subfolders are named, then counted
-      // (not an output folder).
-      {"in// many/ raw1/", 0,
+      // (not an output folder), also for a folder that holds no picture.
+      {"in// many/ raw1/ only", 0,
        "qrv: 4 camera RAW files skipped: RAW decoding is not part of this build\n"
        "qrv: 7 subfolders not searched: many/a, many/b, many/c, many/d, many/e and 2 more\n"
+       "qrv: 1 subfolder not searched: only/x\n"
        "[1/2] DSCN0012.jpg -> QRV/DSCN00121_QRV.jpg\n[2/2] m.jpg -> QRV/m_QRV.jpg\n2 written, ",
        false},
       {"-q in many raw1", 0, "", true},  // -q: no word on what the folders left out
