@@ -235,6 +235,7 @@ HGLOBAL ReadRLE(CISIO& io, ISErrorCode& error, BMPHeaders& h, DWORD outBits) {
     return Fail(error, IS_ERR_NOMEM), nullptr;
   std::memset(indices.Data(), 0, pixels);
   const uint64_t decoded = DecodeRLE(data.Data(), got, rle4, h.width, h.rows, indices.Data());
+  const ISColourTable colours(h.table, h.tableEntries);
   ISOwnedBlock block;
   if (!block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM), nullptr;
   BYTE* out = static_cast<BYTE*>(block.Get());
@@ -247,7 +248,7 @@ HGLOBAL ReadRLE(CISIO& io, ISErrorCode& error, BMPHeaders& h, DWORD outBits) {
     else if (outBits == 8)
       std::memcpy(dst, src, h.width);
     else
-      IndexedRowToRGB(src, dst, static_cast<DWORD>(h.width), 8, h.table, h.tableEntries, nullptr, outBits == 32, 255);
+      IndexedRowToRGB(src, dst, static_cast<DWORD>(h.width), 8, &colours, nullptr, outBits == 32, 255);
   }
   if (decoded < h.rows) WarnEndedEarly("BMP", decoded, h.rows);
   return static_cast<HGLOBAL>(block.Release());
@@ -299,6 +300,7 @@ HGLOBAL ReadBMPRGB(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, D
     if (!block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM), nullptr;
     BYTE* out = static_cast<BYTE*>(block.Get());
     const DWORD* masks = h.hasMasks ? h.masks : nullptr;
+    const ISColourTable colours(h.table, h.tableEntries);
     for (uint64_t y = 0; y < h.rows; ++y) {
       if (!ProgressOrStop(error, y, h.rows)) return nullptr;
       BYTE* dst = out + (h.topDown ? y : h.rows - 1 - y) * h.width * bpp;
@@ -307,8 +309,7 @@ HGLOBAL ReadBMPRGB(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, D
         FillUndecoded(dst, h.width * bpp, false);
         continue;
       }
-      IndexedRowToRGB(row.Data(), dst, static_cast<DWORD>(h.width), fileBits, h.table, h.tableEntries, masks, bpp == 4,
-                      255);
+      IndexedRowToRGB(row.Data(), dst, static_cast<DWORD>(h.width), fileBits, &colours, masks, bpp == 4, 255);
       // The fourth output byte is always opaque; a 32-bit file's spare byte is not alpha.
       if (bpp == 4 && fileBits == 32)
         for (uint64_t x = 0; x < h.width; ++x) dst[4 * x + 3] = 255;
