@@ -1,6 +1,7 @@
 // Windows bitmap readers: as stored (a packed DIB), to R, G, B (A), and to palette indices;
 // plain, bit-field, RLE4 and RLE8 data. Errors: 1, 3, 5, 6, 7, 14, 28.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
@@ -32,6 +33,23 @@ uint64_t PlainDataPixels(uint64_t bytes, uint64_t width, uint64_t stride, uint64
 // Rows not decoded are mid grey (the filler of the JPEG reader), except in pictures of packed
 // bits, where they are index 0.
 void FillUndecoded(BYTE* rows, uint64_t bytes, bool packedBits) { std::memset(rows, packedBits ? 0 : 128, bytes); }
+
+// Why an info header of `size` bytes is refused: the later Windows and OS/2 headers are
+// well-formed files this build does not read, any other size a damaged one.
+void RefuseHeader(DWORD size) {
+  const char* name = size == 52 ? "with colour masks"
+                     : size == 56 ? "with colour and alpha masks"
+                     : size == 64 ? "OS/2 2.x"
+                     : size == 108 ? "version 4"
+                     : size == 124 ? "version 5"
+                                   : nullptr;
+  char reason[120];
+  if (name)
+    std::snprintf(reason, sizeof reason, "BMP header of %u bytes (%s) is not read by this build", size, name);
+  else
+    std::snprintf(reason, sizeof reason, "BMP header of %u bytes is not a known BMP header", size);
+  ReplaceLastWarning(reason);
+}
 
 struct BMPHeaders {
   uint32_t sourceSize = 0;
@@ -73,6 +91,7 @@ bool ReadHeaders(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
     h.info.biBitCount = ReadLE16(ih + 10);
     h.position = 26;
   } else {
+    RefuseHeader(size);
     return Fail(error, IS_ERR_NOTBMP);
   }
   if (h.info.biWidth < 1 || h.info.biHeight == 0) return Fail(error, IS_ERR_NOTBMP);
