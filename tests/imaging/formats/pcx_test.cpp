@@ -130,6 +130,27 @@ TEST(PcxRead, HandMadeFiles) {
   EXPECT_EQ(Read(ega, 8, nullptr).error, IS_ERR_BADPARAM);
 }
 
+TEST(PcxRead, DepthsAboveTheRequestAreNamed) {
+  // Four byte planes are 32 bits: deeper than any read, as stored too.
+  const Bytes rgbx = MakePCX(8, 4, 1, 1, 2, {1, 0, 2, 0, 3, 0, 4, 0});
+  Bytes grey = MakePCX(8, 1, 1, 1, 2, {1, 0});
+  RGBQUAD pal[256];
+  const struct {
+    const Bytes& file;
+    DWORD bits, flags;
+    const char* refusal;
+  } cases[] = {
+      {rgbx, 24, 0, "PCX of 32 bits (4 planes of 8) is deeper than the 24 bits asked for"},
+      {rgbx, 0, IS_READ_AS_STORED, "PCX of 32 bits (4 planes of 8) is deeper than the 24 bits asked for"},
+      {grey, 1, 0, "PCX of 8 bits (1 plane of 8) is deeper than the 1 bit asked for"},
+  };
+  for (const auto& c : cases) {
+    const Picture r = Read(c.file, c.bits, pal, c.flags);
+    EXPECT_EQ(r.error, IS_ERR_BITDEPTH) << c.refusal;
+    EXPECT_EQ(r.warning, c.refusal);
+  }
+}
+
 TEST(PcxWrite, RunsLayoutsAndRoundTrips) {
   RGBQUAD pal[256];
   for (int i = 0; i < 256; ++i) pal[i] = RGBQUAD{BYTE(i ^ 0x55), BYTE(i), BYTE(255 - i), 0};
