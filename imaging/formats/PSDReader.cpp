@@ -2,6 +2,7 @@
 // of 1, 8 or 16 bits, raw or PackBits, to R, G, B (A), to indices or as a packed DIB.
 // Errors: 1, 3, 5, 14, 46, 47.
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -41,10 +42,12 @@ const char* ModeName(DWORD mode) {
 }
 
 // Fails with `code`, leaving why for ISGetLastWarning.
-template <typename... Args>
-bool Refuse(ISErrorCode& error, ISErrorCode code, const char* format, Args... args) {
+__attribute__((format(printf, 3, 4))) bool Refuse(ISErrorCode& error, ISErrorCode code, const char* format, ...) {
   char reason[160];
-  std::snprintf(reason, sizeof reason, format, args...);
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(reason, sizeof reason, format, args);
+  va_end(args);
   ReplaceLastWarning(reason);
   return Fail(error, code);
 }
