@@ -252,10 +252,10 @@ bool DIBRowsToRGB(ISErrorCode& error, const BYTE* rows, const void* header, cons
   const uint64_t height = bottomUp ? static_cast<uint64_t>(h.biHeight) : static_cast<uint64_t>(-static_cast<int64_t>(h.biHeight));
   const uint64_t rowBytes = DIBRowBytes(width, bits);
   const uint64_t outRow = 3ull * width;
-  const DWORD colours = DIBColourCount(h);
+  const ISColourTable colours(colourTable, DIBColourCount(h));
   for (uint64_t y = 0; y < height; ++y) {
     const uint64_t stored = bottomUp ? height - 1 - y : y;
-    IndexedRowToRGB(rows + stored * rowBytes, rgb + y * outRow, width, bits, colourTable, colours, masks, false, 0);
+    IndexedRowToRGB(rows + stored * rowBytes, rgb + y * outRow, width, bits, &colours, masks, false, 0);
   }
   return true;
 }

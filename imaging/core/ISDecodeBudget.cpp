@@ -2,6 +2,7 @@
 // Refusals carry the caller's error code (the format's own); nothing here allocates a picture.
 #include "imaging/core/ISDecodeBudget.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -17,16 +18,22 @@ thread_local DecodeBudgetQuery lastQuery;
 bool Verdict(uint64_t width, uint64_t height, uint64_t dataPixels, uint64_t dataBytes, char* reason,
              size_t reasonSize) {
   const uint64_t pixels = BudgetMultiply(width, height);
+  const uint64_t weight = DecodeBudgetWeight(width, height);
   const bool bounded = dataPixels != kUnboundedData;
-  if (pixels <= kUncheckedPixelLimit) {
+  if (weight <= kUncheckedPixelLimit) {
     // Half of the area from what the data could give: a cut file is still read.
     if (!bounded || pixels <= BudgetMultiply(dataPixels, 2)) return true;
   } else {
-    if (pixels > BudgetMultiply(dataBytes, kPixelsPerStoredByte)) {
+    if (weight > BudgetMultiply(dataBytes, kPixelsPerStoredByte)) {
+      // A picture of narrow rows says what it was weighed as.
+      char weighed[80] = "";
+      if (weight != pixels)
+        std::snprintf(weighed, sizeof weighed, ", weighed as %" PRIu64 " x %" PRIu64 " for its rows of fewer than %" PRIu64 " pixels,",
+                      kRowWeightPixels, height, kRowWeightPixels);
       std::snprintf(reason, reasonSize,
-                    "%" PRIu64 " x %" PRIu64 " is over %" PRIu64
+                    "%" PRIu64 " x %" PRIu64 "%s is over %" PRIu64
                     " megapixels with less than one byte of picture data per %" PRIu64 " pixels (%" PRIu64 " bytes)",
-                    width, height, kUncheckedPixelLimit >> 20, kPixelsPerStoredByte, dataBytes);
+                    width, height, weighed, kUncheckedPixelLimit >> 20, kPixelsPerStoredByte, dataBytes);
       return false;
     }
     if (!bounded || pixels <= dataPixels) return true;
@@ -37,6 +44,10 @@ bool Verdict(uint64_t width, uint64_t height, uint64_t dataPixels, uint64_t data
 }
 
 }  // namespace
+
+uint64_t DecodeBudgetWeight(uint64_t width, uint64_t height) {
+  return BudgetMultiply(std::max(width, kRowWeightPixels), height);
+}
 
 bool DecodeBudgetAllows(uint64_t width, uint64_t height, uint64_t dataPixels, uint64_t dataBytes) {
   char reason[200];

@@ -20,10 +20,19 @@ namespace RovIrirev {
 // - Above 64 megapixels, whatever the codec, the data must hold at least one byte per 16
 //   pixels (half a bit a pixel; camera files and stitched panoramas hold one to four bits),
 //   and where the data bounds its output, the whole area must be one it could give.
-// So a file of under 4 MB never decodes more than 64 megapixels, and a larger one decodes at
-// most 16 pixels per stored byte.
+// - Every reader, and every step after it, does some work once a row: a row weighs at least
+//   as much as 64 pixels. Both rules above judge the weighed area (height x max(width, 64))
+//   against the ceiling and the stored bytes, and the picture's own pixels against what the
+//   data could give. Pictures at least 64 pixels wide are weighed as they are; a 1 x 67108864
+//   picture weighs as 64 x 67108864, and needs four stored bytes a row.
+// So a file of under 4 MB never decodes more than 64 megapixels, nor more than a million rows,
+// and a larger one decodes at most 16 pixels (or a quarter of a row) per stored byte.
 constexpr uint64_t kUncheckedPixelLimit = uint64_t{64} << 20;
 constexpr uint64_t kPixelsPerStoredByte = 16;
+constexpr uint64_t kRowWeightPixels = 64;
+
+// The area the rules judge: height x max(width, kRowWeightPixels), saturating.
+uint64_t DecodeBudgetWeight(uint64_t width, uint64_t height);
 
 // `dataPixels` for a codec whose output no stored size bounds.
 constexpr uint64_t kUnboundedData = UINT64_MAX;

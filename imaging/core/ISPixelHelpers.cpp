@@ -18,31 +18,26 @@ inline void SwapRow(T* p, DWORD width, DWORD step) {
   }
 }
 
-// Palette entry i as R, G, B bytes (from an entry stored B, G, R unless keepOrder), with every
-// index past the count reading entry 0, and black for an empty palette.
-struct ColourLUT {
-  BYTE rgb[256][3];
-  ColourLUT(const RGBQUAD* palette, DWORD count, bool keepOrder) {
-    if (!palette || count == 0) {
-      std::memset(rgb, 0, sizeof rgb);
-      return;
-    }
-    const DWORD n = count > 256 ? 256 : count;
-    for (DWORD i = 0; i < 256; ++i) {
-      const BYTE* e = reinterpret_cast<const BYTE*>(&palette[i < n ? i : 0]);
-      rgb[i][0] = keepOrder ? e[0] : e[2];
-      rgb[i][1] = e[1];
-      rgb[i][2] = keepOrder ? e[2] : e[0];
-    }
-  }
-};
-
 inline BYTE MaskChannel(DWORD p, DWORD mask, int shift) {
   DWORD v = p & mask;
   return static_cast<BYTE>(shift >= 0 ? (v >> shift) : (v << -shift));
 }
 
 }  // namespace
+
+ISColourTable::ISColourTable(const RGBQUAD* palette, DWORD count, bool keepOrder) {
+  if (!palette || count == 0) {
+    std::memset(rgb, 0, sizeof rgb);
+    return;
+  }
+  const DWORD n = count > 256 ? 256 : count;
+  for (DWORD i = 0; i < 256; ++i) {
+    const BYTE* e = reinterpret_cast<const BYTE*>(&palette[i < n ? i : 0]);
+    rgb[i][0] = keepOrder ? e[0] : e[2];
+    rgb[i][1] = e[1];
+    rgb[i][2] = keepOrder ? e[2] : e[0];
+  }
+}
 
 // ---------------------------------------------------------------------------------------
 // Red/blue exchanges
@@ -112,7 +107,7 @@ bool PaletteToRGB(ISErrorCode& error, const BYTE* indices, BYTE* destination, DW
                   DWORD flags) {
   error = IS_ERR_OK;
   if (!indices || !destination || !palette) return Fail(error, IS_ERR_BADPARAM);
-  const ColourLUT lut(palette, paletteCount, (flags & 1) != 0);
+  const ISColourTable lut(palette, paletteCount, (flags & 1) != 0);
   for (DWORD y = 0; y < height; ++y) {
     const BYTE* s = indices + static_cast<uint64_t>(y) * indexRowBytes;
     BYTE* d = destination + static_cast<uint64_t>(y) * destinationRowBytes;
@@ -162,13 +157,22 @@ int ColourMaskShifts(const DWORD* colourMasks, int shifts[3], DWORD pixelBits) {
 
 bool IndexedRowToRGB(const BYTE* row, BYTE* destination, DWORD width, DWORD bitsPerPixel, const RGBQUAD* palette,
                      DWORD paletteCount, const DWORD* colourMasks, bool addAlpha, BYTE alpha) {
+  if (bitsPerPixel != 1 && bitsPerPixel != 4 && bitsPerPixel != 8)
+    return IndexedRowToRGB(row, destination, width, bitsPerPixel, nullptr, colourMasks, addAlpha, alpha);
+  const ISColourTable colours(palette, paletteCount);
+  return IndexedRowToRGB(row, destination, width, bitsPerPixel, &colours, colourMasks, addAlpha, alpha);
+}
+
+bool IndexedRowToRGB(const BYTE* row, BYTE* destination, DWORD width, DWORD bitsPerPixel, const ISColourTable* colours,
+                     const DWORD* colourMasks, bool addAlpha, BYTE alpha) {
   const DWORD step = addAlpha ? 4 : 3;
   BYTE* d = destination;
   switch (bitsPerPixel) {
     case 1:
     case 4:
     case 8: {
-      const ColourLUT lut(palette, paletteCount, false);
+      if (!colours) return false;
+      const ISColourTable& lut = *colours;
       for (DWORD x = 0; x < width; ++x, d += step) {
         BYTE i;
         if (bitsPerPixel == 8)

@@ -52,6 +52,18 @@ bool RGB24ToRGBA32(ISErrorCode& error, const BYTE* source, DWORD width, DWORD he
 bool IndexedRowToRGB(const BYTE* row, BYTE* destination, DWORD width, DWORD bitsPerPixel, const RGBQUAD* palette,
                      DWORD paletteCount, const DWORD* colourMasks, bool addAlpha, BYTE alpha);
 
+// The 256 entries of a palette as R, G, B bytes (entries stored B, G, R unless keepOrder), an
+// index at or past the count reading entry 0, every entry black for an empty palette. A
+// picture's rows share the one table built for it.
+struct ISColourTable {
+  BYTE rgb[256][3];
+  ISColourTable(const RGBQUAD* palette, DWORD count, bool keepOrder = false);
+};
+// IndexedRowToRGB with the palette already built into a table (needed for 1, 4 and 8 bits, else
+// unused and may be null).
+bool IndexedRowToRGB(const BYTE* row, BYTE* destination, DWORD width, DWORD bitsPerPixel, const ISColourTable* colours,
+                     const DWORD* colourMasks, bool addAlpha, BYTE alpha);
+
 // For each of three masks, the right shift (negative: left shift) that puts the top bit of the
 // mask's lowest run of set bits on bit 7, searching the low `pixelBits` bits (16 or 32).
 // Returns 0 for a null mask list.

@@ -1,6 +1,7 @@
 // Windows bitmap readers: as stored (a packed DIB), to R, G, B (A), and to palette indices;
 // plain, bit-field, RLE4 and RLE8 data. Errors: 1, 3, 5, 6, 7, 14, 28.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
@@ -32,6 +33,23 @@ uint64_t PlainDataPixels(uint64_t bytes, uint64_t width, uint64_t stride, uint64
 // Rows not decoded are mid grey (the filler of the JPEG reader), except in pictures of packed
 // bits, where they are index 0.
 void FillUndecoded(BYTE* rows, uint64_t bytes, bool packedBits) { std::memset(rows, packedBits ? 0 : 128, bytes); }
+
+// Why an info header of `size` bytes is refused: the later Windows and OS/2 headers are
+// well-formed files this build does not read, any other size a damaged one.
+void RefuseHeader(DWORD size) {
+  const char* name = size == 52 ? "with colour masks"
+                     : size == 56 ? "with colour and alpha masks"
+                     : size == 64 ? "OS/2 2.x"
+                     : size == 108 ? "version 4"
+                     : size == 124 ? "version 5"
+                                   : nullptr;
+  char reason[120];
+  if (name)
+    std::snprintf(reason, sizeof reason, "BMP header of %u bytes (%s) is not read by this build", size, name);
+  else
+    std::snprintf(reason, sizeof reason, "BMP header of %u bytes is not a known BMP header", size);
+  ReplaceLastWarning(reason);
+}
 
 struct BMPHeaders {
   uint32_t sourceSize = 0;
@@ -73,6 +91,7 @@ bool ReadHeaders(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
     h.info.biBitCount = ReadLE16(ih + 10);
     h.position = 26;
   } else {
+    RefuseHeader(size);
     return Fail(error, IS_ERR_NOTBMP);
   }
   if (h.info.biWidth < 1 || h.info.biHeight == 0) return Fail(error, IS_ERR_NOTBMP);
@@ -235,6 +254,7 @@ HGLOBAL ReadRLE(CISIO& io, ISErrorCode& error, BMPHeaders& h, DWORD outBits) {
     return Fail(error, IS_ERR_NOMEM), nullptr;
   std::memset(indices.Data(), 0, pixels);
   const uint64_t decoded = DecodeRLE(data.Data(), got, rle4, h.width, h.rows, indices.Data());
+  const ISColourTable colours(h.table, h.tableEntries);
   ISOwnedBlock block;
   if (!block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM), nullptr;
   BYTE* out = static_cast<BYTE*>(block.Get());
@@ -247,7 +267,7 @@ HGLOBAL ReadRLE(CISIO& io, ISErrorCode& error, BMPHeaders& h, DWORD outBits) {
     else if (outBits == 8)
       std::memcpy(dst, src, h.width);
     else
-      IndexedRowToRGB(src, dst, static_cast<DWORD>(h.width), 8, h.table, h.tableEntries, nullptr, outBits == 32, 255);
+      IndexedRowToRGB(src, dst, static_cast<DWORD>(h.width), 8, &colours, nullptr, outBits == 32, 255);
   }
   if (decoded < h.rows) WarnEndedEarly("BMP", decoded, h.rows);
   return static_cast<HGLOBAL>(block.Release());
@@ -299,6 +319,7 @@ HGLOBAL ReadBMPRGB(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, D
     if (!block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM), nullptr;
     BYTE* out = static_cast<BYTE*>(block.Get());
     const DWORD* masks = h.hasMasks ? h.masks : nullptr;
+    const ISColourTable colours(h.table, h.tableEntries);
     for (uint64_t y = 0; y < h.rows; ++y) {
       if (!ProgressOrStop(error, y, h.rows)) return nullptr;
       BYTE* dst = out + (h.topDown ? y : h.rows - 1 - y) * h.width * bpp;
@@ -307,8 +328,7 @@ HGLOBAL ReadBMPRGB(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, D
         FillUndecoded(dst, h.width * bpp, false);
         continue;
       }
-      IndexedRowToRGB(row.Data(), dst, static_cast<DWORD>(h.width), fileBits, h.table, h.tableEntries, masks, bpp == 4,
-                      255);
+      IndexedRowToRGB(row.Data(), dst, static_cast<DWORD>(h.width), fileBits, &colours, masks, bpp == 4, 255);
       // The fourth output byte is always opaque; a 32-bit file's spare byte is not alpha.
       if (bpp == 4 && fileBits == 32)
         for (uint64_t x = 0; x < h.width; ++x) dst[4 * x + 3] = 255;

@@ -1,6 +1,8 @@
-// PCX reader: versions 0, 2, 3 and 5, 1 to 32 bits in bit planes or byte planes, the header
-// palette or the 256-colour palette at the end. Errors: 1, 5, 14, 22, 28.
+// PCX reader: versions 0, 2, 3 and 5, 1 to 24 bits in bit planes or byte planes (32-bit files
+// are refused as deeper than the request), the header palette or the 256-colour palette at the
+// end. Errors: 1, 5, 14, 22, 28.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
@@ -38,7 +40,8 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
   const DWORD fileBits = planeBits * planes;
   if (fileBits == 0 || fileBits > 32) return Fail(error, IS_ERR_BADPCX), nullptr;
   // Bit planes of 1, 2 or 4 bits giving an index of up to 8 bits; byte planes of one index or
-  // of R, G, B (a fourth plane is not read).
+  // of R, G, B. Four byte planes (R, G, B and a fourth) are a well-formed file of 32 bits,
+  // deeper than any depth read, so they are refused below as deeper than the request.
   const bool bytePlanes = planeBits == 8;
   if (bytePlanes ? (planes != 1 && planes != 3 && planes != 4)
                  : ((planeBits != 1 && planeBits != 2 && planeBits != 4) || fileBits > 8))
@@ -46,7 +49,14 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
   const bool rgbFile = bytePlanes && planes >= 3;
   if (bytesPerLine < (w * planeBits + 7) / 8) return Fail(error, IS_ERR_BADPCX), nullptr;
   if (asStored) bits = fileBits == 1 ? 1 : (rgbFile ? 24 : 8);
-  if (fileBits > bits) return Fail(error, IS_ERR_BITDEPTH), nullptr;
+  if (fileBits > bits) {
+    char reason[120];
+    std::snprintf(reason, sizeof reason, "PCX of %u bit%s (%u plane%s of %u) is deeper than the %u bit%s asked for",
+                  fileBits, fileBits == 1 ? "" : "s", planes, planes == 1 ? "" : "s", planeBits, bits,
+                  bits == 1 ? "" : "s");
+    ReplaceLastWarning(reason);
+    return Fail(error, IS_ERR_BITDEPTH), nullptr;
+  }
   if (bits <= 8 && !palette) return Fail(error, IS_ERR_BADPARAM), nullptr;
 
   RGBQUAD pal[256];

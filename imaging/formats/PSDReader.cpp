@@ -2,6 +2,8 @@
 // of 1, 8 or 16 bits, raw or PackBits, to R, G, B (A), to indices or as a packed DIB.
 // Errors: 1, 3, 5, 14, 46, 47.
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
@@ -22,7 +24,39 @@ using RovIrirev::BudgetMultiply;
 // run gives n bytes for n + 1.
 constexpr uint64_t kPackBitsBytesPerByte = 64;
 
-enum PSDMode : DWORD { kBitmap = 0, kGrey = 1, kIndexed = 2, kRGB = 3, kCMYK = 4, kDuotone = 8 };
+enum PSDMode : DWORD { kBitmap = 0, kGrey = 1, kIndexed = 2, kRGB = 3, kCMYK = 4, kMultichannel = 7, kDuotone = 8,
+                       kLab = 9 };
+
+const char* ModeName(DWORD mode) {
+  switch (mode) {
+    case kBitmap: return "bitmap";
+    case kGrey: return "grey";
+    case kIndexed: return "indexed";
+    case kRGB: return "RGB";
+    case kCMYK: return "CMYK";
+    case kMultichannel: return "multichannel";
+    case kDuotone: return "duotone";
+    case kLab: return "Lab";
+    default: return nullptr;
+  }
+}
+
+// Fails with `code`, leaving why for ISGetLastWarning.
+__attribute__((format(printf, 3, 4))) bool Refuse(ISErrorCode& error, ISErrorCode code, const char* format, ...) {
+  char reason[160];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(reason, sizeof reason, format, args);
+  va_end(args);
+  ReplaceLastWarning(reason);
+  return Fail(error, code);
+}
+
+// A colour mode the reader does not read: a known one by name, any other by number.
+bool RefuseMode(ISErrorCode& error, ISErrorCode code, DWORD mode) {
+  if (const char* name = ModeName(mode)) return Refuse(error, code, "PSD in %s mode is not read by this build", name);
+  return Refuse(error, code, "PSD colour mode %u is none that a PSD file has", mode);
+}
 
 struct PSDContext {
   DWORD channels = 0;
@@ -57,7 +91,11 @@ bool SkipSection(CISIO& io, ISErrorCode& error, PSDContext& c, uint32_t length) 
 bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
   BYTE h[26];
   if (!io.ReadExact(h, 6)) return Fail(error, IS_ERR_READ);
-  if (std::memcmp(h, "8BPS", 4) != 0 || ReadBE16(h + 4) != 1) return Fail(error, IS_ERR_NOTPSD);
+  if (std::memcmp(h, "8BPS", 4) != 0) return Fail(error, IS_ERR_NOTPSD);
+  const DWORD version = ReadBE16(h + 4);
+  if (version == 2)
+    return Refuse(error, IS_ERR_NOTPSD, "PSD large-document format (version 2) is not read by this build");
+  if (version != 1) return Refuse(error, IS_ERR_NOTPSD, "PSD version %u is none that a PSD file has", version);
   if (!io.ReadExact(h + 6, 20)) return Fail(error, IS_ERR_READ);
   if (!io.GetSize(&c.sourceSize)) return Fail(error, IS_ERR_READ);
   c.position = 26;
@@ -66,12 +104,22 @@ bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
   c.width = ReadBE32(h + 18);
   c.depth = ReadBE16(h + 22);
   c.mode = ReadBE16(h + 24);
-  if (c.depth != 1 && c.depth != 8 && c.depth != 16) return Fail(error, IS_ERR_PSDMODE);
-  if (c.width == 0 || c.height == 0) return Fail(error, IS_ERR_NOTPSD);
+  if (c.depth != 1 && c.depth != 8 && c.depth != 16)
+    return Refuse(error, IS_ERR_PSDMODE, "PSD of %u bits a channel is not read by this build", c.depth);
+  if (c.width == 0 || c.height == 0)
+    return Refuse(error, IS_ERR_NOTPSD, "PSD of %u x %u pixels has no picture", static_cast<unsigned>(c.width),
+                  static_cast<unsigned>(c.height));
   // Bitmap files are 1 bit deep and only they are; each mode needs its channels.
-  if ((c.mode == kBitmap) != (c.depth == 1)) return Fail(error, IS_ERR_PSDMODE);
+  if ((c.mode == kBitmap) != (c.depth == 1)) {
+    if (!ModeName(c.mode)) return RefuseMode(error, IS_ERR_PSDMODE, c.mode);
+    return Refuse(error, IS_ERR_PSDMODE, "PSD in %s mode of %u bits a channel is not read by this build",
+                  ModeName(c.mode), c.depth);
+  }
   const DWORD need = c.mode == kRGB ? 3 : c.mode == kCMYK ? 4 : 1;
-  if (c.channels < need || c.channels > 56) return Fail(error, IS_ERR_PSDMODE);
+  if (c.channels > 56) return Refuse(error, IS_ERR_PSDMODE, "PSD of %u channels (a PSD file has at most 56)", c.channels);
+  if (c.channels < need)
+    return Refuse(error, IS_ERR_PSDMODE, "PSD of %u channels (%s mode needs at least %u)", c.channels,
+                  ModeName(c.mode) ? ModeName(c.mode) : "its", need);
 
   uint32_t length = 0;
   if (!ReadLength(io, error, c, length)) return false;
@@ -86,7 +134,7 @@ bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
     c.position += 768;
     for (int i = 0; i < 256; ++i) c.palette[i] = RGBQUAD{table[512 + i], table[256 + i], table[i], 0};
   } else if (c.mode == kIndexed && length != 0) {
-    return Fail(error, IS_ERR_PSDMODE);
+    return Refuse(error, IS_ERR_PSDMODE, "PSD colour table of %u bytes (768 expected)", length);
   } else if (!SkipSection(io, error, c, length)) {
     return false;
   }
@@ -104,7 +152,10 @@ bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
   if (!io.ReadExact(comp, 2)) return Fail(error, IS_ERR_READ);
   c.position += 2;
   c.compression = ReadBE16(comp);
-  if (c.compression > 1) return Fail(error, IS_ERR_READ);
+  if (c.compression == 2 || c.compression == 3)
+    return Refuse(error, IS_ERR_READ, "PSD channels compressed with ZIP (compression %u) are not read by this build",
+                  c.compression);
+  if (c.compression > 1) return Refuse(error, IS_ERR_READ, "PSD compression %u is none that a PSD file has", c.compression);
   return true;
 }
 
@@ -131,6 +182,22 @@ bool UnpackBitsRow(const BYTE* in, uint64_t size, BYTE* out, uint64_t n) {
   return true;
 }
 
+// After the budget refused the picture as more than the data could give, the refusal names
+// the channels it counted and the bytes a whole picture of them takes.
+void NameChannelsNeeded(const PSDContext& c, DWORD used, uint64_t dataBytes) {
+  const uint64_t weight = RovIrirev::DecodeBudgetWeight(c.width, c.height);
+  if (weight > RovIrirev::kUncheckedPixelLimit && weight > BudgetMultiply(dataBytes, RovIrirev::kPixelsPerStoredByte))
+    return;  // refused for the stored bytes alone, as in every format
+  const uint64_t rowBytes = c.depth == 1 ? (c.width + 7) / 8 : c.width * (c.depth / 8);
+  const uint64_t whole = BudgetMultiply(BudgetMultiply(rowBytes, c.height), used);
+  char reason[kMaxWarningText + 1];
+  const int n = std::snprintf(reason, sizeof reason, "%s (%u channel%s of %u bit%s: %llu bytes", ISGetLastWarning(), used,
+                              used == 1 ? "" : "s", c.depth, c.depth == 1 ? "" : "s", static_cast<unsigned long long>(whole));
+  if (n > 0 && static_cast<size_t>(n) < sizeof reason)
+    std::snprintf(reason + n, sizeof reason - n, "%s)", c.compression != 0 ? " unpacked" : "");
+  ReplaceLastWarning(reason);
+}
+
 // The first `used` channels as 8-bit samples, interleaved `used` bytes a pixel, rows top first.
 // 1-bit samples are 0 or 1; 16-bit ones value x 255 / 65535. Before anything is allocated the
 // picture must be one the bytes left could give, counting only the channels read. Data that
@@ -146,8 +213,10 @@ bool ReadChannels(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD used, ISAr
   const uint64_t dataBytes = available - countBytes;
   const uint64_t decodable = c.compression != 0 ? BudgetMultiply(dataBytes, kPackBitsBytesPerByte) : dataBytes;
   if (!RovIrirev::DecodeBudgetAllows(c.width, c.height, BudgetMultiply(decodable, 8) / (uint64_t{c.depth} * used),
-                                     dataBytes))
+                                     dataBytes)) {
+    NameChannelsNeeded(c, used, dataBytes);
     return Fail(error, IS_ERR_READ);
+  }
   ISArray<uint16_t> counts;
   ISArray<BYTE> packed;
   if (c.compression != 0) {
@@ -207,7 +276,7 @@ bool DecodeRGB(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD bits, DWORD f
     case kDuotone: used = 1; break;
     case kRGB: used = 3; break;
     case kCMYK: used = 4; break;
-    default: return Fail(error, IS_ERR_PSDMODE);
+    default: return RefuseMode(error, IS_ERR_PSDMODE, c.mode);
   }
   const bool rawCMYK = c.mode == kCMYK && (flags & kPSDReadCMYK);
   const uint64_t bpp = rawCMYK ? 4 : bits / 8;
@@ -257,7 +326,7 @@ bool DecodeRGB(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD bits, DWORD f
 // The picture as indices with its palette into `block`.
 bool DecodeIndices(CISIO& io, ISErrorCode& error, PSDContext& c, RGBQUAD* palette, ISOwnedBlock& block) {
   if (c.mode != kBitmap && c.mode != kGrey && c.mode != kIndexed && c.mode != kDuotone)
-    return Fail(error, IS_ERR_PSDMODE);
+    return RefuseMode(error, IS_ERR_PSDMODE, c.mode);
   ISArray<BYTE> samples;
   uint64_t complete = 0;
   if (!ReadChannels(io, error, c, 1, samples, complete)) return false;
@@ -328,7 +397,7 @@ HGLOBAL ReadPSDAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
   if (!ReadHead(io, error, c)) return nullptr;
   if (c.mode != kBitmap && c.mode != kGrey && c.mode != kIndexed && c.mode != kDuotone && c.mode != kRGB &&
       c.mode != kCMYK)
-    return Fail(error, IS_ERR_NOTPSD), nullptr;
+    return RefuseMode(error, IS_ERR_NOTPSD, c.mode), nullptr;
   if (c.width > 0x7FFFFFFF || c.height > 0x7FFFFFFF) return Fail(error, IS_ERR_NOMEM), nullptr;
   LONG xPerMetre = 0, yPerMetre = 0;
   ResolutionFromResources(c, xPerMetre, yPerMetre);

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "imaging/core/CISMemBlock.h"
@@ -208,6 +209,26 @@ void WarnDamaged(CISIO& source, const char* message) {
   ReplaceLastWarning(message && *message ? message : "PNG image data damaged");
 }
 
+// Why a file that libpng stopped before its image data is refused, in plainer words where
+// libpng's own name a missing chunk or a damaged header.
+std::string RefusalReason(png_structp png, png_infop info, CISIO& source, const char* message) {
+  const std::string said = message ? message : "";
+  const bool header = png && info && png_get_image_width(png, info) != 0;
+  uint32_t size = 0, position = 0;
+  if (said == "read Error" && source.GetSize(&size) && source.Tell(&position) && position >= size)
+    return header ? "PNG file ended before its image data (no IDAT chunk)" : "PNG file ended in its header";
+  if (said == "IDAT: Missing PLTE before IDAT") return "PNG with a palette has no PLTE chunk";
+  if (said == "IEND: out of place" && header) return "PNG has no image data (no IDAT chunk)";
+  if (said == "IDAT: Missing IHDR before IDAT") return "PNG has no header (IHDR chunk)";
+  if (said.compare(0, 6, "IHDR: ") == 0) return "PNG header (IHDR chunk) damaged: " + said.substr(6);
+  if (said == "Invalid IHDR data") {
+    // libpng has already said which field it did not accept.
+    const std::string field = ISGetLastWarning();
+    return "PNG header (IHDR chunk) damaged: " + (field.empty() ? said : field);
+  }
+  return said;
+}
+
 }  // namespace
 
 template <typename Setup>
@@ -358,6 +379,7 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
     CaptureTextChunks(h.png, h.info, texts);
   } catch (const ISException& e) {
     // libpng's own errors carry no code: the file is bad or unreadable.
+    if (!e.Code()) ReplaceLastWarning(RefusalReason(h.png, h.info, source, e.what()).c_str());
     return Fail(e.Code() ? e.Code() : IS_ERR_BADPNG), nullptr;
   } catch (const std::bad_alloc&) {
     return Fail(IS_ERR_NOMEM), nullptr;

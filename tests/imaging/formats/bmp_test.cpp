@@ -290,6 +290,29 @@ TEST(BmpRead, RLEThatSkipsPixelsIsReadUpToTheCeiling) {
   }
 }
 
+TEST(BmpRead, HeadersThisBuildDoesNotReadAreNamed) {
+  const struct {
+    uint32_t size;
+    const char* refusal;
+  } cases[] = {
+      {52, "BMP header of 52 bytes (with colour masks) is not read by this build"},
+      {56, "BMP header of 56 bytes (with colour and alpha masks) is not read by this build"},
+      {64, "BMP header of 64 bytes (OS/2 2.x) is not read by this build"},
+      {108, "BMP header of 108 bytes (version 4) is not read by this build"},
+      {124, "BMP header of 124 bytes (version 5) is not read by this build"},
+      {41, "BMP header of 41 bytes is not a known BMP header"},
+  };
+  for (const auto& c : cases) {
+    Bytes file = MakeBMP(2, 2, 24, 0, 0, Bytes(16, 9));
+    Put32(file, 14, c.size);
+    for (DWORD flags : {DWORD{0}, DWORD{IS_READ_AS_STORED}}) {
+      const Picture r = Read(file, 24, nullptr, flags);
+      EXPECT_EQ(r.error, IS_ERR_NOTBMP) << c.size;
+      EXPECT_EQ(r.warning, c.refusal);
+    }
+  }
+}
+
 TEST(BmpWrite, HandWorkedLayouts) {
   // 24 bits, width 1: rows of 4 bytes, bottom row first, B, G, R.
   const BYTE px[] = {1, 2, 3, 4, 5, 6};

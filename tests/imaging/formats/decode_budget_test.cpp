@@ -3,12 +3,14 @@
 // picture that compresses to almost nothing still reads; a JPEG file's data must hold every
 // component's blocks, its scans and libjpeg's buffers stay within their limits.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <functional>
 
 #include "bmp_image_test_util.h"
 #include "imaging/core/ISDecodeBudget.h"
+#include "imaging/core/ISThreadState.h"
 #include "imaging/formats/jpeg/JPGCommon.h"
 #include "jpeg/jpeg_test_util.h"
 #include "support/peak_memory.h"
@@ -164,6 +166,71 @@ TEST(DecodeBudget, TinyFilesClaimingHugePicturesAreRefusedInLittleMemory) {
   EXPECT_EQ(jpegtest::ReadJPG(cases[1].file, 24).warning.rfind(
                 "26000 x 26000 is over 64 megapixels with less than one byte of picture data per 16 pixels (", 0),
             0u);
+}
+
+TEST(DecodeBudget, ARowWeighsAtLeast64Pixels) {
+  // Shapes asked with the same few stored bytes (and data that bounds nothing): rows of fewer
+  // than 64 pixels weigh 64, so a thin picture needs the data a 64-pixel-wide one would.
+  const std::string over = " is over 64 megapixels with less than one byte of picture data per 16 pixels (";
+  const std::string thin = " for its rows of fewer than 64 pixels,";
+  const struct {
+    uint64_t width, height, dataBytes;
+    std::string refusal;
+  } asked[] = {
+      {8192, 8192, 1080, ""},
+      {67108864, 1, 1080, ""},
+      {64, 1048576, 1080, ""},
+      {1, 1048576, 1080, ""},
+      {1, 1048577, 1080, "1 x 1048577, weighed as 64 x 1048577" + thin + over + "1080 bytes)"},
+      {1, 67108864, 1080, "1 x 67108864, weighed as 64 x 67108864" + thin + over + "1080 bytes)"},
+      {2, 33554432, 1080, "2 x 33554432, weighed as 64 x 33554432" + thin + over + "1080 bytes)"},
+      {1, 67108864, 268435455, "1 x 67108864, weighed as 64 x 67108864" + thin + over + "268435455 bytes)"},
+      {1, 67108864, 268435456, ""},  // four stored bytes a row
+      {8193, 8192, 1080, "8193 x 8192" + over + "1080 bytes)"},
+  };
+  for (const auto& a : asked) {
+    SCOPED_TRACE(std::to_string(a.width) + " x " + std::to_string(a.height));
+    GetThreadState()->lastWarning.clear();
+    EXPECT_EQ(RovIrirev::DecodeBudgetAllows(a.width, a.height, RovIrirev::kUnboundedData, a.dataBytes), a.refusal.empty());
+    EXPECT_EQ(ISGetLastWarning(), a.refusal);
+  }
+  // What the readers ask for files of a few bytes: a BMP of one end-of-bitmap code (which skips
+  // pixels, so its data bounds nothing) and a PNG of a little image data.
+  const auto png = [](uint32_t w, uint32_t h) {
+    Bytes file = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, ihdr;
+    BE(ihdr, w, 4), BE(ihdr, h, 4), ihdr = Join(ihdr, {8, 0, 0, 0, 0});
+    const auto chunk = [&file](const char* type, const Bytes& data) {
+      Bytes body(type, type + 4);
+      body = Join(body, data);
+      BE(file, data.size(), 4), file = Join(file, body), BE(file, crc32(0, body.data(), static_cast<uInt>(body.size())), 4);
+    };
+    chunk("IHDR", ihdr), chunk("IDAT", {0x78, 0x9C, 0x63, 0, 0, 0, 1, 0, 1}), chunk("IEND", {});
+    return file;
+  };
+  const struct {
+    const char* format;
+    uint32_t width, height;
+    ISErrorCode code;
+  } reads[] = {
+      {"BMP", 1, 1048576, IS_ERR_OK},        {"BMP", 1, 1048577, IS_ERR_READ}, {"BMP", 1, 67108864, IS_ERR_READ},
+      {"BMP", 2, 33554432, IS_ERR_READ},     {"BMP", 4194304, 1, IS_ERR_OK},   {"BMP", 2048, 2048, IS_ERR_OK},
+      {"PNG", 1, 67108864, IS_ERR_BADPNG},   {"PNG", 2, 33554432, IS_ERR_BADPNG},
+  };
+  for (const auto& r : reads) {
+    const std::string shape = std::string(r.format) + " " + std::to_string(r.width) + " x " + std::to_string(r.height);
+    const bool bmp = r.format[0] == 'B';
+    const Bytes file = bmp ? BMP(r.width, r.height, 8, 1, {0, 1}) : png(r.width, r.height);
+    const uint64_t before = RovIrirev::LastDecodeBudgetQuery().count;
+    const fmttest::Picture read = fmttest::ReadWith(bmp ? &ISReadBMP : &ISReadPNG, file, 24);
+    EXPECT_EQ(read.error, r.code) << shape;
+    const RovIrirev::DecodeBudgetQuery& q = RovIrirev::LastDecodeBudgetQuery();
+    EXPECT_EQ(q.count, before + 1) << shape;
+    EXPECT_EQ(std::vector<uint64_t>({q.width, q.height, q.dataBytes, q.allowed}),
+              std::vector<uint64_t>({r.width, r.height, bmp ? 2u : 9u, r.code == IS_ERR_OK}))
+        << shape;
+    EXPECT_TRUE(!bmp || q.dataPixels == RovIrirev::kUnboundedData) << shape;
+    EXPECT_EQ(read.warning.find(", weighed as 64 x ") != std::string::npos, r.code != IS_ERR_OK) << shape << read.warning;
+  }
 }
 
 TEST(DecodeBudget, JPEGDataMustHoldTheBlocksOfEveryComponent) {

@@ -106,6 +106,13 @@ TEST(PcxRead, HandMadeFiles) {
   // Refused: a depth above the request, a bad header, lines that cannot hold the width,
   // data ending early, a huge picture in a tiny file.
   EXPECT_EQ(Read(grey, 1, pal).error, IS_ERR_BITDEPTH);
+  EXPECT_EQ(Read(grey, 1, pal).warning, "PCX of 8 bits (1 plane of 8) is deeper than the 1 bit asked for");
+  // Four byte planes are 32 bits: deeper than any read, as stored too.
+  for (DWORD flags : {DWORD{0}, DWORD{IS_READ_AS_STORED}}) {
+    const Picture r = Read(MakePCX(8, 4, 1, 1, 2, {1, 0, 2, 0, 3, 0, 4, 0}), 24, pal, flags);
+    EXPECT_EQ(r.error, IS_ERR_BITDEPTH);
+    EXPECT_EQ(r.warning, "PCX of 32 bits (4 planes of 8) is deeper than the 24 bits asked for");
+  }
   EXPECT_EQ(Read(MakePCX(8, 3, 1, 1, 2, {1, 0, 2, 0, 3, 0}), 8, pal).error, IS_ERR_BITDEPTH);
   Bytes bad = ega;
   bad[0] = 11;

@@ -182,6 +182,39 @@ TEST(PsdRead, ModesDepthsAndCodings) {
   EXPECT_EQ(Read(indexed, 8, nullptr).error, IS_ERR_BADPARAM);
 }
 
+TEST(PsdRead, RefusalsSayWhy) {
+  const Bytes raw(12, 7);
+  Bytes large = MakePSD(3, 2, 2, 8, 3, 0, raw);
+  large[5] = 2;
+  const struct {
+    Bytes file;
+    DWORD flags;
+    ISErrorCode code;
+    const char* refusal;
+  } cases[] = {
+      {MakePSD(3, 2, 2, 8, 9, 0, raw), 0, IS_ERR_PSDMODE, "PSD in Lab mode is not read by this build"},
+      {MakePSD(3, 2, 2, 8, 9, 0, raw), IS_READ_AS_STORED, IS_ERR_NOTPSD, "PSD in Lab mode is not read by this build"},
+      {MakePSD(3, 2, 2, 8, 7, 0, raw), 0, IS_ERR_PSDMODE, "PSD in multichannel mode is not read by this build"},
+      {MakePSD(3, 2, 2, 32, 3, 0, raw), 0, IS_ERR_PSDMODE, "PSD of 32 bits a channel is not read by this build"},
+      {MakePSD(0, 2, 2, 8, 1, 0, raw), 0, IS_ERR_PSDMODE, "PSD of 0 channels (grey mode needs at least 1)"},
+      {MakePSD(1, 2, 1, 8, 2, 0, {3, 250}, Bytes(700)), 0, IS_ERR_PSDMODE, "PSD colour table of 700 bytes (768 expected)"},
+      {MakePSD(3, 0, 2, 8, 3, 0, raw), 0, IS_ERR_NOTPSD, "PSD of 0 x 2 pixels has no picture"},
+      {large, 0, IS_ERR_NOTPSD, "PSD large-document format (version 2) is not read by this build"},
+      {MakePSD(3, 2, 2, 8, 3, 3, raw), 0, IS_ERR_READ,
+       "PSD channels compressed with ZIP (compression 3) are not read by this build"},
+      // One channel of 1024 x 1024 fits the data; the three an RGB read counts do not.
+      {MakePSD(3, 1024, 1024, 8, 3, 0, Bytes(1048749, 7)), 0, IS_ERR_READ,
+       "1024 x 1024 is more than 1048749 bytes of picture data could hold (3 channels of 8 bits: 3145728 bytes)"},
+      {MakePSD(4, 1024, 1024, 16, 4, 1, Bytes(8192 + 40000, 0)), 0, IS_ERR_READ,
+       "1024 x 1024 is more than 40000 bytes of picture data could hold (4 channels of 16 bits: 8388608 bytes unpacked)"},
+  };
+  for (const auto& c : cases) {
+    const Picture r = Read(c.file, 24, nullptr, c.flags);
+    EXPECT_EQ(r.error, c.code) << c.refusal;
+    EXPECT_EQ(r.warning, c.refusal);
+  }
+}
+
 TEST(PsdResources, ParsingAndResolution) {
   const Bytes one = Resource(1005, "", {0, 72, 0, 0, 0, 1, 0, 1, 0, 72, 0, 0, 0, 1, 0, 1});
   const Bytes odd = Resource(1000, "ab", {1, 2, 3});

@@ -386,6 +386,40 @@ TEST(PNGRead, BadFilesFailWithTheirCodesAndNoBuffer) {
   ISCloseSource(src);
 }
 
+TEST(PNGRead, RefusalsBeforeTheImageDataSayWhy) {
+  const RGBQUAD palette[2] = {{0, 0, 0, 0}, {255, 255, 255, 0}};
+  const Bytes paletted = Write({0, 1, 1, 0}, 2, 2, 2, 3, 8, 0.0, 0, 2, palette);
+  const Bytes grey = Write({10, 20, 30, 40}, 2, 2, 2, 0);
+  const size_t ihdr = pngtest::FindChunk(grey, "IHDR");
+  // The grey file with IHDR byte `at` (of its data) set to `value`, the CRC made right or not.
+  const auto header = [&](size_t at, uint8_t value, bool fixCRC) {
+    Bytes png = grey;
+    png[ihdr + 8 + at] = value;
+    if (fixCRC) {
+      const Bytes chunk = pngtest::Chunk("IHDR", Bytes(png.begin() + static_cast<long>(ihdr + 8), png.begin() + static_cast<long>(ihdr + 21)));
+      std::copy(chunk.begin(), chunk.end(), png.begin() + static_cast<long>(ihdr));
+    }
+    return png;
+  };
+  const struct {
+    Bytes file;
+    const char* refusal;
+  } cases[] = {
+      {RemoveChunk(paletted, "PLTE"), "PNG with a palette has no PLTE chunk"},
+      {RemoveChunk(grey, "IDAT"), "PNG has no image data (no IDAT chunk)"},
+      {Bytes(grey.begin(), grey.begin() + static_cast<long>(pngtest::FindChunk(grey, "IDAT"))),
+       "PNG file ended before its image data (no IDAT chunk)"},
+      {header(3, 3, false), "PNG header (IHDR chunk) damaged: CRC error"},
+      {header(3, 0, true), "PNG header (IHDR chunk) damaged: Image width is zero in IHDR"},
+      {header(8, 3, true), "PNG header (IHDR chunk) damaged: Invalid bit depth in IHDR"},
+  };
+  for (const auto& c : cases) {
+    const auto r = ReadPNG(c.file, 24);
+    EXPECT_EQ(r.error, IS_ERR_BADPNG) << c.refusal;
+    EXPECT_EQ(r.warning, c.refusal);
+  }
+}
+
 // The corruptions of the PNG suite's x-files, made from a good file: signature bytes, line-end
 // translation, header CRC, colour types and depths outside the format, missing image data.
 // (Image data with a bad CRC is read with a warning: see the damaged-file tests.)
@@ -455,11 +489,11 @@ TEST(PNGRead, LibpngHoldsNoMoreThanTheCodecLimitOfThePicture) {
   EXPECT_EQ(peak.result, 0);
   EXPECT_LT(peak.peakMB, 64) << "MB of peak memory";
   // A side over libpng's own default limit of a million pixels is written, and read when the
-  // budget allows it.
-  const Bytes tall = Write(Bytes(1200000, 77), 1, 1200000, 1, 0);
+  // budget allows it: the most rows of one pixel that weigh no more than 64 megapixels.
+  const Bytes tall = Write(Bytes(1u << 20, 77), 1, 1u << 20, 1, 0);
   const auto r = ReadPNG(tall, 24);
   ASSERT_TRUE(r.ok) << r.error << " " << r.warning;
-  EXPECT_EQ(r.image, Bytes(3600000, 77));
+  EXPECT_EQ(r.image, Bytes(3u << 20, 77));
 }
 
 TEST(PNGRead, DIBFormOfTheRGBAReader) {
