@@ -102,6 +102,16 @@ struct Fixture {
   void Run(CProgressDlg* progress) {
     dlg.ProcessImage(dlg.m_workImage.data(), dlg.m_workWidth, dlg.m_workHeight, nullptr, 0, 0, progress);
   }
+  // Every step off but the black frame (and the resize).
+  void OnlyBlackFrame() {
+    SettingsPages& p = dlg.m_pages;
+    p.textStamp.m_srgbEnabled = 0;
+    p.castAdvanced.m_colorCast.m_enabled = p.balanceAdvanced.m_balance.m_enabled = 0;
+    p.castAdvanced.m_filterSimEnabled = 0;
+    p.balanceAdvanced.m_midtones.m_enabled = p.castAdvanced.m_saturation.m_enabled = 0;
+    p.hotPixelsAdvanced.m_hotPixels.m_enabled = p.denoiserAdvanced.m_denoise.m_enabled = 0;
+    p.sharpenAdvanced.m_sharpen.m_enabled = 0;
+  }
 };
 
 const std::vector<std::string> kFullRunEvents = {
@@ -283,14 +293,7 @@ TEST(Pipeline, PreviewTouchesTheRightImagesAndLogsNothing) {
 
 TEST(Pipeline, PreviewBlackFrameCropReadsGreyOutsideThePicture) {
   Fixture f(8, 6);
-  SettingsPages& p = f.dlg.m_pages;
-  // Only the black frame.
-  p.textStamp.m_srgbEnabled = 0;
-  p.castAdvanced.m_colorCast.m_enabled = p.balanceAdvanced.m_balance.m_enabled = 0;
-  p.castAdvanced.m_filterSimEnabled = 0;
-  p.balanceAdvanced.m_midtones.m_enabled = p.castAdvanced.m_saturation.m_enabled = 0;
-  p.hotPixelsAdvanced.m_hotPixels.m_enabled = p.denoiserAdvanced.m_denoise.m_enabled = 0;
-  p.sharpenAdvanced.m_sharpen.m_enabled = 0;
+  f.OnlyBlackFrame();
   for (size_t i = 0; i < f.dlg.m_blackFrame.size(); ++i) f.dlg.m_blackFrame[i] = static_cast<BYTE>(i % 7);
   std::vector<BYTE> b(4 * 3 * 3, 200);
   f.dlg.m_cropRect = {6, 4, 10, 7};  // reaches past the right and bottom edges
@@ -574,14 +577,8 @@ TEST(Pipeline, BlackFrameIsTurnedAsThePictureWas) {
     const bool swapped = c.orientation >= 5;
     const int w = swapped ? 3 : 4, h = swapped ? 4 : 3;
     Fixture f(w, h);
-    SettingsPages& p = f.dlg.m_pages;
-    p.textStamp.m_srgbEnabled = 0;
-    p.castAdvanced.m_colorCast.m_enabled = p.balanceAdvanced.m_balance.m_enabled = 0;
-    p.castAdvanced.m_filterSimEnabled = 0;
-    p.balanceAdvanced.m_midtones.m_enabled = p.castAdvanced.m_saturation.m_enabled = 0;
-    p.hotPixelsAdvanced.m_hotPixels.m_enabled = p.denoiserAdvanced.m_denoise.m_enabled = 0;
-    p.sharpenAdvanced.m_sharpen.m_enabled = 0;
-    p.sizeQuality.m_sizeType = 0;
+    f.OnlyBlackFrame();
+    f.dlg.m_pages.sizeQuality.m_sizeType = 0;
     f.dlg.m_orientation = c.orientation;
     f.dlg.m_workImage.assign(size_t(w) * h * 3, 200);
     f.dlg.m_blackFrameWidth = c.frameWidth;
