@@ -7,6 +7,27 @@
 #include "engine/PipelineFrame.h"
 #include "qrv/imaging.h"
 
+namespace {
+
+// The black frame under the upright picture of width x height. A frame is taken in the
+// sensor's orientation, like the picture's stored pixels: one of the picture's stored size is
+// turned as the picture was (into `turned`); one of the upright size is used as it is. Null
+// when the frame has neither size.
+const BYTE* UprightFrame(const BYTE* frame, int frameWidth, int frameHeight, int orientation, int width, int height,
+                         PipelineBuffer& turned) {
+  const bool swapped = orientation >= 5 && orientation <= 8;
+  const int storedWidth = swapped ? height : width, storedHeight = swapped ? width : height;
+  if (frameWidth == storedWidth && frameHeight == storedHeight) {
+    if (orientation < 2 || orientation > 8) return frame;
+    turned.Allocate(PictureBytes(width, height));
+    TurnUpright(frame, frameWidth, frameHeight, orientation, turned.get());
+    return turned.get();
+  }
+  return frameWidth == width && frameHeight == height ? frame : nullptr;
+}
+
+}  // namespace
+
 bool CMainDialog::StepBlackFrame(PipelineRun& run) {
   if (m_pages.hotPixelsAdvanced.m_blackFrame != 1) return true;
   int exif = m_exifPresent;
@@ -25,10 +46,14 @@ bool CMainDialog::StepBlackFrame(PipelineRun& run) {
     return true;
   }
   run.Status("Black Frame");
-  const BYTE* frame = m_blackFrame.data();
+  PipelineBuffer turned;
 
   if (run.IsRun()) {
-    if (t > 1.0 && run.widthA == m_blackFrameWidth && run.heightA == m_blackFrameHeight && run.HasA()) {
+    const BYTE* frame = t > 1.0 && run.HasA() ? UprightFrame(m_blackFrame.data(), m_blackFrameWidth,
+                                                             m_blackFrameHeight, m_orientation, run.widthA,
+                                                             run.heightA, turned)
+                                              : nullptr;
+    if (frame) {
       run.CopyAToScratch();
       run.filter->SubtractFrame(run.imageA, run.widthA, run.heightA, run.scratchA.get(), frame);
     } else {
@@ -41,7 +66,10 @@ bool CMainDialog::StepBlackFrame(PipelineRun& run) {
   }
 
   // Preview: subtract the part of the frame under the detail crop.
-  if (t > 1.0 && m_workWidth == m_blackFrameWidth && m_workHeight == m_blackFrameHeight) {
+  const BYTE* frame = t > 1.0 ? UprightFrame(m_blackFrame.data(), m_blackFrameWidth, m_blackFrameHeight,
+                                             m_orientation, m_workWidth, m_workHeight, turned)
+                              : nullptr;
+  if (frame) {
     run.CopyBToScratch();
     const RECT& r = m_cropRect;
     if (static_cast<long long>(r.right) - r.left == run.widthB &&
@@ -53,10 +81,10 @@ bool CMainDialog::StepBlackFrame(PipelineRun& run) {
         const long long fy = static_cast<long long>(r.top) + y;
         for (int x = 0; x < run.widthB; ++x, out += 3) {
           const long long fx = static_cast<long long>(r.left) + x;
-          if (fx < 0 || fy < 0 || fx >= m_blackFrameWidth || fy >= m_blackFrameHeight) {
+          if (fx < 0 || fy < 0 || fx >= m_workWidth || fy >= m_workHeight) {
             out[0] = out[1] = out[2] = 128;
           } else {
-            const BYTE* src = frame + (static_cast<size_t>(fy) * static_cast<size_t>(m_blackFrameWidth) +
+            const BYTE* src = frame + (static_cast<size_t>(fy) * static_cast<size_t>(m_workWidth) +
                                        static_cast<size_t>(fx)) * 3u;
             out[0] = src[0];
             out[1] = src[1];

@@ -208,14 +208,14 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
   return 1;
 }
 
-void CMainDialog::ApplyOrientation(const BYTE* source, int width, int height) {
+void TurnUpright(const BYTE* source, int width, int height, int orientation, BYTE* dest) {
   const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
-  if (!source || width < 1 || height <= 0 || m_workImage.size() < w * h * 3) return;
-  BYTE* d = m_workImage.data();
+  if (!source || !dest || width < 1 || height < 1) return;
+  BYTE* d = dest;
   const size_t stride = w * 3;
-  const int o = m_orientation;
+  const int o = orientation;
   if (o >= 5 && o <= 8) {
-    // The columns of the source become the rows of the working picture.
+    // The columns of the source become the rows of the upright picture.
     for (size_t c = 0; c < w; ++c) {
       const size_t column = (o == 5 || o == 6) ? c : w - 1 - c;
       const bool downwards = (o == 5 || o == 8);
@@ -227,8 +227,6 @@ void CMainDialog::ApplyOrientation(const BYTE* source, int width, int height) {
         d[2] = s[2];
       }
     }
-    m_workWidth = height;
-    m_workHeight = width;
     return;
   }
   for (size_t r = 0; r < h; ++r, d += stride) {
@@ -245,6 +243,13 @@ void CMainDialog::ApplyOrientation(const BYTE* source, int width, int height) {
       std::memcpy(d, s, stride);
     }
   }
-  m_workWidth = width;
-  m_workHeight = height;
+}
+
+void CMainDialog::ApplyOrientation(const BYTE* source, int width, int height) {
+  const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+  if (!source || width < 1 || height <= 0 || m_workImage.size() < w * h * 3) return;
+  TurnUpright(source, width, height, m_orientation, m_workImage.data());
+  const bool swapped = m_orientation >= 5 && m_orientation <= 8;
+  m_workWidth = swapped ? height : width;
+  m_workHeight = swapped ? width : height;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/ErrorText.h"
 #include "platform/gdi_text.h"
 #include "qrv/imaging.h"
 
@@ -130,17 +131,28 @@ std::vector<std::string> StampLines(const std::string& text) {
   return lines;
 }
 
+// "the right edge", "the left and top edges", "the left, top and right edges".
+std::string EdgesText(const std::vector<const char*>& edges) {
+  std::string text = "the ";
+  for (size_t i = 0; i < edges.size(); ++i) {
+    if (i > 0) text += i + 1 == edges.size() ? " and " : ", ";
+    text += edges[i];
+  }
+  return text + (edges.size() == 1 ? " edge" : " edges");
+}
+
 // How much of a stamp placed at (x, y) on a W x H picture shows, from the lines measured with
 // the font at three times the size (the block is h3 high at that size): "outside" when no
-// line with characters reaches into the picture, "cut" when some line does not lie wholly
-// inside it; empty when the stamp shows whole.
+// line with characters reaches into the picture; else, when some line does not lie wholly
+// inside it, how many lines are drawn whole, how many are cut and at which edges, and how
+// many lie outside; empty when the stamp shows whole.
 std::string StampFit(const std::string& text, const LOGFONTA& font3, int64_t x, int64_t y, int64_t W, int64_t H,
                      int64_t h3) {
   const std::vector<std::string> lines = StampLines(text);
   const int64_t n = static_cast<int64_t>(lines.size());
   const int64_t lineH3 = h3 / n;
-  int64_t whole = 0;
-  bool shows = false;
+  int64_t whole = 0, cut = 0, outside = 0, shown = 0;
+  bool edge[4] = {false, false, false, false};  // left, top, right, bottom
   for (int64_t i = 0; i < n; ++i) {
     DWORD w3 = 0, unused = 0;
     const std::string& line = lines[static_cast<size_t>(i)];
@@ -150,45 +162,102 @@ std::string StampFit(const std::string& text, const LOGFONTA& font3, int64_t x, 
     // The line's box at three times the size; its right and bottom edges in whole pixels.
     const int64_t top3 = 3 * y + i * lineH3, bottom3 = top3 + lineH3;
     const int64_t right = (3 * x + static_cast<int64_t>(w3)) / 3, bottom = bottom3 >= 0 ? bottom3 / 3 : -1;
-    if (x >= 0 && top3 >= 0 && right <= W && bottom <= H) ++whole;
-    if (w3 > 0 && x < W && 3 * x + static_cast<int64_t>(w3) > 0 && top3 < 3 * H && bottom3 > 0) shows = true;
+    const bool rowsInside = top3 >= 0 && bottom <= H;
+    if (w3 == 0) {  // nothing to draw: whole where its rows lie in the picture
+      ++(rowsInside ? whole : outside);
+      continue;
+    }
+    if (x >= 0 && right <= W && rowsInside) {
+      ++whole, ++shown;
+    } else if (x < W && 3 * x + static_cast<int64_t>(w3) > 0 && top3 < 3 * H && bottom3 > 0) {
+      ++cut, ++shown;
+      edge[0] |= x < 0, edge[1] |= top3 < 0, edge[2] |= right > W, edge[3] |= bottom > H;
+    } else {
+      ++outside;
+    }
   }
-  if (!shows) return "text stamp outside the picture";
+  if (shown == 0) return "text stamp outside the picture";
   if (whole == n) return std::string();
-  char cut[96];
-  std::snprintf(cut, sizeof cut, "text stamp cut: %lld of %lld line%s drawn", static_cast<long long>(whole),
+  char counts[64];
+  std::snprintf(counts, sizeof counts, "%lld of %lld line%s drawn whole", static_cast<long long>(whole),
                 static_cast<long long>(n), n == 1 ? "" : "s");
-  return cut;
+  std::string said = std::string("text stamp cut: ") + counts;
+  if (cut > 0) {
+    static const char* const kEdges[4] = {"left", "top", "right", "bottom"};
+    std::vector<const char*> edges;
+    for (int k = 0; k < 4; ++k)
+      if (edge[k]) edges.push_back(kEdges[k]);
+    said += ", " + std::to_string(cut) + " cut at " + EdgesText(edges);
+  }
+  if (outside > 0) said += ", " + std::to_string(outside) + " outside the picture";
+  return said;
+}
+
+// Code points as "U+0378 U+2900", the first sixteen of them.
+std::string CodePointList(const std::vector<DWORD>& points) {
+  std::string list;
+  for (size_t i = 0; i < points.size(); ++i) {
+    if (i == 16) return list + " ...";
+    char point[16];
+    std::snprintf(point, sizeof point, "%sU+%04lX", i ? " " : "", static_cast<unsigned long>(points[i]));
+    list += point;
+  }
+  return list;
 }
 
 // The characters of the stamp that no installed font has, said with their code points; empty
 // when every one can be drawn.
-std::string StampMissingCharacters(const std::string& text, const LOGFONTA& font) {
-  HFONT handle = CreateFontIndirectA(&font);
-  if (!handle) return std::string();
-  std::string missing(GdiMissingCharacters(handle, text.c_str(), -1, nullptr, 0), '\0');
-  if (!missing.empty()) GdiMissingCharacters(handle, text.c_str(), -1, &missing[0], static_cast<int>(missing.size()) + 1);
-  DeleteObject(handle);
+std::string StampMissingCharacters(const std::string& text, HFONT font) {
+  std::string missing(GdiMissingCharacters(font, text.c_str(), -1, nullptr, 0), '\0');
   if (missing.empty()) return std::string();
-  // The code points of the UTF-8 characters, the first sixteen of them.
-  std::string points;
-  int listed = 0;
-  for (size_t i = 0; i < missing.size(); ++listed) {
+  GdiMissingCharacters(font, text.c_str(), -1, &missing[0], static_cast<int>(missing.size()) + 1);
+  // The code points of the UTF-8 characters.
+  std::vector<DWORD> points;
+  for (size_t i = 0; i < missing.size();) {
     const unsigned char b = static_cast<unsigned char>(missing[i]);
     const int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
-    unsigned long cp = extra == 0 ? b : b & (0x3Fu >> extra);
+    DWORD cp = extra == 0 ? b : b & (0x3Fu >> extra);
     for (int k = 1; k <= extra && i + static_cast<size_t>(k) < missing.size(); ++k)
       cp = (cp << 6) | (static_cast<unsigned char>(missing[i + static_cast<size_t>(k)]) & 0x3Fu);
     i += static_cast<size_t>(extra) + 1;
-    if (listed == 16) {
-      points += " ...";
-      break;
-    }
-    char point[16];
-    std::snprintf(point, sizeof point, "%sU+%04lX", listed ? " " : "", cp);
-    points += point;
+    points.push_back(cp);
   }
-  return "text stamp: no installed font has \"" + missing + "\" (" + points + ")";
+  return "text stamp: no installed font has \"" + missing + "\" (" + CodePointList(points) + ")";
+}
+
+// The stamp's text without its control characters (typed in the template or brought by a
+// macro's value), which would be drawn as empty boxes; *said names them, empty when there are
+// none. Line breaks stay.
+std::string WithoutControlCharacters(const std::string& text, std::string* said) {
+  said->clear();
+  std::vector<DWORD> controls(static_cast<size_t>(GdiControlCharacters(text.c_str(), -1, nullptr, 0)));
+  if (controls.empty()) return text;
+  GdiControlCharacters(text.c_str(), -1, controls.data(), static_cast<int>(controls.size()));
+  *said = "text stamp: control characters left out (" + CodePointList(controls) + ")";
+  std::string kept(static_cast<size_t>(GdiWithoutControlCharacters(text.c_str(), -1, nullptr, 0)), '\0');
+  GdiWithoutControlCharacters(text.c_str(), -1, &kept[0], static_cast<int>(kept.size()) + 1);
+  return kept;
+}
+
+// The font the stamp is drawn in, deleted when the holder goes.
+struct StampFontHandle {
+  explicit StampFontHandle(const LOGFONTA& font) : handle(CreateFontIndirectA(&font)) {}
+  ~StampFontHandle() {
+    if (handle) DeleteObject(handle);
+  }
+  StampFontHandle(const StampFontHandle&) = delete;
+  StampFontHandle& operator=(const StampFontHandle&) = delete;
+  HFONT handle;
+};
+
+// The font asked for when the font matched does not go by its name: which font was asked for
+// and which one draws the stamp; empty when it is the one asked for.
+std::string StampFontSubstitute(const CTextStampPage& page, HFONT font) {
+  BOOL named = TRUE;
+  std::string family(static_cast<size_t>(GdiGetFontFamily(font, nullptr, 0, &named)), '\0');
+  if (named) return std::string();
+  GdiGetFontFamily(font, &family[0], static_cast<int>(family.size()) + 1, nullptr);
+  return "text stamp: font \"" + page.m_fontName + "\" is not installed, drawn in \"" + family + "\"";
 }
 
 }  // namespace
@@ -230,16 +299,27 @@ void TextStampStep(CMainDialog& dlg, BYTE* imageA, int widthA, int heightA, bool
   v.name = dlg.m_fileName;
   v.nameNoExt = dlg.m_fileTitle;
   v.width = dlg.m_widthText;
-  const std::string text = ExpandStampMacros(page.m_string, v);
+  std::string controlsSaid;
+  const std::string text = WithoutControlCharacters(ExpandStampMacros(page.m_string, v), &controlsSaid);
+
+  LOGFONTA font = StampFont(page);
+  const StampFontHandle drawn(font);
+  if (!drawn.handle) {
+    dlg.LogEntryWarning("text stamp left out: no usable font is installed");
+    return;
+  }
+  const std::string substitute = StampFontSubstitute(page, drawn.handle);
+  if (!substitute.empty()) dlg.LogEntryWarning(substitute);
 
   // Measured at three times the size, for a block size that matches the oversampled drawing.
-  LOGFONTA font = StampFont(page);
   const LONG size = font.lfHeight;
   font.lfHeight = size * 3;
   DWORD w3 = 0, h3 = 0;
   if (!ISMeasureText(text.c_str(), &font, 0, 0, static_cast<LONG>(0x80000000u), static_cast<LONG>(0x80000000u), &w3,
-                     &h3, 0, 0))
+                     &h3, 0, 0)) {
+    dlg.LogEntryWarning("text stamp left out: " + LibraryErrorText(ISGetLastError()));
     return;
+  }
   const int64_t w = w3 / 3, h = h3 / 3;
   font.lfHeight = size;
 
@@ -255,10 +335,12 @@ void TextStampStep(CMainDialog& dlg, BYTE* imageA, int widthA, int heightA, bool
   // A block wholly outside the picture draws nothing.
   if (x >= widthA || y >= heightA || x + w <= 0 || y + h <= 0) return;
   if (fit.rfind("text stamp outside", 0) != 0) {
-    const std::string missing = StampMissingCharacters(text, font);
+    const std::string missing = StampMissingCharacters(text, drawn.handle);
     if (!missing.empty()) dlg.LogEntryWarning(missing);
+    if (!controlsSaid.empty()) dlg.LogEntryWarning(controlsSaid);
   }
-  ISDrawText(imageA, static_cast<DWORD>(widthA), static_cast<DWORD>(heightA), static_cast<DWORD>(widthA) * 3,
-             text.c_str(), &font, 3, static_cast<LONG>(x), static_cast<LONG>(y), widthA - 1, heightA - 1, 0, 0,
-             page.m_textColor);
+  if (!ISDrawText(imageA, static_cast<DWORD>(widthA), static_cast<DWORD>(heightA), static_cast<DWORD>(widthA) * 3,
+                  text.c_str(), &font, 3, static_cast<LONG>(x), static_cast<LONG>(y), widthA - 1, heightA - 1, 0, 0,
+                  page.m_textColor))
+    dlg.LogEntryWarning("text stamp not drawn: " + LibraryErrorText(ISGetLastError()));
 }

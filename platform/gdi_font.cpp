@@ -63,20 +63,49 @@ int RoundDiv(int64_t num, int64_t den) {  // den > 0
   return static_cast<int>(num >= 0 ? (num + den / 2) / den : -((-num + den / 2) / den));
 }
 
-// Fontconfig's choice for a font description: file, face index, and whether it is monospaced.
+// Fontconfig's choice for a font description: file, face index, whether it is monospaced, its
+// family name, and whether it goes by the face name asked for.
 struct FontMatch {
   std::string file;
   int index = 0;
   bool mono = false;
+  std::string family;
+  bool named = true;
 };
+
+// The face name of a font description, as UTF-8.
+std::string FaceName(const LOGFONTA& lf) {
+  return GdiEncodeUtf8(GdiDecodeAnsi(lf.lfFaceName, strnlen(lf.lfFaceName, sizeof lf.lfFaceName)));
+}
+
+// Whether two family names are the same, as fontconfig compares them: blanks left out, ASCII
+// letters in either case.
+bool SameFamily(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    while (*a == ' ') ++a;
+    while (*b == ' ') ++b;
+    const unsigned char ca = static_cast<unsigned char>(*a), cb = static_cast<unsigned char>(*b);
+    const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    if (lower(ca) != lower(cb)) return false;
+    if (ca == 0) return true;
+  }
+}
+
+// The generic families that fontconfig resolves to an installed font of its choice.
+bool IsGenericFamily(const std::string& name) {
+  static const char* const kGeneric[] = {"sans-serif", "sans", "serif", "monospace", "mono",
+                                         "cursive",    "fantasy", "system-ui", "emoji", "math"};
+  for (const char* g : kGeneric)
+    if (SameFamily(name.c_str(), g)) return true;
+  return false;
+}
 
 // The fontconfig pattern of a font description, substituted and ready to match or sort; null
 // when it cannot be made. The caller destroys it, holding the fontconfig lock throughout.
 FcPattern* FontPattern(FcConfig* config, const LOGFONTA& lf, int weight) {
   FcPattern* pattern = FcPatternCreate();
   if (!pattern) return nullptr;
-  const std::string face =
-      GdiEncodeUtf8(GdiDecodeAnsi(lf.lfFaceName, strnlen(lf.lfFaceName, sizeof lf.lfFaceName)));
+  const std::string face = FaceName(lf);
   const bool fixed = (lf.lfPitchAndFamily & 3) == FIXED_PITCH;
   if (!face.empty()) FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(face.c_str()));
   FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(fixed ? "monospace" : "sans-serif"));
@@ -107,14 +136,24 @@ bool MatchFont(const LOGFONTA& lf, int weight, FontMatch* out) {
     int v = 0;
     if (FcPatternGetInteger(match, FC_INDEX, 0, &v) == FcResultMatch) out->index = v;
     if (FcPatternGetInteger(match, FC_SPACING, 0, &v) == FcResultMatch) out->mono = v == FC_MONO;
+    // The family names the font goes by (one per language it names itself in): the one asked
+    // for when it is among them, else the first.
+    const std::string face = FaceName(lf);
+    out->named = face.empty() || IsGenericFamily(face);
+    FcChar8* family = nullptr;
+    for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &family) == FcResultMatch && family; ++i) {
+      if (i == 0) out->family = reinterpret_cast<const char*>(family);
+      if (!face.empty() && SameFamily(reinterpret_cast<const char*>(family), face.c_str())) {
+        out->family = reinterpret_cast<const char*>(family);
+        out->named = true;
+        break;
+      }
+    }
     ok = true;
   }
   FcPatternDestroy(match);
   return ok;
 }
-
-// Characters that are never looked for in another font: the C0 and C1 controls and DEL.
-bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
 
 }  // namespace
 
@@ -150,7 +189,7 @@ struct GdiFontFace::Impl {
   // character, else the first fallback that has it, else the font's own (its missing glyph).
   FT_Face FaceFor(char32_t c, FT_UInt* index) {
     *index = FT_Get_Char_Index(face, c);
-    if (*index != 0 || IsControl(c)) return face;
+    if (*index != 0 || GdiIsControl(c)) return face;
     auto it = choice.find(c);
     const int k = it != choice.end() ? it->second : FindFallback(c);
     if (it == choice.end()) choice.emplace(c, k);
@@ -305,6 +344,8 @@ std::unique_ptr<GdiFontFace> GdiFontFace::Open(const LOGFONTA& lf) {
   f->weight_ = f->boldStrength_ ? weight : faceWeight;
   f->fixedPitch_ = match.mono;
   f->file_ = match.file;
+  f->family_ = match.family;
+  f->named_ = match.named;
   return f;
 }
 
@@ -563,11 +604,16 @@ BOOL GetTextMetricsA(HDC dc, TEXTMETRICA* tm) {
 int GdiGetFontFile(HFONT font, char* out, int size) {
   GdiFont* f = GdiLookupFont(font);
   if (!f || !out || size <= 0) return 0;
-  const std::string& path = f->face->File();
-  size_t n = std::min(path.size(), static_cast<size_t>(size - 1));
-  std::memcpy(out, path.data(), n);
-  out[n] = '\0';
-  return static_cast<int>(path.size());
+  return GdiCopyText(f->face->File(), out, size);
+}
+
+int GdiGetFontFamily(HFONT font, char* out, int size, BOOL* named) {
+  GdiFont* f = GdiLookupFont(font);
+  if (out && size > 0) out[0] = '\0';
+  if (named) *named = FALSE;
+  if (!f) return 0;
+  if (named) *named = f->face->Named() ? TRUE : FALSE;
+  return GdiCopyText(f->face->Family(), out, size);
 }
 
 #if defined(__SANITIZE_ADDRESS__)  // g++

@@ -73,6 +73,10 @@ class GdiFontFace {
   int32_t Weight() const { return weight_; }
   bool FixedPitch() const { return fixedPitch_; }
   const std::string& File() const { return file_; }
+  // The family name of the installed font matched, and whether it goes by the face name asked
+  // for (also true when none or a generic family was asked for).
+  const std::string& Family() const { return family_; }
+  bool Named() const { return named_; }
 
   // Advance of a character in 1/64 pixel (cached): the outline's unhinted advance at this
   // size, so that a text laid out at a multiple of the size is that multiple as wide.
@@ -101,6 +105,8 @@ class GdiFontFace {
   bool fixedPitch_ = false;
   int32_t weight_ = 400;
   std::string file_;
+  std::string family_;
+  bool named_ = true;
   std::unordered_map<char32_t, int32_t> advances_;
 };
 
@@ -110,3 +116,15 @@ std::u32string GdiDecodeAnsi(const char* text, size_t length);
 // UTF-16, surrogate pairs joined; a lone surrogate becomes U+FFFD.
 std::u32string GdiDecodeUtf16(const WCHAR* text, size_t length);
 std::string GdiEncodeUtf8(const std::u32string& text);
+// Copies a text into out (NUL-terminated, cut to size; nothing when out is null or size is 0
+// or less) and returns its whole length in bytes.
+inline int GdiCopyText(const std::string& text, char* out, int size) {
+  if (out && size > 0) {
+    const size_t keep = text.size() < static_cast<size_t>(size - 1) ? text.size() : static_cast<size_t>(size - 1);
+    text.copy(out, keep);
+    out[keep] = '\0';
+  }
+  return static_cast<int>(text.size());
+}
+// The C0 and C1 controls and DEL, which are never looked for in another font.
+inline bool GdiIsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }

@@ -126,6 +126,14 @@ int DrawDecoded(HDC dc, std::u32string text, RECT* rect, UINT format) {
   return static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(result, INT_MAX)));
 }
 
+// The characters of `count` bytes of 8-bit text (-1: up to the NUL), read as DrawTextExA reads them.
+std::u32string DecodeCount(const char* text, int count) {
+  return GdiDecodeAnsi(text, count == -1 ? std::strlen(text) : static_cast<size_t>(count));
+}
+
+// The control characters that a text's drawing is asked to leave out: all but the line breaks.
+bool IsDroppedControl(char32_t c) { return GdiIsControl(c) && c != '\r' && c != '\n'; }
+
 }  // namespace
 
 int DrawTextExA(HDC dc, const char* text, int count, RECT* rect, UINT format, DRAWTEXTPARAMS* params) {
@@ -151,17 +159,28 @@ int GdiMissingCharacters(HFONT font, const char* text, int count, char* out, int
   GdiFont* f = GdiLookupFont(font);
   if (out && size > 0) out[0] = '\0';
   if (!f || !text || count < -1) return 0;
-  const size_t n = count == -1 ? std::strlen(text) : static_cast<size_t>(count);
   std::u32string missing;
-  for (char32_t c : GdiDecodeAnsi(text, n)) {
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) continue;
+  for (char32_t c : DecodeCount(text, count)) {
+    if (GdiIsControl(c)) continue;
     if (missing.find(c) == std::u32string::npos && !f->face->Draws(c)) missing.push_back(c);
   }
-  const std::string utf8 = GdiEncodeUtf8(missing);
-  if (out && size > 0) {
-    const size_t keep = std::min(utf8.size(), static_cast<size_t>(size - 1));
-    std::memcpy(out, utf8.data(), keep);
-    out[keep] = '\0';
-  }
-  return static_cast<int>(utf8.size());
+  return GdiCopyText(GdiEncodeUtf8(missing), out, size);
+}
+
+int GdiControlCharacters(const char* text, int count, DWORD* out, int size) {
+  if (!text || count < -1) return 0;
+  std::u32string controls;
+  for (char32_t c : DecodeCount(text, count))
+    if (IsDroppedControl(c) && controls.find(c) == std::u32string::npos) controls.push_back(c);
+  if (out)
+    for (size_t i = 0; i < controls.size() && i < static_cast<size_t>(std::max(size, 0)); ++i) out[i] = controls[i];
+  return static_cast<int>(controls.size());
+}
+
+int GdiWithoutControlCharacters(const char* text, int count, char* out, int size) {
+  if (out && size > 0) out[0] = '\0';
+  if (!text || count < -1) return 0;
+  std::u32string kept = DecodeCount(text, count);
+  kept.erase(std::remove_if(kept.begin(), kept.end(), IsDroppedControl), kept.end());
+  return GdiCopyText(GdiEncodeUtf8(kept), out, size);
 }

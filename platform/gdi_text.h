@@ -108,6 +108,21 @@ BOOL GetTextMetricsA(HDC dc, TEXTMETRICA* metrics);
 // Control characters are not counted.
 int GdiMissingCharacters(HFONT font, const char* text, int count, char* out, int size);
 
+// The control characters of an 8-bit text (read as DrawTextExA reads it; -1 count: up to the
+// NUL): the C0 and C1 controls and DEL, but CR and LF, which break lines (stand-in extension).
+// Copies their code points, each once in the order of the text, into out (cut to size) and
+// returns how many there are; 0 when the text has none.
+int GdiControlCharacters(const char* text, int count, DWORD* out, int size);
+// The same text as UTF-8 without its control characters (stand-in extension): copies it into
+// out (NUL-terminated, cut to size) and returns its length in bytes.
+int GdiWithoutControlCharacters(const char* text, int count, char* out, int size);
+
+// The family name of the installed font a font was matched to (stand-in extension): copies it
+// into out (NUL-terminated, cut to size) and returns its length, 0 when font is not a font.
+// *named (when given) tells whether that font goes by the face name the description asked
+// for; it does also when the description named none or a generic family ("sans-serif").
+int GdiGetFontFamily(HFONT font, char* out, int size, BOOL* named);
+
 // The font file a font was matched to (stand-in extension, for diagnostics and tests):
 // copies its path into out (NUL-terminated, cut to size) and returns the path's length, or 0.
 int GdiGetFontFile(HFONT font, char* out, int size);

@@ -68,6 +68,10 @@ class CTabCtrl {
 
 struct PipelineRun;
 
+// Writes a PackedRGB24 picture of width x height, stored as the camera's EXIF orientation
+// (1 to 8) says, upright into dest: height x width for orientations 5 to 8, else width x height.
+void TurnUpright(const BYTE* source, int width, int height, int orientation, BYTE* dest);
+
 // A text label of the main window's information panel.
 struct CInfoLabel {
   bool visible = true;

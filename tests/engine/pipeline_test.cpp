@@ -102,6 +102,16 @@ struct Fixture {
   void Run(CProgressDlg* progress) {
     dlg.ProcessImage(dlg.m_workImage.data(), dlg.m_workWidth, dlg.m_workHeight, nullptr, 0, 0, progress);
   }
+  // Every step off but the black frame (and the resize).
+  void OnlyBlackFrame() {
+    SettingsPages& p = dlg.m_pages;
+    p.textStamp.m_srgbEnabled = 0;
+    p.castAdvanced.m_colorCast.m_enabled = p.balanceAdvanced.m_balance.m_enabled = 0;
+    p.castAdvanced.m_filterSimEnabled = 0;
+    p.balanceAdvanced.m_midtones.m_enabled = p.castAdvanced.m_saturation.m_enabled = 0;
+    p.hotPixelsAdvanced.m_hotPixels.m_enabled = p.denoiserAdvanced.m_denoise.m_enabled = 0;
+    p.sharpenAdvanced.m_sharpen.m_enabled = 0;
+  }
 };
 
 const std::vector<std::string> kFullRunEvents = {
@@ -283,14 +293,7 @@ TEST(Pipeline, PreviewTouchesTheRightImagesAndLogsNothing) {
 
 TEST(Pipeline, PreviewBlackFrameCropReadsGreyOutsideThePicture) {
   Fixture f(8, 6);
-  SettingsPages& p = f.dlg.m_pages;
-  // Only the black frame.
-  p.textStamp.m_srgbEnabled = 0;
-  p.castAdvanced.m_colorCast.m_enabled = p.balanceAdvanced.m_balance.m_enabled = 0;
-  p.castAdvanced.m_filterSimEnabled = 0;
-  p.balanceAdvanced.m_midtones.m_enabled = p.castAdvanced.m_saturation.m_enabled = 0;
-  p.hotPixelsAdvanced.m_hotPixels.m_enabled = p.denoiserAdvanced.m_denoise.m_enabled = 0;
-  p.sharpenAdvanced.m_sharpen.m_enabled = 0;
+  f.OnlyBlackFrame();
   for (size_t i = 0; i < f.dlg.m_blackFrame.size(); ++i) f.dlg.m_blackFrame[i] = static_cast<BYTE>(i % 7);
   std::vector<BYTE> b(4 * 3 * 3, 200);
   f.dlg.m_cropRect = {6, 4, 10, 7};  // reaches past the right and bottom edges
@@ -547,4 +550,56 @@ TEST(Pipeline, BlackFrameNotAppliedIsTheEntrysWarning) {
   p.dlg.m_cropRect = {0, 0, 4, 3};
   p.dlg.ProcessImage(p.dlg.m_workImage.data(), 40, 30, b.data(), 4, 3, nullptr);
   EXPECT_TRUE(p.dlg.m_outcomes.back().warnings.empty());
+}
+
+// A frame is taken in the sensor's orientation: one of the picture's stored size (4 x 3 here)
+// is turned as the picture was and subtracted; one of the upright size is used as it stands;
+// any other size warns. Each frame pixel holds its own stored position, so the subtracted
+// picture shows which sensor pixel lies under each upright one.
+TEST(Pipeline, BlackFrameIsTurnedAsThePictureWas) {
+  struct Stored {
+    int x, y;
+  };
+  const struct {
+    int orientation, frameWidth, frameHeight;
+    Stored (*under)(int x, int y);  // the stored pixel under upright (x, y); null: nothing subtracted
+    std::string warning;
+  } cases[] = {
+      {1, 4, 3, [](int x, int y) { return Stored{x, y}; }, ""},
+      {3, 4, 3, [](int x, int y) { return Stored{3 - x, 2 - y}; }, ""},
+      {6, 4, 3, [](int x, int y) { return Stored{y, 2 - x}; }, ""},
+      {8, 4, 3, [](int x, int y) { return Stored{3 - y, x}; }, ""},
+      {6, 3, 4, [](int x, int y) { return Stored{x, y}; }, ""},  // an upright frame, as it stands
+      {6, 4, 4, nullptr, "black frame 4 x 4 does not match the picture's 3 x 4"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.orientation);
+    const bool swapped = c.orientation >= 5;
+    const int w = swapped ? 3 : 4, h = swapped ? 4 : 3;
+    Fixture f(w, h);
+    f.OnlyBlackFrame();
+    f.dlg.m_pages.sizeQuality.m_sizeType = 0;
+    f.dlg.m_orientation = c.orientation;
+    f.dlg.m_workImage.assign(size_t(w) * h * 3, 200);
+    f.dlg.m_blackFrameWidth = c.frameWidth;
+    f.dlg.m_blackFrameHeight = c.frameHeight;
+    f.dlg.m_blackFrame.resize(size_t(c.frameWidth) * c.frameHeight * 3);
+    for (int y = 0; y < c.frameHeight; ++y)
+      for (int x = 0; x < c.frameWidth; ++x) {
+        BYTE* px = &f.dlg.m_blackFrame[(size_t(y) * c.frameWidth + x) * 3];
+        px[0] = BYTE(x), px[1] = BYTE(y), px[2] = 50;
+      }
+    f.dlg.m_outcomes.emplace_back();
+    f.Run(nullptr);
+    const std::vector<std::string>& warnings = f.dlg.m_outcomes.back().warnings;
+    EXPECT_EQ(warnings, c.warning.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.warning});
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const BYTE* px = &f.dlg.m_workImage[(size_t(y) * w + x) * 3];
+        const Stored s = c.under ? c.under(x, y) : Stored{0, 0};
+        const std::vector<int> want = c.under ? std::vector<int>{200 - s.x, 200 - s.y, 150}
+                                              : std::vector<int>{200, 200, 200};
+        EXPECT_EQ((std::vector<int>{px[0], px[1], px[2]}), want) << x << "," << y;
+      }
+  }
 }

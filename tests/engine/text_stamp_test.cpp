@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -312,37 +314,86 @@ TEST(TextStamp, PipelineRunStampsAndPreviewDoesNot) {
   EXPECT_EQ(s.dlg.m_pages.textStamp.m_prevModel, "Model X");
 }
 
-// A stamp that does not show whole, or whose characters no installed font has, is a warning
-// of the entry; one that shows whole in its own font's characters (or in a character another
-// installed font has) is none. Lines are 12 pixels on the 160 x 100 picture.
+// A stamp that does not show whole, whose characters no installed font has, whose font is
+// not installed, or that holds control characters is a warning of the entry that says so;
+// one that shows whole in its own font's characters (or in a character another installed font
+// has) is none. Lines are 12 pixels on the 160 x 100 picture.
 TEST(TextStamp, StampsNotDrawnWholeAreTheEntrysWarning) {
   const std::string wide = "A caption that is much wider than the one hundred and sixty pixels";
   const struct {
     const char* text;
     int placement, offsetX, offsetY;
-    std::string warning;
+    const char* font;  // empty: the fixture's
+    std::vector<std::string> warnings;
   } cases[] = {
-      {"Stamp", 2, 10, 10, ""},
-      {"Stamp", 3, 100000, 10, "text stamp outside the picture"},
-      {"Stamp", 5, 10, 100000, "text stamp outside the picture"},
-      {"One%N%Two%N%Three", 2, 10, 70, "text stamp cut: 2 of 3 lines drawn"},  // the third ends at 106
-      {"One%N%Two%N%Three", 2, 10, -6, "text stamp cut: 2 of 3 lines drawn"},  // the first starts at -6
-      {"WIDE%N%ok", 2, 10, 10, "text stamp cut: 1 of 2 lines drawn"},
-      {"WIDE%N%ok", 3, 10, 10, "text stamp cut: 0 of 2 lines drawn"},  // right-placed: both start left of 0
-      {"WIDE", 0, 0, 10, "text stamp cut: 0 of 1 line drawn"},
-      {"Stamp\xE2\xA4\x80", 2, 10, 10, ""},  // U+2900: in another installed font
-      {"A\xCD\xB8z\xCD\xB8", 2, 10, 10, "text stamp: no installed font has \"\xCD\xB8\" (U+0378)"},
+      {"Stamp", 2, 10, 10, "", {}},
+      {"Stamp", 3, 100000, 10, "", {"text stamp outside the picture"}},
+      {"Stamp", 5, 10, 100000, "", {"text stamp outside the picture"}},
+      // the third ends at 106
+      {"One%N%Two%N%Three", 2, 10, 70, "", {"text stamp cut: 2 of 3 lines drawn whole, 1 cut at the bottom edge"}},
+      // the first starts at -6
+      {"One%N%Two%N%Three", 2, 10, -6, "", {"text stamp cut: 2 of 3 lines drawn whole, 1 cut at the top edge"}},
+      {"WIDE%N%ok", 2, 10, 10, "", {"text stamp cut: 1 of 2 lines drawn whole, 1 cut at the right edge"}},
+      // right-placed: both start left of 0, "ok" ends there too
+      {"WIDE%N%ok", 3, 10, 10, "",
+       {"text stamp cut: 0 of 2 lines drawn whole, 1 cut at the left edge, 1 outside the picture"}},
+      {"WIDE", 0, 0, 10, "", {"text stamp cut: 0 of 1 line drawn whole, 1 cut at the left and right edges"}},
+      {"WIDE%N%WIDE%N%WIDE", 0, 0, -6, "",
+       {"text stamp cut: 0 of 3 lines drawn whole, 3 cut at the left, top and right edges"}},
+      {"Stamp\xE2\xA4\x80", 2, 10, 10, "", {}},  // U+2900: in another installed font
+      {"A\xCD\xB8z\xCD\xB8", 2, 10, 10, "", {"text stamp: no installed font has \"\xCD\xB8\" (U+0378)"}},
+      {"Stamp", 2, 10, 10, "No Such Face",
+       {"text stamp: font \"No Such Face\" is not installed, drawn in \"DejaVu Sans\""}},
+      {"Stamp", 2, 10, 10, "dejavusans", {}},  // the name as fontconfig compares it
+      {"Stamp", 2, 10, 10, "sans-serif", {}},  // a generic family is no font of its own
+      {"St\x1B" "amp\a%MODEL%\x1B\tZ\r\nok", 2, 10, 10, "",
+       {"text stamp: control characters left out (U+001B U+0007 U+009B U+0009)"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     Stamp s;
-    s.page().m_string = ReplaceFirst(c.text, "WIDE", wide);
+    std::string text = c.text;
+    for (size_t at; (at = text.find("WIDE")) != std::string::npos;) text.replace(at, 4, wide);
+    s.page().m_string = text;
     s.page().m_placement = c.placement;
     s.page().m_offsetX = c.offsetX;
     s.page().m_offsetY = c.offsetY;
+    if (*c.font) s.page().m_fontName = c.font;
+    s.dlg.m_model = "Cam\xC2\x9B";  // a C1 control from the camera
     s.dlg.m_outcomes.emplace_back();
     s.Run(Grey());
-    const std::vector<std::string>& warnings = s.dlg.m_outcomes.back().warnings;
-    EXPECT_EQ(warnings, c.warning.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.warning});
+    EXPECT_EQ(s.dlg.m_outcomes.back().warnings, c.warnings);
   }
+}
+
+// Control characters are left out of the drawing: the stamp is drawn as without them.
+TEST(TextStamp, ControlCharactersAreLeftOut) {
+  Stamp s;
+  s.page().m_string = "Sta\x1Bmp";
+  s.dlg.m_outcomes.emplace_back();
+  const std::vector<BYTE> with = s.Run(Grey());
+  s.page().m_string = "Stamp";
+  EXPECT_EQ(with, s.Run(Grey()));
+}
+
+// With no font installed at all the stamp is left out with a warning that says why. Run in a
+// process of its own, whose fontconfig has read a configuration without a font folder.
+TEST(TextStampDeathTest, NoInstalledFontIsTheEntrysWarning) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string conf = ::testing::TempDir() + "qrv-no-fonts.conf";
+  FILE* f = std::fopen(conf.c_str(), "w");
+  ASSERT_TRUE(f);
+  std::fputs("<?xml version=\"1.0\"?>\n<fontconfig></fontconfig>\n", f);
+  std::fclose(f);
+  EXPECT_EXIT(
+      {
+        setenv("FONTCONFIG_FILE", conf.c_str(), 1);
+        Stamp s;
+        s.dlg.m_outcomes.emplace_back();
+        const bool unchanged = s.Run(Grey()) == Grey();
+        const std::vector<std::string>& warnings = s.dlg.m_outcomes.back().warnings;
+        for (const std::string& w : warnings) std::fprintf(stderr, "[%s]\n", w.c_str());
+        std::exit(unchanged && warnings.size() == 1 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "\\[text stamp left out: no usable font is installed\\]");
 }

@@ -179,6 +179,56 @@ TEST(GdiText, MatchesFacesByNameWeightItalicAndPitch) {
   EXPECT_EQ(FontFile(full), "DejaVuSans.ttf");
 }
 
+// The family a font was matched to, and whether it goes by the name asked for.
+TEST(GdiText, TellsTheFamilyMatchedAndWhetherItWasTheOneAskedFor) {
+  const struct {
+    const char* face;
+    const char* family;
+    BOOL named;
+  } cases[] = {
+      {"DejaVu Sans", "DejaVu Sans", TRUE}, {"dejavu  sans", "DejaVu Sans", TRUE}, {"", "DejaVu Sans", TRUE},
+      {"Sans-Serif", "DejaVu Sans", TRUE},  {"No Such Face", "DejaVu Sans", FALSE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.face);
+    const LOGFONTA lf = Font(c.face, 20);
+    HFONT f = CreateFontIndirectA(&lf);
+    char family[64];
+    BOOL named = -1;
+    EXPECT_EQ(GdiGetFontFamily(f, family, sizeof family, &named), static_cast<int>(std::strlen(c.family)));
+    EXPECT_STREQ(family, c.family);
+    EXPECT_EQ(named, c.named);
+    DeleteObject(f);
+  }
+  BOOL named = TRUE;
+  EXPECT_EQ(GdiGetFontFamily(nullptr, nullptr, 0, &named), 0);
+  EXPECT_EQ(named, FALSE);
+}
+
+// Control characters, read as the drawing reads the text (UTF-8, else Windows-1252), are told
+// by code point and left out; line breaks stay.
+TEST(GdiText, LeavesControlCharactersOut) {
+  const struct {
+    const char* text;
+    std::vector<DWORD> controls;
+    const char* kept;
+  } cases[] = {
+      {"plain\r\ntext", {}, "plain\r\ntext"},
+      {"a\x1B" "b\x07\x1B\x7F\tc", {0x1B, 0x07, 0x7F, 0x09}, "abc"},
+      {"C1 \xC2\x9B here", {0x9B}, "C1  here"},
+      {"Caf\xE9\x01 \x80 \x81", {0x01, 0x81}, "Caf\xC3\xA9 \xE2\x82\xAC "},  // Windows-1252
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::vector<DWORD> controls(8);
+    controls.resize(static_cast<size_t>(GdiControlCharacters(c.text, -1, controls.data(), 8)));
+    EXPECT_EQ(controls, c.controls);
+    char kept[64];
+    EXPECT_EQ(GdiWithoutControlCharacters(c.text, -1, kept, sizeof kept), static_cast<int>(std::strlen(c.kept)));
+    EXPECT_STREQ(kept, c.kept);
+  }
+}
+
 TEST(GdiText, RefusesBadFontsAndArguments) {
   EXPECT_EQ(CreateFontIndirectA(nullptr), nullptr);
   LOGFONTA huge = Font("DejaVu Sans", 100000);
