@@ -23,7 +23,8 @@ uint32_t StoredDepth(const TIFFPageInfo& info) {
 }
 
 // Why libtiff's conversion refused the page, for ISGetLastWarning: the samples met, in the
-// system's words where they are samples this build does not read, else libtiff's own words.
+// system's words where they are samples this build does not read, else libtiff's own words
+// (when given).
 void TellRefusedSamples(TIFF* tif, const TIFFPageInfo& info, const char* libraryWords) {
   uint16_t format = SAMPLEFORMAT_UINT;
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
@@ -34,8 +35,10 @@ void TellRefusedSamples(TIFF* tif, const TIFFPageInfo& info, const char* library
   if (kind)
     std::snprintf(reason, sizeof reason, "%u-bit %s samples, which this build does not read",
                   static_cast<unsigned>(info.bitsPerSample), kind);
-  else
+  else if (libraryWords)
     std::snprintf(reason, sizeof reason, "%s", libraryWords);
+  else
+    return;
   ReplaceLastWarning(reason);
 }
 
@@ -77,7 +80,10 @@ void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD
     state.rawCMYK = depth == 32 && (flags & kTIFFRawCMYK);
     TIFFRGBAImage img;
     bool opaque = false;
-    if (!BeginTIFFRGBA(tif, state, img, planes, &planeCount, &opaque)) return error = IS_ERR_BADTIFF, nullptr;
+    if (!BeginTIFFRGBA(tif, state, img, planes, &planeCount, &opaque)) {
+      TellRefusedSamples(tif, read.info, nullptr);
+      return error = IS_ERR_BADTIFF, nullptr;
+    }
     TIFFRGBAImageEnd(&img);
   }
   uint64_t memory = 0;
