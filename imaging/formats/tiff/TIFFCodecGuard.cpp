@@ -1,8 +1,11 @@
-// The headers of JBIG, Zstandard and LZMA strips judged before their libraries see them. libtiff
-// lets none of the three be limited: the JBIG library allocates the bitmap its header claims
-// (and ends the process when that fails), the Zstandard stream the window its frame names, and
-// libtiff's LZMA decoder runs without a memory limit. Their headers are few fixed fields.
+// The headers of JBIG, WebP, Zstandard and LZMA strips judged before their libraries see them.
+// libtiff lets none of them be limited: the JBIG library allocates the bitmap its header claims
+// (and ends the process when that fails), libwebp the buffers of the picture its header names
+// before it finds that the strip's buffer cannot hold it, the Zstandard stream the window its
+// frame names, and libtiff's LZMA decoder runs without a memory limit.
 #include "imaging/formats/tiff/TIFFCodecGuard.h"
+
+#include <webp/decode.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -71,6 +74,17 @@ void JudgeJBIG(TIFFCodecVerdict& v, TIFF* tif, uint32_t index, uint32_t width, u
                   StrileName(tif), index, BigEndian32(n), StrileName(tif), rows);
     return;
   }
+}
+
+// WebP: the picture the header names (read by libwebp's own parser) must be the strip's.
+void JudgeWebP(TIFFCodecVerdict& v, TIFF* tif, uint32_t index, uint32_t width, uint32_t rows, const uint8_t* data,
+               uint64_t size) {
+  int w = 0, h = 0;
+  if (!WebPGetInfo(data, static_cast<size_t>(std::min<uint64_t>(size, SIZE_MAX)), &w, &h)) return;
+  if (static_cast<uint32_t>(w) == width && static_cast<uint32_t>(h) == rows) return;
+  v.fits = false;
+  std::snprintf(v.reason, sizeof v.reason, "WebP header of TIFF %s %u claims %d x %d pixels, not the %s's %u x %u",
+                StrileName(tif), index, w, h, StrileName(tif), width, rows);
 }
 
 void TooMuchMemory(TIFFCodecVerdict& v, TIFF* tif, uint32_t index, const char* codec, const char* what,
@@ -168,13 +182,11 @@ TIFFCodecVerdict JudgeTIFFCodecHeader(TIFF* tif, uint32_t index, uint32_t rows, 
   TIFFCodecVerdict v;
   uint16_t compression = COMPRESSION_NONE;
   TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  uint32_t width = 0;
+  TIFFGetField(tif, TIFFIsTiled(tif) ? TIFFTAG_TILEWIDTH : TIFFTAG_IMAGEWIDTH, &width);
   switch (compression) {
-    case COMPRESSION_JBIG: {
-      uint32_t width = 0;
-      TIFFGetField(tif, TIFFIsTiled(tif) ? TIFFTAG_TILEWIDTH : TIFFTAG_IMAGEWIDTH, &width);
-      JudgeJBIG(v, tif, index, width, rows, data, size, whole);
-      break;
-    }
+    case COMPRESSION_JBIG: JudgeJBIG(v, tif, index, width, rows, data, size, whole); break;
+    case COMPRESSION_WEBP: JudgeWebP(v, tif, index, width, rows, data, size); break;
     case COMPRESSION_ZSTD: JudgeZstd(v, tif, index, data, size, memory); break;
     case COMPRESSION_LZMA: JudgeLZMA(v, tif, index, data, size, memory); break;
     default: break;
@@ -191,8 +203,8 @@ bool TIFFCodecHeaderFits(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t
 }
 
 bool TIFFPageCodecHeadersFit(TIFF* tif, const TIFFPageInfo& info, uint64_t memory) {
-  if (info.compression != COMPRESSION_JBIG && info.compression != COMPRESSION_ZSTD &&
-      info.compression != COMPRESSION_LZMA)
+  if (info.compression != COMPRESSION_JBIG && info.compression != COMPRESSION_WEBP &&
+      info.compression != COMPRESSION_ZSTD && info.compression != COMPRESSION_LZMA)
     return true;
   TIFFClientData* client = TIFFClientOf(tif);
   uint32_t fileSize = 0;

@@ -1,7 +1,8 @@
 // The stream headers of the codec libraries that take what their data claim, read before
 // libtiff hands a strip or tile to them: JBIG (its library allocates the bitmap its header
-// names and ends the process when it cannot), Zstandard (a frame's window) and LZMA (a block's
-// dictionary). The page reader refuses a page they fail with error 20.
+// names and ends the process when it cannot), WebP (the picture's size), Zstandard (a frame's
+// window) and LZMA (a block's dictionary). The page reader refuses a page they fail with
+// error 20.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,8 @@ struct TIFFCodecVerdict {
 // Judges the first `size` stored bytes `data` of strip or tile `index`, which decodes to
 // `rows` rows, for the page's compression, where a codec library may allocate at most
 // `memory` bytes. JBIG: one plane of exactly the strip's width and rows (a NEWLEN marker
-// included when `whole` says the bytes are all the strip's); Zstandard: the first frame's
+// included when `whole` says the bytes are all the strip's); WebP: the strip's width and rows;
+// Zstandard: the first frame's
 // decoding buffers; LZMA: the dictionary of each block whose place is known. Bytes too few to
 // hold a header fit: the decoder fails on them without allocating.
 TIFFCodecVerdict JudgeTIFFCodecHeader(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* data, uint64_t size,
