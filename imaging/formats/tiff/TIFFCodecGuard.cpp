@@ -5,6 +5,7 @@
 // frame names, and libtiff's LZMA decoder runs without a memory limit.
 #include "imaging/formats/tiff/TIFFCodecGuard.h"
 
+#include <lzma.h>
 #include <webp/decode.h>
 
 #include <algorithm>
@@ -140,10 +141,11 @@ bool ReadVLI(const uint8_t* data, uint64_t end, uint64_t& at, uint64_t& value) {
   return false;
 }
 
-// LZMA: the xz stream's blocks, each header naming its filters; the LZMA1 and LZMA2 filters
-// give the dictionary the decoder allocates. Blocks are followed while their headers give their
-// compressed size (a stream written in one piece has one block).
-void JudgeLZMA(TIFFCodecVerdict& v, TIFF* tif, uint32_t index, const uint8_t* data, uint64_t size, uint64_t memory) {
+// LZMA, the first bytes of a strip: the xz stream's blocks, each header naming its filters; the
+// LZMA1 and LZMA2 filters give the dictionary the decoder allocates. Blocks are followed while
+// their headers give their compressed size (a stream written in one piece has one block).
+void JudgeLZMAHeaders(TIFFCodecVerdict& v, TIFF* tif, uint32_t index, const uint8_t* data, uint64_t size,
+                      uint64_t memory) {
   static const uint8_t kMagic[6] = {0xFD, '7', 'z', 'X', 'Z', 0x00};
   if (size < 12 || !std::equal(kMagic, kMagic + 6, data)) return;
   static const uint8_t kCheckBytes[16] = {0, 4, 4, 4, 8, 8, 8, 16, 16, 16, 32, 32, 32, 64, 64, 64};
@@ -175,6 +177,28 @@ void JudgeLZMA(TIFFCodecVerdict& v, TIFF* tif, uint32_t index, const uint8_t* da
   }
 }
 
+// LZMA, all of a strip's bytes at hand: liblzma's own decoder, held to `memory`, decodes what
+// libtiff's will, up to the strip's `decodedBytes` (libtiff stops there), into a scratch sink; a
+// block past the first whose header needs more memory is found only this way.
+void JudgeLZMA(TIFFCodecVerdict& v, TIFF* tif, uint32_t index, const uint8_t* data, uint64_t size, uint64_t memory,
+               uint64_t decodedBytes) {
+  lzma_stream stream = LZMA_STREAM_INIT;
+  if (lzma_stream_decoder(&stream, std::max<uint64_t>(memory, 1), 0) != LZMA_OK) return;
+  uint8_t sink[1 << 14];
+  stream.next_in = data;
+  stream.avail_in = static_cast<size_t>(std::min<uint64_t>(size, SIZE_MAX));
+  for (uint64_t left = decodedBytes; left > 0;) {
+    stream.next_out = sink;
+    stream.avail_out = static_cast<size_t>(std::min<uint64_t>(sizeof sink, left));
+    const size_t room = stream.avail_out;
+    const lzma_ret ret = lzma_code(&stream, LZMA_RUN);
+    left -= room - stream.avail_out;
+    if (ret == LZMA_MEMLIMIT_ERROR) TooMuchMemory(v, tif, index, "LZMA", "a block", lzma_memusage(&stream), memory);
+    if (ret != LZMA_OK) break;  // the end, or data libtiff's decode fails on as well
+  }
+  lzma_end(&stream);
+}
+
 }  // namespace
 
 TIFFCodecVerdict JudgeTIFFCodecHeader(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* data, uint64_t size,
@@ -188,7 +212,12 @@ TIFFCodecVerdict JudgeTIFFCodecHeader(TIFF* tif, uint32_t index, uint32_t rows, 
     case COMPRESSION_JBIG: JudgeJBIG(v, tif, index, width, rows, data, size, whole); break;
     case COMPRESSION_WEBP: JudgeWebP(v, tif, index, width, rows, data, size); break;
     case COMPRESSION_ZSTD: JudgeZstd(v, tif, index, data, size, memory); break;
-    case COMPRESSION_LZMA: JudgeLZMA(v, tif, index, data, size, memory); break;
+    case COMPRESSION_LZMA:
+      JudgeLZMAHeaders(v, tif, index, data, size, memory);
+      if (v.fits && whole)
+        JudgeLZMA(v, tif, index, data, size, memory,
+                  TIFFIsTiled(tif) ? TIFFVTileSize64(tif, rows) : TIFFVStripSize64(tif, rows));
+      break;
     default: break;
   }
   return v;

@@ -15,16 +15,16 @@
 // the reason is empty when it fits.
 struct TIFFCodecVerdict {
   bool fits = true;
-  char reason[160] = {};
+  char reason[kMaxWarningText + 1] = {};
 };
 
 // Judges the first `size` stored bytes `data` of strip or tile `index`, which decodes to
 // `rows` rows, for the page's compression, where a codec library may allocate at most
 // `memory` bytes. JBIG: one plane of exactly the strip's width and rows (a NEWLEN marker
 // included when `whole` says the bytes are all the strip's); WebP: the strip's width and rows;
-// Zstandard: the first frame's
-// decoding buffers; LZMA: the dictionary of each block whose place is known. Bytes too few to
-// hold a header fit: the decoder fails on them without allocating.
+// Zstandard: the first frame's decoding buffers; LZMA: the dictionary of each block whose
+// place the headers give, and with `whole` liblzma's decode of the strip held to `memory`.
+// Bytes too few to hold a header fit: the decoder fails on them without allocating.
 TIFFCodecVerdict JudgeTIFFCodecHeader(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* data, uint64_t size,
                                       uint64_t memory, bool whole);
 
