@@ -40,10 +40,13 @@ const char* StrileName(TIFF* tif) { return TIFFIsTiled(tif) ? "tile" : "strip"; 
 
 // JBIG: the 20-byte header names the planes, the width and the height of the bitmap that the
 // library allocates whole. libtiff reverses the bits of the stored bytes first when the page's
-// fill order is the handle's own.
+// fill order is the handle's own, and lets the first NEWLEN marker (0xFF 0x05 and four bytes)
+// lower the height before decoding, as fax streams of a length unknown at first (the VLENGTH
+// option) do.
 void JudgeJBIG(TIFFCodecVerdict& v, TIFF* tif, uint32_t index, uint32_t width, uint32_t rows, const uint8_t* data,
                uint64_t size, bool whole) {
   constexpr uint64_t kHeader = 20;
+  constexpr uint8_t kVariableLength = 0x20;
   if (size < kHeader) return;
   uint16_t fill = FILLORDER_MSB2LSB;
   TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fill);
@@ -52,29 +55,30 @@ void JudgeJBIG(TIFFCodecVerdict& v, TIFF* tif, uint32_t index, uint32_t width, u
   uint8_t h[kHeader];
   for (uint64_t i = 0; i < kHeader; ++i) h[i] = at(i);
   const uint32_t planes = h[2], xd = BigEndian32(h + 4), yd = BigEndian32(h + 8);
-  const uint64_t bytes = RovIrirev::BudgetMultiply(RovIrirev::BudgetMultiply((uint64_t{xd} + 7) / 8, yd), planes);
+  // Past the header and a private table of 1728 bytes, escaped data holds 0xFF only before 0x00.
+  bool newHeight = false;
+  uint32_t height = yd;
+  for (uint64_t i = kHeader + ((h[19] & 0x07) == 0x06 ? 1728 : 0); i + 6 <= size; ++i) {
+    if (at(i) != 0xFF || at(i + 1) != 0x05) continue;
+    const uint8_t n[4] = {at(i + 2), at(i + 3), at(i + 4), at(i + 5)};
+    newHeight = BigEndian32(n) <= yd;
+    if (newHeight) height = BigEndian32(n);
+    break;
+  }
+  // A variable-length stream's marker may lie past the bytes at hand: the whole strip decides.
+  if (!whole && !newHeight && (h[19] & kVariableLength) && yd > rows) return;
+  const uint64_t bytes = RovIrirev::BudgetMultiply(RovIrirev::BudgetMultiply((uint64_t{xd} + 7) / 8, height), planes);
   const uint64_t strile = TIFFIsTiled(tif) ? TIFFVTileSize64(tif, rows) : TIFFVStripSize64(tif, rows);
-  if (planes != 1 || xd != width || yd != rows || bytes != strile) {
-    v.fits = false;
+  if (planes == 1 && xd == width && height == rows && bytes == strile) return;
+  v.fits = false;
+  if (newHeight && planes == 1 && xd == width)
+    std::snprintf(v.reason, sizeof v.reason, "JBIG data of TIFF %s %u sets its height to %u, not the %s's %u rows",
+                  StrileName(tif), index, height, StrileName(tif), rows);
+  else
     std::snprintf(v.reason, sizeof v.reason,
                   "JBIG header of TIFF %s %u claims %u plane(s) of %u x %u pixels, not the %s's %u x %u (%llu bytes)",
                   StrileName(tif), index, planes, xd, yd, StrileName(tif), width, rows,
                   static_cast<unsigned long long>(strile));
-    return;
-  }
-  if (!whole) return;
-  // A NEWLEN marker (0xFF 0x05 and four bytes) replaces the height before decoding; past the
-  // header and a private table of 1728 bytes, escaped data holds 0xFF only before 0x00.
-  uint64_t i = kHeader + ((h[19] & 0x07) == 0x06 ? 1728 : 0);
-  for (; i + 6 <= size; ++i) {
-    if (at(i) != 0xFF || at(i + 1) != 0x05) continue;
-    const uint8_t n[4] = {at(i + 2), at(i + 3), at(i + 4), at(i + 5)};
-    if (BigEndian32(n) == rows) return;
-    v.fits = false;
-    std::snprintf(v.reason, sizeof v.reason, "JBIG data of TIFF %s %u sets its height to %u, not the %s's %u rows",
-                  StrileName(tif), index, BigEndian32(n), StrileName(tif), rows);
-    return;
-  }
 }
 
 // WebP: the picture the header names (read by libwebp's own parser) must be the strip's.

@@ -42,13 +42,13 @@ uint8_t Reversed(uint8_t b) {
   return r;
 }
 
-// A JBIG stream header of `planes` planes of xd x yd, then `tail`, bit-reversed as libtiff
-// stores JBIG data of the usual fill order.
-Bytes JBIGStream(uint32_t planes, uint32_t xd, uint32_t yd, const Bytes& tail = Bytes(64, 0)) {
+// A JBIG stream header of `planes` planes of xd x yd with `options` among its options, then
+// `tail`, bit-reversed as libtiff stores JBIG data of the usual fill order.
+Bytes JBIGStream(uint32_t planes, uint32_t xd, uint32_t yd, const Bytes& tail = Bytes(64, 0), uint8_t options = 0) {
   Bytes b = {0, 0, static_cast<uint8_t>(planes), 0};
   for (uint32_t v : {xd, yd, 128u})
     for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(v >> s));
-  b.insert(b.end(), {0, 0, 3, 0x1C});
+  b.insert(b.end(), {0, 0, 3, static_cast<uint8_t>(0x1C | options)});
   b.insert(b.end(), tail.begin(), tail.end());
   for (uint8_t& c : b) c = Reversed(c);
   return b;
@@ -72,10 +72,12 @@ Bytes TwoBlockLZMA() {
           0xB3, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 }
 
-// JBIG data whose NEWLEN marker (height 20) lies 3000 bytes in.
-Bytes LateNewHeight() {
-  Bytes b(3000, 0);
-  b.insert(b.end(), {0xFF, 0x05, 0, 0, 0, 20, 0, 0});
+// JBIG data whose NEWLEN marker (a height of `rows`) lies 3000 bytes in.
+Bytes LateNewHeight(uint8_t rows = 20) {
+  Bytes b(3008, 0);
+  b[3000] = 0xFF;
+  b[3001] = 0x05;
+  b[3005] = rows;
   return b;
 }
 
@@ -102,6 +104,10 @@ TEST(TIFFCodecGuard, HeadersThatClaimMoreThanTheirStripAreRefused) {
       {"JBIG new height past the page's first look", COMPRESSION_JBIG, JBIGStream(1, 64, 48, LateNewHeight()),
        "sets its height to 20", false},
       {"JBIG the strip's size", COMPRESSION_JBIG, JBIGStream(1, 64, 48), nullptr},
+      {"JBIG of a length told at its end", COMPRESSION_JBIG,
+       JBIGStream(1, 64, 0xFFFFFFFF, {0xFF, 0x05, 0, 0, 0, 48, 0, 0}, 0x20), nullptr},
+      {"JBIG of a length told past the page's first look", COMPRESSION_JBIG,
+       JBIGStream(1, 64, 0xFFFFFFFF, LateNewHeight(48), 0x20), nullptr},
       {"WebP of 16384 x 16384", COMPRESSION_WEBP, WebPStream(16384, 16384), "WebP header of TIFF strip 0 claims"},
       {"WebP the strip's size", COMPRESSION_WEBP, WebPStream(64, 48), nullptr},
       {"Zstandard window of 128 MB", COMPRESSION_ZSTD, zstd(0x88), "Zstandard decoding needs"},
@@ -131,6 +137,7 @@ TEST(TIFFCodecGuard, HeadersThatClaimMoreThanTheirStripAreRefused) {
       } else {
         EXPECT_EQ(warning.find("decoding needs"), std::string::npos) << warning;
         EXPECT_EQ(warning.find("JBIG header"), std::string::npos) << warning;
+        EXPECT_EQ(warning.find("sets its height"), std::string::npos) << warning;
       }
     }
   }
