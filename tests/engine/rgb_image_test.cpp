@@ -36,6 +36,35 @@ std::vector<BYTE> Pixels(CRGBImage& img) {
   return out;
 }
 
+// A little-endian 2 x 2 TIFF of `samples` samples of `bits` bits, uncompressed, with the
+// Photometric and SampleFormat values given.
+std::vector<uint8_t> TiffOfSamples(uint16_t bits, uint16_t samples, uint16_t photometric, uint16_t format) {
+  std::vector<uint8_t> f = {'I', 'I', 42, 0, 8, 0, 0, 0};
+  const auto put = [&f](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) f.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  const uint32_t entries = 10, bytes = 4u * samples * bits / 8;
+  const uint32_t arrayAt = 8 + 2 + 12 * entries + 4, dataAt = arrayAt + 2u * samples;
+  put(entries, 2);
+  const auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+    put(tag, 2), put(type, 2), put(count, 4), put(value, 4);
+  };
+  entry(256, 3, 1, 2);
+  entry(257, 3, 1, 2);
+  entry(258, 3, samples, samples <= 2 ? bits : arrayAt);
+  entry(259, 3, 1, 1);
+  entry(262, 3, 1, photometric);
+  entry(273, 4, 1, dataAt);
+  entry(277, 3, 1, samples);
+  entry(278, 3, 1, 2);
+  entry(279, 4, 1, bytes);
+  entry(339, 3, 1, format);
+  put(0, 4);
+  for (uint16_t i = 0; i < samples; ++i) put(bits, 2);
+  f.resize(f.size() + bytes, 0x40);
+  return f;
+}
+
 }  // namespace
 
 TEST(RGBImage, FormatTableByExtension) {
@@ -270,6 +299,8 @@ TEST(RGBImage, WrongNamesAndUnreadableFiles) {
   ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("tga.png"), tga));
   ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("empty.jpg"), {}));
   mkdir(dir.File("folder.png").c_str(), 0777);
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("cmyk16.tif"), TiffOfSamples(16, 4, 5, 1)));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("float.tif"), TiffOfSamples(32, 1, 1, 3)));
   const struct {
     const char* name;
     int error;
@@ -285,6 +316,8 @@ TEST(RGBImage, WrongNamesAndUnreadableFiles) {
       {"missing.dng", IS_ERR_OPEN, "No such file or directory"},
       {"folder.png", IS_ERR_OPEN, "Is a directory"},
       {"empty.jpg", IS_ERR_READ, "the file is empty"},
+      {"cmyk16.tif", IS_ERR_BADTIFF, "16-bit CMYK samples, which this build does not read"},
+      {"float.tif", IS_ERR_BADTIFF, "32-bit floating-point samples, which this build does not read"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

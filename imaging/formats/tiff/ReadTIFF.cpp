@@ -1,6 +1,9 @@
 // ReadTIFF: one page chosen by number, read by the reader of the requested depth (or of the
 // page's own depth when it is read as stored).
+#include <cstdio>
+
 #include "imaging/formats/tiff/TIFFClient.h"
+#include "imaging/formats/tiff/TIFFCodecGuard.h"
 #include "imaging/formats/tiff/TIFFRead.h"
 
 namespace {
@@ -17,6 +20,26 @@ uint32_t StoredDepth(const TIFFPageInfo& info) {
   const bool grey = !info.hasPhotometric || info.photometric == PHOTOMETRIC_MINISWHITE ||
                     info.photometric == PHOTOMETRIC_MINISBLACK;
   return grey ? 8 : 32;
+}
+
+// Why libtiff's conversion refused the page, for ISGetLastWarning: the samples met, in the
+// system's words where they are samples this build does not read, else libtiff's own words
+// (when given).
+void TellRefusedSamples(TIFF* tif, const TIFFPageInfo& info, const char* libraryWords) {
+  uint16_t format = SAMPLEFORMAT_UINT;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+  const char* kind = format == SAMPLEFORMAT_IEEEFP                                     ? "floating-point"
+                     : info.photometric == PHOTOMETRIC_SEPARATED && info.bitsPerSample != 8 ? "CMYK"
+                                                                                            : nullptr;
+  char reason[kMaxWarningText + 1] = {};
+  if (kind)
+    std::snprintf(reason, sizeof reason, "%u-bit %s samples, which this build does not read",
+                  static_cast<unsigned>(info.bitsPerSample), kind);
+  else if (libraryWords)
+    std::snprintf(reason, sizeof reason, "%s", libraryWords);
+  else
+    return;
+  ReplaceLastWarning(reason);
 }
 
 }  // namespace
@@ -49,6 +72,7 @@ void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD
     char message[1024] = {};
     if (!TIFFRGBAImageOK(tif, message)) {
       TIFFTrace("%s\n", message);
+      TellRefusedSamples(tif, read.info, message);
       return error = IS_ERR_BADTIFF, nullptr;
     }
     TIFFReadState state;
@@ -56,11 +80,16 @@ void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD
     state.rawCMYK = depth == 32 && (flags & kTIFFRawCMYK);
     TIFFRGBAImage img;
     bool opaque = false;
-    if (!BeginTIFFRGBA(tif, state, img, planes, &planeCount, &opaque)) return error = IS_ERR_BADTIFF, nullptr;
+    if (!BeginTIFFRGBA(tif, state, img, planes, &planeCount, &opaque)) {
+      TellRefusedSamples(tif, read.info, nullptr);
+      return error = IS_ERR_BADTIFF, nullptr;
+    }
     TIFFRGBAImageEnd(&img);
   }
   uint64_t memory = 0;
   if (!TIFFPageWithinBudget(tif, read.info, planes, planeCount, &memory)) return error = IS_ERR_BADTIFF, nullptr;
+  // Codec headers that claim more than their strip, or more memory than the page is given.
+  if (!TIFFPageCodecHeadersFit(tif, read.info, memory)) return error = IS_ERR_BADTIFF, nullptr;
   // The page is read through a second handle on which libtiff may allocate no more than the
   // budget allowed for that area; a refusal by libtiff is a bad page, never more memory.
   holder.Close();

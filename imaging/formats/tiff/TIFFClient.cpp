@@ -142,8 +142,8 @@ TIFF* OpenTIFFClient(const CISIO& stream, const char* mode, uint64_t maxSingleAl
     delete client;
     return nullptr;
   }
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options,
-                                      static_cast<tmsize_t>(std::min<uint64_t>(maxSingleAlloc, kTIFFMaxSingleAlloc)));
+  client->memoryLimit = std::min<uint64_t>(maxSingleAlloc, kTIFFMaxSingleAlloc);
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(client->memoryLimit));
   TIFFOpenOptionsSetErrorHandlerExtR(options, ClientMessage, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(options, ClientMessage, nullptr);
   const char* name = client->io.IsValid() ? client->io.Handle()->path.c_str() : "";

@@ -27,6 +27,8 @@ struct TIFFClientData {
   explicit TIFFClientData(const CISIO& stream) : io(stream) {}
   CISIO io;
   TIFFReadState state;
+  // The most libtiff, and a codec library behind it, may allocate at once for this handle.
+  uint64_t memoryLimit = 0;
 };
 
 // Largest single allocation libtiff may make for one handle: the library's own limit.

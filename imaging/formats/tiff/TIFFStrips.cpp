@@ -9,6 +9,7 @@
 
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/formats/tiff/TIFFClient.h"
+#include "imaging/formats/tiff/TIFFCodecGuard.h"
 #include "imaging/formats/tiff/TIFFRead.h"
 
 namespace {
@@ -147,6 +148,7 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     SetLastWarning(note);
     return 0;
   }
+  if (!TIFFCodecHeaderFits(tif, index, rows, raw.Data(), stored.held)) return 0;
   ++stripsDecoded;
   // Stored rows as they are: as many whole rows as the bytes hold.
   if (compression == COMPRESSION_NONE) {
