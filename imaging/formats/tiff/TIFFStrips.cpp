@@ -36,11 +36,19 @@ uint32_t RowsIn(TIFF* tif, uint64_t bytes, uint32_t rows) {
   return good;
 }
 
-// The byte laid all over the buffer before strip or tile `index` is decoded: never zero, and
-// different from one strip to the next, so that no picture's content matches it strip after
-// strip. Being the same in every byte, it is not moved by the byte order libtiff puts samples
-// in.
-uint8_t LaidByte(uint32_t index) { return static_cast<uint8_t>(1 + ((index + 1) * 2654435761u >> 24) % 255); }
+// The last byte of the strip or tile this thread decoded before, in the same read.
+thread_local uint8_t previousEnd = 0;
+
+// The byte laid all over the buffer before strip or tile `index` is decoded: never zero, and far
+// from the last byte of the strip before it (in a picture, the end of one strip is much like the
+// end of the next), so that a whole strip rarely ends in it. A read starts at strip or tile 0,
+// so the same file is laid the same way in every read. Being the same in every byte, it is not
+// moved by the byte order libtiff puts samples in.
+uint8_t LaidByte(uint32_t index) {
+  if (index == 0) previousEnd = 0;
+  const auto laid = static_cast<uint8_t>(previousEnd ^ 0x80);
+  return laid ? laid : 0x7F;
+}
 
 // A decoder writes what it decoded and may clear what follows on failure; the end of what it
 // wrote is the last byte that is neither the laid byte nor zero. Decoded bytes that happen to
@@ -134,7 +142,8 @@ bool HostIsLittleEndian() {
 // Whether the end of a strip or tile that decoded "successfully" may still hold the laid byte:
 // the bytes of its last sample as the decoder wrote them, before libtiff's finishing (the
 // horizontal predictor adds the sample before; the floating-point one also turns the row's byte
-// planes into samples). True, so that a second decode tells, for layouts not undone here.
+// planes into samples), the last of them kept as the end the next laid byte keeps away from.
+// True, so that a second decode tells, for layouts not undone here.
 bool EndMayBeUnwritten(TIFF* tif, const uint8_t* out, uint64_t whole, uint32_t rows, uint8_t laid) {
   uint16_t predictor = PREDICTOR_NONE, bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG;
   // Only the codecs that have a predictor know its tag.
@@ -158,6 +167,7 @@ bool EndMayBeUnwritten(TIFF* tif, const uint8_t* out, uint64_t whole, uint32_t r
   if (predictor == PREDICTOR_HORIZONTAL) {
     const uint64_t last = count - 1;
     uint64_t stored = SampleAt(row, last, bytes) - (last >= stride ? SampleAt(row, last - stride, bytes) : 0);
+    previousEnd = static_cast<uint8_t>(stored);
     for (uint32_t i = 0; i < bytes; ++i, stored >>= 8)
       if (static_cast<uint8_t>(stored) == laid) return true;
     return false;
@@ -171,7 +181,8 @@ bool EndMayBeUnwritten(TIFF* tif, const uint8_t* out, uint64_t whole, uint32_t r
       return row[(j % count) * bytes + (little ? bytes - 1 - plane : plane)];
     };
     const uint64_t k = rowBytes - 1;
-    return static_cast<uint8_t>(at(k) - (k >= stride ? at(k - stride) : 0)) == laid;
+    previousEnd = static_cast<uint8_t>(at(k) - (k >= stride ? at(k - stride) : 0));
+    return previousEnd == laid;
   }
   return true;
 }
@@ -284,7 +295,9 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     }
   }
   const uint8_t laid = LaidByte(index);
-  if (decode(laid)) {
+  const bool decoded = decode(laid);
+  previousEnd = out[whole - 1];
+  if (decoded) {
     if (!EndMayBeUnwritten(tif, out, whole, rows, laid)) return ClearPadBits(tif, out, rows);
     // The decoder writes the same bytes over either laid byte: where the two decodes differ,
     // it wrote nothing, or libtiff's finishing worked from what it did not write.
