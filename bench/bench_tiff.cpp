@@ -76,64 +76,56 @@ std::string WriteLayout(const Layout& layout, const std::string& dir) {
   return ok ? path : std::string();
 }
 
+// The files of the layouts, written once per program into a folder of their own, and the
+// tool's output beside them.
 struct Files {
   std::string dir, out;
   std::vector<std::string> paths;
-  Files() {
-    char tmpl[] = "/tmp/qrvbench-tiff-XXXXXX";
-    dir = mkdtemp(tmpl) ? tmpl : "/tmp";
-    out = dir + "/out.tif";
-    for (const Layout& layout : kLayouts) paths.push_back(WriteLayout(layout, dir));
-  }
-  ~Files() {
-    for (const std::string& p : paths) std::remove(p.c_str());
-    std::remove(out.c_str());
-    rmdir(dir.c_str());
-  }
 };
 
 const Files& TestFiles() {
-  static const Files files;
+  static const Files files = [] {
+    char tmpl[] = "/tmp/qrvbench-tiff-XXXXXX";
+    Files made;
+    made.dir = mkdtemp(tmpl) ? tmpl : "/tmp";
+    made.out = made.dir + "/out.tif";
+    for (const Layout& layout : kLayouts) made.paths.push_back(WriteLayout(layout, made.dir));
+    return made;
+  }();
+  static const struct Cleanup {
+    ~Cleanup() {
+      for (const std::string& p : files.paths) std::remove(p.c_str());
+      std::remove(files.out.c_str());
+      rmdir(files.dir.c_str());
+    }
+  } cleanup;
   return files;
 }
 
-using qrvbench::Clock;
-using qrvbench::Seconds;
+uint32_t StrilesOf(const std::string& path) {
+  uint32_t n = 0;
+  if (TIFF* tif = TIFFOpen(path.c_str(), "r")) {
+    n = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    TIFFClose(tif);
+  }
+  return n ? n : 1;
+}
 
 void BM_ReadVsTiff2rgba(benchmark::State& state) {
   const Files& f = TestFiles();
   const std::string& path = f.paths[static_cast<size_t>(state.range(0))];
   state.SetLabel(kLayouts[state.range(0)].name);
   if (path.empty()) return state.SkipWithError("libtiff could not write the file");
-  const std::string command = "tiff2rgba -c none " + path + " " + f.out;
-  uint32_t striles = 0;
-  if (TIFF* tif = TIFFOpen(path.c_str(), "r")) {
-    striles = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
-    TIFFClose(tif);
-  }
   const uint64_t decodedBefore = TIFFStrilesDecoded();
-  double ours = 0, tool = 0;
-  for (auto _ : state) {
-    auto t0 = Clock::now();
+  qrvbench::TimeAgainstTool(state, "tiff2rgba -c none " + path + " " + f.out, "ISReadTIFF failed", [&] {
     ISIOHandle src = ISOpenFileSource(path.c_str());
     DWORD w = 0, h = 0;
     HGLOBAL image = ISReadTIFF(src, &w, &h, 24, nullptr, 0, 0);
     ISCloseSource(src);
-    auto t1 = Clock::now();
-    if (!image) state.SkipWithError("ISReadTIFF failed");
-    GlobalFree(image);
-    auto t2 = Clock::now();
-    if (std::system(command.c_str()) != 0) state.SkipWithError("tiff2rgba failed");
-    auto t3 = Clock::now();
-    ours += Seconds(t0, t1);
-    tool += Seconds(t2, t3);
-    state.SetIterationTime(Seconds(t0, t1));
-  }
-  qrvbench::ReportRate(state);
-  state.counters["tool_s"] = tool / state.iterations();
-  state.counters["ratio"] = tool > 0 ? ours / tool : 0;
+    return image;
+  });
   state.counters["decodes"] =
-      double(TIFFStrilesDecoded() - decodedBefore) / (double(striles ? striles : 1) * state.iterations());
+      double(TIFFStrilesDecoded() - decodedBefore) / (double(StrilesOf(path)) * state.iterations());
 }
 
 BENCHMARK(BM_ReadVsTiff2rgba)->DenseRange(0, 3)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
