@@ -122,14 +122,15 @@ uint32_t LeadingEqualRows(TIFF* tif, const uint8_t* a, const uint8_t* b, uint64_
 
 // Sample `i` of a row in the host's order, `bytes` bytes wide.
 uint64_t SampleAt(const uint8_t* row, uint64_t i, uint32_t bytes) {
-  uint64_t v = 0;
+  uint16_t v16 = 0;
+  uint32_t v32 = 0;
+  uint64_t v64 = 0;
   switch (bytes) {
-    case 2: { uint16_t w; std::memcpy(&w, row + i * 2, 2); v = w; break; }
-    case 4: { uint32_t w; std::memcpy(&w, row + i * 4, 4); v = w; break; }
-    case 8: std::memcpy(&v, row + i * 8, 8); break;
-    default: v = row[i]; break;
+    case 2: return std::memcpy(&v16, row + i * 2, 2), v16;
+    case 4: return std::memcpy(&v32, row + i * 4, 4), v32;
+    case 8: return std::memcpy(&v64, row + i * 8, 8), v64;
+    default: return row[i];
   }
-  return v;
 }
 
 bool HostIsLittleEndian() {

@@ -53,6 +53,7 @@ Bytes WritePage(const Case& c) {
   TIFFSetField(tif, TIFFTAG_COMPRESSION, c.compression);
   if (c.faxOptions) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, c.faxOptions);
   if (c.predictor != PREDICTOR_NONE) TIFFSetField(tif, TIFFTAG_PREDICTOR, c.predictor);
+  if (c.predictor == PREDICTOR_FLOATINGPOINT) TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
   if (c.photometric == PHOTOMETRIC_YCBCR) {
     TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
     TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
@@ -209,6 +210,8 @@ TEST(TIFFDamagedStrips, WhatNoDecoderWroteIsTheFill) {
        0, PREDICTOR_HORIZONTAL},
       {"RGB deflate tiles with the predictor and junk", COMPRESSION_ADOBE_DEFLATE, 8, 3, PHOTOMETRIC_RGB, 16,
        Damage::kJunk, 24, 0, PREDICTOR_HORIZONTAL},
+      {"16-bit deflate with the floating-point predictor and junk", COMPRESSION_ADOBE_DEFLATE, 16, 1, kBlack, 0,
+       Damage::kJunk, 16, 0, PREDICTOR_FLOATINGPOINT},
       {"16-bit deflate with the predictor, tail zeroed", COMPRESSION_ADOBE_DEFLATE, 16, 1, kBlack, 0,
        Damage::kZeroTail, 16, 0, PREDICTOR_HORIZONTAL},
   };
