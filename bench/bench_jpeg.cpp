@@ -64,25 +64,13 @@ void Report(benchmark::State& state, double ours, double tool) {
 
 void BM_DecodeVsDjpeg(benchmark::State& state) {
   const Files& f = TestFiles();
-  const std::string command = "djpeg -pnm -outfile /dev/null " + f.jpeg;
-  double ours = 0, tool = 0;
-  for (auto _ : state) {
-    auto t0 = Clock::now();
+  qrvbench::TimeAgainstTool(state, "djpeg -pnm -outfile /dev/null " + f.jpeg, "ISReadJPG failed", [&] {
     ISIOHandle src = ISOpenFileSource(f.jpeg.c_str());
     DWORD w = 0, h = 0;
     HGLOBAL image = ISReadJPG(src, &w, &h, 24, 0);
     ISCloseSource(src);
-    auto t1 = Clock::now();
-    if (!image) state.SkipWithError("ISReadJPG failed");
-    GlobalFree(image);
-    auto t2 = Clock::now();
-    if (std::system(command.c_str()) != 0) state.SkipWithError("djpeg failed");
-    auto t3 = Clock::now();
-    ours += Seconds(t0, t1);
-    tool += Seconds(t2, t3);
-    state.SetIterationTime(Seconds(t0, t1));
-  }
-  Report(state, ours, tool);
+    return image;
+  });
 }
 
 void BM_EncodeVsCjpeg(benchmark::State& state) {

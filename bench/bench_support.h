@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/global_memory.h"
 #include "qrv/imaging.h"
 
 namespace qrvbench {
@@ -87,6 +88,30 @@ inline void TimeMemcpy(benchmark::State& state, const std::vector<BYTE>& src) {
     benchmark::DoNotOptimize(dst.data());
   }
   ReportRate(state);
+}
+
+// A read of ours timed next to a reference tool's shell command, once each per iteration; the
+// iteration's time is ours, without freeing the block `read()` returns (null when it failed).
+// Reports the rate, the tool's seconds per run ("tool_s") and ours / tool ("ratio").
+template <typename Read>
+void TimeAgainstTool(benchmark::State& state, const std::string& command, const char* what, Read&& read) {
+  double mine = 0, tool = 0;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    HGLOBAL image = read();
+    const auto t1 = Clock::now();
+    if (!image) state.SkipWithError(what);
+    GlobalFree(image);
+    const auto t2 = Clock::now();
+    if (std::system(command.c_str()) != 0) state.SkipWithError("the reference tool failed");
+    const auto t3 = Clock::now();
+    mine += Seconds(t0, t1);
+    tool += Seconds(t2, t3);
+    state.SetIterationTime(Seconds(t0, t1));
+  }
+  ReportRate(state);
+  state.counters["tool_s"] = tool / state.iterations();
+  state.counters["ratio"] = tool > 0 ? mine / tool : 0;
 }
 
 }  // namespace qrvbench

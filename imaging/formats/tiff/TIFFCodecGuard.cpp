@@ -69,10 +69,12 @@ void JudgeJBIG(TIFFCodecVerdict& v, TIFF* tif, uint32_t index, uint32_t width, u
   if (!whole && !newHeight && (h[19] & kVariableLength) && yd > rows) return;
   const uint64_t bytes = RovIrirev::BudgetMultiply(RovIrirev::BudgetMultiply((uint64_t{xd} + 7) / 8, height), planes);
   const uint64_t strile = TIFFIsTiled(tif) ? TIFFVTileSize64(tif, rows) : TIFFVStripSize64(tif, rows);
-  if (planes == 1 && xd == width && height == rows && bytes == strile) return;
+  // Fewer rows than the strip cost less than the strip and decode as far as they go: the strip is
+  // then read as damaged, its missing rows left as the fill.
+  if (planes == 1 && xd == width && height <= rows && bytes <= strile) return;
   v.fits = false;
   if (newHeight && planes == 1 && xd == width)
-    std::snprintf(v.reason, sizeof v.reason, "JBIG data of TIFF %s %u sets its height to %u, not the %s's %u rows",
+    std::snprintf(v.reason, sizeof v.reason, "JBIG data of TIFF %s %u sets its height to %u, more than the %s's %u rows",
                   StrileName(tif), index, height, StrileName(tif), rows);
   else
     std::snprintf(v.reason, sizeof v.reason,

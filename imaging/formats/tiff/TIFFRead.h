@@ -104,15 +104,17 @@ TIFFStoredBytes GetTIFFStoredBytes(TIFF* tif, uint32_t index, uint64_t fileSize,
 // Decodes strip or tile `index` (of `rows` rows; tiles always of their full length) into `out`
 // once, as far as its data goes, and returns the rows decoded. The stored bytes the file holds
 // are read into `raw` and decoded; when they end early or turn bad, the rows decoded before
-// that are kept. libtiff's words, or a plain note, go to ISGetLastWarning.
+// that are kept. Only rows the decoder wrote whole count, whatever libtiff returned: a strip
+// that may end unwritten is decoded a second time to tell. libtiff's words, or a plain note, go
+// to ISGetLastWarning whenever fewer than `rows` rows are returned.
 uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out, ISArray<uint8_t>& raw);
 
 // True, with error 20, once libtiff has refused an allocation over the handle's limit: the read
 // stops there.
 bool TIFFAllocationRefused(ISErrorCode& error, TIFF* tif);
 
-// Strips and tiles this thread has handed to a decoder so far, for the tests of how much work a
-// read does.
+// Decodes of strips and tiles this thread has run so far (a strip decoded a second time counts
+// twice), for the tests of how much work a read does.
 uint64_t TIFFStrilesDecoded();
 
 // Begins libtiff's RGBA conversion of the page as the true-colour reader does it: the alpha

@@ -97,12 +97,15 @@ TEST(TIFFCodecGuard, HeadersThatClaimMoreThanTheirStripAreRefused) {
       {"JBIG 65536 x 65536", COMPRESSION_JBIG, JBIGStream(1, 65536, 65536), "claims 1 plane(s) of 65536 x 65536"},
       {"JBIG 131072 x 131072", COMPRESSION_JBIG, JBIGStream(1, 131072, 131072), "JBIG header"},
       {"JBIG two planes", COMPRESSION_JBIG, JBIGStream(2, 64, 48), "2 plane(s)"},
-      {"JBIG a row short", COMPRESSION_JBIG, JBIGStream(1, 64, 47), "not the strip's 64 x 48"},
+      {"JBIG a row long", COMPRESSION_JBIG, JBIGStream(1, 64, 49), "not the strip's 64 x 48"},
+      {"JBIG a row short, read as damaged", COMPRESSION_JBIG, JBIGStream(1, 64, 47), "invalid data", false},
       {"JBIG a column wide", COMPRESSION_JBIG, JBIGStream(1, 65, 48), "JBIG header"},
-      {"JBIG new height", COMPRESSION_JBIG, JBIGStream(1, 64, 48, {0xFF, 0x05, 0, 0, 0, 20, 0, 0}),
-       "sets its height to 20"},
-      {"JBIG new height past the page's first look", COMPRESSION_JBIG, JBIGStream(1, 64, 48, LateNewHeight()),
-       "sets its height to 20", false},
+      {"JBIG new height", COMPRESSION_JBIG, JBIGStream(1, 64, 100, {0xFF, 0x05, 0, 0, 0, 60, 0, 0}),
+       "sets its height to 60, more than"},
+      {"JBIG new height past the page's first look", COMPRESSION_JBIG,
+       JBIGStream(1, 64, 0xFFFFFFFF, LateNewHeight(60), 0x20), "sets its height to 60", false},
+      {"JBIG new height short, read as damaged", COMPRESSION_JBIG, JBIGStream(1, 64, 48, LateNewHeight()),
+       "invalid data", false},
       {"JBIG the strip's size", COMPRESSION_JBIG, JBIGStream(1, 64, 48), nullptr},
       {"JBIG of a length told at its end", COMPRESSION_JBIG,
        JBIGStream(1, 64, 0xFFFFFFFF, {0xFF, 0x05, 0, 0, 0, 48, 0, 0}, 0x20), nullptr},
@@ -154,6 +157,9 @@ TEST(TIFFCodecGuard, PagesLibtiffWritesInTheseCodecsStillRead) {
     Bytes rows;
     for (uint32_t i = 0; i < (rgb ? width * 3 : (width + 7) / 8) * height; ++i)
       rows.push_back(static_cast<uint8_t>(i * 37 % 251));
+    // The pad bits that end each bilevel row are read as zero.
+    if (!rgb)
+      for (uint32_t y = 0; y < height; ++y) rows[(y + 1) * ((width + 7) / 8) - 1] &= 0xF8;
     const Bytes file = OnePage(width, height, compression, rows, true, rgb);
     ASSERT_FALSE(file.empty());
     const ReadResult r = ReadTIFFBytes(file, rgb ? 24 : 1);

@@ -64,6 +64,47 @@ Bytes WriteTIFFPages(const std::vector<Page>& pages) {
   return qrvtest::ReadFileBytes(path);
 }
 
+uint32_t Get32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+// Entry `index` of a SHORT or LONG array tag (StripOffsets and the like) of a little-endian
+// file's first IFD: where it lies and its width in bytes.
+static std::pair<size_t, size_t> EntryAt(const Bytes& file, uint16_t tag, uint32_t index) {
+  const size_t ifd = Get32(file, 4);
+  const uint32_t n = file[ifd] | file[ifd + 1] << 8;
+  for (uint32_t i = 0; i < n; ++i) {
+    const size_t e = ifd + 2 + 12 * i;
+    if ((file[e] | file[e + 1] << 8) != tag) continue;
+    const size_t width = (file[e + 2] | file[e + 3] << 8) == TIFF_SHORT ? 2 : 4;
+    const size_t array = Get32(file, e + 4) * width <= 4 ? e + 8 : Get32(file, e + 8);
+    return {array + width * index, width};
+  }
+  return {0, 0};
+}
+uint32_t GetEntry(const Bytes& file, uint16_t tag, uint32_t index) {
+  const auto at = EntryAt(file, tag, index);
+  return at.second == 2 ? (file[at.first] | file[at.first + 1] << 8) : Get32(file, at.first);
+}
+void SetEntry(Bytes& file, uint16_t tag, uint32_t index, uint32_t v) {
+  const auto at = EntryAt(file, tag, index);
+  for (size_t i = 0; i < at.second; ++i) file[at.first + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+// Moves strip or tile `index` to the end of the file and keeps `keep` of its bytes (a file cut
+// inside that strip's data), or with `keep` 0 leaves it where it is with byte count 0.
+Bytes Damaged(Bytes file, bool tiled, uint32_t index, double keep) {
+  const uint16_t offsets = tiled ? TIFFTAG_TILEOFFSETS : TIFFTAG_STRIPOFFSETS;
+  const uint16_t counts = tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS;
+  if (keep == 0) {
+    SetEntry(file, counts, index, 0);
+    return file;
+  }
+  const uint32_t offset = GetEntry(file, offsets, index), count = GetEntry(file, counts, index);
+  SetEntry(file, offsets, index, static_cast<uint32_t>(file.size()));
+  const Bytes data(file.begin() + offset, file.begin() + offset + static_cast<long>(count * keep));
+  file.insert(file.end(), data.begin(), data.end());
+  return file;
+}
+
 ReadResult ReadTIFFBytes(const Bytes& file, DWORD bits, DWORD page, DWORD flags, bool withPalette) {
   return qrvtest::ReadFromMemory(file, [&](ISIOHandle src, DWORD* w, DWORD* h, RGBQUAD* palette) {
     return ISReadTIFF(src, w, h, bits, withPalette ? palette : nullptr, page, flags);

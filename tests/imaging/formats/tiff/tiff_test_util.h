@@ -41,6 +41,15 @@ struct Page {
 // The pages written into one TIFF file, returned as bytes (empty when libtiff fails).
 Bytes WriteTIFFPages(const std::vector<Page>& pages);
 
+// Patching the first IFD of a little-endian file: entry `index` of a SHORT or LONG tag (a
+// single value, or an array such as StripOffsets).
+uint32_t Get32(const Bytes& b, size_t at);
+uint32_t GetEntry(const Bytes& file, uint16_t tag, uint32_t index);
+void SetEntry(Bytes& file, uint16_t tag, uint32_t index, uint32_t v);
+// Moves strip or tile `index` to the end of the file and keeps `keep` of its bytes (a file cut
+// inside that strip's data), or with `keep` 0 leaves it where it is with byte count 0.
+Bytes Damaged(Bytes file, bool tiled, uint32_t index, double keep);
+
 using qrvtest::ReadResult;
 // ISReadTIFF over a memory source; the block's bytes are the whole block.
 ReadResult ReadTIFFBytes(const Bytes& file, DWORD bits, DWORD page = 0, DWORD flags = 0, bool withPalette = true);
