@@ -169,8 +169,8 @@ std::vector<BYTE> TurnThumbnail(const BYTE* jpeg, uint32_t length, DWORD operati
   }
   // The turned stream holds the same blocks; room for twice the bytes and the markers.
   std::vector<BYTE> out(uint64_t{length} * 2 + 4096);
-  ISIOHandle sink = ISSeekSource(source, 0, IS_SEEK_SET) ? ISOpenMemorySink(out.data(), static_cast<DWORD>(out.size()), 0)
-                                                         : nullptr;
+  ISIOHandle sink = nullptr;
+  if (ISSeekSource(source, 0, IS_SEEK_SET)) sink = ISOpenMemorySink(out.data(), static_cast<DWORD>(out.size()), 0);
   const BOOL ok = sink && ISTransformJPG(source, sink, operation, 0, 0, 0, 0);
   const ISErrorCode error = ISGetLastError();
   const std::string warning = ISGetLastWarning();

@@ -62,8 +62,10 @@ uint64_t JPGBlocksDecoded() { return blocksDecoded; }
 
 uint64_t JPGFrameBlocks(j_decompress_ptr cinfo) {
   uint64_t blocks = 0;
-  for (int ci = 0; ci < cinfo->num_components; ++ci)
-    blocks = BudgetAdd(blocks, BudgetMultiply(cinfo->comp_info[ci].width_in_blocks, cinfo->comp_info[ci].height_in_blocks));
+  for (int ci = 0; ci < cinfo->num_components; ++ci) {
+    const jpeg_component_info& c = cinfo->comp_info[ci];
+    blocks = BudgetAdd(blocks, BudgetMultiply(c.width_in_blocks, c.height_in_blocks));
+  }
   return blocks;
 }
 
