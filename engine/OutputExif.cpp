@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "engine/ErrorText.h"
 #include "engine/shell/CMainDialog.h"
 
 namespace {
@@ -138,15 +139,48 @@ DWORD UprightTransform(int orientation) {
   }
 }
 
-// A JPEG turned by the library's lossless transform; empty when it cannot be turned.
-std::vector<BYTE> TurnJpeg(const BYTE* jpeg, uint32_t length, DWORD operation) {
-  std::vector<BYTE> out(uint64_t{length} * 2 + 4096);
+std::string AreaText(uint64_t width, uint64_t height) {
+  return std::to_string(width) + " x " + std::to_string(height);
+}
+
+// A thumbnail turned by the library's lossless transform, judged first as a thumbnail: its frame
+// must be within kExifThumbnailPixelLimit and not larger than its picture. Empty, with the
+// reason in `why`, when it is not turned.
+std::vector<BYTE> TurnThumbnail(const BYTE* jpeg, uint32_t length, DWORD operation, uint64_t pictureArea,
+                                std::string* why) {
   ISIOHandle source = ISOpenMemorySource(jpeg, length);
-  ISIOHandle sink = source ? ISOpenMemorySink(out.data(), static_cast<DWORD>(out.size()), 0) : nullptr;
+  if (!source) return *why = LibraryErrorText(ISGetLastError()), std::vector<BYTE>();
+  DWORD width = 0, height = 0, bits = 0, colourSpace = 0, coding = 0;
+  ISResolution density{};
+  if (!ISGetJPGInfo(source, &width, &height, &bits, &density, &colourSpace, &coding)) {
+    const std::string warning = ISGetLastWarning();
+    *why = LibraryErrorText(ISGetLastError()) + (warning.empty() ? "" : ": " + warning);
+    ISCloseSource(source);
+    return {};
+  }
+  const uint64_t area = uint64_t{width} * height;
+  if (area > kExifThumbnailPixelLimit || area > pictureArea) {
+    *why = AreaText(width, height) + (area > kExifThumbnailPixelLimit
+                                          ? " is over the " + std::to_string(kExifThumbnailPixelLimit) +
+                                                " pixels of a thumbnail"
+                                          : " is larger than its picture");
+    ISCloseSource(source);
+    return {};
+  }
+  // The turned stream holds the same blocks; room for twice the bytes and the markers.
+  std::vector<BYTE> out(uint64_t{length} * 2 + 4096);
+  ISIOHandle sink = nullptr;
+  if (ISSeekSource(source, 0, IS_SEEK_SET)) sink = ISOpenMemorySink(out.data(), static_cast<DWORD>(out.size()), 0);
   const BOOL ok = sink && ISTransformJPG(source, sink, operation, 0, 0, 0, 0);
+  const ISErrorCode error = ISGetLastError();
+  const std::string warning = ISGetLastWarning();
   const DWORD written = sink ? ISCloseSink(sink) : 0;
-  if (source) ISCloseSource(source);
-  if (!ok || written == 0 || written > out.size()) return {};
+  ISCloseSource(source);
+  if (!ok || written == 0 || written > out.size()) {
+    *why = "it could not be turned (" + LibraryErrorText(ok ? IS_ERR_WRITE : error) +
+           (warning.empty() ? "" : ": " + warning) + ")";
+    return {};
+  }
   out.resize(written);
   return out;
 }
@@ -155,9 +189,10 @@ constexpr size_t kMaxApp1Payload = 65533;  // a marker's length field counts its
 
 }  // namespace
 
-void FitExifToOutput(std::vector<BYTE>& payload, int width, int height, int orientation) {
+std::string FitExifToOutput(std::vector<BYTE>& payload, int width, int height, int orientation,
+                            uint64_t pictureArea) {
   ExifTiff tiff(payload);
-  if (!tiff.Valid()) return;
+  if (!tiff.Valid()) return {};
   const uint32_t ifd0 = tiff.Ifd0();
   // The Exif sub-IFD's pixel dimensions become the written picture's.
   uint32_t exifIfd = 0;
@@ -165,18 +200,19 @@ void FitExifToOutput(std::vector<BYTE>& payload, int width, int height, int orie
     tiff.SetValue(tiff.Find(exifIfd, 0xA002), static_cast<uint32_t>(std::max(width, 0)));
     tiff.SetValue(tiff.Find(exifIfd, 0xA003), static_cast<uint32_t>(std::max(height, 0)));
   }
-  // The IFD1 thumbnail: turned like the picture, or dropped when it cannot be.
+  // The IFD1 thumbnail: turned like the picture, or left out when it cannot be.
   const DWORD operation = UprightTransform(orientation);
   const uint64_t link = tiff.NextLink(ifd0);
-  if (operation == 0 || link == 0) return;
+  if (operation == 0 || link == 0) return {};
   const uint32_t ifd1 = tiff.Read32(link);
-  if (ifd1 == 0) return;
+  if (ifd1 == 0) return {};
   uint32_t offset = 0, length = 0;
   const uint64_t offsetEntry = tiff.Find(ifd1, 0x0201), lengthEntry = tiff.Find(ifd1, 0x0202);
   std::vector<BYTE> turned;
+  std::string why = "it is not a JPEG stream within the EXIF block";
   if (tiff.Value(offsetEntry, &offset) && tiff.Value(lengthEntry, &length) && length > 0 &&
       uint64_t{offset} + length <= tiff.Size())
-    turned = TurnJpeg(payload.data() + ExifTiff::kStart + offset, length, operation);
+    turned = TurnThumbnail(payload.data() + ExifTiff::kStart + offset, length, operation, pictureArea, &why);
   // The old thumbnail may be cut off only when it ends the block and no IFD0 or IFD1 bytes
   // that are patched below lie in it.
   uint32_t count1 = 0;
@@ -186,34 +222,76 @@ void FitExifToOutput(std::vector<BYTE>& payload, int width, int height, int orie
   // The turned thumbnail replaces the old one when that ends the block, otherwise it follows
   // the block (at an even offset); nothing else moves.
   const uint64_t newOffset = atEnd ? offset : (tiff.Size() + 1) & ~uint64_t{1};
-  if (!turned.empty() && ExifTiff::kStart + newOffset + turned.size() <= kMaxApp1Payload) {
-    payload.resize(ExifTiff::kStart + newOffset);
-    payload.insert(payload.end(), turned.begin(), turned.end());
-    tiff.SetValue(offsetEntry, static_cast<uint32_t>(newOffset));
-    tiff.SetValue(lengthEntry, static_cast<uint32_t>(turned.size()));
-    tiff.SetValue(tiff.Find(ifd1, 0x0112), 1);
-    return;
+  if (!turned.empty()) {
+    if (ExifTiff::kStart + newOffset + turned.size() <= kMaxApp1Payload) {
+      payload.resize(ExifTiff::kStart + newOffset);
+      payload.insert(payload.end(), turned.begin(), turned.end());
+      tiff.SetValue(offsetEntry, static_cast<uint32_t>(newOffset));
+      tiff.SetValue(lengthEntry, static_cast<uint32_t>(turned.size()));
+      tiff.SetValue(tiff.Find(ifd1, 0x0112), 1);
+      return {};
+    }
+    why = "turned, it does not fit the EXIF block";
   }
   tiff.Write32(link, 0);
   if (atEnd) payload.resize(ExifTiff::kStart + offset);
+  return "EXIF thumbnail left out of the output: " + why;
 }
 
-void SetJpegMetadataForOutput(const CMainDialog& dialog) {
+namespace {
+
+// The last EXIF block fitted on this thread, for the encodings of one output (the quality
+// search's probes and the file) that each carry it: the thumbnail is turned once.
+struct FittedExif {
+  std::vector<BYTE> source;
+  int width = 0, height = 0, orientation = 0;
+  uint64_t pictureArea = 0;
   std::vector<BYTE> payload;
-  if (dialog.m_pages.sizeQuality.m_keepExif && dialog.m_exifBlock.size() > 4) {
-    payload.assign(dialog.m_exifBlock.begin() + 4, dialog.m_exifBlock.end());
-    if (dialog.m_orientation != 1) SetExifOrientationUpright(payload);
-    FitExifToOutput(payload, dialog.m_workWidth, dialog.m_workHeight, dialog.m_orientation);
+  std::string note;
+};
+
+const FittedExif& FitForOutput(const CMainDialog& dialog) {
+  thread_local FittedExif fitted;
+  const uint64_t pictureArea =
+      dialog.m_loadedArea > 0 ? dialog.m_loadedArea
+                              : uint64_t(std::max(dialog.m_workWidth, 0)) * uint64_t(std::max(dialog.m_workHeight, 0));
+  if (fitted.source == dialog.m_exifBlock && fitted.width == dialog.m_workWidth &&
+      fitted.height == dialog.m_workHeight && fitted.orientation == dialog.m_orientation &&
+      fitted.pictureArea == pictureArea)
+    return fitted;
+  fitted = FittedExif{};
+  fitted.source = dialog.m_exifBlock;
+  fitted.width = dialog.m_workWidth;
+  fitted.height = dialog.m_workHeight;
+  fitted.orientation = dialog.m_orientation;
+  fitted.pictureArea = pictureArea;
+  if (dialog.m_exifBlock.size() > 4) {
+    fitted.payload.assign(dialog.m_exifBlock.begin() + 4, dialog.m_exifBlock.end());
+    if (dialog.m_orientation != 1) SetExifOrientationUpright(fitted.payload);
+    fitted.note = FitExifToOutput(fitted.payload, dialog.m_workWidth, dialog.m_workHeight, dialog.m_orientation,
+                                  pictureArea);
   }
+  return fitted;
+}
+
+}  // namespace
+
+std::string SetJpegMetadataForOutput(const CMainDialog& dialog) {
+  const bool keep = dialog.m_pages.sizeQuality.m_keepExif && dialog.m_exifBlock.size() > 4;
+  const FittedExif* fitted = keep ? &FitForOutput(dialog) : nullptr;
   // The markers to write are set after the thumbnail transform, which has its own.
   ISClearJPGMarkers();
-  if (!payload.empty()) ISAddJPGMarker(payload.data(), static_cast<DWORD>(payload.size()), 0xE1);
+  if (fitted && !fitted->payload.empty())
+    ISAddJPGMarker(fitted->payload.data(), static_cast<DWORD>(fitted->payload.size()), 0xE1);
   ISClearJPGComments();
   if (dialog.m_colorMatched) ISAddJPGComment("sRGB Matched");
+  return fitted ? fitted->note : std::string();
 }
 
-DWORD WriteWorkingJpeg(const CMainDialog& dialog, ISIOHandle sink, int quality, const ISResolution* density) {
-  SetJpegMetadataForOutput(dialog);
+DWORD WriteWorkingJpeg(const CMainDialog& dialog, ISIOHandle sink, int quality, const ISResolution* density,
+                       std::string* exifNote) {
+  const std::string note = SetJpegMetadataForOutput(dialog);
+  if (exifNote) *exifNote = note;
   static const int32_t kFull[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
   if (dialog.m_pages.sizeQuality.m_subsampling)
     ISSetJPGSampling(kFull, kFull);

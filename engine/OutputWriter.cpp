@@ -122,6 +122,7 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
   long long result = 0;          // the writer's result, 0 on failure
   ISErrorCode libraryError = 0;  // why the library's writer failed
   std::string sizeMissed;        // the quality search could not reach the size limit
+  std::string exifNote;          // why the carried EXIF block lost its thumbnail
   if (ISIOHandle sink = file.OpenSink()) {
     const DWORD w = static_cast<DWORD>(m_workWidth), h = static_cast<DWORD>(m_workHeight);
     if (target.fileType == 0) {
@@ -155,7 +156,7 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
         AppendLog(LogTime() + text + "<br>", 0);
       }
       const ISResolution density{1, 1, 0};
-      result = WriteWorkingJpeg(*this, sink, quality, &density);
+      result = WriteWorkingJpeg(*this, sink, quality, &density, &exifNote);
       if (qualityType != 0 && result > limit)
         sizeMissed = Number("Size limit missed: %lld bytes written", result) +
                      Number(" at quality %lld", quality) + Number(", over the limit of %lld bytes", limit);
@@ -204,6 +205,7 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
     const std::string why = WriteOutputMarker(target.folder);
     if (!why.empty()) logMarker(why);
   }
+  if (!exifNote.empty()) LogEntryWarning(exifNote);
   if (!sizeMissed.empty()) LogEntryWarning(sizeMissed);
   if (!m_outcomes.empty()) {
     m_outcomes.back().written = true;

@@ -197,6 +197,7 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
   const BYTE* pixels = picture.LockPixels();
   ApplyOrientation(pixels, width, height);
   picture.UnlockPixels();
+  m_loadedArea = uint64_t(std::max(width, 0)) * uint64_t(std::max(height, 0));
 
   m_labelSize = {true, FormatInt("%lld x ", m_workWidth) + FormatInt("%lld", m_workHeight)};
   const size_t slash = path.rfind('/');

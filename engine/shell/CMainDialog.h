@@ -184,6 +184,7 @@ class CMainDialog {
   time_t m_srcFileTime = 0;
   std::string m_jpegComment;
   std::vector<BYTE> m_exifBlock;  // kept EXIF block; its length is the vector's size
+  uint64_t m_loadedArea = 0;      // width x height of the picture as loaded (its EXIF's picture)
   int m_exifPresent = 0;
   std::string m_make, m_model, m_date;
   double m_exposureBias = 0.0;

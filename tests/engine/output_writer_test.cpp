@@ -12,6 +12,7 @@
 #include "output_test_dialog.h"
 #include "picture_helpers.h"
 #include "support/exif_block.h"
+#include "support/jpeg_encode.h"
 #include "support/test_support.h"
 
 namespace {
@@ -432,6 +433,80 @@ TEST(OutputWriter, CarriedExifDescribesTheWrittenPicture) {
     std::vector<BYTE> payload(record.begin() + 4, record.begin() + static_cast<long>(n));
     FitExifToOutput(payload, 5, 9, 6);
   }
+}
+
+namespace {
+
+// The IFD1 thumbnail's bytes of a little-endian APP1 "Exif" payload; empty when IFD1 is unlinked.
+std::vector<uint8_t> ThumbnailOf(const std::vector<BYTE>& payload) {
+  const auto at = [&](uint64_t o, int n) {
+    uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | (6 + o + i < payload.size() ? payload[6 + o + i] : 0);
+    return v;
+  };
+  const uint32_t ifd0 = at(4, 4), ifd1 = at(ifd0 + 2 + 12 * at(ifd0, 2), 4);
+  uint32_t offset = 0, length = 0;
+  for (uint32_t i = 0; ifd1 != 0 && i < at(ifd1, 2); ++i) {
+    const uint64_t e = ifd1 + 2 + 12 * i;
+    if (at(e, 2) == 0x0201) offset = at(e + 8, 4);
+    if (at(e, 2) == 0x0202) length = at(e + 8, 4);
+  }
+  if (ifd1 == 0 || 6 + uint64_t{offset} + length > payload.size()) return {};
+  return std::vector<uint8_t>(payload.begin() + 6 + offset, payload.begin() + 6 + offset + length);
+}
+
+}  // namespace
+
+// A thumbnail is judged as one before it is turned with its picture: within its own area and
+// its picture's, and within the blocks its scans may code. Past them it is left out, and said.
+TEST(OutputWriter, CarriedThumbnailsAreTurnedOnlyWithinAThumbnailsBounds) {
+  const uint64_t picture = 640 * 480;
+  const struct {
+    const char* what;
+    std::vector<uint8_t> thumbnail;
+    uint64_t pictureArea;
+    std::pair<DWORD, DWORD> turned;  // {0, 0}: left out
+    std::string note;
+  } cases[] = {
+      // Turned with trimming: the partial block group of 4:2:0 at the edge that moves is dropped.
+      {"valid", qrvtest::EncodeJPEG(160, 120, {0x22, 0x11, 0x11}, "baseline"), picture, {112, 160}, ""},
+      {"4 components", qrvtest::EncodeJPEG(160, 120, {0x11, 0x11, 0x11, 0x11}, "baseline"), picture, {120, 160}, ""},
+      {"progressive", qrvtest::EncodeJPEG(160, 120, {0x11, 0x11, 0x11}, "simple"), picture, {120, 160}, ""},
+      {"too large", qrvtest::EncodeJPEG(1100, 1000, {0x11}, "baseline"), UINT64_MAX, {0, 0},
+       "EXIF thumbnail left out of the output: 1100 x 1000 is over the 1048576 pixels of a thumbnail"},
+      {"larger than its picture", qrvtest::EncodeJPEG(160, 120, {0x11}, "baseline"), 100 * 100, {0, 0},
+       "EXIF thumbnail left out of the output: 160 x 120 is larger than its picture"},
+      {"arithmetic, many scans", qrvtest::EncodeJPEG(160, 120, {0x11}, "arithmetic", 40), picture, {0, 0},
+       "EXIF thumbnail left out of the output: it could not be turned (bad JPG file: JPEG data codes more than "
+       "32 times the frame's 300 blocks in its first 33 scans)"},
+      {"not a JPEG", std::vector<uint8_t>(300, 0x5A), picture, {0, 0},
+       "EXIF thumbnail left out of the output: bad JPG file"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_FALSE(c.thumbnail.empty()) << c.what;
+    const std::vector<uint8_t> record = ExifWithThumbnail(6, c.thumbnail);
+    std::vector<BYTE> payload(record.begin() + 4, record.end());
+    EXPECT_EQ(FitExifToOutput(payload, 480, 640, 6, c.pictureArea), c.note) << c.what;
+    const std::vector<uint8_t> thumbnail = ThumbnailOf(payload);
+    DWORD w = 0, h = 0;
+    if (!thumbnail.empty()) {
+      ISIOHandle source = ISOpenMemorySource(thumbnail.data(), static_cast<DWORD>(thumbnail.size()));
+      ISGetJPGInfo(source, &w, &h, nullptr, nullptr, nullptr, nullptr);
+      ISCloseSource(source);
+    }
+    EXPECT_EQ(std::make_pair(w, h), c.turned) << c.what;
+  }
+  // Through the writer: the output is written, its entry with the warning.
+  qrvtest::TempDir dir;
+  const std::string src = dir.File("src.jpg");
+  ASSERT_TRUE(enginetest::WriteJpegWithExif(src, enginetest::RandomPicture(32, 16, 1), 32, 16,
+                                            ExifWithThumbnail(6, qrvtest::EncodeJPEG(48, 32, {0x11}, "baseline"))));
+  Writer w(dir);
+  w.dlg.m_pages.output.m_fileType = 1;
+  ASSERT_EQ(w.dlg.LoadSourceImage(src), 1);
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_NE(w.Log().find("EXIF thumbnail left out of the output: 48 x 32 is larger than its picture"),
+            std::string::npos);
 }
 
 TEST(OutputWriter, ExifOrientationSetUpright) {

@@ -1,6 +1,8 @@
 // seeds: jpeg/exif jpeg/orientation
-// The output writer's Orientation fix-up of a carried EXIF block on arbitrary bytes: from the
-// first "Exif\0\0" of the input on (a whole JPEG seed), or the input itself.
+// The output writer's fitting of a carried EXIF block on arbitrary bytes: from the first
+// "Exif\0\0" of the input on (a whole JPEG seed), or the input itself. The Orientation fix-up,
+// then the pixel size and the IFD1 thumbnail turned for an orientation picked from the input's
+// length through the library's lossless transform, or left out.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -26,5 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t changed = 0;
   for (size_t i = 0; i < payload.size(); ++i) changed += payload[i] != before[i];
   if (changed > 2) std::abort();
+
+  // A fitted block grows only by a turned thumbnail, and stays one marker's payload then.
+  const int orientation = 2 + static_cast<int>(size % 7);
+  FitExifToOutput(payload, 640, 480, orientation, 640 * 480);
+  if (payload.size() > before.size() && payload.size() > 65533) std::abort();
   return 0;
 }

@@ -176,14 +176,8 @@ JPGDecodeState* CISJPGReader::Setup(CISIO& source, DWORD* width, DWORD* height, 
     // and reads all its scans.
     JPGGuardDecode(&cinfo, 1);
     StoreMarkers(&cinfo);
-    jpeg_start_decompress(&cinfo);
-
-    uint64_t rowBytes = 0;
-    if (!ISAllocSize(rowBytes, cinfo.output_width, cinfo.output_components, 2) || rowBytes > UINT32_MAX)
-      return Fail(IS_ERR_NOMEM), nullptr;
-    state->rowBuffer.Resize(static_cast<uint32_t>(rowBytes));
-    if (!state->rowBuffer.Data()) return Fail(IS_ERR_NOMEM), nullptr;
-
+    // jpeg_calc_output_dimensions has set the output components: a kind this read does not
+    // deliver is refused before jpeg_start_decompress reads the scans of a file of several.
     switch (cinfo.output_components) {
       case 1: state->colourKind = kJPGColourGrey; break;
       case 3: state->colourKind = (flags & kJPGReadKeepYCbCr) ? kJPGColourYCbCr : kJPGColourRGB; break;
@@ -196,6 +190,13 @@ JPGDecodeState* CISJPGReader::Setup(CISIO& source, DWORD* width, DWORD* height, 
       default: break;
     }
     state->outputKind = ChooseOutputKind(state->colourKind, bits, flags);
+    jpeg_start_decompress(&cinfo);
+
+    uint64_t rowBytes = 0;
+    if (!ISAllocSize(rowBytes, cinfo.output_width, cinfo.output_components, 2) || rowBytes > UINT32_MAX)
+      return Fail(IS_ERR_NOMEM), nullptr;
+    state->rowBuffer.Resize(static_cast<uint32_t>(rowBytes));
+    if (!state->rowBuffer.Data()) return Fail(IS_ERR_NOMEM), nullptr;
     if (width) *width = cinfo.output_width;
     if (height) *height = cinfo.output_height;
     state->xDensity = cinfo.X_density;

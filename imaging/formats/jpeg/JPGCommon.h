@@ -35,6 +35,19 @@ bool JPGBytesLeft(j_decompress_ptr cinfo, uint64_t* left);
 // minutes. A file past the limit is refused when libjpeg reaches its next scan.
 constexpr int kJPGScanLimit = 500;
 
+// The most blocks the scans of one decode or transform may code, as a multiple of the frame's
+// blocks (every component's). Each scan costs the blocks of its components whatever its data
+// holds: an arithmetic-coded scan of a few bytes passes over every one. libjpeg's own
+// progression codes the frame about five times over and the heaviest encoders a few dozen; a
+// file past the limit is refused when libjpeg reaches the scan that takes it there.
+constexpr int kJPGBlockPassLimit = 32;
+
+// The blocks of every component of the frame; those of the components of the scan whose header
+// libjpeg has read last (each component's blocks in the frame), and one more for each restart
+// interval of the scan.
+uint64_t JPGFrameBlocks(j_decompress_ptr cinfo);
+uint64_t JPGScanBlocks(j_decompress_ptr cinfo);
+
 // After jpeg_read_header, before libjpeg sizes its buffers: the guards of one decode or
 // coefficient read.
 // - Asks the decode budget for the frame, which libjpeg decodes at any output scale and, for a
@@ -42,13 +55,18 @@ constexpr int kJPGScanLimit = 500;
 // - Sets libjpeg's memory limit from the budget: room for `frameCopies` whole sets of the
 //   frame's coefficients and the markers already saved. libjpeg judges its whole-image buffers
 //   against it (with what it allocated before them) when it creates them.
-// - Counts the scans through libjpeg's progress hook and refuses the scan after kJPGScanLimit.
+// - Counts the scans and the blocks they code through libjpeg's progress hook, and refuses the
+//   scan after kJPGScanLimit or the scan that takes the blocks past kJPGBlockPassLimit times
+//   the frame's.
 // A refusal throws RovIrirev::ISException and leaves its reason for ISGetLastWarning.
 void JPGGuardDecode(j_decompress_ptr cinfo, unsigned frameCopies);
 
 // The scans the last decode or coefficient read of this thread had read when it ended or was
 // refused (kJPGScanLimit for a file refused for its scans).
 int JPGScansDecoded();
+// The blocks that the scans of the last decode or coefficient read of this thread coded, those
+// of the scan that would have gone past the limit not included.
+uint64_t JPGBlocksDecoded();
 
 // Installs the destination manager over `io` (not owned): one 4096-byte buffer, each full
 // buffer one write; a failed write is libjpeg's file-write error.

@@ -13,22 +13,41 @@ using RovIrirev::BudgetAdd;
 using RovIrirev::BudgetMultiply;
 
 thread_local int scansDecoded = 0;
+// The blocks that the scans read so far code, the frame's blocks and the most they may code.
+thread_local uint64_t blocksDecoded = 0;
+thread_local uint64_t frameBlocks = 0;
+thread_local uint64_t blockLimit = 0;
 
-// libjpeg's progress hook: called before each step of input (a row of blocks or a marker) and
-// each output row. input_scan_number counts the scans whose header libjpeg has read; the scan
-// after the limit is refused before any of its data is decoded.
-void CountScans(j_common_ptr common) {
-  if (!common->is_decompressor) return;
-  const int scan = reinterpret_cast<j_decompress_ptr>(common)->input_scan_number;
-  if (scan <= kJPGScanLimit) {
-    scansDecoded = scan;
-    return;
-  }
-  scansDecoded = kJPGScanLimit;
-  char reason[80];
-  std::snprintf(reason, sizeof reason, "JPEG data has more than %d scans", kJPGScanLimit);
+[[noreturn]] void Refuse(const char* reason) {
   ReplaceLastWarning(reason);
   throw RovIrirev::ISException(reason);
+}
+
+// libjpeg's progress hook: called before each step of input (a row of blocks or a marker) and
+// each output row. input_scan_number counts the scans whose header libjpeg has read, and the
+// scan's components are known from then on; the scan after the limit, or the scan that takes
+// the blocks coded past their limit, is refused before any of its data is decoded.
+void CountScans(j_common_ptr common) {
+  if (!common->is_decompressor) return;
+  const j_decompress_ptr cinfo = reinterpret_cast<j_decompress_ptr>(common);
+  const int scan = cinfo->input_scan_number;
+  if (scan > kJPGScanLimit) {
+    scansDecoded = kJPGScanLimit;
+    char reason[80];
+    std::snprintf(reason, sizeof reason, "JPEG data has more than %d scans", kJPGScanLimit);
+    Refuse(reason);
+  }
+  if (scan <= scansDecoded) return;
+  const uint64_t blocks = BudgetAdd(blocksDecoded, JPGScanBlocks(cinfo));
+  if (blocks > blockLimit) {
+    char reason[160];
+    std::snprintf(reason, sizeof reason,
+                  "JPEG data codes more than %d times the frame's %llu blocks in its first %d scans",
+                  kJPGBlockPassLimit, static_cast<unsigned long long>(frameBlocks), scan);
+    Refuse(reason);
+  }
+  scansDecoded = scan;
+  blocksDecoded = blocks;
 }
 
 // The largest number of samples per frame pixel that the budget's memory limit covers: four
@@ -39,8 +58,38 @@ constexpr uint64_t kComponentsPerLimit = 4;
 
 int JPGScansDecoded() { return scansDecoded; }
 
+uint64_t JPGBlocksDecoded() { return blocksDecoded; }
+
+uint64_t JPGFrameBlocks(j_decompress_ptr cinfo) {
+  uint64_t blocks = 0;
+  for (int ci = 0; ci < cinfo->num_components; ++ci) {
+    const jpeg_component_info& c = cinfo->comp_info[ci];
+    blocks = BudgetAdd(blocks, BudgetMultiply(c.width_in_blocks, c.height_in_blocks));
+  }
+  return blocks;
+}
+
+uint64_t JPGScanBlocks(j_decompress_ptr cinfo) {
+  uint64_t blocks = 0;
+  for (int i = 0; i < cinfo->comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i)
+    if (const jpeg_component_info* c = cinfo->cur_comp_info[i])
+      blocks = BudgetAdd(blocks, BudgetMultiply(c->width_in_blocks, c->height_in_blocks));
+  // A restart costs about what a block does (the decoder's state is set up anew, and a missing
+  // marker is looked for): a scan with a restart after every MCU counts each one.
+  // MCUs_per_row and MCU_rows_in_scan are the scan's, set when libjpeg starts its input.
+  if (cinfo->restart_interval > 0) {
+    const uint64_t mcus = BudgetMultiply(cinfo->MCUs_per_row, cinfo->MCU_rows_in_scan);
+    blocks = BudgetAdd(blocks, (mcus + cinfo->restart_interval - 1) / cinfo->restart_interval);
+  }
+  return blocks;
+}
+
 void JPGGuardDecode(j_decompress_ptr cinfo, unsigned frameCopies) {
-  scansDecoded = cinfo->input_scan_number;
+  // The scans are counted from the first one, whose header jpeg_read_header has read.
+  scansDecoded = 0;
+  blocksDecoded = 0;
+  frameBlocks = JPGFrameBlocks(cinfo);
+  blockLimit = BudgetMultiply(frameBlocks, kJPGBlockPassLimit);
   uint64_t left = 0;
   const bool known = JPGBytesLeft(cinfo, &left);
   const uint64_t width = cinfo->image_width, height = cinfo->image_height;

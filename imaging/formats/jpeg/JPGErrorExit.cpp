@@ -9,13 +9,32 @@ namespace {
 void JPGTraceMessage(j_common_ptr) {}
 
 // libjpeg's messages: a warning (level -1: premature end of data, corrupt data, ...) is counted
-// as libjpeg counts it and kept for ISGetLastWarning; trace messages go nowhere.
+// as libjpeg counts it, and the first one of the call is kept for ISGetLastWarning; trace
+// messages go nowhere. Damaged data can give a warning per block (a missing restart marker
+// after every MCU): only the first is formatted.
 void JPGEmitMessage(j_common_ptr cinfo, int level) {
   if (level >= 0) return;
-  ++cinfo->err->num_warnings;
+  if (cinfo->err->num_warnings++ > 0) return;
   char message[JMSG_LENGTH_MAX] = {};
   cinfo->err->format_message(cinfo, message);
   SetLastWarning(message);
+}
+
+// libjpeg's refusals that name what the file holds (a kind of JPEG libjpeg does not decode, a
+// sample precision other than 8 bits, a height left to a DNL marker) or what it could not get:
+// they tell a well-formed file this build does not read from a damaged one.
+bool SaysWhatWasMet(int code) {
+  switch (code) {
+    case JERR_OUT_OF_MEMORY:
+    case JERR_SOF_UNSUPPORTED:
+    case JERR_BAD_PRECISION:
+    case JERR_EMPTY_IMAGE:
+    case JERR_NOT_COMPILED:
+    case JERR_ARITH_NOTIMPL:
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace
@@ -29,7 +48,7 @@ void JPGErrorExit(j_common_ptr cinfo) {
     std::snprintf(message, sizeof message, "JPEG decoding needs more than the %ld bytes of memory allowed for it",
                   cinfo->mem->max_memory_to_use);
     ReplaceLastWarning(message);
-  } else if (cinfo->err->msg_code == JERR_OUT_OF_MEMORY) {
+  } else if (SaysWhatWasMet(cinfo->err->msg_code)) {
     ReplaceLastWarning(message);
   }
   throw RovIrirev::ISException(message);

@@ -1,11 +1,13 @@
 // CISJPGReader::Transform: one lossless transform from a JPEG source to a sink. The new stream
 // is built in memory and handed to the sink only when it is complete, so a failed or stopped
 // transform leaves nothing in the sink. libjpeg errors and bad requests: 9; a stop: 14.
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
+#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/formats/jpeg/CISJPGReader.h"
 #include "imaging/formats/jpeg/JPGTransform.h"
 #include "platform/global_memory.h"
@@ -14,9 +16,10 @@ namespace {
 
 using RovIrirev::ISException;
 
-// The bytes of the stream being written.
+// The bytes of the stream being written, and the most it may hold.
 struct JPGStagedOutput {
   std::vector<JOCTET> bytes;
+  uint64_t limit = kGlobalAllocLimit;
   JOCTET buffer[kJPGIOBufferSize];
 };
 
@@ -31,6 +34,13 @@ JPGStagingDestination* Dest(j_compress_ptr cinfo) { return reinterpret_cast<JPGS
 
 void Append(j_compress_ptr cinfo, size_t n) {
   JPGStagedOutput* out = Dest(cinfo)->out;
+  if (out->bytes.size() + n > out->limit) {
+    char reason[120];
+    std::snprintf(reason, sizeof reason, "the transformed JPEG stream is larger than the %llu bytes allowed for it",
+                  static_cast<unsigned long long>(out->limit));
+    ReplaceLastWarning(reason);
+    throw RovIrirev::ISException(reason);
+  }
   if (out->bytes.size() + n >= kGlobalAllocLimit) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
   try {
     out->bytes.insert(out->bytes.end(), out->buffer, out->buffer + n);
@@ -136,6 +146,11 @@ BOOL CISJPGReader::Transform(CISIO& source, CISIO& sink, DWORD mode, int32_t x, 
     // second copy of it: its blocks must be ones the data could code.
     JPGGuardDecode(&o.src, 2);
     o.dst.mem->max_memory_to_use = o.src.mem->max_memory_to_use;
+    // The stream written from them is a third copy, held until it is whole: at most the bytes
+    // of one set of the frame's coefficients, with the markers copied and the headers.
+    staged->limit = RovIrirev::BudgetMultiply(JPGFrameBlocks(&o.src), DCTSIZE2 * sizeof(JCOEF)) + (uint64_t{1} << 16);
+    for (jpeg_saved_marker_ptr m = o.src.marker_list; m; m = m->next)
+      staged->limit = RovIrirev::BudgetAdd(staged->limit, uint64_t{m->data_length} + 4);
     RequestTransformWorkspace(&o.src, &info);
     jvirt_barray_ptr* srcCoef = jpeg_read_coefficients(&o.src);
     jpeg_copy_critical_parameters(&o.src, &o.dst);
