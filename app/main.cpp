@@ -25,6 +25,7 @@
 #include "app/pages/Profile.h"
 #include "engine/CRGBImage.h"
 #include "engine/ErrorText.h"
+#include "engine/OutputNaming.h"
 #include "engine/shell/CMainDialog.h"
 #include "engine/shell/ShellServices.h"
 
@@ -168,11 +169,6 @@ std::string TidyPath(const std::string& path) {
   return tidy;
 }
 
-// The path of `name` in `folder` ("/" + name in the root).
-std::string InFolder(const std::string& folder, const std::string& name) {
-  return (!folder.empty() && folder.back() == '/' ? folder : folder + "/") + name;
-}
-
 // What the expansion of the folders given left out, over all of them.
 struct FolderSkips {
   int raw = 0;  // camera-RAW files
@@ -184,7 +180,7 @@ std::string UnsearchedLine(const std::string& shown, const std::vector<std::stri
   constexpr size_t kNamed = 5;
   std::string line = "qrv: " + Count(static_cast<int>(subfolders.size()), "subfolder", "subfolders") + " not searched: ";
   for (size_t i = 0; i < subfolders.size() && i < kNamed; ++i)
-    line += (i ? ", " : "") + InFolder(shown, ConsoleText(subfolders[i]));
+    line += (i ? ", " : "") + WithSlash(shown) + ConsoleText(subfolders[i]);
   if (subfolders.size() > kNamed) line += " and " + std::to_string(subfolders.size() - kNamed) + " more";
   return line;
 }
@@ -197,7 +193,7 @@ std::string UnsearchedLine(const std::string& shown, const std::vector<std::stri
 std::vector<std::string> FolderPictures(const std::string& folder, const std::string& shown, FolderSkips* skips,
                                         std::vector<std::string>* subfolders, std::string* why) {
   std::vector<std::string> files;
-  const bool outputFolder = IsFile(InFolder(folder, "qrvoutput.dir"));
+  const bool outputFolder = IsFile(WithSlash(folder) + "qrvoutput.dir");
   DIR* dir = opendir(folder.c_str());
   if (!dir) {
     *why = "cannot read the folder " + shown + ": " + std::strerror(errno);
@@ -207,11 +203,11 @@ std::vector<std::string> FolderPictures(const std::string& folder, const std::st
   while (dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
     if (name == "." || name == ".." || (outputFolder && name == "qrvoutput.dir")) continue;
-    const std::string full = InFolder(folder, name);
+    const std::string full = WithSlash(folder) + name;
     if (IsFolder(full)) {
       ++folders;
       // An output folder (one holding the marker) is never searched for pictures: not named.
-      if (!IsFile(InFolder(full, "qrvoutput.dir"))) subfolders->push_back(name);
+      if (!IsFile(WithSlash(full) + "qrvoutput.dir")) subfolders->push_back(name);
     } else if (!IsFile(full))
       ++others;
     else if (outputFolder && IsOutputName(name))

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "imaging/core/ISDecodeBudget.h"
+#include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/ISThreadState.h"
 #include "imaging/formats/tiff/TIFFClient.h"
 
@@ -19,16 +20,6 @@ namespace {
 
 // Stored bytes read from each strip or tile at page open: every header judged here fits.
 constexpr uint32_t kHeadBytes = 2048;
-
-uint8_t ReverseBits(uint8_t b) {
-  b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-  b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-  return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
-}
-
-uint32_t BigEndian32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
 
 uint64_t LittleEndian(const uint8_t* p, int n) {
   uint64_t v = 0;
@@ -51,18 +42,18 @@ void JudgeJBIG(TIFFCodecVerdict& v, TIFF* tif, uint32_t index, uint32_t width, u
   uint16_t fill = FILLORDER_MSB2LSB;
   TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fill);
   const bool reversed = (fill & (TIFFIsMSB2LSB(tif) ? FILLORDER_MSB2LSB : FILLORDER_LSB2MSB)) != 0;
-  const auto at = [&](uint64_t i) { return reversed ? ReverseBits(data[i]) : data[i]; };
+  const auto at = [&](uint64_t i) { return reversed ? CISOpContext::kBitReverse[data[i]] : data[i]; };
   uint8_t h[kHeader];
   for (uint64_t i = 0; i < kHeader; ++i) h[i] = at(i);
-  const uint32_t planes = h[2], xd = BigEndian32(h + 4), yd = BigEndian32(h + 8);
+  const uint32_t planes = h[2], xd = ReadBE32(h + 4), yd = ReadBE32(h + 8);
   // Past the header and a private table of 1728 bytes, escaped data holds 0xFF only before 0x00.
   bool newHeight = false;
   uint32_t height = yd;
   for (uint64_t i = kHeader + ((h[19] & 0x07) == 0x06 ? 1728 : 0); i + 6 <= size; ++i) {
     if (at(i) != 0xFF || at(i + 1) != 0x05) continue;
     const uint8_t n[4] = {at(i + 2), at(i + 3), at(i + 4), at(i + 5)};
-    newHeight = BigEndian32(n) <= yd;
-    if (newHeight) height = BigEndian32(n);
+    newHeight = ReadBE32(n) <= yd;
+    if (newHeight) height = ReadBE32(n);
     break;
   }
   // A variable-length stream's marker may lie past the bytes at hand: the whole strip decides.

@@ -134,13 +134,6 @@ uint64_t SampleAt(const uint8_t* row, uint64_t i, uint32_t bytes) {
   }
 }
 
-bool HostIsLittleEndian() {
-  const uint16_t one = 1;
-  uint8_t first = 0;
-  std::memcpy(&first, &one, 1);
-  return first == 1;
-}
-
 // Whether the end of a strip or tile that decoded "successfully" may still hold the laid byte:
 // the bytes of its last sample as the decoder wrote them, before libtiff's finishing (the
 // horizontal predictor adds the sample before; the floating-point one also turns the row's byte
@@ -177,7 +170,7 @@ bool EndMayBeUnwritten(TIFF* tif, const uint8_t* out, uint64_t whole, uint32_t r
   if (predictor == PREDICTOR_FLOATINGPOINT) {
     // Byte j of the row as stored: byte plane j / count (most significant first) of sample
     // j % count, each stored byte the difference from the one `stride` before it.
-    const bool little = HostIsLittleEndian();
+    constexpr bool little = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
     const auto at = [&](uint64_t j) {
       const uint64_t plane = j / count;
       return row[(j % count) * bytes + (little ? bytes - 1 - plane : plane)];
