@@ -181,6 +181,7 @@ void CRGBImage::Adopt(HGLOBAL block, DWORD width, DWORD height) {
 
 int CRGBImage::Load(const std::string& path) {
   m_loadWarning.clear();
+  m_metadata.Clear();
   int code = FormatFromExtension(path);
   if (code == IFF_UNKNOWN) {
     // Not a listed extension: offer the file to the camera-RAW decoder first.
@@ -237,6 +238,7 @@ int CRGBImage::Load(const std::string& path) {
 int CRGBImage::LoadAs(const std::string& path, int format) {
   Free();
   m_loadWarning.clear();
+  m_metadata.Clear();
   int error = 0;
   // A file that cannot be read at all says why in the system's words.
   const std::string unreadable = UnreadableFileReason(path, &error);
@@ -300,6 +302,7 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
           m_exifBlock.assign(bytes, bytes + length);
         if (data) GlobalFree(data);
       }
+      m_metadata.TakeFromLastRead();
       Adopt(block, width, height);
       m_loadWarning = warning;
       return 0;
@@ -321,6 +324,7 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
   }
   if (!block) return Refused();
   m_loadWarning = ISGetLastWarning();
+  if (format == IFF_PNG || format == IFF_PSD || format == IFF_TIFF) m_metadata.TakeFromLastRead();
   Adopt(block, width, height);
   return 0;
 }

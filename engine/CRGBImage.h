@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/ExifSummary.h"
+#include "engine/OutputMetadata.h"
 
 // The application's format codes.
 enum ImageFileFormat : int {
@@ -105,6 +106,9 @@ class CRGBImage {
   // this says so. Empty otherwise.
   const std::string& LoadWarning() const { return m_loadWarning; }
   const std::vector<BYTE>& ExifBlock() const { return m_exifBlock; }
+  // The colour profile, IPTC record and XMP packets of the last file loaded (JPEG, PNG, TIFF or
+  // PSD), and why any of them was left out on reading.
+  const SourceMetadata& Metadata() const { return m_metadata; }
   int LockCount() const { return m_lockCount; }
   // The palette chosen for the last loaded picture (unused entries black) and its colour count.
   // Nothing in a run shows it, so it is chosen on the first ask after a load, from the pixels
@@ -147,4 +151,5 @@ class CRGBImage {
   // Copy of the last APP1 "Exif" marker of the last JPEG read, as the library reports markers
   // (four leading bytes, then the payload: bytes 4 to 7 are "Exif").
   std::vector<BYTE> m_exifBlock;
+  SourceMetadata m_metadata;
 };

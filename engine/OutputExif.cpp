@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/ErrorText.h"
+#include "engine/OutputMetadata.h"
 #include "engine/shell/CMainDialog.h"
 
 namespace {
@@ -283,6 +284,8 @@ std::string SetJpegMetadataForOutput(const CMainDialog& dialog) {
   ISClearJPGMarkers();
   if (fitted && !fitted->payload.empty())
     ISAddJPGMarker(fitted->payload.data(), static_cast<DWORD>(fitted->payload.size()), 0xE1);
+  // The source's colour profile, XMP and IPTC, counted in every probe of the quality search.
+  SetCarriedMetadata(MetadataForOutput(dialog, OutputKind::kJpeg, "JPEG"), OutputKind::kJpeg);
   ISClearJPGComments();
   if (dialog.m_colorMatched) ISAddJPGComment("sRGB Matched");
   return fitted ? fitted->note : std::string();
@@ -300,5 +303,6 @@ DWORD WriteWorkingJpeg(const CMainDialog& dialog, ISIOHandle sink, int quality, 
   const DWORD size = ISWriteJPG(sink, dialog.m_workImage.data(), static_cast<DWORD>(dialog.m_workWidth),
                                 static_cast<DWORD>(dialog.m_workHeight), static_cast<DWORD>(quality), 24, density, 0);
   ISSetJPGSampling(nullptr, nullptr);
+  ClearCarriedMetadata();
   return size;
 }

@@ -9,6 +9,7 @@
 #include "engine/CRGBImage.h"
 #include "engine/ErrorText.h"
 #include "engine/HtmlLog.h"
+#include "engine/OutputMetadata.h"
 #include "engine/OutputWriter.h"
 #include "engine/shell/CMainDialog.h"
 #include "engine/shell/ShellServices.h"
@@ -123,13 +124,34 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
   ISErrorCode libraryError = 0;  // why the library's writer failed
   std::string sizeMissed;        // the quality search could not reach the size limit
   std::string exifNote;          // why the carried EXIF block lost its thumbnail
+  // What the output carries of the source's colour profile, IPTC and XMP, and what it leaves out.
+  const int outputFormat = target.fileType == 0   ? target.keepCode
+                           : target.fileType == 1 ? IFF_JPEG
+                           : target.fileType == 2 ? IFF_PNG
+                                                  : IFF_BMP;
+  const OutputKind outputKind = OutputKindOf(outputFormat);
+  CarriedMetadata carried = MetadataForOutput(*this, outputKind, OutputFormatName(outputFormat));
+  std::vector<std::string> metadataNotes = carried.notes;
+  // A PNG writer that met a profile libpng refuses says so.
+  const auto notePNGProfile = [&]() {
+    const std::string warning = ISGetLastWarning();
+    if (outputKind == OutputKind::kPng && warning.compare(0, 23, "colour profile left out") == 0)
+      metadataNotes.push_back("Colour profile of the source left out: " + warning.substr(25));
+  };
   if (ISIOHandle sink = file.OpenSink()) {
     const DWORD w = static_cast<DWORD>(m_workWidth), h = static_cast<DWORD>(m_workHeight);
     if (target.fileType == 0) {
       CRGBImage picture;
       if (picture.Create(m_workImage.data(), m_workWidth, m_workHeight) == 0) {
         if (target.keepCode == IFF_JPEG) ISSetJPGDCTMethod(1);  // as the picture object saves a JPEG
+        const bool markers = outputKind == OutputKind::kJpeg &&
+                             !(carried.xmp.empty() && carried.xmpExtended.empty() && carried.iptc.empty());
+        if (markers) ISClearJPGMarkers();
+        SetCarriedMetadata(carried, outputKind);
         result = picture.WriteTo(sink, target.keepCode);
+        notePNGProfile();
+        ClearCarriedMetadata();
+        if (markers) ISClearJPGMarkers();
       } else {
         libraryError = IS_ERR_NOMEM;
       }
@@ -161,7 +183,10 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
         sizeMissed = Number("Size limit missed: %lld bytes written", result) +
                      Number(" at quality %lld", quality) + Number(", over the limit of %lld bytes", limit);
     } else if (target.fileType == 2) {
+      SetCarriedMetadata(carried, outputKind);
       result = ISWritePNG(sink, m_workImage.data(), w, h, w * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0);
+      notePNGProfile();
+      ClearCarriedMetadata();
     } else {
       result = ISWriteBMP(sink, m_workImage.data(), w, h, 24, 0x1000000, nullptr, nullptr, 0);
     }
@@ -206,6 +231,7 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
     if (!why.empty()) logMarker(why);
   }
   if (!exifNote.empty()) LogEntryWarning(exifNote);
+  for (const std::string& note : metadataNotes) LogEntryWarning(note);
   if (!sizeMissed.empty()) LogEntryWarning(sizeMissed);
   if (!m_outcomes.empty()) {
     m_outcomes.back().written = true;

@@ -147,6 +147,7 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
   m_loadWarning = picture.LoadWarning();
   m_jpegComment = picture.JpegComment();
   m_exifBlock = picture.ExifBlock();
+  m_sourceMetadata = picture.Metadata();
   if (!m_exifBlock.empty()) {
     picture.ReadExif(m_exifBlock.data(), static_cast<DWORD>(m_exifBlock.size()));
     const CExifSummary& exif = picture.m_exif;
@@ -198,6 +199,8 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
   ApplyOrientation(pixels, width, height);
   picture.UnlockPixels();
   m_loadedArea = uint64_t(std::max(width, 0)) * uint64_t(std::max(height, 0));
+  m_sourceWidth = m_workWidth;
+  m_sourceHeight = m_workHeight;
 
   m_labelSize = {true, FormatInt("%lld x ", m_workWidth) + FormatInt("%lld", m_workHeight)};
   const size_t slash = path.rfind('/');

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/FileIdentity.h"
+#include "engine/OutputMetadata.h"
 #include "engine/shell/CProgressDlg.h"
 #include "engine/shell/SettingsPages.h"
 #include "platform/win32_types.h"
@@ -184,6 +185,8 @@ class CMainDialog {
   time_t m_srcFileTime = 0;
   std::string m_jpegComment;
   std::vector<BYTE> m_exifBlock;  // kept EXIF block; its length is the vector's size
+  SourceMetadata m_sourceMetadata;  // colour profile, IPTC and XMP of the loaded file
+  int m_sourceWidth = 0, m_sourceHeight = 0;  // the loaded picture's size, turned upright
   uint64_t m_loadedArea = 0;      // width x height of the picture as loaded (its EXIF's picture)
   int m_exifPresent = 0;
   std::string m_make, m_model, m_date;

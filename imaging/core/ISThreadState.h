@@ -27,6 +27,7 @@ struct ISPNGOptions {
   ISColor16 transparentColour;
   std::vector<ISKeyTextPair> textsRead;
   std::vector<ISKeyTextPair> textsToWrite;
+  ISArray<unsigned char> xmp;  // written as an iTXt chunk "XML:com.adobe.xmp" when set
 };
 
 constexpr int kJPGSamplingEntries = 10;
@@ -72,6 +73,7 @@ struct ISTIFFOptions {
   ISArray<unsigned char> photoshopResources;  // tag 34377
   ISArray<unsigned char> tag32932;
   ISArray<unsigned char> xmp;  // tag 700
+  ISArray<unsigned char> iptc;  // tag 33723
   int32_t rowsPerStrip = -1;
   int32_t jpegQuality = 75;
   int32_t orientation = 1;
@@ -84,6 +86,17 @@ struct ISTextBlock {
   char area[256] = {};
   std::string strings[4] = {std::string(), std::string(), std::string(), std::string("IS 3.0.48.1")};
   ISPtrVector<CFileDataTag> lists[2];
+};
+
+// The metadata blocks met by the last picture read on the thread (ISGetReadMetadata), by kind
+// (IS_META_ICC ... IS_META_XMP_EXTENDED, less one), and why a block that was met was left out.
+struct ISMetadataRead {
+  ISArray<unsigned char> blocks[4];
+  std::string notes[4];
+  void Clear() {
+    for (ISArray<unsigned char>& b : blocks) b.Free();
+    for (std::string& n : notes) n.clear();
+  }
 };
 
 struct ISThreadState {
@@ -104,6 +117,7 @@ struct ISThreadState {
   uint32_t spareWord = 0;
   double textScale = 1.0;              // read by the text drawing
   ISArray<unsigned char> iccProfile;   // embedded by the JPEG, PNG and TIFF writers when set
+  ISMetadataRead metadataRead;
   ISErrorCode lastError = IS_ERR_OK;
   // The first warning of the outermost entry point in progress or last finished (see
   // ISGetLastWarning); cleared on entry like the last error.

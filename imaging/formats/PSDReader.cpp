@@ -14,6 +14,7 @@
 #include "imaging/core/ISSizeMath.h"
 #include "imaging/formats/ConvertResolution.h"
 #include "imaging/formats/DecodedDIB.h"
+#include "imaging/formats/MetadataRead.h"
 #include "imaging/formats/PSDFormat.h"
 
 namespace {
@@ -89,6 +90,7 @@ bool SkipSection(CISIO& io, ISErrorCode& error, PSDContext& c, uint32_t length) 
 
 // The header and the sections before the image data, up to and including the compression word.
 bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
+  ClearMetadataRead();
   BYTE h[26];
   if (!io.ReadExact(h, 6)) return Fail(error, IS_ERR_READ);
   if (std::memcmp(h, "8BPS", 4) != 0) return Fail(error, IS_ERR_NOTPSD);
@@ -146,6 +148,7 @@ bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
     if (!c.resources.Data()) return Fail(error, IS_ERR_NOMEM);
     if (!io.ReadExact(c.resources.Data(), length)) return Fail(error, IS_ERR_READ);
     c.position += length;
+    KeepPhotoshopResourcesRead(c.resources.Data(), length, false, true);  // the colour profile
   }
   if (!ReadLength(io, error, c, length) || !SkipSection(io, error, c, length)) return false;
   BYTE comp[2];

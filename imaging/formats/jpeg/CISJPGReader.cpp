@@ -152,6 +152,7 @@ void CISJPGReader::StoreMarkers(j_decompress_ptr cinfo) {
       ts->jpg.markersRead.Add(tag);
     }
   }
+  JPGKeepMetadata(cinfo);
 }
 
 JPGDecodeState* CISJPGReader::Setup(CISIO& source, DWORD* width, DWORD* height, DWORD bits, DWORD flags) {
@@ -159,6 +160,7 @@ JPGDecodeState* CISJPGReader::Setup(CISIO& source, DWORD* width, DWORD* height, 
   if (!ts) return Fail(IS_ERR_NOSTATE), nullptr;
   ts->jpg.commentsRead.Clear();
   ts->jpg.markersRead.Clear();
+  ts->metadataRead.Clear();
 
   std::unique_ptr<JPGDecodeState> state(new (std::nothrow) JPGDecodeState(source));
   if (!state) return Fail(IS_ERR_NOMEM), nullptr;
@@ -312,6 +314,7 @@ BOOL CISJPGReader::GetInfo(CISIO& source, DWORD* width, DWORD* height, DWORD* bi
   if (!ts) return Fail(IS_ERR_NOSTATE);
   ts->jpg.commentsRead.Clear();
   ts->jpg.markersRead.Clear();
+  ts->metadataRead.Clear();
 
   // The same header path as a read, stopping before decoding.
   JPGDecodeState info(source);

@@ -79,5 +79,8 @@ void CMYKToRGBRow(const uint8_t* src, uint32_t width, uint8_t* dst);
 
 // libjpeg's saved markers of a header: COM, and APP1 to APP14 (APP0 and APP15 not kept).
 void JPGSaveMarkers(j_decompress_ptr cinfo);
+// Keeps the colour profile, IPTC record and XMP packets of the saved markers for
+// ISGetReadMetadata (JPGMetadata.cpp).
+void JPGKeepMetadata(j_decompress_ptr cinfo);
 
 constexpr size_t kJPGIOBufferSize = 4096;

@@ -61,6 +61,10 @@ void SetupGamma(png_structp png, png_infop info, DWORD options);
 void CaptureTextChunks(png_structp png, png_infop info, std::vector<ISKeyTextPair>& texts);
 // Empties the thread's list of texts read.
 void ClearTextsRead();
+// Keep the file's colour profile (iCCP) and XMP packet (iTXt "XML:com.adobe.xmp") for
+// ISGetReadMetadata.
+void KeepPNGProfile(png_structp png, png_infop info);
+void KeepPNGXMP(png_structp png, png_infop info);
 
 class CISPNGCodec {
  public:

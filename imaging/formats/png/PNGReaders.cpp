@@ -235,6 +235,7 @@ template <typename Setup>
 HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD options, Setup&& setup) {
   ISThreadState* ts = GetThreadState();
   if (!ts) return Fail(IS_ERR_NOSTATE), nullptr;
+  ts->metadataRead.Clear();
   PNGMemory memory;  // outlives the structures, whose release it counts
   PNGReadHandles h;
   ISOwnedBlock block;
@@ -253,6 +254,7 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
     png_set_chunk_malloc_max(h.png, kMaxChunkBytes);
     png_set_chunk_cache_max(h.png, kMaxCachedChunks);
     png_read_info(h.png, h.info);
+    KeepPNGProfile(h.png, h.info);
     png_uint_32 w = 0, rows = 0;
     int bitDepth = 0, colourType = 0, interlace = 0;
     png_get_IHDR(h.png, h.info, &w, &rows, &bitDepth, &colourType, &interlace, nullptr, nullptr);
@@ -377,6 +379,7 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
       }
     }
     CaptureTextChunks(h.png, h.info, texts);
+    KeepPNGXMP(h.png, h.info);
   } catch (const ISException& e) {
     // libpng's own errors carry no code: the file is bad or unreadable.
     if (!e.Code()) ReplaceLastWarning(RefusalReason(h.png, h.info, source, e.what()).c_str());

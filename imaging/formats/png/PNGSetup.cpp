@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/formats/MetadataRead.h"
 #include "imaging/formats/png/CISPNGCodec.h"
 
 namespace {
@@ -134,6 +135,28 @@ void CaptureTextChunks(png_structp png, png_infop info, std::vector<ISKeyTextPai
     std::string key = t.key ? std::string(t.key) : std::string();
     std::string text = t.text ? std::string(t.text, t.text_length) : std::string();
     texts.emplace_back(std::move(key), std::move(text), t.compression == PNG_TEXT_COMPRESSION_zTXt ? 1u : 0u);
+  }
+}
+
+void KeepPNGProfile(png_structp png, png_infop info) {
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 length = 0;
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile)
+    KeepICCProfileRead(profile, length, "PNG iCCP chunk");
+}
+
+void KeepPNGXMP(png_structp png, png_infop info) {
+  png_textp chunks = nullptr;
+  int count = 0;
+  png_get_text(png, info, &chunks, &count);
+  for (int i = 0; chunks && i < count; ++i) {
+    const png_text& t = chunks[i];
+    if (t.compression < PNG_ITXT_COMPRESSION_NONE || !t.key || !t.text || std::strcmp(t.key, "XML:com.adobe.xmp") != 0)
+      continue;
+    KeepMetadataRead(IS_META_XMP, reinterpret_cast<const uint8_t*>(t.text), std::strlen(t.text));
+    return;
   }
 }
 

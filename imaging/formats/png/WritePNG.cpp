@@ -1,8 +1,9 @@
 // The PNG writer: IHDR, PLTE and tRNS from the palette, bKGD, tIME, pHYs, gAMA, the thread's
-// texts and ICC profile, then every row of every pass with progress.
+// texts, XMP packet and ICC profile, then every row of every pass with progress.
 // Errors: 1, 4 (any libpng error, the sink refusing bytes), 5, 14, 16; a failed write returns 0.
 #include <ctime>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "imaging/core/ISContainers.h"
@@ -114,8 +115,29 @@ BOOL CISPNGCodec::WritePNG(CISIO& sink, const BYTE* pixels, DWORD width, DWORD h
       }
       png_set_text(h.png, h.info, texts.data(), static_cast<int>(textCount));
     }
-    if (!ts->iccProfile.Empty())
-      png_set_iCCP(h.png, h.info, "icm", 0, ts->iccProfile.Data(), ts->iccProfile.Count());
+    if (!ts->iccProfile.Empty()) {
+      // libpng checks the profile against the picture; one it refuses is left out, and the
+      // picture is still written.
+      try {
+        png_set_iCCP(h.png, h.info, "icm", 0, ts->iccProfile.Data(), ts->iccProfile.Count());
+      } catch (const ISException& e) {
+        if (e.Code()) throw;
+        const std::string why = std::string("colour profile left out: ") + e.what();
+        SetLastWarning(why.c_str());
+      }
+    }
+    if (!ts->png.xmp.Empty()) {
+      // The XMP packet as an uncompressed international text chunk, as XMP readers look for it.
+      const std::string xmpText(reinterpret_cast<const char*>(ts->png.xmp.Data()), ts->png.xmp.Count());
+      png_text xmp{};
+      xmp.compression = PNG_ITXT_COMPRESSION_NONE;
+      xmp.key = const_cast<png_charp>("XML:com.adobe.xmp");
+      xmp.text = const_cast<png_charp>(xmpText.c_str());
+      xmp.itxt_length = xmpText.size();
+      xmp.lang = const_cast<png_charp>("");
+      xmp.lang_key = const_cast<png_charp>("");
+      png_set_text(h.png, h.info, &xmp, 1);
+    }
 
     png_write_info(h.png, h.info);
     if (bitsPerChannel == 16) png_set_swap(h.png);  // the caller's samples are little-endian

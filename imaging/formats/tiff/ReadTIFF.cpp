@@ -1,6 +1,9 @@
 // ReadTIFF: one page chosen by number, read by the reader of the requested depth (or of the
 // page's own depth when it is read as stored).
 #include <cstdio>
+#include <new>
+
+#include "imaging/formats/MetadataRead.h"
 
 #include "imaging/formats/tiff/TIFFClient.h"
 #include "imaging/formats/tiff/TIFFCodecGuard.h"
@@ -47,6 +50,7 @@ void TellRefusedSamples(TIFF* tif, const TIFFPageInfo& info, const char* library
 void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD* width, DWORD* height, DWORD page,
                DWORD bits, RGBQUAD* palette, DWORD flags) {
   *width = *height = 0;
+  ClearMetadataRead();
   const bool asStored = flags & kTIFFAsStored;
   if (!asStored && (bits == 1 || bits == 8) && !palette) return error = IS_ERR_BADPARAM, nullptr;
   if (!source.Rewind()) return error = IS_ERR_READ, nullptr;
@@ -114,6 +118,11 @@ void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD
     default: break;
   }
   if (!block) return nullptr;
+  // The page's metadata, from the directory libtiff read the page from.
+  try {
+    KeepTIFFMetadataTags(source, TIFFCurrentDirOffset(tif), TIFFIsBigEndian(tif), TIFFIsBigTIFF(tif));
+  } catch (const std::bad_alloc&) {
+  }
   *width = w;
   *height = h;
   return block;

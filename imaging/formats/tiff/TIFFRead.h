@@ -38,6 +38,9 @@ struct TIFFPageInfo {
   bool tiled = false;
 };
 TIFFPageInfo GetTIFFPageInfo(TIFF* tif);
+// Keeps the colour profile, IPTC record and XMP packet of the directory at that offset for
+// ISGetReadMetadata (TIFFMetadataTags.cpp).
+void KeepTIFFMetadataTags(CISIO& source, uint64_t directory, bool bigEndian, bool bigTiff);
 
 // One page being read: its handle, fields, flags and the resolution for a DIB header.
 struct TIFFPageRead {

@@ -181,6 +181,7 @@ void SetTIFFCommonTags(CISTIFFWriter& context, TIFF* tif, DWORD width, DWORD hei
   }
   SetTIFFArrayTag(tif, TIFFTAG_XMLPACKET, ts ? ts->tiff.xmp : kNone);
   SetTIFFArrayTag(tif, 32932, ts ? ts->tiff.tag32932 : kNone);
+  SetTIFFArrayTag(tif, TIFFTAG_RICHTIFFIPTC, ts ? ts->tiff.iptc : kNone);
   SetTIFFArrayTag(tif, TIFFTAG_ICCPROFILE, ts ? ts->iccProfile : kNone);
   SetTIFFArrayTag(tif, TIFFTAG_PHOTOSHOP, ts ? ts->tiff.photoshopResources : kNone);
   WriteTIFFTags(tif);

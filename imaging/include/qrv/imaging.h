@@ -175,6 +175,28 @@ void ISSetJPGDCTMethod(DWORD method);
 void ISSetJPGSampling(const int32_t* horizontal, const int32_t* vertical);
 void ISSetJPGReadScale(DWORD numerator, DWORD denominator);
 
+// Metadata blocks a picture's file carries. The readers that meet them keep them for the thread:
+// the ICC colour profile from JPEG APP2 "ICC_PROFILE" chunks (put together in sequence order),
+// PNG iCCP, TIFF tag 34675 and PSD resource 1039; the IPTC record (the data of Photoshop
+// resource 0x0404) from JPEG APP13 and TIFF tag 33723; the XMP packet from JPEG APP1
+// "http://ns.adobe.com/xap/1.0/", TIFF tag 700 and PNG iTXt "XML:com.adobe.xmp"; and the
+// extended XMP packet of a JPEG (its APP1 "http://ns.adobe.com/xmp/extension/" chunks put
+// together, kept only when whole).
+enum { IS_META_ICC = 1, IS_META_IPTC = 2, IS_META_XMP = 3, IS_META_XMP_EXTENDED = 4 };
+// The block of that kind met by the last ISReadJPG, ISGetJPGInfo, ISReadPNG, ISReadTIFF or
+// ISReadPSD on this thread: a GlobalAlloc copy the caller frees and its length. FALSE (error 5)
+// when that read met none.
+BOOL ISGetReadMetadata(DWORD kind, HGLOBAL* data, DWORD* length);
+// Why the last read left out a block of that kind it met (a colour profile whose chunks are
+// missing or disagree, whose stored length is not its size, or that is no ICC profile); "" when
+// it left out none. Valid until the next read on this thread. Never null.
+const char* ISGetReadMetadataNote(DWORD kind);
+// A block every following write on this thread embeds, until it is set again; null or length 0
+// clears it. IS_META_ICC: JPEG (APP2 chunks), PNG (iCCP) and TIFF (tag 34675) writes; a profile
+// of more than 255 JPEG chunks is refused (error 5). IS_META_IPTC: TIFF tag 33723. IS_META_XMP:
+// TIFF tag 700 and a PNG iTXt chunk. JPEG writes carry IPTC and XMP through the marker list.
+BOOL ISSetWriteMetadata(DWORD kind, const BYTE* data, DWORD length);
+
 // ---------------------------------------------------------------------------------------
 // I/O sources and sinks
 // ---------------------------------------------------------------------------------------

@@ -1,0 +1,150 @@
+// The metadata of a JPEG file's markers, kept for ISGetReadMetadata: the ICC profile of its APP2
+// chunks put together in sequence order, the IPTC record of its APP13 Photoshop resources, and
+// its XMP packet with the extended packet that the main one names.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "imaging/formats/MetadataRead.h"
+#include "imaging/formats/jpeg/JPGCommon.h"
+
+namespace {
+
+constexpr char kICCName[] = "ICC_PROFILE";  // 12 bytes with its zero
+constexpr size_t kICCHeader = 14;
+constexpr char kPhotoshop[] = "Photoshop 3.0";  // 14 bytes with its zero
+constexpr char kXMP[] = "http://ns.adobe.com/xap/1.0/";  // 29 bytes with its zero
+constexpr char kXMPExtension[] = "http://ns.adobe.com/xmp/extension/";  // 35 bytes with its zero
+constexpr size_t kGUID = 32;
+
+bool Starts(jpeg_saved_marker_ptr m, const char* name, size_t bytes) {
+  return m->data && m->data_length >= bytes && std::memcmp(m->data, name, bytes) == 0;
+}
+
+void KeepProfile(j_decompress_ptr cinfo) {
+  std::vector<jpeg_saved_marker_ptr> chunks;
+  for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next)
+    if (m->marker == JPEG_APP0 + 2 && Starts(m, kICCName, sizeof kICCName) && m->data_length >= kICCHeader)
+      chunks.push_back(m);
+  if (chunks.empty()) return;
+  const unsigned count = chunks.front()->data[13];
+  char why[200] = {};
+  std::vector<jpeg_saved_marker_ptr> bySequence(count + 1u, nullptr);
+  for (jpeg_saved_marker_ptr m : chunks) {
+    const unsigned k = m->data[12];
+    if (m->data[13] != count) {
+      std::snprintf(why, sizeof why, "its ICC_PROFILE chunks disagree on their count (%u and %u)", count,
+                    static_cast<unsigned>(m->data[13]));
+    } else if (k == 0 || k > count) {
+      std::snprintf(why, sizeof why, "an ICC_PROFILE chunk is numbered %u of %u", k, count);
+    } else if (bySequence[k]) {
+      std::snprintf(why, sizeof why, "ICC_PROFILE chunk %u of %u is there twice", k, count);
+    } else {
+      bySequence[k] = m;
+      continue;
+    }
+    break;
+  }
+  if (!why[0] && chunks.size() != count)
+    std::snprintf(why, sizeof why, "only %zu of its %u ICC_PROFILE chunks are there", chunks.size(), count);
+  if (why[0]) {
+    NoteMetadataLeftOut(IS_META_ICC, why);
+    return;
+  }
+  std::vector<uint8_t> profile;
+  for (unsigned k = 1; k <= count; ++k)
+    profile.insert(profile.end(), bySequence[k]->data + kICCHeader,
+                   bySequence[k]->data + bySequence[k]->data_length);
+  KeepICCProfileRead(profile.data(), profile.size(), "JPEG ICC_PROFILE chunks");
+}
+
+void KeepIPTC(j_decompress_ptr cinfo) {
+  // Photoshop splits a resource block over APP13 markers as it goes.
+  std::vector<uint8_t> resources;
+  for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next)
+    if (m->marker == JPEG_APP0 + 13 && Starts(m, kPhotoshop, sizeof kPhotoshop))
+      resources.insert(resources.end(), m->data + sizeof kPhotoshop, m->data + m->data_length);
+  if (!resources.empty())
+    KeepPhotoshopResourcesRead(resources.data(), static_cast<uint32_t>(resources.size()), true, false);
+}
+
+// The GUID that the main packet gives its extended packet (xmpNote:HasExtendedXMP); empty when
+// it names none.
+std::string ExtendedGUID(const uint8_t* packet, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(packet), size);
+  const size_t at = text.find("HasExtendedXMP");
+  if (at == std::string::npos) return {};
+  size_t p = at + 14;
+  // Attribute ="GUID" or element >GUID<.
+  while (p < text.size() && (text[p] == ' ' || text[p] == '=' || text[p] == '"' || text[p] == '\'' || text[p] == '>'))
+    ++p;
+  if (p + kGUID > text.size()) return {};
+  const std::string guid = text.substr(p, kGUID);
+  for (char c : guid)
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
+  return guid;
+}
+
+void KeepXMP(j_decompress_ptr cinfo) {
+  jpeg_saved_marker_ptr main = nullptr;
+  for (jpeg_saved_marker_ptr m = cinfo->marker_list; m && !main; m = m->next)
+    if (m->marker == JPEG_APP0 + 1 && Starts(m, kXMP, sizeof kXMP)) main = m;
+  if (!main) return;
+  const uint8_t* packet = main->data + sizeof kXMP;
+  const size_t packetSize = main->data_length - sizeof kXMP;
+  KeepMetadataRead(IS_META_XMP, packet, packetSize);
+  const std::string guid = ExtendedGUID(packet, packetSize);
+  if (guid.empty()) return;
+  // The chunks of that GUID: {offset, data, size}; together they must fill the full length once.
+  struct Piece {
+    uint32_t offset;
+    const uint8_t* data;
+    uint32_t size;
+  };
+  std::vector<Piece> pieces;
+  uint64_t full = 0, sum = 0;
+  bool agree = true;
+  constexpr size_t kHead = sizeof kXMPExtension + kGUID + 8;
+  for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
+    if (m->marker != JPEG_APP0 + 1 || !Starts(m, kXMPExtension, sizeof kXMPExtension) || m->data_length < kHead ||
+        std::memcmp(m->data + sizeof kXMPExtension, guid.data(), kGUID) != 0)
+      continue;
+    const uint8_t* h = m->data + sizeof kXMPExtension + kGUID;
+    const uint32_t length = ReadBE32(h), offset = ReadBE32(h + 4);
+    if (!pieces.empty() && length != full) agree = false;
+    full = length;
+    pieces.push_back({offset, m->data + kHead, static_cast<uint32_t>(m->data_length - kHead)});
+    sum += m->data_length - kHead;
+  }
+  if (pieces.empty()) return;
+  std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
+  uint64_t next = 0;
+  for (const Piece& p : pieces) {
+    if (p.offset != next) agree = false;
+    next += p.size;
+  }
+  if (!agree || sum != full || next != full) {
+    NoteMetadataLeftOut(IS_META_XMP_EXTENDED, "the chunks of its extended XMP packet do not make it whole");
+    return;
+  }
+  std::vector<uint8_t> extended;
+  extended.reserve(full);
+  for (const Piece& p : pieces) extended.insert(extended.end(), p.data, p.data + p.size);
+  KeepMetadataRead(IS_META_XMP_EXTENDED, extended.data(), extended.size());
+}
+
+}  // namespace
+
+void JPGKeepMetadata(j_decompress_ptr cinfo) {
+  try {
+    KeepProfile(cinfo);
+    KeepIPTC(cinfo);
+    KeepXMP(cinfo);
+  } catch (const std::bad_alloc&) {
+    // What could not be put together is not kept.
+  }
+}
