@@ -1,0 +1,170 @@
+// The colour profile, IPTC record and XMP packet of a source carried into its outputs: XMP fitted
+// to the written picture, the profile left out (with a warning) where it cannot go.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/CRGBImage.h"
+#include "engine/OutputMetadata.h"
+#include "engine/shell/CMainDialog.h"
+#include "output_test_dialog.h"
+#include "picture_helpers.h"
+#include "support/exif_block.h"
+#include "support/metadata_blocks.h"
+#include "support/test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes App(const std::string& name, const Bytes& data) {
+  Bytes b(name.begin(), name.end());
+  b.push_back(0);
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+// A 32 x 16 JPEG source, EXIF orientation 6, with a profile of two APP2 chunks, an IPTC record
+// and an XMP packet saying it is turned and 32 pixels wide.
+void WriteSource(const std::string& path, const Bytes& profile, const Bytes& iptc, const std::string& xmp) {
+  qrvtest::ExifBlock exif;
+  exif.chain = {1, -1};
+  exif.ifds = {{qrvtest::Short(274, {6}), qrvtest::Link(34665, 1)},
+               {qrvtest::Short(0xA002, {32}), qrvtest::Short(0xA003, {16})}};
+  const Bytes record = exif.Build();
+  ISSetWriteMetadata(IS_META_ICC, profile.data(), static_cast<DWORD>(profile.size()));
+  ISIOHandle sink = ISOpenFileSink(path.c_str(), 0);
+  ISClearJPGMarkers();
+  ISAddJPGMarker(record.data() + 4, static_cast<DWORD>(record.size() - 4), 0xE1);
+  const Bytes x = App("http://ns.adobe.com/xap/1.0/", Bytes(xmp.begin(), xmp.end()));
+  ISAddJPGMarker(x.data(), static_cast<DWORD>(x.size()), 0xE1);
+  Bytes resource = {'8', 'B', 'I', 'M', 4, 4, 0, 0, 0, 0, static_cast<uint8_t>(iptc.size() >> 8),
+                    static_cast<uint8_t>(iptc.size())};
+  resource.insert(resource.end(), iptc.begin(), iptc.end());
+  if (resource.size() % 2) resource.push_back(0);
+  const Bytes ps = App("Photoshop 3.0", resource);
+  ISAddJPGMarker(ps.data(), static_cast<DWORD>(ps.size()), 0xED);
+  const Bytes pixels = enginetest::RandomPicture(32, 16, 3);
+  ASSERT_NE(ISWriteJPG(sink, pixels.data(), 32, 16, 90, 24, nullptr, 0), 0u);
+  ISCloseSink(sink);
+  ISClearJPGMarkers();
+  ISSetWriteMetadata(IS_META_ICC, nullptr, 0);
+}
+
+}  // namespace
+
+TEST(OutputMetadata, XmpFittedToTheWrittenPicture) {
+  const std::string thumbnail =
+      "   <xmp:Thumbnails><rdf:Alt><rdf:li rdf:parseType=\"Resource\"><xmpGImg:width>160</xmpGImg:width>"
+      "<xmpGImg:image>/9j/4AAQ</xmpGImg:image></rdf:li></rdf:Alt></xmp:Thumbnails>\n";
+  struct Case {
+    const char* name;
+    std::string attributes, elements;
+    bool turned, setSize;
+    std::vector<std::string> present, absent;
+  } cases[] = {
+      {"attributes", "tiff:Orientation=\"6\" tiff:ImageWidth=\"32\" exif:PixelYDimension='16'", "", true, true,
+       {"tiff:Orientation=\"1\"", "tiff:ImageWidth=\"5\"", "exif:PixelYDimension='9'"}, {"\"6\""}},
+      {"elements", "", "   <tiff:Orientation> 8 </tiff:Orientation><exif:PixelXDimension>32</exif:PixelXDimension>\n",
+       true, true, {"<tiff:Orientation>1</tiff:Orientation>", "<exif:PixelXDimension>5</"}, {" 8 "}},
+      {"own prefix", "xmlns:t=\"http://ns.adobe.com/tiff/1.0/\" t:Orientation=\"3\" t:ImageLength=\"16\"", "", true,
+       true, {"t:Orientation=\"1\"", "t:ImageLength=\"9\""}, {}},
+      {"not turned, same size", "tiff:Orientation=\"6\" tiff:ImageWidth=\"32\"", "", false, false,
+       {"tiff:Orientation=\"6\"", "tiff:ImageWidth=\"32\""}, {}},
+      {"stale thumbnail", "", thumbnail, false, false, {"dc:subject"}, {"Thumbnails", "/9j/"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string packet = qrvtest::TestXMP(c.attributes, c.elements), why;
+    const std::string before = packet;
+    ASSERT_TRUE(FitXmpToOutput(packet, c.turned, c.setSize, 5, 9, &why)) << why;
+    for (const std::string& s : c.present) EXPECT_NE(packet.find(s), std::string::npos) << s << "\n" << packet;
+    for (const std::string& s : c.absent) EXPECT_EQ(packet.find(s), std::string::npos) << s << "\n" << packet;
+    // Everything around the changed values is as it was.
+    EXPECT_EQ(packet.substr(0, 120), before.substr(0, 120));
+    EXPECT_EQ(packet.substr(packet.size() - 60), before.substr(before.size() - 60));
+  }
+  // Packets that cannot be read well enough to set the orientation.
+  for (std::string bad : {qrvtest::TestXMP("tiff:Orientation=\"6\"", "<dc:title>"),
+                           qrvtest::TestXMP("tiff:Orientation=6"), std::string("<a><b></a></b>"),
+                           std::string("no xml at all"), std::string("<a tiff:Orientation=\"6\"")}) {
+    std::string why;
+    EXPECT_FALSE(FitXmpToOutput(bad, true, true, 5, 9, &why)) << bad;
+    EXPECT_FALSE(why.empty());
+  }
+}
+
+// A turned and resized JPEG with a profile, IPTC and XMP: each output carries what it can hold,
+// read back through the library (and by exiftool where present); BMP warns.
+TEST(OutputMetadata, OutputsCarryTheSourceMetadata) {
+  qrvtest::TempDir dir;
+  const Bytes profile = qrvtest::TestICCProfile("Wide Test RGB", 70000);
+  const Bytes iptc = qrvtest::TestIPTC("A caption", {"one", "two"}, "(c) Someone");
+  const std::string xmp = qrvtest::TestXMP("tiff:Orientation=\"6\" tiff:ImageWidth=\"32\"");
+  const std::string src = dir.File("src.jpg");
+  WriteSource(src, profile, iptc, xmp);
+  struct Case {
+    int fileType;
+    const char* out;
+    bool matched;
+    bool icc, iptcKept, xmpKept;
+    const char* warning;
+  } cases[] = {
+      {1, "QRV/src_QRV.jpg", false, true, true, true, nullptr},
+      {2, "QRV/src_QRV.png", false, true, false, true, nullptr},
+      {3, "QRV/src_QRV.bmp", false, false, false, false, "Colour profile of the source left out: BMP files cannot hold one"},
+      {1, "QRV/src_QRV.jpg", true, false, true, true, nullptr},  // matched to sRGB: no profile
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.out);
+    enginetest::OutputDialog w(dir, 5, 4);
+    w.dlg.m_pages.output.m_fileType = c.fileType;
+    w.dlg.m_pages.output.m_replace = 1;
+    ASSERT_EQ(w.dlg.LoadSourceImage(src), 1);
+    w.dlg.m_workImage = enginetest::RandomPicture(5, 9, 2);  // as a resize would leave it
+    w.dlg.m_workWidth = 5;
+    w.dlg.m_workHeight = 9;
+    w.dlg.m_colorMatched = c.matched ? 1 : 0;
+    ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+    if (c.warning) {
+      EXPECT_NE(w.Log().find(c.warning), std::string::npos) << w.Log();
+    }
+    CRGBImage out;
+    ASSERT_EQ(out.Load(dir.File(c.out)), 0);
+    const SourceMetadata& m = out.Metadata();
+    EXPECT_EQ(m.iccProfile, c.icc ? profile : Bytes());
+    EXPECT_EQ(m.iptc, c.iptcKept ? iptc : Bytes());
+    const std::string carried(m.xmp.begin(), m.xmp.end());
+    if (!c.xmpKept) {
+      EXPECT_TRUE(carried.empty());
+      continue;
+    }
+    EXPECT_NE(carried.find("tiff:Orientation=\"1\" tiff:ImageWidth=\"5\""), std::string::npos) << carried;
+    EXPECT_NE(carried.find("XMP rights"), std::string::npos);
+    if (!qrvtest::HasTool("exiftool") || c.matched) continue;
+    const std::string tags = c.fileType == 1 ? " -Caption-Abstract -Keywords -CopyrightNotice" : "";
+    EXPECT_EQ(qrvtest::RunCommand("exiftool -s3 -n -ProfileDescription" + tags +
+                                  " -XMP-dc:Rights -XMP-dc:Creator -XMP-dc:Subject -XMP-tiff:Orientation " +
+                                  dir.File(c.out)),
+              std::string("Wide Test RGB\n") + (c.fileType == 1 ? "A caption\none, two\n(c) Someone\n" : "") +
+                  "XMP rights\nAnn Author\nalpha, beta\n1\n");
+  }
+  // The size limit holds with the profile's bytes counted.
+  enginetest::OutputDialog w(dir, 5, 4);
+  w.dlg.m_pages.output.m_fileType = 1;
+  w.dlg.m_pages.output.m_replace = 1;
+  ASSERT_EQ(w.dlg.LoadSourceImage(src), 1);
+  w.dlg.m_workImage = enginetest::RandomPicture(160, 120, 4);
+  w.dlg.m_workWidth = 160;
+  w.dlg.m_workHeight = 120;
+  w.dlg.m_pages.sizeQuality.m_qualityType = 1;
+  w.dlg.m_pages.sizeQuality.m_minQ = 5;
+  const Bytes plain = qrvtest::ReadFileBytes(src);
+  w.dlg.m_pages.sizeQuality.m_maxKB = (profile.size() + 9000) / 1000.0;
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  const Bytes written = qrvtest::ReadFileBytes(dir.File("QRV/src_QRV.jpg"));
+  EXPECT_GT(written.size(), profile.size());
+  EXPECT_LE(written.size(), profile.size() + 9000);
+  EXPECT_EQ(w.Log().find("Size limit missed"), std::string::npos);
+}
