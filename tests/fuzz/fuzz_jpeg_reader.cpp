@@ -32,6 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const BOOL info = ISGetJPGInfo(src, &width, &height, &bits, &res, &colourSpace, &coding);
   ISCloseSource(src);
   if (!info || uint64_t{width} * height > kMaxPixels) return 0;
+  // The colour profile, IPTC record and XMP packets the header's markers gave.
+  for (DWORD kind = IS_META_ICC; kind <= IS_META_XMP_EXTENDED; ++kind) {
+    HGLOBAL block = nullptr;
+    DWORD length = 0;
+    if (ISGetReadMetadata(kind, &block, &length)) GlobalFree(block);
+    ISGetReadMetadataNote(kind);
+  }
   if (ISGetJPGMarkerCount() > 0) {
     HGLOBAL marker = nullptr;
     DWORD length = 0, code = 0;
