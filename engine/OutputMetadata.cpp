@@ -20,6 +20,7 @@ constexpr char kPhotoshop[] = "Photoshop 3.0";                          // 14 by
 constexpr size_t kMaxMarkerPayload = 65533;  // a marker's length field counts itself
 constexpr size_t kExtendedChunk = 65400;     // extended XMP bytes in one marker, as writers split it
 constexpr size_t kGuidDigits = 32;
+constexpr size_t kMaxJpegProfile = size_t{255} * 65519;  // 255 APP2 chunks
 
 std::vector<BYTE> TakeBlock(DWORD kind) {
   HGLOBAL data = nullptr;
@@ -342,6 +343,9 @@ CarriedMetadata MetadataForOutput(const CMainDialog& dialog, OutputKind kind, co
     if (space != "RGB")
       c.notes.push_back("Colour profile of the source left out: it describes " + space +
                         " data, and the output is RGB");
+    else if (kind == OutputKind::kJpeg && source.iccProfile.size() > kMaxJpegProfile)
+      c.notes.push_back("Colour profile of the source left out: " + std::to_string(source.iccProfile.size()) +
+                        " bytes are more than 255 JPEG markers hold");
     else if (kind == OutputKind::kOther)
       c.notes.push_back(std::string("Colour profile of the source left out: ") + formatName +
                         " files cannot hold one");

@@ -133,6 +133,19 @@ TEST(MetadataRead, ProfileRoundTripsThroughEveryWriterAndReader) {
       EXPECT_TRUE(Read(c.write(), c.read).empty());
     }
   }
+  // A profile libpng refuses (rendering intent 9) leaves the PNG written without it, and says so.
+  Bytes refused = small;
+  refused[67] = 9;
+  ISSetWriteMetadata(IS_META_ICC, refused.data(), static_cast<DWORD>(refused.size()));
+  std::string warning;
+  const Bytes png = WriteWith([&](ISIOHandle s) {
+    const BOOL ok = ISWritePNG(s, Pixels().data(), kW, kH, kW * 3, 8, 0, nullptr, 2, 0.0, nullptr, 0);
+    warning = ISGetLastWarning();
+    return ok;
+  });
+  ISSetWriteMetadata(IS_META_ICC, nullptr, 0);
+  EXPECT_EQ(warning.compare(0, 23, "colour profile left out"), 0) << warning;
+  EXPECT_TRUE(Read(png, ReadPNG).empty());
   // PSD resource 1039.
   EXPECT_EQ(Read(PSDWithResources(Resource(1039, small)), ReadPSD), small);
   EXPECT_TRUE(Read(PSDWithResources(Resource(1005, Bytes(16, 0))), ReadPSD).empty());
