@@ -328,7 +328,7 @@ const char* OutputFormatName(int format) {
     case IFF_PSD: return "PSD";
     case IFF_WMF: return "WMF";
     case IFF_EMF: return "EMF";
-    default: return "these";
+    default: return "such";
   }
 }
 
@@ -348,7 +348,8 @@ CarriedMetadata MetadataForOutput(const CMainDialog& dialog, OutputKind kind, co
                         " bytes are more than 255 JPEG markers hold");
     else if (kind == OutputKind::kOther)
       c.notes.push_back(std::string("Colour profile of the source left out: ") + formatName +
-                        " files cannot hold one");
+                        (std::strstr("BMP PCX TGA", formatName) ? " files cannot hold one"
+                                                                 : " outputs are written without one"));
     else
       c.iccProfile = source.iccProfile;
   }
