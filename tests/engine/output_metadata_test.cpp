@@ -168,3 +168,34 @@ TEST(OutputMetadata, OutputsCarryTheSourceMetadata) {
   EXPECT_LE(written.size(), profile.size() + 9000);
   EXPECT_EQ(w.Log().find("Size limit missed"), std::string::npos);
 }
+
+// What cannot be carried whole is left out, and the entry says why.
+TEST(OutputMetadata, DamagedBlocksAreLeftOutWithAWarning) {
+  qrvtest::TempDir dir;
+  const Bytes profile = qrvtest::TestICCProfile("Cut RGB", 400);
+  Bytes chunk = App("ICC_PROFILE", Bytes{1, 2});  // chunk 1 of 2; chunk 2 is missing
+  chunk.insert(chunk.end(), profile.begin(), profile.begin() + 200);
+  const std::string badXmp = qrvtest::TestXMP("tiff:Orientation=\"6\"", "<dc:title>");
+  const Bytes xmp = App("http://ns.adobe.com/xap/1.0/", Bytes(badXmp.begin(), badXmp.end()));
+  const std::string src = dir.File("cut.jpg");
+  ISIOHandle sink = ISOpenFileSink(src.c_str(), 0);
+  ISClearJPGMarkers();
+  ISAddJPGMarker(chunk.data(), static_cast<DWORD>(chunk.size()), 0xE2);
+  ISAddJPGMarker(xmp.data(), static_cast<DWORD>(xmp.size()), 0xE1);
+  const Bytes pixels = enginetest::RandomPicture(16, 8, 5);
+  ASSERT_NE(ISWriteJPG(sink, pixels.data(), 16, 8, 90, 24, nullptr, 0), 0u);
+  ISCloseSink(sink);
+  ISClearJPGMarkers();
+  enginetest::OutputDialog w(dir, 5, 4);
+  w.dlg.m_pages.output.m_fileType = 1;
+  ASSERT_EQ(w.dlg.LoadSourceImage(src), 1);
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_NE(w.Log().find("Colour profile of the source left out: only 1 of its 2 ICC_PROFILE chunks are there"),
+            std::string::npos)
+      << w.Log();
+  EXPECT_NE(w.Log().find("XMP packet of the source left out: it could not be read as XML"), std::string::npos);
+  CRGBImage out;
+  ASSERT_EQ(out.Load(dir.File("QRV/cut_QRV.jpg")), 0);
+  EXPECT_TRUE(out.Metadata().iccProfile.empty());
+  EXPECT_TRUE(out.Metadata().xmp.empty());
+}
