@@ -397,3 +397,53 @@ TEST(TextStampDeathTest, NoInstalledFontIsTheEntrysWarning) {
       },
       ::testing::ExitedWithCode(0), "\\[text stamp left out: no usable font is installed\\]");
 }
+
+namespace {
+
+uint64_t Fnv1a(const std::vector<BYTE>& bytes) {
+  uint64_t h = 0xCBF29CE484222325ull;
+  for (BYTE b : bytes) h = (h ^ b) * 0x100000001B3ull;
+  return h;
+}
+
+}  // namespace
+
+// Stamps that fit draw the pixels they drew before the drawing was limited to the picture:
+// whole, cut at each edge, big, in fallback fonts, over boxes. The sums were taken from the
+// earlier drawing (which rendered the text's whole box) with the fonts the set-up installs.
+TEST(TextStamp, StampsThatFitKeepTheirPixels) {
+  const struct {
+    const char* text;
+    int size, weight, italic, underline, placement, offsetX, offsetY, backType, w, h;
+    uint64_t sum;
+  } cases[] = {
+      {"Stamp", 12, 400, 0, 0, 2, 10, 10, 0, 160, 100, 0x81ba167cd1f3af9aull},
+      {"One%N%Two%N%Three", 20, 700, 0, 0, 5, 10, 10, 2, 160, 100, 0x306f09f124893948ull},
+      {"A caption much wider than the picture", 16, 400, 1, 1, 0, 0, 10, 1, 160, 100, 0x74eeca3254bfc1bull},
+      {"A caption much wider%N%ok", 14, 400, 0, 0, 3, 10, 10, 0, 160, 100, 0xbda37413f652901ull},
+      {"One%N%Two%N%Three", 12, 400, 0, 0, 2, 10, -6, 3, 160, 100, 0xd59c2ff5fbacf64dull},
+      {"Stamp\xE2\xA4\x80 \xE6\x97\xA5\xE6\x9C\xAC", 24, 400, 0, 0, 4, 5, 5, 0, 160, 100, 0x69a88b4d6c39d08cull},
+      {"Wg%N%Qy", 200, 400, 1, 0, 4, -30, -20, 2, 160, 100, 0x144aea286a9fbe0eull},
+      {"W", 500, 400, 0, 0, 2, 0, -100, 0, 40, 30, 0xdfd8b5724620a883ull},
+      {"%MODEL% %DATE%", 40, 600, 0, 1, 1, 0, -10, 0, 160, 100, 0xcad4603d17de1b74ull},
+      {"%MODEL%%N%%DATE%", 90, 400, 0, 0, 5, -200, -40, 3, 97, 61, 0x6a1bd4f34592908cull},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    Stamp s;
+    s.page().m_string = c.text;
+    s.page().m_fontSize = c.size;
+    s.page().m_weight = c.weight;
+    s.page().m_italic = c.italic;
+    s.page().m_underline = c.underline;
+    s.page().m_placement = c.placement;
+    s.page().m_offsetX = c.offsetX;
+    s.page().m_offsetY = c.offsetY;
+    s.page().m_backType = c.backType;
+    std::vector<BYTE> base(size_t(c.w) * c.h * 3);
+    for (size_t i = 0; i < base.size(); ++i) base[i] = static_cast<BYTE>(i * 37 / 7);
+    const std::vector<BYTE> img = s.Run(base, c.w, c.h);
+    EXPECT_NE(img, base);
+    EXPECT_EQ(Fnv1a(img), c.sum) << std::hex << "0x" << Fnv1a(img);
+  }
+}
