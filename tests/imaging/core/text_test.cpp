@@ -127,6 +127,48 @@ TEST(RenderTextMask, RowsTopDownOrBottomUpAndRefusals) {
   EXPECT_EQ(GdiLiveObjectCount(), 0u);  // every path released what it made
 }
 
+// A part of the mask is that part of the whole mask, whatever the format places the text,
+// whichever way the rows run; a part outside the rectangle is refused.
+TEST(RenderTextMask, PartsAreTheWholeMasksParts) {
+  const LOGFONTA lf = Font("DejaVu Sans", 30, FW_BOLD);
+  const struct {
+    UINT format;
+    DWORD flags;
+    LONG l, t, r, b;  // the part
+  } cases[] = {{0, 0, 0, 0, 200, 90},       {0, 0, 37, 11, 151, 40},
+               {DT_CENTER, kTextBottomUp, 60, 5, 140, 88},
+               {DT_RIGHT | DT_BOTTOM | DT_SINGLELINE, 0, 150, 30, 200, 90},
+               {DT_CENTER | DT_VCENTER | DT_SINGLELINE, kTextBottomUp, 1, 44, 199, 46}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.l);
+    ISErrorCode e = 0;
+    ISArray<BYTE> whole, part;
+    DWORD w = 0, h = 0, pw = 0, ph = 0;
+    ASSERT_TRUE(RenderTextMask(e, "Wg Part\nof it", &lf, 0, 0, 200, 90, c.format, c.flags, &w, &h, whole));
+    ASSERT_TRUE(RenderTextMaskPart(e, "Wg Part\nof it", &lf, 0, 0, 200, 90, c.l, c.t, c.r, c.b, c.format, c.flags,
+                                   &pw, &ph, part));
+    ASSERT_EQ(pw, DWORD(c.r - c.l));
+    ASSERT_EQ(ph, DWORD(c.b - c.t));
+    int ink = 0;
+    for (DWORD y = 0; y < ph; ++y)
+      for (DWORD x = 0; x < pw; ++x) {
+        // Rows run from the part's top, or from its bottom with flag bit 1.
+        const DWORD wy = (c.flags & kTextBottomUp) ? (h - DWORD(c.b)) + y : DWORD(c.t) + y;
+        ASSERT_EQ(Bit(part, pw, x, y), Bit(whole, w, x + DWORD(c.l), wy)) << x << "," << y;
+        ink += Bit(part, pw, x, y);
+      }
+    EXPECT_GT(ink, 0);
+  }
+  ISErrorCode e = 0;
+  ISArray<BYTE> part;
+  DWORD pw = 0, ph = 0;
+  EXPECT_FALSE(RenderTextMaskPart(e, "x", &lf, 0, 0, 50, 50, 10, 10, 51, 20, 0, 0, &pw, &ph, part));
+  EXPECT_EQ(e, IS_ERR_BADPARAM);
+  EXPECT_FALSE(RenderTextMaskPart(e, "x", &lf, 0, 0, 50, 50, 10, 10, 10, 20, 0, 0, &pw, &ph, part));
+  EXPECT_EQ(e, IS_ERR_BADPARAM);
+  EXPECT_EQ(GdiLiveObjectCount(), 0u);
+}
+
 TEST(DrawText, ScaleOneIsHardEdged) {
   const DWORD W = 80, H = 40;
   const LOGFONTA lf = Font("DejaVu Sans", 20);
