@@ -76,10 +76,11 @@ int DrawDecoded(HDC dc, std::u32string text, RECT* rect, UINT format) {
   for (Line& l : lines) {
     int64_t sum = 0;
     for (size_t i = l.begin; i < l.end; ++i) {
-      sum += face.Advance26(text[i]);
+      const int32_t advance26 = face.Advance26(text[i]);
+      sum += advance26;
       if (calc) continue;
       const GdiInkBox& ink = face.Ink(text[i]);
-      l.bounded = l.bounded && ink.known && face.Advance26(text[i]) >= 0;
+      l.bounded = l.bounded && ink.known && advance26 >= 0;
       l.inkLeft = std::min<int64_t>(l.inkLeft, ink.left);
       l.inkTop = std::max<int64_t>(l.inkTop, ink.top);
       l.inkBottom = std::max<int64_t>(l.inkBottom, ink.bottom);
