@@ -141,6 +141,34 @@ std::string EdgesText(const std::vector<const char*>& edges) {
   return text + (edges.size() == 1 ? " edge" : " edges");
 }
 
+// The widths of single lines in a font, as ISMeasureText gives them (DrawTextExA with
+// DT_CALCRECT from (0, 0)), measured with one font and context for all lines, so that each
+// glyph's advance is loaded once; 0 for an empty line or when the font cannot be had.
+class StampLineWidths {
+ public:
+  explicit StampLineWidths(const LOGFONTA& font) : dc_(CreateCompatibleDC(nullptr)), font_(CreateFontIndirectA(&font)) {
+    if (dc_ && font_) old_ = SelectObject(dc_, font_);
+  }
+  ~StampLineWidths() {
+    if (old_) SelectObject(dc_, old_);
+    if (font_) DeleteObject(font_);
+    if (dc_) DeleteDC(dc_);
+  }
+  StampLineWidths(const StampLineWidths&) = delete;
+  StampLineWidths& operator=(const StampLineWidths&) = delete;
+  DWORD Width(const std::string& line) const {
+    if (!old_ || line.empty()) return 0;
+    RECT rect{0, 0, static_cast<LONG>(0x80000000u), static_cast<LONG>(0x80000000u)};
+    if (!DrawTextExA(dc_, line.c_str(), -1, &rect, DT_CALCRECT, nullptr)) return 0;
+    return static_cast<DWORD>(static_cast<int64_t>(rect.right) - rect.left);
+  }
+
+ private:
+  HDC dc_;
+  HFONT font_;
+  HGDIOBJ old_ = nullptr;
+};
+
 // How much of a stamp placed at (x, y) on a W x H picture shows, from the lines measured with
 // the font at three times the size (the block is h3 high at that size): "outside" when no
 // line with characters reaches into the picture; else, when some line does not lie wholly
@@ -149,16 +177,13 @@ std::string EdgesText(const std::vector<const char*>& edges) {
 std::string StampFit(const std::string& text, const LOGFONTA& font3, int64_t x, int64_t y, int64_t W, int64_t H,
                      int64_t h3) {
   const std::vector<std::string> lines = StampLines(text);
+  const StampLineWidths widths(font3);
   const int64_t n = static_cast<int64_t>(lines.size());
   const int64_t lineH3 = h3 / n;
   int64_t whole = 0, cut = 0, outside = 0, shown = 0;
   bool edge[4] = {false, false, false, false};  // left, top, right, bottom
   for (int64_t i = 0; i < n; ++i) {
-    DWORD w3 = 0, unused = 0;
-    const std::string& line = lines[static_cast<size_t>(i)];
-    if (!line.empty() && !ISMeasureText(line.c_str(), &font3, 0, 0, static_cast<LONG>(0x80000000u),
-                                        static_cast<LONG>(0x80000000u), &w3, &unused, 0, 0))
-      w3 = 0;
+    const DWORD w3 = widths.Width(lines[static_cast<size_t>(i)]);
     // The line's box at three times the size; its right and bottom edges in whole pixels.
     const int64_t top3 = 3 * y + i * lineH3, bottom3 = top3 + lineH3;
     const int64_t right = (3 * x + static_cast<int64_t>(w3)) / 3, bottom = bottom3 >= 0 ? bottom3 / 3 : -1;

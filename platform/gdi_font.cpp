@@ -351,33 +351,52 @@ std::unique_ptr<GdiFontFace> GdiFontFace::Open(const LOGFONTA& lf) {
 
 namespace {
 
-FT_Error LoadOutline(FT_Face face, FT_UInt index, bool oblique, int32_t boldStrength) {
-  FT_Error err = FT_Load_Glyph(face, index, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO);
-  if (err) return err;
-  FT_GlyphSlot slot = face->glyph;
+// The synthetic italic and bold of a loaded outline.
+FT_Error ShapeOutline(FT_GlyphSlot slot, bool oblique, int32_t boldStrength) {
   if (slot->format != FT_GLYPH_FORMAT_OUTLINE) return 0;
   if (oblique) {
     FT_Matrix shear{0x10000, kObliqueShear, 0, 0x10000};
     FT_Outline_Transform(&slot->outline, &shear);
   }
-  if (boldStrength > 0) err = FT_Outline_EmboldenXY(&slot->outline, boldStrength, 0);
-  return err;
+  if (boldStrength > 0) return FT_Outline_EmboldenXY(&slot->outline, boldStrength, 0);
+  return 0;
 }
+
+FT_Error LoadOutline(FT_Face face, FT_UInt index, bool oblique, int32_t boldStrength) {
+  FT_Error err = FT_Load_Glyph(face, index, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO);
+  if (err) return err;
+  return ShapeOutline(face->glyph, oblique, boldStrength);
+}
+
+// Whole pixels below and above a 26.6 value.
+int32_t Floor64(FT_Pos v) { return static_cast<int32_t>(v >= 0 ? v / 64 : -((-v + 63) / 64)); }
+int32_t Ceil64(FT_Pos v) { return -Floor64(-v); }
 
 }  // namespace
 
-int32_t GdiFontFace::Advance26(char32_t c) {
-  auto it = advances_.find(c);
-  if (it != advances_.end()) return it->second;
+const GdiFontFace::GlyphMetrics& GdiFontFace::Metrics(char32_t c) {
+  auto it = metrics_.find(c);
+  if (it != metrics_.end()) return it->second;
+  GlyphMetrics m;
   FT_UInt index = 0;
   FT_Face face = impl_->FaceFor(c, &index);
-  int32_t advance = 0;
   if (FT_Load_Glyph(face, index, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) == 0) {
+    FT_GlyphSlot slot = face->glyph;
     // linearHoriAdvance is 16.16 pixels.
-    advance = static_cast<int32_t>((face->glyph->linearHoriAdvance + 512) >> 10) + boldStrength_;
+    m.advance26 = static_cast<int32_t>((slot->linearHoriAdvance + 512) >> 10) + boldStrength_;
+    // The outline shaped as Render shapes it: the rendering lies within its control box,
+    // rounded out to whole pixels (the rasteriser may add a pixel to a box that rounds empty).
+    if (slot->format == FT_GLYPH_FORMAT_OUTLINE && ShapeOutline(slot, obliqueShear_, boldStrength_) == 0) {
+      FT_BBox box{};
+      FT_Outline_Get_CBox(&slot->outline, &box);
+      m.ink.left = Floor64(box.xMin) - 1;
+      m.ink.right = Ceil64(box.xMax) + 1;
+      m.ink.top = Ceil64(box.yMax) + 1;
+      m.ink.bottom = 1 - Floor64(box.yMin);
+      m.ink.known = true;
+    }
   }
-  advances_.emplace(c, advance);
-  return advance;
+  return metrics_.emplace(c, m).first->second;
 }
 
 bool GdiFontFace::Render(char32_t c, GdiGlyph* glyph) {

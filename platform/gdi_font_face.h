@@ -50,6 +50,17 @@ void ForEachGlyphRun(const GdiGlyph& g, int64_t penX, int64_t baseline, int64_t 
   }
 }
 
+// Where the pixels of a character's rendering can lie, in whole pixels: columns [left, right)
+// from the pen, rows from `top` above the baseline to `bottom` below it; a pixel to spare on
+// each side. `known` is false when it cannot be told (the glyph may lie anywhere).
+struct GdiInkBox {
+  int32_t left = 0;
+  int32_t right = 0;
+  int32_t top = 0;
+  int32_t bottom = 0;
+  bool known = false;
+};
+
 class GdiFontFace {
  public:
   // Matches and loads the face for a font description; null on failure.
@@ -80,7 +91,10 @@ class GdiFontFace {
 
   // Advance of a character in 1/64 pixel (cached): the outline's unhinted advance at this
   // size, so that a text laid out at a multiple of the size is that multiple as wide.
-  int32_t Advance26(char32_t c);
+  int32_t Advance26(char32_t c) { return Metrics(c).advance26; }
+  // Where a character's rendering lies (cached with the advance): from the outline as Render
+  // shapes it, without rendering it, so that glyphs wholly outside a clip are only advanced.
+  const GdiInkBox& Ink(char32_t c) { return Metrics(c).ink; }
   // Renders a character; false when FreeType fails (nothing is drawn for it then).
   bool Render(char32_t c, GdiGlyph* glyph);
   // Whether a character has a glyph of its own, in this face or in an installed face that it
@@ -90,7 +104,12 @@ class GdiFontFace {
 
  private:
   struct Impl;
+  struct GlyphMetrics {
+    int32_t advance26 = 0;
+    GdiInkBox ink;
+  };
   explicit GdiFontFace(std::unique_ptr<Impl> impl);
+  const GlyphMetrics& Metrics(char32_t c);
   std::unique_ptr<Impl> impl_;
   int32_t ascent_ = 0;
   int32_t descent_ = 0;
@@ -107,7 +126,7 @@ class GdiFontFace {
   std::string file_;
   std::string family_;
   bool named_ = true;
-  std::unordered_map<char32_t, int32_t> advances_;
+  std::unordered_map<char32_t, GlyphMetrics> metrics_;
 };
 
 // Text decoding shared by the font matcher and the text drawing.

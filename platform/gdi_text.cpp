@@ -16,6 +16,11 @@ struct Line {
   size_t begin;
   size_t end;
   int64_t width;  // whole pixels: the advances' sum, rounded
+  // Where its glyphs' pixels can lie: at least inkLeft pixels from each glyph's pen, inkTop
+  // above and inkBottom below the baseline; unbounded when some glyph's reach is unknown or an
+  // advance goes backwards.
+  int64_t inkLeft = 0, inkTop = 0, inkBottom = 0;
+  bool bounded = true;
 };
 
 struct Clip {
@@ -66,10 +71,20 @@ int DrawDecoded(HDC dc, std::u32string text, RECT* rect, UINT format) {
   GdiFontFace& face = *d->font->face;
   const bool single = (format & DT_SINGLELINE) != 0;
   std::vector<Line> lines = SplitLines(text, single);
+  const bool calc = (format & DT_CALCRECT) != 0;
   int64_t maxWidth = 0;
   for (Line& l : lines) {
     int64_t sum = 0;
-    for (size_t i = l.begin; i < l.end; ++i) sum += face.Advance26(text[i]);
+    for (size_t i = l.begin; i < l.end; ++i) {
+      const int32_t advance26 = face.Advance26(text[i]);
+      sum += advance26;
+      if (calc) continue;
+      const GdiInkBox& ink = face.Ink(text[i]);
+      l.bounded = l.bounded && ink.known && advance26 >= 0;
+      l.inkLeft = std::min<int64_t>(l.inkLeft, ink.left);
+      l.inkTop = std::max<int64_t>(l.inkTop, ink.top);
+      l.inkBottom = std::max<int64_t>(l.inkBottom, ink.bottom);
+    }
     l.width = (sum + 32) >> 6;
     maxWidth = std::max(maxWidth, l.width);
   }
@@ -101,21 +116,27 @@ int DrawDecoded(HDC dc, std::u32string text, RECT* rect, UINT format) {
   for (size_t n = 0; n < lines.size(); ++n) {
     const Line& l = lines[n];
     const int64_t ly = y0 + static_cast<int64_t>(n) * lineHeight;
-    if (ly >= clip.y1 || ly + lineHeight <= clip.y0) continue;
+    const int64_t baseline = ly + face.Ascent();
+    // A line is passed over when neither its cell nor its glyphs reach the clip's rows.
+    if (l.bounded && (std::min(ly, baseline - l.inkTop) >= clip.y1 ||
+                      std::max(ly + lineHeight, baseline + l.inkBottom) <= clip.y0))
+      continue;
     int64_t lx = left;
     if (format & DT_CENTER) lx = left + (right - left - l.width) / 2;
     else if (format & DT_RIGHT) lx = right - l.width;
     if (d->bkMode == OPAQUE) FillBox(bitmap, lx, ly, lx + l.width, ly + lineHeight, clip, d->bkColour);
-    const int64_t baseline = ly + face.Ascent();
-    // Glyph origins are the running sum of the advances, rounded to whole pixels.
+    // Glyph origins are the running sum of the advances, rounded to whole pixels. Only the
+    // glyphs whose pixels can fall inside the clip are rendered; the others are advanced over,
+    // and the line ends where no later glyph can reach back into the clip.
     int64_t pen26 = 0;
     for (size_t i = l.begin; i < l.end; ++i) {
       const int64_t pen = lx + ((pen26 + 32) >> 6);
-      if (pen >= clip.x1 + lineHeight) break;
+      if (l.bounded && pen + l.inkLeft >= clip.x1) break;
       const int32_t advance26 = face.Advance26(text[i]);
-      // A glyph reaches at most about a cell height left or right of its advance box.
-      if (pen + (advance26 >> 6) + lineHeight > clip.x0 && face.Render(text[i], &glyph))
-        BlitGlyph(bitmap, glyph, pen, baseline, clip, d->textColour);
+      const GdiInkBox& ink = face.Ink(text[i]);
+      const bool reaches = !ink.known || (pen + ink.left < clip.x1 && pen + ink.right > clip.x0 &&
+                                          baseline - ink.top < clip.y1 && baseline + ink.bottom > clip.y0);
+      if (reaches && face.Render(text[i], &glyph)) BlitGlyph(bitmap, glyph, pen, baseline, clip, d->textColour);
       pen26 += advance26;
     }
     if (face.Underline()) {

@@ -1,5 +1,6 @@
-// DrawTextIntoImage: a text drawn anti-aliased into an RGB image: rendered as a 1-bit mask at
-// scale-factor size, unpacked to coverage bytes, box-averaged down and blended in its colour.
+// DrawTextIntoImage: a text drawn anti-aliased into an RGB image: the part of it that lies on
+// the picture rendered as a 1-bit mask at scale-factor size, unpacked to coverage bytes,
+// box-averaged down and blended in its colour.
 // Errors: 5 null image or font, 10 GDI steps, 18 font, 1 no memory, 14 stopped.
 #include <algorithm>
 
@@ -54,22 +55,35 @@ bool DrawTextIntoImage(ISErrorCode& error, BYTE* image, DWORD width, DWORD heigh
     error = IS_ERR_NOMEM;
     return false;
   }
+  // Only the part of the rectangle that lies on the picture is rendered: columns [vx0, vx1)
+  // and rows [vy0, vy1) of the rectangle (rows counted from its top whatever the image's row
+  // order). The text is still laid out in the whole rectangle, so the part holds the pixels
+  // the whole would hold there.
+  const int64_t vx0 = std::max<int64_t>(0, -static_cast<int64_t>(left));
+  const int64_t vy0 = std::max<int64_t>(0, -static_cast<int64_t>(top));
+  const int64_t vx1 = std::min<int64_t>(dw, static_cast<int64_t>(width) - left);
+  const int64_t vy1 = std::min<int64_t>(dh, static_cast<int64_t>(height) - top);
+  if (vx0 >= vx1 || vy0 >= vy1) return true;
+  const int64_t pw = (vx1 - vx0) * factor, ph = (vy1 - vy0) * factor;
+  const int64_t partW = vx1 - vx0, partH = vy1 - vy0;
 
   ISArray<BYTE> bits;
   DWORD mw = 0, mh = 0;
-  if (!RenderTextMask(error, text, &scaled, 0, 0, static_cast<LONG>(ww), static_cast<LONG>(wh), format, flags, &mw,
-                      &mh, bits))
+  if (!RenderTextMaskPart(error, text, &scaled, 0, 0, static_cast<LONG>(ww), static_cast<LONG>(wh),
+                          static_cast<LONG>(vx0 * factor), static_cast<LONG>(vy0 * factor),
+                          static_cast<LONG>(vx1 * factor), static_cast<LONG>(vy1 * factor), format, flags, &mw, &mh,
+                          bits))
     return false;
   if (!Stage(error, 3)) return false;
 
   ISArray<BYTE> working;
-  if (!ResizeScratch(working, static_cast<uint64_t>(ww) * static_cast<uint64_t>(wh))) {
+  if (!ResizeScratch(working, static_cast<uint64_t>(pw) * static_cast<uint64_t>(ph))) {
     error = IS_ERR_NOMEM;
     return false;
   }
-  const uint64_t packedRow = (static_cast<uint64_t>(ww) + 7) / 8;
-  for (int64_t r = 0; r < wh; ++r) {
-    if (!UnpackBits(error, bits.Data() + r * packedRow, static_cast<DWORD>(ww), 1, 1, working.Data() + r * ww))
+  const uint64_t packedRow = (static_cast<uint64_t>(pw) + 7) / 8;
+  for (int64_t r = 0; r < ph; ++r) {
+    if (!UnpackBits(error, bits.Data() + r * packedRow, static_cast<DWORD>(pw), 1, 1, working.Data() + r * pw))
       return false;
   }
   ISThreadState* ts = GetThreadState();
@@ -82,23 +96,24 @@ bool DrawTextIntoImage(ISErrorCode& error, BYTE* image, DWORD width, DWORD heigh
   if (!Stage(error, 4)) return false;
 
   ISArray<BYTE> reduced;
-  if (!ResizeScratch(reduced, static_cast<uint64_t>(dw) * static_cast<uint64_t>(dh))) {
+  if (!ResizeScratch(reduced, static_cast<uint64_t>(partW) * static_cast<uint64_t>(partH))) {
     error = IS_ERR_NOMEM;
     return false;
   }
   if (!Stage(error, 5)) return false;
-  if (!BoxReduce(working.Data(), static_cast<uint32_t>(ww), static_cast<uint32_t>(wh), reduced.Data(), 1,
-                 static_cast<uint32_t>(dw), static_cast<uint32_t>(dh), static_cast<uint32_t>(ww),
-                 static_cast<uint32_t>(dw), 255, error))
+  if (!BoxReduce(working.Data(), static_cast<uint32_t>(pw), static_cast<uint32_t>(ph), reduced.Data(), 1,
+                 static_cast<uint32_t>(partW), static_cast<uint32_t>(partH), static_cast<uint32_t>(pw),
+                 static_cast<uint32_t>(partW), 255, error))
     return false;
   working.Free();
   if (!Stage(error, 6)) return false;
 
-  const int64_t row = (flags & kTextBottomUp) ? static_cast<int64_t>(height) - dh - top : top;
+  const int64_t partTop = top + vy0;
+  const int64_t row = (flags & kTextBottomUp) ? static_cast<int64_t>(height) - partH - partTop : partTop;
   CISOpContext ctx;
-  if (!BlendColourThroughMask(ctx, image, width, height, 3, rowBytes, reduced.Data(), static_cast<DWORD>(dw),
-                              static_cast<DWORD>(dh), static_cast<DWORD>(dw), colour, left,
-                              static_cast<LONG>(std::clamp<int64_t>(row, INT32_MIN, INT32_MAX)), 0)) {
+  if (!BlendColourThroughMask(ctx, image, width, height, 3, rowBytes, reduced.Data(), static_cast<DWORD>(partW),
+                              static_cast<DWORD>(partH), static_cast<DWORD>(partW), colour,
+                              static_cast<LONG>(left + vx0), static_cast<LONG>(row), 0)) {
     error = ctx.error;
     return false;
   }

@@ -26,6 +26,15 @@ bool MeasureTextRect(ISErrorCode& error, const void* text, const LOGFONTA* font,
 bool RenderTextMask(ISErrorCode& error, const void* text, const LOGFONTA* font, LONG left, LONG top, LONG right,
                     LONG bottom, UINT format, DWORD flags, DWORD* width, DWORD* height, ISArray<BYTE>& mask);
 
+// The part [partLeft, partRight) x [partTop, partBottom) of the mask that RenderTextMask gives
+// for the same rectangle: the text is laid out in the whole (right - left) x (bottom - top)
+// rectangle, but only that part (which must lie inside it) is made, at partRight - partLeft by
+// partBottom - partTop, so that the work and memory are those of the part; glyphs outside it
+// are only advanced over.
+bool RenderTextMaskPart(ISErrorCode& error, const void* text, const LOGFONTA* font, LONG left, LONG top, LONG right,
+                        LONG bottom, LONG partLeft, LONG partTop, LONG partRight, LONG partBottom, UINT format,
+                        DWORD flags, DWORD* width, DWORD* height, ISArray<BYTE>& mask);
+
 // Draws the text in `colour` into a 3-byte-per-pixel image within the rectangle, rendered at
 // scaleFactor times the size and box-averaged down.
 bool DrawTextIntoImage(ISErrorCode& error, BYTE* image, DWORD width, DWORD height, DWORD rowBytes, const void* text,

@@ -13,6 +13,7 @@
 #include "engine/TextStamp.h"
 #include "engine/shell/CMainDialog.h"
 #include "qrv/imaging.h"
+#include "support/peak_memory.h"
 
 namespace {
 
@@ -396,4 +397,111 @@ TEST(TextStampDeathTest, NoInstalledFontIsTheEntrysWarning) {
         std::exit(unchanged && warnings.size() == 1 ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "\\[text stamp left out: no usable font is installed\\]");
+}
+
+namespace {
+
+uint64_t Fnv1a(const std::vector<BYTE>& bytes) {
+  uint64_t h = 0xCBF29CE484222325ull;
+  for (BYTE b : bytes) h = (h ^ b) * 0x100000001B3ull;
+  return h;
+}
+
+// A file name of 240 characters, and a stamp of 4000 that starts with kShortText.
+const std::string kLongName = std::string(236, 'N') + ".jpg";
+constexpr const char* kShortText = "The quick brown fox jumps";
+std::string LongText() {
+  std::string text;
+  while (text.size() < 4000) text += "The quick brown fox jumps over the lazy dog. ";
+  return text.substr(0, 4000);
+}
+
+std::vector<BYTE> Pattern(int w, int h) {
+  std::vector<BYTE> base(size_t(w) * h * 3);
+  for (size_t i = 0; i < base.size(); ++i) base[i] = static_cast<BYTE>(i * 37 / 7);
+  return base;
+}
+
+}  // namespace
+
+// Stamps that fit draw the pixels they drew before the drawing was limited to the picture:
+// whole, cut at each edge, big, in fallback fonts, over boxes. The sums were taken from the
+// earlier drawing (which rendered the text's whole box) with the fonts the set-up installs.
+TEST(TextStamp, StampsThatFitKeepTheirPixels) {
+  const struct {
+    const char* text;
+    int size, weight, italic, underline, placement, offsetX, offsetY, backType, w, h;
+    uint64_t sum;
+  } cases[] = {
+      {"Stamp", 12, 400, 0, 0, 2, 10, 10, 0, 160, 100, 0x81ba167cd1f3af9aull},
+      {"One%N%Two%N%Three", 20, 700, 0, 0, 5, 10, 10, 2, 160, 100, 0x306f09f124893948ull},
+      {"A caption much wider than the picture", 16, 400, 1, 1, 0, 0, 10, 1, 160, 100, 0x74eeca3254bfc1bull},
+      {"A caption much wider%N%ok", 14, 400, 0, 0, 3, 10, 10, 0, 160, 100, 0xbda37413f652901ull},
+      {"One%N%Two%N%Three", 12, 400, 0, 0, 2, 10, -6, 3, 160, 100, 0xd59c2ff5fbacf64dull},
+      {"Stamp\xE2\xA4\x80 \xE6\x97\xA5\xE6\x9C\xAC", 24, 400, 0, 0, 4, 5, 5, 0, 160, 100, 0x69a88b4d6c39d08cull},
+      {"Wg%N%Qy", 200, 400, 1, 0, 4, -30, -20, 2, 160, 100, 0x144aea286a9fbe0eull},
+      {"W", 500, 400, 0, 0, 2, 0, -100, 0, 40, 30, 0xdfd8b5724620a883ull},
+      {"%MODEL% %DATE%", 40, 600, 0, 1, 1, 0, -10, 0, 160, 100, 0xcad4603d17de1b74ull},
+      {"%MODEL%%N%%DATE%", 90, 400, 0, 0, 5, -200, -40, 3, 97, 61, 0x6a1bd4f34592908cull},
+      {"%NAME%", 500, 400, 0, 0, 5, 10, 10, 0, 640, 480, 0x9c18c6d670233f2aull},
+      {kShortText, 500, 400, 0, 0, 2, 10, 10, 0, 640, 480, 0xa1167a48263f1c3aull},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    Stamp s;
+    s.page().m_string = c.text;
+    s.page().m_fontSize = c.size;
+    s.page().m_weight = c.weight;
+    s.page().m_italic = c.italic;
+    s.page().m_underline = c.underline;
+    s.page().m_placement = c.placement;
+    s.page().m_offsetX = c.offsetX;
+    s.page().m_offsetY = c.offsetY;
+    s.page().m_backType = c.backType;
+    s.dlg.m_fileName = kLongName;
+    const std::vector<BYTE> base = Pattern(c.w, c.h);
+    const std::vector<BYTE> img = s.Run(base, c.w, c.h);
+    EXPECT_NE(img, base);
+    EXPECT_EQ(Fnv1a(img), c.sum) << std::hex << "0x" << Fnv1a(img);
+  }
+}
+
+// A stamp far bigger than its picture costs the picture, not the text: 4000 characters and a
+// 240-character file name at 500 pixels on 640 x 480, each run in a child process whose peak
+// memory is measured. What the picture shows is drawn, with the warnings of the cut: placed top
+// left, the 4000 characters draw what their first words drew.
+TEST(TextStamp, LongStampsCostOnlyThePicture) {
+  const std::string cutTopLeft = "text stamp cut: 0 of 1 line drawn whole, 1 cut at the left and top edges";
+  const struct {
+    std::string text;
+    int placement;
+    std::string warning;
+    uint64_t sum;  // 0: any drawing
+  } cases[] = {
+      {LongText(), 5, cutTopLeft, 0},
+      {"%NAME%", 5, cutTopLeft, 0x9c18c6d670233f2aull},  // as drawn whole before, in 390 MB
+      {LongText(), 2, "text stamp cut: 0 of 1 line drawn whole, 1 cut at the right and bottom edges",
+       0xa1167a48263f1c3aull},  // kShortText's sum
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 20) + " placed " + std::to_string(c.placement));
+    const qrvtest::ChildRun run = qrvtest::RunInChild([&] {
+      Stamp s;
+      s.page().m_string = c.text;
+      s.page().m_fontSize = 500;
+      s.page().m_placement = c.placement;
+      s.dlg.m_fileName = kLongName;
+      s.dlg.m_outcomes.emplace_back();
+      const std::vector<BYTE> base = Pattern(640, 480);
+      const std::vector<BYTE> img = s.Run(base, 640, 480);
+      const std::vector<std::string>& warnings = s.dlg.m_outcomes.back().warnings;
+      for (const std::string& w : warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
+      std::fprintf(stderr, "sum: 0x%llx\n", static_cast<unsigned long long>(Fnv1a(img)));
+      return (img == base) | (warnings != std::vector<std::string>{c.warning}) << 1 |
+             (c.sum != 0 && Fnv1a(img) != c.sum) << 2;
+    });
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.result, 0) << "1 nothing drawn, 2 other warnings, 4 other pixels";
+    EXPECT_LT(run.peakMB, 100) << "MB of peak memory";
+  }
 }

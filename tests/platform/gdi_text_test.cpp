@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/gdi_font_face.h"
 #include "platform/gdi_text.h"
 
 namespace {
@@ -557,4 +558,39 @@ TEST(GdiText, ThreadsDrawIndependently) {
     });
   for (auto& th : threads) th.join();
   for (int s : same) EXPECT_EQ(s, 5);
+}
+
+// The box a glyph's pixels can lie in, told from its outline without rendering it, holds every
+// pixel the rendering sets, and is not much larger: the drawing skips the glyphs whose box
+// misses the clip. Marks that hang off their pen, wide ligatures, fallback glyphs, synthetic
+// bold and italic, small and large sizes.
+TEST(GdiText, InkBoxesHoldEveryRenderedPixel) {
+  const char32_t chars[] = {U'A', U'g', U'W', U'j', U'f', U' ', 0x0301, 0x0360, 0x0E34, 0x65E5, 0x2900, 0xFDFD, 0x0378};
+  for (const char* face : {"DejaVu Sans", "Liberation Serif", "DejaVu Sans Light"})
+    for (LONG height : {9L, 40L, -300L})
+      for (int style = 0; style < 4; ++style) {
+        const std::unique_ptr<GdiFontFace> f =
+            GdiFontFace::Open(Font(face, height, style & 1 ? FW_BOLD : FW_NORMAL, style & 2 ? 1 : 0));
+        ASSERT_TRUE(f);
+        for (char32_t c : chars) {
+          SCOPED_TRACE(std::string(face) + " " + std::to_string(height) + " style " + std::to_string(style) +
+                       " U+" + std::to_string(static_cast<unsigned>(c)));
+          const GdiInkBox ink = f->Ink(c);
+          GdiGlyph g;
+          ASSERT_TRUE(ink.known);
+          ASSERT_TRUE(f->Render(c, &g));
+          for (int r = 0; r < g.rows; ++r)
+            for (int x = 0; x < g.width; ++x)
+              if (g.bits[static_cast<size_t>(r) * g.pitch + x / 8] & (0x80 >> (x % 8))) {
+                ASSERT_GE(g.left + x, ink.left);
+                ASSERT_LT(g.left + x, ink.right);
+                ASSERT_GE(r - g.top, -ink.top);
+                ASSERT_LT(r - g.top, ink.bottom);
+              }
+          if (g.width > 0 && g.rows > 0) {
+            EXPECT_LE(ink.right - ink.left, g.width + 4);
+            EXPECT_LE(ink.top + ink.bottom, g.rows + 4);
+          }
+        }
+      }
 }

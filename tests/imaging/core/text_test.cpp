@@ -127,6 +127,48 @@ TEST(RenderTextMask, RowsTopDownOrBottomUpAndRefusals) {
   EXPECT_EQ(GdiLiveObjectCount(), 0u);  // every path released what it made
 }
 
+// A part of the mask is that part of the whole mask, whatever the format places the text,
+// whichever way the rows run; a part outside the rectangle is refused.
+TEST(RenderTextMask, PartsAreTheWholeMasksParts) {
+  const LOGFONTA lf = Font("DejaVu Sans", 30, FW_BOLD);
+  const struct {
+    UINT format;
+    DWORD flags;
+    LONG l, t, r, b;  // the part
+  } cases[] = {{0, 0, 0, 0, 200, 90},       {0, 0, 37, 11, 151, 40},
+               {DT_CENTER, kTextBottomUp, 60, 5, 140, 88},
+               {DT_RIGHT | DT_BOTTOM | DT_SINGLELINE, 0, 150, 30, 200, 90},
+               {DT_CENTER | DT_VCENTER | DT_SINGLELINE, kTextBottomUp, 1, 44, 199, 46}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.l);
+    ISErrorCode e = 0;
+    ISArray<BYTE> whole, part;
+    DWORD w = 0, h = 0, pw = 0, ph = 0;
+    ASSERT_TRUE(RenderTextMask(e, "Wg Part\nof it", &lf, 0, 0, 200, 90, c.format, c.flags, &w, &h, whole));
+    ASSERT_TRUE(RenderTextMaskPart(e, "Wg Part\nof it", &lf, 0, 0, 200, 90, c.l, c.t, c.r, c.b, c.format, c.flags,
+                                   &pw, &ph, part));
+    ASSERT_EQ(pw, DWORD(c.r - c.l));
+    ASSERT_EQ(ph, DWORD(c.b - c.t));
+    int ink = 0;
+    for (DWORD y = 0; y < ph; ++y)
+      for (DWORD x = 0; x < pw; ++x) {
+        // Rows run from the part's top, or from its bottom with flag bit 1.
+        const DWORD wy = (c.flags & kTextBottomUp) ? (h - DWORD(c.b)) + y : DWORD(c.t) + y;
+        ASSERT_EQ(Bit(part, pw, x, y), Bit(whole, w, x + DWORD(c.l), wy)) << x << "," << y;
+        ink += Bit(part, pw, x, y);
+      }
+    EXPECT_GT(ink, 0);
+  }
+  ISErrorCode e = 0;
+  ISArray<BYTE> part;
+  DWORD pw = 0, ph = 0;
+  EXPECT_FALSE(RenderTextMaskPart(e, "x", &lf, 0, 0, 50, 50, 10, 10, 51, 20, 0, 0, &pw, &ph, part));
+  EXPECT_EQ(e, IS_ERR_BADPARAM);
+  EXPECT_FALSE(RenderTextMaskPart(e, "x", &lf, 0, 0, 50, 50, 10, 10, 10, 20, 0, 0, &pw, &ph, part));
+  EXPECT_EQ(e, IS_ERR_BADPARAM);
+  EXPECT_EQ(GdiLiveObjectCount(), 0u);
+}
+
 TEST(DrawText, ScaleOneIsHardEdged) {
   const DWORD W = 80, H = 40;
   const LOGFONTA lf = Font("DejaVu Sans", 20);
@@ -409,4 +451,37 @@ TEST(DrawText, CaptionBoxAgreesWithImageMagick) {
   };
   const std::vector<long> a = box(ours), b = box(theirs.pixels);
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(a[i], b[i], 2) << i << ": ours " << a[i] << ", ImageMagick " << b[i];
+}
+
+// Drawings that fit keep the pixels they had when the whole rectangle (or the text's whole
+// box) was rendered: placed formats, rectangles reaching past every edge, bottom-up rows,
+// UTF-16, factors 1 to 4. The sums were taken from that drawing with the installed fonts.
+TEST(DrawText, DrawingsThatFitKeepTheirPixels) {
+  const DWORD W = 120, H = 80;
+  const WCHAR wide[] = {'W', 'i', 'd', 'e', ' ', 0x65E5, 0x672C, '\n', 'g', 0};
+  const struct {
+    const void* text;
+    LONG height, left, top, right, bottom;
+    UINT format;
+    DWORD flags, factor;
+    uint64_t sum;
+  } cases[] = {
+      {"Centred", 20, -30, -10, 150, 90, DT_CENTER | DT_VCENTER | DT_SINGLELINE, 0, 3, 0xfb45bbc829e52411ull},
+      {"Right", 26, 10, 5, 135, 90, DT_RIGHT | DT_BOTTOM | DT_SINGLELINE, 0, 2, 0x2fe3eb86132d7349ull},
+      {"Two\nlines here", 30, -15, -7, 119, 79, 0, kTextBottomUp, 3, 0x40c75477284f9a66ull},
+      {wide, 22, 40, 40, 180, 200, DT_CENTER, kTextUtf16, 4, 0x967b1d22407aeafaull},
+      {"Hard", 40, -5, -5, 60, 60, DT_BOTTOM | DT_SINGLELINE, 0, 1, 0xe8c841dc2f8b9a5cull},
+      {"Below", 18, 20, -40, 100, 30, DT_VCENTER | DT_SINGLELINE, kTextBottomUp, 3, 0x8f542094fbed57d7ull},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.left);
+    std::vector<uint8_t> img = Picture(W, H, 11);
+    const LOGFONTA lf = Font("DejaVu Sans", c.height);
+    ASSERT_TRUE(ISDrawText(img.data(), W, H, W * 3, c.text, &lf, c.factor, c.left, c.top, c.right, c.bottom,
+                           c.format, c.flags, RGB(240, 20, 90)));
+    EXPECT_NE(img, Picture(W, H, 11));
+    uint64_t sum = 0xCBF29CE484222325ull;
+    for (uint8_t b : img) sum = (sum ^ b) * 0x100000001B3ull;
+    EXPECT_EQ(sum, c.sum) << std::hex << "0x" << sum;
+  }
 }
