@@ -200,7 +200,77 @@ Bytes OldStyleJPEG(uint32_t w, uint32_t h, const std::function<uint8_t(uint32_t)
   return HandMade(w, h, 8, COMPRESSION_OJPEG, PHOTOMETRIC_MINISBLACK, 8, strips, jif);
 }
 
+// A 64 x 64 page of `samples` samples of `bits` (8, or 1 at eight pixels a byte) in strips of 8
+// rows, each strip's bytes all `band(strip)`, written by libtiff with `compression` (empty when
+// it cannot), and in *stored the rows as libtiff decodes them.
+Bytes BandedPage(uint16_t compression, uint16_t bits, uint16_t samples, const std::function<uint8_t(uint32_t)>& band,
+                 Bytes* stored) {
+  qrvtest::TempDir dir;
+  const std::string path = dir.File("banded.tif");
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  if (!tif) return {};
+  const bool jbig = compression == COMPRESSION_JBIG;  // libtiff writes JBIG as one strip
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 64);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 64);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, jbig ? 64 : 8);
+  if (compression == COMPRESSION_WEBP) TIFFSetField(tif, TIFFTAG_WEBP_LOSSLESS, 1);
+  const size_t rowBytes = 64 * bits * samples / 8;
+  const uint32_t stripRows = jbig ? 64 : 8;
+  Bytes rows(rowBytes * stripRows);
+  bool ok = true;
+  for (uint32_t s = 0; s * stripRows < 64 && ok; ++s) {
+    for (uint32_t y = 0; y < stripRows; ++y) std::fill_n(rows.begin() + y * rowBytes, rowBytes, band(s * stripRows / 8 + y / 8));
+    ok = TIFFWriteEncodedStrip(tif, s, rows.data(), static_cast<tmsize_t>(rows.size())) >= 0;
+  }
+  ok = ok && TIFFWriteDirectory(tif);
+  TIFFClose(tif);
+  if (!ok || !(tif = TIFFOpen(path.c_str(), "r"))) return {};
+  stored->assign(rowBytes * 64, 0);
+  for (uint32_t s = 0; s < TIFFNumberOfStrips(tif); ++s)
+    TIFFReadEncodedStrip(tif, s, stored->data() + s * rowBytes * (jbig ? 64 : 8), -1);
+  TIFFClose(tif);
+  return qrvtest::ReadFileBytes(path);
+}
+
 }  // namespace
+
+// Valid pages of every codec libtiff writes here whose strips each end in the byte laid before
+// them: read whole, as libtiff decodes them, with no warning.
+TEST(TIFFStripGaps, ValidStripsEndingInTheLaidByteReadWhole) {
+  // The laid byte is the previous strip's last byte with its top bit turned (0x7F for 0).
+  const auto band = [](uint32_t strip) -> uint8_t { return strip == 0 ? 0x80 : strip % 2 ? 0x7F : 0xFF; };
+  struct Case {
+    uint16_t compression, bits, samples;
+  };
+  const Case cases[] = {{COMPRESSION_LZW, 8, 1},      {COMPRESSION_ADOBE_DEFLATE, 8, 1}, {COMPRESSION_DEFLATE, 8, 1},
+                        {COMPRESSION_PACKBITS, 8, 1}, {COMPRESSION_JPEG, 8, 1},          {COMPRESSION_PIXARLOG, 8, 1},
+                        {COMPRESSION_WEBP, 8, 3},     {COMPRESSION_LERC, 8, 1},          {COMPRESSION_LZMA, 8, 1},
+                        {COMPRESSION_ZSTD, 8, 1},     {COMPRESSION_CCITTFAX3, 1, 1},     {COMPRESSION_CCITTFAX4, 1, 1},
+                        {COMPRESSION_JBIG, 1, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.compression);
+    if (!TIFFIsCODECConfigured(c.compression)) continue;
+    Bytes stored;
+    // JBIG is one strip, laid with 0x80.
+    const auto jbigBand = [](uint32_t) -> uint8_t { return 0x80; };
+    const Bytes file = BandedPage(c.compression, c.bits, c.samples,
+                                  c.compression == COMPRESSION_JBIG ? jbigBand : band, &stored);
+    ASSERT_FALSE(file.empty());
+    const ReadResult r = ReadTIFFBytes(file, c.bits * c.samples);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.warning, "");
+    // The reader's rows: bit 1 black (a 0 sample here), or the samples as stored.
+    Bytes expected = stored;
+    if (c.bits == 1)
+      for (uint8_t& b : expected) b = static_cast<uint8_t>(~b);
+    EXPECT_TRUE(Bytes(r.image.begin(), r.image.begin() + static_cast<long>(expected.size())) == expected);
+  }
+}
 
 // Strips whose every last byte is the byte laid before the next (bands of 0x80, 0x7F and 0xFF)
 // are decoded once each, in order, and a whole old-style JPEG page is not called damaged.
