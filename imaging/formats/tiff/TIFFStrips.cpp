@@ -7,9 +7,12 @@
 //   a strip or tile whose last byte (its pad bits included) no longer holds the laid byte was
 //   written whole; one whose last byte still does is decoded a second time over another byte,
 //   and whatever differs between the two was not written.
-// - The fax decoders and ThunderScan's can leave bytes inside unwritten (a row cut short, a
-//   run counted but not written, the pad bits of every row): every strip of theirs is decoded
-//   over two bytes, and the rows that lead equal in both are the ones written.
+// - The fax decoders can leave bytes inside unwritten (a row cut short or never reached, the
+//   pad bits of every row), but write every row through one fill routine, which libtiff lets a
+//   program replace: ours counts what each row was given, and the rows that lead whole are the
+//   ones written.
+// - ThunderScan's decoder counts a run that ends at a row's end without writing it: every strip
+//   of its is decoded over two bytes, and the rows that lead equal in both are the ones written.
 // - NeXT's decoder fills the buffer white first and reports success when its data run out: the
 //   rows its data reach are counted from the stored bytes, as the decoder walks them.
 // - Old-style JPEG is decoded once, never again (libtiff's decoder would decode every strip
@@ -56,14 +59,14 @@ uint8_t LaidByte(uint8_t previousEnd) {
 }
 
 // How libtiff's decoder of a compression writes a strip or tile (see the top of this file).
-enum class Writer { kInOrder, kTwoFills, kNeXT, kOldJPEG };
+enum class Writer { kInOrder, kFax, kTwoFills, kNeXT, kOldJPEG };
 
 Writer WriterOf(uint16_t compression) {
   switch (compression) {
     case COMPRESSION_CCITTRLE:
     case COMPRESSION_CCITTRLEW:
     case COMPRESSION_CCITTFAX3:
-    case COMPRESSION_CCITTFAX4:
+    case COMPRESSION_CCITTFAX4: return Writer::kFax;
     case COMPRESSION_THUNDERSCAN: return Writer::kTwoFills;
     case COMPRESSION_NEXT: return Writer::kNeXT;
     case COMPRESSION_OJPEG: return Writer::kOldJPEG;
@@ -71,6 +74,61 @@ Writer WriterOf(uint16_t compression) {
     // would need no laid byte for them.
     default: return Writer::kInOrder;
   }
+}
+
+// libtiff's fax fill routine: a row's runs (white, black, ...) from `runs` to `erun` laid from
+// the row's start at `buf`, the row `lastx` pixels long.
+using FaxFill = void (*)(unsigned char* buf, uint32_t* runs, uint32_t* erun, uint32_t lastx);
+
+// What the fill routine gave each row of the strip or tile being decoded.
+struct FaxRows {
+  FaxFill fill = nullptr;  // libtiff's own
+  const uint8_t* out = nullptr;
+  uint64_t rowBytes = 0;
+  uint32_t rows = 0;
+  uint32_t lastx = 0;
+  ISArray<uint32_t> pixels;  // pixels laid from the row's start
+};
+
+// The fax decode running on this thread: set only for the length of one decode call.
+thread_local FaxRows* faxRows = nullptr;
+
+// The fill routine installed for a decode: libtiff's, after counting what each row gets (the
+// runs lay the row's pixels from its start, no further than its end).
+void FillCounted(unsigned char* buf, uint32_t* runs, uint32_t* erun, uint32_t lastx) {
+  FaxRows& f = *faxRows;
+  uint64_t laid = 0;
+  for (const uint32_t* r = runs; r < erun; ++r) laid += *r;
+  const uint64_t at = buf >= f.out ? static_cast<uint64_t>(buf - f.out) : UINT64_MAX;
+  if (at % f.rowBytes == 0 && at / f.rowBytes < f.rows) {
+    uint32_t& pixels = f.pixels[static_cast<uint32_t>(at / f.rowBytes)];
+    pixels = static_cast<uint32_t>(std::max<uint64_t>(pixels, std::min<uint64_t>(laid, lastx)));
+    f.lastx = lastx;
+  }
+  f.fill(buf, runs, erun, lastx);
+}
+
+// Decodes a fax strip or tile with `decode` through FillCounted; the rows that lead whole, or
+// false when the fill routine cannot be replaced.
+template <typename Decode>
+bool DecodeFax(TIFF* tif, uint8_t* out, uint64_t whole, uint32_t rows, uint32_t width, Decode&& decode, bool* decoded,
+               uint32_t* done) {
+  FaxRows f;
+  f.out = out;
+  f.rowBytes = DecodedBytes(tif, 1);
+  f.rows = rows;
+  if (f.rowBytes == 0 || f.rowBytes * rows != whole || !ResizeScratch(f.pixels, rows) ||
+      !TIFFGetField(tif, TIFFTAG_FAXFILLFUNC, &f.fill) || !f.fill || f.fill == FillCounted)
+    return false;
+  std::fill_n(f.pixels.Data(), rows, 0u);
+  TIFFSetField(tif, TIFFTAG_FAXFILLFUNC, FillCounted);
+  faxRows = &f;
+  *decoded = decode();
+  faxRows = nullptr;
+  TIFFSetField(tif, TIFFTAG_FAXFILLFUNC, f.fill);
+  *done = 0;
+  while (*done < rows && f.pixels[*done] >= width) ++*done;
+  return true;
 }
 
 // The rows of `scanline` bytes (libtiff's scanline, for tiles too) that NeXT data of `cc` stored
@@ -368,9 +426,19 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
   uint8_t unheld = 0;
   uint8_t& previousEnd = client ? client->lastStripEnd : unheld;
   const uint8_t laid = LaidByte(previousEnd);
+  Writer writer = WriterOf(compression);
+  if (writer == Writer::kFax) {
+    uint32_t width = 0, done = 0;
+    TIFFGetField(tif, tiled ? TIFFTAG_TILEWIDTH : TIFFTAG_IMAGEWIDTH, &width);
+    bool decoded = false;
+    if (DecodeFax(tif, out, whole, rows, width, [&] { return decode(laid); }, &decoded, &done)) {
+      if (!decoded || done < rows) SetLastWarning(note);
+      return ClearPadBits(tif, out, done);
+    }
+    writer = Writer::kTwoFills;
+  }
   const bool decoded = decode(laid);
   previousEnd = out[whole - 1];
-  const Writer writer = WriterOf(compression);
   if (writer == Writer::kNeXT) {
     // What the data reach, in the decoder's scanlines; the rest is the white laid before.
     uint32_t width = 0;
