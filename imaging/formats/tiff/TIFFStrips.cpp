@@ -70,8 +70,8 @@ Writer WriterOf(uint16_t compression) {
     case COMPRESSION_THUNDERSCAN: return Writer::kTwoFills;
     case COMPRESSION_NEXT: return Writer::kNeXT;
     case COMPRESSION_OJPEG: return Writer::kOldJPEG;
-    // JBIG, Zstandard and LZMA write in order; a decoder that tells exactly how much it wrote
-    // would need no laid byte for them.
+    // JBIG, Zstandard and LZMA: in order as libtiff decodes them. A decoder of ours that tells
+    // exactly how many rows it wrote would make them exact here, with no laid byte to check.
     default: return Writer::kInOrder;
   }
 }
@@ -86,7 +86,6 @@ struct FaxRows {
   const uint8_t* out = nullptr;
   uint64_t rowBytes = 0;
   uint32_t rows = 0;
-  uint32_t lastx = 0;
   ISArray<uint32_t> pixels;  // pixels laid from the row's start
 };
 
@@ -103,7 +102,6 @@ void FillCounted(unsigned char* buf, uint32_t* runs, uint32_t* erun, uint32_t la
   if (at % f.rowBytes == 0 && at / f.rowBytes < f.rows) {
     uint32_t& pixels = f.pixels[static_cast<uint32_t>(at / f.rowBytes)];
     pixels = static_cast<uint32_t>(std::max<uint64_t>(pixels, std::min<uint64_t>(laid, lastx)));
-    f.lastx = lastx;
   }
   f.fill(buf, runs, erun, lastx);
 }
