@@ -1,11 +1,14 @@
 // Speed of TIFF reading of a 6000 x 4000 picture through ISReadTIFF at 24 bits, per codec and
 // layout, each iteration timed next to `tiff2rgba -c none` over the same file in the same run
 // (its time includes starting the process and writing its output); "ratio" is ours / tool, and
-// "decodes" the decodes per strip or tile of a read (1 for these whole files).
+// "decodes" the decodes per strip or tile of a read (1 for these whole files). Then an old-style
+// JPEG page of 65496 rows in 8187 strips whose every strip ends in the byte laid before the next
+// (bands of 0x80, 0x7F and 0xFF): each strip decoded once, so its time grows with the rows.
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_support.h"
 
+#include <jpeglib.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -129,5 +132,104 @@ void BM_ReadVsTiff2rgba(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ReadVsTiff2rgba)->DenseRange(0, 3)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void Put32(std::vector<BYTE>& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<BYTE>(v >> (8 * i)));
+}
+
+// A 16 x `height` grey page as an old-style JPEG: libjpeg's baseline stream (quality 100, a
+// restart after every row of blocks) of `grey(y)` in row y; its headers up to the scan header
+// are the interchange stream, and the data between two restarts a strip of 8 rows.
+std::vector<BYTE> OldStyleJPEGPage(uint32_t height, uint8_t (*grey)(uint32_t)) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* mem = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &mem, &size);
+  c.image_width = 16;
+  c.image_height = height;
+  c.input_components = 1;
+  c.in_color_space = JCS_GRAYSCALE;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 100, TRUE);
+  c.restart_in_rows = 1;
+  jpeg_start_compress(&c, TRUE);
+  for (uint32_t y = 0; y < height; ++y) {
+    BYTE row[16];
+    std::memset(row, grey(y), sizeof row);
+    JSAMPROW p = row;
+    jpeg_write_scanlines(&c, &p, 1);
+  }
+  jpeg_finish_compress(&c);
+  const std::vector<BYTE> jpeg(mem, mem + size);
+  std::free(mem);
+  jpeg_destroy_compress(&c);
+  size_t at = 2;
+  while (at + 4 <= jpeg.size() && !(jpeg[at] == 0xFF && jpeg[at + 1] == 0xDA)) at += 2 + (jpeg[at + 2] << 8 | jpeg[at + 3]);
+  at += 2 + (jpeg[at + 2] << 8 | jpeg[at + 3]);
+  std::vector<BYTE> f;
+  f.reserve(jpeg.size() + 64 + size_t{height} * 2);
+  Put32(f, 0x002A4949);  // "II", 42
+  Put32(f, 0);           // the IFD's place, set below
+  const auto jif = static_cast<uint32_t>(f.size());
+  f.insert(f.end(), jpeg.begin(), jpeg.begin() + static_cast<long>(at));
+  std::vector<uint32_t> offsets = {static_cast<uint32_t>(f.size())}, counts = {0};
+  for (; at + 1 < jpeg.size(); ++at) {
+    if (jpeg[at] == 0xFF && jpeg[at + 1] >= 0xD0 && jpeg[at + 1] <= 0xD9) {
+      counts.back() = static_cast<uint32_t>(f.size()) - offsets.back();
+      offsets.push_back(static_cast<uint32_t>(f.size()));
+      counts.push_back(0);
+      ++at;
+      continue;
+    }
+    f.push_back(jpeg[at]);
+  }
+  offsets.pop_back(), counts.pop_back();  // after the end of image
+  const auto offsetsAt = static_cast<uint32_t>(f.size());
+  for (uint32_t v : offsets) Put32(f, v);
+  const auto countsAt = static_cast<uint32_t>(f.size());
+  for (uint32_t v : counts) Put32(f, v);
+  const auto n = static_cast<uint32_t>(offsets.size());
+  const uint32_t entries[][4] = {{256, TIFF_LONG, 1, 16},       {257, TIFF_LONG, 1, height},
+                                 {258, TIFF_SHORT, 1, 8},       {259, TIFF_SHORT, 1, COMPRESSION_OJPEG},
+                                 {262, TIFF_SHORT, 1, 1},       {273, TIFF_LONG, n, offsetsAt},
+                                 {277, TIFF_SHORT, 1, 1},       {278, TIFF_LONG, 1, 8},
+                                 {279, TIFF_LONG, n, countsAt}, {512, TIFF_SHORT, 1, 1},
+                                 {513, TIFF_LONG, 1, jif},      {514, TIFF_LONG, 1, offsets[0] - jif}};
+  const auto ifd = static_cast<uint32_t>(f.size());
+  for (int i = 0; i < 4; ++i) f[4 + i] = static_cast<BYTE>(ifd >> (8 * i));
+  f.push_back(sizeof entries / sizeof entries[0]), f.push_back(0);
+  for (const auto& e : entries) {
+    f.push_back(static_cast<BYTE>(e[0])), f.push_back(static_cast<BYTE>(e[0] >> 8));
+    f.push_back(static_cast<BYTE>(e[1])), f.push_back(0);
+    Put32(f, e[2]);
+    Put32(f, e[3]);
+  }
+  Put32(f, 0);
+  return f;
+}
+
+void BM_OldStyleJPEGStripsEndingInTheLaidByte(benchmark::State& state) {
+  constexpr uint32_t kRows = 65496;
+  static const std::vector<BYTE> file = OldStyleJPEGPage(kRows, [](uint32_t y) -> uint8_t {
+    return y < 8 ? 0x80 : (y / 8) % 2 ? 0x7F : 0xFF;
+  });
+  if (!TIFFIsCODECConfigured(COMPRESSION_OJPEG)) return state.SkipWithError("no old-style JPEG in this libtiff");
+  const uint64_t decodedBefore = TIFFStrilesDecoded();
+  for (auto _ : state) {
+    ISIOHandle src = ISOpenMemorySource(file.data(), static_cast<DWORD>(file.size()));
+    DWORD w = 0, h = 0;
+    HGLOBAL image = ISReadTIFF(src, &w, &h, 24, nullptr, 0, 0);
+    ISCloseSource(src);
+    if (!image) state.SkipWithError("ISReadTIFF failed");
+    GlobalFree(image);
+  }
+  state.counters["file_KB"] = double(file.size()) / 1024;
+  state.counters["decodes"] = double(TIFFStrilesDecoded() - decodedBefore) / ((kRows / 8.0) * state.iterations());
+}
+
+BENCHMARK(BM_OldStyleJPEGStripsEndingInTheLaidByte)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

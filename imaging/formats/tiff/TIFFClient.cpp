@@ -81,6 +81,12 @@ bool AboutTagsOnly(const char* module) {
   return false;
 }
 
+// The notice libtiff gives for every old-style JPEG page it sets up to decode: the format is
+// deprecated, not the page damaged.
+bool OldStyleJPEGNotice(const char* module, const char* fmt) {
+  return module && std::strcmp(module, "OJPEGSetupDecode") == 0 && std::strncmp(fmt, "Deprecated", 10) == 0;
+}
+
 // Where libtiff refuses an allocation over the limit of the handle's open options.
 bool AboutRefusedAllocation(const char* module) {
   return module && (std::strcmp(module, "_TIFFmallocExt") == 0 || std::strcmp(module, "_TIFFcallocExt") == 0 ||
@@ -91,7 +97,7 @@ bool AboutRefusedAllocation(const char* module) {
 // the pixel data are kept for ISGetLastWarning.
 int ClientMessage(TIFF* tif, void*, const char* module, const char* fmt, va_list args) {
   TIFFTrace("%s: %s", module ? module : "", fmt ? fmt : "");
-  if (!fmt || AboutTagsOnly(module)) return 1;
+  if (!fmt || AboutTagsOnly(module) || OldStyleJPEGNotice(module, fmt)) return 1;
   char text[kMaxWarningText + 1] = {};
   std::vsnprintf(text, sizeof text, fmt, args);
   // A refused allocation ends the read: its words are the reason given.

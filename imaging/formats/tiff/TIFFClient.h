@@ -29,6 +29,9 @@ struct TIFFClientData {
   TIFFReadState state;
   // The most libtiff, and a codec library behind it, may allocate at once for this handle.
   uint64_t memoryLimit = 0;
+  // The last byte of the strip or tile decoded last through this handle (0 before the first),
+  // from which the strip decoder picks the byte it lays before the next.
+  uint8_t lastStripEnd = 0;
 };
 
 // Largest single allocation libtiff may make for one handle: the library's own limit.

@@ -107,9 +107,11 @@ TIFFStoredBytes GetTIFFStoredBytes(TIFF* tif, uint32_t index, uint64_t fileSize,
 // Decodes strip or tile `index` (of `rows` rows; tiles always of their full length) into `out`
 // once, as far as its data goes, and returns the rows decoded. The stored bytes the file holds
 // are read into `raw` and decoded; when they end early or turn bad, the rows decoded before
-// that are kept. Only rows the decoder wrote whole count, whatever libtiff returned: a strip
-// that may end unwritten is decoded a second time to tell. libtiff's words, or a plain note, go
-// to ISGetLastWarning whenever fewer than `rows` rows are returned.
+// that are kept. Only rows the decoder wrote whole count, whatever libtiff returned, and
+// wherever in the strip it left bytes unwritten (TIFFStrips.cpp says how each codec is judged;
+// some strips are decoded a second time to tell). What it lays and remembers is kept with the
+// handle. libtiff's words, or a plain note, go to ISGetLastWarning whenever fewer than `rows`
+// rows are returned.
 uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out, ISArray<uint8_t>& raw);
 
 // True, with error 20, once libtiff has refused an allocation over the handle's limit: the read

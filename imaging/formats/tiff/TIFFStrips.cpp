@@ -1,12 +1,23 @@
 // Strips and tiles decoded once, as far as their data goes. libtiff reads a strip whole or not
 // at all: one whose byte count runs past the end of the file gives nothing, and one whose data
 // ends early or turns bad fails. So the bytes the file holds are read here and handed to the
-// decoder once. Before the decode a byte is laid all over the buffer; what still holds it
-// afterwards was not written. A decoder that fails leaves its rows before the failure; several
-// decoders also report success after writing only the first part of a strip or tile (fax data
-// that ends early, a JBIG or JPEG stream smaller than its strip, deflate data with junk inside),
-// which shows at its end: a strip whose last byte still holds the laid byte is decoded a second
-// time over another byte, and whatever differs between the two was not written.
+// decoder once. Before the decode a byte is laid all over the buffer; what a decoder did not
+// write still holds it. How the rest is told depends on how libtiff's decoder writes:
+// - Most write in order from the start of the buffer, so only a tail can be left unwritten:
+//   a strip or tile whose last byte (its pad bits included) no longer holds the laid byte was
+//   written whole; one whose last byte still does is decoded a second time over another byte,
+//   and whatever differs between the two was not written.
+// - The fax decoders can leave bytes inside unwritten (a row cut short or never reached, the
+//   pad bits of every row), but write every row through one fill routine, which libtiff lets a
+//   program replace: ours counts what each row was given, and the rows that lead whole are the
+//   ones written.
+// - ThunderScan's decoder counts a run that ends at a row's end without writing it: every strip
+//   of its is decoded over two bytes, and the rows that lead equal in both are the ones written.
+// - NeXT's decoder fills the buffer white first and reports success when its data run out: the
+//   rows its data reach are counted from the stored bytes, as the decoder walks them.
+// - Old-style JPEG is decoded once, never again (libtiff's decoder would decode every strip
+//   before it anew): it gives every row asked or fails.
+// A decoder that fails leaves its rows before the failure.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -37,18 +48,124 @@ uint32_t RowsIn(TIFF* tif, uint64_t bytes, uint32_t rows) {
   return good;
 }
 
-// The last byte of the strip or tile this thread decoded before, in the same read.
-thread_local uint8_t previousEnd = 0;
-
-// The byte laid all over the buffer before strip or tile `index` is decoded: never zero, and far
-// from the last byte of the strip before it (in a picture, the end of one strip is much like the
-// end of the next), so that a whole strip rarely ends in it. A read starts at strip or tile 0,
-// so the same file is laid the same way in every read. Being the same in every byte, it is not
-// moved by the byte order libtiff puts samples in.
-uint8_t LaidByte(uint32_t index) {
-  if (index == 0) previousEnd = 0;
+// The byte laid all over the buffer before a strip or tile is decoded: never zero, and far from
+// `previousEnd`, the last byte of the strip decoded before it through the same handle (in a
+// picture, the end of one strip is much like the end of the next), so that a whole strip rarely
+// ends in it. It is kept with the handle, so a read depends on nothing read before it. Being
+// the same in every byte, it is not moved by the byte order libtiff puts samples in.
+uint8_t LaidByte(uint8_t previousEnd) {
   const auto laid = static_cast<uint8_t>(previousEnd ^ 0x80);
   return laid ? laid : 0x7F;
+}
+
+// How libtiff's decoder of a compression writes a strip or tile (see the top of this file).
+enum class Writer { kInOrder, kFax, kTwoFills, kNeXT, kOldJPEG };
+
+Writer WriterOf(uint16_t compression) {
+  switch (compression) {
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTRLEW:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4: return Writer::kFax;
+    case COMPRESSION_THUNDERSCAN: return Writer::kTwoFills;
+    case COMPRESSION_NEXT: return Writer::kNeXT;
+    case COMPRESSION_OJPEG: return Writer::kOldJPEG;
+    // JBIG, Zstandard and LZMA: in order as libtiff decodes them. A decoder of ours that tells
+    // exactly how many rows it wrote would make them exact here, with no laid byte to check.
+    default: return Writer::kInOrder;
+  }
+}
+
+// libtiff's fax fill routine: a row's runs (white, black, ...) from `runs` to `erun` laid from
+// the row's start at `buf`, the row `lastx` pixels long.
+using FaxFill = void (*)(unsigned char* buf, uint32_t* runs, uint32_t* erun, uint32_t lastx);
+
+// What the fill routine gave each row of the strip or tile being decoded.
+struct FaxRows {
+  FaxFill fill = nullptr;  // libtiff's own
+  const uint8_t* out = nullptr;
+  uint64_t rowBytes = 0;
+  uint32_t rows = 0;
+  ISArray<uint32_t> pixels;  // pixels laid from the row's start
+};
+
+// The fax decode running on this thread: set only for the length of one decode call.
+thread_local FaxRows* faxRows = nullptr;
+
+// The fill routine installed for a decode: libtiff's, after counting what each row gets (the
+// runs lay the row's pixels from its start, no further than its end).
+void FillCounted(unsigned char* buf, uint32_t* runs, uint32_t* erun, uint32_t lastx) {
+  FaxRows& f = *faxRows;
+  uint64_t laid = 0;
+  for (const uint32_t* r = runs; r < erun; ++r) laid += *r;
+  const uint64_t at = buf >= f.out ? static_cast<uint64_t>(buf - f.out) : UINT64_MAX;
+  if (at % f.rowBytes == 0 && at / f.rowBytes < f.rows) {
+    uint32_t& pixels = f.pixels[static_cast<uint32_t>(at / f.rowBytes)];
+    pixels = static_cast<uint32_t>(std::max<uint64_t>(pixels, std::min<uint64_t>(laid, lastx)));
+  }
+  f.fill(buf, runs, erun, lastx);
+}
+
+// Decodes a fax strip or tile with `decode` through FillCounted; the rows that lead whole, or
+// false when the fill routine cannot be replaced.
+template <typename Decode>
+bool DecodeFax(TIFF* tif, uint8_t* out, uint64_t whole, uint32_t rows, uint32_t width, Decode&& decode, bool* decoded,
+               uint32_t* done) {
+  FaxRows f;
+  f.out = out;
+  f.rowBytes = DecodedBytes(tif, 1);
+  f.rows = rows;
+  if (f.rowBytes == 0 || f.rowBytes * rows != whole || !ResizeScratch(f.pixels, rows) ||
+      !TIFFGetField(tif, TIFFTAG_FAXFILLFUNC, &f.fill) || !f.fill || f.fill == FillCounted)
+    return false;
+  std::fill_n(f.pixels.Data(), rows, 0u);
+  TIFFSetField(tif, TIFFTAG_FAXFILLFUNC, FillCounted);
+  faxRows = &f;
+  *decoded = decode();
+  faxRows = nullptr;
+  TIFFSetField(tif, TIFFTAG_FAXFILLFUNC, f.fill);
+  *done = 0;
+  while (*done < rows && f.pixels[*done] >= width) ++*done;
+  return true;
+}
+
+// The rows of `scanline` bytes (libtiff's scanline, for tiles too) that NeXT data of `cc` stored
+// bytes fill in a buffer of `occ` bytes, walked as libtiff's decoder walks them: each row an
+// opcode then a literal row, a literal span or runs of 2-bit pixels up to `width`. *failed when
+// the decoder fails on the row after them; rows past them keep the white it laid first.
+uint64_t NeXTRowsReached(const uint8_t* bp, uint64_t cc, uint64_t occ, uint64_t scanline, uint64_t width,
+                         const uint8_t* order, bool* failed) {
+  *failed = true;
+  if (scanline == 0 || occ % scanline != 0) return 0;
+  // A run sets no pixel once the row's bytes are full: four pixels a byte.
+  const uint64_t limit = std::min(width, scanline * 4);
+  uint64_t rows = 0;
+  const auto next = [&] { return order[*bp++]; };
+  for (; cc > 0 && occ > 0; occ -= scanline, ++rows) {
+    uint64_t n = next();
+    --cc;
+    if (n == 0x00) {  // the whole row as it is
+      if (cc < scanline) return rows;
+      bp += scanline, cc -= scanline;
+    } else if (n == 0x40) {  // a span of the row at an offset
+      if (cc < 4) return rows;
+      const uint64_t off = uint64_t{order[bp[0]]} * 256 + order[bp[1]];
+      n = uint64_t{order[bp[2]]} * 256 + order[bp[3]];
+      if (cc < 4 + n || off + n > scanline) return rows;
+      bp += 4 + n, cc -= 4 + n;
+    } else {  // runs: two bits of grey, six of count
+      uint64_t pixels = 0;
+      for (;;) {
+        if (pixels < limit) pixels += std::min(n & 0x3F, limit - pixels);
+        if (pixels >= width) break;
+        if (pixels >= scanline * 4 || cc == 0) return rows;
+        n = next();
+        --cc;
+      }
+    }
+  }
+  *failed = false;
+  return rows;
 }
 
 // A decoder writes what it decoded and may clear what follows on failure; the end of what it
@@ -139,7 +256,8 @@ uint64_t SampleAt(const uint8_t* row, uint64_t i, uint32_t bytes) {
 // horizontal predictor adds the sample before; the floating-point one also turns the row's byte
 // planes into samples), the last of them kept as the end the next laid byte keeps away from.
 // True, so that a second decode tells, for layouts not undone here.
-bool EndMayBeUnwritten(TIFF* tif, const uint8_t* out, uint64_t whole, uint32_t rows, uint8_t laid) {
+bool EndMayBeUnwritten(TIFF* tif, const uint8_t* out, uint64_t whole, uint32_t rows, uint8_t laid,
+                       uint8_t& previousEnd) {
   uint16_t predictor = PREDICTOR_NONE, bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG;
   // Only the codecs that have a predictor know its tag.
   if (!TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor)) predictor = PREDICTOR_NONE;
@@ -147,8 +265,8 @@ bool EndMayBeUnwritten(TIFF* tif, const uint8_t* out, uint64_t whole, uint32_t r
   const uint32_t bytes = bits % 8 == 0 && bits <= 64 ? std::max(1, bits / 8) : 1;
   const uint64_t rowBytes = DecodedBytes(tif, 1);
   if (predictor == PREDICTOR_NONE) {
-    if (bytes == 1 && rowBytes > 0 && rowBytes <= whole)
-      return RowEndLaid(out + whole - rowBytes, rowBytes, PadBits(tif, rowBytes), laid);
+    // These decoders write whole bytes: the last one, pad bits and all, was written or not.
+    if (bytes == 1) return out[whole - 1] == laid;
     for (uint32_t i = 1; i <= bytes && i <= whole; ++i)
       if (out[whole - i] == laid) return true;
     return false;
@@ -259,6 +377,20 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
       return (tiled ? TIFFReadEncodedTile(tif, index, out, n) : TIFFReadEncodedStrip(tif, index, out, n)) == n;
     return TIFFReadFromUserBuffer(tif, index, raw.Data(), held, out, n) != 0;
   };
+  const auto readStored = [&] {
+    return (tiled ? TIFFReadRawTile(tif, index, raw.Data(), held) : TIFFReadRawStrip(tif, index, raw.Data(), held)) ==
+           held;
+  };
+  // A second decode over the complement of the laid byte, of the stored bytes as the file holds
+  // them (a decoder may change what it is given: libtiff's JBIG codec reverses its bits in
+  // place), the first decode kept in `first`. False when it cannot be had.
+  ISArray<uint8_t> first;
+  const auto decodeAgain = [&](uint8_t laid) {
+    if (!ResizeScratch(first, whole) || (!fromFile && !readStored())) return false;
+    std::memcpy(first.Data(), out, whole);
+    decode(static_cast<uint8_t>(~laid));
+    return true;
+  };
   if (!fromFile) {
     uint32_t fileSize = 0;
     TIFFClientData* client = TIFFClientOf(tif);
@@ -273,9 +405,7 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
       return 0;
     }
     held = static_cast<tmsize_t>(stored.held);
-    const tmsize_t got =
-        tiled ? TIFFReadRawTile(tif, index, raw.Data(), held) : TIFFReadRawStrip(tif, index, raw.Data(), held);
-    if (got != held) {
+    if (!readStored()) {
       SetLastWarning(note);
       return 0;
     }
@@ -290,26 +420,64 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
       return TIFFReadFromUserBuffer(tif, index, raw.Data(), held, out, bytes) ? storedRows : 0;
     }
   }
-  const uint8_t laid = LaidByte(index);
+  TIFFClientData* client = TIFFClientOf(tif);
+  uint8_t unheld = 0;
+  uint8_t& previousEnd = client ? client->lastStripEnd : unheld;
+  const uint8_t laid = LaidByte(previousEnd);
+  Writer writer = WriterOf(compression);
+  if (writer == Writer::kFax) {
+    uint32_t width = 0, done = 0;
+    TIFFGetField(tif, tiled ? TIFFTAG_TILEWIDTH : TIFFTAG_IMAGEWIDTH, &width);
+    bool decoded = false;
+    if (DecodeFax(tif, out, whole, rows, width, [&] { return decode(laid); }, &decoded, &done)) {
+      if (!decoded || done < rows) SetLastWarning(note);
+      return ClearPadBits(tif, out, done);
+    }
+    writer = Writer::kTwoFills;
+  }
   const bool decoded = decode(laid);
   previousEnd = out[whole - 1];
-  if (decoded) {
-    if (!EndMayBeUnwritten(tif, out, whole, rows, laid)) return ClearPadBits(tif, out, rows);
+  if (writer == Writer::kNeXT) {
+    // What the data reach, in the decoder's scanlines; the rest is the white laid before.
+    uint32_t width = 0;
+    TIFFGetField(tif, tiled ? TIFFTAG_TILEWIDTH : TIFFTAG_IMAGEWIDTH, &width);
+    uint16_t fillOrder = FILLORDER_MSB2LSB;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fillOrder);
+    const uint64_t scanline = TIFFScanlineSize64(tif);
+    bool failed = false;
+    uint16_t bits = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    uint64_t reached = NeXTRowsReached(raw.Data(), static_cast<uint64_t>(held), whole, scanline, width,
+                                       TIFFGetBitRevTable(fillOrder == FILLORDER_LSB2MSB), &failed);
+    // The decoder runs only on 2-bit pages; a failure the walk does not share came before it.
+    if (bits != 2 || (!decoded && !failed)) reached = 0;
+    const uint32_t done = std::min(rows, RowsIn(tif, reached * scanline, rows));
+    if (!decoded || done < rows) SetLastWarning(note);
+    return done;
+  }
+  if (writer == Writer::kOldJPEG && decoded) return ClearPadBits(tif, out, rows);
+  if (writer == Writer::kTwoFills || (decoded && EndMayBeUnwritten(tif, out, whole, rows, laid, previousEnd))) {
     // The decoder writes the same bytes over either laid byte: where the two decodes differ,
     // it wrote nothing, or libtiff's finishing worked from what it did not write.
-    ISArray<uint8_t> first;
-    if (!ResizeScratch(first, whole)) {
-      SetLastWarning(note);
-      return 0;
-    }
-    std::memcpy(first.Data(), out, whole);
-    decode(static_cast<uint8_t>(~laid));
-    const uint32_t same = LeadingEqualRows(tif, out, first.Data(), whole, rows);
-    if (same < rows) SetLastWarning(note);
-    return ClearPadBits(tif, out, same);
+    const uint32_t same = decodeAgain(laid) ? LeadingEqualRows(tif, out, first.Data(), whole, rows) : 0;
+    if (!decoded || same < rows) SetLastWarning(note);
+    if (decoded) return ClearPadBits(tif, out, same);
+    return same > 0 && FinishRows(tif, out, same) ? ClearPadBits(tif, out, same) : 0;
   }
+  if (decoded) return ClearPadBits(tif, out, rows);
   SetLastWarning(note);
-  uint32_t done = RowsIn(tif, WrittenBytes(out, whole, laid), rows);
-  done = LeadingWholeRows(tif, out, done, laid);
+  uint32_t done = 0;
+  if (writer == Writer::kInOrder) {
+    // Written in order up to the failure: the bytes that lead equal over either laid byte, less
+    // the zeros several decoders (JPEG, LZW) clear the rest with when they fail.
+    if (!decodeAgain(laid)) return 0;
+    uint64_t end = static_cast<uint64_t>(std::mismatch(out, out + whole, first.Data()).first - out);
+    while (end > 0 && out[end - 1] == 0) --end;
+    done = RowsIn(tif, end, rows);
+  } else {
+    // Old-style JPEG, never decoded again: each row is written from its start, so the rows
+    // that lead whole end in neither the laid byte nor the zeros a failure leaves.
+    done = LeadingWholeRows(tif, out, RowsIn(tif, WrittenBytes(out, whole, laid), rows), laid);
+  }
   return done > 0 && FinishRows(tif, out, done) ? ClearPadBits(tif, out, done) : 0;
 }

@@ -214,6 +214,13 @@ TEST(TIFFDamagedStrips, WhatNoDecoderWroteIsTheFill) {
        Damage::kJunk, 16, 0, PREDICTOR_FLOATINGPOINT},
       {"16-bit deflate with the predictor, tail zeroed", COMPRESSION_ADOBE_DEFLATE, 16, 1, kBlack, 0,
        Damage::kZeroTail, 16, 0, PREDICTOR_HORIZONTAL},
+      {"LZW cut", COMPRESSION_LZW, 8, 1, kBlack, 0, Damage::kCut, 8},
+      {"PackBits cut", COMPRESSION_PACKBITS, 8, 1, kBlack, 0, Damage::kCut, 8},
+      {"PixarLog cut", COMPRESSION_PIXARLOG, 8, 1, kBlack, 0, Damage::kCut, 8},
+      {"LERC cut", COMPRESSION_LERC, 8, 1, kBlack, 0, Damage::kCut, 8},
+      {"LZMA cut", COMPRESSION_LZMA, 8, 1, kBlack, 0, Damage::kCut, 8},
+      {"Zstandard cut", COMPRESSION_ZSTD, 8, 1, kBlack, 0, Damage::kCut, 8},
+      {"WebP cut", COMPRESSION_WEBP, 8, 3, PHOTOMETRIC_RGB, 0, Damage::kCut, 24},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
