@@ -355,7 +355,8 @@ HGLOBAL ReadBMPRGB(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, D
   BMPHeaders h;
   if (!ReadHeaders(io, error, h)) return nullptr;
   const DWORD fileBits = h.info.biBitCount;
-  if (h.os2 && fileBits != 1 && fileBits != 4 && fileBits != 8 && fileBits != 24) return RefuseBitCount(error, h), nullptr;
+  if (h.os2 && fileBits != 1 && fileBits != 4 && fileBits != 8 && fileBits != 24)
+    return RefuseBitCount(error, h), nullptr;
   const DWORD comp = h.info.biCompression;
   const bool rle = (comp == BI_RLE8 && fileBits == 8) || (comp == BI_RLE4 && fileBits == 4);
   if (comp != BI_RGB && comp != BI_BITFIELDS && !rle) return RefuseCompression(error, h), nullptr;
@@ -523,9 +524,11 @@ HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
       held = got / stride;
       FillUndecoded(rows + held * stride, pixelBytes - held * stride, bits == 1);
     }
-    if (rle && (got < 2 || got < std::min<uint64_t>(h.info.biSizeImage, room)))
-      return RefuseFile(error, IS_ERR_READ, "BMP file ends after %u bytes of RLE data, fewer than the %u its header gives",
-                        got, static_cast<unsigned>(std::max<uint64_t>(2, std::min<uint64_t>(h.info.biSizeImage, room)))),
+    // RLE data as stored: at least an end code, and the image size the header gives.
+    const uint64_t wanted = std::max<uint64_t>(2, std::min<uint64_t>(h.info.biSizeImage, room));
+    if (rle && got < wanted)
+      return RefuseFile(error, IS_ERR_READ, "BMP file ends after %u bytes of RLE data (%u expected)", got,
+                        static_cast<unsigned>(wanted)),
              nullptr;
   }
   if (held < h.rows) WarnEndedEarly("BMP", held, h.rows);

@@ -233,7 +233,7 @@ bool ReadChannels(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD used, ISAr
   const uint64_t available = c.sourceSize - std::min(c.position, c.sourceSize);
   uint64_t countBytes = 0;
   if (c.compression != 0 && (!ISMulSize(countBytes, c.channels, c.height, 2) || countBytes > available))
-    return Refuse(error, IS_ERR_READ, "PSD row byte counts of %u channels x %llu rows need more than the %llu bytes left",
+    return Refuse(error, IS_ERR_READ, "PSD row byte counts of %u channels x %llu rows need more than %llu bytes",
                   c.channels, static_cast<unsigned long long>(c.height), static_cast<unsigned long long>(available));
   const uint64_t dataBytes = available - countBytes;
   const uint64_t decodable = c.compression != 0 ? BudgetMultiply(dataBytes, kPackBitsBytesPerByte) : dataBytes;

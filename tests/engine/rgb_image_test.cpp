@@ -385,7 +385,8 @@ TEST(RGBImage, RefusalsNameWhatTheyMet) {
     int error;
     std::string warning;
   } cases[] = {
-      {"bits2.bmp", bmp(2, 0, 4), IS_ERR_NOTBMP, "BMP of 2 bits a pixel (a Windows CE depth) is not read by this build"},
+      {"bits2.bmp", bmp(2, 0, 4), IS_ERR_NOTBMP,
+       "BMP of 2 bits a pixel (a Windows CE depth) is not read by this build"},
       {"alpha.bmp", bmp(32, 6, 4), IS_ERR_NOTBMP, "BMP compression 6 (alpha bit fields) is not read by this build"},
       {"bits0.bmp", bmp(0, 0, 4), IS_ERR_NOTBMP,
        "BMP bit count of 0 with compression 0 (1, 4, 8, 16, 24 or 32 expected)"},

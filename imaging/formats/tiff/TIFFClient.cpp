@@ -169,7 +169,8 @@ std::string WhyNotOpened(CISIO& io) {
   const uint64_t need = first + countBytes + entries * entryBytes;
   if (entries > size || need > size) {
     std::snprintf(text, sizeof text,
-                  "the first TIFF directory at byte %llu claims %llu entries (%llu bytes), but the file ends at byte %u",
+                  "the first TIFF directory at byte %llu claims %llu entries (%llu bytes), but the file ends "
+                  "at byte %u",
                   static_cast<unsigned long long>(first), static_cast<unsigned long long>(entries),
                   static_cast<unsigned long long>(entries * entryBytes), size);
     return text;
