@@ -188,7 +188,8 @@ std::string Utf16ToUtf8(const std::string& bytes, bool bigEndian) {
 bool DecodeUserComment(const std::string& bytes, bool bigEndian, std::string& text) {
   if (bytes.size() < 8) return false;
   const std::string code = bytes.substr(0, 8), rest = bytes.substr(8);
-  if (code == std::string("ASCII\0\0\0", 8)) {
+  // Codes are compared up to their first zero byte.
+  if (code.compare(0, 6, std::string("ASCII\0", 6)) == 0) {
     text = UpToZeroTrimmed(rest);
   } else if (code == std::string("UNICODE\0", 8)) {
     text = Utf16ToUtf8(rest, bigEndian);
@@ -196,7 +197,7 @@ bool DecodeUserComment(const std::string& bytes, bool bigEndian, std::string& te
   } else if (code == std::string(8, '\0')) {
     text = UpToZeroTrimmed(rest);
     if (!IsValidUtf8(text)) text.clear();
-  } else if (code == std::string("JIS\0\0\0\0\0", 8)) {
+  } else if (code.compare(0, 4, std::string("JIS\0", 4)) == 0) {
     text.clear();
   } else {
     return false;

@@ -156,8 +156,13 @@ std::string WhyNotOpened(CISIO& io) {
     return text;
   }
   const uint64_t first = bigTiff ? value(h + 8, 8) : value(h + 4, 4);
-  const uint64_t countBytes = bigTiff ? 8 : 2, entryBytes = bigTiff ? 20 : 12;
-  if (first + countBytes > size) {
+  const uint64_t headerBytes = bigTiff ? 16 : 8, countBytes = bigTiff ? 8 : 2, entryBytes = bigTiff ? 20 : 12;
+  if (first < headerBytes) {
+    std::snprintf(text, sizeof text, "the first TIFF directory at byte %llu lies within the %llu-byte header",
+                  static_cast<unsigned long long>(first), static_cast<unsigned long long>(headerBytes));
+    return text;
+  }
+  if (first > size || countBytes > size - first) {
     std::snprintf(text, sizeof text, "the first TIFF directory at byte %llu lies past the end of the file (%u bytes)",
                   static_cast<unsigned long long>(first), size);
     return text;
@@ -166,8 +171,7 @@ std::string WhyNotOpened(CISIO& io) {
   if (!io.Seek(static_cast<int32_t>(first), IS_SEEK_SET) || !io.ReadExact(c, static_cast<uint32_t>(countBytes)))
     return t_lastLibraryError;
   const uint64_t entries = value(c, static_cast<int>(countBytes));
-  const uint64_t need = first + countBytes + entries * entryBytes;
-  if (entries > size || need > size) {
+  if (entries > size || entries * entryBytes > size - first - countBytes) {
     std::snprintf(text, sizeof text,
                   "the first TIFF directory at byte %llu claims %llu entries (%llu bytes), but the file ends "
                   "at byte %u",
