@@ -5,9 +5,15 @@
 
 namespace {
 
+// The name an entry is shown by: the file's name, or for a path that ends in "/" (a folder that
+// is not there) its last part with the slash, as it was given.
 std::string FileName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  const size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) return path;
+  const size_t slash = path.rfind('/', end);
+  const size_t begin = slash == std::string::npos ? 0 : slash + 1;
+  const std::string name = path.substr(begin, end + 1 - begin);
+  return end + 1 < path.size() ? name + "/" : name;
 }
 
 std::string Folder(const std::string& path) {

@@ -59,7 +59,7 @@ void Help() {
       "  -h, --help          prints this help\n"
       "  --                  ends the options: every later argument is a path\n"
       "\n"
-      "Without --home, HOME is $QRV_HOME, else the program's folder.\n"
+      "Without --home, HOME is $QRV_HOME (made when missing, as with --home), else the program's folder.\n"
       "Every section and key of a profile, with its allowed values, is described in the shipped\n"
       "default profile, default.qrv (app/default.qrv in the sources).\n"
       "Exit status: 0 every entry written, 1 some not written or no picture to work on (the folders\n"
@@ -362,11 +362,21 @@ int main(int argc, char** argv) {
   if (paths.empty()) return UsageError("no picture or folder given");
 
   CMainDialog dialog;
+  // A home folder the user named (--home, else $QRV_HOME) is made when missing, and refused
+  // with the reason when it cannot be.
+  const char* homeFrom = "--home";
+  if (home.empty()) {
+    const char* env = std::getenv("QRV_HOME");
+    if (env && *env) {
+      home = env;
+      homeFrom = "QRV_HOME";
+    }
+  }
   if (!home.empty()) {
     dialog.SetHomeFolder(Absolute(home));
     const std::string reason = PrepareHome(dialog.HomeFolder());
     if (!reason.empty()) {
-      ConsoleWrite("qrv: --home " + ConsoleText(home) + ": " + ConsoleText(reason));
+      ConsoleWrite(std::string("qrv: ") + homeFrom + " " + ConsoleText(home) + ": " + ConsoleText(reason));
       return 2;
     }
   } else {

@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -62,6 +64,13 @@ const char* UnreadTypeName(int type) {
     case IS_FT_PAX: return "PAX";
     case IS_FT_JPEG2000:
     case IS_FT_J2K_CODESTREAM_AT4: return "JPEG 2000";
+    case IS_FT_WEBP: return "WebP";
+    case IS_FT_HEIF: return "HEIF";
+    case IS_FT_AVIF: return "AVIF";
+    case IS_FT_JPEGXL: return "JPEG XL";
+    case IS_FT_OPENEXR: return "OpenEXR";
+    case IS_FT_ICO: return "ICO";
+    case IS_FT_RADIANCE: return "Radiance HDR";
     default: return nullptr;
   }
 }
@@ -88,6 +97,28 @@ std::string WithArticle(uint64_t n) {
   const bool an = digits[0] == '8' ||
                   (digits.size() % 3 == 2 && (digits.compare(0, 2, "11") == 0 || digits.compare(0, 2, "18") == 0));
   return (an ? "an " : "a ") + digits;
+}
+
+// The first `count` bytes of a file in hexadecimal ("00 00 02 00"); empty when none can be read.
+std::string FirstBytes(const std::string& path, size_t count) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::string();
+  unsigned char bytes[16];
+  const ssize_t got = read(fd, bytes, std::min(count, sizeof bytes));
+  close(fd);
+  std::string text;
+  for (ssize_t i = 0; i < got; ++i) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", bytes[i]);
+    text += (i ? " " : "") + std::string(hex);
+  }
+  return text;
+}
+
+// A format's name as said after "a" or "an".
+std::string WithArticle(const char* name) {
+  const bool an = std::strchr("AEIOU", name[0]) != nullptr && std::strncmp(name, "JPEG", 4) != 0;
+  return (an ? "an " : "a ") + std::string(name);
 }
 
 }  // namespace
@@ -198,8 +229,14 @@ int CRGBImage::Load(const std::string& path) {
       m_palettePending = true;
       return static_cast<int>(ISGetLastError());
     }
-    code = FormatFromFileContents(path);
+    const int type = DetectedFileType(path);
+    code = FormatOfFileType(type);
     const int error = LoadAs(path, code);
+    if (error == 0 && !m_pixels && m_loadWarning.empty()) {
+      // No reader: the refusal says what the file holds, as it does under any other name.
+      if (const char* name = UnreadTypeName(type))
+        m_loadWarning = std::string("the file holds ") + WithArticle(name) + " picture, which this build does not read";
+    }
     if (error == 0 && code == IFF_TIFF && m_pixels) {
       // The RAW data was not decoded; a first directory that holds only the camera's preview
       // is no picture to correct in its place.
@@ -215,10 +252,11 @@ int CRGBImage::Load(const std::string& path) {
     return error;
   }
   const int error = LoadAs(path, code);
-  if (error == 0 || m_pixels) return error;
-  // The extension's reader refused the file. A file of another format under a wrong name is
-  // read as what it is when the table has a reader for that format; the refusal says what the
-  // file is when its signature names a format without one.
+  if (m_pixels || (error == 0 && !m_loadWarning.empty())) return error;
+  // The extension's reader refused the file, or the format has no reader. A file of another
+  // format under a wrong name is read as what it is when the table has a reader for that
+  // format; the refusal says what the file is when its signature names a format without one,
+  // in the same words whatever the file's name (and with no reader's code).
   const int type = DetectedFileType(path);
   const int actual = FormatOfFileType(type);
   const char* name = UnreadTypeName(type);
@@ -226,11 +264,19 @@ int CRGBImage::Load(const std::string& path) {
     // TGA is read by its extension only.
     if (code != IFF_TGA) m_loadWarning = "the file holds a TGA picture, which is read only under a .tga name";
   } else if (name) {
-    m_loadWarning = std::string("the file holds a ") + name + " picture, which this build does not read";
+    m_loadWarning = std::string("the file holds ") + WithArticle(name) + " picture, which this build does not read";
+    return 0;
   } else if (actual != IFF_UNKNOWN && actual != code) {
     const std::string refusal = m_loadWarning;
-    if (LoadAs(path, actual) == 0) return 0;
+    const int again = LoadAs(path, actual);
+    // Under the name of a format without a reader, the content's reader has the last word.
+    if (m_pixels || error == 0) return again;
+    Free();
     m_loadWarning = refusal;
+  } else if (actual == IFF_UNKNOWN && error != 0 && m_loadWarning.empty()) {
+    // A reader that said no more than its code: what the file begins with.
+    const std::string head = FirstBytes(path, 4);
+    if (!head.empty()) m_loadWarning = "the file begins " + head + ", the start of no picture format this build knows";
   }
   return error;
 }

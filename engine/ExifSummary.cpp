@@ -2,7 +2,9 @@
 // interoperability and IFD1 lists) and converted into a number or a word.
 #include "engine/ExifSummary.h"
 
+#include <cctype>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -75,7 +77,133 @@ bool ApexValue(const std::string& text, double& value) {
   return true;
 }
 
+// The bytes of a tag text of UNDEFINED bytes ("x41, x53, x0a", see ISGetEXIFTagText); false
+// when the text is not of that form.
+bool BytesOfTagText(const std::string& text, std::string& bytes) {
+  bytes.clear();
+  size_t i = 0;
+  while (i < text.size()) {
+    if (i > 0) {
+      if (text.compare(i, 2, ", ") != 0) return false;
+      i += 2;
+    }
+    if (i >= text.size() || text[i] != 'x') return false;
+    unsigned value = 0;
+    size_t digits = 0;
+    for (++i; i < text.size() && digits < 2 && std::isxdigit(static_cast<unsigned char>(text[i])); ++i, ++digits)
+      value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(text[i]))
+                                                     ? text[i] - '0'
+                                                     : (std::tolower(static_cast<unsigned char>(text[i])) - 'a' + 10));
+    if (digits == 0) return false;
+    bytes += static_cast<char>(value);
+  }
+  return true;
+}
+
+// The text up to its first zero byte, without the blanks after it.
+std::string UpToZeroTrimmed(const std::string& text) {
+  std::string s = text.substr(0, text.find('\0'));
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+bool IsValidUtf8(const std::string& s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n = 0;
+    uint32_t cp = 0, least = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      n = 1, cp = c & 0x1F, least = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      n = 2, cp = c & 0x0F, least = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      n = 3, cp = c & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + n >= s.size()) return false;
+    for (size_t k = 1; k <= n; ++k) {
+      const unsigned char b = static_cast<unsigned char>(s[i + k]);
+      if ((b & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// UTF-16 code units in the given byte order to UTF-8, up to the first zero unit; a leading
+// byte-order mark names the order and is dropped; a lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(const std::string& bytes, bool bigEndian) {
+  const size_t units = bytes.size() / 2;
+  auto unit = [&](size_t i) {
+    const auto a = static_cast<unsigned char>(bytes[2 * i]), b = static_cast<unsigned char>(bytes[2 * i + 1]);
+    return static_cast<uint32_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+  };
+  size_t i = 0;
+  if (units > 0 && (unit(0) == 0xFEFF || unit(0) == 0xFFFE)) {
+    if (unit(0) == 0xFFFE) bigEndian = !bigEndian;
+    i = 1;
+  }
+  std::string out;
+  for (; i < units; ++i) {
+    uint32_t cp = unit(i);
+    if (cp == 0) break;
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
 }  // namespace
+
+bool DecodeUserComment(const std::string& bytes, bool bigEndian, std::string& text) {
+  if (bytes.size() < 8) return false;
+  const std::string code = bytes.substr(0, 8), rest = bytes.substr(8);
+  // Codes are compared up to their first zero byte.
+  if (code.compare(0, 6, std::string("ASCII\0", 6)) == 0) {
+    text = UpToZeroTrimmed(rest);
+  } else if (code == std::string("UNICODE\0", 8)) {
+    text = Utf16ToUtf8(rest, bigEndian);
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+  } else if (code == std::string(8, '\0')) {
+    text = UpToZeroTrimmed(rest);
+    if (!IsValidUtf8(text)) text.clear();
+  } else if (code.compare(0, 4, std::string("JIS\0", 4)) == 0) {
+    text.clear();
+  } else {
+    return false;
+  }
+  return true;
+}
 
 bool ParseRationalParts(const std::string& text, long& numerator, long& denominator) {
   const size_t slash = text.find('/');
@@ -152,8 +280,15 @@ BOOL CExifSummary::ReadExif(const BYTE* block, DWORD length) {
     if (ParseRationalParts(t, num, den) && num == 0xFFFFFFFFL) subjectDistance = kSubjectAtInfinity;
   }
   if (tags.Get(37510, t)) {
-    // Character code "ASCII" (up to its first zero), then the comment from the ninth byte.
-    if (t.c_str() == std::string("ASCII")) userComment = t.size() > 8 ? t.substr(8) : std::string();
+    // Stored as the EXIF standard stores it, the tag's text gives its bytes: the character code,
+    // then the comment. A tag of text (not the standard's type) keeps its "ASCII" rule.
+    std::string bytes;
+    if (BytesOfTagText(t, bytes)) {
+      const bool bigEndian = length > 11 && block[10] == 'M';
+      DecodeUserComment(bytes, bigEndian, userComment);
+    } else if (t.c_str() == std::string("ASCII")) {
+      userComment = t.size() > 8 ? UpToZeroTrimmed(t.substr(8)) : std::string();
+    }
   }
   if (tags.Get(40961, t)) colorSpace = ParseInt(t);
 

@@ -41,6 +41,12 @@ class CExifSummary {
 double ShutterTimeFromTv(double tv);
 // F-number for an APEX aperture value, likewise.
 double FNumberFromAv(double av);
+// The text of a UserComment's bytes (an 8-byte character code, then the comment): "ASCII" as
+// it is, "UNICODE" as UTF-16 in the EXIF block's byte order (a byte-order mark overrides it)
+// turned into UTF-8, an undefined code (eight zero bytes) when the rest is valid UTF-8, "JIS"
+// as nothing; cut at the first zero character, trailing blanks dropped. False for fewer than 8
+// bytes or another code, which leave the comment as it was.
+bool DecodeUserComment(const std::string& bytes, bool bigEndian, std::string& text);
 // A "numerator/denominator" text: true with the two integers when the "/" stands after the
 // first character.
 bool ParseRationalParts(const std::string& text, long& numerator, long& denominator);

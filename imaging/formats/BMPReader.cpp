@@ -12,6 +12,7 @@
 #include "imaging/core/ISPixelHelpers.h"
 #include "imaging/core/ISSizeMath.h"
 #include "imaging/formats/BMPFormat.h"
+#include "imaging/formats/FormatRefusal.h"
 
 namespace {
 
@@ -51,6 +52,10 @@ void RefuseHeader(DWORD size) {
   ReplaceLastWarning(reason);
 }
 
+struct BMPHeaders;
+bool RefuseBitCount(ISErrorCode& error, const BMPHeaders& h, ISErrorCode code = IS_ERR_NOTBMP);
+bool RefuseCompression(ISErrorCode& error, const BMPHeaders& h, ISErrorCode code = IS_ERR_NOTBMP);
+
 struct BMPHeaders {
   uint32_t sourceSize = 0;
   uint32_t dataOffset = 0;
@@ -69,19 +74,27 @@ struct BMPHeaders {
 // The file header and the info header; an OS/2 core header becomes the equivalent 40-byte one.
 bool ReadHeaders(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
   BYTE fh[14];
-  if (!io.ReadExact(fh, sizeof fh)) return Fail(error, IS_ERR_READ);
-  if (fh[0] != 'B' || fh[1] != 'M') return Fail(error, IS_ERR_NOTBMP);
+  if (!io.ReadExact(fh, sizeof fh)) {
+    if (!io.GetSize(&h.sourceSize)) h.sourceSize = 0;
+    return RefuseFile(error, IS_ERR_READ, "BMP file of %u bytes ends within its 14-byte file header", h.sourceSize);
+  }
+  if (fh[0] != 'B' || fh[1] != 'M')
+    return RefuseFile(error, IS_ERR_NOTBMP, "the file begins %02X %02X, not \"BM\"", fh[0], fh[1]);
   h.dataOffset = ReadLE32(fh + 10);
-  if (!io.GetSize(&h.sourceSize)) return Fail(error, IS_ERR_READ);
+  if (!io.GetSize(&h.sourceSize)) return RefuseFile(error, IS_ERR_READ, "the size of the BMP source cannot be had");
+  auto endsInHeader = [&](DWORD size) {
+    return RefuseFile(error, IS_ERR_READ, "BMP file of %u bytes ends within its %u-byte BMP header", h.sourceSize,
+                      size);
+  };
   BYTE ih[40] = {};
-  if (!io.ReadExact(ih, 4)) return Fail(error, IS_ERR_READ);
+  if (!io.ReadExact(ih, 4)) return endsInHeader(40);
   const DWORD size = ReadLE32(ih);
   if (size == 40) {
-    if (!io.ReadExact(ih + 4, 36)) return Fail(error, IS_ERR_READ);
+    if (!io.ReadExact(ih + 4, 36)) return endsInHeader(size);
     h.info = ReadDIBHeader(ih);
     h.position = 54;
   } else if (size == 12) {
-    if (!io.ReadExact(ih + 4, 8)) return Fail(error, IS_ERR_READ);
+    if (!io.ReadExact(ih + 4, 8)) return endsInHeader(size);
     h.os2 = true;
     h.info = BITMAPINFOHEADER{};
     h.info.biSize = 40;
@@ -94,12 +107,43 @@ bool ReadHeaders(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
     RefuseHeader(size);
     return Fail(error, IS_ERR_NOTBMP);
   }
-  if (h.info.biWidth < 1 || h.info.biHeight == 0) return Fail(error, IS_ERR_NOTBMP);
+  if (h.info.biWidth < 1 || h.info.biHeight == 0)
+    return RefuseFile(error, IS_ERR_NOTBMP, "BMP of %d x %d pixels has no picture", static_cast<int>(h.info.biWidth),
+                      static_cast<int>(h.info.biHeight));
   h.width = static_cast<uint64_t>(h.info.biWidth);
   const int64_t height = h.info.biHeight;
   h.rows = static_cast<uint64_t>(height < 0 ? -height : height);
   h.topDown = height < 0;
   return true;
+}
+
+// A bit count the reader does not read, said with what the file has.
+bool RefuseBitCount(ISErrorCode& error, const BMPHeaders& h, ISErrorCode code) {
+  const unsigned bits = h.info.biBitCount;
+  if (h.os2) return RefuseFile(error, code, "OS/2 BMP of %u bits a pixel (1, 4, 8 or 24 expected)", bits);
+  if (bits == 0)
+    return RefuseFile(error, code, "BMP bit count of 0 with compression %u (1, 4, 8, 16, 24 or 32 expected)",
+                      static_cast<unsigned>(h.info.biCompression));
+  if (bits == 2) return RefuseFile(error, code, "BMP of 2 bits a pixel (a Windows CE depth) is not read by this build");
+  return RefuseFile(error, code, "BMP of %u bits a pixel (1, 4, 8, 16, 24 or 32 expected)", bits);
+}
+
+// A compression the reader does not read, or one that does not fit the file's bit count.
+bool RefuseCompression(ISErrorCode& error, const BMPHeaders& h, ISErrorCode code) {
+  const unsigned comp = h.info.biCompression, bits = h.info.biBitCount;
+  switch (comp) {
+    case BI_RLE8: return RefuseFile(error, code, "BMP compression 1 (RLE8) with %u bits a pixel (RLE8 needs 8)", bits);
+    case BI_RLE4: return RefuseFile(error, code, "BMP compression 2 (RLE4) with %u bits a pixel (RLE4 needs 4)", bits);
+    case BI_BITFIELDS:
+      return RefuseFile(error, code, "BMP compression 3 (bit fields) with %u bits a pixel (16 or 32 expected)", bits);
+    case 4: return RefuseFile(error, code, "BMP compression 4 (JPEG data) is not read by this build");
+    case 5: return RefuseFile(error, code, "BMP compression 5 (PNG data) is not read by this build");
+    case 6: return RefuseFile(error, code, "BMP compression 6 (alpha bit fields) is not read by this build");
+    case 11:
+    case 12:
+    case 13: return RefuseFile(error, code, "BMP compression %u (CMYK) is not read by this build", comp);
+    default: return RefuseFile(error, code, "BMP compression %u is none that a BMP file has", comp);
+  }
 }
 
 // Entries of the colour table of a 1-, 4- or 8-bit file: the stored count, 2^bits when it is
@@ -119,7 +163,9 @@ bool ReadTable(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
     const uint32_t entryBytes = h.os2 ? 3 : 4;
     BYTE raw[1024];
     const uint32_t n = h.tableEntries * entryBytes;
-    if (!io.ReadExact(raw, n)) return Fail(error, IS_ERR_READ);
+    if (!io.ReadExact(raw, n))
+      return RefuseFile(error, IS_ERR_READ, "BMP file of %u bytes ends within its colour table of %u entries",
+                        h.sourceSize, static_cast<unsigned>(h.tableEntries));
     for (DWORD i = 0; i < h.tableEntries; ++i) {
       const BYTE* e = raw + i * entryBytes;
       h.table[i] = RGBQUAD{e[0], e[1], e[2], h.os2 ? BYTE{0} : e[3]};
@@ -129,7 +175,8 @@ bool ReadTable(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
   }
   if (h.info.biCompression == BI_BITFIELDS) {
     BYTE raw[12];
-    if (!io.ReadExact(raw, sizeof raw)) return Fail(error, IS_ERR_READ);
+    if (!io.ReadExact(raw, sizeof raw))
+      return RefuseFile(error, IS_ERR_READ, "BMP file of %u bytes ends within its bit-field masks", h.sourceSize);
     for (int i = 0; i < 3; ++i) h.masks[i] = ReadLE32(raw + 4 * i);
     h.hasMasks = true;
     h.position += 12;
@@ -141,21 +188,32 @@ bool ReadTable(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
 bool GoToData(CISIO& io, ISErrorCode& error, BMPHeaders& h, ISErrorCode shortCode) {
   if (h.dataOffset > h.position) {
     uint32_t gap = h.dataOffset - h.position;
-    if (h.dataOffset > h.sourceSize) return Fail(error, shortCode);
+    auto pastEnd = [&] {
+      return RefuseFile(error, shortCode, "BMP data offset %u lies past the end of the file (%u bytes)", h.dataOffset,
+                        h.sourceSize);
+    };
+    if (h.dataOffset > h.sourceSize) return pastEnd();
     BYTE sink[4096];
     while (gap) {
       const uint32_t n = std::min<uint32_t>(gap, sizeof sink);
-      if (!io.ReadExact(sink, n)) return Fail(error, shortCode);
+      if (!io.ReadExact(sink, n)) return pastEnd();
       gap -= n;
     }
   } else if (h.dataOffset < h.position) {
-    if (!io.Seek(static_cast<int32_t>(h.dataOffset), IS_SEEK_SET)) return Fail(error, IS_ERR_READ);
+    if (!io.Seek(static_cast<int32_t>(h.dataOffset), IS_SEEK_SET))
+      return RefuseFile(error, IS_ERR_READ, "BMP data offset %u cannot be reached", h.dataOffset);
   }
   h.position = h.dataOffset;
   return true;
 }
 
 uint32_t BytesLeft(const BMPHeaders& h) { return h.sourceSize > h.position ? h.sourceSize - h.position : 0; }
+
+// The budget's refusal of a file that ends where its pixel data begins says so.
+bool RefuseData(ISErrorCode& error, const BMPHeaders& h) {
+  if (BytesLeft(h) == 0) ExplainRefusal("the file ends at byte %u, where its pixel data begins", h.sourceSize);
+  return Fail(error, IS_ERR_READ);
+}
 
 // RLE8 or RLE4 data into one index a pixel, rows in stored order. Runs, literal runs and
 // deltas that pass the row or the image are clipped. The result is the number of rows decoded:
@@ -232,17 +290,19 @@ bool ReadRLEData(CISIO& io, ISErrorCode& error, const BMPHeaders& h, ISArray<BYT
   const bool skips = RLESkipsPixels(data.Data(), got, h.info.biCompression == BI_RLE4, h.width, h.rows);
   if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows, skips ? RovIrirev::kUnboundedData : RLEDataPixels(dataBytes),
                                      dataBytes))
-    return Fail(error, IS_ERR_READ);
+    return RefuseData(error, h);
   return true;
 }
 
 // The RLE path of both readers, from the data offset: 8-bit output keeps the indices, 24 and
 // 32 bits go through the colour table.
 HGLOBAL ReadRLE(CISIO& io, ISErrorCode& error, BMPHeaders& h, DWORD outBits) {
-  if (outBits != 8 && outBits != 24 && outBits != 32) return Fail(error, IS_ERR_BITDEPTH), nullptr;
-  if (h.os2) return Fail(error, IS_ERR_NOTBMP), nullptr;
+  if (outBits != 8 && outBits != 24 && outBits != 32)
+    return RefuseFile(error, IS_ERR_BITDEPTH, "RLE BMP asked for at %u bits (8, 24 or 32 expected)", outBits), nullptr;
+  if (h.os2) return RefuseFile(error, IS_ERR_NOTBMP, "OS/2 BMP with RLE compression"), nullptr;
   const bool rle4 = h.info.biCompression == BI_RLE4;
-  if ((rle4 && h.info.biBitCount != 4) || (!rle4 && h.info.biBitCount != 8)) return Fail(error, IS_ERR_BMPRLE), nullptr;
+  if ((rle4 && h.info.biBitCount != 4) || (!rle4 && h.info.biBitCount != 8))
+    return RefuseCompression(error, h, IS_ERR_BMPRLE), nullptr;
   if (!GoToData(io, error, h, IS_ERR_NOTBMP)) return nullptr;
   ISArray<BYTE> data, indices;
   uint32_t got = 0;
@@ -283,7 +343,7 @@ bool PlainRowsAllowed(ISErrorCode& error, const BMPHeaders& h, uint64_t stride, 
   const uint32_t left = BytesLeft(h);
   if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows, PlainDataPixels(left, h.width, stride, h.info.biBitCount),
                                      left))
-    return Fail(error, IS_ERR_READ);
+    return RefuseData(error, h);
   held = std::min<uint64_t>(h.rows, left / stride);
   return true;
 }
@@ -295,12 +355,13 @@ HGLOBAL ReadBMPRGB(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, D
   BMPHeaders h;
   if (!ReadHeaders(io, error, h)) return nullptr;
   const DWORD fileBits = h.info.biBitCount;
-  if (h.os2 && fileBits != 1 && fileBits != 4 && fileBits != 8 && fileBits != 24) return Fail(error, IS_ERR_NOTBMP), nullptr;
+  if (h.os2 && fileBits != 1 && fileBits != 4 && fileBits != 8 && fileBits != 24)
+    return RefuseBitCount(error, h), nullptr;
   const DWORD comp = h.info.biCompression;
   const bool rle = (comp == BI_RLE8 && fileBits == 8) || (comp == BI_RLE4 && fileBits == 4);
-  if (comp != BI_RGB && comp != BI_BITFIELDS && !rle) return Fail(error, IS_ERR_NOTBMP), nullptr;
+  if (comp != BI_RGB && comp != BI_BITFIELDS && !rle) return RefuseCompression(error, h), nullptr;
   if (fileBits != 1 && fileBits != 4 && fileBits != 8 && fileBits != 16 && fileBits != 24 && fileBits != 32)
-    return Fail(error, IS_ERR_NOTBMP), nullptr;
+    return RefuseBitCount(error, h), nullptr;
   if (!ReadTable(io, error, h)) return nullptr;
   HGLOBAL image = nullptr;
   if (rle) {
@@ -346,10 +407,14 @@ HGLOBAL ReadBMP8(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWO
   BMPHeaders h;
   if (!ReadHeaders(io, error, h)) return nullptr;
   const DWORD fileBits = h.info.biBitCount;
-  if (fileBits == 0 || fileBits > 8 || fileBits > bits) return Fail(error, IS_ERR_BITDEPTH), nullptr;
-  if (fileBits != 1 && fileBits != 4 && fileBits != 8) return Fail(error, IS_ERR_NOTBMP), nullptr;
+  if (fileBits == 0) return RefuseBitCount(error, h, IS_ERR_BITDEPTH), nullptr;
+  if (fileBits > 8 || fileBits > bits)
+    return RefuseFile(error, IS_ERR_BITDEPTH, "BMP of %u bits a pixel is deeper than the %u bit%s asked for",
+                      static_cast<unsigned>(fileBits), static_cast<unsigned>(bits), PluralS(bits)),
+           nullptr;
+  if (fileBits != 1 && fileBits != 4 && fileBits != 8) return RefuseBitCount(error, h), nullptr;
   const DWORD comp = h.info.biCompression;
-  if (comp != BI_RGB && !IsRLE(h)) return Fail(error, IS_ERR_NOTBMP), nullptr;
+  if (comp != BI_RGB && !IsRLE(h)) return RefuseCompression(error, h), nullptr;
   if (!ReadTable(io, error, h)) return nullptr;
   for (DWORD i = 0; i < 256; ++i) palette[i] = i < h.tableEntries ? h.table[i] : h.table[0];
   HGLOBAL image = nullptr;
@@ -394,14 +459,17 @@ HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
   const DWORD bits = h.info.biBitCount;
   if (h.os2 ? (bits != 1 && bits != 4 && bits != 8 && bits != 24)
             : (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32))
-    return Fail(error, IS_ERR_NOTBMP), nullptr;
+    return RefuseBitCount(error, h), nullptr;
   const DWORD comp = h.info.biCompression;
   const bool rle = (comp == BI_RLE8 && bits == 8) || (comp == BI_RLE4 && bits == 4);
   if (comp != BI_RGB && !rle && !(comp == BI_BITFIELDS && (bits == 16 || bits == 32)))
-    return Fail(error, IS_ERR_NOTBMP), nullptr;
+    return RefuseCompression(error, h), nullptr;
   const uint64_t stride = DIBRowBytes(h.width, bits);
   uint64_t pixelBytes = 0;
-  if (!ISMulSize(pixelBytes, stride, h.rows)) return Fail(error, IS_ERR_READ), nullptr;
+  if (!ISMulSize(pixelBytes, stride, h.rows))
+    return RefuseFile(error, IS_ERR_READ, "BMP of %llu rows of %llu bytes is larger than any size",
+                      static_cast<unsigned long long>(h.rows), static_cast<unsigned long long>(stride)),
+           nullptr;
   if (h.os2) {
     h.info.biSizeImage = static_cast<DWORD>(std::min<uint64_t>(pixelBytes, 0xFFFFFFFFu));
     if (bits <= 8) h.info.biClrUsed = 1u << bits;
@@ -422,7 +490,7 @@ HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
   } else {
     const uint32_t left = BytesLeft(h);
     if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows, PlainDataPixels(left, h.width, stride, bits), left))
-      return Fail(error, IS_ERR_READ), nullptr;
+      return RefuseData(error, h), nullptr;
   }
   const uint64_t dibBytes = 40 + tableBytes + pixelBytes;
   const uint64_t blockBytes = std::max<uint64_t>(h.sourceSize > 40 ? h.sourceSize - 40 : 0, dibBytes);
@@ -456,7 +524,12 @@ HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
       held = got / stride;
       FillUndecoded(rows + held * stride, pixelBytes - held * stride, bits == 1);
     }
-    if (rle && (got < 2 || got < std::min<uint64_t>(h.info.biSizeImage, room))) return Fail(error, IS_ERR_READ), nullptr;
+    // RLE data as stored: at least an end code, and the image size the header gives.
+    const uint64_t wanted = std::max<uint64_t>(2, std::min<uint64_t>(h.info.biSizeImage, room));
+    if (rle && got < wanted)
+      return RefuseFile(error, IS_ERR_READ, "BMP file ends after %u bytes of RLE data (%u expected)", got,
+                        static_cast<unsigned>(wanted)),
+             nullptr;
   }
   if (held < h.rows) WarnEndedEarly("BMP", held, h.rows);
   SetSize(width, height, h.width, h.rows);

@@ -35,6 +35,40 @@ const ISFileSignature kFileSignatures[26] = {
     {IS_FT_OLE, 0, 4, "\xD0\xCF\x11\xE0"},
 };
 
+// ISO base media files name their brand after "ftyp" at 4; the box length before it begins
+// with two zero bytes, as ICO's reserved word does, so these rows must come before WBMP's.
+const ISFileSignature kLaterFileSignatures[16] = {
+    {IS_FT_WEBP, 8, 7, "WEBPVP8"},  // "RIFF", length, "WEBP" and the first chunk: VP8, VP8L or VP8X
+    {IS_FT_AVIF, 4, 8, "ftypavif"},
+    {IS_FT_AVIF, 4, 8, "ftypavis"},
+    {IS_FT_HEIF, 4, 8, "ftypheic"},
+    {IS_FT_HEIF, 4, 8, "ftypheix"},
+    {IS_FT_HEIF, 4, 8, "ftyphevc"},
+    {IS_FT_HEIF, 4, 8, "ftyphevx"},
+    {IS_FT_HEIF, 4, 8, "ftypheim"},
+    {IS_FT_HEIF, 4, 8, "ftypheis"},
+    {IS_FT_HEIF, 4, 8, "ftypmif1"},
+    {IS_FT_JPEGXL, 0, 12, "\x00\x00\x00\x0CJXL \r\n\x87\n"},
+    {IS_FT_JPEGXL, 0, 2, "\xFF\x0A"},
+    {IS_FT_OPENEXR, 0, 4, "\x76\x2F\x31\x01"},
+    {IS_FT_ICO, 0, 4, "\x00\x00\x01\x00"},
+    {IS_FT_RADIANCE, 0, 10, "#?RADIANCE"},
+    {IS_FT_RADIANCE, 0, 6, "#?RGBE"},
+};
+
+namespace {
+
+ISFileType MatchRow(const ISFileSignature* rows, size_t count, const unsigned char* head, uint32_t got) {
+  for (size_t i = 0; i < count; ++i) {
+    const ISFileSignature& row = rows[i];
+    if (row.length == 0 || got < row.offset + row.length) continue;
+    if (std::memcmp(head + row.offset, row.bytes, row.length) == 0) return row.type;
+  }
+  return IS_FT_UNKNOWN;
+}
+
+}  // namespace
+
 ISFileType FileTypeFromExtension(CISIO& source) {
   ISIOHandle h = source.Handle();
   if (!h || h->kind != kIOFile || h->path.empty()) return IS_FT_UNKNOWN;
@@ -54,13 +88,7 @@ ISFileType CISFileTypeSniffer::Detect(CISIO& source) {
     return IS_FT_UNKNOWN;
   }
 
-  ISFileType result = IS_FT_UNKNOWN;
-  for (const ISFileSignature& row : kFileSignatures) {
-    if (row.length == 0 || got < row.offset + row.length) continue;
-    if (std::memcmp(head + row.offset, row.bytes, row.length) != 0) continue;
-    result = row.type;
-    break;
-  }
+  ISFileType result = MatchRow(kFileSignatures, 26, head, got);
   if (result != IS_FT_UNKNOWN && result != IS_FT_WBMP) return result;
 
   const ISFileType byName = FileTypeFromExtension(source);
@@ -68,6 +96,8 @@ ISFileType CISFileTypeSniffer::Detect(CISIO& source) {
   if (byName == IS_FT_WBMP) {
     result = IS_FT_WBMP;
   } else {
+    const ISFileType later = MatchRow(kLaterFileSignatures, 16, head, got);
+    if (later != IS_FT_UNKNOWN) return later;
     unsigned char footer[18] = {};
     if (!source.Seek(-18, IS_SEEK_END) || source.Read(footer, sizeof footer) == 0) {
       error = IS_ERR_READ;

@@ -18,6 +18,10 @@ struct ISFileSignature {
 // The table in scan order; the first row that matches decides.
 extern const ISFileSignature kFileSignatures[26];
 
+// Formats of later years, tried in order when the table above finds nothing (or only the weak
+// two-zero-byte WBMP row) and the name says neither TGA nor WBMP, before the TGA footer.
+extern const ISFileSignature kLaterFileSignatures[16];
+
 // 13 for ".wbmp"/".wbm", 14 for ".tga" (any case), for a file source with a path; else 0.
 ISFileType FileTypeFromExtension(CISIO& source);
 

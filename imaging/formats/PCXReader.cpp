@@ -10,6 +10,7 @@
 #include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISSizeMath.h"
+#include "imaging/formats/FormatRefusal.h"
 #include "imaging/formats/PCXFormat.h"
 
 namespace {
@@ -29,25 +30,40 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
   SetSize(width, height, 0, 0);
   BYTE h[128];
   uint32_t fileSize = 0;
-  if (!io.Rewind() || !io.ReadExact(h, sizeof h) || !io.GetSize(&fileSize)) return Fail(error, IS_ERR_BADPCX), nullptr;
+  if (!io.Rewind() || !io.ReadExact(h, sizeof h) || !io.GetSize(&fileSize)) {
+    if (!io.GetSize(&fileSize)) fileSize = 0;
+    return RefuseFile(error, IS_ERR_BADPCX, "PCX file of %u bytes ends within its 128-byte header", fileSize), nullptr;
+  }
   const DWORD version = h[1];
-  if (h[0] != 10 || (version != 0 && version != 2 && version != 3 && version != 5) || h[2] != 1)
-    return Fail(error, IS_ERR_BADPCX), nullptr;
+  if (h[0] != 10) return RefuseFile(error, IS_ERR_BADPCX, "the file begins %02X, not 0A", h[0]), nullptr;
+  if (version != 0 && version != 2 && version != 3 && version != 5)
+    return RefuseFile(error, IS_ERR_BADPCX, "PCX version %u (0, 2, 3 or 5 expected)", version), nullptr;
+  if (h[2] != 1) return RefuseFile(error, IS_ERR_BADPCX, "PCX encoding %u (1 expected)", h[2]), nullptr;
   const DWORD xmin = ReadLE16(h + 4), ymin = ReadLE16(h + 6), xmax = ReadLE16(h + 8), ymax = ReadLE16(h + 10);
-  if (xmax < xmin || ymax < ymin) return Fail(error, IS_ERR_BADPCX), nullptr;
+  if (xmax < xmin || ymax < ymin)
+    return RefuseFile(error, IS_ERR_BADPCX, "PCX window from (%u, %u) to (%u, %u) holds no picture", xmin, ymin, xmax,
+                      ymax),
+           nullptr;
   const uint64_t w = xmax - xmin + 1ull, rows = ymax - ymin + 1ull;
   const DWORD planeBits = h[3], planes = h[65], bytesPerLine = ReadLE16(h + 66);
   const DWORD fileBits = planeBits * planes;
-  if (fileBits == 0 || fileBits > 32) return Fail(error, IS_ERR_BADPCX), nullptr;
+  auto refuseLayout = [&] {
+    return RefuseFile(error, IS_ERR_BADPCX, "PCX of %u plane%s of %u bit%s is none that this build reads", planes,
+                      PluralS(planes), planeBits, PluralS(planeBits));
+  };
+  if (fileBits == 0 || fileBits > 32) return refuseLayout(), nullptr;
   // Bit planes of 1, 2 or 4 bits giving an index of up to 8 bits; byte planes of one index or
   // of R, G, B. Four byte planes (R, G, B and a fourth) are a well-formed file of 32 bits,
   // deeper than any depth read, so they are refused below as deeper than the request.
   const bool bytePlanes = planeBits == 8;
   if (bytePlanes ? (planes != 1 && planes != 3 && planes != 4)
                  : ((planeBits != 1 && planeBits != 2 && planeBits != 4) || fileBits > 8))
-    return Fail(error, IS_ERR_BADPCX), nullptr;
+    return refuseLayout(), nullptr;
   const bool rgbFile = bytePlanes && planes >= 3;
-  if (bytesPerLine < (w * planeBits + 7) / 8) return Fail(error, IS_ERR_BADPCX), nullptr;
+  if (bytesPerLine < (w * planeBits + 7) / 8)
+    return RefuseFile(error, IS_ERR_BADPCX, "PCX lines of %u bytes a plane are too short for %llu pixels of %u bit%s",
+                      bytesPerLine, static_cast<unsigned long long>(w), planeBits, PluralS(planeBits)),
+           nullptr;
   if (asStored) bits = fileBits == 1 ? 1 : (rgbFile ? 24 : 8);
   if (fileBits > bits) {
     char reason[120];
@@ -64,7 +80,8 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
   if (version == 5 && fileBits == 8 && fileSize >= 128 + 769) {
     BYTE tail[769];
     if (!io.Seek(static_cast<int32_t>(fileSize - 769), IS_SEEK_SET) || !io.ReadExact(tail, sizeof tail))
-      return Fail(error, IS_ERR_BADPCX), nullptr;
+      return RefuseFile(error, IS_ERR_BADPCX, "the 256-colour palette at byte %u cannot be read", fileSize - 769),
+             nullptr;
     if (tail[0] == 12)
       for (int i = 0; i < 256; ++i) pal[i] = RGBQUAD{tail[3 * i + 3], tail[3 * i + 2], tail[3 * i + 1], 0};
   } else if (fileBits < 8) {
@@ -82,15 +99,19 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
   // Before anything is allocated the picture must be one the encoded lines could give.
   const uint64_t lineBytes = uint64_t{bytesPerLine} * planes;
   const uint64_t dataBytes = fileSize > 128 ? fileSize - 128u : 0u;
-  if (!RovIrirev::DecodeBudgetAllows(w, rows, BudgetMultiply(DecodableBytes(dataBytes) / lineBytes, w), dataBytes))
+  if (!RovIrirev::DecodeBudgetAllows(w, rows, BudgetMultiply(DecodableBytes(dataBytes) / lineBytes, w), dataBytes)) {
+    if (dataBytes == 0) ExplainRefusal("the file ends at byte %u, after its header", fileSize);
     return Fail(error, IS_ERR_BADPCX), nullptr;
+  }
   const uint64_t outRow = bits == 1 ? (w + 7) / 8 : w * (bits / 8);
   uint64_t outBytes = 0;
   ISArray<BYTE> data, line;
   if (!ISAllocSize(outBytes, outRow, rows) || !ResizeScratch(data, dataBytes) || !ResizeScratch(line, lineBytes))
     return Fail(error, IS_ERR_NOMEM), nullptr;
   if (!io.Seek(128, IS_SEEK_SET) || !io.ReadExact(data.Data(), static_cast<uint32_t>(dataBytes)))
-    return Fail(error, IS_ERR_BADPCX), nullptr;
+    return RefuseFile(error, IS_ERR_BADPCX, "the %llu bytes of PCX data after the header cannot be read",
+                      static_cast<unsigned long long>(dataBytes)),
+           nullptr;
   ISOwnedBlock block;
   if (!block.Alloc(outBytes)) return Fail(error, IS_ERR_NOMEM), nullptr;
   BYTE* out = static_cast<BYTE*>(block.Get());

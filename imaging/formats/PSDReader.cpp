@@ -70,11 +70,29 @@ struct PSDContext {
   DWORD compression = 0;
   uint32_t sourceSize = 0;
   uint32_t position = 0;
+  int sections = 0;  // section lengths read so far
 };
+
+// The section whose length was read last, for refusals.
+const char* SectionName(const PSDContext& c) {
+  static const char* const kNames[] = {"colour mode data", "image resources", "layer and mask information"};
+  return c.sections >= 1 && c.sections <= 3 ? kNames[c.sections - 1] : "header";
+}
+
+bool EndsWithin(ISErrorCode& error, const PSDContext& c, const char* what) {
+  return Refuse(error, IS_ERR_READ, "PSD file of %u bytes ends within its %s", c.sourceSize, what);
+}
+
+// A section that claims more than the file holds after its length.
+bool SectionPastEnd(ISErrorCode& error, const PSDContext& c, uint32_t length) {
+  return Refuse(error, IS_ERR_READ, "PSD %s section of %u bytes at byte %u runs past the end of the file (%u bytes)",
+                SectionName(c), length, c.position, c.sourceSize);
+}
 
 bool ReadLength(CISIO& io, ISErrorCode& error, PSDContext& c, uint32_t& value) {
   BYTE b[4];
-  if (!io.ReadExact(b, 4)) return Fail(error, IS_ERR_READ);
+  ++c.sections;
+  if (!io.ReadExact(b, 4)) return EndsWithin(error, c, "section lengths");
   c.position += 4;
   value = ReadBE32(b);
   return true;
@@ -82,8 +100,8 @@ bool ReadLength(CISIO& io, ISErrorCode& error, PSDContext& c, uint32_t& value) {
 
 // Moves past `length` bytes of a section, which must lie inside the file.
 bool SkipSection(CISIO& io, ISErrorCode& error, PSDContext& c, uint32_t length) {
-  if (length > c.sourceSize - std::min(c.position, c.sourceSize)) return Fail(error, IS_ERR_READ);
-  if (length && !io.Seek(static_cast<int32_t>(length), IS_SEEK_CUR)) return Fail(error, IS_ERR_READ);
+  if (length > c.sourceSize - std::min(c.position, c.sourceSize)) return SectionPastEnd(error, c, length);
+  if (length && !io.Seek(static_cast<int32_t>(length), IS_SEEK_CUR)) return SectionPastEnd(error, c, length);
   c.position += length;
   return true;
 }
@@ -92,14 +110,20 @@ bool SkipSection(CISIO& io, ISErrorCode& error, PSDContext& c, uint32_t length) 
 bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
   ClearMetadataRead();
   BYTE h[26];
-  if (!io.ReadExact(h, 6)) return Fail(error, IS_ERR_READ);
-  if (std::memcmp(h, "8BPS", 4) != 0) return Fail(error, IS_ERR_NOTPSD);
+  if (!io.ReadExact(h, 6)) {
+    if (!io.GetSize(&c.sourceSize)) c.sourceSize = 0;
+    return EndsWithin(error, c, "26-byte header");
+  }
+  if (std::memcmp(h, "8BPS", 4) != 0) return Refuse(error, IS_ERR_NOTPSD, "the file does not begin with \"8BPS\"");
   const DWORD version = ReadBE16(h + 4);
   if (version == 2)
     return Refuse(error, IS_ERR_NOTPSD, "PSD large-document format (version 2) is not read by this build");
   if (version != 1) return Refuse(error, IS_ERR_NOTPSD, "PSD version %u is none that a PSD file has", version);
-  if (!io.ReadExact(h + 6, 20)) return Fail(error, IS_ERR_READ);
-  if (!io.GetSize(&c.sourceSize)) return Fail(error, IS_ERR_READ);
+  if (!io.ReadExact(h + 6, 20)) {
+    if (!io.GetSize(&c.sourceSize)) c.sourceSize = 0;
+    return EndsWithin(error, c, "26-byte header");
+  }
+  if (!io.GetSize(&c.sourceSize)) return Refuse(error, IS_ERR_READ, "the size of the PSD source cannot be had");
   c.position = 26;
   c.channels = ReadBE16(h + 12);
   c.height = ReadBE32(h + 14);
@@ -132,7 +156,7 @@ bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
     if (!SkipSection(io, error, c, length)) return false;
   } else if ((c.mode == kGrey || c.mode == kIndexed) && length == 768) {
     BYTE table[768];
-    if (!io.ReadExact(table, sizeof table)) return Fail(error, IS_ERR_READ);
+    if (!io.ReadExact(table, sizeof table)) return EndsWithin(error, c, "colour table");
     c.position += 768;
     for (int i = 0; i < 256; ++i) c.palette[i] = RGBQUAD{table[512 + i], table[256 + i], table[i], 0};
   } else if (c.mode == kIndexed && length != 0) {
@@ -142,17 +166,17 @@ bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
   }
 
   if (!ReadLength(io, error, c, length)) return false;
-  if (length > c.sourceSize - std::min(c.position, c.sourceSize)) return Fail(error, IS_ERR_READ);
+  if (length > c.sourceSize - std::min(c.position, c.sourceSize)) return SectionPastEnd(error, c, length);
   if (length) {
     c.resources.Resize(length);
     if (!c.resources.Data()) return Fail(error, IS_ERR_NOMEM);
-    if (!io.ReadExact(c.resources.Data(), length)) return Fail(error, IS_ERR_READ);
+    if (!io.ReadExact(c.resources.Data(), length)) return SectionPastEnd(error, c, length);
     c.position += length;
     KeepPhotoshopResourcesRead(c.resources.Data(), length, false, true);  // the colour profile
   }
   if (!ReadLength(io, error, c, length) || !SkipSection(io, error, c, length)) return false;
   BYTE comp[2];
-  if (!io.ReadExact(comp, 2)) return Fail(error, IS_ERR_READ);
+  if (!io.ReadExact(comp, 2)) return EndsWithin(error, c, "compression word, before its image data");
   c.position += 2;
   c.compression = ReadBE16(comp);
   if (c.compression == 2 || c.compression == 3)
@@ -212,7 +236,8 @@ bool ReadChannels(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD used, ISAr
   const uint64_t available = c.sourceSize - std::min(c.position, c.sourceSize);
   uint64_t countBytes = 0;
   if (c.compression != 0 && (!ISMulSize(countBytes, c.channels, c.height, 2) || countBytes > available))
-    return Fail(error, IS_ERR_READ);
+    return Refuse(error, IS_ERR_READ, "PSD row byte counts of %u channels x %llu rows need more than %llu bytes",
+                  c.channels, static_cast<unsigned long long>(c.height), static_cast<unsigned long long>(available));
   const uint64_t dataBytes = available - countBytes;
   const uint64_t decodable = c.compression != 0 ? BudgetMultiply(dataBytes, kPackBitsBytesPerByte) : dataBytes;
   if (!RovIrirev::DecodeBudgetAllows(c.width, c.height, BudgetMultiply(decodable, 8) / (uint64_t{c.depth} * used),
@@ -225,7 +250,7 @@ bool ReadChannels(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD used, ISAr
   if (c.compression != 0) {
     ISArray<BYTE> raw;
     if (!ResizeScratch(raw, countBytes) || !ResizeScratch(counts, countBytes / 2)) return Fail(error, IS_ERR_NOMEM);
-    if (!io.ReadExact(raw.Data(), static_cast<uint32_t>(countBytes))) return Fail(error, IS_ERR_READ);
+    if (!io.ReadExact(raw.Data(), static_cast<uint32_t>(countBytes))) return EndsWithin(error, c, "row byte counts");
     uint64_t largest = 0;
     for (uint32_t i = 0; i < counts.Count(); ++i) {
       counts[i] = ReadBE16(raw.Data() + 2 * i);

@@ -11,6 +11,7 @@
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISSizeMath.h"
 #include "imaging/formats/DecodedDIB.h"
+#include "imaging/formats/FormatRefusal.h"
 #include "imaging/formats/TGAFormat.h"
 
 namespace {
@@ -37,14 +38,23 @@ struct TGAContext {
 
 // The header, the id field and the colour map.
 bool ReadHead(CISIO& io, ISErrorCode& error, TGAContext& c) {
-  if (!io.ReadExact(c.header, 18)) return Fail(error, IS_ERR_READ);
-  if (!io.GetSize(&c.sourceSize)) return Fail(error, IS_ERR_READ);
+  if (!io.ReadExact(c.header, 18)) {
+    if (!io.GetSize(&c.sourceSize)) c.sourceSize = 0;
+    return RefuseFile(error, IS_ERR_READ, "TGA file of %u bytes ends within its 18-byte header", c.sourceSize);
+  }
+  if (!io.GetSize(&c.sourceSize)) return RefuseFile(error, IS_ERR_READ, "the size of the TGA source cannot be had");
   const BYTE* h = c.header;
   c.type = h[2];
-  if (c.type == 0 || (c.type >= 4 && c.type <= 8) || c.type > 11) return Fail(error, IS_ERR_BADTGA);
+  if (c.type == 0) return RefuseFile(error, IS_ERR_BADTGA, "TGA image type 0 holds no picture");
+  if (c.type == 32 || c.type == 33)
+    return RefuseFile(error, IS_ERR_BADTGA, "TGA image type %u (Huffman-coded) is not read by this build", c.type);
+  if ((c.type >= 4 && c.type <= 8) || c.type > 11)
+    return RefuseFile(error, IS_ERR_BADTGA, "TGA image type %u is none that a TGA file has", c.type);
   c.width = ReadLE16(h + 12);
   c.height = ReadLE16(h + 14);
-  if (c.width == 0 || c.height == 0) return Fail(error, IS_ERR_BADTGA);
+  if (c.width == 0 || c.height == 0)
+    return RefuseFile(error, IS_ERR_BADTGA, "TGA of %u x %u pixels has no picture", static_cast<unsigned>(c.width),
+                      static_cast<unsigned>(c.height));
   c.depth = h[16];
   c.topDown = (h[17] & 0x20) != 0;
   c.rightToLeft = (h[17] & 0x10) != 0;
@@ -54,16 +64,20 @@ bool ReadHead(CISIO& io, ISErrorCode& error, TGAContext& c) {
   c.mapped = c.hasMap && c.type != 2 && c.type != 3 && c.type != 10;
   c.pixelBytes = (c.depth + 7) / 8;
   BYTE id[255];
-  if (!io.ReadExact(id, h[0])) return Fail(error, IS_ERR_READ);
+  if (!io.ReadExact(id, h[0]))
+    return RefuseFile(error, IS_ERR_READ, "TGA file of %u bytes ends within its %u-byte image id", c.sourceSize, h[0]);
   c.position = 18 + h[0];
   if (c.hasMap) {
     const DWORD first = ReadLE16(h + 3), length = ReadLE16(h + 5), entryBits = h[7];
     if (entryBits != 8 && entryBits != 15 && entryBits != 16 && entryBits != 24 && entryBits != 32)
-      return Fail(error, IS_ERR_BADTGA);
+      return RefuseFile(error, IS_ERR_BADTGA, "TGA colour map of %u-bit entries (8, 15, 16, 24 or 32 expected)",
+                        static_cast<unsigned>(entryBits));
     const DWORD entryBytes = (entryBits + 7) / 8;
     BYTE e[4];
     for (DWORD i = 0; i < length; ++i) {
-      if (!io.ReadExact(e, entryBytes)) return Fail(error, IS_ERR_READ);
+      if (!io.ReadExact(e, entryBytes))
+        return RefuseFile(error, IS_ERR_READ, "TGA file of %u bytes ends within its colour map of %u entries",
+                          c.sourceSize, static_cast<unsigned>(length));
       // Entries past 256 are read over and dropped.
       if (first + i >= 256) continue;
       RGBQUAD& q = c.map[first + i];
@@ -93,7 +107,10 @@ bool ReadPixels(CISIO& io, ISErrorCode& error, const TGAContext& c, ISArray<BYTE
   const uint32_t available = c.sourceSize > c.position ? c.sourceSize - c.position : 0;
   const uint64_t pb = c.pixelBytes;
   const uint64_t dataPixels = c.rle ? BudgetMultiply(available, 128) / (1 + pb) : available / pb;
-  if (!RovIrirev::DecodeBudgetAllows(c.width, c.height, dataPixels, available)) return Fail(error, IS_ERR_READ);
+  if (!RovIrirev::DecodeBudgetAllows(c.width, c.height, dataPixels, available)) {
+    if (available == 0) ExplainRefusal("the file ends at byte %u, where its pixel data begins", c.sourceSize);
+    return Fail(error, IS_ERR_READ);
+  }
   const uint64_t pixels = c.width * c.height;  // within the budget: 16-bit sides
   if (!ResizeScratch(raw, pixels * pb)) return Fail(error, IS_ERR_NOMEM);
   uint64_t done = 0;  // pixels decoded
@@ -101,7 +118,8 @@ bool ReadPixels(CISIO& io, ISErrorCode& error, const TGAContext& c, ISArray<BYTE
     done = io.Read(raw.Data(), static_cast<uint32_t>(pixels * pb)) / pb;
   } else {
     ISArray<BYTE> data;
-    if (!ResizeScratch(data, available)) return Fail(error, IS_ERR_READ);
+    if (!ResizeScratch(data, available))
+      return RefuseFile(error, IS_ERR_READ, "no memory for the %u bytes of TGA data", available);
     const uint32_t got = io.Read(data.Data(), available);
     const BYTE* s = data.Data();
     const BYTE* end = s + std::min(got, available);
@@ -183,7 +201,7 @@ void MirrorRow(BYTE* row, uint64_t width, uint64_t bpp) {
 // The picture at 24 or 32 bits into a new block (top row first, leftmost pixel first).
 bool DecodeRGB(CISIO& io, ISErrorCode& error, TGAContext& c, DWORD bits, ISOwnedBlock& block) {
   if (c.depth != 8 && c.depth != 15 && c.depth != 16 && c.depth != 24 && c.depth != 32)
-    return Fail(error, IS_ERR_BADTGA);
+    return RefuseFile(error, IS_ERR_BADTGA, "TGA of %u bits a pixel (8, 15, 16, 24 or 32 expected)", c.depth);
   ISArray<BYTE> raw;
   uint64_t decoded = 0;
   if (!ReadPixels(io, error, c, raw, decoded)) return false;
@@ -208,14 +226,18 @@ bool DecodeRGB(CISIO& io, ISErrorCode& error, TGAContext& c, DWORD bits, ISOwned
 
 // The picture as indices (top row first, leftmost pixel first) with its palette.
 bool DecodeIndices(CISIO& io, ISErrorCode& error, TGAContext& c, RGBQUAD* palette, ISOwnedBlock& block) {
-  if (c.depth > 8) return Fail(error, IS_ERR_BITDEPTH);
-  if (c.type != 1 && c.type != 3 && c.type != 9 && c.type != 11) return Fail(error, IS_ERR_BITDEPTH);
-  if (c.depth != 8) return Fail(error, IS_ERR_BADTGA);
+  if (c.depth > 8)
+    return RefuseFile(error, IS_ERR_BITDEPTH, "TGA of %u bits a pixel is deeper than the 8 bits asked for", c.depth);
+  if (c.type != 1 && c.type != 3 && c.type != 9 && c.type != 11)
+    return RefuseFile(error, IS_ERR_BITDEPTH, "TGA image type %u (true colour) has no indices to read at 8 bits",
+                      c.type);
+  if (c.depth != 8)
+    return RefuseFile(error, IS_ERR_BADTGA, "TGA of %u bits a pixel (8 expected for indices)", c.depth);
   std::memset(palette, 0, 256 * sizeof(RGBQUAD));
   if (c.hasMap) {
     std::memcpy(palette, c.map, sizeof c.map);
   } else if (!c.grey) {
-    return Fail(error, IS_ERR_BADTGA);
+    return RefuseFile(error, IS_ERR_BADTGA, "colour-mapped TGA (image type %u) without a colour map", c.type);
   } else {
     for (int i = 0; i < 256; ++i) palette[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 255};
   }

@@ -314,7 +314,8 @@ TEST(QrvCommand, ProfileProblemsAsFileAndLine) {
   EXPECT_EQ(r.err, "");
 }
 
-// --home is made with its parents; one that cannot be made is refused with the reason.
+// --home, or QRV_HOME without it, is made with its parents; one that cannot be made is refused
+// with the reason.
 TEST(QrvCommand, HomeFolderMadeOrRefused) {
   qrvtest::TempDir dir;
   MakeQueue(dir);
@@ -330,6 +331,19 @@ TEST(QrvCommand, HomeFolderMadeOrRefused) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "qrv: --home plain/home: cannot create " + dir.File("plain/home/help") + " (" +
                        dir.File("plain") + " is a file, not a folder)\n");
+  setenv("QRV_HOME", "plain/home", 1);
+  r = Qrv(dir, "in/a.jpg");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "qrv: QRV_HOME plain/home: cannot create " + dir.File("plain/home/help") + " (" +
+                       dir.File("plain") + " is a file, not a folder)\n");
+  setenv("QRV_HOME", "env/home", 1);
+  r = Qrv(dir, "in/a.jpg");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "log: " + dir.File("env/home") + "/help/log.html\n");
+  r = Qrv(dir, "--home home in/a.jpg");  // --home decides
+  EXPECT_EQ(r.out, "log: " + dir.File("home") + "/help/log.html\n");
+  unsetenv("QRV_HOME");
 }
 
 // Nobody can answer the size-limit question: the run is refused and the question shown.
@@ -507,6 +521,7 @@ TEST(QrvCommand, FolderExpansionSkipsOutputsAndRawFilesAndQueuesEachFileOnce) {
        "[1/1] DSCN0012.jpg -> QRV/DSCN0012_QRV.jpg\n1 written, ",
        false},
       {"missing.jpg ./missing.jpg", 1, "[1/1] missing.jpg: not written: ", false},
+      {"nosuchdir/", 1, "[1/1] nosuchdir/: not written: Can't load file: ", false},  // named as given
       {"raw1", 1,
        "qrv: 1 camera RAW file skipped: RAW decoding is not part of this build\n"
        "qrv: no picture files in raw1 (1 camera RAW file)\n",

@@ -130,15 +130,75 @@ TEST(ExifSummary, MissingTagsAndBadBlocks) {
   EXPECT_EQ(s.iso, 5);
   EXPECT_EQ(s.ReadExif(nullptr, 0), 0);
 
-  // UserComment: stored as bytes it never reads as "ASCII"; a bare "ASCII" text gives an
-  // empty comment without reading past its end.
-  s = Summary(BlockOf({}, {Undefined(37510, {'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'h', 'i'})}));
-  EXPECT_EQ(s.userComment, "");
-  s = Summary(BlockOf({}, {Undefined(37510, {'U', 'N', 'I', 'C', 'O', 'D', 'E', 0, 'h', 0})}));
-  EXPECT_EQ(s.userComment, "");
+  // A UserComment of text (not the standard's type): "ASCII" alone gives an empty comment
+  // without reading past its end.
   s.userComment = "old";
   ASSERT_TRUE(ReadInto(s, BlockOf({}, {Ascii(37510, "ASCII")})));
   EXPECT_EQ(s.userComment, "");
+}
+
+// A UserComment stored as cameras store it: the 8-byte character code, then the comment in
+// that code; Unicode in the block's byte order (or its byte-order mark's); padding dropped.
+TEST(ExifSummary, UserCommentInEachCharacterCode) {
+  using Bytes = std::vector<uint8_t>;
+  // The character code: a name padded with zeros to 8 bytes.
+  auto code = [](std::string name, Bytes text) {
+    name.resize(8, '\0');
+    Bytes b(name.begin(), name.end());
+    b.insert(b.end(), text.begin(), text.end());
+    return b;
+  };
+  auto chars = [](const std::string& t) { return Bytes(t.begin(), t.end()); };
+  // UTF-16 of "Zoë €1" plus U+1F600 in either order.
+  const std::vector<uint16_t> units = {'Z', 'o', 0xEB, ' ', 0x20AC, '1', 0xD83D, 0xDE00, ' ', 0};
+  auto utf16 = [&](bool big, bool bom = false) {
+    Bytes b;
+    std::vector<uint16_t> u = units;
+    if (bom) u.insert(u.begin(), 0xFEFF);
+    for (uint16_t v : u) {
+      b.push_back(static_cast<uint8_t>(big ? v >> 8 : v & 0xFF));
+      b.push_back(static_cast<uint8_t>(big ? v & 0xFF : v >> 8));
+    }
+    return b;
+  };
+  const std::string kUnicodeText = "Zo\xC3\xAB \xE2\x82\xAC" "1\xF0\x9F\x98\x80";
+  const Bytes kNikon = chars("curve: fotogenics point and shoot   ");
+  const struct {
+    const char* what;
+    bool bigEndian;
+    Bytes bytes;
+    std::string want;
+  } cases[] = {
+      {"ASCII, blanks", true, code("ASCII", kNikon), "curve: fotogenics point and shoot"},
+      {"ASCII, zeros", false, code("ASCII", {'h', 'i', '\n', 'x', 0, 0, 'j', 'u', 'n', 'k'}), "hi\nx"},
+      {"ASCII, empty", false, code("ASCII", {}), ""},
+      {"Unicode, MM", true, code("UNICODE", utf16(true)), kUnicodeText},
+      {"Unicode, II", false, code("UNICODE", utf16(false)), kUnicodeText},
+      {"Unicode, II block, MM mark", false, code("UNICODE", utf16(true, true)), kUnicodeText},
+      {"Unicode, lone surrogate", false, code("UNICODE", {0x3D, 0xD8, 'a', 0}), "\xEF\xBF\xBD" "a"},
+      {"undefined, UTF-8", true, code("", chars("caf\xC3\xA9  \0\0")), "caf\xC3\xA9"},
+      {"undefined, not UTF-8", true, code("", {'c', 'a', 'f', 0xE9}), ""},
+      {"undefined, zeros", false, code("", Bytes(40, 0)), ""},
+      {"JIS", true, code("JIS", {0x1B, 0x24, 0x42, 0x46, 0x7C}), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExifBlock b;
+    b.bigEndian = c.bigEndian;
+    b.ifds = {{Link(34665, 1)}, {Undefined(37510, c.bytes)}};
+    CExifSummary s;
+    s.userComment = "old";
+    const std::vector<uint8_t> block = b.Build();
+    ASSERT_NE(s.ReadExif(block.data(), static_cast<DWORD>(block.size())), 0);
+    EXPECT_EQ(s.userComment, c.want);
+  }
+  // Fewer than 8 bytes, or a code of no standard's, leave the comment as it was.
+  for (const Bytes& bytes : {Bytes{'A', 'S', 'C', 'I', 'I', 0}, code("Latin-1", chars("x"))}) {
+    CExifSummary s;
+    s.userComment = "old";
+    ASSERT_TRUE(ReadInto(s, BlockOf({}, {Undefined(37510, bytes)})));
+    EXPECT_EQ(s.userComment, "old");
+  }
 }
 
 TEST(ExifSummary, RealCameraPictures) {

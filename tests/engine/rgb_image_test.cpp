@@ -280,7 +280,8 @@ TEST(RGBImage, CameraFileWhosePictureIsAPreviewIsRefused) {
 }
 
 // A file under another format's extension is read as what it is when the table has a reader
-// for it, and the refusal says what it is otherwise. Files that cannot be read say why.
+// for it, and the refusal says what it is otherwise, in the same words under every name (its
+// own included). Files that cannot be read say why.
 TEST(RGBImage, WrongNamesAndUnreadableFiles) {
   qrvtest::TempDir dir;
   const auto px = Gradient(5, 4);
@@ -289,7 +290,15 @@ TEST(RGBImage, WrongNamesAndUnreadableFiles) {
   ASSERT_EQ(img.Save(dir.File("tiff.jpg"), IFF_TIFF), 0);
   ASSERT_EQ(img.Save(dir.File("png.bmp"), IFF_PNG), 0);
   ASSERT_EQ(img.Save(dir.File("tga.jpg"), IFF_TGA), 0);
-  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("gif.png"), {'G', 'I', 'F', '8', '9', 'a', 5, 0, 4, 0, 0, 0, 0}));
+  const std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 5, 0, 4, 0, 0, 0, 0};
+  std::vector<uint8_t> webp = {'R', 'I', 'F', 'F', 30, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', 'L', 17, 0, 0, 0};
+  webp.resize(38, 0);
+  std::vector<uint8_t> heif = {0, 0, 0, 24, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c', 0, 0, 0, 0};
+  heif.resize(40, 0);
+  for (const char* name : {"gif.png", "gif.gif", "gif.jpg"}) ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File(name), gif));
+  for (const char* name : {"webp.webp", "webp.jpg"}) ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File(name), webp));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("heif.heic"), heif));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("png.gif"), qrvtest::ReadFileBytes(dir.File("png.bmp"))));
   // A TGA of an unknown image type, told by its footer.
   std::vector<uint8_t> tga(18 + 8, 0);
   tga[2] = 99;
@@ -308,10 +317,18 @@ TEST(RGBImage, WrongNamesAndUnreadableFiles) {
   } cases[] = {
       {"tiff.jpg", 0, ""},
       {"png.bmp", 0, ""},
-      {"tga.jpg", IS_ERR_BADJPEG, ""},  // TGA is known by its extension only
-      {"gif.png", IS_ERR_BADPNG, "the file holds a GIF picture, which this build does not read"},
+      // TGA is known by its extension only; a refusal with no words of its reader's says what
+      // the file begins with.
+      {"tga.jpg", IS_ERR_BADJPEG, "the file begins 00 00 02 00, the start of no picture format this build knows"},
+      {"gif.png", 0, "the file holds a GIF picture, which this build does not read"},
+      {"gif.gif", 0, "the file holds a GIF picture, which this build does not read"},
+      {"gif.jpg", 0, "the file holds a GIF picture, which this build does not read"},
+      {"webp.webp", 0, "the file holds a WebP picture, which this build does not read"},
+      {"webp.jpg", 0, "the file holds a WebP picture, which this build does not read"},
+      {"heif.heic", 0, "the file holds a HEIF picture, which this build does not read"},
+      {"png.gif", 0, ""},
       {"tga.png", IS_ERR_BADPNG, "the file holds a TGA picture, which is read only under a .tga name"},
-      {"bad.tga", IS_ERR_BADTGA, ""},
+      {"bad.tga", IS_ERR_BADTGA, "TGA image type 99 is none that a TGA file has"},
       {"missing.jpg", IS_ERR_OPEN, "No such file or directory"},
       {"missing.dng", IS_ERR_OPEN, "No such file or directory"},
       {"folder.png", IS_ERR_OPEN, "Is a directory"},
@@ -324,9 +341,77 @@ TEST(RGBImage, WrongNamesAndUnreadableFiles) {
     CRGBImage back;
     EXPECT_EQ(back.Load(dir.File(c.name)), c.error);
     EXPECT_EQ(back.LoadWarning(), c.warning);
-    if (c.error == 0) {
+    if (c.error == 0 && c.warning.empty()) {
       EXPECT_EQ(Pixels(back), px);
     }
+    if (!c.warning.empty()) {
+      EXPECT_EQ(back.GetWidth(), 0);
+    }
+  }
+}
+
+// Every refusal of a reader says what it met: the field and its value, the size that does
+// not fit, where the file ends.
+TEST(RGBImage, RefusalsNameWhatTheyMet) {
+  using Bytes = std::vector<uint8_t>;
+  auto put = [](Bytes& f, size_t at, uint32_t v, int n, bool big = false) {
+    for (int i = 0; i < n; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * (big ? n - 1 - i : i)));
+  };
+  // A 4 x 4 BMP with an info header of 40 bytes, then `bits`, `compression` and `width` set.
+  auto bmp = [&](uint32_t bits, uint32_t compression, uint32_t width) {
+    Bytes f(14 + 40 + 16 + 64, 0);
+    f[0] = 'B', f[1] = 'M';
+    put(f, 2, static_cast<uint32_t>(f.size()), 4), put(f, 10, 14 + 40 + 16, 4), put(f, 14, 40, 4);
+    put(f, 18, width, 4), put(f, 22, 4, 4), put(f, 26, 1, 2), put(f, 28, bits, 2), put(f, 30, compression, 4);
+    return f;
+  };
+  // An 18-byte TGA header of a 4 x 4 true-colour picture with an image id of `idLength` bytes.
+  auto tga = [](uint8_t idLength) { return Bytes{idLength, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 4, 0, 24, 0}; };
+  // An RGB PSD of 4 x 4 whose layer section claims 100000 bytes.
+  Bytes psd = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0, 4, 0, 8, 0, 3};
+  psd.resize(26 + 12 + 50, 0);
+  put(psd, 34, 100000, 4, true);
+  Bytes pcx(128, 0);
+  pcx[0] = 10, pcx[1] = 5, pcx[2] = 1, pcx[3] = 8;  // no planes
+  Bytes farTiff = {'I', 'I', 42, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0, 0, 0};
+  Bytes shortTiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 0xF4, 0x01};
+  shortTiff.resize(88, 0);
+  Bytes pastTiff = TiffOfSamples(8, 1, 1, 1);
+  put(pastTiff, 8 + 2 + 12 * 5 + 8, 100000, 4);  // StripOffsets
+  const std::string pastSize = std::to_string(pastTiff.size());
+  const struct {
+    const char* name;
+    Bytes file;
+    int error;
+    std::string warning;
+  } cases[] = {
+      {"bits2.bmp", bmp(2, 0, 4), IS_ERR_NOTBMP,
+       "BMP of 2 bits a pixel (a Windows CE depth) is not read by this build"},
+      {"alpha.bmp", bmp(32, 6, 4), IS_ERR_NOTBMP, "BMP compression 6 (alpha bit fields) is not read by this build"},
+      {"bits0.bmp", bmp(0, 0, 4), IS_ERR_NOTBMP,
+       "BMP bit count of 0 with compression 0 (1, 4, 8, 16, 24 or 32 expected)"},
+      {"width0.bmp", bmp(24, 0, 0), IS_ERR_NOTBMP, "BMP of 0 x 4 pixels has no picture"},
+      {"header.tga", tga(0), IS_ERR_READ,
+       "4 x 4 is more than 0 bytes of picture data could hold: the file ends at byte 18, where its pixel data begins"},
+      {"id.tga", tga(5), IS_ERR_READ, "TGA file of 18 bytes ends within its 5-byte image id"},
+      {"layers.psd", psd, IS_ERR_READ,
+       "PSD layer and mask information section of 100000 bytes at byte 38 runs past the end of the file (88 bytes)"},
+      {"planes.pcx", pcx, IS_ERR_BADPCX, "PCX of 0 planes of 8 bits is none that this build reads"},
+      {"far.tif", farTiff, IS_ERR_BADTIFF,
+       "the first TIFF directory at byte 268435456 lies past the end of the file (16 bytes)"},
+      {"short.tif", shortTiff, IS_ERR_BADTIFF,
+       "the first TIFF directory at byte 8 claims 500 entries (6000 bytes), but the file ends at byte 88"},
+      {"past.tif", pastTiff, IS_ERR_BADTIFF,
+       "2 x 2 is more than 0 bytes of picture data could hold: its strip data begins at byte 100000, past the end "
+       "of the file (" + pastSize + " bytes)"},
+  };
+  qrvtest::TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File(c.name), c.file));
+    CRGBImage img;
+    EXPECT_EQ(img.Load(dir.File(c.name)), c.error);
+    EXPECT_EQ(img.LoadWarning(), c.warning);
   }
 }
 

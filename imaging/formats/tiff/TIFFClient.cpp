@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISThreadState.h"
@@ -111,6 +112,87 @@ int ClientMessage(TIFF* tif, void*, const char* module, const char* fmt, va_list
   return 1;
 }
 
+// libtiff's last error on this thread, for a refusal of the file as a whole (an open that
+// fails says why).
+thread_local std::string t_lastLibraryError;
+
+int ClientError(TIFF* tif, void* user, const char* module, const char* fmt, va_list args) {
+  if (fmt) {
+    va_list copy;
+    va_copy(copy, args);
+    char text[kMaxWarningText + 1] = {};
+    std::vsnprintf(text, sizeof text, fmt, copy);
+    va_end(copy);
+    t_lastLibraryError = text;
+  }
+  return ClientMessage(tif, user, module, fmt, args);
+}
+
+// Why a file that libtiff cannot open is no TIFF it can read, in the system's words: the
+// header, the first directory's place and size against the end of the file; else libtiff's
+// own last words. Empty when nothing can be said.
+std::string WhyNotOpened(CISIO& io) {
+  uint32_t size = 0;
+  unsigned char h[16] = {};
+  if (!io.GetSize(&size) || !io.Rewind()) return t_lastLibraryError;
+  const uint32_t got = io.Read(h, sizeof h);
+  char text[kMaxWarningText + 1] = {};
+  if (got < 8) {
+    std::snprintf(text, sizeof text, "TIFF file of %u bytes ends within its 8-byte header", size);
+    return text;
+  }
+  const bool big = h[0] == 'M' && h[1] == 'M';
+  if (!big && !(h[0] == 'I' && h[1] == 'I')) {
+    std::snprintf(text, sizeof text, "the file begins %02X %02X, not II or MM", h[0], h[1]);
+    return text;
+  }
+  auto value = [&](const unsigned char* p, int bytes) {
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= uint64_t{p[big ? bytes - 1 - i : i]} << (8 * i);
+    return v;
+  };
+  const uint64_t version = value(h + 2, 2);
+  if (version != 42 && version != 43) {
+    std::snprintf(text, sizeof text, "TIFF version %llu (42 or 43 expected)", static_cast<unsigned long long>(version));
+    return text;
+  }
+  const bool bigTiff = version == 43;
+  if (bigTiff && got < 16) {
+    std::snprintf(text, sizeof text, "BigTIFF file of %u bytes ends within its 16-byte header", size);
+    return text;
+  }
+  const uint64_t first = bigTiff ? value(h + 8, 8) : value(h + 4, 4);
+  const uint64_t headerBytes = bigTiff ? 16 : 8, countBytes = bigTiff ? 8 : 2, entryBytes = bigTiff ? 20 : 12;
+  if (first < headerBytes) {
+    std::snprintf(text, sizeof text, "the first TIFF directory at byte %llu lies within the %llu-byte header",
+                  static_cast<unsigned long long>(first), static_cast<unsigned long long>(headerBytes));
+    return text;
+  }
+  if (first > size || countBytes > size - first) {
+    std::snprintf(text, sizeof text, "the first TIFF directory at byte %llu lies past the end of the file (%u bytes)",
+                  static_cast<unsigned long long>(first), size);
+    return text;
+  }
+  unsigned char c[8] = {};
+  if (!io.Seek(static_cast<int32_t>(first), IS_SEEK_SET) || !io.ReadExact(c, static_cast<uint32_t>(countBytes)))
+    return t_lastLibraryError;
+  const uint64_t entries = value(c, static_cast<int>(countBytes));
+  if (entries > size || entries * entryBytes > size - first - countBytes) {
+    std::snprintf(text, sizeof text,
+                  "the first TIFF directory at byte %llu claims %llu entries (%llu bytes), but the file ends "
+                  "at byte %u",
+                  static_cast<unsigned long long>(first), static_cast<unsigned long long>(entries),
+                  static_cast<unsigned long long>(entries * entryBytes), size);
+    return text;
+  }
+  if (entries == 0) {
+    std::snprintf(text, sizeof text, "the first TIFF directory at byte %llu has no entries",
+                  static_cast<unsigned long long>(first));
+    return text;
+  }
+  return t_lastLibraryError;
+}
+
 TIFFExtendProc g_previousExtender = nullptr;
 
 void TagExtender(TIFF* tif) {
@@ -150,13 +232,21 @@ TIFF* OpenTIFFClient(const CISIO& stream, const char* mode, uint64_t maxSingleAl
   }
   client->memoryLimit = std::min<uint64_t>(maxSingleAlloc, kTIFFMaxSingleAlloc);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(client->memoryLimit));
-  TIFFOpenOptionsSetErrorHandlerExtR(options, ClientMessage, nullptr);
+  TIFFOpenOptionsSetErrorHandlerExtR(options, ClientError, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(options, ClientMessage, nullptr);
   const char* name = client->io.IsValid() ? client->io.Handle()->path.c_str() : "";
+  t_lastLibraryError.clear();
   TIFF* tif = TIFFClientOpenExt(name, mode, client, ClientRead, ClientWrite, ClientSeek, ClientClose, ClientSize,
                                 ClientMap, ClientUnmap, options);
   TIFFOpenOptionsFree(options);
-  if (!tif) delete client;
+  if (!tif) {
+    // A file refused whole says what was met.
+    if (mode[0] == 'r') {
+      const std::string why = WhyNotOpened(client->io);
+      if (!why.empty()) ReplaceLastWarning(why.c_str());
+    }
+    delete client;
+  }
   return tif;
 }
 

@@ -9,6 +9,7 @@
 #include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISThreadState.h"
+#include "imaging/formats/FormatRefusal.h"
 #include "imaging/formats/tiff/TIFFClient.h"
 #include "imaging/formats/tiff/TIFFRead.h"
 
@@ -115,7 +116,13 @@ bool TIFFPageWithinBudget(TIFF* tif, const TIFFPageInfo& info, const uint16_t* p
   const uint32_t count = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
   // Every strip or tile has an offset of its own in the file; this also bounds the loops below.
   if (count == 0 || count > fileSize) {
-    ReplaceLastWarning("more strips than the file has bytes");
+    char reason[120];
+    if (count == 0)
+      std::snprintf(reason, sizeof reason, "the page has no %s", tiled ? "tiles" : "strips");
+    else
+      std::snprintf(reason, sizeof reason, "%u %s, more than the file's %llu bytes", count, tiled ? "tiles" : "strips",
+                    static_cast<unsigned long long>(fileSize));
+    ReplaceLastWarning(reason);
     return false;
   }
   const bool separate = info.planar == PLANARCONFIG_SEPARATE;
@@ -152,6 +159,10 @@ bool TIFFPageWithinBudget(TIFF* tif, const TIFFPageInfo& info, const uint16_t* p
     return false;
   }
   uint32_t used = 0;
+  // Why strips hold nothing, for a refusal: those that begin past the end of the file, and the
+  // others of no bytes.
+  uint32_t pastEnd = 0, empty = 0;
+  uint64_t firstPastEnd = 0;
   // Pixels of every used plane together; a picture pixel takes one from each.
   uint64_t planePixels = 0;
   for (uint32_t p = 0; p < planeCount; ++p) {
@@ -170,6 +181,11 @@ bool TIFFPageWithinBudget(TIFF* tif, const TIFFPageInfo& info, const uint16_t* p
         decodedBytes = TIFFVStripSize64(tif, static_cast<uint32_t>(rows));
       }
       const TIFFStoredBytes stored = GetTIFFStoredBytes(tif, i, fileSize, decodedBytes);
+      if (stored.held == 0 && stored.offset >= fileSize) {
+        if (pastEnd++ == 0) firstPastEnd = stored.offset;
+      } else if (stored.held == 0) {
+        ++empty;
+      }
       if (used < ranges.Count()) ranges[used++] = {stored.offset, stored.offset + stored.held};
       planePixels = RovIrirev::BudgetAdd(planePixels, std::min(area, pixelsOf(stored.held)));
     }
@@ -179,7 +195,19 @@ bool TIFFPageWithinBudget(TIFF* tif, const TIFFPageInfo& info, const uint16_t* p
   const uint64_t storedBytes = CoveredBytes(ranges.Data(), used);
   planePixels = std::min(planePixels, pixelsOf(storedBytes));
   const uint64_t dataPixels = expansion == 0 ? RovIrirev::kUnboundedData : planePixels / planeCount;
-  if (!RovIrirev::DecodeBudgetAllows(width, height, dataPixels, storedBytes)) return false;
+  if (!RovIrirev::DecodeBudgetAllows(width, height, dataPixels, storedBytes)) {
+    // No bytes at all: where the strips are said to be.
+    const char* unit = tiled ? "tile" : "strip";
+    if (storedBytes == 0 && pastEnd > 0 && empty == 0)
+      ExplainRefusal("its %s data begins at byte %llu, past the end of the file (%llu bytes)", unit,
+                     static_cast<unsigned long long>(firstPastEnd), static_cast<unsigned long long>(fileSize));
+    else if (storedBytes == 0 && pastEnd == 0 && empty > 0)
+      ExplainRefusal("its %ss have byte counts of 0", unit);
+    else if (storedBytes == 0 && used > 0)
+      ExplainRefusal("its %ss begin past the end of the file (%llu bytes) or have byte counts of 0", unit,
+                     static_cast<unsigned long long>(fileSize));
+    return false;
+  }
   // The readers hold one strip or tile decoded at a time. With many samples a pixel, even an
   // allowed area can make one larger than the memory the budget gives the page; it may be as
   // large as 64 times the stored bytes (a real picture of many 16-bit channels in one strip),

@@ -144,7 +144,15 @@ typedef enum ISFileType {
   IS_FT_PHOTOCD = 16,
   IS_FT_JPEG2000 = 17,
   IS_FT_J2K_CODESTREAM_AT4 = 18,
-  IS_FT_OLE = 19
+  IS_FT_OLE = 19,
+  // Later formats, known by their signatures only when none of the types above is found.
+  IS_FT_WEBP = 20,
+  IS_FT_HEIF = 21,
+  IS_FT_AVIF = 22,
+  IS_FT_JPEGXL = 23,
+  IS_FT_OPENEXR = 24,
+  IS_FT_ICO = 25,
+  IS_FT_RADIANCE = 26
 } ISFileType;
 
 // Reader flag: the image as stored (its own depth, with its palette).

@@ -84,6 +84,39 @@ TEST(FileType, SignatureRows) {
   EXPECT_EQ(kFileSignatures[24].length, 0u);  // the TGA row never matches
 }
 
+// Later formats by their signatures, when the table above finds nothing or only the two zero
+// bytes of its WBMP row; a .tga or .wbmp name still decides first.
+TEST(FileType, LaterFormatsBySignature) {
+  const struct {
+    std::string head;
+    ISFileType type;
+  } cases[] = {
+      {std::string("RIFF\x1E\0\0\0WEBPVP8L", 16), IS_FT_WEBP},
+      {std::string("RIFF\x1E\0\0\0WEBPVP8 ", 16), IS_FT_WEBP},
+      {std::string("\0\0\0\x18" "ftypheic", 12), IS_FT_HEIF},
+      {std::string("\0\0\0\x18" "ftypmif1", 12), IS_FT_HEIF},
+      {std::string("\0\0\0\x18" "ftypavif", 12), IS_FT_AVIF},
+      {std::string("\0\0\0\x0CJXL \r\n\x87\n", 12), IS_FT_JPEGXL},
+      {"\xFF\x0A\xFA\x7F", IS_FT_JPEGXL},
+      {"\x76\x2F\x31\x01", IS_FT_OPENEXR},
+      {std::string("\0\0\x01\0\x01\0", 6), IS_FT_ICO},
+      {"#?RADIANCE\n", IS_FT_RADIANCE},
+      {std::string("\0\0\0\x18" "ftypmp42", 12), IS_FT_WBMP},  // a video: only the weak row
+      {std::string("RIFF\x1E\0\0\0WAVEfmt ", 16), IS_FT_UNKNOWN},
+  };
+  for (const auto& c : cases) {
+    const Guess g = FromMemory(WithHead(c.head, 0, 64, 0x55));
+    EXPECT_EQ(g.type, c.type) << c.head;
+    EXPECT_EQ(g.error, 0u);
+  }
+  TempDir dir;
+  const std::vector<uint8_t> ico = WithHead(std::string("\0\0\x01\0\x01\0", 6));
+  ASSERT_TRUE(WriteFileBytes(dir.File("i.tga"), ico));
+  ASSERT_TRUE(WriteFileBytes(dir.File("i.ico"), ico));
+  EXPECT_EQ(FromFile(dir.File("i.tga")).type, IS_FT_TGA);
+  EXPECT_EQ(FromFile(dir.File("i.ico")).type, IS_FT_ICO);
+}
+
 TEST(FileType, ExtensionFooterAndProbe) {
   TempDir dir;
   // 44 zero bytes: the WBMP row, no footer; 13 from a file and from memory.

@@ -1,0 +1,40 @@
+// How the BMP, TGA and PCX readers (and the TIFF data bound) refuse a file: the code, and what
+// they met for ISGetLastWarning (the field and its value, the size that does not fit, where the
+// file ends).
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "imaging/core/ISEntryFrame.h"
+#include "imaging/core/ISThreadState.h"
+
+// Fails with `code`, leaving the reason formatted from `format` for ISGetLastWarning.
+__attribute__((format(printf, 3, 4))) inline bool RefuseFile(ISErrorCode& error, ISErrorCode code,
+                                                              const char* format, ...) {
+  char reason[kMaxWarningText + 1];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(reason, sizeof reason, format, args);
+  va_end(args);
+  ReplaceLastWarning(reason);
+  return Fail(error, code);
+}
+
+// "s" after a count other than 1.
+inline const char* PluralS(unsigned long long n) { return n == 1 ? "" : "s"; }
+
+// After a refusal whose reason is already left (the decode budget's), adds what explains it:
+// "<reason>: <added>".
+__attribute__((format(printf, 1, 2))) inline void ExplainRefusal(const char* format, ...) {
+  char added[kMaxWarningText + 1];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(added, sizeof added, format, args);
+  va_end(args);
+  ISThreadState* ts = GetThreadState();
+  if (!ts) return;
+  std::string reason = ts->lastWarning.empty() ? std::string(added) : ts->lastWarning + ": " + added;
+  ReplaceLastWarning(reason.c_str());
+}
