@@ -34,6 +34,8 @@ constexpr Layout kLayouts[] = {
     {"deflate_strips", COMPRESSION_ADOBE_DEFLATE, PREDICTOR_NONE, 16, 0},
     {"deflate_tiles", COMPRESSION_ADOBE_DEFLATE, PREDICTOR_NONE, 0, 256},
     {"jpeg_strips", COMPRESSION_JPEG, PREDICTOR_NONE, 16, 0},
+    {"lzma_predictor_strips", COMPRESSION_LZMA, PREDICTOR_HORIZONTAL, 16, 0},
+    {"zstd_predictor_strips", COMPRESSION_ZSTD, PREDICTOR_HORIZONTAL, 16, 0},
 };
 
 // The photo picture written as `layout` into a file of its own; empty when libtiff fails.
@@ -128,6 +130,6 @@ void BM_ReadVsTiff2rgba(benchmark::State& state) {
       double(TIFFStrilesDecoded() - decodedBefore) / (double(StrilesOf(path)) * state.iterations());
 }
 
-BENCHMARK(BM_ReadVsTiff2rgba)->DenseRange(0, 3)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ReadVsTiff2rgba)->DenseRange(0, 5)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace

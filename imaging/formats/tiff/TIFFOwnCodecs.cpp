@@ -37,6 +37,15 @@ void Warn(const char* format, ...) {
 // samples to a pixel: the row's samples in the file's order made the host's first (with
 // `swab`), then each added to the one a pixel before it, wrapping. False where libtiff fails
 // the row (a row that is not whole pixels).
+// The sums of the common strides kept in registers: `count` is a multiple of S.
+template <typename T, uint32_t S>
+void AccumulateBy(T* w, uint64_t count) {
+  T sum[S];
+  for (uint32_t s = 0; s < S; ++s) sum[s] = w[s];
+  for (uint64_t i = S; i < count; i += S)
+    for (uint32_t s = 0; s < S; ++s) w[i + s] = sum[s] = static_cast<T>(sum[s] + w[i + s]);
+}
+
 template <typename T>
 bool AccumulateRow(uint8_t* row, uint64_t cc, uint32_t stride, bool swab) {
   if (cc % (sizeof(T) * stride) != 0) return false;
@@ -47,7 +56,14 @@ bool AccumulateRow(uint8_t* row, uint64_t cc, uint32_t stride, bool swab) {
     if (sizeof(T) == 4) TIFFSwabArrayOfLong(reinterpret_cast<uint32_t*>(w), static_cast<tmsize_t>(count));
     if (sizeof(T) == 8) TIFFSwabArrayOfLong8(reinterpret_cast<uint64_t*>(w), static_cast<tmsize_t>(count));
   }
-  for (uint64_t i = stride; i < count; ++i) w[i] = static_cast<T>(w[i] + w[i - stride]);
+  switch (stride) {
+    case 1: AccumulateBy<T, 1>(w, count); break;
+    case 3: AccumulateBy<T, 3>(w, count); break;
+    case 4: AccumulateBy<T, 4>(w, count); break;
+    default:
+      for (uint64_t i = stride; i < count; ++i) w[i] = static_cast<T>(w[i] + w[i - stride]);
+      break;
+  }
   return true;
 }
 
@@ -237,7 +253,7 @@ uint32_t DecodeLZMA(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* dat
       why = LZMAWords(ret);
       break;
     }
-    const uint64_t room = std::max<uint64_t>(LZMA_DICT_SIZE_MIN, whole - written);
+    const uint64_t room = std::max<uint64_t>(LZMA_DICT_SIZE_MIN, whole);
     for (lzma_filter& f : filters.list)
       if (f.id == LZMA_FILTER_LZMA1 || f.id == LZMA_FILTER_LZMA1EXT || f.id == LZMA_FILTER_LZMA2) {
         auto* options = static_cast<lzma_options_lzma*>(f.options);

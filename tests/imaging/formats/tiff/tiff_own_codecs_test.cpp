@@ -46,6 +46,7 @@ struct Layout {
   uint32_t tile = 0, rowsPerStrip = 0;
   int level = 0;           // Zstandard level or LZMA preset
   bool bigEndian = false;
+  uint16_t fill = FILLORDER_MSB2LSB;
 };
 
 Bytes WritePage(const Layout& l, const Bytes& data, bool raw) {
@@ -62,6 +63,7 @@ Bytes WritePage(const Layout& l, const Bytes& data, bool raw) {
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
                l.samples == 3 ? PHOTOMETRIC_RGB : l.bits == 1 ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, l.compression);
+  TIFFSetField(tif, TIFFTAG_FILLORDER, l.fill);
   if (l.predictor != PREDICTOR_NONE) TIFFSetField(tif, TIFFTAG_PREDICTOR, l.predictor);
   if (l.compression == COMPRESSION_ZSTD) TIFFSetField(tif, TIFFTAG_ZSTD_LEVEL, l.level);
   if (l.compression == COMPRESSION_LZMA) TIFFSetField(tif, TIFFTAG_LZMAPRESET, l.level);
@@ -281,6 +283,7 @@ TEST(TIFFOwnCodecs, ZstandardAndLZMAPagesOfEveryLevelReadAsLibtiffDecodesThem) {
     uint32_t tile, rowsPerStrip;
     bool bigEndian;
     DWORD depth;
+    uint16_t fill = FILLORDER_MSB2LSB;  // the other order: libtiff reverses the stored bits
   } layouts[] = {
       {8, 1, PREDICTOR_NONE, SAMPLEFORMAT_UINT, 0, 0, false, 8},
       {8, 1, PREDICTOR_HORIZONTAL, SAMPLEFORMAT_UINT, 0, 48, false, 8},
@@ -290,17 +293,18 @@ TEST(TIFFOwnCodecs, ZstandardAndLZMAPagesOfEveryLevelReadAsLibtiffDecodesThem) {
       {16, 1, PREDICTOR_HORIZONTAL, SAMPLEFORMAT_UINT, 96, 0, false, 16},
       {16, 1, PREDICTOR_FLOATINGPOINT, SAMPLEFORMAT_IEEEFP, 0, 64, true, 16},
       {16, 1, PREDICTOR_FLOATINGPOINT, SAMPLEFORMAT_IEEEFP, 0, 0, false, 16},
+      {8, 1, PREDICTOR_HORIZONTAL, SAMPLEFORMAT_UINT, 0, 48, false, 8, FILLORDER_LSB2MSB},
   };
   for (const auto& c : codecs) {
     if (!TIFFIsCODECConfigured(c.compression)) continue;
     for (const auto& l : layouts) {
       for (const bool large : {false, true}) {
         // The large page: a 3000 x 2000 document, at the deepest levels only.
-        if (large && (c.level < 8 || l.bits != 8 || l.samples != 1 || l.tile)) continue;
+        if (large && (c.level < 8 || l.bits != 8 || l.samples != 1 || l.tile || l.fill != FILLORDER_MSB2LSB)) continue;
         const uint32_t w = large ? 3000 : 200, h = large ? 2000 : 150;
         SCOPED_TRACE(testing::Message() << c.compression << " level " << c.level << ", " << l.bits << "-bit x"
                                         << l.samples << ", predictor " << l.predictor << ", tile " << l.tile
-                                        << (l.bigEndian ? ", big-endian " : " ") << w << " x " << h);
+                                        << (l.bigEndian ? ", big-endian " : " ") << "fill order " << l.fill << " " << w << " x " << h);
         Bytes samples(size_t{w} * h * l.samples * l.bits / 8);
         for (uint32_t y = 0; y < h; ++y)
           for (uint32_t x = 0; x < w * l.samples; ++x) {
@@ -310,7 +314,7 @@ TEST(TIFFOwnCodecs, ZstandardAndLZMAPagesOfEveryLevelReadAsLibtiffDecodesThem) {
             else samples[i * 2] = static_cast<uint8_t>(x + y), samples[i * 2 + 1] = v;
           }
         Layout layout{w, h, l.bits, l.samples, c.compression, l.predictor, l.format, l.tile, l.rowsPerStrip, c.level,
-                      l.bigEndian};
+                      l.bigEndian, l.fill};
         if (large && l.rowsPerStrip) layout.rowsPerStrip = 512;
         const Bytes file = WritePage(layout, samples, false);
         ASSERT_FALSE(file.empty());
