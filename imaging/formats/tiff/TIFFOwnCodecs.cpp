@@ -8,6 +8,7 @@
 #include <lzma.h>
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_d_stableOutBuffer
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -155,39 +156,59 @@ struct ZstdContext {
   ~ZstdContext() { ZSTD_freeDCtx(dctx); }
 };
 
-// Zstandard, as libtiff's codec reads a strip (frames until the first one ends, the strip
-// full or the data spent), but with the strip's buffer as the stream's own: the decoder
-// writes each block straight into it and keeps no window, so a frame's window may be any size.
-// The input is handed over a block at a time, so that a block that fails leaves every byte
-// before it counted.
-uint32_t DecodeZstd(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* data, uint64_t size, uint8_t* out) {
-  const uint64_t whole = OwnCodecStrileBytes(tif, rows);
-  ZstdContext context;
-  if (!context.dctx || ZSTD_isError(ZSTD_DCtx_setParameter(context.dctx, ZSTD_d_windowLogMax, ZSTD_WINDOWLOG_MAX)) ||
-      ZSTD_isError(ZSTD_DCtx_setParameter(context.dctx, ZSTD_d_stableOutBuffer, 1))) {
-    Warn("Zstandard decoder of TIFF %s %u could not be set up", OwnCodecStrileName(tif), index);
-    return 0;
-  }
+// One pass of libtiff's Zstandard loop over a strip (frames until the first one ends, the
+// strip full or the data spent), the input handed over a block at a time so that a block that
+// fails leaves every byte before it counted. *written: the bytes decoded; the error code of a
+// failure, 0 else, and `why` its words.
+size_t ZstdPass(ZSTD_DCtx* dctx, const uint8_t* data, uint64_t size, uint8_t* out, uint64_t whole,
+                uint64_t* written, const char** why) {
   ZSTD_outBuffer output = {out, static_cast<size_t>(whole), 0};
   ZSTD_inBuffer input = {data, 0, 0};
-  const char* why = "the data end";
-  uint64_t written = 0;
+  *why = "the data end";
+  *written = 0;
   size_t hint = ZSTD_FRAMEHEADERSIZE_PREFIX(ZSTD_f_zstd1);
-  while (input.pos < size && written < whole) {
+  while (input.pos < size && *written < whole) {
     const size_t before = input.pos, wrote = output.pos;
     input.size = static_cast<size_t>(std::min<uint64_t>(size, input.pos + std::max<size_t>(hint, 1)));
-    const size_t ret = ZSTD_decompressStream(context.dctx, &output, &input);
+    const size_t ret = ZSTD_decompressStream(dctx, &output, &input);
     if (ZSTD_isError(ret)) {
-      why = ZSTD_getErrorName(ret);
-      break;
+      *why = ZSTD_getErrorName(ret);
+      return ret;
     }
-    written = output.pos;
+    *written = output.pos;
     if (ret == 0) {
-      why = "the frame ends";
+      *why = "the frame ends";
       break;
     }
     if (input.pos == before && output.pos == wrote) break;
     hint = ret;
+  }
+  return 0;
+}
+
+// Zstandard, as libtiff's codec reads a strip, but with the strip's buffer as the stream's
+// own: the decoder writes each block straight into it and keeps no window, so a frame's window
+// may be any size. A frame that holds more than the strip (libtiff keeps the strip's first
+// bytes) has a last block the strip cannot take whole: that strip alone is decoded again
+// through the library's own window, held to the page's memory.
+uint32_t DecodeZstd(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* data, uint64_t size, uint8_t* out) {
+  const uint64_t whole = OwnCodecStrileBytes(tif, rows);
+  ZstdContext direct;
+  if (!direct.dctx || ZSTD_isError(ZSTD_DCtx_setParameter(direct.dctx, ZSTD_d_windowLogMax, ZSTD_WINDOWLOG_MAX)) ||
+      ZSTD_isError(ZSTD_DCtx_setParameter(direct.dctx, ZSTD_d_stableOutBuffer, 1))) {
+    Warn("Zstandard decoder of TIFF %s %u could not be set up", OwnCodecStrileName(tif), index);
+    return 0;
+  }
+  uint64_t written = 0;
+  const char* why = nullptr;
+  const size_t failed = ZstdPass(direct.dctx, data, size, out, whole, &written, &why);
+  if (failed && ZSTD_getErrorCode(failed) == ZSTD_error_dstSize_tooSmall && written < whole) {
+    // A window of at most half the page's memory, with the library's two blocks beside it.
+    int windowLog = ZSTD_WINDOWLOG_MIN;
+    while (windowLog < ZSTD_WINDOWLOG_MAX && (uint64_t{1} << (windowLog + 2)) <= OwnCodecMemory(tif)) ++windowLog;
+    ZstdContext buffered;
+    if (buffered.dctx && !ZSTD_isError(ZSTD_DCtx_setParameter(buffered.dctx, ZSTD_d_windowLogMax, windowLog)))
+      ZstdPass(buffered.dctx, data, size, out, whole, &written, &why);
   }
   return KeepRows(tif, index, rows, out, written, whole, "Zstandard", why);
 }

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <lzma.h>
+#include <zstd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -65,8 +66,8 @@ Bytes WritePage(const Layout& l, const Bytes& data, bool raw) {
   TIFFSetField(tif, TIFFTAG_COMPRESSION, l.compression);
   TIFFSetField(tif, TIFFTAG_FILLORDER, l.fill);
   if (l.predictor != PREDICTOR_NONE) TIFFSetField(tif, TIFFTAG_PREDICTOR, l.predictor);
-  if (l.compression == COMPRESSION_ZSTD) TIFFSetField(tif, TIFFTAG_ZSTD_LEVEL, l.level);
-  if (l.compression == COMPRESSION_LZMA) TIFFSetField(tif, TIFFTAG_LZMAPRESET, l.level);
+  if (l.compression == COMPRESSION_ZSTD && l.level) TIFFSetField(tif, TIFFTAG_ZSTD_LEVEL, l.level);
+  if (l.compression == COMPRESSION_LZMA && l.level) TIFFSetField(tif, TIFFTAG_LZMAPRESET, l.level);
   const uint64_t rowBytes = (uint64_t{l.tile ? l.tile : l.width} * l.bits * l.samples + 7) / 8;
   bool ok = true;
   if (raw) {
@@ -334,5 +335,82 @@ TEST(TIFFOwnCodecs, ZstandardAndLZMAPagesOfEveryLevelReadAsLibtiffDecodesThem) {
         EXPECT_TRUE(r.image == expected.image);
       }
     }
+  }
+}
+
+namespace {
+
+// An xz stream of `content` (one LZMA2 block, no check) whose block header then names a
+// dictionary of `dictionaryByte` (37: 1.5 GB), its CRC32 made again.
+Bytes XZ(const Bytes& content, uint8_t dictionaryByte = 0) {
+  lzma_options_lzma options;
+  lzma_lzma_preset(&options, 1);
+  lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  Bytes out(content.size() + 1024);
+  size_t n = 0;
+  if (lzma_stream_buffer_encode(filters, LZMA_CHECK_NONE, nullptr, content.data(), content.size(), out.data(), &n,
+                                out.size()) != LZMA_OK)
+    return {};
+  out.resize(n);
+  if (dictionaryByte) {
+    const size_t header = (size_t{out[12]} + 1) * 4;
+    for (size_t i = 14; i + 2 < 12 + header - 4; ++i)
+      if (out[i] == 0x21 && out[i + 1] == 0x01) {
+        out[i + 2] = dictionaryByte;
+        break;
+      }
+    const uint32_t crc = lzma_crc32(&out[12], header - 4, 0);
+    for (int b = 0; b < 4; ++b) out[12 + header - 4 + b] = static_cast<uint8_t>(crc >> (8 * b));
+  }
+  return out;
+}
+
+// A Zstandard frame of `window` log, no content size, of one RLE block of `n` bytes of `v`.
+Bytes ZstdRLE(uint8_t windowLog, uint32_t n, uint8_t v) {
+  const uint32_t block = n << 3 | 1 << 1 | 1;
+  return {0x28, 0xB5, 0x2F, 0xFD, 0x00, static_cast<uint8_t>((windowLog - 10) << 3), uint8_t(block),
+          uint8_t(block >> 8), uint8_t(block >> 16), v};
+}
+
+}  // namespace
+
+// Streams that libtiff's codecs would reserve for or read in their own way: every window and
+// dictionary is read within the strip, and the strip gets what libtiff's loop gives it.
+TEST(TIFFOwnCodecs, UnusualZstandardAndLZMAStreamsReadAsTheStripAllows) {
+  constexpr uint32_t kSide = 64, kBytes = kSide * kSide;
+  Bytes content(kBytes + 904);
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>(i * 7 / 5);
+  const Bytes first(content.begin(), content.begin() + kBytes), half(content.begin(), content.begin() + kBytes / 2);
+  Bytes frame(ZSTD_compressBound(content.size()));
+  frame.resize(ZSTD_compress(frame.data(), frame.size(), content.data(), content.size(), 3));
+  const struct {
+    const char* name;
+    uint16_t compression;
+    Bytes stream;
+    Bytes expected;       // the rows read; the rest are the fill (mid grey)
+    const char* warning;  // null: none
+  } rows[] = {
+      {"Zstandard frame longer than the strip", COMPRESSION_ZSTD, frame, first, nullptr},
+      {"Zstandard window of 2 GB", COMPRESSION_ZSTD, ZstdRLE(31, kBytes, 0x80), Bytes(kBytes, 0x80), nullptr},
+      {"Zstandard skippable frame first", COMPRESSION_ZSTD,
+       Join({0x50, 0x2A, 0x4D, 0x18, 4, 0, 0, 0, 1, 2, 3, 4}, ZstdRLE(20, kBytes, 0x80)), {}, "the frame ends"},
+      {"LZMA dictionary of 1.5 GB", COMPRESSION_LZMA, XZ(first, 37), first, nullptr},
+      {"two xz streams", COMPRESSION_LZMA, Join(XZ(half), XZ(half)), half, "end after 2048 of its 4096 bytes"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Layout layout{kSide, kSide, 8, 1, row.compression};
+    const Bytes file = WritePage(layout, row.stream, true);
+    ASSERT_FALSE(file.empty());
+    const ReadResult r = ReadTIFFBytes(file, 8);
+    ASSERT_TRUE(r.ok) << r.error;
+    Bytes page = row.expected;
+    page.resize(kBytes, 0x80);
+    layout.compression = COMPRESSION_NONE;
+    EXPECT_TRUE(r.image == ReadTIFFBytes(WritePage(layout, page, true), 8).image);
+    if (row.warning)
+      EXPECT_NE(r.warning.find(row.warning), std::string::npos) << r.warning;
+    else
+      EXPECT_EQ(r.warning, "");
   }
 }
