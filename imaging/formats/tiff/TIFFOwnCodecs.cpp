@@ -1,6 +1,6 @@
-// Zstandard and LZMA strips decoded in one pass straight into the strip's buffer, and the
+// Zstandard and LZMA strips decoded in one pass straight into the strip's buffer, the
 // finishing libtiff gives every strip of these codecs (its predictor, then the file's byte
-// order). Neither library then needs what a header reserves: a Zstandard frame decoded into
+// order), and the choice among the three codecs decoded here (JBIG: TIFFJBIGStrips.cpp). Neither library then needs what a header reserves: a Zstandard frame decoded into
 // the caller's buffer keeps no window of its own, and an LZMA dictionary larger than the strip
 // is never reached, so each block is decoded with its dictionary cut to the strip.
 #include "imaging/formats/tiff/TIFFOwnCodecs.h"
@@ -34,11 +34,7 @@ void Warn(const char* format, ...) {
   SetLastWarning(text);
 }
 
-// libtiff's horizontal predictor over one row of `cc` bytes of samples `bytes` wide, `stride`
-// samples to a pixel: the row's samples in the file's order made the host's first (with
-// `swab`), then each added to the one a pixel before it, wrapping. False where libtiff fails
-// the row (a row that is not whole pixels).
-// The sums of the common strides kept in registers: `count` is a multiple of S.
+// The sums of the common strides kept in registers: `count` is a non-zero multiple of S.
 template <typename T, uint32_t S>
 void AccumulateBy(T* w, uint64_t count) {
   T sum[S];
@@ -47,6 +43,10 @@ void AccumulateBy(T* w, uint64_t count) {
     for (uint32_t s = 0; s < S; ++s) w[i + s] = sum[s] = static_cast<T>(sum[s] + w[i + s]);
 }
 
+// libtiff's horizontal predictor over one row of `cc` bytes of samples of T, `stride` samples
+// to a pixel: the row's samples in the file's order made the host's first (with `swab`), then
+// each added to the one a pixel before it, wrapping. False where libtiff fails the row (a row
+// that is not whole pixels).
 template <typename T>
 bool AccumulateRow(uint8_t* row, uint64_t cc, uint32_t stride, bool swab) {
   if (cc % (sizeof(T) * stride) != 0) return false;
@@ -139,8 +139,8 @@ bool FinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) {
   return true;
 }
 
-// The rows of `written` decoded bytes of a strip or tile that wants `whole`, finished; the
-// warning `what` (codec and reason) when they are fewer than `rows`.
+// The whole rows of `written` decoded bytes of a strip or tile that wants `whole`, finished;
+// when they are fewer than `rows`, a warning naming the codec and `why` the data stopped.
 uint32_t KeepRows(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out, uint64_t written, uint64_t whole,
                   const char* codec, const char* why) {
   const uint32_t done = written >= whole ? rows : OwnCodecWholeRows(tif, written, rows);
