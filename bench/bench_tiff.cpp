@@ -37,6 +37,8 @@ constexpr Layout kLayouts[] = {
     {"deflate_strips", COMPRESSION_ADOBE_DEFLATE, PREDICTOR_NONE, 16, 0},
     {"deflate_tiles", COMPRESSION_ADOBE_DEFLATE, PREDICTOR_NONE, 0, 256},
     {"jpeg_strips", COMPRESSION_JPEG, PREDICTOR_NONE, 16, 0},
+    {"lzma_predictor_strips", COMPRESSION_LZMA, PREDICTOR_HORIZONTAL, 16, 0},
+    {"zstd_predictor_strips", COMPRESSION_ZSTD, PREDICTOR_HORIZONTAL, 16, 0},
 };
 
 // The photo picture written as `layout` into a file of its own; empty when libtiff fails.
@@ -131,7 +133,7 @@ void BM_ReadVsTiff2rgba(benchmark::State& state) {
       double(TIFFStrilesDecoded() - decodedBefore) / (double(StrilesOf(path)) * state.iterations());
 }
 
-BENCHMARK(BM_ReadVsTiff2rgba)->DenseRange(0, 3)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ReadVsTiff2rgba)->DenseRange(0, 5)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void Put32(std::vector<BYTE>& b, uint32_t v) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<BYTE>(v >> (8 * i)));

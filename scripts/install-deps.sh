@@ -6,7 +6,7 @@ packages=(
   # build: g++ for the optimised variant, clang for the sanitizer variant and libFuzzer
   build-essential cmake pkg-config clang libclang-rt-dev llvm
   libgtest-dev libgmock-dev libbenchmark-dev
-  libjpeg62-turbo-dev libpng-dev libtiff-dev zlib1g-dev libwebp-dev liblzma-dev
+  libjpeg62-turbo-dev libpng-dev libtiff-dev zlib1g-dev libwebp-dev liblzma-dev libzstd-dev libjbig-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-liberation2
   # CJK characters of a text stamp, drawn from a font that has them
   fonts-droid-fallback

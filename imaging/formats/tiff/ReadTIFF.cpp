@@ -92,8 +92,8 @@ void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD
   }
   uint64_t memory = 0;
   if (!TIFFPageWithinBudget(tif, read.info, planes, planeCount, &memory)) return error = IS_ERR_BADTIFF, nullptr;
-  // Codec headers that claim more than their strip, or more memory than the page is given.
-  if (!TIFFPageCodecHeadersFit(tif, read.info, memory)) return error = IS_ERR_BADTIFF, nullptr;
+  // Codec headers that claim more than their strip.
+  if (!TIFFPageCodecHeadersFit(tif, read.info)) return error = IS_ERR_BADTIFF, nullptr;
   // The page is read through a second handle on which libtiff may allocate no more than the
   // budget allowed for that area; a refusal by libtiff is a bad page, never more memory.
   holder.Close();

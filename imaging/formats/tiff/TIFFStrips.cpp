@@ -25,6 +25,7 @@
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/formats/tiff/TIFFClient.h"
 #include "imaging/formats/tiff/TIFFCodecGuard.h"
+#include "imaging/formats/tiff/TIFFOwnCodecs.h"
 #include "imaging/formats/tiff/TIFFRead.h"
 
 namespace {
@@ -408,6 +409,11 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     if (!readStored()) {
       SetLastWarning(note);
       return 0;
+    }
+    // JBIG, Zstandard and LZMA: our own decode, once, of exactly the rows it reports.
+    if (TIFFOwnCodecDecodes(compression)) {
+      ++stripsDecoded;
+      return DecodeTIFFOwnCodec(tif, index, rows, raw.Data(), stored.held, out);
     }
     if (!TIFFCodecHeaderFits(tif, index, rows, raw.Data(), stored.held)) return 0;
     // Stored rows as they are: as many whole rows as the bytes hold.

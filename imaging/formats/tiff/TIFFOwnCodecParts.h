@@ -1,0 +1,31 @@
+// What the decoders of TIFFOwnCodecs.cpp and TIFFJBIGStrips.cpp share.
+#pragma once
+
+#include <cstdint>
+
+#include <tiffio.h>
+
+#include "imaging/core/ISContainers.h"
+
+// Decoded bytes of the strip or tile's first `rows` rows.
+uint64_t OwnCodecStrileBytes(TIFF* tif, uint32_t rows);
+
+// The most rows (at most `rows`) that the first `bytes` decoded bytes hold whole.
+uint32_t OwnCodecWholeRows(TIFF* tif, uint64_t bytes, uint32_t rows);
+
+// "strip" or "tile".
+const char* OwnCodecStrileName(TIFF* tif);
+
+// Whether libtiff would reverse the bits of each stored byte before its codec sees them: for
+// most codecs when the page's fill order is not the handle's, for JBIG (whose codec does it
+// itself) when it is.
+bool OwnCodecReversesBits(TIFF* tif, bool jbig);
+
+// A private copy of `size` bytes of `data`, bits reversed with `reverse`, and `pad` zero bytes
+// after them; false when it cannot be allocated.
+bool OwnCodecCopy(const uint8_t* data, uint64_t size, bool reverse, uint32_t pad, ISArray<uint8_t>& copy);
+
+// The most a codec library may allocate for one strip of this handle's page.
+uint64_t OwnCodecMemory(TIFF* tif);
+
+uint32_t DecodeTIFFJBIG(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* data, uint64_t size, uint8_t* out);
