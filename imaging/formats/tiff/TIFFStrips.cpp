@@ -71,8 +71,7 @@ Writer WriterOf(uint16_t compression) {
     case COMPRESSION_THUNDERSCAN: return Writer::kTwoFills;
     case COMPRESSION_NEXT: return Writer::kNeXT;
     case COMPRESSION_OJPEG: return Writer::kOldJPEG;
-    // JBIG, Zstandard and LZMA: in order as libtiff decodes them. A decoder of ours that tells
-    // exactly how many rows it wrote would make them exact here, with no laid byte to check.
+    // JBIG, Zstandard and LZMA never come here: our own decoders tell exactly the rows they wrote.
     default: return Writer::kInOrder;
   }
 }
