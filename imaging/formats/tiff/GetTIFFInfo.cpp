@@ -10,8 +10,7 @@ bool GetTIFFInfo(ISErrorCode& error, CISIO& source, DWORD page, DWORD* width, DW
   TIFFHandleHolder holder(OpenTIFFClient(source, "r", TIFFDirectoryAllocLimit(source)));
   TIFF* tif = holder.Get();
   if (!tif) return error = IS_ERR_BADTIFF, false;
-  if (!TIFFSetDirectory(tif, page))
-    return error = TIFFClientOf(tif)->state.allocationRefused ? IS_ERR_BADTIFF : IS_ERR_BADPARAM, false;
+  if (!SelectTIFFPage(error, tif, page)) return false;
   uint32_t w = 0, h = 0;
   uint16_t resolutionUnit = 0, samples = 1, bitsPerSample = 1;
   float xr = 0.0f, yr = 0.0f;

@@ -58,13 +58,18 @@ void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD
   TIFF* tif = holder.Get();
   if (!tif) return error = IS_ERR_BADTIFF, nullptr;
   TIFFClientData* client = TIFFClientOf(tif);
-  if (!TIFFSetDirectory(tif, page))
-    return error = client->state.allocationRefused ? IS_ERR_BADTIFF : IS_ERR_BADPARAM, nullptr;
+  if (!SelectTIFFPage(error, tif, page)) return nullptr;
   TIFFPageRead read;
   read.tif = tif;
   read.info = GetTIFFPageInfo(tif);
   read.flags = flags;
-  if (read.info.width == 0 || read.info.height == 0) return error = IS_ERR_BADTIFF, nullptr;
+  if (read.info.width == 0 || read.info.height == 0) {
+    char reason[kMaxWarningText + 1] = {};
+    std::snprintf(reason, sizeof reason, "TIFF page of %u x %u pixels has no picture",
+                  static_cast<unsigned>(read.info.width), static_cast<unsigned>(read.info.height));
+    ReplaceLastWarning(reason);
+    return error = IS_ERR_BADTIFF, nullptr;
+  }
   const uint32_t depth = asStored ? StoredDepth(read.info) : bits;
   if (depth != 1 && depth != 8 && depth != 16 && depth != 24 && depth != 32) return error = IS_ERR_BADPARAM, nullptr;
   // A header claiming more picture than its data can give is refused before anything is

@@ -250,6 +250,26 @@ TIFF* OpenTIFFClient(const CISIO& stream, const char* mode, uint64_t maxSingleAl
   return tif;
 }
 
+bool SelectTIFFPage(ISErrorCode& error, TIFF* tif, DWORD page) {
+  t_lastLibraryError.clear();
+  if (TIFFSetDirectory(tif, page)) return true;
+  TIFFClientData* client = TIFFClientOf(tif);
+  // A refused allocation has said why already.
+  if (client && client->state.allocationRefused) return error = IS_ERR_BADTIFF, false;
+  error = IS_ERR_BADPARAM;
+  // libtiff counts the directories within the same loop and size checks it reads them with.
+  const tdir_t pages = TIFFNumberOfDirectories(tif);
+  char text[kMaxWarningText + 1] = {};
+  if (page >= pages)
+    std::snprintf(text, sizeof text, "TIFF page %u asked for, but the file holds %u page(s)", static_cast<unsigned>(page),
+                  static_cast<unsigned>(pages));
+  else
+    std::snprintf(text, sizeof text, "the directory of TIFF page %u cannot be read%s%s", static_cast<unsigned>(page),
+                  t_lastLibraryError.empty() ? "" : ": ", t_lastLibraryError.c_str());
+  ReplaceLastWarning(text);
+  return false;
+}
+
 TIFFClientData* TIFFClientOf(TIFF* tif) { return tif ? static_cast<TIFFClientData*>(TIFFClientdata(tif)) : nullptr; }
 
 void CloseTIFFClient(TIFF* tif) {

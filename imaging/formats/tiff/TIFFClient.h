@@ -48,6 +48,10 @@ void InstallTIFFTagExtender();
 // most `maxSingleAlloc` bytes at once; null when libtiff refuses. libtiff's errors and warnings
 // go to the silent trace; those about the pixels, and a refused allocation, are kept for
 // ISGetLastWarning.
+// Selects page `page` (from 0) of an open file; on failure leaves the reason for
+// ISGetLastWarning and error 20 (an allocation refused) or 11 (no such page, or one that cannot
+// be read).
+bool SelectTIFFPage(ISErrorCode& error, TIFF* tif, DWORD page);
 TIFF* OpenTIFFClient(const CISIO& stream, const char* mode, uint64_t maxSingleAlloc = kTIFFMaxSingleAlloc);
 // TIFFClose, then the client data freed; the caller's stream stays open.
 void CloseTIFFClient(TIFF* tif);

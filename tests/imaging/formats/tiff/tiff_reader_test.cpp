@@ -353,6 +353,7 @@ TEST(TIFFReader, PagesAndInformation) {
   EXPECT_EQ(r.height, 7u);
   EXPECT_EQ(ReadTIFFBytes(file, 24, 1).width, 4u);
   EXPECT_EQ(ReadTIFFBytes(file, 24, 3).error, IS_ERR_BADPARAM);
+  EXPECT_EQ(ReadTIFFBytes(file, 24, 3).warning, "TIFF page 3 asked for, but the file holds 3 page(s)");
 
   ISIOHandle h = ISOpenMemorySource(file.data(), static_cast<DWORD>(file.size()));
   DWORD w = 9, ht = 9, bpp = 9;
@@ -367,6 +368,7 @@ TEST(TIFFReader, PagesAndInformation) {
   EXPECT_EQ(bpp, 16u);
   EXPECT_FALSE(ISGetTIFFInfo(h, 3, &w, &ht, &bpp, &res));
   EXPECT_EQ(ISGetLastError(), IS_ERR_BADPARAM);
+  EXPECT_STREQ(ISGetLastWarning(), "TIFF page 3 asked for, but the file holds 3 page(s)");
   EXPECT_EQ(w, 0u);
   ISCloseSource(h);
 
