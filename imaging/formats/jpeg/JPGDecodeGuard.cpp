@@ -76,8 +76,10 @@ uint64_t JPGScanCost(j_decompress_ptr cinfo) {
     if (const jpeg_component_info* c = cinfo->cur_comp_info[i])
       blocks = BudgetAdd(blocks, BudgetMultiply(c->width_in_blocks, c->height_in_blocks));
   // Each block of the scan is visited, and each coefficient of its band can be coded, whatever
-  // the data holds (a sequential scan's band is 0..63; libjpeg refuses a band out of order).
-  const int ss = cinfo->Ss, se = cinfo->Se;
+  // the data holds. A sequential scan codes all 64 whatever band its header names; libjpeg
+  // refuses a progressive band out of order.
+  const bool progressive = cinfo->progressive_mode;
+  const int ss = progressive ? cinfo->Ss : 0, se = progressive ? cinfo->Se : DCTSIZE2 - 1;
   const uint64_t band = se >= ss && ss >= 0 && se < DCTSIZE2 ? static_cast<uint64_t>(se - ss + 1) : DCTSIZE2;
   const uint64_t perBlock = (ss == 0 ? kJPGCostDCBlock : kJPGCostACBlock) +
                             band * (cinfo->arith_code ? kJPGCostArithCoefficient : kJPGCostHuffmanCoefficient);

@@ -59,6 +59,16 @@ Bytes RepeatedBandScans(uint32_t w, uint32_t h, int scans, unsigned restart = 0)
   return jpeg;
 }
 
+// A one-component stream whose first scan header names the band ss..se.
+Bytes WithScanBand(Bytes jpeg, uint8_t ss, uint8_t se) {
+  for (size_t i = 0; i + 9 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) {
+      jpeg[i + 7] = ss, jpeg[i + 8] = se;
+      break;
+    }
+  return jpeg;
+}
+
 TEST(JPGScanCost, EachScanCostsItsBlocksBandAndRestarts) {
   // 64 x 48 is 8 x 6 blocks at full sampling and 4 x 3 at half; 33 x 17 is 5 x 3, and 3 x 3
   // for a component of half the width. A sequential scan's band is the 64 coefficients, and
@@ -73,6 +83,9 @@ TEST(JPGScanCost, EachScanCostsItsBlocksBandAndRestarts) {
     uint64_t cost;
   } cases[] = {
       {"grey baseline", EncodeJPEG(64, 48, grey, "baseline"), 1, 48 * sequential},
+      // A sequential scan decodes the 64 coefficients whatever band its header names.
+      {"grey baseline, naming the band 5-5", WithScanBand(EncodeJPEG(64, 48, grey, "baseline"), 5, 5), 1,
+       48 * sequential},
       // libjpeg's progression of one component: the DC in two scans, bands 1-5 and 6-63, then
       // two refinements of 1-63.
       {"grey progressive", EncodeJPEG(64, 48, grey, "simple"), 6,
