@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 
 #include "engine/ErrorText.h"
 #include "engine/shell/CMainDialog.h"
@@ -233,15 +234,12 @@ std::vector<BYTE> TurnThumbnailPixels(const BYTE* jpeg, uint32_t length, DWORD o
   ISIOHandle source = ISOpenMemorySource(jpeg, length);
   if (!source) return *why = LibraryErrorText(ISGetLastError()), std::vector<BYTE>();
   DWORD width = 0, height = 0;
-  HGLOBAL image = ISReadJPG(source, &width, &height, bits, bits == 32 ? 1 : 0);
-  const ISErrorCode readError = ISGetLastError();
+  const std::unique_ptr<void, HGLOBAL (*)(HGLOBAL)> image(
+      ISReadJPG(source, &width, &height, bits, bits == 32 ? 1 : 0), GlobalFree);
+  std::string failure = ISGetLastError() == IS_ERR_OK ? "" : ErrorWithWarning(ISGetLastError());
   ISCloseSource(source);
-  if (!image || readError != IS_ERR_OK) {
-    *why = "it could not be decoded (" + ErrorWithWarning(readError) + ")";
-    if (image) GlobalFree(image);
-    return {};
-  }
-  BYTE* pixels = static_cast<BYTE*>(image);
+  if (!image || !failure.empty()) return *why = "it could not be decoded (" + failure + ")", std::vector<BYTE>();
+  BYTE* pixels = static_cast<BYTE*>(image.get());
   const DWORD bytes = bits / 8;
   // Quarter turns and flips of the pixels, as the lossless operations move the blocks.
   bool turned = true;
@@ -251,26 +249,23 @@ std::vector<BYTE> TurnThumbnailPixels(const BYTE* jpeg, uint32_t length, DWORD o
   if (operation == 6) turned = ISRotateImage(pixels, w, h, 1, bytes);
   if (operation == 1 || operation == 4) turned = turned && ISFlipHorizontal(pixels, w, h, bytes, w * bytes);
   if (operation == 2 || operation == 3) turned = turned && ISFlipVertical(pixels, w * bytes, h);
+  if (!turned) return *why = "it could not be turned (" + ErrorWithWarning(ISGetLastError()) + ")", std::vector<BYTE>();
+  // The thumbnail is written with the library's defaults and none of the output's metadata,
+  // which is set after the EXIF block is fitted.
+  ISClearJPGMarkers();
+  ISClearJPGComments();
+  ISSetJPGSampling(nullptr, nullptr);
   ByteSink out;
   DWORD written = 0;
-  if (turned) {
+  ISIOHandle sink = out.Handle();
+  if (sink) {
     const int quality = EstimatedQuality(jpeg, length);
-    // The thumbnail is written with the library's defaults, none of the output's metadata
-    // (which is set after the EXIF block is fitted).
-    ISClearJPGMarkers();
-    ISClearJPGComments();
-    ISSetJPGSampling(nullptr, nullptr);
-    if (ISIOHandle sink = out.Handle()) {
-      written = ISWriteJPG(sink, pixels, w, h, quality > 0 ? quality : 90, bits, nullptr, 8);
-      ISCloseSink(sink);
-    }
+    written = ISWriteJPG(sink, pixels, w, h, quality > 0 ? quality : 90, bits, nullptr, 8);
   }
-  const ISErrorCode writeError = ISGetLastError();
-  GlobalFree(image);
-  if (written == 0 || written != out.bytes.size()) {
-    *why = "it could not be turned (" + ErrorWithWarning(turned ? writeError : IS_ERR_NOMEM) + ")";
-    return {};
-  }
+  failure = ErrorWithWarning(ISGetLastError());
+  if (sink) ISCloseSink(sink);
+  if (written == 0 || written != out.bytes.size())
+    return *why = "it could not be encoded again (" + failure + ")", std::vector<BYTE>();
   return std::move(out.bytes);
 }
 
