@@ -3,10 +3,13 @@
 #include "engine/OutputExif.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 
 #include "engine/ErrorText.h"
 #include "engine/OutputMetadata.h"
 #include "engine/shell/CMainDialog.h"
+#include "platform/global_memory.h"
 
 namespace {
 
@@ -144,9 +147,133 @@ std::string AreaText(uint64_t width, uint64_t height) {
   return std::to_string(width) + " x " + std::to_string(height);
 }
 
+// A sink over a growing byte array: it holds whatever the library writes into it (the
+// transform bounds what it writes by its frame, and the thumbnail's frame is bounded).
+struct ByteSink {
+  std::vector<BYTE> bytes;
+  size_t position = 0;
+
+  static ByteSink* Of(uintptr_t user) { return reinterpret_cast<ByteSink*>(user); }
+  static BOOL Open(uintptr_t user) { return user != 0; }
+  static BOOL Write(const void* data, DWORD count, uintptr_t user) {
+    ByteSink* s = Of(user);
+    if (s->position + count > s->bytes.size()) s->bytes.resize(s->position + count);
+    std::copy_n(static_cast<const BYTE*>(data), count, s->bytes.begin() + static_cast<long>(s->position));
+    s->position += count;
+    return 1;
+  }
+  static BOOL Seek(int32_t offset, int32_t origin, uintptr_t user) {
+    ByteSink* s = Of(user);
+    const int64_t base = origin == IS_SEEK_SET ? 0 : origin == IS_SEEK_CUR ? int64_t(s->position) : int64_t(s->bytes.size());
+    if (base + offset < 0 || base + offset > int64_t(s->bytes.size())) return 0;
+    s->position = static_cast<size_t>(base + offset);
+    return 1;
+  }
+  static BOOL Tell(uintptr_t user, DWORD* position) {
+    if (position) *position = static_cast<DWORD>(Of(user)->position);
+    return 1;
+  }
+  static BOOL Size(uintptr_t user, DWORD* size) {
+    if (size) *size = static_cast<DWORD>(Of(user)->bytes.size());
+    return 1;
+  }
+  static BOOL AtEnd(uintptr_t) { return 0; }
+  static BOOL Close(uintptr_t user) { return user != 0; }
+
+  ISIOHandle Handle() {
+    return ISOpenCallbackSource(Open, Write, nullptr, Seek, Tell, Size, AtEnd, Close, 0,
+                                reinterpret_cast<uintptr_t>(this));
+  }
+};
+
+std::string ErrorWithWarning(ISErrorCode error) {
+  const std::string warning = ISGetLastWarning();
+  return LibraryErrorText(error) + (warning.empty() ? "" : ": " + warning);
+}
+
+// The quality whose scaled standard luminance table comes nearest, in sum, to the first
+// quantisation table of a JPEG stream (the tables libjpeg and most cameras write are the
+// standard ones scaled); 0 when the stream has none before its first scan.
+int EstimatedQuality(const BYTE* jpeg, uint32_t length) {
+  static const int kLuminance[64] = {16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+                                     14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+                                     18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+                                     49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+  uint64_t at = 2, sum = 0;
+  bool found = false;
+  while (!found && at + 4 <= length && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+    const uint32_t size = (uint32_t{jpeg[at + 2]} << 8) | jpeg[at + 3];
+    if (size < 2 || at + 2 + size > length) break;
+    if (jpeg[at + 1] == 0xDB && size >= 3) {
+      const bool wide = (jpeg[at + 4] >> 4) != 0;
+      if (size >= 3 + 64u * (wide ? 2 : 1)) {
+        for (int i = 0; i < 64; ++i)
+          sum += wide ? (uint32_t{jpeg[at + 5 + 2 * i]} << 8) | jpeg[at + 6 + 2 * i] : jpeg[at + 5 + i];
+        found = true;
+      }
+    }
+    at += 2 + size;
+  }
+  if (!found) return 0;
+  int best = 0;
+  uint64_t bestDistance = UINT64_MAX;
+  for (int q = 1; q <= 100; ++q) {
+    const long scale = q < 50 ? 5000 / q : 200 - 2 * q;
+    uint64_t scaled = 0;
+    for (int v : kLuminance) scaled += static_cast<uint64_t>(std::min(255L, std::max(1L, (v * scale + 50) / 100)));
+    const uint64_t distance = scaled > sum ? scaled - sum : sum - scaled;
+    if (distance < bestDistance) bestDistance = distance, best = q;
+  }
+  return best;
+}
+
+// A thumbnail decoded, turned and encoded again, at the quality its tables show: the way to
+// turn one whose lossless turn would drop a partial block group at an edge. Empty, with the
+// reason in `why`, when it cannot be.
+std::vector<BYTE> TurnThumbnailPixels(const BYTE* jpeg, uint32_t length, DWORD operation, DWORD bits,
+                                      std::string* why) {
+  ISIOHandle source = ISOpenMemorySource(jpeg, length);
+  if (!source) return *why = LibraryErrorText(ISGetLastError()), std::vector<BYTE>();
+  DWORD width = 0, height = 0;
+  const std::unique_ptr<void, HGLOBAL (*)(HGLOBAL)> image(
+      ISReadJPG(source, &width, &height, bits, bits == 32 ? 1 : 0), GlobalFree);
+  std::string failure = ISGetLastError() == IS_ERR_OK ? "" : ErrorWithWarning(ISGetLastError());
+  ISCloseSource(source);
+  if (!image || !failure.empty()) return *why = "it could not be decoded (" + failure + ")", std::vector<BYTE>();
+  BYTE* pixels = static_cast<BYTE*>(image.get());
+  const DWORD bytes = bits / 8;
+  // Quarter turns and flips of the pixels, as the lossless operations move the blocks.
+  bool turned = true;
+  DWORD w = width, h = height;
+  if (operation == 3 || operation == 4 || operation == 5) turned = ISRotateImage(pixels, w, h, 0, bytes), std::swap(w, h);
+  if (operation == 7) turned = ISRotateImage(pixels, w, h, 2, bytes), std::swap(w, h);
+  if (operation == 6) turned = ISRotateImage(pixels, w, h, 1, bytes);
+  if (operation == 1 || operation == 4) turned = turned && ISFlipHorizontal(pixels, w, h, bytes, w * bytes);
+  if (operation == 2 || operation == 3) turned = turned && ISFlipVertical(pixels, w * bytes, h);
+  if (!turned) return *why = "it could not be turned (" + ErrorWithWarning(ISGetLastError()) + ")", std::vector<BYTE>();
+  // The thumbnail is written with the library's defaults and none of the output's metadata,
+  // which is set after the EXIF block is fitted.
+  ISClearJPGMarkers();
+  ISClearJPGComments();
+  ISSetJPGSampling(nullptr, nullptr);
+  ByteSink out;
+  DWORD written = 0;
+  ISIOHandle sink = out.Handle();
+  if (sink) {
+    const int quality = EstimatedQuality(jpeg, length);
+    written = ISWriteJPG(sink, pixels, w, h, quality > 0 ? quality : 90, bits, nullptr, 8);
+  }
+  failure = ErrorWithWarning(ISGetLastError());
+  if (sink) ISCloseSink(sink);
+  if (written == 0 || written != out.bytes.size())
+    return *why = "it could not be encoded again (" + failure + ")", std::vector<BYTE>();
+  return std::move(out.bytes);
+}
+
 // A thumbnail turned by the library's lossless transform, judged first as a thumbnail: its frame
-// must be within kExifThumbnailPixelLimit and not larger than its picture. Empty, with the
-// reason in `why`, when it is not turned.
+// must be within kExifThumbnailPixelLimit and not larger than its picture. A turn that would
+// drop a partial block group at an edge is made on the decoded pixels instead, so every pixel
+// is kept. Empty, with the reason in `why`, when it is not turned.
 std::vector<BYTE> TurnThumbnail(const BYTE* jpeg, uint32_t length, DWORD operation, uint64_t pictureArea,
                                 std::string* why) {
   ISIOHandle source = ISOpenMemorySource(jpeg, length);
@@ -154,8 +281,7 @@ std::vector<BYTE> TurnThumbnail(const BYTE* jpeg, uint32_t length, DWORD operati
   DWORD width = 0, height = 0, bits = 0, colourSpace = 0, coding = 0;
   ISResolution density{};
   if (!ISGetJPGInfo(source, &width, &height, &bits, &density, &colourSpace, &coding)) {
-    const std::string warning = ISGetLastWarning();
-    *why = LibraryErrorText(ISGetLastError()) + (warning.empty() ? "" : ": " + warning);
+    *why = ErrorWithWarning(ISGetLastError());
     ISCloseSource(source);
     return {};
   }
@@ -168,22 +294,31 @@ std::vector<BYTE> TurnThumbnail(const BYTE* jpeg, uint32_t length, DWORD operati
     ISCloseSource(source);
     return {};
   }
-  // The turned stream holds the same blocks; room for twice the bytes and the markers.
-  std::vector<BYTE> out(uint64_t{length} * 2 + 4096);
-  ISIOHandle sink = nullptr;
-  if (ISSeekSource(source, 0, IS_SEEK_SET)) sink = ISOpenMemorySink(out.data(), static_cast<DWORD>(out.size()), 0);
+  // The sink holds whatever the transform writes: a Huffman-coded copy of an arithmetic-coded
+  // thumbnail can be many times its size.
+  ByteSink out;
+  ISIOHandle sink = ISSeekSource(source, 0, IS_SEEK_SET) ? out.Handle() : nullptr;
   const BOOL ok = sink && ISTransformJPG(source, sink, operation, 0, 0, 0, 0);
   const ISErrorCode error = ISGetLastError();
   const std::string warning = ISGetLastWarning();
-  const DWORD written = sink ? ISCloseSink(sink) : 0;
+  if (sink) ISCloseSink(sink);
   ISCloseSource(source);
-  if (!ok || written == 0 || written > out.size()) {
+  if (!ok || out.bytes.empty()) {
     *why = "it could not be turned (" + LibraryErrorText(ok ? IS_ERR_WRITE : error) +
            (warning.empty() ? "" : ": " + warning) + ")";
     return {};
   }
-  out.resize(written);
-  return out;
+  // The turned size: a partial block group at an edge the turn moves was dropped when it is
+  // smaller than the thumbnail turned whole.
+  const bool transposed = operation == 3 || operation == 4 || operation == 5 || operation == 7;
+  DWORD turnedWidth = 0, turnedHeight = 0;
+  if (ISIOHandle check = ISOpenMemorySource(out.bytes.data(), static_cast<DWORD>(out.bytes.size()))) {
+    ISGetJPGInfo(check, &turnedWidth, &turnedHeight, nullptr, nullptr, nullptr, nullptr);
+    ISCloseSource(check);
+  }
+  if (turnedWidth != (transposed ? height : width) || turnedHeight != (transposed ? width : height))
+    return TurnThumbnailPixels(jpeg, length, operation, bits, why);
+  return std::move(out.bytes);
 }
 
 constexpr size_t kMaxApp1Payload = 65533;  // a marker's length field counts itself

@@ -22,9 +22,11 @@ constexpr uint64_t kExifThumbnailPixelLimit = uint64_t{1} << 20;
 
 // Makes an APP1 "Exif" payload describe the written picture: PixelXDimension and
 // PixelYDimension of the Exif sub-IFD become width and height; when the pixels were turned
-// upright for `orientation` (2 to 8), the IFD1 JPEG thumbnail is turned alike by the library's
-// lossless transform, or IFD1 is unlinked when it cannot be: a thumbnail over
-// kExifThumbnailPixelLimit or `pictureArea` (the picture's pixels as loaded), one that cannot
+// upright for `orientation` (2 to 8), the IFD1 JPEG thumbnail is turned alike, whole, by the
+// library's lossless transform (where that would drop a partial block group at an edge, by
+// decoding, turning and encoding it again, which leaves the library's JPEG markers, comments
+// and sampling to write at none and its defaults), or IFD1 is unlinked when it cannot be: a
+// thumbnail over kExifThumbnailPixelLimit or `pictureArea` (the picture's pixels as loaded), one that cannot
 // be turned or that no longer fits the block. Malformed parts are left alone. Returns why a
 // thumbnail was left out, empty when none was.
 std::string FitExifToOutput(std::vector<BYTE>& payload, int width, int height, int orientation,

@@ -13,6 +13,7 @@
 #include "picture_helpers.h"
 #include "support/exif_block.h"
 #include "support/jpeg_encode.h"
+#include "support/memory_read.h"
 #include "support/test_support.h"
 
 namespace {
@@ -455,10 +456,28 @@ std::vector<uint8_t> ThumbnailOf(const std::vector<BYTE>& payload) {
   return std::vector<uint8_t>(payload.begin() + 6 + offset, payload.begin() + 6 + offset + length);
 }
 
+// A JPEG stream with its last scan repeated until it holds `scans` scans.
+std::vector<uint8_t> WithLastScanRepeated(std::vector<uint8_t> jpeg, int scans) {
+  size_t last = 0, count = 0;
+  for (size_t i = 0; i + 1 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) last = i, ++count;
+  const std::vector<uint8_t> scan(jpeg.begin() + static_cast<long>(last), jpeg.end() - 2);
+  for (; count < static_cast<size_t>(scans); ++count) jpeg.insert(jpeg.end() - 2, scan.begin(), scan.end());
+  return jpeg;
+}
+
+// A JPEG stream decoded to 24-bit RGB.
+qrvtest::ReadResult DecodedRGB(const std::vector<uint8_t>& jpeg) {
+  return qrvtest::ReadFromMemory(
+      jpeg, [](ISIOHandle source, DWORD* w, DWORD* h, RGBQUAD*) { return ISReadJPG(source, w, h, 24, 0); });
+}
+
 }  // namespace
 
 // A thumbnail is judged as one before it is turned with its picture: within its own area and
-// its picture's, and within the blocks its scans may code. Past them it is left out, and said.
+// its picture's, and within what its scans may cost. Past them it is left out, and said. It is
+// turned whole: where the lossless turn would drop a partial block group at an edge, its
+// pixels are turned and encoded again.
 TEST(OutputWriter, CarriedThumbnailsAreTurnedOnlyWithinAThumbnailsBounds) {
   const uint64_t picture = 640 * 480;
   const struct {
@@ -468,17 +487,26 @@ TEST(OutputWriter, CarriedThumbnailsAreTurnedOnlyWithinAThumbnailsBounds) {
     std::pair<DWORD, DWORD> turned;  // {0, 0}: left out
     std::string note;
   } cases[] = {
-      // Turned with trimming: the partial block group of 4:2:0 at the edge that moves is dropped.
-      {"valid", qrvtest::EncodeJPEG(160, 120, {0x22, 0x11, 0x11}, "baseline"), picture, {112, 160}, ""},
+      // 4:2:0 blocks go by 16 x 16: the 120 rows are not whole groups, and become columns.
+      {"4:2:0", qrvtest::EncodeJPEG(160, 120, {0x22, 0x11, 0x11}, "baseline"), picture, {120, 160}, ""},
+      {"4:2:0 progressive", qrvtest::EncodeJPEG(160, 120, {0x22, 0x11, 0x11}, "simple"), picture, {120, 160}, ""},
+      {"grey, odd size", qrvtest::EncodeJPEG(150, 100, {0x11}, "baseline"), picture, {100, 150}, ""},
       {"4 components", qrvtest::EncodeJPEG(160, 120, {0x11, 0x11, 0x11, 0x11}, "baseline"), picture, {120, 160}, ""},
       {"progressive", qrvtest::EncodeJPEG(160, 120, {0x11, 0x11, 0x11}, "simple"), picture, {120, 160}, ""},
+      {"arithmetic, 40 scans", qrvtest::EncodeJPEG(160, 120, {0x11}, "arithmetic", 40), picture, {120, 160}, ""},
+      // Arithmetic-coded and a megapixel: the turned copy, Huffman-coded, is many times larger.
+      {"arithmetic, 1000 x 1000", qrvtest::EncodeJPEG(1000, 1000, {0x11}, "arithmetic", 64), picture * 4,
+       {1000, 1000}, ""},
+      {"arithmetic 4:2:0, 1000 x 1000", qrvtest::EncodeJPEG(1000, 1000, {0x22, 0x11, 0x11}, "arithmetic", 2),
+       picture * 4, {1000, 1000}, ""},
       {"too large", qrvtest::EncodeJPEG(1100, 1000, {0x11}, "baseline"), UINT64_MAX, {0, 0},
        "EXIF thumbnail left out of the output: 1100 x 1000 is over the 1048576 pixels of a thumbnail"},
       {"larger than its picture", qrvtest::EncodeJPEG(160, 120, {0x11}, "baseline"), 100 * 100, {0, 0},
        "EXIF thumbnail left out of the output: 160 x 120 is larger than its picture"},
-      {"arithmetic, many scans", qrvtest::EncodeJPEG(160, 120, {0x11}, "arithmetic", 40), picture, {0, 0},
-       "EXIF thumbnail left out of the output: it could not be turned (bad JPG file: JPEG data codes more than "
-       "32 times the frame's 300 blocks in its first 33 scans)"},
+      {"arithmetic, many scans", WithLastScanRepeated(qrvtest::EncodeJPEG(160, 120, {0x11}, "arithmetic", 2), 600),
+       picture, {0, 0},
+       "EXIF thumbnail left out of the output: it could not be turned (bad JPG file: JPEG data has more than 500 "
+       "scans)"},
       {"not a JPEG", std::vector<uint8_t>(300, 0x5A), picture, {0, 0},
        "EXIF thumbnail left out of the output: bad JPG file"},
   };
@@ -495,6 +523,16 @@ TEST(OutputWriter, CarriedThumbnailsAreTurnedOnlyWithinAThumbnailsBounds) {
       ISCloseSource(source);
     }
     EXPECT_EQ(std::make_pair(w, h), c.turned) << c.what;
+    if (thumbnail.empty()) continue;
+    // Its pixels are the source thumbnail's turned a quarter clockwise, as near as JPEG keeps
+    // them (the gradient's blocks are smooth).
+    qrvtest::ReadResult source = DecodedRGB(c.thumbnail);
+    const qrvtest::ReadResult turned = DecodedRGB(thumbnail);
+    ASSERT_TRUE(source.ok && turned.ok) << c.what;
+    ASSERT_TRUE(ISRotateImage(source.image.data(), source.width, source.height, 0, 3)) << c.what;
+    uint64_t difference = 0;
+    for (size_t i = 0; i < size_t{w} * h * 3; ++i) difference += std::abs(source.image[i] - turned.image[i]);
+    EXPECT_LT(difference, uint64_t{w} * h * 3 * 2) << c.what;
   }
   // Through the writer: the output is written, its entry with the warning.
   qrvtest::TempDir dir;
@@ -507,6 +545,29 @@ TEST(OutputWriter, CarriedThumbnailsAreTurnedOnlyWithinAThumbnailsBounds) {
   ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
   EXPECT_NE(w.Log().find("EXIF thumbnail left out of the output: 48 x 32 is larger than its picture"),
             std::string::npos);
+}
+
+// A thumbnail encoded again to be turned whole keeps its quality: its quantisation tables are
+// the source's.
+TEST(OutputWriter, AThumbnailTurnedWholeKeepsItsQuality) {
+  const auto firstTable = [](const std::vector<uint8_t>& jpeg) {
+    for (size_t i = 2; i + 4 < jpeg.size(); i += 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]))
+      if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDB)
+        return std::vector<uint8_t>(jpeg.begin() + static_cast<long>(i), jpeg.begin() + static_cast<long>(i) + 69);
+    return std::vector<uint8_t>();
+  };
+  qrvtest::TempDir dir;
+  for (int quality : {35, 60, 92}) {
+    ASSERT_TRUE(enginetest::WriteJpegWithExif(dir.File("t.jpg"), enginetest::RandomPicture(160, 120, 3), 160, 120,
+                                              {}, quality));
+    const std::vector<uint8_t> thumbnail = qrvtest::ReadFileBytes(dir.File("t.jpg"));
+    const std::vector<uint8_t> record = ExifWithThumbnail(6, thumbnail);
+    std::vector<BYTE> payload(record.begin() + 4, record.end());
+    EXPECT_EQ(FitExifToOutput(payload, 480, 640, 6, 640 * 480), "") << quality;
+    const std::vector<uint8_t> turned = ThumbnailOf(payload);
+    EXPECT_FALSE(firstTable(thumbnail).empty()) << quality;
+    EXPECT_EQ(firstTable(turned), firstTable(thumbnail)) << quality;
+  }
 }
 
 TEST(OutputWriter, ExifOrientationSetUpright) {

@@ -35,18 +35,30 @@ bool JPGBytesLeft(j_decompress_ptr cinfo, uint64_t* left);
 // minutes. A file past the limit is refused when libjpeg reaches its next scan.
 constexpr int kJPGScanLimit = 500;
 
-// The most blocks the scans of one decode or transform may code, as a multiple of the frame's
-// blocks (every component's). Each scan costs the blocks of its components whatever its data
-// holds: an arithmetic-coded scan of a few bytes passes over every one. libjpeg's own
-// progression codes the frame about five times over and the heaviest encoders a few dozen; a
-// file past the limit is refused when libjpeg reaches the scan that takes it there.
-constexpr int kJPGBlockPassLimit = 32;
+// What the scans of one decode or transform may cost, in units of about a nanosecond of
+// libjpeg's work (measured with libjpeg-turbo on a 64-megapixel frame). A scan costs, for each
+// block of its components, a visit (a DC scan's, whose blocks go by MCU, costs more) and each
+// coefficient of its band, which the decoder can code whatever the data holds: an arithmetic
+// decision that costs almost no data takes about 5 units, a Huffman refinement's test of a
+// coefficient about 1. A restart interval costs about what a block's visit does.
+constexpr uint64_t kJPGCostDCBlock = 64;
+constexpr uint64_t kJPGCostACBlock = 10;
+constexpr uint64_t kJPGCostArithCoefficient = 5;
+constexpr uint64_t kJPGCostHuffmanCoefficient = 1;
+constexpr uint64_t kJPGCostRestart = 16;
+// A valid progression codes each coefficient of a block at most 14 times (once, then a
+// refinement for each of at most 13 bits) in at most kJPGScanLimit scans: its scans cost less
+// than 14 DC scans (966), 500 AC scans and restarts (13000) and 14 x 63 arithmetic decisions
+// (4410) per block. The scans may cost that many units per block of the frame ...
+constexpr uint64_t kJPGCostPerFrameBlock = 1 << 15;
+// ... and at most this many in all, a few seconds of work: past it only progressions that code
+// most coefficients of a frame near the 64-megapixel ceiling many times over are refused.
+constexpr uint64_t kJPGCostLimit = 5000000000ull;
 
-// The blocks of every component of the frame; those of the components of the scan whose header
-// libjpeg has read last (each component's blocks in the frame), and one more for each restart
-// interval of the scan.
+// The blocks of every component of the frame; what the scan whose header libjpeg has read last
+// costs (its components' blocks in the frame, their band, its restart intervals).
 uint64_t JPGFrameBlocks(j_decompress_ptr cinfo);
-uint64_t JPGScanBlocks(j_decompress_ptr cinfo);
+uint64_t JPGScanCost(j_decompress_ptr cinfo);
 
 // After jpeg_read_header, before libjpeg sizes its buffers: the guards of one decode or
 // coefficient read.
@@ -55,18 +67,18 @@ uint64_t JPGScanBlocks(j_decompress_ptr cinfo);
 // - Sets libjpeg's memory limit from the budget: room for `frameCopies` whole sets of the
 //   frame's coefficients and the markers already saved. libjpeg judges its whole-image buffers
 //   against it (with what it allocated before them) when it creates them.
-// - Counts the scans and the blocks they code through libjpeg's progress hook, and refuses the
-//   scan after kJPGScanLimit or the scan that takes the blocks past kJPGBlockPassLimit times
-//   the frame's.
+// - Counts the scans and what they cost through libjpeg's progress hook, and refuses the scan
+//   after kJPGScanLimit or the scan that takes the cost past kJPGCostPerFrameBlock per block of
+//   the frame or past kJPGCostLimit.
 // A refusal throws RovIrirev::ISException and leaves its reason for ISGetLastWarning.
 void JPGGuardDecode(j_decompress_ptr cinfo, unsigned frameCopies);
 
 // The scans the last decode or coefficient read of this thread had read when it ended or was
 // refused (kJPGScanLimit for a file refused for its scans).
 int JPGScansDecoded();
-// The blocks that the scans of the last decode or coefficient read of this thread coded, those
-// of the scan that would have gone past the limit not included.
-uint64_t JPGBlocksDecoded();
+// What the scans of the last decode or coefficient read of this thread cost, the scan that
+// would have gone past the limit not included.
+uint64_t JPGScanCostDecoded();
 
 // Installs the destination manager over `io` (not owned): one 4096-byte buffer, each full
 // buffer one write; a failed write is libjpeg's file-write error.

@@ -1,5 +1,6 @@
 // The guards of a JPEG decode or coefficient read: the decode budget's question for the frame,
-// libjpeg's memory limit from the budget, and the scan count through libjpeg's progress hook.
+// libjpeg's memory limit from the budget, and the scans' cost through libjpeg's progress hook.
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -13,10 +14,10 @@ using RovIrirev::BudgetAdd;
 using RovIrirev::BudgetMultiply;
 
 thread_local int scansDecoded = 0;
-// The blocks that the scans read so far code, the frame's blocks and the most they may code.
-thread_local uint64_t blocksDecoded = 0;
+// What the scans read so far cost, the frame's blocks and the most the scans may cost.
+thread_local uint64_t costDecoded = 0;
 thread_local uint64_t frameBlocks = 0;
-thread_local uint64_t blockLimit = 0;
+thread_local uint64_t costLimit = 0;
 
 [[noreturn]] void Refuse(const char* reason) {
   ReplaceLastWarning(reason);
@@ -25,8 +26,8 @@ thread_local uint64_t blockLimit = 0;
 
 // libjpeg's progress hook: called before each step of input (a row of blocks or a marker) and
 // each output row. input_scan_number counts the scans whose header libjpeg has read, and the
-// scan's components are known from then on; the scan after the limit, or the scan that takes
-// the blocks coded past their limit, is refused before any of its data is decoded.
+// scan's components and band are known from then on; the scan after the limit, or the scan
+// that takes the cost past its limit, is refused before any of its data is decoded.
 void CountScans(j_common_ptr common) {
   if (!common->is_decompressor) return;
   const j_decompress_ptr cinfo = reinterpret_cast<j_decompress_ptr>(common);
@@ -38,16 +39,16 @@ void CountScans(j_common_ptr common) {
     Refuse(reason);
   }
   if (scan <= scansDecoded) return;
-  const uint64_t blocks = BudgetAdd(blocksDecoded, JPGScanBlocks(cinfo));
-  if (blocks > blockLimit) {
+  const uint64_t cost = BudgetAdd(costDecoded, JPGScanCost(cinfo));
+  if (cost > costLimit) {
     char reason[160];
     std::snprintf(reason, sizeof reason,
-                  "JPEG data codes more than %d times the frame's %llu blocks in its first %d scans",
-                  kJPGBlockPassLimit, static_cast<unsigned long long>(frameBlocks), scan);
+                  "JPEG data's first %d scans cost more to decode than its frame of %llu blocks allows", scan,
+                  static_cast<unsigned long long>(frameBlocks));
     Refuse(reason);
   }
   scansDecoded = scan;
-  blocksDecoded = blocks;
+  costDecoded = cost;
 }
 
 // The largest number of samples per frame pixel that the budget's memory limit covers: four
@@ -58,7 +59,7 @@ constexpr uint64_t kComponentsPerLimit = 4;
 
 int JPGScansDecoded() { return scansDecoded; }
 
-uint64_t JPGBlocksDecoded() { return blocksDecoded; }
+uint64_t JPGScanCostDecoded() { return costDecoded; }
 
 uint64_t JPGFrameBlocks(j_decompress_ptr cinfo) {
   uint64_t blocks = 0;
@@ -69,27 +70,36 @@ uint64_t JPGFrameBlocks(j_decompress_ptr cinfo) {
   return blocks;
 }
 
-uint64_t JPGScanBlocks(j_decompress_ptr cinfo) {
+uint64_t JPGScanCost(j_decompress_ptr cinfo) {
   uint64_t blocks = 0;
   for (int i = 0; i < cinfo->comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i)
     if (const jpeg_component_info* c = cinfo->cur_comp_info[i])
       blocks = BudgetAdd(blocks, BudgetMultiply(c->width_in_blocks, c->height_in_blocks));
-  // A restart costs about what a block does (the decoder's state is set up anew, and a missing
-  // marker is looked for): a scan with a restart after every MCU counts each one.
+  // Each block of the scan is visited, and each coefficient of its band can be coded, whatever
+  // the data holds. A sequential scan codes all 64 whatever band its header names; libjpeg
+  // refuses a progressive band out of order.
+  const bool progressive = cinfo->progressive_mode;
+  const int ss = progressive ? cinfo->Ss : 0, se = progressive ? cinfo->Se : DCTSIZE2 - 1;
+  const uint64_t band = se >= ss && ss >= 0 && se < DCTSIZE2 ? static_cast<uint64_t>(se - ss + 1) : DCTSIZE2;
+  const uint64_t perBlock = (ss == 0 ? kJPGCostDCBlock : kJPGCostACBlock) +
+                            band * (cinfo->arith_code ? kJPGCostArithCoefficient : kJPGCostHuffmanCoefficient);
+  uint64_t cost = BudgetMultiply(blocks, perBlock);
+  // A restart sets the decoder's state up anew and looks for its marker, present or not.
   // MCUs_per_row and MCU_rows_in_scan are the scan's, set when libjpeg starts its input.
   if (cinfo->restart_interval > 0) {
     const uint64_t mcus = BudgetMultiply(cinfo->MCUs_per_row, cinfo->MCU_rows_in_scan);
-    blocks = BudgetAdd(blocks, (mcus + cinfo->restart_interval - 1) / cinfo->restart_interval);
+    cost = BudgetAdd(cost, BudgetMultiply((mcus + cinfo->restart_interval - 1) / cinfo->restart_interval,
+                                          kJPGCostRestart));
   }
-  return blocks;
+  return cost;
 }
 
 void JPGGuardDecode(j_decompress_ptr cinfo, unsigned frameCopies) {
   // The scans are counted from the first one, whose header jpeg_read_header has read.
   scansDecoded = 0;
-  blocksDecoded = 0;
+  costDecoded = 0;
   frameBlocks = JPGFrameBlocks(cinfo);
-  blockLimit = BudgetMultiply(frameBlocks, kJPGBlockPassLimit);
+  costLimit = std::min(BudgetMultiply(frameBlocks, kJPGCostPerFrameBlock), kJPGCostLimit);
   uint64_t left = 0;
   const bool known = JPGBytesLeft(cinfo, &left);
   const uint64_t width = cinfo->image_width, height = cinfo->image_height;
