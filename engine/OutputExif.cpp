@@ -256,6 +256,7 @@ std::vector<BYTE> TurnThumbnailPixels(const BYTE* jpeg, uint32_t length, DWORD o
   ISClearJPGMarkers();
   ISClearJPGComments();
   ISSetJPGSampling(nullptr, nullptr);
+  ISSetWriteMetadata(IS_META_ICC, nullptr, 0);
   ByteSink out;
   DWORD written = 0;
   ISIOHandle sink = out.Handle();
