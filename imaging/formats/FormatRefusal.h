@@ -1,4 +1,4 @@
-// How the BMP, TGA and PCX readers (and the TIFF data bound) refuse a file: the code, and what
+// How the BMP, TGA, PSD and PCX readers (and the TIFF data bound) refuse a file: the code, and what
 // they met for ISGetLastWarning (the field and its value, the size that does not fit, where the
 // file ends).
 #pragma once

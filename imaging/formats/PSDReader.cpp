@@ -2,7 +2,6 @@
 // of 1, 8 or 16 bits, raw or PackBits, to R, G, B (A), to indices or as a packed DIB.
 // Errors: 1, 3, 5, 14, 46, 47.
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +13,7 @@
 #include "imaging/core/ISSizeMath.h"
 #include "imaging/formats/ConvertResolution.h"
 #include "imaging/formats/DecodedDIB.h"
+#include "imaging/formats/FormatRefusal.h"
 #include "imaging/formats/MetadataRead.h"
 #include "imaging/formats/PSDFormat.h"
 
@@ -42,21 +42,10 @@ const char* ModeName(DWORD mode) {
   }
 }
 
-// Fails with `code`, leaving why for ISGetLastWarning.
-__attribute__((format(printf, 3, 4))) bool Refuse(ISErrorCode& error, ISErrorCode code, const char* format, ...) {
-  char reason[160];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(reason, sizeof reason, format, args);
-  va_end(args);
-  ReplaceLastWarning(reason);
-  return Fail(error, code);
-}
-
 // A colour mode the reader does not read: a known one by name, any other by number.
 bool RefuseMode(ISErrorCode& error, ISErrorCode code, DWORD mode) {
-  if (const char* name = ModeName(mode)) return Refuse(error, code, "PSD in %s mode is not read by this build", name);
-  return Refuse(error, code, "PSD colour mode %u is none that a PSD file has", mode);
+  if (const char* name = ModeName(mode)) return RefuseFile(error, code, "PSD in %s mode is not read by this build", name);
+  return RefuseFile(error, code, "PSD colour mode %u is none that a PSD file has", mode);
 }
 
 struct PSDContext {
@@ -80,12 +69,12 @@ const char* SectionName(const PSDContext& c) {
 }
 
 bool EndsWithin(ISErrorCode& error, const PSDContext& c, const char* what) {
-  return Refuse(error, IS_ERR_READ, "PSD file of %u bytes ends within its %s", c.sourceSize, what);
+  return RefuseFile(error, IS_ERR_READ, "PSD file of %u bytes ends within its %s", c.sourceSize, what);
 }
 
 // A section that claims more than the file holds after its length.
 bool SectionPastEnd(ISErrorCode& error, const PSDContext& c, uint32_t length) {
-  return Refuse(error, IS_ERR_READ, "PSD %s section of %u bytes at byte %u runs past the end of the file (%u bytes)",
+  return RefuseFile(error, IS_ERR_READ, "PSD %s section of %u bytes at byte %u runs past the end of the file (%u bytes)",
                 SectionName(c), length, c.position, c.sourceSize);
 }
 
@@ -114,16 +103,16 @@ bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
     if (!io.GetSize(&c.sourceSize)) c.sourceSize = 0;
     return EndsWithin(error, c, "26-byte header");
   }
-  if (std::memcmp(h, "8BPS", 4) != 0) return Refuse(error, IS_ERR_NOTPSD, "the file does not begin with \"8BPS\"");
+  if (std::memcmp(h, "8BPS", 4) != 0) return RefuseFile(error, IS_ERR_NOTPSD, "the file does not begin with \"8BPS\"");
   const DWORD version = ReadBE16(h + 4);
   if (version == 2)
-    return Refuse(error, IS_ERR_NOTPSD, "PSD large-document format (version 2) is not read by this build");
-  if (version != 1) return Refuse(error, IS_ERR_NOTPSD, "PSD version %u is none that a PSD file has", version);
+    return RefuseFile(error, IS_ERR_NOTPSD, "PSD large-document format (version 2) is not read by this build");
+  if (version != 1) return RefuseFile(error, IS_ERR_NOTPSD, "PSD version %u is none that a PSD file has", version);
   if (!io.ReadExact(h + 6, 20)) {
     if (!io.GetSize(&c.sourceSize)) c.sourceSize = 0;
     return EndsWithin(error, c, "26-byte header");
   }
-  if (!io.GetSize(&c.sourceSize)) return Refuse(error, IS_ERR_READ, "the size of the PSD source cannot be had");
+  if (!io.GetSize(&c.sourceSize)) return RefuseFile(error, IS_ERR_READ, "the size of the PSD source cannot be had");
   c.position = 26;
   c.channels = ReadBE16(h + 12);
   c.height = ReadBE32(h + 14);
@@ -131,20 +120,20 @@ bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
   c.depth = ReadBE16(h + 22);
   c.mode = ReadBE16(h + 24);
   if (c.depth != 1 && c.depth != 8 && c.depth != 16)
-    return Refuse(error, IS_ERR_PSDMODE, "PSD of %u bits a channel is not read by this build", c.depth);
+    return RefuseFile(error, IS_ERR_PSDMODE, "PSD of %u bits a channel is not read by this build", c.depth);
   if (c.width == 0 || c.height == 0)
-    return Refuse(error, IS_ERR_NOTPSD, "PSD of %u x %u pixels has no picture", static_cast<unsigned>(c.width),
+    return RefuseFile(error, IS_ERR_NOTPSD, "PSD of %u x %u pixels has no picture", static_cast<unsigned>(c.width),
                   static_cast<unsigned>(c.height));
   // Bitmap files are 1 bit deep and only they are; each mode needs its channels.
   if ((c.mode == kBitmap) != (c.depth == 1)) {
     if (!ModeName(c.mode)) return RefuseMode(error, IS_ERR_PSDMODE, c.mode);
-    return Refuse(error, IS_ERR_PSDMODE, "PSD in %s mode of %u bits a channel is not read by this build",
+    return RefuseFile(error, IS_ERR_PSDMODE, "PSD in %s mode of %u bits a channel is not read by this build",
                   ModeName(c.mode), c.depth);
   }
   const DWORD need = c.mode == kRGB ? 3 : c.mode == kCMYK ? 4 : 1;
-  if (c.channels > 56) return Refuse(error, IS_ERR_PSDMODE, "PSD of %u channels (a PSD file has at most 56)", c.channels);
+  if (c.channels > 56) return RefuseFile(error, IS_ERR_PSDMODE, "PSD of %u channels (a PSD file has at most 56)", c.channels);
   if (c.channels < need)
-    return Refuse(error, IS_ERR_PSDMODE, "PSD of %u channels (%s mode needs at least %u)", c.channels,
+    return RefuseFile(error, IS_ERR_PSDMODE, "PSD of %u channels (%s mode needs at least %u)", c.channels,
                   ModeName(c.mode) ? ModeName(c.mode) : "its", need);
 
   uint32_t length = 0;
@@ -160,7 +149,7 @@ bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
     c.position += 768;
     for (int i = 0; i < 256; ++i) c.palette[i] = RGBQUAD{table[512 + i], table[256 + i], table[i], 0};
   } else if (c.mode == kIndexed && length != 0) {
-    return Refuse(error, IS_ERR_PSDMODE, "PSD colour table of %u bytes (768 expected)", length);
+    return RefuseFile(error, IS_ERR_PSDMODE, "PSD colour table of %u bytes (768 expected)", length);
   } else if (!SkipSection(io, error, c, length)) {
     return false;
   }
@@ -180,9 +169,9 @@ bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
   c.position += 2;
   c.compression = ReadBE16(comp);
   if (c.compression == 2 || c.compression == 3)
-    return Refuse(error, IS_ERR_READ, "PSD channels compressed with ZIP (compression %u) are not read by this build",
+    return RefuseFile(error, IS_ERR_READ, "PSD channels compressed with ZIP (compression %u) are not read by this build",
                   c.compression);
-  if (c.compression > 1) return Refuse(error, IS_ERR_READ, "PSD compression %u is none that a PSD file has", c.compression);
+  if (c.compression > 1) return RefuseFile(error, IS_ERR_READ, "PSD compression %u is none that a PSD file has", c.compression);
   return true;
 }
 
@@ -236,7 +225,7 @@ bool ReadChannels(CISIO& io, ISErrorCode& error, PSDContext& c, DWORD used, ISAr
   const uint64_t available = c.sourceSize - std::min(c.position, c.sourceSize);
   uint64_t countBytes = 0;
   if (c.compression != 0 && (!ISMulSize(countBytes, c.channels, c.height, 2) || countBytes > available))
-    return Refuse(error, IS_ERR_READ, "PSD row byte counts of %u channels x %llu rows need more than %llu bytes",
+    return RefuseFile(error, IS_ERR_READ, "PSD row byte counts of %u channels x %llu rows need more than %llu bytes",
                   c.channels, static_cast<unsigned long long>(c.height), static_cast<unsigned long long>(available));
   const uint64_t dataBytes = available - countBytes;
   const uint64_t decodable = c.compression != 0 ? BudgetMultiply(dataBytes, kPackBitsBytesPerByte) : dataBytes;
