@@ -18,12 +18,18 @@
 //   of its is decoded over two bytes, and the rows that lead equal in both are the ones written.
 // - NeXT's decoder fills the buffer white first and reports success when its data run out: the
 //   rows its data reach are counted from the stored bytes, as the decoder walks them.
+// - libtiff's deflate decoder (libdeflate) reads zero bits past the end of a stream cut short and
+//   decodes on from them, calling the strip decoded: a deflate strip whose stream's checksum is
+//   not that of its decoded bytes, or that failed, is decoded twice more with other bits after
+//   its data, and the rows that change were read past them.
 // - Old-style JPEG is decoded once, never again (libtiff's decoder would decode every strip
 //   before it anew): it gives every row asked or fails.
 // A decoder that fails leaves its rows before the failure.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+
+#include <zlib.h>
 
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/formats/tiff/TIFFClient.h"
@@ -256,12 +262,12 @@ uint32_t LeadingEqualRows(TIFF* tif, const uint8_t* a, const uint8_t* b, uint64_
   return rows;
 }
 
-// Of the first `done` rows a fax decode gave in `out`, those it decoded from the stored bytes
-// alone. Its decoder reads zero bits past the end of the data and goes on with a
-// row those reach, so a row read partly from them is told by decoding the stored bytes again
+// Of the first `done` rows a decode gave in `out`, those it decoded from the stored bytes alone.
+// The fax decoders and libdeflate read zero bits past the end of the data and go on with a row
+// those reach, so a row read partly from them is told by decoding the stored bytes again
 // followed by other bits (ones, then a mixed pattern): a row that comes out the same every time
 // was decoded before the data's end. The strip or tile holds `held` stored bytes.
-uint32_t FaxRowsBeforeTheEnd(TIFF* tif, uint32_t index, tmsize_t held, uint8_t* out, uint64_t whole, uint32_t done) {
+uint32_t RowsBeforeTheEnd(TIFF* tif, uint32_t index, tmsize_t held, uint8_t* out, uint64_t whole, uint32_t done) {
   constexpr uint32_t kMore = 16;
   ISArray<uint8_t> first, more, again;
   if (done == 0 || !ResizeScratch(first, whole) || !ResizeScratch(more, static_cast<uint64_t>(held) + kMore) ||
@@ -281,6 +287,27 @@ uint32_t FaxRowsBeforeTheEnd(TIFF* tif, uint32_t index, tmsize_t held, uint8_t* 
     done = std::min(done, LeadingEqualRows(tif, first.Data(), again.Data(), whole, done));
   }
   return done;
+}
+
+// Whether a deflate strip or tile decoded whole is its stored stream's own: the stream's
+// checksum (its last four bytes, of the bytes it codes) is that of the decoded bytes. libtiff's
+// decoder calls a stream cut short decoded when libdeflate, reading zero bits past its end, fills
+// the strip. Told only for strips without a predictor in the host's byte order (true else, as
+// the decoded bytes are not the coded ones; false for a stream that codes more than its strip).
+bool DeflateStreamWhole(TIFF* tif, const uint8_t* raw, uint64_t held, const uint8_t* out, uint64_t whole) {
+  uint16_t predictor = PREDICTOR_NONE, bits = 1;
+  if (!TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor)) predictor = PREDICTOR_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  if (predictor != PREDICTOR_NONE || (bits > 8 && TIFFIsByteSwapped(tif))) return true;
+  if (held < 6) return false;
+  uLong sum = adler32(0L, Z_NULL, 0);
+  for (uint64_t at = 0; at < whole;) {
+    const auto n = static_cast<uInt>(std::min<uint64_t>(whole - at, 1u << 30));
+    sum = adler32(sum, out + at, n);
+    at += n;
+  }
+  const uint8_t* end = raw + held - 4;
+  return sum == (uLong{end[0]} << 24 | uLong{end[1]} << 16 | uLong{end[2]} << 8 | end[3]);
 }
 
 // Sample `i` of a row in the host's order, `bytes` bytes wide.
@@ -481,7 +508,7 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     bool decoded = false;
     if (DecodeFax(tif, out, whole, rows, width, [&] { return decode(laid); }, &decoded, &done)) {
       if (!decoded || done < rows) {
-        done = FaxRowsBeforeTheEnd(tif, index, held, out, whole, done);
+        done = RowsBeforeTheEnd(tif, index, held, out, whole, done);
         SetLastWarning(note);
       }
       return ClearPadBits(tif, out, done);
@@ -509,6 +536,12 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     return done;
   }
   if (writer == Writer::kOldJPEG && decoded) return ClearPadBits(tif, out, rows);
+  if (decoded && (compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE) &&
+      !DeflateStreamWhole(tif, raw.Data(), static_cast<uint64_t>(held), out, whole)) {
+    const uint32_t same = RowsBeforeTheEnd(tif, index, held, out, whole, rows);
+    if (same < rows) SetLastWarning(note);
+    return ClearPadBits(tif, out, same);
+  }
   if (writer == Writer::kTwoFills || (decoded && EndMayBeUnwritten(tif, out, whole, rows, laid, previousEnd))) {
     // The decoder writes the same bytes over either laid byte: where the two decodes differ,
     // it wrote nothing, or libtiff's finishing worked from what it did not write.
@@ -527,6 +560,8 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     uint64_t end = static_cast<uint64_t>(std::mismatch(out, out + whole, first.Data()).first - out);
     while (end > 0 && out[end - 1] == 0) --end;
     done = RowsIn(tif, end, rows);
+    if (compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE)
+      done = RowsBeforeTheEnd(tif, index, held, out, whole, done);
   } else {
     // Old-style JPEG, never decoded again: each row is written from its start, so the rows
     // that lead whole end in neither the laid byte nor the zeros a failure leaves.

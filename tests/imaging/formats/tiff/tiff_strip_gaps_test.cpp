@@ -389,10 +389,10 @@ TEST(TIFFStripGaps, AReadDependsOnNothingReadBefore) {
   EXPECT_EQ(here.warning, alone.warning);
 }
 
-// A fax strip whose data end inside a row (the decoder reads zero bits past the end, or pads
-// the row it is in to its width) keeps only the rows its data code: every pixel that is not the
-// fill is the whole page's.
-TEST(TIFFStripGaps, FaxRowsPastTheDataEndAreTheFill) {
+// A fax or deflate strip whose data end inside a row (the decoder reads zero bits past the end,
+// or pads the row it is in to its width) keeps only the rows its data code: every pixel that is
+// not the fill is the whole page's.
+TEST(TIFFStripGaps, RowsPastTheDataEndAreTheFill) {
   struct Case {
     const char* name;
     uint16_t compression;
@@ -401,7 +401,8 @@ TEST(TIFFStripGaps, FaxRowsPastTheDataEndAreTheFill) {
   const Case cases[] = {{"RLE", COMPRESSION_CCITTRLE, 0},
                         {"G3 1-D", COMPRESSION_CCITTFAX3, 0},
                         {"G3 2-D", COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING},
-                        {"G4", COMPRESSION_CCITTFAX4, 0}};
+                        {"G4", COMPRESSION_CCITTFAX4, 0},
+                        {"deflate", COMPRESSION_ADOBE_DEFLATE, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     qrvtest::TempDir dir;
