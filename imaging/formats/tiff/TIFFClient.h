@@ -32,6 +32,9 @@ struct TIFFClientData {
   // The last byte of the strip or tile decoded last through this handle (0 before the first),
   // from which the strip decoder picks the byte it lays before the next.
   uint8_t lastStripEnd = 0;
+  // libtiff's messages about the pixel data of this handle so far: a decoder that says a row
+  // went wrong says so before it gives the row.
+  uint64_t messages = 0;
 };
 
 // Largest single allocation libtiff may make for one handle: the library's own limit.

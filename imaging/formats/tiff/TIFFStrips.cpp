@@ -10,17 +10,26 @@
 // - The fax decoders can leave bytes inside unwritten (a row cut short or never reached, the
 //   pad bits of every row), but write every row through one fill routine, which libtiff lets a
 //   program replace: ours counts what each row was given, and the rows that lead whole are the
-//   ones written.
+//   ones written. A row the decoder warned of before giving it (a bad code, a wrong length, the
+//   data spent: it pads or cuts the row's runs to its width) is not whole, nor is the row a
+//   decode that ends early gives last, nor one read from the zero bits the decoder takes past
+//   the data's end (a row that changes when other bits follow the data).
 // - ThunderScan's decoder counts a run that ends at a row's end without writing it: every strip
 //   of its is decoded over two bytes, and the rows that lead equal in both are the ones written.
 // - NeXT's decoder fills the buffer white first and reports success when its data run out: the
 //   rows its data reach are counted from the stored bytes, as the decoder walks them.
+// - libtiff's deflate decoder (libdeflate) reads zero bits past the end of a stream cut short and
+//   decodes on from them, calling the strip decoded: a deflate strip whose stream's checksum is
+//   not that of its decoded bytes, or that failed, is decoded twice more with other bits after
+//   its data, and the rows that change were read past them.
 // - Old-style JPEG is decoded once, never again (libtiff's decoder would decode every strip
 //   before it anew): it gives every row asked or fails.
 // A decoder that fails leaves its rows before the failure.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+
+#include <zlib.h>
 
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/formats/tiff/TIFFClient.h"
@@ -87,6 +96,9 @@ struct FaxRows {
   uint64_t rowBytes = 0;
   uint32_t rows = 0;
   ISArray<uint32_t> pixels;  // pixels laid from the row's start
+  uint32_t last = UINT32_MAX;  // the row given last
+  const TIFFClientData* client = nullptr;
+  uint64_t messages = 0;  // the client's messages when the row before was given
 };
 
 // The fax decode running on this thread: set only for the length of one decode call.
@@ -100,14 +112,23 @@ void FillCounted(unsigned char* buf, uint32_t* runs, uint32_t* erun, uint32_t la
   for (const uint32_t* r = runs; r < erun; ++r) laid += *r;
   const uint64_t at = buf >= f.out ? static_cast<uint64_t>(buf - f.out) : UINT64_MAX;
   if (at % f.rowBytes == 0 && at / f.rowBytes < f.rows) {
-    uint32_t& pixels = f.pixels[static_cast<uint32_t>(at / f.rowBytes)];
-    pixels = static_cast<uint32_t>(std::max<uint64_t>(pixels, std::min<uint64_t>(laid, lastx)));
+    f.last = static_cast<uint32_t>(at / f.rowBytes);
+    uint32_t& pixels = f.pixels[f.last];
+    // A row the decoder spoke of (a code it could not read, a row of the wrong length, the data
+    // spent) has its runs padded or cut to the row's width by the decoder: not decoded whole.
+    if (f.client && f.client->messages != f.messages)
+      pixels = 0;
+    else
+      pixels = static_cast<uint32_t>(std::max<uint64_t>(pixels, std::min<uint64_t>(laid, lastx)));
   }
+  if (f.client) f.messages = f.client->messages;
   f.fill(buf, runs, erun, lastx);
 }
 
 // Decodes a fax strip or tile with `decode` through FillCounted; the rows that lead whole, or
-// false when the fill routine cannot be replaced.
+// false when the fill routine cannot be replaced. A decode that ends before its rows (its data
+// spent, an end of page, a bad code it cannot go on from) gives the row it was in its runs so far
+// padded to the row's width, then stops: that row, the last one given, was not decoded whole.
 template <typename Decode>
 bool DecodeFax(TIFF* tif, uint8_t* out, uint64_t whole, uint32_t rows, uint32_t width, Decode&& decode, bool* decoded,
                uint32_t* done) {
@@ -119,6 +140,8 @@ bool DecodeFax(TIFF* tif, uint8_t* out, uint64_t whole, uint32_t rows, uint32_t 
       !TIFFGetField(tif, TIFFTAG_FAXFILLFUNC, &f.fill) || !f.fill || f.fill == FillCounted)
     return false;
   std::fill_n(f.pixels.Data(), rows, 0u);
+  f.client = TIFFClientOf(tif);
+  f.messages = f.client ? f.client->messages : 0;
   TIFFSetField(tif, TIFFTAG_FAXFILLFUNC, FillCounted);
   faxRows = &f;
   *decoded = decode();
@@ -126,6 +149,7 @@ bool DecodeFax(TIFF* tif, uint8_t* out, uint64_t whole, uint32_t rows, uint32_t 
   TIFFSetField(tif, TIFFTAG_FAXFILLFUNC, f.fill);
   *done = 0;
   while (*done < rows && f.pixels[*done] >= width) ++*done;
+  if ((!*decoded || *done < rows) && f.last < *done) *done = f.last;
   return true;
 }
 
@@ -236,6 +260,54 @@ uint32_t LeadingEqualRows(TIFF* tif, const uint8_t* a, const uint8_t* b, uint64_
     if (std::memcmp(x, y, rowBytes - 1) != 0 || ((x[rowBytes - 1] ^ y[rowBytes - 1]) & mask) != 0) return r;
   }
   return rows;
+}
+
+// Of the first `done` rows a decode gave in `out`, those it decoded from the stored bytes alone.
+// The fax decoders and libdeflate read zero bits past the end of the data and go on with a row
+// those reach, so a row read partly from them is told by decoding the stored bytes again
+// followed by other bits (ones, then a mixed pattern): a row that comes out the same every time
+// was decoded before the data's end. The strip or tile holds `held` stored bytes.
+uint32_t RowsBeforeTheEnd(TIFF* tif, uint32_t index, tmsize_t held, uint8_t* out, uint64_t whole, uint32_t done) {
+  constexpr uint32_t kMore = 16;
+  ISArray<uint8_t> first, more, again;
+  if (done == 0 || !ResizeScratch(first, whole) || !ResizeScratch(more, static_cast<uint64_t>(held) + kMore) ||
+      !ResizeScratch(again, whole))
+    return 0;
+  std::memcpy(first.Data(), out, whole);
+  const auto n = static_cast<tmsize_t>(whole);
+  for (const uint8_t bits : {uint8_t{0xFF}, uint8_t{0x35}}) {
+    const bool tiled = TIFFIsTiled(tif) != 0;
+    if ((tiled ? TIFFReadRawTile(tif, index, more.Data(), held) : TIFFReadRawStrip(tif, index, more.Data(), held)) !=
+        held)
+      return 0;
+    std::memset(more.Data() + held, bits, kMore);
+    std::memset(again.Data(), 0, whole);
+    TIFFReadFromUserBuffer(tif, index, more.Data(), held + kMore, again.Data(), n);
+    ++stripsDecoded;
+    done = std::min(done, LeadingEqualRows(tif, first.Data(), again.Data(), whole, done));
+  }
+  return done;
+}
+
+// Whether a deflate strip or tile decoded whole is its stored stream's own: the stream's
+// checksum (its last four bytes, of the bytes it codes) is that of the decoded bytes. libtiff's
+// decoder calls a stream cut short decoded when libdeflate, reading zero bits past its end, fills
+// the strip. Told only for strips without a predictor in the host's byte order (true else, as
+// the decoded bytes are not the coded ones; false for a stream that codes more than its strip).
+bool DeflateStreamWhole(TIFF* tif, const uint8_t* raw, uint64_t held, const uint8_t* out, uint64_t whole) {
+  uint16_t predictor = PREDICTOR_NONE, bits = 1;
+  if (!TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor)) predictor = PREDICTOR_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  if (predictor != PREDICTOR_NONE || (bits > 8 && TIFFIsByteSwapped(tif))) return true;
+  if (held < 6) return false;
+  uLong sum = adler32(0L, Z_NULL, 0);
+  for (uint64_t at = 0; at < whole;) {
+    const auto n = static_cast<uInt>(std::min<uint64_t>(whole - at, 1u << 30));
+    sum = adler32(sum, out + at, n);
+    at += n;
+  }
+  const uint8_t* end = raw + held - 4;
+  return sum == (uLong{end[0]} << 24 | uLong{end[1]} << 16 | uLong{end[2]} << 8 | end[3]);
 }
 
 // Sample `i` of a row in the host's order, `bytes` bytes wide.
@@ -435,7 +507,10 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     TIFFGetField(tif, tiled ? TIFFTAG_TILEWIDTH : TIFFTAG_IMAGEWIDTH, &width);
     bool decoded = false;
     if (DecodeFax(tif, out, whole, rows, width, [&] { return decode(laid); }, &decoded, &done)) {
-      if (!decoded || done < rows) SetLastWarning(note);
+      if (!decoded || done < rows) {
+        done = RowsBeforeTheEnd(tif, index, held, out, whole, done);
+        SetLastWarning(note);
+      }
       return ClearPadBits(tif, out, done);
     }
     writer = Writer::kTwoFills;
@@ -461,6 +536,12 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     return done;
   }
   if (writer == Writer::kOldJPEG && decoded) return ClearPadBits(tif, out, rows);
+  if (decoded && (compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE) &&
+      !DeflateStreamWhole(tif, raw.Data(), static_cast<uint64_t>(held), out, whole)) {
+    const uint32_t same = RowsBeforeTheEnd(tif, index, held, out, whole, rows);
+    if (same < rows) SetLastWarning(note);
+    return ClearPadBits(tif, out, same);
+  }
   if (writer == Writer::kTwoFills || (decoded && EndMayBeUnwritten(tif, out, whole, rows, laid, previousEnd))) {
     // The decoder writes the same bytes over either laid byte: where the two decodes differ,
     // it wrote nothing, or libtiff's finishing worked from what it did not write.
@@ -479,6 +560,8 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     uint64_t end = static_cast<uint64_t>(std::mismatch(out, out + whole, first.Data()).first - out);
     while (end > 0 && out[end - 1] == 0) --end;
     done = RowsIn(tif, end, rows);
+    if (compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE)
+      done = RowsBeforeTheEnd(tif, index, held, out, whole, done);
   } else {
     // Old-style JPEG, never decoded again: each row is written from its start, so the rows
     // that lead whole end in neither the laid byte nor the zeros a failure leaves.

@@ -388,3 +388,62 @@ TEST(TIFFStripGaps, AReadDependsOnNothingReadBefore) {
   EXPECT_TRUE(here.image == alone.image);
   EXPECT_EQ(here.warning, alone.warning);
 }
+
+// A fax or deflate strip whose data end inside a row (the decoder reads zero bits past the end,
+// or pads the row it is in to its width) keeps only the rows its data code: every pixel that is
+// not the fill is the whole page's.
+TEST(TIFFStripGaps, RowsPastTheDataEndAreTheFill) {
+  struct Case {
+    const char* name;
+    uint16_t compression;
+    uint32_t options;
+  };
+  const Case cases[] = {{"RLE", COMPRESSION_CCITTRLE, 0},
+                        {"G3 1-D", COMPRESSION_CCITTFAX3, 0},
+                        {"G3 2-D", COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING},
+                        {"G4", COMPRESSION_CCITTFAX4, 0},
+                        {"deflate", COMPRESSION_ADOBE_DEFLATE, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    qrvtest::TempDir dir;
+    const std::string path = dir.File("fax.tif");
+    TIFF* tif = TIFFOpen(path.c_str(), "wl");
+    ASSERT_TRUE(tif);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 203);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 40);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, c.compression);
+    if (c.options) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, c.options);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 40);
+    Bytes rows(26 * 40);
+    for (uint32_t y = 0; y < 40; ++y)
+      for (uint32_t x = 0; x < 203; ++x)
+        if ((x * 7 + y * 13 + (x * y) % 11 * 3) % 5 < 2) rows[y * 26 + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    ASSERT_GE(TIFFWriteEncodedStrip(tif, 0, rows.data(), static_cast<tmsize_t>(rows.size())), 0);
+    ASSERT_TRUE(TIFFWriteDirectory(tif));
+    TIFFClose(tif);
+    const Bytes whole = qrvtest::ReadFileBytes(path);
+    const uint64_t before = TIFFStrilesDecoded();
+    const ReadResult page = ReadTIFFBytes(whole, 24);
+    ASSERT_TRUE(page.ok);
+    EXPECT_EQ(page.warning, "");
+    EXPECT_EQ(TIFFStrilesDecoded() - before, 1u);  // a whole page is decoded once
+    const uint32_t count = GetEntry(whole, TIFFTAG_STRIPBYTECOUNTS, 0);
+    size_t made = 0;
+    std::string where;
+    for (uint32_t keep = 1; keep + 2 < count; keep += 3) {
+      Bytes cut = whole;
+      SetEntry(cut, TIFFTAG_STRIPBYTECOUNTS, 0, keep);
+      const ReadResult r = ReadTIFFBytes(cut, 24);
+      ASSERT_TRUE(r.ok);
+      EXPECT_NE(r.warning, "");
+      size_t wrong = 0;
+      for (size_t i = 0; i < size_t{203} * 40; ++i)
+        wrong += !IsFill(r, 24, i) && std::memcmp(&r.image[i * 3], &page.image[i * 3], 3) != 0;
+      if (wrong) where += " " + std::to_string(keep);
+      made += wrong;
+    }
+    EXPECT_EQ(made, 0u) << "pixels not in the data, with" << where << " of " << count << " bytes";
+  }
+}
