@@ -56,9 +56,9 @@ uint32_t StrileWidth(TIFF* tif) {
 
 bool ClaimFits(TIFF* tif, uint32_t index, uint32_t rows, const Claim& c, bool whole, char* reason, size_t n) {
   const uint32_t width = StrileWidth(tif);
-  const uint64_t rowBytes = OwnCodecStrileBytes(tif, 1), bpl = (uint64_t{c.xd} + 7) / 8;
+  const uint64_t rowBytes = TIFFStrileBytes(tif, 1), bpl = (uint64_t{c.xd} + 7) / 8;
   const bool shape = c.planes == 1 && c.xd == width;
-  const bool layout = bpl == rowBytes && OwnCodecStrileBytes(tif, rows) == rowBytes * rows;
+  const bool layout = bpl == rowBytes && TIFFStrileBytes(tif, rows) == rowBytes * rows;
   if (shape && layout && (c.yd <= rows || (!whole && (c.options & JBG_VLENGTH)))) return true;
   const char* name = OwnCodecStrileName(tif);
   if (shape && layout && c.newHeight)
@@ -71,7 +71,7 @@ bool ClaimFits(TIFF* tif, uint32_t index, uint32_t rows, const Claim& c, bool wh
     std::snprintf(reason, n,
                   "JBIG header of TIFF %s %u claims %u plane(s) of %u x %u pixels, not the %s's %u x %u (%llu bytes)",
                   name, index, c.planes, c.xd, c.yd, name, width, rows,
-                  static_cast<unsigned long long>(OwnCodecStrileBytes(tif, rows)));
+                  static_cast<unsigned long long>(TIFFStrileBytes(tif, rows)));
   return false;
 }
 

@@ -6,12 +6,8 @@
 #include <tiffio.h>
 
 #include "imaging/core/ISContainers.h"
+#include "imaging/formats/tiff/TIFFRead.h"
 
-// Decoded bytes of the strip or tile's first `rows` rows.
-uint64_t OwnCodecStrileBytes(TIFF* tif, uint32_t rows);
-
-// The most rows (at most `rows`) that the first `bytes` decoded bytes hold whole.
-uint32_t OwnCodecWholeRows(TIFF* tif, uint64_t bytes, uint32_t rows);
 
 // "strip" or "tile".
 const char* OwnCodecStrileName(TIFF* tif);

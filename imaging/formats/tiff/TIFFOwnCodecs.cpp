@@ -143,12 +143,12 @@ bool FinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) {
 // when they are fewer than `rows`, a warning naming the codec and `why` the data stopped.
 uint32_t KeepRows(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out, uint64_t written, uint64_t whole,
                   const char* codec, const char* why) {
-  const uint32_t done = written >= whole ? rows : OwnCodecWholeRows(tif, written, rows);
+  const uint32_t done = written >= whole ? rows : TIFFWholeRows(tif, written, rows);
   if (done < rows)
     Warn("%s data of TIFF %s %u end after %llu of its %llu bytes (%s)", codec, OwnCodecStrileName(tif), index,
          static_cast<unsigned long long>(written), static_cast<unsigned long long>(whole), why);
   if (done == 0) return 0;
-  return FinishDecoded(tif, index, out, OwnCodecStrileBytes(tif, done)) ? done : 0;
+  return FinishDecoded(tif, index, out, TIFFStrileBytes(tif, done)) ? done : 0;
 }
 
 struct ZstdContext {
@@ -192,7 +192,7 @@ size_t ZstdPass(ZSTD_DCtx* dctx, const uint8_t* data, uint64_t size, uint8_t* ou
 // bytes) has a last block the strip cannot take whole: that strip alone is decoded again
 // through the library's own window, held to the page's memory.
 uint32_t DecodeZstd(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* data, uint64_t size, uint8_t* out) {
-  const uint64_t whole = OwnCodecStrileBytes(tif, rows);
+  const uint64_t whole = TIFFStrileBytes(tif, rows);
   ZstdContext direct;
   if (!direct.dctx || ZSTD_isError(ZSTD_DCtx_setParameter(direct.dctx, ZSTD_d_windowLogMax, ZSTD_WINDOWLOG_MAX)) ||
       ZSTD_isError(ZSTD_DCtx_setParameter(direct.dctx, ZSTD_d_stableOutBuffer, 1))) {
@@ -250,7 +250,7 @@ const char* LZMAWords(lzma_ret ret) {
 // decoder never wraps a dictionary that large, so the bytes are the same, and what it reserves
 // is bounded by the strip.
 uint32_t DecodeLZMA(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* data, uint64_t size, uint8_t* out) {
-  const uint64_t whole = OwnCodecStrileBytes(tif, rows);
+  const uint64_t whole = TIFFStrileBytes(tif, rows);
   const uint64_t memory = OwnCodecMemory(tif);
   lzma_stream_flags flags;
   uint64_t written = 0;
@@ -312,22 +312,6 @@ uint32_t DecodeLZMA(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* dat
 
 }  // namespace
 
-uint64_t OwnCodecStrileBytes(TIFF* tif, uint32_t rows) {
-  return TIFFIsTiled(tif) ? TIFFVTileSize64(tif, rows) : TIFFVStripSize64(tif, rows);
-}
-
-uint32_t OwnCodecWholeRows(TIFF* tif, uint64_t bytes, uint32_t rows) {
-  uint32_t good = 0, bad = rows + 1;
-  while (bad - good > 1) {
-    const uint32_t mid = good + (bad - good) / 2;
-    if (OwnCodecStrileBytes(tif, mid) <= bytes)
-      good = mid;
-    else
-      bad = mid;
-  }
-  return good;
-}
-
 const char* OwnCodecStrileName(TIFF* tif) { return TIFFIsTiled(tif) ? "tile" : "strip"; }
 
 bool OwnCodecReversesBits(TIFF* tif, bool jbig) {
@@ -361,7 +345,7 @@ uint32_t DecodeTIFFOwnCodec(TIFF* tif, uint32_t index, uint32_t rows, const uint
                             uint8_t* out) {
   uint16_t compression = COMPRESSION_NONE;
   TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-  if (rows == 0 || OwnCodecStrileBytes(tif, rows) == 0) return 0;
+  if (rows == 0 || TIFFStrileBytes(tif, rows) == 0) return 0;
   if (compression == COMPRESSION_JBIG) return DecodeTIFFJBIG(tif, index, rows, data, size, out);
   // libtiff reverses the stored bits of a page of the other fill order before decoding.
   ISArray<uint8_t> reversed;

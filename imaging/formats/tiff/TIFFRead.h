@@ -118,6 +118,12 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
 // stops there.
 bool TIFFAllocationRefused(ISErrorCode& error, TIFF* tif);
 
+// Decoded bytes of the current strip or tile's first `rows` rows.
+uint64_t TIFFStrileBytes(TIFF* tif, uint32_t rows);
+// The most rows (at most `rows`) that the first `bytes` decoded bytes of a strip or tile hold
+// whole.
+uint32_t TIFFWholeRows(TIFF* tif, uint64_t bytes, uint32_t rows);
+
 // Decodes of strips and tiles this thread has run so far (a strip decoded a second time counts
 // twice), for the tests of how much work a read does.
 uint64_t TIFFStrilesDecoded();

@@ -37,26 +37,25 @@
 #include "imaging/formats/tiff/TIFFOwnCodecs.h"
 #include "imaging/formats/tiff/TIFFRead.h"
 
-namespace {
-
-thread_local uint64_t stripsDecoded = 0;
-
-uint64_t DecodedBytes(TIFF* tif, uint32_t rows) {
+uint64_t TIFFStrileBytes(TIFF* tif, uint32_t rows) {
   return TIFFIsTiled(tif) ? TIFFVTileSize64(tif, rows) : TIFFVStripSize64(tif, rows);
 }
 
-// The most rows of the strip or tile (at most `rows`) that `bytes` decoded bytes hold whole.
-uint32_t RowsIn(TIFF* tif, uint64_t bytes, uint32_t rows) {
+uint32_t TIFFWholeRows(TIFF* tif, uint64_t bytes, uint32_t rows) {
   uint32_t good = 0, bad = rows + 1;
   while (bad - good > 1) {
     const uint32_t mid = good + (bad - good) / 2;
-    if (DecodedBytes(tif, mid) <= bytes)
+    if (TIFFStrileBytes(tif, mid) <= bytes)
       good = mid;
     else
       bad = mid;
   }
   return good;
 }
+
+namespace {
+
+thread_local uint64_t stripsDecoded = 0;
 
 // The byte laid all over the buffer before a strip or tile is decoded: never zero, and far from
 // `previousEnd`, the last byte of the strip decoded before it through the same handle (in a
@@ -134,7 +133,7 @@ bool DecodeFax(TIFF* tif, uint8_t* out, uint64_t whole, uint32_t rows, uint32_t 
                uint32_t* done) {
   FaxRows f;
   f.out = out;
-  f.rowBytes = DecodedBytes(tif, 1);
+  f.rowBytes = TIFFStrileBytes(tif, 1);
   f.rows = rows;
   if (f.rowBytes == 0 || f.rowBytes * rows != whole || !ResizeScratch(f.pixels, rows) ||
       !TIFFGetField(tif, TIFFTAG_FAXFILLFUNC, &f.fill) || !f.fill || f.fill == FillCounted)
@@ -224,9 +223,9 @@ bool RowEndLaid(const uint8_t* row, uint64_t rowBytes, uint32_t pad, uint8_t lai
 
 // The pad bits of the first `rows` rows cleared: a fax decoder leaves them as they were laid.
 uint32_t ClearPadBits(TIFF* tif, uint8_t* out, uint32_t rows) {
-  const uint64_t rowBytes = DecodedBytes(tif, 1);
+  const uint64_t rowBytes = TIFFStrileBytes(tif, 1);
   const uint32_t pad = rowBytes > 0 ? PadBits(tif, rowBytes) : 0;
-  if (pad == 0 || DecodedBytes(tif, rows) != rowBytes * rows) return rows;
+  if (pad == 0 || TIFFStrileBytes(tif, rows) != rowBytes * rows) return rows;
   const auto mask = static_cast<uint8_t>(0xFF << pad);
   for (uint32_t r = 0; r < rows; ++r) out[(r + 1) * rowBytes - 1] &= mask;
   return rows;
@@ -236,10 +235,10 @@ uint32_t ClearPadBits(TIFF* tif, uint8_t* out, uint32_t rows) {
 // whole: a decoder writes each row from its start, so a row whose end still holds the laid byte
 // was not written to its end (a JPEG stream narrower than its strip).
 uint32_t LeadingWholeRows(TIFF* tif, const uint8_t* out, uint32_t rows, uint8_t laid) {
-  const uint64_t rowBytes = DecodedBytes(tif, 1);
+  const uint64_t rowBytes = TIFFStrileBytes(tif, 1);
   const uint32_t pad = PadBits(tif, rowBytes);
   for (uint32_t r = 0; r < rows; ++r) {
-    const uint64_t end = DecodedBytes(tif, r + 1);
+    const uint64_t end = TIFFStrileBytes(tif, r + 1);
     if (end < rowBytes || RowEndLaid(out + end - rowBytes, rowBytes, pad, laid)) return r;
   }
   return rows;
@@ -247,10 +246,10 @@ uint32_t LeadingWholeRows(TIFF* tif, const uint8_t* out, uint32_t rows, uint8_t 
 
 // The rows that lead equal in two decodes of the same strip, the pad bits of each row aside.
 uint32_t LeadingEqualRows(TIFF* tif, const uint8_t* a, const uint8_t* b, uint64_t whole, uint32_t rows) {
-  const uint64_t rowBytes = DecodedBytes(tif, 1);
+  const uint64_t rowBytes = TIFFStrileBytes(tif, 1);
   if (rowBytes == 0 || rowBytes * rows != whole) {
     // Rows subsampled in blocks: whole blocks of rows.
-    return RowsIn(tif, static_cast<uint64_t>(std::mismatch(a, a + whole, b).first - a), rows);
+    return TIFFWholeRows(tif, static_cast<uint64_t>(std::mismatch(a, a + whole, b).first - a), rows);
   }
   const uint32_t pad = PadBits(tif, rowBytes);
   const auto mask = static_cast<uint8_t>(0xFF << pad);
@@ -335,7 +334,7 @@ bool EndMayBeUnwritten(TIFF* tif, const uint8_t* out, uint64_t whole, uint32_t r
   if (!TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor)) predictor = PREDICTOR_NONE;
   TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
   const uint32_t bytes = bits % 8 == 0 && bits <= 64 ? std::max(1, bits / 8) : 1;
-  const uint64_t rowBytes = DecodedBytes(tif, 1);
+  const uint64_t rowBytes = TIFFStrileBytes(tif, 1);
   if (predictor == PREDICTOR_NONE) {
     // These decoders write whole bytes: the last one, pad bits and all, was written or not.
     if (bytes == 1) return out[whole - 1] == laid;
@@ -396,8 +395,8 @@ bool FinishRows(TIFF* tif, uint8_t* out, uint32_t rows) {
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
   const bool swapped = TIFFIsByteSwapped(tif) != 0;
-  const uint64_t rowBytes = DecodedBytes(tif, 1);
-  const uint64_t bytes = DecodedBytes(tif, rows);
+  const uint64_t rowBytes = TIFFStrileBytes(tif, 1);
+  const uint64_t bytes = TIFFStrileBytes(tif, rows);
   if (predictor == PREDICTOR_HORIZONTAL) {
     if (bytes != rowBytes * rows) return false;  // subsampled rows
     const uint32_t stride = planar == PLANARCONFIG_CONTIG ? samples : 1;
@@ -431,7 +430,7 @@ bool TIFFAllocationRefused(ISErrorCode& error, TIFF* tif) {
 }
 
 uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out, ISArray<uint8_t>& raw) {
-  const uint64_t whole = DecodedBytes(tif, rows);
+  const uint64_t whole = TIFFStrileBytes(tif, rows);
   if (rows == 0 || whole == 0) return 0;
   const bool tiled = TIFFIsTiled(tif) != 0;
   char note[64];
@@ -490,10 +489,10 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     // Stored rows as they are: as many whole rows as the bytes hold.
     if (compression == COMPRESSION_NONE) {
       ++stripsDecoded;
-      const uint32_t storedRows = RowsIn(tif, stored.held, rows);
+      const uint32_t storedRows = TIFFWholeRows(tif, stored.held, rows);
       if (storedRows < rows) SetLastWarning(note);
       if (storedRows == 0) return 0;
-      const auto bytes = static_cast<tmsize_t>(DecodedBytes(tif, storedRows));
+      const auto bytes = static_cast<tmsize_t>(TIFFStrileBytes(tif, storedRows));
       return TIFFReadFromUserBuffer(tif, index, raw.Data(), held, out, bytes) ? storedRows : 0;
     }
   }
@@ -531,7 +530,7 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
                                        TIFFGetBitRevTable(fillOrder == FILLORDER_LSB2MSB), &failed);
     // The decoder runs only on 2-bit pages; a failure the walk does not share came before it.
     if (bits != 2 || (!decoded && !failed)) reached = 0;
-    const uint32_t done = std::min(rows, RowsIn(tif, reached * scanline, rows));
+    const uint32_t done = std::min(rows, TIFFWholeRows(tif, reached * scanline, rows));
     if (!decoded || done < rows) SetLastWarning(note);
     return done;
   }
@@ -559,13 +558,13 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     if (!decodeAgain(laid)) return 0;
     uint64_t end = static_cast<uint64_t>(std::mismatch(out, out + whole, first.Data()).first - out);
     while (end > 0 && out[end - 1] == 0) --end;
-    done = RowsIn(tif, end, rows);
+    done = TIFFWholeRows(tif, end, rows);
     if (compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE)
       done = RowsBeforeTheEnd(tif, index, held, out, whole, done);
   } else {
     // Old-style JPEG, never decoded again: each row is written from its start, so the rows
     // that lead whole end in neither the laid byte nor the zeros a failure leaves.
-    done = LeadingWholeRows(tif, out, RowsIn(tif, WrittenBytes(out, whole, laid), rows), laid);
+    done = LeadingWholeRows(tif, out, TIFFWholeRows(tif, WrittenBytes(out, whole, laid), rows), laid);
   }
   return done > 0 && FinishRows(tif, out, done) ? ClearPadBits(tif, out, done) : 0;
 }
