@@ -357,7 +357,7 @@ CarriedMetadata MetadataForOutput(const CMainDialog& dialog, OutputKind kind, co
   if (kind != OutputKind::kPng) c.iptc = source.iptc;
   if (source.xmp.empty()) return c;
   // The XMP packets, fitted to the written picture.
-  const bool turned = dialog.m_orientation >= 2 && dialog.m_orientation <= 8;
+  const bool turned = (dialog.m_orientation >= 2 && dialog.m_orientation <= 8) || source.uprightOnRead;
   const bool setSize = turned || dialog.m_workWidth != dialog.m_sourceWidth || dialog.m_workHeight != dialog.m_sourceHeight;
   std::string packet(source.xmp.begin(), source.xmp.end()), why;
   if (!FitXmpToOutput(packet, turned, setSize, dialog.m_workWidth, dialog.m_workHeight, &why)) {
