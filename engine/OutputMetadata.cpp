@@ -66,7 +66,8 @@ class XmpFitter {
 
   // The edits that fit the packet, or false with why.
   bool Scan(std::vector<Edit>* edits, std::string* why) {
-    size_t pos = 0;
+    // A UTF-8 byte order mark some writers put before the packet.
+    size_t pos = s_.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     bool rootSeen = false;
     while (pos < s_.size()) {
       const size_t lt = s_.find('<', pos);

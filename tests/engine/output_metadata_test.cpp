@@ -64,6 +64,7 @@ TEST(OutputMetadata, XmpFittedToTheWrittenPicture) {
     std::string attributes, elements;
     bool turned, setSize;
     std::vector<std::string> present, absent;
+    std::string lead = "";  // what comes before the packet's first tag
   } cases[] = {
       {"attributes", "tiff:Orientation=\"6\" tiff:ImageWidth=\"32\" exif:PixelYDimension='16'", "", true, true,
        {"tiff:Orientation=\"1\"", "tiff:ImageWidth=\"5\"", "exif:PixelYDimension='9'"}, {"\"6\""}},
@@ -74,10 +75,11 @@ TEST(OutputMetadata, XmpFittedToTheWrittenPicture) {
       {"not turned, same size", "tiff:Orientation=\"6\" tiff:ImageWidth=\"32\"", "", false, false,
        {"tiff:Orientation=\"6\"", "tiff:ImageWidth=\"32\""}, {}},
       {"stale thumbnail", "", thumbnail, false, false, {"dc:subject"}, {"Thumbnails", "/9j/"}},
+      {"byte order mark", "tiff:Orientation=\"6\"", "", true, false, {"tiff:Orientation=\"1\""}, {}, "\xEF\xBB\xBF"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string packet = qrvtest::TestXMP(c.attributes, c.elements), why;
+    std::string packet = c.lead + qrvtest::TestXMP(c.attributes, c.elements), why;
     const std::string before = packet;
     ASSERT_TRUE(FitXmpToOutput(packet, c.turned, c.setSize, 5, 9, &why)) << why;
     for (const std::string& s : c.present) EXPECT_NE(packet.find(s), std::string::npos) << s << "\n" << packet;
