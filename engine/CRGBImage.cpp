@@ -371,6 +371,7 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
   if (!block) return Refused();
   m_loadWarning = ISGetLastWarning();
   if (format == IFF_PNG || format == IFF_PSD || format == IFF_TIFF) m_metadata.TakeFromLastRead();
+  m_metadata.uprightOnRead = format == IFF_TIFF;
   Adopt(block, width, height);
   return 0;
 }

@@ -227,6 +227,60 @@ int EstimatedQuality(const BYTE* jpeg, uint32_t length) {
   return best;
 }
 
+// The size of a JPEG stream's block group (its MCU: 8 x 8 for one component, else the largest
+// sampling factors' blocks), from the frame header before its first scan; false when none is
+// found there.
+bool BlockGroupSize(const BYTE* jpeg, uint32_t length, DWORD* width, DWORD* height) {
+  uint64_t at = 2;
+  while (at + 4 <= length && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+    const BYTE marker = jpeg[at + 1];
+    const uint32_t size = (uint32_t{jpeg[at + 2]} << 8) | jpeg[at + 3];
+    if (size < 2 || at + 2 + size > length) return false;
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame && size >= 8) {
+      const uint32_t components = jpeg[at + 9];
+      if (components == 0 || size < 8 + 3 * components) return false;
+      DWORD h = 1, v = 1;
+      for (uint32_t c = 0; c < components; ++c) {
+        const BYTE factors = jpeg[at + 11 + 3 * c];
+        h = std::max<DWORD>(h, factors >> 4);
+        v = std::max<DWORD>(v, factors & 0x0F);
+      }
+      *width = components == 1 ? 8 : 8 * h;
+      *height = components == 1 ? 8 : 8 * v;
+      return true;
+    }
+    at += 2 + size;
+  }
+  return false;
+}
+
+// Whether the lossless operation moves only whole block groups, so that its copy holds every
+// pixel turned: a flip or turn that brings the right edge's partial group to the left needs
+// whole columns of groups, and so for the bottom edge and rows. libjpeg turns a partial group
+// at such an edge only as the blocks are turned (not moved) and trims it only when the picture
+// holds a whole group besides, so a copy of the right size can still be wrong at an edge.
+bool TurnsWhole(const BYTE* jpeg, uint32_t length, DWORD operation, DWORD width, DWORD height) {
+  DWORD groupWidth = 0, groupHeight = 0;
+  if (!BlockGroupSize(jpeg, length, &groupWidth, &groupHeight)) return false;
+  // A single column or row is its own mirror image.
+  const bool wholeColumns = width % groupWidth == 0 || width == 1;
+  const bool wholeRows = height % groupHeight == 0 || height == 1;
+  switch (operation) {
+    case 1:  // flip horizontal
+    case 7:  // rotate 270 clockwise
+      return wholeColumns;
+    case 2:  // flip vertical
+    case 5:  // rotate 90 clockwise
+      return wholeRows;
+    case 3:  // transverse
+    case 6:  // rotate 180
+      return wholeColumns && wholeRows;
+    default:  // transpose
+      return true;
+  }
+}
+
 // A thumbnail decoded, turned and encoded again, at the quality its tables show: the way to
 // turn one whose lossless turn would drop a partial block group at an edge. Empty, with the
 // reason in `why`, when it cannot be.
@@ -317,7 +371,8 @@ std::vector<BYTE> TurnThumbnail(const BYTE* jpeg, uint32_t length, DWORD operati
     ISGetJPGInfo(check, &turnedWidth, &turnedHeight, nullptr, nullptr, nullptr, nullptr);
     ISCloseSource(check);
   }
-  if (turnedWidth != (transposed ? height : width) || turnedHeight != (transposed ? width : height))
+  if (turnedWidth != (transposed ? height : width) || turnedHeight != (transposed ? width : height) ||
+      !TurnsWhole(jpeg, length, operation, width, height))
     return TurnThumbnailPixels(jpeg, length, operation, bits, why);
   return std::move(out.bytes);
 }

@@ -66,7 +66,8 @@ class XmpFitter {
 
   // The edits that fit the packet, or false with why.
   bool Scan(std::vector<Edit>* edits, std::string* why) {
-    size_t pos = 0;
+    // A UTF-8 byte order mark some writers put before the packet.
+    size_t pos = s_.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     bool rootSeen = false;
     while (pos < s_.size()) {
       const size_t lt = s_.find('<', pos);
@@ -357,7 +358,7 @@ CarriedMetadata MetadataForOutput(const CMainDialog& dialog, OutputKind kind, co
   if (kind != OutputKind::kPng) c.iptc = source.iptc;
   if (source.xmp.empty()) return c;
   // The XMP packets, fitted to the written picture.
-  const bool turned = dialog.m_orientation >= 2 && dialog.m_orientation <= 8;
+  const bool turned = (dialog.m_orientation >= 2 && dialog.m_orientation <= 8) || source.uprightOnRead;
   const bool setSize = turned || dialog.m_workWidth != dialog.m_sourceWidth || dialog.m_workHeight != dialog.m_sourceHeight;
   std::string packet(source.xmp.begin(), source.xmp.end()), why;
   if (!FitXmpToOutput(packet, turned, setSize, dialog.m_workWidth, dialog.m_workHeight, &why)) {

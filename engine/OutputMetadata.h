@@ -21,6 +21,9 @@ struct SourceMetadata {
   std::vector<char> xmpGuid;      // the 32 hex digits naming the extended packet
   std::string profileNote;        // why the file's colour profile was left out on reading
   std::string xmpExtendedNote;    // why its extended XMP packet was
+  // The reader turned the picture upright as the file's own orientation tag says (a TIFF's):
+  // the XMP's orientation then describes the stored picture, not the one loaded.
+  bool uprightOnRead = false;
   void Clear() { *this = SourceMetadata(); }
   // Takes what the library's last read met.
   void TakeFromLastRead();

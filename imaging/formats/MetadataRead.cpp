@@ -55,15 +55,17 @@ void KeepPhotoshopResourcesRead(const uint8_t* block, uint32_t size, bool iptc, 
   CPhotoshopResources parser;
   parser.wanted = {0x0404, 1039};
   if (!parser.ParsePhotoshopResources(block, size, false)) return;
+  // The first record of each kind is the one kept, as other readers show it.
+  bool iptcKept = false, profileKept = false;
   for (const PSDResource& r : parser.records) {
     if (r.record.Count() < r.dataOffset + 4) continue;
     // The data's own size; the record pads it to an even count.
     const uint32_t length = ReadBE32(r.record.Data() + r.dataOffset - 4);
     if (length == 0 || length > r.record.Count() - r.dataOffset) continue;
     const uint8_t* data = r.record.Data() + r.dataOffset;
-    if (r.id == 0x0404 && iptc)
-      KeepMetadataRead(IS_META_IPTC, data, length);
-    else if (r.id == 1039 && profile)
-      KeepICCProfileRead(data, length, "PSD profile resource");
+    if (r.id == 0x0404 && iptc && !iptcKept)
+      KeepMetadataRead(IS_META_IPTC, data, length), iptcKept = true;
+    else if (r.id == 1039 && profile && !profileKept)
+      KeepICCProfileRead(data, length, "PSD profile resource"), profileKept = true;
   }
 }

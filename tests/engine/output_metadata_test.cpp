@@ -2,6 +2,7 @@
 // to the written picture, the profile left out (with a warning) where it cannot go.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,7 @@ TEST(OutputMetadata, XmpFittedToTheWrittenPicture) {
     std::string attributes, elements;
     bool turned, setSize;
     std::vector<std::string> present, absent;
+    std::string lead = "";  // what comes before the packet's first tag
   } cases[] = {
       {"attributes", "tiff:Orientation=\"6\" tiff:ImageWidth=\"32\" exif:PixelYDimension='16'", "", true, true,
        {"tiff:Orientation=\"1\"", "tiff:ImageWidth=\"5\"", "exif:PixelYDimension='9'"}, {"\"6\""}},
@@ -73,10 +75,11 @@ TEST(OutputMetadata, XmpFittedToTheWrittenPicture) {
       {"not turned, same size", "tiff:Orientation=\"6\" tiff:ImageWidth=\"32\"", "", false, false,
        {"tiff:Orientation=\"6\"", "tiff:ImageWidth=\"32\""}, {}},
       {"stale thumbnail", "", thumbnail, false, false, {"dc:subject"}, {"Thumbnails", "/9j/"}},
+      {"byte order mark", "tiff:Orientation=\"6\"", "", true, false, {"tiff:Orientation=\"1\""}, {}, "\xEF\xBB\xBF"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string packet = qrvtest::TestXMP(c.attributes, c.elements), why;
+    std::string packet = c.lead + qrvtest::TestXMP(c.attributes, c.elements), why;
     const std::string before = packet;
     ASSERT_TRUE(FitXmpToOutput(packet, c.turned, c.setSize, 5, 9, &why)) << why;
     for (const std::string& s : c.present) EXPECT_NE(packet.find(s), std::string::npos) << s << "\n" << packet;
@@ -104,29 +107,51 @@ TEST(OutputMetadata, OutputsCarryTheSourceMetadata) {
   const std::string xmp = qrvtest::TestXMP("tiff:Orientation=\"6\" tiff:ImageWidth=\"32\"");
   const std::string src = dir.File("src.jpg");
   WriteSource(src, profile, iptc, xmp);
+  // The same metadata in a TIFF stored turned (orientation 6).
+  const std::string tiffSrc = dir.File("srct.tif");
+  {
+    ISSetWriteMetadata(IS_META_ICC, profile.data(), static_cast<DWORD>(profile.size()));
+    ISSetWriteMetadata(IS_META_IPTC, iptc.data(), static_cast<DWORD>(iptc.size()));
+    ISSetWriteMetadata(IS_META_XMP, reinterpret_cast<const BYTE*>(xmp.data()), static_cast<DWORD>(xmp.size()));
+    const Bytes pixels = enginetest::RandomPicture(32, 16, 3);
+    ISIOHandle sink = ISOpenFileSink(tiffSrc.c_str(), 0);
+    ASSERT_TRUE(ISWriteTIFF(sink, pixels.data(), 32, 16, 24, nullptr, 1, nullptr, 0));
+    ISCloseSink(sink);
+    ClearCarriedMetadata();
+    Bytes file = qrvtest::ReadFileBytes(tiffSrc);
+    const Bytes upright = {0x12, 0x01, 3, 0, 1, 0, 0, 0, 1, 0};
+    const auto at = std::search(file.begin(), file.end(), upright.begin(), upright.end());
+    ASSERT_NE(at, file.end());
+    at[8] = 6;
+    qrvtest::WriteFileBytes(tiffSrc, file);
+  }
   struct Case {
     int fileType;
     const char* out;
     bool matched;
     bool icc, iptcKept, xmpKept;
     const char* warning;
+    bool tiff;  // the TIFF source, turned upright on reading by its own orientation tag
   } cases[] = {
-      {1, "QRV/src_QRV.jpg", false, true, true, true, nullptr},
-      {2, "QRV/src_QRV.png", false, true, false, true, nullptr},
-      {3, "QRV/src_QRV.bmp", false, false, false, false, "Colour profile of the source left out: BMP files cannot hold one"},
-      {1, "QRV/src_QRV.jpg", true, false, true, true, nullptr},  // matched to sRGB: no profile
+      {1, "QRV/src_QRV.jpg", false, true, true, true, nullptr, false},
+      {2, "QRV/src_QRV.png", false, true, false, true, nullptr, false},
+      {3, "QRV/src_QRV.bmp", false, false, false, false, "Colour profile of the source left out: BMP files cannot hold one",
+       false},
+      {1, "QRV/src_QRV.jpg", true, false, true, true, nullptr, false},  // matched to sRGB: no profile
+      {1, "QRV/srct_QRV.jpg", false, true, true, true, nullptr, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.out);
     enginetest::OutputDialog w(dir, 5, 4);
     w.dlg.m_pages.output.m_fileType = c.fileType;
     w.dlg.m_pages.output.m_replace = 1;
-    ASSERT_EQ(w.dlg.LoadSourceImage(src), 1);
+    const std::string from = c.tiff ? tiffSrc : src;
+    ASSERT_EQ(w.dlg.LoadSourceImage(from), 1);
     w.dlg.m_workImage = enginetest::RandomPicture(5, 9, 2);  // as a resize would leave it
     w.dlg.m_workWidth = 5;
     w.dlg.m_workHeight = 9;
     w.dlg.m_colorMatched = c.matched ? 1 : 0;
-    ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+    ASSERT_TRUE(w.dlg.WriteOutputImage(from, nullptr));
     if (c.warning) {
       EXPECT_NE(w.Log().find(c.warning), std::string::npos) << w.Log();
     }

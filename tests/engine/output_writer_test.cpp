@@ -490,6 +490,10 @@ TEST(OutputWriter, CarriedThumbnailsAreTurnedOnlyWithinAThumbnailsBounds) {
       // 4:2:0 blocks go by 16 x 16: the 120 rows are not whole groups, and become columns.
       {"4:2:0", qrvtest::EncodeJPEG(160, 120, {0x22, 0x11, 0x11}, "baseline"), picture, {120, 160}, ""},
       {"4:2:0 progressive", qrvtest::EncodeJPEG(160, 120, {0x22, 0x11, 0x11}, "simple"), picture, {120, 160}, ""},
+      // Smaller than one block group: the lossless turn keeps the size but only turns the
+      // blocks of the partial group in place.
+      {"4:2:0, one partial group", qrvtest::EncodeJPEG(8, 8, {0x22, 0x11, 0x11}, "baseline"), picture, {8, 8}, ""},
+      {"4:2:0, 9 rows", qrvtest::EncodeJPEG(40, 9, {0x22, 0x11, 0x11}, "baseline"), picture, {9, 40}, ""},
       {"grey, odd size", qrvtest::EncodeJPEG(150, 100, {0x11}, "baseline"), picture, {100, 150}, ""},
       {"4 components", qrvtest::EncodeJPEG(160, 120, {0x11, 0x11, 0x11, 0x11}, "baseline"), picture, {120, 160}, ""},
       {"progressive", qrvtest::EncodeJPEG(160, 120, {0x11, 0x11, 0x11}, "simple"), picture, {120, 160}, ""},

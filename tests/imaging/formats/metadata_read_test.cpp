@@ -197,6 +197,9 @@ TEST(MetadataRead, IPTCAndXMPOfEachFormat) {
   Bytes resources = Resource(1005, Bytes(16, 0));
   const Bytes iptcResource = Resource(0x0404, iptc);
   resources.insert(resources.end(), iptcResource.begin(), iptcResource.end());
+  // A second IPTC resource after it is not the one readers show.
+  const Bytes second = Resource(0x0404, qrvtest::TestIPTC("Second", {}, ""));
+  resources.insert(resources.end(), second.begin(), second.end());
   const std::string guid = "0123456789ABCDEF0123456789ABCDEF";
   const std::string withGuid = qrvtest::TestXMP("xmpNote:HasExtendedXMP=\"" + guid + "\"");
   const std::string extended = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">" + std::string(3000, ' ') + "</x:xmpmeta>";
