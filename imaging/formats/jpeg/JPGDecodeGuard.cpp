@@ -99,9 +99,10 @@ void JPGGuardDecode(j_decompress_ptr cinfo, unsigned frameCopies) {
   scansDecoded = 0;
   costDecoded = 0;
   frameBlocks = JPGFrameBlocks(cinfo);
-  costLimit = std::min(BudgetMultiply(frameBlocks, kJPGCostPerFrameBlock), kJPGCostLimit);
   uint64_t left = 0;
   const bool known = JPGBytesLeft(cinfo, &left);
+  const uint64_t total = known ? std::max(kJPGCostLimit, BudgetMultiply(left, kJPGCostPerDataByte)) : kJPGCostLimit;
+  costLimit = std::min(BudgetMultiply(frameBlocks, kJPGCostPerFrameBlock), total);
   const uint64_t width = cinfo->image_width, height = cinfo->image_height;
   const uint64_t hMax = static_cast<uint64_t>(cinfo->max_h_samp_factor);
   const uint64_t vMax = static_cast<uint64_t>(cinfo->max_v_samp_factor);

@@ -59,6 +59,12 @@ Bytes RepeatedBandScans(uint32_t w, uint32_t h, int scans, unsigned restart = 0)
   return jpeg;
 }
 
+// The file with `bytes` zero bytes after its end: data a decoder is handed past its last scan.
+Bytes Padded(Bytes jpeg, size_t bytes) {
+  jpeg.insert(jpeg.end(), bytes, 0);
+  return jpeg;
+}
+
 // A one-component stream whose first scan header names the band ss..se.
 Bytes WithScanBand(Bytes jpeg, uint8_t ss, uint8_t se) {
   for (size_t i = 0; i + 9 < jpeg.size(); ++i)
@@ -144,6 +150,10 @@ TEST(JPGScanCost, TheScanPastTheBoundIsRefused) {
        refused(97, "48"), 96},
       {"read, 4096 x 4096, a band 100 times", RepeatedBandScans(4096, 4096, 100), false, IS_ERR_BADJPEG,
        refused(60, "262144"), 59},
+      // 700000 bytes more in the file allow 8192 units each (with the scans' own bytes, about
+      // 5.73e9 in all): the 69th scan goes past.
+      {"read, 4096 x 4096, a band 100 times, 700000 bytes after", Padded(RepeatedBandScans(4096, 4096, 100), 700000),
+       false, IS_ERR_BADJPEG, refused(69, "262144"), 68},
       // Arithmetic progressions of one coefficient a scan, past 32 passes over the frame.
       {"read, 40 scans", EncodeJPEG(64, 48, grey, "arithmetic", 40), false, IS_ERR_OK, "", 40},
       {"transform, 40 scans", EncodeJPEG(64, 48, grey, "arithmetic", 40), true, IS_ERR_OK, "", 40},
