@@ -3,18 +3,9 @@
 
 #include <cstdio>
 
-namespace {
+#include "engine/OutputNaming.h"
 
-// The name an entry is shown by: the file's name, or for a path that ends in "/" (a folder that
-// is not there) its last part with the slash, as it was given.
-std::string FileName(const std::string& path) {
-  const size_t end = path.find_last_not_of('/');
-  if (end == std::string::npos) return path;
-  const size_t slash = path.rfind('/', end);
-  const size_t begin = slash == std::string::npos ? 0 : slash + 1;
-  const std::string name = path.substr(begin, end + 1 - begin);
-  return end + 1 < path.size() ? name + "/" : name;
-}
+namespace {
 
 std::string Folder(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -30,7 +21,7 @@ std::string Reason(const CMainDialog::EntryOutcome& outcome, bool cancelled) {
 
 std::string EntryLine(const CMainDialog::EntryOutcome& outcome, int number, int total, bool cancelled) {
   std::string line =
-      "[" + std::to_string(number) + "/" + std::to_string(total) + "] " + ConsoleText(FileName(outcome.path));
+      "[" + std::to_string(number) + "/" + std::to_string(total) + "] " + ConsoleText(EntryName(outcome.path));
   if (!outcome.written) return line + ": not written: " + ConsoleText(Reason(outcome, cancelled));
   const std::string folder = Folder(outcome.path);
   std::string shown = outcome.output;

@@ -37,6 +37,15 @@ std::string ExtensionOfFormat(int code) {
 
 }  // namespace
 
+std::string EntryName(const std::string& path) {
+  const size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) return path;
+  const size_t slash = path.rfind('/', end);
+  const size_t begin = slash == std::string::npos ? 0 : slash + 1;
+  const std::string name = path.substr(begin, end + 1 - begin);
+  return end + 1 < path.size() ? name + "/" : name;
+}
+
 std::string WithSlash(const std::string& folder) {
   return (folder.empty() || folder.back() == '/') ? folder : folder + "/";
 }

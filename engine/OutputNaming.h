@@ -26,5 +26,8 @@ bool FileExists(const std::string& path);
 std::string WriteOutputMarker(const std::string& folder, int marks = 1);
 // base + number + "_QRV" + extension; number 0 gives base + "_QRV" + extension.
 std::string NumberedOutputName(const std::string& base, long long number, const std::string& extension);
+// The name an entry is shown by: the file's name, or for a path that ends in "/" (a folder that
+// is not there) its last part with the slash, as it was given.
+std::string EntryName(const std::string& path);
 // The folder with one "/" at its end (an empty folder stays empty).
 std::string WithSlash(const std::string& folder);

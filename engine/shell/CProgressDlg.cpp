@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/OutputNaming.h"
+
 namespace {
 
 volatile sig_atomic_t g_cancelFlag = 0;
@@ -230,11 +232,6 @@ std::vector<Unit> Units(const std::string& s) {
   return units;
 }
 
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 std::string ConsoleText(const std::string& text) {
@@ -390,7 +387,7 @@ std::string CProgressDlg::ProgressLine(int number, int total, const std::string&
   const std::string counter = "[" + std::to_string(number) + "/" + std::to_string(total) + "]";
   char pct[16];
   std::snprintf(pct, sizeof pct, "%3d%%", percent);
-  const std::string rawName = BaseName(path);
+  const std::string rawName = EntryName(path);
   std::string name = ConsoleText(rawName), shownStep = ConsoleText(step);
   // The separators: one blank after the counter, two between the other parts.
   const bool hasName = !name.empty(), hasStep = !shownStep.empty();

@@ -128,6 +128,7 @@ TEST(ProgressDlg, ProgressLineFitsTheTerminal) {
   } cases[] = {
       {"/p/a.jpg", "Sharpen", 80, "[2/9] a.jpg  Sharpen   90%"},
       {"", "Loading...", 80, "[2/9] Loading...   90%"},
+      {"/p/nosuchdir/", "Loading...", 80, "[2/9] nosuchdir/  Loading...   90%"},
       {longName, "Adjusting Gamma", 80,
        "[2/9] holiday_pictures_from_t...rather_long_name_07.jpg  Adjusting Gamma   90%"},
       {longName, "Adjusting Gamma", 40, "[2/9] holiday...07.jpg  Adjust...   90%"},
