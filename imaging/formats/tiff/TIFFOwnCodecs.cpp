@@ -82,9 +82,9 @@ bool FloatingRow(uint8_t* row, uint64_t cc, uint32_t bps, uint32_t stride, uint8
   return true;
 }
 
-// What libtiff does to `bytes` decoded bytes of a strip or tile before it returns them. False,
-// with the reason, for the predictors and layouts libtiff refuses.
-bool FinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) {
+}  // namespace
+
+bool TIFFFinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) {
   uint16_t predictor = PREDICTOR_NONE, bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG;
   uint16_t format = SAMPLEFORMAT_UINT;
   if (!TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor)) predictor = PREDICTOR_NONE;
@@ -139,6 +139,8 @@ bool FinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) {
   return true;
 }
 
+namespace {
+
 // The whole rows of `written` decoded bytes of a strip or tile that wants `whole`, finished;
 // when they are fewer than `rows`, a warning naming the codec and `why` the data stopped.
 uint32_t KeepRows(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out, uint64_t written, uint64_t whole,
@@ -148,7 +150,7 @@ uint32_t KeepRows(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out, uint64
     Warn("%s data of TIFF %s %u end after %llu of its %llu bytes (%s)", codec, OwnCodecStrileName(tif), index,
          static_cast<unsigned long long>(written), static_cast<unsigned long long>(whole), why);
   if (done == 0) return 0;
-  return FinishDecoded(tif, index, out, TIFFStrileBytes(tif, done)) ? done : 0;
+  return TIFFFinishDecoded(tif, index, out, TIFFStrileBytes(tif, done)) ? done : 0;
 }
 
 struct ZstdContext {

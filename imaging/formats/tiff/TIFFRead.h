@@ -124,6 +124,12 @@ uint64_t TIFFStrileBytes(TIFF* tif, uint32_t rows);
 // whole.
 uint32_t TIFFWholeRows(TIFF* tif, uint64_t bytes, uint32_t rows);
 
+// What libtiff does to the first `bytes` decoded bytes of strip or tile `index` before it returns
+// them (the predictor undone, samples put in the host's byte order): also for the rows a failed
+// decode gave, which libtiff leaves as decoded. False, with the reason, for the predictors and
+// layouts libtiff refuses.
+bool TIFFFinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes);
+
 // Decodes of strips and tiles this thread has run so far (a strip decoded a second time counts
 // twice), for the tests of how much work a read does.
 uint64_t TIFFStrilesDecoded();

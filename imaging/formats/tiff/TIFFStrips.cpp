@@ -371,53 +371,6 @@ bool EndMayBeUnwritten(TIFF* tif, const uint8_t* out, uint64_t whole, uint32_t r
   return true;
 }
 
-template <typename T>
-void AccumulateRows(uint8_t* out, uint64_t rowBytes, uint32_t rows, uint32_t stride, bool swapped) {
-  const uint64_t count = rowBytes / sizeof(T);
-  for (uint32_t r = 0; r < rows; ++r) {
-    T* row = reinterpret_cast<T*>(out + r * rowBytes);
-    if (swapped) {
-      if (sizeof(T) == 2) TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(row), static_cast<tmsize_t>(count));
-      if (sizeof(T) == 4) TIFFSwabArrayOfLong(reinterpret_cast<uint32_t*>(row), static_cast<tmsize_t>(count));
-    }
-    for (uint64_t i = stride; i < count; ++i) row[i] = static_cast<T>(row[i] + row[i - stride]);
-  }
-}
-
-// libtiff applies the horizontal predictor and the file's byte order only to a strip or tile
-// that decoded whole: the same for the first `rows` rows that a failed decode gave. False for
-// the predictors and depths not done here (their rows are given up).
-bool FinishRows(TIFF* tif, uint8_t* out, uint32_t rows) {
-  uint16_t predictor = PREDICTOR_NONE, bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG;
-  // Only the codecs that have a predictor know its tag.
-  if (!TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor)) predictor = PREDICTOR_NONE;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  const bool swapped = TIFFIsByteSwapped(tif) != 0;
-  const uint64_t rowBytes = TIFFStrileBytes(tif, 1);
-  const uint64_t bytes = TIFFStrileBytes(tif, rows);
-  if (predictor == PREDICTOR_HORIZONTAL) {
-    if (bytes != rowBytes * rows) return false;  // subsampled rows
-    const uint32_t stride = planar == PLANARCONFIG_CONTIG ? samples : 1;
-    switch (bits) {
-      case 8: AccumulateRows<uint8_t>(out, rowBytes, rows, stride, false); return true;
-      case 16: AccumulateRows<uint16_t>(out, rowBytes, rows, stride, swapped); return true;
-      case 32: AccumulateRows<uint32_t>(out, rowBytes, rows, stride, swapped); return true;
-      default: return false;
-    }
-  }
-  if (predictor != PREDICTOR_NONE) return false;
-  if (!swapped) return true;
-  switch (bits) {
-    case 16: TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(out), static_cast<tmsize_t>(bytes / 2)); return true;
-    case 24: TIFFSwabArrayOfTriples(out, static_cast<tmsize_t>(bytes / 3)); return true;
-    case 32: TIFFSwabArrayOfLong(reinterpret_cast<uint32_t*>(out), static_cast<tmsize_t>(bytes / 4)); return true;
-    case 64: TIFFSwabArrayOfLong8(reinterpret_cast<uint64_t*>(out), static_cast<tmsize_t>(bytes / 8)); return true;
-    default: return bits <= 8;
-  }
-}
-
 }  // namespace
 
 uint64_t TIFFStrilesDecoded() { return stripsDecoded; }
@@ -547,7 +500,7 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     const uint32_t same = decodeAgain(laid) ? LeadingEqualRows(tif, out, first.Data(), whole, rows) : 0;
     if (!decoded || same < rows) SetLastWarning(note);
     if (decoded) return ClearPadBits(tif, out, same);
-    return same > 0 && FinishRows(tif, out, same) ? ClearPadBits(tif, out, same) : 0;
+    return same > 0 && TIFFFinishDecoded(tif, index, out, TIFFStrileBytes(tif, same)) ? ClearPadBits(tif, out, same) : 0;
   }
   if (decoded) return ClearPadBits(tif, out, rows);
   SetLastWarning(note);
@@ -566,5 +519,5 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     // that lead whole end in neither the laid byte nor the zeros a failure leaves.
     done = LeadingWholeRows(tif, out, TIFFWholeRows(tif, WrittenBytes(out, whole, laid), rows), laid);
   }
-  return done > 0 && FinishRows(tif, out, done) ? ClearPadBits(tif, out, done) : 0;
+  return done > 0 && TIFFFinishDecoded(tif, index, out, TIFFStrileBytes(tif, done)) ? ClearPadBits(tif, out, done) : 0;
 }
