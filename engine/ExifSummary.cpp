@@ -2,10 +2,13 @@
 // interoperability and IFD1 lists) and converted into a number or a word.
 #include "engine/ExifSummary.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+
+#include "platform/gdi_font_face.h"
 
 namespace {
 
@@ -107,80 +110,23 @@ std::string UpToZeroTrimmed(const std::string& text) {
   return s;
 }
 
-bool IsValidUtf8(const std::string& s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t n = 0;
-    uint32_t cp = 0, least = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      n = 1, cp = c & 0x1F, least = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 2, cp = c & 0x0F, least = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 3, cp = c & 0x07, least = 0x10000;
-    } else {
-      return false;
-    }
-    if (i + n >= s.size()) return false;
-    for (size_t k = 1; k <= n; ++k) {
-      const unsigned char b = static_cast<unsigned char>(s[i + k]);
-      if ((b & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += n + 1;
-  }
-  return true;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // UTF-16 code units in the given byte order to UTF-8, up to the first zero unit; a leading
 // byte-order mark names the order and is dropped; a lone surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(const std::string& bytes, bool bigEndian) {
-  const size_t units = bytes.size() / 2;
-  auto unit = [&](size_t i) {
-    const auto a = static_cast<unsigned char>(bytes[2 * i]), b = static_cast<unsigned char>(bytes[2 * i + 1]);
-    return static_cast<uint32_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
-  };
-  size_t i = 0;
-  if (units > 0 && (unit(0) == 0xFEFF || unit(0) == 0xFFFE)) {
-    if (unit(0) == 0xFFFE) bigEndian = !bigEndian;
-    i = 1;
+  std::u16string units;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+    units.push_back(static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a)));
   }
-  std::string out;
-  for (; i < units; ++i) {
-    uint32_t cp = unit(i);
-    if (cp == 0) break;
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    AppendUtf8(out, cp);
+  size_t begin = 0;
+  if (!units.empty() && (units[0] == 0xFEFF || units[0] == 0xFFFE)) {
+    // Read in the wrong order, a mark comes out swapped.
+    if (units[0] == 0xFFFE)
+      for (char16_t& u : units) u = static_cast<char16_t>(u << 8 | u >> 8);
+    begin = 1;
   }
-  return out;
+  const size_t end = std::min(units.find(u'\0', begin), units.size());
+  return GdiEncodeUtf8(GdiDecodeUtf16(units.data() + begin, end - begin));
 }
 
 }  // namespace
@@ -196,7 +142,7 @@ bool DecodeUserComment(const std::string& bytes, bool bigEndian, std::string& te
     while (!text.empty() && text.back() == ' ') text.pop_back();
   } else if (code == std::string(8, '\0')) {
     text = UpToZeroTrimmed(rest);
-    if (!IsValidUtf8(text)) text.clear();
+    if (!GdiIsUtf8(text.data(), text.size())) text.clear();
   } else if (code.compare(0, 4, std::string("JIS\0", 4)) == 0) {
     text.clear();
   } else {

@@ -487,6 +487,11 @@ std::u32string GdiDecodeAnsi(const char* text, size_t length) {
   return out;
 }
 
+bool GdiIsUtf8(const char* text, size_t length) {
+  std::u32string decoded;
+  return DecodeUtf8(reinterpret_cast<const unsigned char*>(text), length, &decoded);
+}
+
 std::u32string GdiDecodeUtf16(const WCHAR* text, size_t length) {
   std::u32string out;
   out.reserve(length);

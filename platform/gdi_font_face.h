@@ -132,6 +132,8 @@ class GdiFontFace {
 // Text decoding shared by the font matcher and the text drawing.
 // 8-bit text: UTF-8 when the bytes are valid UTF-8, else Windows-1252.
 std::u32string GdiDecodeAnsi(const char* text, size_t length);
+// Whether the bytes are valid UTF-8 (as GdiDecodeAnsi judges them).
+bool GdiIsUtf8(const char* text, size_t length);
 // UTF-16, surrogate pairs joined; a lone surrogate becomes U+FFFD.
 std::u32string GdiDecodeUtf16(const WCHAR* text, size_t length);
 std::string GdiEncodeUtf8(const std::u32string& text);

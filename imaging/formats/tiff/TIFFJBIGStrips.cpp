@@ -25,10 +25,6 @@ constexpr uint64_t kHeader = 20;
 // data hold them.
 constexpr uint32_t kPad = 8;
 
-uint32_t BigEndian32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
 // The header jbg_dec_in will read from a copy of at least 20 bytes, after jbg_newlen.
 struct Claim {
   uint32_t planes = 0, xd = 0, yd = 0;
@@ -37,12 +33,12 @@ struct Claim {
 };
 
 Claim ReadClaim(uint8_t* copy, uint64_t size) {
-  const uint32_t stated = BigEndian32(copy + 8);
+  const uint32_t stated = ReadBE32(copy + 8);
   jbg_newlen(copy, static_cast<size_t>(size));
   Claim c;
   c.planes = copy[2];
-  c.xd = BigEndian32(copy + 4);
-  c.yd = BigEndian32(copy + 8);
+  c.xd = ReadBE32(copy + 4);
+  c.yd = ReadBE32(copy + 8);
   c.options = copy[19];
   c.newHeight = c.yd != stated;
   return c;

@@ -305,8 +305,7 @@ bool DeflateStreamWhole(TIFF* tif, const uint8_t* raw, uint64_t held, const uint
     sum = adler32(sum, out + at, n);
     at += n;
   }
-  const uint8_t* end = raw + held - 4;
-  return sum == (uLong{end[0]} << 24 | uLong{end[1]} << 16 | uLong{end[2]} << 8 | end[3]);
+  return sum == ReadBE32(raw + held - 4);
 }
 
 // Sample `i` of a row in the host's order, `bytes` bytes wide.
