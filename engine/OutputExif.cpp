@@ -202,13 +202,13 @@ int EstimatedQuality(const BYTE* jpeg, uint32_t length) {
   uint64_t at = 2, sum = 0;
   bool found = false;
   while (!found && at + 4 <= length && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
-    const uint32_t size = (uint32_t{jpeg[at + 2]} << 8) | jpeg[at + 3];
+    const uint32_t size = ReadBE16(jpeg + at + 2);
     if (size < 2 || at + 2 + size > length) break;
     if (jpeg[at + 1] == 0xDB && size >= 3) {
       const bool wide = (jpeg[at + 4] >> 4) != 0;
       if (size >= 3 + 64u * (wide ? 2 : 1)) {
         for (int i = 0; i < 64; ++i)
-          sum += wide ? (uint32_t{jpeg[at + 5 + 2 * i]} << 8) | jpeg[at + 6 + 2 * i] : jpeg[at + 5 + i];
+          sum += wide ? ReadBE16(jpeg + at + 5 + 2 * i) : jpeg[at + 5 + i];
         found = true;
       }
     }
@@ -234,7 +234,7 @@ bool BlockGroupSize(const BYTE* jpeg, uint32_t length, DWORD* width, DWORD* heig
   uint64_t at = 2;
   while (at + 4 <= length && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
     const BYTE marker = jpeg[at + 1];
-    const uint32_t size = (uint32_t{jpeg[at + 2]} << 8) | jpeg[at + 3];
+    const uint32_t size = ReadBE16(jpeg + at + 2);
     if (size < 2 || at + 2 + size > length) return false;
     const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (frame && size >= 8) {
