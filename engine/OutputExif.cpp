@@ -299,7 +299,8 @@ std::vector<BYTE> TurnThumbnailPixels(const BYTE* jpeg, uint32_t length, DWORD o
   // Quarter turns and flips of the pixels, as the lossless operations move the blocks.
   bool turned = true;
   DWORD w = width, h = height;
-  if (operation == 3 || operation == 4 || operation == 5) turned = ISRotateImage(pixels, w, h, 0, bytes), std::swap(w, h);
+  if (operation == 3 || operation == 4 || operation == 5)
+    turned = ISRotateImage(pixels, w, h, 0, bytes), std::swap(w, h);
   if (operation == 7) turned = ISRotateImage(pixels, w, h, 2, bytes), std::swap(w, h);
   if (operation == 6) turned = ISRotateImage(pixels, w, h, 1, bytes);
   if (operation == 1 || operation == 4) turned = turned && ISFlipHorizontal(pixels, w, h, bytes, w * bytes);

@@ -262,8 +262,8 @@ bool SelectTIFFPage(ISErrorCode& error, TIFF* tif, DWORD page) {
   const tdir_t pages = TIFFNumberOfDirectories(tif);
   char text[kMaxWarningText + 1] = {};
   if (page >= pages)
-    std::snprintf(text, sizeof text, "TIFF page %u asked for, but the file holds %u page(s)", static_cast<unsigned>(page),
-                  static_cast<unsigned>(pages));
+    std::snprintf(text, sizeof text, "TIFF page %u asked for, but the file holds %u page(s)",
+                  static_cast<unsigned>(page), static_cast<unsigned>(pages));
   else
     std::snprintf(text, sizeof text, "the directory of TIFF page %u cannot be read%s%s", static_cast<unsigned>(page),
                   t_lastLibraryError.empty() ? "" : ": ", t_lastLibraryError.c_str());

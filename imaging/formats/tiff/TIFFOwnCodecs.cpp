@@ -1,8 +1,9 @@
 // Zstandard and LZMA strips decoded in one pass straight into the strip's buffer, the
 // finishing libtiff gives every strip of these codecs (its predictor, then the file's byte
-// order), and the choice among the three codecs decoded here (JBIG: TIFFJBIGStrips.cpp). Neither library then needs what a header reserves: a Zstandard frame decoded into
-// the caller's buffer keeps no window of its own, and an LZMA dictionary larger than the strip
-// is never reached, so each block is decoded with its dictionary cut to the strip.
+// order), and the choice among the three codecs decoded here (JBIG: TIFFJBIGStrips.cpp).
+// Neither library then needs what a header reserves: a Zstandard frame decoded into the
+// caller's buffer keeps no window of its own, and an LZMA dictionary larger than the strip is
+// never reached, so each block is decoded with its dictionary cut to the strip.
 #include "imaging/formats/tiff/TIFFOwnCodecs.h"
 
 #include <lzma.h>

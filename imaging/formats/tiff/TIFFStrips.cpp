@@ -487,7 +487,12 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     return done;
   }
   if (writer == Writer::kOldJPEG && decoded) return ClearPadBits(tif, out, rows);
-  if (decoded && (compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE) &&
+  const bool deflate = compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE;
+  // The first `n` rows of a failed decode, finished as libtiff finishes a whole one.
+  const auto finishedRows = [&](uint32_t n) {
+    return n > 0 && TIFFFinishDecoded(tif, index, out, TIFFStrileBytes(tif, n)) ? ClearPadBits(tif, out, n) : 0u;
+  };
+  if (decoded && deflate &&
       !DeflateStreamWhole(tif, raw.Data(), static_cast<uint64_t>(held), out, whole)) {
     const uint32_t same = RowsBeforeTheEnd(tif, index, held, out, whole, rows);
     if (same < rows) SetLastWarning(note);
@@ -499,7 +504,7 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     const uint32_t same = decodeAgain(laid) ? LeadingEqualRows(tif, out, first.Data(), whole, rows) : 0;
     if (!decoded || same < rows) SetLastWarning(note);
     if (decoded) return ClearPadBits(tif, out, same);
-    return same > 0 && TIFFFinishDecoded(tif, index, out, TIFFStrileBytes(tif, same)) ? ClearPadBits(tif, out, same) : 0;
+    return finishedRows(same);
   }
   if (decoded) return ClearPadBits(tif, out, rows);
   SetLastWarning(note);
@@ -511,12 +516,11 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     uint64_t end = static_cast<uint64_t>(std::mismatch(out, out + whole, first.Data()).first - out);
     while (end > 0 && out[end - 1] == 0) --end;
     done = TIFFWholeRows(tif, end, rows);
-    if (compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE)
-      done = RowsBeforeTheEnd(tif, index, held, out, whole, done);
+    if (deflate) done = RowsBeforeTheEnd(tif, index, held, out, whole, done);
   } else {
     // Old-style JPEG, never decoded again: each row is written from its start, so the rows
     // that lead whole end in neither the laid byte nor the zeros a failure leaves.
     done = LeadingWholeRows(tif, out, TIFFWholeRows(tif, WrittenBytes(out, whole, laid), rows), laid);
   }
-  return done > 0 && TIFFFinishDecoded(tif, index, out, TIFFStrileBytes(tif, done)) ? ClearPadBits(tif, out, done) : 0;
+  return finishedRows(done);
 }
