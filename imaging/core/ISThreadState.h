@@ -28,6 +28,7 @@ struct ISPNGOptions {
   std::vector<ISKeyTextPair> textsRead;
   std::vector<ISKeyTextPair> textsToWrite;
   ISArray<unsigned char> xmp;  // written as an iTXt chunk "XML:com.adobe.xmp" when set
+  ISArray<unsigned char> exif;  // an APP1 "Exif" payload, written as an eXIf chunk when set
 };
 
 constexpr int kJPGSamplingEntries = 10;
@@ -74,6 +75,7 @@ struct ISTIFFOptions {
   ISArray<unsigned char> tag32932;
   ISArray<unsigned char> xmp;  // tag 700
   ISArray<unsigned char> iptc;  // tag 33723
+  ISArray<unsigned char> exif;  // an APP1 "Exif" payload: its IFD0 camera tags, EXIF and GPS directories
   int32_t rowsPerStrip = -1;
   int32_t jpegQuality = 75;
   int32_t orientation = 1;
@@ -89,10 +91,10 @@ struct ISTextBlock {
 };
 
 // The metadata blocks met by the last picture read on the thread (ISGetReadMetadata), by kind
-// (IS_META_ICC ... IS_META_XMP_EXTENDED, less one), and why a block that was met was left out.
+// (IS_META_ICC ... IS_META_EXIF, less one), and why a block that was met was left out.
 struct ISMetadataRead {
-  ISArray<unsigned char> blocks[4];
-  std::string notes[4];
+  ISArray<unsigned char> blocks[5];
+  std::string notes[5];
   void Clear() {
     for (ISArray<unsigned char>& b : blocks) b.Free();
     for (std::string& n : notes) n.clear();

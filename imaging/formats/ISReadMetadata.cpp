@@ -8,7 +8,7 @@ namespace {
 
 constexpr uint64_t kMaxJPEGProfile = uint64_t{255} * 65519;  // 255 APP2 chunks
 
-bool ValidKind(DWORD kind) { return kind >= IS_META_ICC && kind <= IS_META_XMP_EXTENDED; }
+bool ValidKind(DWORD kind) { return kind >= IS_META_ICC && kind <= IS_META_EXIF; }
 
 }  // namespace
 
@@ -47,6 +47,10 @@ BOOL ISSetWriteMetadata(DWORD kind, const BYTE* data, DWORD length) {
     switch (kind) {
       case IS_META_ICC: ts.iccProfile = std::move(copy); break;
       case IS_META_IPTC: ts.tiff.iptc = std::move(copy); break;
+      case IS_META_EXIF:
+        ts.png.exif = copy;
+        ts.tiff.exif = std::move(copy);
+        break;
       default:
         ts.png.xmp = copy;
         ts.tiff.xmp = std::move(copy);

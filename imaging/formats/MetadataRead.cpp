@@ -9,7 +9,7 @@
 namespace {
 
 ISThreadState* Record(DWORD kind) {
-  if (kind < IS_META_ICC || kind > IS_META_XMP_EXTENDED) return nullptr;
+  if (kind < IS_META_ICC || kind > IS_META_EXIF) return nullptr;
   return GetThreadState();
 }
 

@@ -189,8 +189,9 @@ void ISSetJPGReadScale(DWORD numerator, DWORD denominator);
 // resource 0x0404) from JPEG APP13 and TIFF tag 33723; the XMP packet from JPEG APP1
 // "http://ns.adobe.com/xap/1.0/", TIFF tag 700 and PNG iTXt "XML:com.adobe.xmp"; and the
 // extended XMP packet of a JPEG (its APP1 "http://ns.adobe.com/xmp/extension/" chunks put
-// together, kept only when whole).
-enum { IS_META_ICC = 1, IS_META_IPTC = 2, IS_META_XMP = 3, IS_META_XMP_EXTENDED = 4 };
+// together, kept only when whole); the EXIF block, as the payload of a JPEG APP1 "Exif" marker
+// ("Exif\0\0", then a TIFF header and its directories).
+enum { IS_META_ICC = 1, IS_META_IPTC = 2, IS_META_XMP = 3, IS_META_XMP_EXTENDED = 4, IS_META_EXIF = 5 };
 // The block of that kind met by the last ISReadJPG, ISGetJPGInfo, ISReadPNG, ISReadTIFF or
 // ISReadPSD on this thread: a GlobalAlloc copy the caller frees and its length. FALSE (error 5)
 // when that read met none.
@@ -202,7 +203,8 @@ const char* ISGetReadMetadataNote(DWORD kind);
 // A block every following write on this thread embeds, until it is set again; null or length 0
 // clears it. IS_META_ICC: JPEG (APP2 chunks), PNG (iCCP) and TIFF (tag 34675) writes; a profile
 // of more than 255 JPEG chunks is refused (error 5). IS_META_IPTC: TIFF tag 33723. IS_META_XMP:
-// TIFF tag 700 and a PNG iTXt chunk. JPEG writes carry IPTC and XMP through the marker list.
+// TIFF tag 700 and a PNG iTXt chunk. IS_META_EXIF: a PNG eXIf chunk and a TIFF's camera tags.
+// JPEG writes carry EXIF, IPTC and XMP through the marker list.
 BOOL ISSetWriteMetadata(DWORD kind, const BYTE* data, DWORD length);
 
 // ---------------------------------------------------------------------------------------
