@@ -285,6 +285,8 @@ int CRGBImage::LoadAs(const std::string& path, int format) {
   Free();
   m_loadWarning.clear();
   m_metadata.Clear();
+  m_exifBlock.clear();
+  m_jpegComment.clear();
   int error = 0;
   // A file that cannot be read at all says why in the system's words.
   const std::string unreadable = UnreadableFileReason(path, &error);
@@ -308,6 +310,18 @@ int CRGBImage::LoadAs(const std::string& path, int format) {
   }
   if (error == 0) m_palettePending = true;
   return error;
+}
+
+void CRGBImage::TakeExifBlockOfLastRead() {
+  m_exifBlock.clear();
+  HGLOBAL data = nullptr;
+  DWORD length = 0;
+  if (!ISGetReadMetadata(IS_META_EXIF, &data, &length) || !data) return;
+  // Kept as a JPEG marker record: four leading bytes, then the payload.
+  const BYTE* bytes = static_cast<const BYTE*>(data);
+  m_exifBlock.assign(4, 0);
+  m_exifBlock.insert(m_exifBlock.end(), bytes, bytes + length);
+  GlobalFree(data);
 }
 
 int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
@@ -370,7 +384,10 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
   }
   if (!block) return Refused();
   m_loadWarning = ISGetLastWarning();
-  if (format == IFF_PNG || format == IFF_PSD || format == IFF_TIFF) m_metadata.TakeFromLastRead();
+  if (format == IFF_PNG || format == IFF_PSD || format == IFF_TIFF) {
+    m_metadata.TakeFromLastRead();
+    TakeExifBlockOfLastRead();
+  }
   m_metadata.uprightOnRead = format == IFF_TIFF;
   Adopt(block, width, height);
   return 0;

@@ -128,6 +128,8 @@ class CRGBImage {
 
  private:
   int DecodeFrom(ISIOHandle source, int format);
+  // Takes the EXIF block the last read kept (IS_META_EXIF), or none.
+  void TakeExifBlockOfLastRead();
   // The error of the library call that just failed, keeping its reason as the load warning.
   int Refused() {
     m_loadWarning = ISGetLastWarning();
