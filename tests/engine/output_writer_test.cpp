@@ -491,10 +491,13 @@ TEST(OutputWriter, CarriedThumbnailsAreRemadeOnlyWithinAThumbnailsBounds) {
       {"40 x 9", qrvtest::EncodeJPEG(40, 9, {0x22, 0x11, 0x11}, "baseline"), picture, {9, 12}, ""},
       {"grey, odd size", qrvtest::EncodeJPEG(150, 100, {0x11}, "baseline"), picture, {100, 133}, ""},
       {"4 components", qrvtest::EncodeJPEG(160, 120, {0x11, 0x11, 0x11, 0x11}, "baseline"), picture, {120, 160}, ""},
+      {"progressive", qrvtest::EncodeJPEG(160, 120, {0x11, 0x11, 0x11}, "simple"), picture, {120, 160}, ""},
       {"arithmetic, 40 scans", qrvtest::EncodeJPEG(160, 120, {0x11}, "arithmetic", 40), picture, {120, 160}, ""},
       // Never larger than the written picture.
       {"arithmetic, 1000 x 1000", qrvtest::EncodeJPEG(1000, 1000, {0x11}, "arithmetic", 64), picture * 4,
        {480, 640}, ""},
+      {"arithmetic 4:2:0, 1000 x 1000", qrvtest::EncodeJPEG(1000, 1000, {0x22, 0x11, 0x11}, "arithmetic", 2),
+       picture * 4, {480, 640}, ""},
       {"too large", qrvtest::EncodeJPEG(1100, 1000, {0x11}, "baseline"), UINT64_MAX, {0, 0},
        "EXIF thumbnail left out of the output: 1100 x 1000 is over the 1048576 pixels of a thumbnail"},
       {"larger than its picture", qrvtest::EncodeJPEG(160, 120, {0x11}, "baseline"), 100 * 100, {0, 0},
