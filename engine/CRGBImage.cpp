@@ -342,7 +342,7 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
         m_loadWarning = warning;
         return static_cast<int>(error);
       }
-      // The first comment of the read, and the last APP1 "Exif" marker.
+      // The first comment of the read, and its EXIF block (its APP1 "Exif" segments joined).
       m_jpegComment.clear();
       if (ISGetJPGCommentCount() > 0) {
         if (HGLOBAL text = ISGetJPGComment(0)) {
@@ -351,17 +351,7 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
           GlobalFree(text);
         }
       }
-      m_exifBlock.clear();
-      const DWORD markers = ISGetJPGMarkerCount();
-      for (DWORD i = 0; i < markers; ++i) {
-        HGLOBAL data = nullptr;
-        DWORD length = 0, marker = 0;
-        if (!ISGetJPGMarker(i, &data, &length, &marker)) continue;
-        const BYTE* bytes = static_cast<const BYTE*>(data);
-        if (marker == 0xE1 && length >= 9 && bytes && std::memcmp(bytes + 4, "Exif", 4) == 0)
-          m_exifBlock.assign(bytes, bytes + length);
-        if (data) GlobalFree(data);
-      }
+      TakeExifBlockOfLastRead();
       m_metadata.TakeFromLastRead();
       Adopt(block, width, height);
       m_loadWarning = warning;

@@ -150,8 +150,8 @@ class CRGBImage {
   mutable std::array<RGBQUAD, 256> m_displayPalette{};
   mutable UINT m_displayColours = 0;
   mutable bool m_palettePending = false;  // loaded, palette not chosen yet
-  // Copy of the last APP1 "Exif" marker of the last JPEG read, as the library reports markers
-  // (four leading bytes, then the payload: bytes 4 to 7 are "Exif").
+  // The EXIF block of the last read, as a JPEG marker record (four leading bytes, then the APP1
+  // payload: "Exif\0\0", a TIFF header and its directories), whole when the file split it.
   std::vector<BYTE> m_exifBlock;
   SourceMetadata m_metadata;
 };

@@ -1,10 +1,10 @@
 // Fitting the carried EXIF block to the written picture (upright orientation, pixel size, a
-// turned or dropped thumbnail) and the JPEG metadata and sampling every output is encoded with.
+// thumbnail made from the written pixels, or the block left out when it cannot be carried whole) and the JPEG metadata and sampling every output is encoded with.
 #include "engine/OutputExif.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <memory>
+#include <cstring>
 
 #include "engine/ErrorText.h"
 #include "engine/OutputMetadata.h"
@@ -128,21 +128,6 @@ class ExifTiff {
   bool valid_ = false;
 };
 
-// The library's lossless transform that turns a picture stored with an EXIF orientation
-// upright, as the loader turns the pixels; 0 for orientations that need none.
-DWORD UprightTransform(int orientation) {
-  switch (orientation) {
-    case 2: return 1;  // flip horizontal
-    case 3: return 6;  // rotate 180
-    case 4: return 2;  // flip vertical
-    case 5: return 4;  // transpose
-    case 6: return 5;  // rotate 90 clockwise
-    case 7: return 3;  // transverse
-    case 8: return 7;  // rotate 270 clockwise
-    default: return 0;
-  }
-}
-
 std::string AreaText(uint64_t width, uint64_t height) {
   return std::to_string(width) + " x " + std::to_string(height);
 }
@@ -227,87 +212,41 @@ int EstimatedQuality(const BYTE* jpeg, uint32_t length) {
   return best;
 }
 
-// The size of a JPEG stream's block group (its MCU: 8 x 8 for one component, else the largest
-// sampling factors' blocks), from the frame header before its first scan; false when none is
-// found there.
-bool BlockGroupSize(const BYTE* jpeg, uint32_t length, DWORD* width, DWORD* height) {
-  uint64_t at = 2;
-  while (at + 4 <= length && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
-    const BYTE marker = jpeg[at + 1];
-    const uint32_t size = ReadBE16(jpeg + at + 2);
-    if (size < 2 || at + 2 + size > length) return false;
-    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-    if (frame && size >= 8) {
-      const uint32_t components = jpeg[at + 9];
-      if (components == 0 || size < 8 + 3 * components) return false;
-      DWORD h = 1, v = 1;
-      for (uint32_t c = 0; c < components; ++c) {
-        const BYTE factors = jpeg[at + 11 + 3 * c];
-        h = std::max<DWORD>(h, factors >> 4);
-        v = std::max<DWORD>(v, factors & 0x0F);
+// The written picture scaled down to `width` x `height` by averaging the pixels each thumbnail
+// pixel covers (every pixel of the picture counts once).
+std::vector<BYTE> ScaledDown(const BYTE* pixels, DWORD sourceWidth, DWORD sourceHeight, DWORD width, DWORD height) {
+  std::vector<BYTE> out(size_t{width} * height * 3);
+  std::vector<uint32_t> column(sourceWidth);
+  for (DWORD x = 0; x < sourceWidth; ++x) column[x] = static_cast<uint32_t>(uint64_t{x} * width / sourceWidth);
+  std::vector<uint64_t> sums(size_t{width} * 3), counts(width);
+  for (DWORD y = 0; y < height; ++y) {
+    const DWORD top = static_cast<DWORD>(uint64_t{y} * sourceHeight / height);
+    const DWORD bottom = std::max<DWORD>(top + 1, static_cast<DWORD>(uint64_t{y + 1} * sourceHeight / height));
+    std::fill(sums.begin(), sums.end(), 0);
+    std::fill(counts.begin(), counts.end(), 0);
+    for (DWORD sy = top; sy < bottom && sy < sourceHeight; ++sy) {
+      const BYTE* row = pixels + size_t{sy} * sourceWidth * 3;
+      for (DWORD x = 0; x < sourceWidth; ++x) {
+        uint64_t* sum = &sums[size_t{column[x]} * 3];
+        sum[0] += row[3 * x];
+        sum[1] += row[3 * x + 1];
+        sum[2] += row[3 * x + 2];
+        ++counts[column[x]];
       }
-      *width = components == 1 ? 8 : 8 * h;
-      *height = components == 1 ? 8 : 8 * v;
-      return true;
     }
-    at += 2 + size;
+    BYTE* target = out.data() + size_t{y} * width * 3;
+    for (DWORD x = 0; x < width * 3; ++x) {
+      const uint64_t n = std::max<uint64_t>(counts[x / 3], 1);
+      target[x] = static_cast<BYTE>((sums[x] + n / 2) / n);
+    }
   }
-  return false;
+  return out;
 }
 
-// Whether the lossless operation moves only whole block groups, so that its copy holds every
-// pixel turned: a flip or turn that brings the right edge's partial group to the left needs
-// whole columns of groups, and so for the bottom edge and rows. libjpeg turns a partial group
-// at such an edge only as the blocks are turned (not moved) and trims it only when the picture
-// holds a whole group besides, so a copy of the right size can still be wrong at an edge.
-bool TurnsWhole(const BYTE* jpeg, uint32_t length, DWORD operation, DWORD width, DWORD height) {
-  DWORD groupWidth = 0, groupHeight = 0;
-  if (!BlockGroupSize(jpeg, length, &groupWidth, &groupHeight)) return false;
-  // A single column or row is its own mirror image.
-  const bool wholeColumns = width % groupWidth == 0 || width == 1;
-  const bool wholeRows = height % groupHeight == 0 || height == 1;
-  switch (operation) {
-    case 1:  // flip horizontal
-    case 7:  // rotate 270 clockwise
-      return wholeColumns;
-    case 2:  // flip vertical
-    case 5:  // rotate 90 clockwise
-      return wholeRows;
-    case 3:  // transverse
-    case 6:  // rotate 180
-      return wholeColumns && wholeRows;
-    default:  // transpose
-      return true;
-  }
-}
-
-// A thumbnail decoded, turned and encoded again, at the quality its tables show: the way to
-// turn one whose lossless turn would drop a partial block group at an edge. Empty, with the
-// reason in `why`, when it cannot be.
-std::vector<BYTE> TurnThumbnailPixels(const BYTE* jpeg, uint32_t length, DWORD operation, DWORD bits,
-                                      std::string* why) {
-  ISIOHandle source = ISOpenMemorySource(jpeg, length);
-  if (!source) return *why = LibraryErrorText(ISGetLastError()), std::vector<BYTE>();
-  DWORD width = 0, height = 0;
-  const std::unique_ptr<void, HGLOBAL (*)(HGLOBAL)> image(
-      ISReadJPG(source, &width, &height, bits, bits == 32 ? 1 : 0), GlobalFree);
-  std::string failure = ISGetLastError() == IS_ERR_OK ? "" : ErrorWithWarning(ISGetLastError());
-  ISCloseSource(source);
-  if (!image || !failure.empty()) return *why = "it could not be decoded (" + failure + ")", std::vector<BYTE>();
-  BYTE* pixels = static_cast<BYTE*>(image.get());
-  const DWORD bytes = bits / 8;
-  // Quarter turns and flips of the pixels, as the lossless operations move the blocks.
-  bool turned = true;
-  DWORD w = width, h = height;
-  if (operation == 3 || operation == 4 || operation == 5)
-    turned = ISRotateImage(pixels, w, h, 0, bytes), std::swap(w, h);
-  if (operation == 7) turned = ISRotateImage(pixels, w, h, 2, bytes), std::swap(w, h);
-  if (operation == 6) turned = ISRotateImage(pixels, w, h, 1, bytes);
-  if (operation == 1 || operation == 4) turned = turned && ISFlipHorizontal(pixels, w, h, bytes, w * bytes);
-  if (operation == 2 || operation == 3) turned = turned && ISFlipVertical(pixels, w * bytes, h);
-  if (!turned) return *why = "it could not be turned (" + ErrorWithWarning(ISGetLastError()) + ")", std::vector<BYTE>();
-  // The thumbnail is written with the library's defaults and none of the output's metadata,
-  // which is set after the EXIF block is fitted.
+// The thumbnail's pixels encoded as a baseline JPEG with the library's defaults and none of
+// the output's metadata; empty, with why, when it cannot be.
+std::vector<BYTE> EncodeThumbnail(const std::vector<BYTE>& pixels, DWORD width, DWORD height, int quality,
+                                  std::string* why) {
   ISClearJPGMarkers();
   ISClearJPGComments();
   ISSetJPGSampling(nullptr, nullptr);
@@ -315,77 +254,158 @@ std::vector<BYTE> TurnThumbnailPixels(const BYTE* jpeg, uint32_t length, DWORD o
   ByteSink out;
   DWORD written = 0;
   ISIOHandle sink = out.Handle();
-  if (sink) {
-    const int quality = EstimatedQuality(jpeg, length);
-    written = ISWriteJPG(sink, pixels, w, h, quality > 0 ? quality : 90, bits, nullptr, 8);
-  }
-  failure = ErrorWithWarning(ISGetLastError());
+  if (sink) written = ISWriteJPG(sink, pixels.data(), width, height, static_cast<DWORD>(quality), 24, nullptr, 8);
+  const std::string failure = ErrorWithWarning(ISGetLastError());
   if (sink) ISCloseSink(sink);
   if (written == 0 || written != out.bytes.size())
-    return *why = "it could not be encoded again (" + failure + ")", std::vector<BYTE>();
+    return *why = "it could not be encoded (" + failure + ")", std::vector<BYTE>();
   return std::move(out.bytes);
 }
 
-// A thumbnail turned by the library's lossless transform, judged first as a thumbnail: its frame
-// must be within kExifThumbnailPixelLimit and not larger than its picture. A turn that would
-// drop a partial block group at an edge is made on the decoded pixels instead, so every pixel
-// is kept. Empty, with the reason in `why`, when it is not turned.
-std::vector<BYTE> TurnThumbnail(const BYTE* jpeg, uint32_t length, DWORD operation, uint64_t pictureArea,
-                                std::string* why) {
-  ISIOHandle source = ISOpenMemorySource(jpeg, length);
-  if (!source) return *why = LibraryErrorText(ISGetLastError()), std::vector<BYTE>();
-  DWORD width = 0, height = 0, bits = 0, colourSpace = 0, coding = 0;
-  ISResolution density{};
-  if (!ISGetJPGInfo(source, &width, &height, &bits, &density, &colourSpace, &coding)) {
-    *why = ErrorWithWarning(ISGetLastError());
-    ISCloseSource(source);
+constexpr int kLowestThumbnailQuality = 20;
+
+// The picture's thumbnail within `boxWidth` x `boxHeight`, its aspect kept and never larger
+// than the picture, at the highest quality from `quality` down whose stream has at most
+// `room` bytes. Empty, with why, when even the lowest quality does not fit.
+std::vector<BYTE> MakeThumbnail(const BYTE* pixels, DWORD width, DWORD height, DWORD boxWidth, DWORD boxHeight,
+                                int quality, uint64_t room, std::string* why) {
+  DWORD w = width, h = height;
+  if (uint64_t{width} * boxHeight >= uint64_t{height} * boxWidth) {
+    if (width > boxWidth)
+      w = boxWidth, h = static_cast<DWORD>(std::max<uint64_t>(1, (uint64_t{height} * boxWidth + width / 2) / width));
+  } else if (height > boxHeight) {
+    h = boxHeight, w = static_cast<DWORD>(std::max<uint64_t>(1, (uint64_t{width} * boxHeight + height / 2) / height));
+  }
+  const std::vector<BYTE> small = ScaledDown(pixels, width, height, w, h);
+  // The highest quality that fits, by halving the range between the lowest and `quality`.
+  int low = kLowestThumbnailQuality, high = std::max(quality, low);
+  std::vector<BYTE> best = EncodeThumbnail(small, w, h, high, why);
+  if (best.empty()) return best;
+  if (best.size() <= room) return best;
+  best = EncodeThumbnail(small, w, h, low, why);
+  if (best.empty()) return best;
+  if (best.size() > room) {
+    *why = "at " + AreaText(w, h) + " it does not fit the EXIF block of a JPEG APP1 segment even at quality " +
+           std::to_string(low);
     return {};
   }
-  const uint64_t area = uint64_t{width} * height;
-  if (area > kExifThumbnailPixelLimit || area > pictureArea) {
-    *why = AreaText(width, height) + (area > kExifThumbnailPixelLimit
-                                          ? " is over the " + std::to_string(kExifThumbnailPixelLimit) +
-                                                " pixels of a thumbnail"
-                                          : " is larger than its picture");
-    ISCloseSource(source);
-    return {};
+  while (high - low > 1) {
+    const int mid = low + (high - low) / 2;
+    std::vector<BYTE> probe = EncodeThumbnail(small, w, h, mid, why);
+    if (probe.empty()) return probe;
+    if (probe.size() <= room)
+      low = mid, best = std::move(probe);
+    else
+      high = mid;
   }
-  // The sink holds whatever the transform writes: a Huffman-coded copy of an arithmetic-coded
-  // thumbnail can be many times its size.
-  ByteSink out;
-  ISIOHandle sink = ISSeekSource(source, 0, IS_SEEK_SET) ? out.Handle() : nullptr;
-  const BOOL ok = sink && ISTransformJPG(source, sink, operation, 0, 0, 0, 0);
-  const ISErrorCode error = ISGetLastError();
-  const std::string warning = ISGetLastWarning();
-  if (sink) ISCloseSink(sink);
-  ISCloseSource(source);
-  if (!ok || out.bytes.empty()) {
-    *why = "it could not be turned (" + LibraryErrorText(ok ? IS_ERR_WRITE : error) +
-           (warning.empty() ? "" : ": " + warning) + ")";
-    return {};
-  }
-  // The turned size: a partial block group at an edge the turn moves was dropped when it is
-  // smaller than the thumbnail turned whole.
-  const bool transposed = operation == 3 || operation == 4 || operation == 5 || operation == 7;
-  DWORD turnedWidth = 0, turnedHeight = 0;
-  if (ISIOHandle check = ISOpenMemorySource(out.bytes.data(), static_cast<DWORD>(out.bytes.size()))) {
-    ISGetJPGInfo(check, &turnedWidth, &turnedHeight, nullptr, nullptr, nullptr, nullptr);
-    ISCloseSource(check);
-  }
-  if (turnedWidth != (transposed ? height : width) || turnedHeight != (transposed ? width : height) ||
-      !TurnsWhole(jpeg, length, operation, width, height))
-    return TurnThumbnailPixels(jpeg, length, operation, bits, why);
-  return std::move(out.bytes);
+  return best;
 }
 
-constexpr size_t kMaxApp1Payload = 65533;  // a marker's length field counts itself
+std::string BlockLeftOut(std::vector<BYTE>& payload, const std::string& why) {
+  payload.clear();
+  return "EXIF block left out of the output: " + why;
+}
+
+// Whether the payload begins as an EXIF block: "Exif", two bytes, then a TIFF header.
+bool IsExifPayload(const std::vector<BYTE>& payload) {
+  if (payload.size() < ExifTiff::kStart + 8 || std::memcmp(payload.data(), "Exif", 4) != 0) return false;
+  const BYTE* t = payload.data() + ExifTiff::kStart;
+  return (t[0] == 'I' && t[1] == 'I' && t[2] == 42 && t[3] == 0) || (t[0] == 'M' && t[1] == 'M' && t[2] == 0 && t[3] == 42);
+}
+
+// Whether the library's EXIF parser reads the payload; why not in `why`.
+bool Parses(const std::vector<BYTE>& payload, std::string* why) {
+  std::vector<BYTE> record(4, 0);
+  record.insert(record.end(), payload.begin(), payload.end());
+  CISEXIFBase* exif = ISReadEXIF(record.data(), static_cast<DWORD>(record.size()), 0);
+  if (!exif) return *why = LibraryErrorText(ISGetLastError()), false;
+  ISReleaseEXIF(exif);
+  return true;
+}
+
+// Makes a new IFD1 thumbnail from the written picture in place of the old one; why it could
+// not, when it could not (IFD1 is then unlinked); empty when the block has no thumbnail.
+std::string RemakeThumbnail(std::vector<BYTE>& payload, const BYTE* pixels, DWORD width, DWORD height,
+                            int orientation, uint64_t pictureArea) {
+  ExifTiff tiff(payload);
+  const uint64_t link = tiff.NextLink(tiff.Ifd0());
+  if (link == 0) return {};
+  const uint32_t ifd1 = tiff.Read32(link);
+  uint32_t count1 = 0;
+  if (ifd1 == 0 || !tiff.Entries(ifd1, &count1)) return {};
+  const uint64_t offsetEntry = tiff.Find(ifd1, 0x0201), lengthEntry = tiff.Find(ifd1, 0x0202);
+  if (!offsetEntry && !lengthEntry) return {};  // no JPEG thumbnail
+  uint32_t offset = 0, length = 0;
+  std::string why = "it is not a JPEG stream within the EXIF block";
+  const bool located = tiff.Value(offsetEntry, &offset) && tiff.Value(lengthEntry, &length);
+  // The old thumbnail is cut off only when it ends the block (up to 3 bytes of padding, too few
+  // for an IFD or a value stored apart) and none of the IFD0 or IFD1 bytes patched here lie in
+  // it; otherwise a new one follows the block (at an even offset).
+  const uint64_t tablesEnd = std::max<uint64_t>(link + 4, uint64_t{ifd1} + 2 + uint64_t{count1} * 12 + 4);
+  const bool within = located && uint64_t{offset} + length <= tiff.Size();
+  const bool atEnd = within && uint64_t{offset} + length + 3 >= tiff.Size() && offset >= tablesEnd;
+  if (located && length == 0) {
+    why = "it is empty";
+  } else if (within) {
+    const BYTE* old = payload.data() + ExifTiff::kStart + offset;
+    DWORD oldWidth = 0, oldHeight = 0, bits = 0, colourSpace = 0, coding = 0;
+    ISResolution density{};
+    ISIOHandle source = ISOpenMemorySource(old, length);
+    const bool read = source && ISGetJPGInfo(source, &oldWidth, &oldHeight, &bits, &density, &colourSpace, &coding);
+    const std::string readError = read ? std::string() : ErrorWithWarning(ISGetLastError());
+    if (source) ISCloseSource(source);
+    const uint64_t area = uint64_t{oldWidth} * oldHeight;
+    const uint64_t newOffset = atEnd ? offset : (tiff.Size() + 1) & ~uint64_t{1};
+    const uint64_t used = ExifTiff::kStart + newOffset;
+    std::vector<BYTE> made;
+    if (!read) {
+      why = readError;
+    } else if (area > kExifThumbnailPixelLimit) {
+      why = AreaText(oldWidth, oldHeight) + " is over the " + std::to_string(kExifThumbnailPixelLimit) +
+            " pixels of a thumbnail";
+    } else if (area > pictureArea) {
+      why = AreaText(oldWidth, oldHeight) + " is larger than its picture";
+    } else if (!pixels || width == 0 || height == 0) {
+      why = "there is no picture to make it from";
+    } else if (used >= kMaxExifPayload) {
+      why = "the EXIF block leaves no room for it in a JPEG APP1 segment";
+    } else {
+      const bool turned = orientation >= 5 && orientation <= 8;
+      const int estimated = EstimatedQuality(old, length);
+      made = MakeThumbnail(pixels, width, height, turned ? oldHeight : oldWidth, turned ? oldWidth : oldHeight,
+                           estimated > 0 ? estimated : 90, kMaxExifPayload - used, &why);
+    }
+    if (!made.empty()) {
+      DWORD madeWidth = 0, madeHeight = 0;
+      if (ISIOHandle check = ISOpenMemorySource(made.data(), static_cast<DWORD>(made.size()))) {
+        ISGetJPGInfo(check, &madeWidth, &madeHeight, nullptr, nullptr, nullptr, nullptr);
+        ISCloseSource(check);
+      }
+      payload.resize(used);
+      payload.insert(payload.end(), made.begin(), made.end());
+      tiff.SetValue(offsetEntry, static_cast<uint32_t>(newOffset));
+      tiff.SetValue(lengthEntry, static_cast<uint32_t>(made.size()));
+      tiff.SetValue(tiff.Find(ifd1, 0x0112), 1);
+      tiff.SetValue(tiff.Find(ifd1, 0x0100), madeWidth);
+      tiff.SetValue(tiff.Find(ifd1, 0x0101), madeHeight);
+      return {};
+    }
+  }
+  if (atEnd) payload.resize(ExifTiff::kStart + offset);
+  tiff.Write32(link, 0);
+  return "EXIF thumbnail left out of the output: " + why;
+}
 
 }  // namespace
 
-std::string FitExifToOutput(std::vector<BYTE>& payload, int width, int height, int orientation,
+std::string FitExifToOutput(std::vector<BYTE>& payload, const BYTE* pixels, int width, int height, int orientation,
                             uint64_t pictureArea) {
+  if (payload.empty()) return {};
+  if (!IsExifPayload(payload)) return BlockLeftOut(payload, "no TIFF header follows its \"Exif\" name");
+  std::string why;
+  if (!Parses(payload, &why)) return BlockLeftOut(payload, "it cannot be read (" + why + ")");
+  if (orientation != 1) SetExifOrientationUpright(payload);
   ExifTiff tiff(payload);
-  if (!tiff.Valid()) return {};
   const uint32_t ifd0 = tiff.Ifd0();
   // The Exif sub-IFD's pixel dimensions become the written picture's.
   uint32_t exifIfd = 0;
@@ -393,86 +413,62 @@ std::string FitExifToOutput(std::vector<BYTE>& payload, int width, int height, i
     tiff.SetValue(tiff.Find(exifIfd, 0xA002), static_cast<uint32_t>(std::max(width, 0)));
     tiff.SetValue(tiff.Find(exifIfd, 0xA003), static_cast<uint32_t>(std::max(height, 0)));
   }
-  // The IFD1 thumbnail: turned like the picture, or left out when it cannot be.
-  const DWORD operation = UprightTransform(orientation);
-  const uint64_t link = tiff.NextLink(ifd0);
-  if (operation == 0 || link == 0) return {};
-  const uint32_t ifd1 = tiff.Read32(link);
-  if (ifd1 == 0) return {};
-  uint32_t offset = 0, length = 0;
-  const uint64_t offsetEntry = tiff.Find(ifd1, 0x0201), lengthEntry = tiff.Find(ifd1, 0x0202);
-  std::vector<BYTE> turned;
-  std::string why = "it is not a JPEG stream within the EXIF block";
-  if (tiff.Value(offsetEntry, &offset) && tiff.Value(lengthEntry, &length) && length > 0 &&
-      uint64_t{offset} + length <= tiff.Size())
-    turned = TurnThumbnail(payload.data() + ExifTiff::kStart + offset, length, operation, pictureArea, &why);
-  // The old thumbnail may be cut off only when it ends the block and no IFD0 or IFD1 bytes
-  // that are patched below lie in it.
-  uint32_t count1 = 0;
-  tiff.Entries(ifd1, &count1);
-  const uint64_t tablesEnd = std::max<uint64_t>(link + 4, uint64_t{ifd1} + 2 + uint64_t{count1} * 12 + 4);
-  const bool atEnd = length > 0 && uint64_t{offset} + length == tiff.Size() && offset >= tablesEnd;
-  // The turned thumbnail replaces the old one when that ends the block, otherwise it follows
-  // the block (at an even offset); nothing else moves.
-  const uint64_t newOffset = atEnd ? offset : (tiff.Size() + 1) & ~uint64_t{1};
-  if (!turned.empty()) {
-    if (ExifTiff::kStart + newOffset + turned.size() <= kMaxApp1Payload) {
-      payload.resize(ExifTiff::kStart + newOffset);
-      payload.insert(payload.end(), turned.begin(), turned.end());
-      tiff.SetValue(offsetEntry, static_cast<uint32_t>(newOffset));
-      tiff.SetValue(lengthEntry, static_cast<uint32_t>(turned.size()));
-      tiff.SetValue(tiff.Find(ifd1, 0x0112), 1);
-      return {};
-    }
-    why = "turned, it does not fit the EXIF block";
-  }
-  tiff.Write32(link, 0);
-  if (atEnd) payload.resize(ExifTiff::kStart + offset);
-  return "EXIF thumbnail left out of the output: " + why;
+  const std::string note = RemakeThumbnail(payload, pixels, static_cast<DWORD>(std::max(width, 0)),
+                                           static_cast<DWORD>(std::max(height, 0)), orientation, pictureArea);
+  if (payload.size() > kMaxExifPayload)
+    return BlockLeftOut(payload, std::to_string(payload.size()) + " bytes" +
+                                     (note.empty() ? "" : " without its thumbnail") + ", more than the " +
+                                     std::to_string(kMaxExifPayload) + " a JPEG APP1 segment holds");
+  if (!Parses(payload, &why)) return BlockLeftOut(payload, "it cannot be read once fitted (" + why + ")");
+  return note;
 }
 
 namespace {
 
-// The last EXIF block fitted on this thread, for the encodings of one output (the quality
-// search's probes and the file) that each carry it: the thumbnail is turned once.
+// The carried EXIF block fitted to the working picture, and why anything was left out.
 struct FittedExif {
-  std::vector<BYTE> source;
-  int width = 0, height = 0, orientation = 0;
-  uint64_t pictureArea = 0;
   std::vector<BYTE> payload;
   std::string note;
 };
 
-const FittedExif& FitForOutput(const CMainDialog& dialog) {
-  thread_local FittedExif fitted;
+FittedExif FitForOutput(const CMainDialog& dialog) {
+  FittedExif fitted;
   const uint64_t pictureArea =
       dialog.m_loadedArea > 0 ? dialog.m_loadedArea
                               : uint64_t(std::max(dialog.m_workWidth, 0)) * uint64_t(std::max(dialog.m_workHeight, 0));
-  if (fitted.source == dialog.m_exifBlock && fitted.width == dialog.m_workWidth &&
-      fitted.height == dialog.m_workHeight && fitted.orientation == dialog.m_orientation &&
-      fitted.pictureArea == pictureArea)
-    return fitted;
-  fitted = FittedExif{};
-  fitted.source = dialog.m_exifBlock;
-  fitted.width = dialog.m_workWidth;
-  fitted.height = dialog.m_workHeight;
-  fitted.orientation = dialog.m_orientation;
-  fitted.pictureArea = pictureArea;
   if (dialog.m_exifBlock.size() > 4) {
     fitted.payload.assign(dialog.m_exifBlock.begin() + 4, dialog.m_exifBlock.end());
-    if (dialog.m_orientation != 1) SetExifOrientationUpright(fitted.payload);
-    fitted.note = FitExifToOutput(fitted.payload, dialog.m_workWidth, dialog.m_workHeight, dialog.m_orientation,
-                                  pictureArea);
+    const bool whole = !dialog.m_workImage.empty() && dialog.m_workImage.size() >= size_t(std::max(dialog.m_workWidth, 0)) *
+                                                                                      size_t(std::max(dialog.m_workHeight, 0)) * 3;
+    fitted.note = FitExifToOutput(fitted.payload, whole ? dialog.m_workImage.data() : nullptr, dialog.m_workWidth,
+                                  dialog.m_workHeight, dialog.m_orientation, pictureArea);
   }
   return fitted;
 }
 
+// The block of the output being written on this thread, while an OutputExifScope holds it.
+thread_local const CMainDialog* scopeDialog = nullptr;
+thread_local FittedExif scopeFitted;
+
 }  // namespace
+
+OutputExifScope::OutputExifScope(const CMainDialog& dialog) {
+  scopeDialog = nullptr;
+  if (dialog.m_pages.sizeQuality.m_keepExif) scopeFitted = FitForOutput(dialog);
+  scopeDialog = &dialog;
+}
+
+OutputExifScope::~OutputExifScope() {
+  scopeDialog = nullptr;
+  scopeFitted = FittedExif{};
+}
 
 std::string SetJpegMetadataForOutput(const CMainDialog& dialog) {
   const bool keep = dialog.m_pages.sizeQuality.m_keepExif && dialog.m_exifBlock.size() > 4;
-  const FittedExif* fitted = keep ? &FitForOutput(dialog) : nullptr;
-  // The markers to write are set after the thumbnail transform, which has its own.
+  FittedExif own;
+  const FittedExif* fitted = nullptr;
+  if (keep) fitted = scopeDialog == &dialog ? &scopeFitted : &(own = FitForOutput(dialog));
+  // The markers to write are set after the thumbnail is encoded, which clears them.
   ISClearJPGMarkers();
   if (fitted && !fitted->payload.empty())
     ISAddJPGMarker(fitted->payload.data(), static_cast<DWORD>(fitted->payload.size()), 0xE1);

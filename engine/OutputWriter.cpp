@@ -156,6 +156,8 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
         libraryError = IS_ERR_NOMEM;
       }
     } else if (target.fileType == 1) {
+      // The probes of the quality search and the file carry one EXIF block, fitted once.
+      const OutputExifScope exifScope(*this);
       int qualityType = sq.m_qualityType;
       if (qualityType < 0 || qualityType > 2) qualityType = 0;
       int quality = sq.m_cq;

@@ -1,8 +1,8 @@
 // seeds: jpeg/exif jpeg/orientation
 // The output writer's fitting of a carried EXIF block on arbitrary bytes: from the first
 // "Exif\0\0" of the input on (a whole JPEG seed), or the input itself. The Orientation fix-up,
-// then the pixel size and the IFD1 thumbnail turned for an orientation picked from the input's
-// length through the library's lossless transform, or left out.
+// then the pixel size and the IFD1 thumbnail made again from a small picture for an orientation
+// picked from the input's length, or the block or its thumbnail left out.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -29,9 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < payload.size(); ++i) changed += payload[i] != before[i];
   if (changed > 2) std::abort();
 
-  // A fitted block grows only by a turned thumbnail, and stays one marker's payload then.
-  const int orientation = 2 + static_cast<int>(size % 7);
-  FitExifToOutput(payload, 640, 480, orientation, 640 * 480);
-  if (payload.size() > before.size() && payload.size() > 65533) std::abort();
+  // A fitted block is one marker's payload, or none.
+  const int orientation = 1 + static_cast<int>(size % 8);
+  std::vector<BYTE> pixels(64 * 48 * 3);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<BYTE>(i * 7);
+  FitExifToOutput(payload, pixels.data(), 64, 48, orientation, 64 * 48);
+  if (payload.size() > kMaxExifPayload) std::abort();
   return 0;
 }

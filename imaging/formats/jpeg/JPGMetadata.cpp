@@ -1,6 +1,7 @@
-// The metadata of a JPEG file's markers, kept for ISGetReadMetadata: the ICC profile of its APP2
-// chunks put together in sequence order, the IPTC record of its APP13 Photoshop resources, and
-// its XMP packet with the extended packet that the main one names.
+// The metadata of a JPEG file's markers, kept for ISGetReadMetadata: the EXIF block of its APP1
+// "Exif" segments, the ICC profile of its APP2 chunks put together in sequence order, the IPTC
+// record of its APP13 Photoshop resources, and its XMP packet with the extended packet that the
+// main one names.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -14,6 +15,8 @@
 
 namespace {
 
+constexpr char kExifName[] = "Exif\0";  // "Exif", 0, 0: 6 bytes
+constexpr size_t kExifHeader = 6;
 constexpr char kICCName[] = "ICC_PROFILE";  // 12 bytes with its zero
 constexpr size_t kICCHeader = 14;
 constexpr char kPhotoshop[] = "Photoshop 3.0";  // 14 bytes with its zero
@@ -23,6 +26,32 @@ constexpr size_t kGUID = 32;
 
 bool Starts(jpeg_saved_marker_ptr m, const char* name, size_t bytes) {
   return m->data && m->data_length >= bytes && std::memcmp(m->data, name, bytes) == 0;
+}
+
+// Whether an APP1 "Exif" segment begins an EXIF block: a TIFF header follows its name.
+bool BeginsExif(jpeg_saved_marker_ptr m) {
+  if (!Starts(m, kExifName, 4) || m->data_length < kExifHeader + 8) return false;
+  const uint8_t* t = m->data + kExifHeader;
+  return (t[0] == 'I' && t[1] == 'I' && t[2] == 42 && t[3] == 0) || (t[0] == 'M' && t[1] == 'M' && t[2] == 0 && t[3] == 42);
+}
+
+// The EXIF block: a segment whose name a TIFF header follows, and the segments right after it
+// that carry only the name: a block too large for one segment goes on in them, each under the
+// name again. Where a file holds two whole blocks the last one is kept.
+void KeepExif(j_decompress_ptr cinfo) {
+  std::vector<uint8_t> block;
+  for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
+    if (m->marker == JPEG_APP0 + 1 && BeginsExif(m)) {
+      block.assign(m->data, m->data + m->data_length);
+      // Its continuations follow it directly.
+      for (jpeg_saved_marker_ptr c = m->next;
+           c && c->marker == JPEG_APP0 + 1 && Starts(c, kExifName, kExifHeader) && !BeginsExif(c); c = c->next) {
+        block.insert(block.end(), c->data + kExifHeader, c->data + c->data_length);
+        m = c;
+      }
+    }
+  }
+  if (!block.empty()) KeepMetadataRead(IS_META_EXIF, block.data(), block.size());
 }
 
 void KeepProfile(j_decompress_ptr cinfo) {
@@ -141,6 +170,7 @@ void KeepXMP(j_decompress_ptr cinfo) {
 
 void JPGKeepMetadata(j_decompress_ptr cinfo) {
   try {
+    KeepExif(cinfo);
     KeepProfile(cinfo);
     KeepIPTC(cinfo);
     KeepXMP(cinfo);
