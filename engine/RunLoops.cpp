@@ -10,7 +10,9 @@
 
 namespace {
 
-constexpr const char* kLogHead = "<body bgcolor=\"#ffffff\"><p><b>Log</b></p><hr>\r\n";
+// The log is UTF-8: names and texts from files keep their characters in any browser.
+constexpr const char* kLogHead =
+    "<head><meta charset=\"utf-8\"></head><body bgcolor=\"#ffffff\"><p><b>Log</b></p><hr>\r\n";
 constexpr const char* kCancelled = "**** Process Cancelled by User *************<hr>";
 
 std::string DateLine() {
