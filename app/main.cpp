@@ -59,6 +59,8 @@ void Help() {
       "  -h, --help          prints this help\n"
       "  --                  ends the options: every later argument is a path\n"
       "\n"
+      "FilterSim.BW=1 (SimBW in simple mode) makes the picture grey through the filter named in\n"
+      "FilterSim.Name (SimName); with no filter named it keeps its colours and is written with a warning.\n"
       "Without --home, HOME is $QRV_HOME (made when missing, as with --home), else the program's folder.\n"
       "Every section and key of a profile, with its allowed values, is described in the shipped\n"
       "default profile, default.qrv (app/default.qrv in the sources).\n"
