@@ -104,6 +104,7 @@ void CMainDialog::RunAllFiles() {
   progress.SetFileTotal(m_cueList.GetCount());
   AppendLog(kLogHead, 1);
   m_outcomes.clear();
+  m_pictureNames.clear();
   for (int i = 0; i < m_cueList.GetCount(); ++i) {
     if (m_cueList.GetCheck(i) <= 0) continue;
     AppendLog(DateLine(), 0);
@@ -143,6 +144,7 @@ void CMainDialog::RunCurrentImage() {
   if (!ConfirmSizeLimit()) return;
   AppendLog(kLogHead, 1);
   m_outcomes.clear();
+  m_pictureNames.clear();
   AppendLog(DateLine(), 0);
   RunProgress run(m_progress);
   CProgressDlg& progress = *run.dlg;

@@ -623,6 +623,57 @@ TEST(QrvCommand, UnreadPicturesOfAFolderAndRawFilesNamedDirectlyAreNamed) {
       << r.err;
 }
 
+// A numbered output never takes the name of another picture's output: the number that would
+// give another picture's name (case ignored, RAW files too) is passed over.
+TEST(QrvCommand, NumberedOutputsPassOverTheNamesOfOtherPictures) {
+  const struct {
+    const char* first;              // written twice
+    std::vector<const char*> others;  // beside it
+    const char* second;             // its second output
+    const char* other;              // the first other's output, its own picture
+  } cases[] = {
+      {"P1.jpg", {"P11.jpg"}, "P12_QRV.jpg", "P11_QRV.jpg"},
+      {"P1.jpg", {"p11.PNG", "P12.nef", "P13.txt"}, "P13_QRV.jpg", "p11_QRV.PNG"},
+      {"IMG_0001.JPG", {"IMG_00011.JPG", "IMG_00012.JPG"}, "IMG_00013_QRV.JPG", "IMG_00011_QRV.JPG"},
+  };
+  for (const auto& c : cases) {
+    qrvtest::TempDir dir;
+    const std::string in = dir.File("in/");
+    mkdir(in.c_str(), 0777);
+    MakeJpeg(in + c.first, 64, 48);
+    for (const char* other : c.others) {
+      const std::string name = other;
+      if (FormatFromExtension(name) == IFF_UNKNOWN)
+        ASSERT_TRUE(qrvtest::WriteFileBytes(in + other, {'x'}));
+      else
+        MakeJpeg(in + other, 40, 30);
+    }
+    const std::string first = std::string("--home home in/") + c.first;
+    ASSERT_EQ(Qrv(dir, first).status, 0);
+    const Outcome r = Qrv(dir, first);
+    EXPECT_NE(r.err.find(std::string(" -> QRV/") + c.second + "\n"), std::string::npos) << c.first << "\n" << r.err;
+    ASSERT_EQ(Qrv(dir, std::string("--home home in/") + c.others[0]).status, 0);
+    CRGBImage second, other;
+    ASSERT_EQ(second.Load(in + "QRV/" + c.second), 0) << c.second;
+    ASSERT_EQ(other.Load(in + "QRV/" + c.other), 0) << c.other;
+    EXPECT_EQ(second.GetWidth(), 64);
+    EXPECT_EQ(other.GetWidth(), 40);
+  }
+  // One output folder gathering two folders: the queue's pictures count too.
+  qrvtest::TempDir dir;
+  mkdir(dir.File("a").c_str(), 0777);
+  mkdir(dir.File("b").c_str(), 0777);
+  MakeJpeg(dir.File("a/P1.jpg"), 64, 48);
+  MakeJpeg(dir.File("b/P11.jpg"), 40, 30);
+  const std::string out = dir.File("out/");
+  const std::string gather = "--home home --set Output.Type=1 --set Output.SimDir=" + out + " ";
+  ASSERT_EQ(Qrv(dir, gather + "a").status, 0);
+  const Outcome r = Qrv(dir, gather + "a b");
+  EXPECT_NE(r.err.find("[1/2] P1.jpg -> " + out + "P12_QRV.jpg\n[2/2] P11.jpg -> " + out + "P11_QRV.jpg\n"),
+            std::string::npos)
+      << r.err;
+}
+
 // Black and white needs a filter to take the grey of: without one the picture keeps its colours
 // and the entry is written with a warning; with one it is grey and no warning is given.
 TEST(QrvCommand, BlackAndWhiteWithoutAFilterWarnsAndKeepsTheColours) {
