@@ -59,6 +59,8 @@ void Help() {
       "  -h, --help          prints this help\n"
       "  --                  ends the options: every later argument is a path\n"
       "\n"
+      "FilterSim.BW=1 (SimBW in simple mode) makes the picture grey through the filter named in\n"
+      "FilterSim.Name (SimName); with no filter named it keeps its colours and is written with a warning.\n"
       "Without --home, HOME is $QRV_HOME (made when missing, as with --home), else the program's folder.\n"
       "Every section and key of a profile, with its allowed values, is described in the shipped\n"
       "default profile, default.qrv (app/default.qrv in the sources).\n"
@@ -134,20 +136,6 @@ std::string PrepareHome(const std::string& home) {
   return std::string();
 }
 
-// Extensions of camera-RAW files, which this build does not decode.
-constexpr const char* kRawExtensions[] = {".3fr", ".ari", ".arw", ".bay", ".cr2", ".cr3", ".crw", ".dcr",
-                                          ".dcs", ".dng", ".erf", ".fff", ".gpr", ".iiq", ".k25", ".kdc",
-                                          ".mef", ".mos", ".mrw", ".nef", ".nrw", ".orf", ".pef", ".ptx",
-                                          ".raf", ".raw", ".rw2", ".rwl", ".sr2", ".srf", ".srw", ".x3f"};
-
-bool IsRawName(const std::string& name) {
-  const size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return false;
-  for (const char* ext : kRawExtensions)
-    if (strcasecmp(name.c_str() + dot, ext) == 0) return true;
-  return false;
-}
-
 // An output's name: "_QRV" ends the name before its extension (the numbered form too, base +
 // number + "_QRV").
 bool IsOutputName(const std::string& name) {
@@ -172,7 +160,26 @@ std::string TidyPath(const std::string& path) {
 // What the expansion of the folders given left out, over all of them.
 struct FolderSkips {
   int raw = 0;  // camera-RAW files
+  // Pictures of formats this build does not read: each file as shown, with its format's name.
+  std::vector<std::pair<std::string, std::string>> unread;
 };
+
+// "qrv: 2 pictures skipped: this build does not read HEIF or WebP: DIR/a.heic, DIR/b.webp": the
+// first few files, then how many more.
+std::string UnreadLine(const std::vector<std::pair<std::string, std::string>>& unread) {
+  constexpr size_t kNamed = 5;
+  std::set<std::string> named;
+  for (const auto& file : unread) named.insert(file.second);
+  const std::vector<std::string> formats(named.begin(), named.end());
+  std::string names;
+  for (size_t i = 0; i < formats.size(); ++i)
+    names += (i == 0 ? "" : i + 1 == formats.size() ? " or " : ", ") + formats[i];
+  std::string line = "qrv: " + Count(static_cast<int>(unread.size()), "picture", "pictures") +
+                     " skipped: this build does not read " + names + ": ";
+  for (size_t i = 0; i < unread.size() && i < kNamed; ++i) line += (i ? ", " : "") + unread[i].first;
+  if (unread.size() > kNamed) line += " and " + std::to_string(unread.size() - kNamed) + " more";
+  return line;
+}
 
 // "qrv: 2 subfolders not searched: DIR/a, DIR/b" for a folder given: the first few subfolders by
 // name, then how many more.
@@ -187,7 +194,8 @@ std::string UnsearchedLine(const std::string& shown, const std::vector<std::stri
 
 // A folder's picture files (listed extensions), sorted, without the outputs that earlier runs
 // wrote there (in a folder holding the output marker, the names that end in "_QRV"); camera-RAW
-// files are counted in *skips, and the subfolders, which are not searched, named in *subfolders
+// files are counted in *skips, pictures of formats this build does not read named there (sorted,
+// as `shown` holds them), and the subfolders, which are not searched, named in *subfolders
 // (sorted; output folders left out). When there are no pictures, *why says so about `shown` (the
 // folder as the user gave it).
 std::vector<std::string> FolderPictures(const std::string& folder, const std::string& shown, FolderSkips* skips,
@@ -200,6 +208,7 @@ std::vector<std::string> FolderPictures(const std::string& folder, const std::st
     return files;
   }
   int others = 0, folders = 0, outputs = 0, raw = 0;
+  std::vector<std::pair<std::string, std::string>> unread;
   while (dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
     if (name == "." || name == ".." || (outputFolder && name == "qrvoutput.dir")) continue;
@@ -214,22 +223,29 @@ std::vector<std::string> FolderPictures(const std::string& folder, const std::st
       ++outputs;
     else if (FormatFromExtension(name) != IFF_UNKNOWN)
       files.push_back(full);
-    else if (IsRawName(name))
+    else if (IsCameraRawName(name))
       ++raw;
+    else if (const char* format = UnreadPictureFormat(full))
+      unread.emplace_back(name, format);
     else
       ++others;
   }
   closedir(dir);
   skips->raw += raw;
+  std::sort(unread.begin(), unread.end());
+  for (const auto& file : unread) skips->unread.emplace_back(WithSlash(shown) + ConsoleText(file.first), file.second);
   std::sort(files.begin(), files.end());
   std::sort(subfolders->begin(), subfolders->end());
   if (files.empty()) {
-    if (outputs && !others && !raw) {
+    if (outputs && !others && !raw && unread.empty()) {
       *why = shown + " holds only an earlier run's outputs (its qrvoutput.dir marker)";
       return files;
     }
     std::vector<std::string> skipped;
     if (raw) skipped.push_back(Count(raw, "camera RAW file", "camera RAW files"));
+    if (!unread.empty())
+      skipped.push_back(Count(static_cast<int>(unread.size()), "picture of a format this build does not read",
+                              "pictures of formats this build does not read"));
     if (outputs) skipped.push_back(Count(outputs, "earlier output", "earlier outputs"));
     if (others) skipped.push_back(Count(others, "file without a picture extension", "files without a picture extension"));
     if (folders)
@@ -461,6 +477,7 @@ int main(int argc, char** argv) {
   if (skips.raw && !quiet)
     ConsoleWrite("qrv: " + Count(skips.raw, "camera RAW file", "camera RAW files") +
                  " skipped: RAW decoding is not part of this build");
+  if (!skips.unread.empty() && !quiet) ConsoleWrite(UnreadLine(skips.unread));
   if (dialog.m_cueList.GetCount() == 0) {
     for (const std::string& why : emptyWhy) ConsoleWrite("qrv: " + why);
     return 1;

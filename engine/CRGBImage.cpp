@@ -141,6 +141,39 @@ int FormatFromExtension(const std::string& path) {
 
 int FormatFromFileContents(const std::string& path) { return FormatOfFileType(DetectedFileType(path)); }
 
+bool IsCameraRawName(const std::string& name) {
+  static constexpr const char* kRawExtensions[] = {
+      ".3fr", ".ari", ".arw", ".bay", ".cr2", ".cr3", ".crw", ".dcr", ".dcs", ".dng", ".erf",
+      ".fff", ".gpr", ".iiq", ".k25", ".kdc", ".mef", ".mos", ".mrw", ".nef", ".nrw", ".orf",
+      ".pef", ".ptx", ".raf", ".raw", ".rw2", ".rwl", ".sr2", ".srf", ".srw", ".x3f"};
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  for (const char* ext : kRawExtensions)
+    if (strcasecmp(name.c_str() + dot, ext) == 0) return true;
+  return false;
+}
+
+const char* UnreadPictureFormat(const std::string& path) {
+  const int type = DetectedFileType(path);
+  if (const char* name = UnreadTypeName(type)) return name;
+  // Extensions no other kind of file goes by; a file whose signature is unknown (a damaged one,
+  // a brand the signatures do not list) is told by them.
+  static constexpr struct {
+    const char* extension;
+    const char* name;
+  } kUnreadExtensions[] = {{".heic", "HEIF"}, {".heif", "HEIF"},      {".hif", "HEIF"},
+                           {".avif", "AVIF"}, {".webp", "WebP"},      {".jp2", "JPEG 2000"},
+                           {".j2k", "JPEG 2000"}, {".jpf", "JPEG 2000"}, {".jpx", "JPEG 2000"},
+                           {".jxl", "JPEG XL"}, {".exr", "OpenEXR"}};
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return nullptr;
+  // A file whose signature names a format this build reads is not told by its name.
+  if (FormatOfFileType(type) != IFF_UNKNOWN) return nullptr;
+  for (const auto& row : kUnreadExtensions)
+    if (strcasecmp(path.c_str() + dot, row.extension) == 0) return row.name;
+  return nullptr;
+}
+
 std::string CRGBImage::ErrorText(int code) { return LibraryErrorText(static_cast<ISErrorCode>(code)); }
 
 CRGBImage::~CRGBImage() { Free(); }
@@ -236,6 +269,13 @@ int CRGBImage::Load(const std::string& path) {
       // No reader: the refusal says what the file holds, as it does under any other name.
       if (const char* name = UnreadTypeName(type))
         m_loadWarning = std::string("the file holds ") + WithArticle(name) + " picture, which this build does not read";
+    }
+    int openError = 0;
+    if (!m_pixels && IsCameraRawName(path) && !UnreadTypeName(type) &&
+        UnreadableFileReason(path, &openError).empty()) {
+      // What the TIFF reader, or no reader, found in a camera's RAW file says less than this.
+      m_loadWarning = "camera RAW file: RAW decoding is not part of this build";
+      return 0;
     }
     if (error == 0 && code == IFF_TIFF && m_pixels) {
       // The RAW data was not decoded; a first directory that holds only the camera's preview

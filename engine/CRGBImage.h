@@ -57,6 +57,14 @@ int FormatFromExtension(const std::string& path);
 // opened or its type is not in the table.
 int FormatFromFileContents(const std::string& path);
 
+// True when the name ends in the extension of a camera-RAW format (".nef", ".CR2"...), which
+// this build does not decode.
+bool IsCameraRawName(const std::string& name);
+// The format of a picture that this build does not read ("HEIF", "WebP", "JPEG 2000"...): by the
+// file's signature, else by its extension; null for a file that is no such picture. Only the
+// first bytes of the file are read.
+const char* UnreadPictureFormat(const std::string& path);
+
 // When the first directory of the TIFF data behind `source` holds only a preview of the
 // file's picture (it is marked reduced-resolution, or another directory of the file, in the
 // chain or among the sub-directories, holds a larger picture; transparency masks do not

@@ -2,6 +2,7 @@
 // names, and the "qrvoutput.dir" marker that makes a later folder scan skip an output folder.
 #include "engine/OutputNaming.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,11 +18,6 @@
 
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // The extension of a file name from its last "." on ("" when it has none).
 std::string ExtensionOf(const std::string& name) {
   const size_t dot = name.rfind('.');
@@ -31,11 +27,16 @@ std::string ExtensionOf(const std::string& name) {
 // The lower-case extension of a format code's first row in the format table ("" for none).
 std::string ExtensionOfFormat(int code) {
   for (const ImageFormatRow& row : kImageFormatTable)
-    if (row.code == code && row.code != IFF_UNKNOWN) return Lower(row.extension);
+    if (row.code == code && row.code != IFF_UNKNOWN) return LowerName(row.extension);
   return std::string();
 }
 
 }  // namespace
+
+std::string LowerName(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
 
 std::string EntryName(const std::string& path) {
   const size_t end = path.find_last_not_of('/');
@@ -70,7 +71,7 @@ OutputTarget OutputTargetFor(const std::string& path, const COutputPage& out) {
   t.base = fileName.substr(0, fileName.size() - t.extension.size());
 
   // Keep-format sources other than JPEG, PNG and BMP go through the picture object.
-  const std::string sourceExt = Lower(ExtensionOf(path));
+  const std::string sourceExt = LowerName(ExtensionOf(path));
   // A file type outside 0..3 keeps the source's format, as an unknown quality type is fixed.
   const int requestedType = (out.m_fileType >= 0 && out.m_fileType <= 3) ? out.m_fileType : 0;
   t.fileType = requestedType;
@@ -152,4 +153,23 @@ std::string NumberedOutputName(const std::string& base, long long number, const 
   char digits[32];
   std::snprintf(digits, sizeof digits, "%lld", number);
   return base + digits + "_QRV" + extension;
+}
+
+std::set<std::string> PictureBaseNames(const std::string& folder) {
+  std::set<std::string> bases;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return bases;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) continue;
+    if (FormatFromExtension(name) != IFF_UNKNOWN || IsCameraRawName(name)) bases.insert(LowerName(name.substr(0, dot)));
+  }
+  closedir(dir);
+  return bases;
+}
+
+bool NumberTakesPictureName(const std::string& base, long long number, const std::set<std::string>& bases) {
+  if (number <= 0 || bases.empty()) return false;
+  return bases.count(LowerName(base + std::to_string(number))) != 0;
 }

@@ -2,6 +2,7 @@
 // numbered names that follow a taken one, and the marker file of output folders.
 #pragma once
 
+#include <set>
 #include <string>
 
 class COutputPage;
@@ -26,6 +27,14 @@ bool FileExists(const std::string& path);
 std::string WriteOutputMarker(const std::string& folder, int marks = 1);
 // base + number + "_QRV" + extension; number 0 gives base + "_QRV" + extension.
 std::string NumberedOutputName(const std::string& base, long long number, const std::string& extension);
+// The names without extension, in lower case, of the picture files of a folder (the extensions
+// a folder's queue takes, and camera-RAW files), listed once; none when it cannot be read.
+std::set<std::string> PictureBaseNames(const std::string& folder);
+// True when base + number (from 1 on) is one of `bases` (lower case), case ignored: that numbered
+// output would bear the name of another picture's output.
+bool NumberTakesPictureName(const std::string& base, long long number, const std::set<std::string>& bases);
+// The name in lower case, as the sets above hold it.
+std::string LowerName(std::string name);
 // The name an entry is shown by: the file's name, or for a path that ends in "/" (a folder that
 // is not there) its last part with the slash, as it was given.
 std::string EntryName(const std::string& path);

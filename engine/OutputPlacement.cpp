@@ -338,7 +338,7 @@ int PendingOutput::CopyToNamed() {
 
 PlacedOutput PlaceOutputFile(PendingOutput& file, const std::string& folder, const std::string& base,
                              const std::string& extension, long long first, bool replace,
-                             const std::vector<FileIdentity>& keep) {
+                             const std::vector<FileIdentity>& keep, const std::function<bool(long long)>& skip) {
   PlacedOutput placed;
   const auto named = [&](const std::string& target) {
     placed.path = target;
@@ -351,6 +351,7 @@ PlacedOutput PlaceOutputFile(PendingOutput& file, const std::string& folder, con
   };
   int error = file.fd_ < 0 ? EBADF : 0;
   for (long long n = std::max(0LL, first); error == 0 && n <= kMaxOutputNumber; ++n) {
+    if (skip && skip(n)) continue;
     const std::string target = WithSlash(folder) + NumberedOutputName(base, n, extension);
     if (replace) {
       const FileIdentity existing = IdentityOf(target);

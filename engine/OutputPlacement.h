@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,7 +66,8 @@ class PendingOutput {
 
  private:
   friend PlacedOutput PlaceOutputFile(PendingOutput&, const std::string&, const std::string&, const std::string&,
-                                      long long, bool, const std::vector<FileIdentity>&);
+                                      long long, bool, const std::vector<FileIdentity>&,
+                                      const std::function<bool(long long)>&);
   int CreateNamed();
   int LinkUnnamed(const std::string& target);
   int NameTemporarily();
@@ -88,7 +90,9 @@ class PendingOutput {
 // (device and inode), which sends the output on to the numbered names as without replace. A file
 // not placed is removed. Where the file system has neither a no-replace rename nor hard links,
 // the runs placing outputs in a folder take turns on a lock of that folder, and a name free
-// while the lock is held is taken by a plain rename.
+// while the lock is held is taken by a plain rename. A number for which `skip` answers true is
+// never taken (its name belongs to another picture's output).
 PlacedOutput PlaceOutputFile(PendingOutput& file, const std::string& folder, const std::string& base,
                              const std::string& extension, long long first, bool replace,
-                             const std::vector<FileIdentity>& keep);
+                             const std::vector<FileIdentity>& keep,
+                             const std::function<bool(long long)>& skip = nullptr);

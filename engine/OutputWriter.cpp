@@ -33,6 +33,19 @@ bool Holds(const std::vector<FileIdentity>& files, const FileIdentity& file) {
 
 }  // namespace
 
+const std::set<std::string>& CMainDialog::PictureNamesNear(const std::string& sourceFolder) {
+  const auto known = m_pictureNames.find(sourceFolder);
+  if (known != m_pictureNames.end()) return known->second;
+  std::set<std::string> names = PictureBaseNames(sourceFolder);
+  // Pictures of the queue from other folders too: one output folder may gather several.
+  for (int i = 0; i < m_cueList.GetCount(); ++i) {
+    const std::string name = EntryName(m_cueList.GetText(i));
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) names.insert(LowerName(name.substr(0, dot)));
+  }
+  return m_pictureNames.emplace(sourceFolder, std::move(names)).first->second;
+}
+
 bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progress) {
   const COutputPage& out = m_pages.output;
   const CSizeQualityPage& sq = m_pages.sizeQuality;
@@ -57,6 +70,11 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
   if (!markerWhy.empty()) logMarker(markerWhy);
   folder = WithSlash(folder);
 
+  // A number is skipped when base + number names another picture: P1's second output goes to
+  // P12_QRV when P11 is there, whose output is P11_QRV.
+  const auto skipNumber = [&](long long n) {
+    return n > 0 && NumberTakesPictureName(base, n, PictureNamesNear(target.sourceFolder));
+  };
   long long number = 0;
   std::string outputPath = folder + NumberedOutputName(base, number, extension);
   bool replace = out.m_replace != 0;
@@ -94,7 +112,9 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
                   "</font><br>\r\n=>",
               0);
     do {
-      outputPath = folder + NumberedOutputName(base, ++number, extension);
+      ++number;
+      while (skipNumber(number) && number < INT_MAX) ++number;
+      outputPath = folder + NumberedOutputName(base, number, extension);
     } while (FileExists(outputPath) && number < INT_MAX);
   }
   if (FileExists(outputPath) && SameFile(outputPath, path)) {
@@ -209,7 +229,7 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
   if (ok) {
     std::vector<FileIdentity> keep = sources;
     keep.insert(keep.end(), written.begin(), written.end());
-    placed = PlaceOutputFile(file, folder, base, extension, number, replace, keep);
+    placed = PlaceOutputFile(file, folder, base, extension, number, replace, keep, skipNumber);
     if (placed.kept.known) logKept(placed.keptPath, placed.kept);
     if (placed.path.empty()) {
       ok = false;

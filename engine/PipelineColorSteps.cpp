@@ -115,6 +115,10 @@ bool CMainDialog::StepFilterSimulation(PipelineRun& run) {
   if (run.HasA()) sim.Apply(run.imageA, run.widthA, run.heightA, name, 255, 1, grey);
   if (run.HasB()) sim.Apply(run.imageB, run.widthB, run.heightB, name, 255, 1, grey);
   run.Log("filter: " + HtmlEscape(name));
+  // The grey is taken of the filtered values: with no filter there are none, and the picture
+  // stays as it was.
+  if (grey && CFilterSim::GetColor(name) == CFilterSim::kNoFilter)
+    run.LogError("black and white needs a colour filter: none is named");
   return true;
 }
 

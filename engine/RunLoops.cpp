@@ -10,7 +10,9 @@
 
 namespace {
 
-constexpr const char* kLogHead = "<body bgcolor=\"#ffffff\"><p><b>Log</b></p><hr>\r\n";
+// The log is UTF-8: names and texts from files keep their characters in any browser.
+constexpr const char* kLogHead =
+    "<head><meta charset=\"utf-8\"></head><body bgcolor=\"#ffffff\"><p><b>Log</b></p><hr>\r\n";
 constexpr const char* kCancelled = "**** Process Cancelled by User *************<hr>";
 
 std::string DateLine() {
@@ -102,6 +104,7 @@ void CMainDialog::RunAllFiles() {
   progress.SetFileTotal(m_cueList.GetCount());
   AppendLog(kLogHead, 1);
   m_outcomes.clear();
+  m_pictureNames.clear();
   for (int i = 0; i < m_cueList.GetCount(); ++i) {
     if (m_cueList.GetCheck(i) <= 0) continue;
     AppendLog(DateLine(), 0);
@@ -141,6 +144,7 @@ void CMainDialog::RunCurrentImage() {
   if (!ConfirmSizeLimit()) return;
   AppendLog(kLogHead, 1);
   m_outcomes.clear();
+  m_pictureNames.clear();
   AppendLog(DateLine(), 0);
   RunProgress run(m_progress);
   CProgressDlg& progress = *run.dlg;

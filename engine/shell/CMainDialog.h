@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <ctime>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -163,6 +165,11 @@ class CMainDialog {
     std::vector<std::string> warnings;  // what went wrong on a written entry, as the log says it
   };
   std::vector<EntryOutcome> m_outcomes;
+  // The pictures whose names a numbered output must not take, for a source folder: the folder's
+  // picture files and the queue's entries, by name without extension in lower case. Listed once
+  // per run, when a number is first needed there.
+  const std::set<std::string>& PictureNamesNear(const std::string& sourceFolder);
+  std::map<std::string, std::set<std::string>> m_pictureNames;
   // A red log line (the text is escaped here) recorded against the entry being run: an error
   // says why the entry is not written, a warning marks a written entry as flawed.
   void LogEntryError(const std::string& text);

@@ -567,6 +567,168 @@ TEST(QrvCommand, FolderExpansionSkipsOutputsAndRawFilesAndQueuesEachFileOnce) {
   }
 }
 
+// Pictures of formats this build does not read are named in one line (by signature or by
+// extension; other files stay silent), -q leaves it out; a camera-RAW file named directly that
+// cannot be read says that RAW is not decoded, whatever its reader met.
+TEST(QrvCommand, UnreadPicturesOfAFolderAndRawFilesNamedDirectlyAreNamed) {
+  qrvtest::TempDir dir;
+  const std::string in = dir.File("in");
+  mkdir(in.c_str(), 0777);
+  MakeJpeg(in + "/IMG_0001.JPG", 32, 24);
+  const std::vector<uint8_t> heic = {0, 0, 0, 0x18, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c', 0, 0, 0, 0};
+  const std::vector<uint8_t> webp = {'R', 'I', 'F', 'F', 8, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', ' '};
+  for (const char* name : {"IMG_0002.HEIC", "IMG_0003.heic", "IMG_0004.HEIC", "IMG_0005.HEIC", "IMG_0006.HEIC"})
+    ASSERT_TRUE(qrvtest::WriteFileBytes(in + "/" + name, heic));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(in + "/clip.webp", webp));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(in + "/sent", webp));                 // told by its signature
+  ASSERT_TRUE(qrvtest::WriteFileBytes(in + "/cut.avif", {0, 0}));          // told by its extension
+  ASSERT_TRUE(qrvtest::WriteFileBytes(in + "/notes.txt", {'h', 'i'}));    // no picture: silent
+  // A TIFF-like NEF and CR2 whose strip lies past their end, a RAF of no format the sniffer knows.
+  const std::vector<uint8_t> tiffLike = {'I', 'I', 42, 0, 8, 0, 0, 0, 3, 0, 0, 1, 3, 0, 1, 0, 0, 0, 160, 0, 0, 0,
+                                         1, 1, 3, 0, 1, 0, 0, 0, 106, 0, 0, 0, 17, 1, 4, 0, 1, 0, 0, 0, 0, 0, 1, 0,
+                                         0, 0, 0, 0};
+  mkdir(dir.File("raw").c_str(), 0777);
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("raw/DSC_0001.NEF"), tiffLike));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("raw/IMG_0001.CR2"), tiffLike));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("raw/DSCF0001.RAF"),
+                                      {'F', 'U', 'J', 'I', 'F', 'I', 'L', 'M', 'C', 'C', 'D', '-', 'R', 'A', 'W'}));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("raw/empty.nef"), {}));
+
+  const std::string line =
+      "qrv: 8 pictures skipped: this build does not read AVIF, HEIF or WebP: in/IMG_0002.HEIC, in/IMG_0003.heic, "
+      "in/IMG_0004.HEIC, in/IMG_0005.HEIC, in/IMG_0006.HEIC and 3 more\n";
+  Outcome r = Qrv(dir, "--home home in");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.find(line + "[1/1] IMG_0001.JPG -> QRV/IMG_0001_QRV.JPG\n"), 0u) << r.err;
+  r = Qrv(dir, "-q --home home in");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  ASSERT_EQ(unlink((in + "/IMG_0001.JPG").c_str()), 0);
+  r = Qrv(dir, "--home home in");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, line + "qrv: no picture files in in (8 pictures of formats this build does not read, "
+                          "1 file without a picture extension, 1 subfolder, which is not searched)\n");
+
+  r = Qrv(dir, "--home home raw/DSC_0001.NEF raw/IMG_0001.CR2 raw/DSCF0001.RAF raw/empty.nef");
+  EXPECT_EQ(r.status, 1);
+  const std::string raw = dir.File("raw/");
+  for (const std::string name : {"DSC_0001.NEF", "IMG_0001.CR2", "DSCF0001.RAF"})
+    EXPECT_NE(r.err.find(name + ": not written: Can't load file: " + raw + name +
+                         " (camera RAW file: RAW decoding is not part of this build)\n"),
+              std::string::npos)
+        << r.err;
+  EXPECT_NE(r.err.find("empty.nef: not written: Can't load file: " + raw +
+                       "empty.nef (error on file read: the file is empty)"),
+            std::string::npos)
+      << r.err;
+}
+
+// A numbered output never takes the name of another picture's output: the number that would
+// give another picture's name (case ignored, RAW files too) is passed over.
+TEST(QrvCommand, NumberedOutputsPassOverTheNamesOfOtherPictures) {
+  const struct {
+    const char* first;              // written twice
+    std::vector<const char*> others;  // beside it
+    const char* second;             // its second output
+    const char* other;              // the first other's output, its own picture
+  } cases[] = {
+      {"P1.jpg", {"P11.jpg"}, "P12_QRV.jpg", "P11_QRV.jpg"},
+      {"P1.jpg", {"p11.PNG", "P12.nef", "P13.txt"}, "P13_QRV.jpg", "p11_QRV.PNG"},
+      {"IMG_0001.JPG", {"IMG_00011.JPG", "IMG_00012.JPG"}, "IMG_00013_QRV.JPG", "IMG_00011_QRV.JPG"},
+  };
+  for (const auto& c : cases) {
+    qrvtest::TempDir dir;
+    const std::string in = dir.File("in/");
+    mkdir(in.c_str(), 0777);
+    MakeJpeg(in + c.first, 64, 48);
+    for (const char* other : c.others) {
+      const std::string name = other;
+      if (FormatFromExtension(name) == IFF_UNKNOWN)
+        ASSERT_TRUE(qrvtest::WriteFileBytes(in + other, {'x'}));
+      else
+        MakeJpeg(in + other, 40, 30);
+    }
+    const std::string first = std::string("--home home in/") + c.first;
+    ASSERT_EQ(Qrv(dir, first).status, 0);
+    const Outcome r = Qrv(dir, first);
+    EXPECT_NE(r.err.find(std::string(" -> QRV/") + c.second + "\n"), std::string::npos) << c.first << "\n" << r.err;
+    ASSERT_EQ(Qrv(dir, std::string("--home home in/") + c.others[0]).status, 0);
+    CRGBImage second, other;
+    ASSERT_EQ(second.Load(in + "QRV/" + c.second), 0) << c.second;
+    ASSERT_EQ(other.Load(in + "QRV/" + c.other), 0) << c.other;
+    EXPECT_EQ(second.GetWidth(), 64);
+    EXPECT_EQ(other.GetWidth(), 40);
+  }
+  // One output folder gathering two folders: the queue's pictures count too.
+  qrvtest::TempDir dir;
+  mkdir(dir.File("a").c_str(), 0777);
+  mkdir(dir.File("b").c_str(), 0777);
+  MakeJpeg(dir.File("a/P1.jpg"), 64, 48);
+  MakeJpeg(dir.File("b/P11.jpg"), 40, 30);
+  const std::string out = dir.File("out/");
+  const std::string gather = "--home home --set Output.Type=1 --set Output.SimDir=" + out + " ";
+  ASSERT_EQ(Qrv(dir, gather + "a").status, 0);
+  const Outcome r = Qrv(dir, gather + "a b");
+  EXPECT_NE(r.err.find("[1/2] P1.jpg -> " + out + "P12_QRV.jpg\n[2/2] P11.jpg -> " + out + "P11_QRV.jpg\n"),
+            std::string::npos)
+      << r.err;
+}
+
+// Black and white needs a filter to take the grey of: without one the picture keeps its colours
+// and the entry is written with a warning; with one it is grey and no warning is given.
+TEST(QrvCommand, BlackAndWhiteWithoutAFilterWarnsAndKeepsTheColours) {
+  qrvtest::TempDir dir;
+  mkdir(dir.File("in").c_str(), 0777);
+  MakeJpeg(dir.File("in/a.png"), 32, 24);
+  const struct {
+    const char* args;
+    bool grey;
+    bool warned;
+  } cases[] = {
+      {"--mode simple --set FilterSim.SimEnabled=1 --set FilterSim.SimBW=1", false, true},
+      {"--mode advanced --set FilterSim.Enabled=1 --set FilterSim.BW=1", false, true},
+      {"--mode advanced --set FilterSim.Enabled=1 --set FilterSim.BW=1 --set 'FilterSim.Name=#25 Filter'", true, false},
+  };
+  for (const auto& c : cases) {
+    const Outcome r = Qrv(dir, std::string("--home home --set Output.Replace=1 ") + c.args + " in/a.png");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("black and white needs a colour filter: none is named") != std::string::npos, c.warned)
+        << c.args << "\n" << r.err;
+    const std::vector<BYTE> px = FilePixels(dir.File("in/QRV/a_QRV.png"));
+    ASSERT_FALSE(px.empty());
+    bool grey = true;
+    for (size_t i = 0; i + 2 < px.size(); i += 3) grey &= px[i] == px[i + 1] && px[i] == px[i + 2];
+    EXPECT_EQ(grey, c.grey) << c.args;
+  }
+}
+
+// A source's XMP packet in UTF-16 reaches the output as UTF-8 XMP that another reader reads.
+TEST(QrvCommand, Utf16XmpIsCarriedAsUtf8) {
+  QRV_REQUIRE_TOOL("exiftool");
+  qrvtest::TempDir dir;
+  const std::u16string packet =
+      u"<?xpacket begin='\uFEFF' id='W5M0MpCehiHzreSzNTczkc9d'?>"
+      u"<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+      u"<rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/'>"
+      u"<dc:title><rdf:Alt><rdf:li xml:lang='x-default'>Caf\u00E9</rdf:li></rdf:Alt></dc:title>"
+      u"</rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
+  // Little-endian with a byte-order mark.
+  std::vector<uint8_t> marker(std::begin("http://ns.adobe.com/xap/1.0/"), std::end("http://ns.adobe.com/xap/1.0/"));
+  marker.insert(marker.end(), {0xFF, 0xFE});
+  for (char16_t u : packet) marker.insert(marker.end(), {static_cast<uint8_t>(u), static_cast<uint8_t>(u >> 8)});
+  const std::vector<BYTE> px(32 * 24 * 3, 128);
+  ISIOHandle sink = ISOpenFileSink(dir.File("a.jpg").c_str(), 0);
+  ISClearJPGMarkers();
+  ISAddJPGMarker(marker.data(), static_cast<DWORD>(marker.size()), 0xE1);
+  ASSERT_NE(ISWriteJPG(sink, px.data(), 32, 24, 90, 24, nullptr, 0), 0u);
+  ISCloseSink(sink);
+  ISClearJPGMarkers();
+  const Outcome r = Qrv(dir, "--home home a.jpg");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.find("warning:"), std::string::npos) << r.err;
+  EXPECT_EQ(qrvtest::RunCommand("exiftool -s3 -XMP-dc:Title '" + dir.File("QRV/a_QRV.jpg") + "'"), "Caf\xC3\xA9\n");
+}
+
 // A queue that stays empty says why, and exits with 1 having run nothing; the keys that the
 // pipeline reads as "0, else ..." take any whole number.
 TEST(QrvCommand, EmptyQueueSaysWhyAndOtherWholeNumbersRun) {

@@ -182,11 +182,11 @@ std::string RunDigest(const Profile& profile, const std::string& threads) {
 // Recorded before the heavy operations were shared out over threads.
 const char* const kExpected[] = {
     "exit 0 | a_flash_QRV.jpg 613x409 7fa33224d1da7d13 | b_day_QRV.jpg 1001x667 81fe46562bb999fe"
-    " | c_plain_QRV.png 355x523 45445072af2f5e69 | d_small_QRV.jpg 17x11 3522ff92b9f3a3ed | log f628bdcce7c04f18",
+    " | c_plain_QRV.png 355x523 45445072af2f5e69 | d_small_QRV.jpg 17x11 3522ff92b9f3a3ed | log 10bdb20e1b7f6c43",
     "exit 0 | a_flash_QRV.jpg 373x249 545b107e7b0fffe4 | b_day_QRV.jpg 610x406 f5c9c2b22794645b"
-    " | c_plain_QRV.png 216x319 6e33aa89c989c68d | d_small_QRV.jpg 10x6 764a289cb603222d | log 334314c2bd0d2e5f",
+    " | c_plain_QRV.png 216x319 6e33aa89c989c68d | d_small_QRV.jpg 10x6 764a289cb603222d | log 62e6f248a2de254a",
     "exit 0 | a_flash_QRV.png 449x300 8f3a59b4fb9803eb | b_day_QRV.png 450x300 7f220353d7b263a9"
-    " | c_plain_QRV.png 203x300 2ba48bb9e934a96b | d_small_QRV.png 17x11 14c3e8f2cd7c685b | log 7b7ea3452d3c7c41",
+    " | c_plain_QRV.png 203x300 2ba48bb9e934a96b | d_small_QRV.png 17x11 14c3e8f2cd7c685b | log fec123e8e41c5f46",
 };
 
 TEST(WholeRunChecksums, OutputsAndLogMatchTheRecordedTable) {

@@ -32,6 +32,9 @@ void MakePicture(const std::string& path, uint32_t seed) {
   ASSERT_EQ(img.Save(path, IFF_PNG), 0);
 }
 
+// A source's file: the name, ".png" added when it has no extension.
+std::string FileOf(const std::string& name) { return name.find('.') == std::string::npos ? name + ".png" : name; }
+
 // Runs the queue of files in `folder` through RunAllFiles `runs` times, outputs beside the
 // sources as PNG; the outputs of the last run, in queue order ("" for an entry not written),
 // and its log.
@@ -49,7 +52,7 @@ std::vector<std::string> RunQueue(const std::string& folder, const std::vector<s
   std::vector<std::string> outputs;
   for (int r = 0; r < runs; ++r) {
     dlg.m_cueList.ResetContent();
-    for (const std::string& name : queue) dlg.m_cueList.AddString(folder + "/" + name + ".png");
+    for (const std::string& name : queue) dlg.m_cueList.AddString(folder + "/" + FileOf(name));
     dlg.RunAllFiles();
   }
   for (const CMainDialog::EntryOutcome& o : dlg.m_outcomes)
@@ -67,12 +70,14 @@ TEST(OutputNaming, EveryOutputOfARunIsKeptAndHoldsItsOwnPicture) {
     bool replace;
     int runs;
     std::vector<std::string> outputs;    // of the last run, in queue order
+    bool keptWritten = false;            // Replace kept an output written earlier in the run
   };
   const Case cases[] = {
-      // a's first name is the queued a_QRV, its next the free a1_QRV; a1's first name is then
-      // a's output, which Replace must not take.
-      {{"a", "a_QRV", "a1"}, {}, false, 1, {"a1_QRV", "a_QRV_QRV", "a11_QRV"}},
-      {{"a", "a_QRV", "a1"}, {}, true, 1, {"a1_QRV", "a_QRV_QRV", "a11_QRV"}},
+      // a's first name is the queued a_QRV, and a1_QRV is the name of a1's output: a2_QRV.
+      {{"a", "a_QRV", "a1"}, {}, false, 1, {"a2_QRV", "a_QRV_QRV", "a1_QRV"}},
+      {{"a", "a_QRV", "a1"}, {}, true, 1, {"a2_QRV", "a_QRV_QRV", "a1_QRV"}},
+      // Two sources of one name: the second output does not replace the first.
+      {{"a", "a.bmp"}, {}, true, 1, {"a_QRV", "a1_QRV"}, true},
       {{"a", "a_QRV", "a1", "a1_QRV"}, {}, false, 1, {"a2_QRV", "a_QRV_QRV", "a11_QRV", "a1_QRV_QRV"}},
       {{"a", "a_QRV", "a1", "a1_QRV"}, {}, true, 1, {"a2_QRV", "a_QRV_QRV", "a11_QRV", "a1_QRV_QRV"}},
       {{"a1", "a", "a_QRV"}, {}, true, 1, {"a1_QRV", "a2_QRV", "a_QRV_QRV"}},
@@ -80,7 +85,8 @@ TEST(OutputNaming, EveryOutputOfARunIsKeptAndHoldsItsOwnPicture) {
       {{"a", "a1"}, {"a_QRV", "a1_QRV"}, false, 1, {"a2_QRV", "a11_QRV"}},
       {{"a", "a1"}, {"a_QRV", "a1_QRV"}, true, 1, {"a_QRV", "a1_QRV"}},
       // A second run forgets the first one's outputs: Replace takes them again.
-      {{"a", "a_QRV", "a1"}, {}, true, 2, {"a2_QRV", "a_QRV_QRV", "a1_QRV"}},
+      // (a, kept off its first name, goes on to the numbers as without Replace.)
+      {{"a", "a_QRV", "a1"}, {}, true, 2, {"a3_QRV", "a_QRV_QRV", "a1_QRV"}},
   };
   // What each source's picture becomes when it is run alone.
   qrvtest::TempDir refDir;
@@ -96,18 +102,18 @@ TEST(OutputNaming, EveryOutputOfARunIsKeptAndHoldsItsOwnPicture) {
     SCOPED_TRACE(c.replace);
     SCOPED_TRACE(c.outputs.back());
     qrvtest::TempDir dir;
-    for (size_t i = 0; i < c.queue.size(); ++i) MakePicture(dir.File(c.queue[i] + ".png"), static_cast<uint32_t>(i + 1));
+    for (size_t i = 0; i < c.queue.size(); ++i) MakePicture(dir.File(FileOf(c.queue[i])), static_cast<uint32_t>(i + 1));
     for (const std::string& name : c.earlier) MakePicture(dir.File(name + ".png"), 99);
     std::string log;
     const std::vector<std::string> outputs = RunQueue(dir.path(), c.queue, c.replace, c.runs, &log);
-    const std::string kept = "written earlier in this run, not replaced: " + dir.File("a1_QRV.png");
-    EXPECT_EQ(log.find(kept) != std::string::npos, c.replace && c.outputs.back() == "a11_QRV");
+    EXPECT_EQ(log.find("written earlier in this run, not replaced: " + dir.File("a_QRV.png")) != std::string::npos,
+              c.keptWritten);
     ASSERT_EQ(outputs.size(), c.queue.size());
     for (size_t i = 0; i < c.queue.size(); ++i) {
       SCOPED_TRACE(c.queue[i]);
       EXPECT_EQ(outputs[i], c.outputs[i] + ".png");
       EXPECT_TRUE(enginetest::FilePixels(dir.File(c.outputs[i] + ".png")) == corrected[static_cast<uint32_t>(i + 1)]);
-      EXPECT_TRUE(enginetest::FilePixels(dir.File(c.queue[i] + ".png")) ==
+      EXPECT_TRUE(enginetest::FilePixels(dir.File(FileOf(c.queue[i]))) ==
                   enginetest::RandomPicture(8, 8, static_cast<uint32_t>(i + 1)));
     }
   }

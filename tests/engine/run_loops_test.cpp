@@ -96,7 +96,10 @@ TEST(RunLoops, HostileQueueLogsAndContinues) {
   EXPECT_EQ(out.GetSize(), std::make_pair(6, 8));
   EXPECT_EQ(enginetest::FilePixels(in + "QRV/wrong_QRV.png"), enginetest::FilePixels(in + "QRV/good1_QRV.png"));
   EXPECT_EQ(ReadText(in + "QRV/qrvoutput.dir"), "***");
-  EXPECT_EQ(log.rfind("<body bgcolor=\"#ffffff\"><p><b>Log</b></p><hr>\r\n", 0), 0u);
+  EXPECT_EQ(log.rfind("<head><meta charset=\"utf-8\"></head>"
+                      "<body bgcolor=\"#ffffff\"><p><b>Log</b></p><hr>\r\n",
+                      0),
+            0u);
   EXPECT_EQ(log.find("unchecked"), std::string::npos);
   EXPECT_NE(log.find("Finished<hr><a href=\"qrv1.html\">"), std::string::npos);
   EXPECT_EQ(log.substr(log.size() - 7), "</body>");

@@ -253,3 +253,48 @@ TEST(MetadataRead, IPTCAndXMPOfEachFormat) {
   EXPECT_TRUE(Met(IS_META_XMP).empty());
   EXPECT_TRUE(Met(IS_META_IPTC).empty());
 }
+
+// An XMP packet in UTF-16 (either byte order, with or without a byte-order mark) is kept in
+// UTF-8, its encoding declaration saying so; broken UTF-16 is left out with the reason.
+TEST(MetadataRead, Utf16XmpIsKeptAsUtf8) {
+  const std::string utf8 = "<?xpacket begin=\"\xEF\xBB\xBF\"?><?xml version='1.0' encoding='UTF-8'?>"
+                           "<a>\xC3\xA9t\xC3\xA9 \xF0\x9F\x93\xB7</a>";
+  const auto utf16 = [](bool big, bool mark, const std::u16string& declared) {
+    const std::u16string text = u"<?xpacket begin=\"\uFEFF\"?><?xml version='1.0' encoding='" + declared +
+                                u"'?><a>\u00E9t\u00E9 \U0001F4F7</a>";
+    Bytes b;
+    if (mark) b = big ? Bytes{0xFE, 0xFF} : Bytes{0xFF, 0xFE};
+    for (char16_t u : text) {
+      b.push_back(static_cast<uint8_t>(big ? u >> 8 : u));
+      b.push_back(static_cast<uint8_t>(big ? u : u >> 8));
+    }
+    return b;
+  };
+  const auto read = [](const Bytes& packet) {
+    Bytes marker(std::begin("http://ns.adobe.com/xap/1.0/"), std::end("http://ns.adobe.com/xap/1.0/"));
+    marker.insert(marker.end(), packet.begin(), packet.end());
+    EXPECT_TRUE(qrvtest::ReadFromMemory(JPGWithMarkers({{0xE1, marker}}), ReadJPG).ok);
+    return Met(IS_META_XMP);
+  };
+  Bytes odd = utf16(true, true, u"UTF-16"), lone = utf16(false, true, u"UTF-16");
+  odd.pop_back();
+  lone[lone.size() - 8] = 0;
+  lone[lone.size() - 7] = 0xD8;  // "</a>" becomes a high surrogate before "/a>"
+  const struct {
+    const char* name;
+    Bytes packet;
+    bool kept;
+  } cases[] = {
+      {"big-endian with a mark", utf16(true, true, u"UTF-16"), true},
+      {"little-endian with a mark", utf16(false, true, u"utf-16le"), true},
+      {"big-endian without a mark", utf16(true, false, u"UTF-16BE"), true},
+      {"odd length", odd, false},
+      {"lone surrogate", lone, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(read(c.packet), c.kept ? Bytes(utf8.begin(), utf8.end()) : Bytes());
+    const std::string note = ISGetReadMetadataNote(IS_META_XMP);
+    EXPECT_EQ(note.find("its UTF-16 text"), c.kept ? std::string::npos : 0u) << note;
+  }
+}
