@@ -207,7 +207,9 @@ bool TIFFEntryWalker::Directory(uint64_t at, std::vector<TIFFExifEntry>& out, TI
     }
     const uint32_t unit = TIFFExifTypeSize(e.type);
     if (unit == 0 || n == 0 || (keep && !keep(e.tag))) continue;  // unit 0: types a classic block cannot hold
-    if (n > kMaxTIFFExifPayload / unit) {
+    // What all entries take together is bounded by what a block holds, whatever the file
+    // repeats: entries past that are left out.
+    if (n > kMaxTIFFExifPayload / unit || taken_ + n * unit > kMaxTIFFExifPayload) {
       ++pointers.entriesTooLarge;
       continue;
     }
@@ -227,6 +229,7 @@ bool TIFFEntryWalker::Directory(uint64_t at, std::vector<TIFFExifEntry>& out, TI
     const uint32_t part = (e.type == TIFF_RATIONAL || e.type == TIFF_SRATIONAL) ? 4 : unit;
     if (big_ && part > 1)
       for (uint64_t v = 0; v < bytes; v += part) std::reverse(e.data.begin() + v, e.data.begin() + v + part);
+    taken_ += bytes;
     out.push_back(std::move(e));
   }
   return true;

@@ -30,7 +30,7 @@ struct TIFFExifDirectories {
   std::vector<TIFFExifEntry> gps;
   std::vector<TIFFExifEntry> interop;  // the interoperability directory of the EXIF one
   uint32_t entriesOutside = 0;         // entries left out: their values lie outside
-  uint32_t entriesTooLarge = 0;        // entries left out: larger than an EXIF block holds
+  uint32_t entriesTooLarge = 0;        // entries left out: past what an EXIF block holds
 };
 
 // Bytes of one value of TIFF type `type` (1 to 12); 0 for the types an EXIF block cannot hold.
@@ -48,14 +48,15 @@ struct TIFFExifPointers {
   uint64_t gps = 0;   // the GPS directory pointer met (34853)
   uint64_t interop = 0;  // the interoperability directory pointer met (40965)
   uint32_t entriesOutside = 0;   // entries whose values lie outside the structure
-  uint32_t entriesTooLarge = 0;  // entries larger than an EXIF block holds
+  uint32_t entriesTooLarge = 0;  // entries past what an EXIF block holds
 };
 class TIFFEntryWalker {
  public:
   using ReadFn = std::function<bool(uint64_t at, uint64_t size, uint8_t* out)>;
   TIFFEntryWalker(ReadFn read, uint64_t tiffBytes, bool bigEndian, bool bigTiff);
   // The entries of the directory at `at` (pointers and types a classic block cannot hold
-  // aside); false when its count or entries lie outside.
+  // aside; the values of all directories walked together at most what an EXIF block holds);
+  // false when its count or entries lie outside.
   // With `keep`, only the entries of the tags it accepts.
   bool Directory(uint64_t at, std::vector<TIFFExifEntry>& out, TIFFExifPointers& pointers,
                  bool (*keep)(uint32_t tag) = nullptr) const;
@@ -66,6 +67,7 @@ class TIFFEntryWalker {
   uint64_t tiffBytes_;
   bool big_;
   bool bigTiff_;
+  mutable uint64_t taken_ = 0;  // value bytes of the entries taken so far
 };
 
 // Reads the EXIF, GPS and interoperability directories that IFD0's pointers name; a directory

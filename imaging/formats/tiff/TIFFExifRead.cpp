@@ -31,7 +31,7 @@ void KeepTIFFExifBlock(TIFF* tif, CISIO& source, bool upright) {
     const struct {
       uint32_t count;
       const char* why;
-    } lostTags[] = {{dirs.entriesTooLarge, "are larger than an EXIF block holds"},
+    } lostTags[] = {{dirs.entriesTooLarge, "do not fit in an EXIF block"},
                     {dirs.entriesOutside, "hold values that lie outside the file"}};
     for (const auto& lost : lostTags)
       if (lost.count) {

@@ -47,7 +47,7 @@ void WriteTIFFExifBlock(TIFF* tif, CISIO& stream, const ISArray<unsigned char>& 
     notes.push_back("EXIF block left out: " + why);
   else if (dirs.entriesOutside + dirs.entriesTooLarge)
     notes.push_back(std::to_string(dirs.entriesOutside + dirs.entriesTooLarge) +
-                    " EXIF tag(s) left out: their values lie outside the block or take over 65533 bytes");
+                    " EXIF tag(s) left out: their values lie outside the block or do not fit in 65533 bytes");
   std::string note;
   for (const std::string& n : notes) note += (note.empty() ? "" : "; ") + n;
   if (!note.empty()) SetLastWarning(note.c_str());

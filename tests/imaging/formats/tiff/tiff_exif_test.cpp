@@ -1,9 +1,11 @@
-// A TIFF's camera data (IFD0's camera tags, the EXIF and GPS directories): kept as an EXIF block
-// by the reader and written back as directories by the writer; exiftool reads both ends.
+// A TIFF's camera data (IFD0's camera tags, the EXIF, GPS and interoperability directories):
+// kept as an EXIF block by the reader and written back as directories by the writer; exiftool
+// reads both ends.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "support/callback_file.h"
 #include "tiff_test_util.h"
 
 namespace {
@@ -129,8 +131,8 @@ TEST(TIFFExif, DamagedDirectoriesLeaveThePictureAlone) {
     return b;
   };
   const std::string hugeComment = "'-UserComment=" + std::string(70000, 'x') + "'";
-  const std::string longTexts =
-      "'-UserComment=" + std::string(40000, 'x') + "' '-ImageDescription=" + std::string(40000, 'y') + "'";
+  // Values that fit, with the entries and directories around them, do not.
+  const std::string fullTexts = "'-ImageDescription=" + std::string(65300, 'z') + "'";
   const struct {
     const char* name;
     Bytes file;
@@ -141,8 +143,8 @@ TEST(TIFFExif, DamagedDirectoriesLeaveThePictureAlone) {
       {"EXIF directory past the end", pastTheEnd(34665), "EXIF directory", "Canon EOS DIGITAL REBEL"},
       {"GPS directory past the end", pastTheEnd(34853), "GPS directory", "Canon EOS DIGITAL REBEL"},
       {"a tag larger than a block", qrvtest::ReadFileBytes(CameraTIFF(dir, "huge.tif", kCamera + " " + hugeComment)),
-       "1 camera tag(s) of the TIFF are larger", "Canon EOS DIGITAL REBEL"},
-      {"more than one block holds", qrvtest::ReadFileBytes(CameraTIFF(dir, "long.tif", kCamera + " " + longTexts)),
+       "1 camera tag(s) of the TIFF do not fit", "Canon EOS DIGITAL REBEL"},
+      {"entries that fill a block", qrvtest::ReadFileBytes(CameraTIFF(dir, "full.tif", kCamera + " " + fullTexts)),
        "more than the 65533", nullptr},
   };
   for (const auto& c : cases) {
@@ -205,5 +207,34 @@ TEST(TIFFExif, WriterCarriesAnyExifBlock) {
     EXPECT_EQ(warning, "");
     EXPECT_EQ(written, Exiftool(listed, qrvtest::TestDataFile(source)));
     EXPECT_GT(written.size(), 300u);
+  }
+}
+
+// A page appended to a TIFF of either byte order gets its camera directories in that order:
+// tiffinfo reads them under the second directory.
+TEST(TIFFExif, AppendedPageKeepsTheFilesByteOrder) {
+  QRV_REQUIRE_TOOL("exiftool");
+  QRV_REQUIRE_TOOL("tiffinfo");
+  qrvtest::TempDir dir;
+  const Bytes block = ExifBlockOf(qrvtest::ReadFileBytes(CameraTIFF(dir, "cam.tif", kCamera)));
+  ASSERT_FALSE(block.empty());
+  for (bool bigEndian : {false, true}) {
+    SCOPED_TRACE(bigEndian);
+    qrvtest::CallbackFile file;
+    file.bytes = qrvtest::ReadFileBytes(CameraTIFF(dir, "first.tif", "-Make=Other", bigEndian));
+    ASSERT_TRUE(ISSetWriteMetadata(IS_META_EXIF, block.data(), static_cast<DWORD>(block.size())));
+    const Bytes pixels(3 * 2 * 3, 9);
+    ISIOHandle sink = file.Open(1);
+    EXPECT_TRUE(ISWriteTIFF(sink, pixels.data(), 3, 2, 24, nullptr, 1, nullptr, 1));
+    ISCloseSink(sink);
+    ISSetWriteMetadata(IS_META_EXIF, nullptr, 0);
+    qrvtest::WriteFileBytes(dir.File("pages.tif"), file.bytes);
+    const std::string info = qrvtest::RunCommand("tiffinfo '" + dir.File("pages.tif") + "' 2>&1");
+    const size_t second = info.find("TIFF Directory at offset", info.find("TIFF Directory at offset") + 1);
+    ASSERT_NE(second, std::string::npos) << info;
+    const std::string page = info.substr(second);
+    for (const char* line :
+         {"Make: Canon\n", "ExposureTime: 0.010000", "FNumber: 2.800000", "Latitude: 51.000000,30.000000"})
+      EXPECT_NE(page.find(line), std::string::npos) << line << "\n" << page;
   }
 }
