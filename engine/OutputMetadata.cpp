@@ -280,6 +280,7 @@ void SourceMetadata::TakeFromLastRead() {
   if (xmpGuid.empty()) xmpExtended.clear();
   profileNote = ISGetReadMetadataNote(IS_META_ICC);
   xmpExtendedNote = ISGetReadMetadataNote(IS_META_XMP_EXTENDED);
+  exifNote = ISGetReadMetadataNote(IS_META_EXIF);
 }
 
 bool FitXmpToOutput(std::string& packet, bool turned, bool setSize, int width, int height, std::string* why) {
@@ -355,6 +356,7 @@ CarriedMetadata MetadataForOutput(const CMainDialog& dialog, OutputKind kind, co
       c.iccProfile = source.iccProfile;
   }
   if (kind == OutputKind::kOther) return c;
+  if (!source.exifNote.empty()) c.notes.push_back("Camera data of the source left out: " + source.exifNote);
   if (kind != OutputKind::kPng) c.iptc = source.iptc;
   if (source.xmp.empty()) return c;
   // The XMP packets, fitted to the written picture.

@@ -21,6 +21,7 @@ struct SourceMetadata {
   std::vector<char> xmpGuid;      // the 32 hex digits naming the extended packet
   std::string profileNote;        // why the file's colour profile was left out on reading
   std::string xmpExtendedNote;    // why its extended XMP packet was
+  std::string exifNote;           // what of its camera data was (a TIFF's unreadable directory)
   // The reader turned the picture upright as the file's own orientation tag says (a TIFF's):
   // the XMP's orientation then describes the stored picture, not the one loaded.
   bool uprightOnRead = false;

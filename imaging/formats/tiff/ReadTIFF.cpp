@@ -7,6 +7,7 @@
 
 #include "imaging/formats/tiff/TIFFClient.h"
 #include "imaging/formats/tiff/TIFFCodecGuard.h"
+#include "imaging/formats/tiff/TIFFExifBlock.h"
 #include "imaging/formats/tiff/TIFFRead.h"
 
 namespace {
@@ -128,6 +129,9 @@ void* ReadTIFF(ISErrorCode& error, const ISThreadState& ts, CISIO& source, DWORD
     KeepTIFFMetadataTags(source, TIFFCurrentDirOffset(tif), TIFFIsBigEndian(tif), TIFFIsBigTIFF(tif));
   } catch (const std::bad_alloc&) {
   }
+  // The camera data, saying orientation 1 when the reader turned the pixels by it.
+  const bool kept16 = depth == 16 && (flags & (kTIFF16TopFirst | kTIFF16PadRows));
+  KeepTIFFExifBlock(tif, source, !(flags & kTIFFIgnoreOrientation) && !kept16);
   *width = w;
   *height = h;
   return block;

@@ -9,6 +9,7 @@
 #include "imaging/core/ISRotate.h"
 #include "imaging/formats/tiff/CISTIFFWriter.h"
 #include "imaging/formats/tiff/TIFFClient.h"
+#include "imaging/formats/tiff/TIFFExifBlock.h"
 
 CISTIFFWriter::CISTIFFWriter() {
   for (int v = 0; v < 256; ++v) table16[v] = static_cast<uint16_t>(257 * v);
@@ -144,6 +145,8 @@ TIFFWriterHandle OpenTIFFWriter(CISTIFFWriter& context, CISIO& stream, DWORD wid
   static const uint32_t kBits[] = {1, 4, 8, 16, 24, 32};
   record->bits = kBits[static_cast<int>(layout)];
   SetTIFFCommonTags(context, record->tif, width, height, c, flags);
+  if (const ISThreadState* ts = GetThreadState())
+    WriteTIFFExifBlock(record->tif, TIFFClientOf(record->tif)->io, ts->tiff.exif);
   return record;
 }
 
