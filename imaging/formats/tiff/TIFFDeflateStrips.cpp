@@ -151,9 +151,10 @@ uint32_t TIFFDeflateRowsHeld(TIFF* tif, uint32_t index, uint32_t rows, const uin
     return std::make_pair(ret, room);
   };
   auto [ret, room] = inflateInto(out, whole);
-  // A stream that fills its strip is followed to its end, so that its checksum is checked.
+  // A stream that fills its strip is followed to its end, so that its checksum is checked: as
+  // far as another strip's worth (libtiff keeps the strip's bytes of a stream that codes more).
   uint8_t past[4096];
-  while (ret == Z_OK && room == 0 && in > 0) {
+  for (uint64_t beyond = 0; ret == Z_OK && room == 0 && in > 0 && beyond < whole; beyond += sizeof past) {
     const auto more = inflateInto(past, sizeof past);
     ret = more.first;
     if (more.second == sizeof past) break;  // no progress: the data are spent

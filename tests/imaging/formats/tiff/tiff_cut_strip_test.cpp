@@ -11,6 +11,7 @@ extern "C" {
 #include <jbig.h>
 }
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -147,6 +148,36 @@ void ExpectRowsKeptOrFilled(const ReadResult& r, const ReadResult& intact, DWORD
   }
 }
 
+// A Zstandard frame of a strip's rows that carries its content's checksum.
+Bytes ZstdWithChecksum(uint32_t, const Bytes& rows) {
+  ZSTD_CCtx* c = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
+  Bytes frame(ZSTD_compressBound(rows.size()));
+  frame.resize(ZSTD_compress2(c, frame.data(), frame.size(), rows.data(), rows.size()));
+  ZSTD_freeCCtx(c);
+  return frame;
+}
+
+// A JBIG stream of a strip's bilevel rows, bits reversed as libtiff stores them (its encoder
+// writes pages of one strip only).
+Bytes JBIGStrip(uint32_t, const Bytes& rows) {
+  Bytes copy = rows, out;
+  unsigned char* planes[1] = {copy.data()};
+  jbg_enc_state e;
+  const auto h = static_cast<unsigned long>(rows.size() / (kWidth / 8));
+  jbg_enc_init(
+      &e, kWidth, h, 1, planes,
+      [](unsigned char* start, size_t len, void* file) {
+        static_cast<Bytes*>(file)->insert(static_cast<Bytes*>(file)->end(), start, start + len);
+      },
+      &out);
+  jbg_enc_options(&e, -1, JBG_TPBON, h, 0, 0);
+  jbg_enc_out(&e);
+  jbg_enc_free(&e);
+  for (uint8_t& b : out) b = CISOpContext::kBitReverse[b];
+  return out;
+}
+
 }  // namespace
 
 TEST(TIFFCutStrips, DeflateRowsTheDataDecodeAreKept) {
@@ -193,33 +224,6 @@ TEST(TIFFCutStrips, ValidDeflatePagesDecodeEachStripOnce) {
 }
 
 TEST(TIFFCutStrips, DamagedStripsAloneAreTheFill) {
-  // Zstandard frames that carry their content's checksum.
-  const auto zstd = [](uint32_t, const Bytes& rows) {
-    ZSTD_CCtx* c = ZSTD_createCCtx();
-    ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
-    Bytes frame(ZSTD_compressBound(rows.size()));
-    frame.resize(ZSTD_compress2(c, frame.data(), frame.size(), rows.data(), rows.size()));
-    ZSTD_freeCCtx(c);
-    return frame;
-  };
-  // A JBIG stream of each strip, bits reversed as libtiff stores them (its encoder writes one strip).
-  const auto jbig = [](uint32_t, const Bytes& rows) {
-    Bytes copy = rows, out;
-    unsigned char* planes[1] = {copy.data()};
-    jbg_enc_state e;
-    const auto h = static_cast<unsigned long>(rows.size() / (kWidth / 8));
-    jbg_enc_init(
-        &e, kWidth, h, 1, planes,
-        [](unsigned char* start, size_t len, void* file) {
-          static_cast<Bytes*>(file)->insert(static_cast<Bytes*>(file)->end(), start, start + len);
-        },
-        &out);
-    jbg_enc_options(&e, -1, JBG_TPBON, h, 0, 0);
-    jbg_enc_out(&e);
-    jbg_enc_free(&e);
-    for (uint8_t& b : out) b = CISOpContext::kBitReverse[b];
-    return out;
-  };
   struct Row {
     const char* name;
     Layout layout;
@@ -237,14 +241,14 @@ TEST(TIFFCutStrips, DamagedStripsAloneAreTheFill) {
          f[GetEntry(f, TIFFTAG_STRIPOFFSETS, 1) + GetEntry(f, TIFFTAG_STRIPBYTECOUNTS, 1) - 1] ^= 1;
          return f;
        },
-       8, 16, 32, "checksum", zstd},
+       8, 16, 32, "checksum", ZstdWithChecksum},
       // The last strip's header claims the 16 rows of a whole strip where it holds 6.
       {"JBIG strip taller than its rows", {"", COMPRESSION_JBIG, 1, 1, kBlack, PREDICTOR_NONE, FILLORDER_MSB2LSB, 38},
        [](Bytes f) {
          f[GetEntry(f, TIFFTAG_STRIPOFFSETS, 2) + 11] = CISOpContext::kBitReverse[16];
          return f;
        },
-       24, 32, 38, "JBIG header of TIFF strip 2", jbig},
+       24, 32, 38, "JBIG header of TIFF strip 2", JBIGStrip},
       {"JPEG grey cut", {"", COMPRESSION_JPEG, 8, 1, kBlack}, cutHalf, 8, 0, UINT32_MAX, ""},
       {"JPEG YCbCr 2 x 2 cut", {"", COMPRESSION_JPEG, 8, 3, PHOTOMETRIC_YCBCR}, cutHalf, 24, 0, UINT32_MAX, ""},
       // Bilevel pages read at 8 bits keep the mid grey of every other page.
@@ -273,4 +277,105 @@ TEST(TIFFCutStrips, SeparatePlaneYCbCrJPEGIsRefusedByName) {
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.error, IS_ERR_BADTIFF);
   EXPECT_NE(r.warning.find("YCbCr samples in separate planes"), std::string::npos) << r.warning;
+}
+
+// Run by hand (--gtest_also_run_disabled_tests): every codec libtiff writes, in both fill
+// orders, its middle strip cut by 1 to 16 bytes, to 50 % and to 95 %; each pixel read must be
+// the intact file's or the fill, a read with fill must warn, and a deflate strip must keep the
+// rows zlib decodes from it. Prints the figures.
+TEST(TIFFCutStrips, DISABLED_CutMatrix) {
+  const uint16_t kBlack = PHOTOMETRIC_MINISBLACK, kWhite = PHOTOMETRIC_MINISWHITE;
+  std::vector<Layout> layouts;
+  for (uint16_t fill : {FILLORDER_MSB2LSB, FILLORDER_LSB2MSB}) {
+    for (uint16_t c : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE,
+                       COMPRESSION_LZMA, COMPRESSION_ZSTD, COMPRESSION_PIXARLOG, COMPRESSION_LERC}) {
+      layouts.push_back({"grey", c, 8, 1, kBlack, PREDICTOR_NONE, fill});
+      layouts.push_back({"16-bit grey", c, 16, 1, kBlack, PREDICTOR_NONE, fill});
+      layouts.push_back({"RGB", c, 8, 3, PHOTOMETRIC_RGB, PREDICTOR_NONE, fill});
+      if (c == COMPRESSION_ADOBE_DEFLATE || c == COMPRESSION_LZW || c == COMPRESSION_ZSTD || c == COMPRESSION_LZMA) {
+        layouts.push_back({"grey, predictor", c, 8, 1, kBlack, PREDICTOR_HORIZONTAL, fill});
+        layouts.push_back({"16-bit grey, predictor", c, 16, 1, kBlack, PREDICTOR_HORIZONTAL, fill});
+        layouts.push_back({"RGB, predictor", c, 8, 3, PHOTOMETRIC_RGB, PREDICTOR_HORIZONTAL, fill});
+      }
+    }
+    layouts.push_back({"JPEG grey", COMPRESSION_JPEG, 8, 1, kBlack, PREDICTOR_NONE, fill});
+    layouts.push_back({"JPEG YCbCr", COMPRESSION_JPEG, 8, 3, PHOTOMETRIC_YCBCR, PREDICTOR_NONE, fill});
+    layouts.push_back({"WebP", COMPRESSION_WEBP, 8, 3, PHOTOMETRIC_RGB, PREDICTOR_NONE, fill});
+    for (uint16_t c : {COMPRESSION_NONE, COMPRESSION_PACKBITS, COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3,
+                       COMPRESSION_CCITTFAX4, COMPRESSION_ADOBE_DEFLATE})
+      layouts.push_back({"bilevel", c, 1, 1, kWhite, PREDICTOR_NONE, fill});
+    layouts.push_back({"bilevel one strip", COMPRESSION_JBIG, 1, 1, kWhite, PREDICTOR_NONE, fill, kStripRows});
+  }
+  uint64_t entries = 0, withFill = 0, badPixels = 0, unwarned = 0, lostRows = 0, refused = 0;
+  for (const Layout& l : layouts) {
+    if (!TIFFIsCODECConfigured(l.compression)) continue;
+    const Bytes whole = WritePage(l);
+    if (whole.empty()) continue;
+    const ReadResult intact = ReadTIFFBytes(whole, 24);
+    if (!intact.ok) continue;
+    const uint32_t strips = (l.height + kStripRows - 1) / kStripRows, middle = strips / 2;
+    const uint32_t count = GetEntry(whole, TIFFTAG_STRIPBYTECOUNTS, middle);
+    std::vector<uint32_t> cuts;
+    for (uint32_t c = 1; c <= 16; ++c) cuts.push_back(c);
+    cuts.push_back(count / 2);
+    cuts.push_back(count / 20);
+    for (uint32_t cut : cuts) {
+      if (cut == 0 || cut >= count) continue;
+      const Bytes file = Cut(whole, middle, cut);
+      const ReadResult r = ReadTIFFBytes(file, 24);
+      ++entries;
+      if (!r.ok || r.image.size() != intact.image.size()) {
+        ++refused;
+        std::printf("refused: %s c%u fill %u cut %u: %d %s\n", l.name, l.compression, l.fillOrder, cut, r.error,
+                    r.warning.c_str());
+        continue;
+      }
+      uint64_t bad = 0, fill = 0;
+      for (size_t i = 0; i + 2 < r.image.size(); i += 3) {
+        const bool same = std::memcmp(&r.image[i], &intact.image[i], 3) == 0;
+        const bool isFill = r.image[i] == 128 && r.image[i + 1] == 128 && r.image[i + 2] == 128;
+        bad += !same && !isFill;
+        fill += isFill && !same;
+      }
+      uint32_t lost = 0;
+      if (l.compression == COMPRESSION_ADOBE_DEFLATE && l.bits >= 8) {
+        const uint32_t rows = ZlibRows(file, middle, l.fillOrder == FILLORDER_LSB2MSB,
+                                       uint64_t{kWidth} * l.bits * l.samples / 8);
+        const size_t rowBytes = size_t{kWidth} * 3;
+        for (uint32_t y = middle * kStripRows; y < middle * kStripRows + rows; ++y)
+          lost += std::memcmp(&r.image[y * rowBytes], &intact.image[y * rowBytes], rowBytes) != 0;
+      }
+      withFill += fill > 0;
+      badPixels += bad;
+      lostRows += lost;
+      unwarned += fill > 0 && r.warning.empty();
+      if (bad || lost || (fill && r.warning.empty()))
+        std::printf("%s c%u p%u fill %u cut %u: %llu pixels neither, %u rows lost, warning \"%s\"\n", l.name,
+                    l.compression, l.predictor, l.fillOrder, cut, static_cast<unsigned long long>(bad), lost,
+                    r.warning.c_str());
+    }
+  }
+  std::printf("%llu entries, %llu with fill, %llu refused, %llu pixels neither intact nor fill, %llu fill unwarned, "
+              "%llu deflate rows lost\n",
+              static_cast<unsigned long long>(entries), static_cast<unsigned long long>(withFill),
+              static_cast<unsigned long long>(refused), static_cast<unsigned long long>(badPixels),
+              static_cast<unsigned long long>(unwarned), static_cast<unsigned long long>(lostRows));
+  EXPECT_EQ(badPixels + unwarned + lostRows, 0u);
+}
+
+// Run by hand: the pixel hash, code and warning of each sample TIFF at 24 and 8 bits, to compare
+// across builds.
+TEST(TIFFCutStrips, DISABLED_SampleFilesRead) {
+  QRV_REQUIRE_TESTDATA("tiff/hopper.tif");
+  for (const char* name : {"hopper.tif", "hopper_g4.tif", "hopper_gray2.tif", "hopper_gray4.tif", "hopper_lzw.tif",
+                           "multipage.tiff", "tiff_16bit_RGB.tiff", "tiff_adobe_deflate.tif",
+                           "tiff_strip_cmyk_jpeg.tif", "tiff_strip_planar_lzw.tiff", "tiff_strip_raw.tif",
+                           "tiff_strip_ycbcr_jpeg_2x2_sampling.tif", "tiff_tiled_raw.tif"})
+    for (DWORD depth : {24u, 8u}) {
+      const ReadResult r = ReadTIFFBytes(qrvtest::ReadFileBytes(qrvtest::TestDataFile(std::string("tiff/") + name)), depth);
+      uint64_t hash = 1469598103934665603ull;
+      for (uint8_t b : r.image) hash = (hash ^ b) * 1099511628211ull;
+      std::printf("%s %u: ok %d error %d %016llx \"%s\"\n", name, static_cast<unsigned>(depth), r.ok, r.error,
+                  static_cast<unsigned long long>(hash), r.warning.c_str());
+    }
 }
