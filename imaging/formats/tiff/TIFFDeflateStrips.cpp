@@ -48,18 +48,6 @@ Finishing FinishingOf(TIFF* tif) {
   return f;
 }
 
-// Samples of `bits` bits put back in the file's byte order (libtiff swaps them for the host).
-void Swab(uint8_t* p, uint64_t n, uint16_t bits) {
-  switch (bits) {
-    case 16: TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(p), static_cast<tmsize_t>(n / 2)); break;
-    case 24: TIFFSwabArrayOfTriples(p, static_cast<tmsize_t>(n / 3)); break;
-    case 32: TIFFSwabArrayOfLong(reinterpret_cast<uint32_t*>(p), static_cast<tmsize_t>(n / 4)); break;
-    case 64:
-    case 128: TIFFSwabArrayOfLong8(reinterpret_cast<uint64_t*>(p), static_cast<tmsize_t>(n / 8)); break;
-    default: break;
-  }
-}
-
 // The horizontal predictor undone in place: each sample less the one a pixel before it.
 template <typename T>
 void Differences(uint8_t* row, uint64_t cc, uint32_t stride) {
@@ -93,7 +81,7 @@ bool CodedRow(const Finishing& f, const uint8_t* row, uint64_t cc, uint8_t* code
       default: return false;
     }
   }
-  if (f.swab) Swab(coded, cc, f.bits);
+  if (f.swab) OwnCodecSwab(coded, cc, f.bits);
   return true;
 }
 

@@ -85,15 +85,7 @@ bool TIFFFinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) 
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
   const bool swab = TIFFIsByteSwapped(tif) != 0;
   if (predictor == PREDICTOR_NONE) {
-    if (!swab) return true;
-    switch (bits) {
-      case 16: TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(out), static_cast<tmsize_t>(bytes / 2)); break;
-      case 24: TIFFSwabArrayOfTriples(out, static_cast<tmsize_t>(bytes / 3)); break;
-      case 32: TIFFSwabArrayOfLong(reinterpret_cast<uint32_t*>(out), static_cast<tmsize_t>(bytes / 4)); break;
-      case 64:
-      case 128: TIFFSwabArrayOfLong8(reinterpret_cast<uint64_t*>(out), static_cast<tmsize_t>(bytes / 8)); break;
-      default: break;
-    }
+    if (swab) OwnCodecSwab(out, bytes, bits);
     return true;
   }
   const bool horizontal = predictor == PREDICTOR_HORIZONTAL && (bits == 8 || bits == 16 || bits == 32 || bits == 64);
@@ -316,6 +308,17 @@ uint32_t DecodeLZMA(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* dat
 }  // namespace
 
 const char* OwnCodecStrileName(TIFF* tif) { return TIFFIsTiled(tif) ? "tile" : "strip"; }
+
+void OwnCodecSwab(uint8_t* p, uint64_t bytes, uint16_t bits) {
+  switch (bits) {
+    case 16: TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(p), static_cast<tmsize_t>(bytes / 2)); break;
+    case 24: TIFFSwabArrayOfTriples(p, static_cast<tmsize_t>(bytes / 3)); break;
+    case 32: TIFFSwabArrayOfLong(reinterpret_cast<uint32_t*>(p), static_cast<tmsize_t>(bytes / 4)); break;
+    case 64:
+    case 128: TIFFSwabArrayOfLong8(reinterpret_cast<uint64_t*>(p), static_cast<tmsize_t>(bytes / 8)); break;
+    default: break;
+  }
+}
 
 bool OwnCodecReversesBits(TIFF* tif, bool jbig) {
   uint16_t fill = FILLORDER_MSB2LSB;
