@@ -22,6 +22,9 @@
 //   decodes on from them, calling the strip decoded: a deflate strip is whole when its stream's
 //   checksum is that of the bytes decoded (TIFFDeflateStrips.cpp); one that is not, or that
 //   failed, is decoded again by zlib, which stops where its data do.
+// - libjpeg, behind libtiff's JPEG decoder, makes up flat blocks past the end of its data and
+//   calls the strip decoded, with a warning: the rows from the block row it warned in are not
+//   kept.
 // - Old-style JPEG is decoded once, never again (libtiff's decoder would decode every strip
 //   before it anew): it gives every row asked or fails.
 // A decoder that fails leaves its rows before the failure.
