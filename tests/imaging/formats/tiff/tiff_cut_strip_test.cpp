@@ -362,20 +362,3 @@ TEST(TIFFCutStrips, DISABLED_CutMatrix) {
               static_cast<unsigned long long>(unwarned), static_cast<unsigned long long>(lostRows));
   EXPECT_EQ(badPixels + unwarned + lostRows, 0u);
 }
-
-// Run by hand: the pixel hash, code and warning of each sample TIFF at 24 and 8 bits, to compare
-// across builds.
-TEST(TIFFCutStrips, DISABLED_SampleFilesRead) {
-  QRV_REQUIRE_TESTDATA("tiff/hopper.tif");
-  for (const char* name : {"hopper.tif", "hopper_g4.tif", "hopper_gray2.tif", "hopper_gray4.tif", "hopper_lzw.tif",
-                           "multipage.tiff", "tiff_16bit_RGB.tiff", "tiff_adobe_deflate.tif",
-                           "tiff_strip_cmyk_jpeg.tif", "tiff_strip_planar_lzw.tiff", "tiff_strip_raw.tif",
-                           "tiff_strip_ycbcr_jpeg_2x2_sampling.tif", "tiff_tiled_raw.tif"})
-    for (DWORD depth : {24u, 8u}) {
-      const ReadResult r = ReadTIFFBytes(qrvtest::ReadFileBytes(qrvtest::TestDataFile(std::string("tiff/") + name)), depth);
-      uint64_t hash = 1469598103934665603ull;
-      for (uint8_t b : r.image) hash = (hash ^ b) * 1099511628211ull;
-      std::printf("%s %u: ok %d error %d %016llx \"%s\"\n", name, static_cast<unsigned>(depth), r.ok, r.error,
-                  static_cast<unsigned long long>(hash), r.warning.c_str());
-    }
-}
