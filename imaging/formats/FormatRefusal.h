@@ -1,4 +1,5 @@
-// How the BMP, TGA, PSD and PCX readers (and the TIFF data bound) refuse a file: the code, and what
+// How the BMP, TGA, PSD and PCX readers (and the TIFF data bound) refuse a file, and how the
+// TIFF codecs decoded here warn of the data they cannot read: the code, and what
 // they met for ISGetLastWarning (the field and its value, the size that does not fit, where the
 // file ends).
 #pragma once
@@ -10,16 +11,32 @@
 #include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/ISThreadState.h"
 
+// `format` with `args`, cut to what a warning holds.
+inline void FormatReason(char (&reason)[kMaxWarningText + 1], const char* format, va_list args) {
+  std::vsnprintf(reason, sizeof reason, format, args);
+}
+
 // Fails with `code`, leaving the reason formatted from `format` for ISGetLastWarning.
 __attribute__((format(printf, 3, 4))) inline bool RefuseFile(ISErrorCode& error, ISErrorCode code,
                                                               const char* format, ...) {
   char reason[kMaxWarningText + 1];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(reason, sizeof reason, format, args);
+  FormatReason(reason, format, args);
   va_end(args);
   ReplaceLastWarning(reason);
   return Fail(error, code);
+}
+
+// Leaves a warning formatted from `format` for ISGetLastWarning, as SetLastWarning does: what a
+// read that goes on met in the file.
+__attribute__((format(printf, 1, 2))) inline void WarnOfFile(const char* format, ...) {
+  char reason[kMaxWarningText + 1];
+  va_list args;
+  va_start(args, format);
+  FormatReason(reason, format, args);
+  va_end(args);
+  SetLastWarning(reason);
 }
 
 // "s" after a count other than 1.
@@ -31,7 +48,7 @@ __attribute__((format(printf, 1, 2))) inline void ExplainRefusal(const char* for
   char added[kMaxWarningText + 1];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(added, sizeof added, format, args);
+  FormatReason(added, format, args);
   va_end(args);
   ISThreadState* ts = GetThreadState();
   if (!ts) return;

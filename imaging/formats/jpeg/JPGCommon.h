@@ -52,7 +52,7 @@ constexpr uint64_t kJPGCostRestart = 16;
 // (4410) per block. The scans may cost that many units per block of the frame ...
 constexpr uint64_t kJPGCostPerFrameBlock = 1 << 15;
 // ... and at most this many in all, a few seconds of work, or kJPGCostPerDataByte for each byte
-// of the file from its first scan on, whichever is more: a frame near the 64-megapixel ceiling
+// of the file from its first scan on that libjpeg has read when a scan starts, whichever is more: a frame near the 64-megapixel ceiling
 // whose progression codes most coefficients many times over holds megabytes of data, while a
 // small file that asks for that work (arithmetic-coded decisions that cost almost no data) is
 // refused. What a file may cost past a few seconds is bounded by what it holds.
@@ -73,7 +73,8 @@ uint64_t JPGScanCost(j_decompress_ptr cinfo);
 //   against it (with what it allocated before them) when it creates them.
 // - Counts the scans and what they cost through libjpeg's progress hook, and refuses the scan
 //   after kJPGScanLimit or the scan that takes the cost past kJPGCostPerFrameBlock per block of
-//   the frame or past kJPGCostLimit (or kJPGCostPerDataByte for each byte from the first scan on).
+//   the frame or past kJPGCostLimit (or kJPGCostPerDataByte for each byte from the first scan on
+//   that libjpeg has read by the scan's start: bytes after the end of the image buy nothing).
 // A refusal throws RovIrirev::ISException and leaves its reason for ISGetLastWarning.
 void JPGGuardDecode(j_decompress_ptr cinfo, unsigned frameCopies);
 

@@ -18,6 +18,20 @@ thread_local int scansDecoded = 0;
 thread_local uint64_t costDecoded = 0;
 thread_local uint64_t frameBlocks = 0;
 thread_local uint64_t costLimit = 0;
+// The bytes from the first scan on, when the source's size is known: a scan may cost
+// kJPGCostPerDataByte for each of them that libjpeg has consumed by its start.
+thread_local bool bytesKnown = false;
+thread_local uint64_t bytesAtFirstScan = 0;
+
+// What the scans up to the one starting may cost in all: the frame's bound, and the few seconds
+// of kJPGCostLimit or what the data consumed so far buy, whichever is more. Bytes libjpeg never
+// reads (after the end of the image) buy nothing.
+uint64_t CostAllowed(j_decompress_ptr cinfo) {
+  uint64_t left = 0, total = kJPGCostLimit;
+  if (bytesKnown && JPGBytesLeft(cinfo, &left) && left <= bytesAtFirstScan)
+    total = std::max(total, BudgetMultiply(bytesAtFirstScan - left, kJPGCostPerDataByte));
+  return std::min(costLimit, total);
+}
 
 [[noreturn]] void Refuse(const char* reason) {
   ReplaceLastWarning(reason);
@@ -40,7 +54,7 @@ void CountScans(j_common_ptr common) {
   }
   if (scan <= scansDecoded) return;
   const uint64_t cost = BudgetAdd(costDecoded, JPGScanCost(cinfo));
-  if (cost > costLimit) {
+  if (cost > CostAllowed(cinfo)) {
     char reason[160];
     std::snprintf(reason, sizeof reason,
                   "JPEG data's first %d scans cost more to decode than its frame of %llu blocks allows", scan,
@@ -101,8 +115,9 @@ void JPGGuardDecode(j_decompress_ptr cinfo, unsigned frameCopies) {
   frameBlocks = JPGFrameBlocks(cinfo);
   uint64_t left = 0;
   const bool known = JPGBytesLeft(cinfo, &left);
-  const uint64_t total = known ? std::max(kJPGCostLimit, BudgetMultiply(left, kJPGCostPerDataByte)) : kJPGCostLimit;
-  costLimit = std::min(BudgetMultiply(frameBlocks, kJPGCostPerFrameBlock), total);
+  bytesKnown = known;
+  bytesAtFirstScan = left;
+  costLimit = BudgetMultiply(frameBlocks, kJPGCostPerFrameBlock);
   const uint64_t width = cinfo->image_width, height = cinfo->image_height;
   const uint64_t hMax = static_cast<uint64_t>(cinfo->max_h_samp_factor);
   const uint64_t vMax = static_cast<uint64_t>(cinfo->max_v_samp_factor);

@@ -3,10 +3,13 @@
 // row of tiles at a time with progress and a stop after each; and the alpha override of pages
 // whose extra sample is unspecified.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISPixelHelpers.h"
+#include "imaging/core/ISThreadState.h"
 #include "imaging/formats/tiff/TIFFClient.h"
 #include "imaging/formats/tiff/TIFFRead.h"
 
@@ -192,6 +195,36 @@ bool ReadRGBARaster(ISErrorCode& error, const TIFFPageRead& page, TIFFReadState&
   return true;
 }
 
+const char* PhotometricName(uint16_t photometric) {
+  switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE: return "white-is-zero";
+    case PHOTOMETRIC_MINISBLACK: return "black-is-zero";
+    case PHOTOMETRIC_RGB: return "RGB";
+    case PHOTOMETRIC_PALETTE: return "palette";
+    case PHOTOMETRIC_MASK: return "mask";
+    case PHOTOMETRIC_SEPARATED: return "separated";
+    case PHOTOMETRIC_YCBCR: return "YCbCr";
+    case PHOTOMETRIC_CIELAB: return "CIE L*a*b*";
+    case PHOTOMETRIC_LOGL: return "LogL";
+    case PHOTOMETRIC_LOGLUV: return "LogLuv";
+    default: return "other";
+  }
+}
+
+// Why the conversion refused the page: what the page is, then libtiff's words.
+void TellNotConverted(TIFF* tif, const char* words) {
+  uint16_t photometric = PHOTOMETRIC_MINISBLACK, planar = PLANARCONFIG_CONTIG, compression = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  char reason[kMaxWarningText + 1];
+  std::snprintf(reason, sizeof reason,
+                "TIFF page of %s samples in %s planes (compression %u) cannot be converted to colour: %s",
+                PhotometricName(photometric), planar == PLANARCONFIG_SEPARATE ? "separate" : "contiguous",
+                static_cast<unsigned>(compression), words[0] ? words : "no conversion for this layout");
+  ReplaceLastWarning(reason);
+}
+
 }  // namespace
 
 bool BeginTIFFRGBA(TIFF* tif, const TIFFReadState& state, TIFFRGBAImage& img, uint16_t planes[4], uint32_t* planeCount,
@@ -211,6 +244,7 @@ bool BeginTIFFRGBA(TIFF* tif, const TIFFReadState& state, TIFFRGBAImage& img, ui
   std::memset(&img, 0, sizeof img);
   if (!TIFFRGBAImageBegin(&img, tif, 1, message)) {
     TIFFTrace("%s\n", message);
+    TellNotConverted(tif, message);
     return false;
   }
   if (state.rawCMYK && img.photometric == PHOTOMETRIC_SEPARATED && img.bitspersample == 8 &&
@@ -222,6 +256,7 @@ bool BeginTIFFRGBA(TIFF* tif, const TIFFReadState& state, TIFFRGBAImage& img, ui
   }
   if (img.isContig ? !img.put.contig : !img.put.separate) {
     TIFFRGBAImageEnd(&img);
+    TellNotConverted(tif, "");
     return false;
   }
   // The planes libtiff's conversion takes: one grey or three colour planes, then the alpha (or

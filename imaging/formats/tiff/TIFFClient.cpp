@@ -99,7 +99,11 @@ bool AboutRefusedAllocation(const char* module) {
 int ClientMessage(TIFF* tif, void*, const char* module, const char* fmt, va_list args) {
   TIFFTrace("%s: %s", module ? module : "", fmt ? fmt : "");
   if (!fmt || AboutTagsOnly(module) || OldStyleJPEGNotice(module, fmt)) return 1;
-  if (TIFFClientData* own = tif ? TIFFClientOf(tif) : nullptr) ++own->messages;
+  if (TIFFClientData* own = tif ? TIFFClientOf(tif) : nullptr) {
+    ++own->messages;
+    if (own->libjpegWarnedAt == UINT32_MAX && module && std::strcmp(module, "JPEGLib") == 0)
+      own->libjpegWarnedAt = TIFFCurrentRow(tif);
+  }
   char text[kMaxWarningText + 1] = {};
   std::vsnprintf(text, sizeof text, fmt, args);
   // A refused allocation ends the read: its words are the reason given.

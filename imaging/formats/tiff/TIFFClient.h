@@ -35,6 +35,9 @@ struct TIFFClientData {
   // libtiff's messages about the pixel data of this handle so far: a decoder that says a row
   // went wrong says so before it gives the row.
   uint64_t messages = 0;
+  // The row libtiff's JPEG codec was at when libjpeg first warned of its data (the data ended,
+  // a marker met inside them) since the strip decoder last set it to UINT32_MAX.
+  uint32_t libjpegWarnedAt = UINT32_MAX;
 };
 
 // Largest single allocation libtiff may make for one handle: the library's own limit.

@@ -1,5 +1,6 @@
 // The headers of JBIG and WebP strips judged when a page is opened, so that a page whose
-// headers claim more than their strips is refused before anything is allocated for it: libjbig
+// headers claim more than their strips is refused before anything is allocated for it (a JBIG
+// page only when none of its strips fits, as each strip is judged again alone): libjbig
 // allocates the bitmap its header claims (the JBIG strips are decoded by TIFFJBIGStrips.cpp,
 // which judges the whole strip again), and libwebp the buffers of the picture its header names
 // before it finds that the strip's buffer cannot hold it.
@@ -71,6 +72,8 @@ bool TIFFPageCodecHeadersFit(TIFF* tif, const TIFFPageInfo& info) {
   }
   const uint32_t perPlane = tiled ? 0 : (info.height - 1) / rowsPerStrip + 1;
   uint8_t head[kHeadBytes];
+  bool fits = false;
+  TIFFCodecVerdict refused;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t rows = tileLength;
     if (!tiled) {
@@ -85,10 +88,20 @@ bool TIFFPageCodecHeadersFit(TIFF* tif, const TIFFPageInfo& info) {
         !client->io.ReadExact(head, n))
       continue;  // the read finds the strip unreadable and goes on
     const TIFFCodecVerdict v = JudgeTIFFCodecHeader(tif, i, rows, head, n, n == stored.held);
-    if (!v.fits) {
+    if (v.fits) {
+      fits = true;
+    } else if (info.compression != COMPRESSION_JBIG) {
       ReplaceLastWarning(v.reason);
       return false;
+    } else if (!refused.reason[0]) {
+      refused = v;
     }
+  }
+  // A JBIG strip whose header does not fit is refused alone when its turn comes (its rows keep
+  // the fill); a page none of whose strips fits is refused whole.
+  if (!fits && refused.reason[0]) {
+    ReplaceLastWarning(refused.reason);
+    return false;
   }
   return true;
 }

@@ -15,6 +15,7 @@ extern "C" {
 #include <cstring>
 
 #include "imaging/core/ISThreadState.h"
+#include "imaging/formats/FormatRefusal.h"
 #include "imaging/formats/tiff/TIFFOwnCodecParts.h"
 #include "imaging/formats/tiff/TIFFOwnCodecs.h"
 
@@ -95,8 +96,7 @@ uint32_t DecodeTIFFJBIG(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t*
   const char* name = OwnCodecStrileName(tif);
   ISArray<uint8_t> copy;
   if (!OwnCodecCopy(data, size, OwnCodecReversesBits(tif, true), kPad, copy)) {
-    std::snprintf(reason, sizeof reason, "no memory for the JBIG data of TIFF %s %u", name, index);
-    SetLastWarning(reason);
+    WarnOfFile("no memory for the JBIG data of TIFF %s %u", name, index);
     return 0;
   }
   if (size >= kHeader) {
@@ -124,14 +124,11 @@ uint32_t DecodeTIFFJBIG(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t*
   if (!image) done = 0;
   done = std::min<uint64_t>(done, rows);
   if (done > 0) std::memcpy(out, image, done * bpl);
-  if (done < rows) {
-    if (ret == JBG_EOK)
-      std::snprintf(reason, sizeof reason, "JBIG data of TIFF %s %u hold %llu of its %u rows", name, index,
-                    static_cast<unsigned long long>(done), rows);
-    else
-      std::snprintf(reason, sizeof reason, "JBIG data of TIFF %s %u end after %llu of its %u rows (%s)", name, index,
-                    static_cast<unsigned long long>(done), rows, jbg_strerror(ret));
-    SetLastWarning(reason);
-  }
+  if (done < rows && ret == JBG_EOK)
+    WarnOfFile("JBIG data of TIFF %s %u hold %llu of its %u rows", name, index, static_cast<unsigned long long>(done),
+               rows);
+  else if (done < rows)
+    WarnOfFile("JBIG data of TIFF %s %u end after %llu of its %u rows (%s)", name, index,
+               static_cast<unsigned long long>(done), rows, jbg_strerror(ret));
   return static_cast<uint32_t>(done);
 }

@@ -1,4 +1,4 @@
-// What the decoders of TIFFOwnCodecs.cpp and TIFFJBIGStrips.cpp share.
+// What the decoders of TIFFOwnCodecs.cpp, TIFFJBIGStrips.cpp and TIFFDeflateStrips.cpp share.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,10 @@
 
 // "strip" or "tile".
 const char* OwnCodecStrileName(TIFF* tif);
+
+// Samples of `bits` bits among `bytes` bytes at `p` put in the other byte order, as libtiff puts
+// those of a file not in the host's order (the same call puts them back).
+void OwnCodecSwab(uint8_t* p, uint64_t bytes, uint16_t bits);
 
 // Whether libtiff would reverse the bits of each stored byte before its codec sees them: for
 // most codecs when the page's fill order is not the handle's, for JBIG (whose codec does it

@@ -12,7 +12,6 @@
 #include <zstd_errors.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,20 +19,11 @@
 #include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/core/ISThreadState.h"
+#include "imaging/formats/FormatRefusal.h"
 #include "imaging/formats/tiff/TIFFClient.h"
 #include "imaging/formats/tiff/TIFFOwnCodecParts.h"
 
 namespace {
-
-void Warn(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Warn(const char* format, ...) {
-  char text[kMaxWarningText + 1];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  SetLastWarning(text);
-}
 
 // The sums of the common strides kept in registers: `count` is a non-zero multiple of S.
 template <typename T, uint32_t S>
@@ -95,15 +85,7 @@ bool TIFFFinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) 
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
   const bool swab = TIFFIsByteSwapped(tif) != 0;
   if (predictor == PREDICTOR_NONE) {
-    if (!swab) return true;
-    switch (bits) {
-      case 16: TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(out), static_cast<tmsize_t>(bytes / 2)); break;
-      case 24: TIFFSwabArrayOfTriples(out, static_cast<tmsize_t>(bytes / 3)); break;
-      case 32: TIFFSwabArrayOfLong(reinterpret_cast<uint32_t*>(out), static_cast<tmsize_t>(bytes / 4)); break;
-      case 64:
-      case 128: TIFFSwabArrayOfLong8(reinterpret_cast<uint64_t*>(out), static_cast<tmsize_t>(bytes / 8)); break;
-      default: break;
-    }
+    if (swab) OwnCodecSwab(out, bytes, bits);
     return true;
   }
   const bool horizontal = predictor == PREDICTOR_HORIZONTAL && (bits == 8 || bits == 16 || bits == 32 || bits == 64);
@@ -111,7 +93,7 @@ bool TIFFFinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) 
                         (bits == 16 || bits == 24 || bits == 32 || bits == 64);
   const uint64_t rowSize = TIFFIsTiled(tif) ? TIFFTileRowSize64(tif) : TIFFScanlineSize64(tif);
   if ((!horizontal && !floating) || rowSize == 0 || bytes % rowSize != 0) {
-    Warn("TIFF %s %u: predictor %u is not read with %u-bit samples", OwnCodecStrileName(tif), index,
+    WarnOfFile("TIFF %s %u: predictor %u is not read with %u-bit samples", OwnCodecStrileName(tif), index,
          static_cast<unsigned>(predictor), static_cast<unsigned>(bits));
     return false;
   }
@@ -132,7 +114,7 @@ bool TIFFFinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) 
       }
     }
     if (!ok) {
-      Warn("TIFF %s %u: rows of %llu bytes are not whole pixels for the predictor", OwnCodecStrileName(tif), index,
+      WarnOfFile("TIFF %s %u: rows of %llu bytes are not whole pixels for the predictor", OwnCodecStrileName(tif), index,
            static_cast<unsigned long long>(rowSize));
       return false;
     }
@@ -148,7 +130,7 @@ uint32_t KeepRows(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out, uint64
                   const char* codec, const char* why) {
   const uint32_t done = written >= whole ? rows : TIFFWholeRows(tif, written, rows);
   if (done < rows)
-    Warn("%s data of TIFF %s %u end after %llu of its %llu bytes (%s)", codec, OwnCodecStrileName(tif), index,
+    WarnOfFile("%s data of TIFF %s %u end after %llu of its %llu bytes (%s)", codec, OwnCodecStrileName(tif), index,
          static_cast<unsigned long long>(written), static_cast<unsigned long long>(whole), why);
   if (done == 0) return 0;
   return TIFFFinishDecoded(tif, index, out, TIFFStrileBytes(tif, done)) ? done : 0;
@@ -161,8 +143,9 @@ struct ZstdContext {
 
 // One pass of libtiff's Zstandard loop over a strip (frames until the first one ends, the
 // strip full or the data spent), the input handed over a block at a time so that a block that
-// fails leaves every byte before it counted. *written: the bytes decoded; the error code of a
-// failure, 0 else, and `why` its words.
+// fails leaves every byte before it counted. A strip filled before its frame ends is read on to
+// the frame's end, so that the frame's checksum, when it has one, is checked. *written: the
+// bytes decoded; the error code of a failure, 0 else, and `why` its words.
 size_t ZstdPass(ZSTD_DCtx* dctx, const uint8_t* data, uint64_t size, uint8_t* out, uint64_t whole,
                 uint64_t* written, const char** why) {
   ZSTD_outBuffer output = {out, static_cast<size_t>(whole), 0};
@@ -170,7 +153,7 @@ size_t ZstdPass(ZSTD_DCtx* dctx, const uint8_t* data, uint64_t size, uint8_t* ou
   *why = "the data end";
   *written = 0;
   size_t hint = ZSTD_FRAMEHEADERSIZE_PREFIX(ZSTD_f_zstd1);
-  while (input.pos < size && *written < whole) {
+  while (input.pos < size) {
     const size_t before = input.pos, wrote = output.pos;
     input.size = static_cast<size_t>(std::min<uint64_t>(size, input.pos + std::max<size_t>(hint, 1)));
     const size_t ret = ZSTD_decompressStream(dctx, &output, &input);
@@ -199,19 +182,28 @@ uint32_t DecodeZstd(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* dat
   ZstdContext direct;
   if (!direct.dctx || ZSTD_isError(ZSTD_DCtx_setParameter(direct.dctx, ZSTD_d_windowLogMax, ZSTD_WINDOWLOG_MAX)) ||
       ZSTD_isError(ZSTD_DCtx_setParameter(direct.dctx, ZSTD_d_stableOutBuffer, 1))) {
-    Warn("Zstandard decoder of TIFF %s %u could not be set up", OwnCodecStrileName(tif), index);
+    WarnOfFile("Zstandard decoder of TIFF %s %u could not be set up", OwnCodecStrileName(tif), index);
     return 0;
   }
   uint64_t written = 0;
   const char* why = nullptr;
-  const size_t failed = ZstdPass(direct.dctx, data, size, out, whole, &written, &why);
+  size_t failed = ZstdPass(direct.dctx, data, size, out, whole, &written, &why);
   if (failed && ZSTD_getErrorCode(failed) == ZSTD_error_dstSize_tooSmall && written < whole) {
     // A window of at most half the page's memory, with the library's two blocks beside it.
     int windowLog = ZSTD_WINDOWLOG_MIN;
     while (windowLog < ZSTD_WINDOWLOG_MAX && (uint64_t{1} << (windowLog + 2)) <= OwnCodecMemory(tif)) ++windowLog;
     ZstdContext buffered;
-    if (buffered.dctx && !ZSTD_isError(ZSTD_DCtx_setParameter(buffered.dctx, ZSTD_d_windowLogMax, windowLog)))
-      ZstdPass(buffered.dctx, data, size, out, whole, &written, &why);
+    uint64_t again = 0;
+    // The same bytes again: a retry that stops sooner leaves those of the first pass after it.
+    if (buffered.dctx && !ZSTD_isError(ZSTD_DCtx_setParameter(buffered.dctx, ZSTD_d_windowLogMax, windowLog))) {
+      failed = ZstdPass(buffered.dctx, data, size, out, whole, &again, &why);
+      written = std::max(written, again);
+    }
+  }
+  if (failed && ZSTD_getErrorCode(failed) == ZSTD_error_checksum_wrong) {
+    // Bytes that decode but are not the ones coded, wherever they are: none of the strip is kept.
+    WarnOfFile("Zstandard data of TIFF %s %u do not match their checksum", OwnCodecStrileName(tif), index);
+    return 0;
   }
   return KeepRows(tif, index, rows, out, written, whole, "Zstandard", why);
 }
@@ -285,7 +277,7 @@ uint32_t DecodeLZMA(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* dat
       }
     const uint64_t needed = lzma_raw_decoder_memusage(filters.list);
     if (needed > memory) {
-      Warn("LZMA data of TIFF %s %u name filters that need %llu bytes, more than the %llu allowed",
+      WarnOfFile("LZMA data of TIFF %s %u name filters that need %llu bytes, more than the %llu allowed",
            OwnCodecStrileName(tif), index, static_cast<unsigned long long>(needed),
            static_cast<unsigned long long>(memory));
       return KeepRows(tif, index, rows, out, written, whole, "LZMA", "unsupported filters");
@@ -316,6 +308,17 @@ uint32_t DecodeLZMA(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* dat
 }  // namespace
 
 const char* OwnCodecStrileName(TIFF* tif) { return TIFFIsTiled(tif) ? "tile" : "strip"; }
+
+void OwnCodecSwab(uint8_t* p, uint64_t bytes, uint16_t bits) {
+  switch (bits) {
+    case 16: TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(p), static_cast<tmsize_t>(bytes / 2)); break;
+    case 24: TIFFSwabArrayOfTriples(p, static_cast<tmsize_t>(bytes / 3)); break;
+    case 32: TIFFSwabArrayOfLong(reinterpret_cast<uint32_t*>(p), static_cast<tmsize_t>(bytes / 4)); break;
+    case 64:
+    case 128: TIFFSwabArrayOfLong8(reinterpret_cast<uint64_t*>(p), static_cast<tmsize_t>(bytes / 8)); break;
+    default: break;
+  }
+}
 
 bool OwnCodecReversesBits(TIFF* tif, bool jbig) {
   uint16_t fill = FILLORDER_MSB2LSB;
@@ -354,7 +357,7 @@ uint32_t DecodeTIFFOwnCodec(TIFF* tif, uint32_t index, uint32_t rows, const uint
   ISArray<uint8_t> reversed;
   if (OwnCodecReversesBits(tif, false)) {
     if (!OwnCodecCopy(data, size, true, 0, reversed)) {
-      Warn("no memory for TIFF %s %u", OwnCodecStrileName(tif), index);
+      WarnOfFile("no memory for TIFF %s %u", OwnCodecStrileName(tif), index);
       return 0;
     }
     data = reversed.Data();

@@ -19,9 +19,12 @@
 // - NeXT's decoder fills the buffer white first and reports success when its data run out: the
 //   rows its data reach are counted from the stored bytes, as the decoder walks them.
 // - libtiff's deflate decoder (libdeflate) reads zero bits past the end of a stream cut short and
-//   decodes on from them, calling the strip decoded: a deflate strip whose stream's checksum is
-//   not that of its decoded bytes, or that failed, is decoded twice more with other bits after
-//   its data, and the rows that change were read past them.
+//   decodes on from them, calling the strip decoded: a deflate strip is whole when its stream's
+//   checksum is that of the bytes decoded (TIFFDeflateStrips.cpp); one that is not, or that
+//   failed, is decoded again by zlib, which stops where its data do.
+// - libjpeg, behind libtiff's JPEG decoder, makes up flat blocks past the end of its data and
+//   calls the strip decoded, with a warning: the rows from the block row it warned in are not
+//   kept.
 // - Old-style JPEG is decoded once, never again (libtiff's decoder would decode every strip
 //   before it anew): it gives every row asked or fails.
 // A decoder that fails leaves its rows before the failure.
@@ -29,11 +32,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include <zlib.h>
-
 #include "imaging/core/ISOpSupport.h"
 #include "imaging/formats/tiff/TIFFClient.h"
 #include "imaging/formats/tiff/TIFFCodecGuard.h"
+#include "imaging/formats/tiff/TIFFDeflateStrips.h"
 #include "imaging/formats/tiff/TIFFOwnCodecs.h"
 #include "imaging/formats/tiff/TIFFRead.h"
 
@@ -262,8 +264,7 @@ uint32_t LeadingEqualRows(TIFF* tif, const uint8_t* a, const uint8_t* b, uint64_
 }
 
 // Of the first `done` rows a decode gave in `out`, those it decoded from the stored bytes alone.
-// The fax decoders and libdeflate read zero bits past the end of the data and go on with a row
-// those reach, so a row read partly from them is told by decoding the stored bytes again
+// The fax decoders read zero bits past the end of the data and go on with a row those reach, so a row read partly from them is told by decoding the stored bytes again
 // followed by other bits (ones, then a mixed pattern): a row that comes out the same every time
 // was decoded before the data's end. The strip or tile holds `held` stored bytes.
 uint32_t RowsBeforeTheEnd(TIFF* tif, uint32_t index, tmsize_t held, uint8_t* out, uint64_t whole, uint32_t done) {
@@ -286,26 +287,6 @@ uint32_t RowsBeforeTheEnd(TIFF* tif, uint32_t index, tmsize_t held, uint8_t* out
     done = std::min(done, LeadingEqualRows(tif, first.Data(), again.Data(), whole, done));
   }
   return done;
-}
-
-// Whether a deflate strip or tile decoded whole is its stored stream's own: the stream's
-// checksum (its last four bytes, of the bytes it codes) is that of the decoded bytes. libtiff's
-// decoder calls a stream cut short decoded when libdeflate, reading zero bits past its end, fills
-// the strip. Told only for strips without a predictor in the host's byte order (true else, as
-// the decoded bytes are not the coded ones; false for a stream that codes more than its strip).
-bool DeflateStreamWhole(TIFF* tif, const uint8_t* raw, uint64_t held, const uint8_t* out, uint64_t whole) {
-  uint16_t predictor = PREDICTOR_NONE, bits = 1;
-  if (!TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor)) predictor = PREDICTOR_NONE;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-  if (predictor != PREDICTOR_NONE || (bits > 8 && TIFFIsByteSwapped(tif))) return true;
-  if (held < 6) return false;
-  uLong sum = adler32(0L, Z_NULL, 0);
-  for (uint64_t at = 0; at < whole;) {
-    const auto n = static_cast<uInt>(std::min<uint64_t>(whole - at, 1u << 30));
-    sum = adler32(sum, out + at, n);
-    at += n;
-  }
-  return sum == ReadBE32(raw + held - 4);
 }
 
 // Sample `i` of a row in the host's order, `bytes` bytes wide.
@@ -368,6 +349,37 @@ bool EndMayBeUnwritten(TIFF* tif, const uint8_t* out, uint64_t whole, uint32_t r
     return previousEnd == laid;
   }
   return true;
+}
+
+// The rows of a JPEG strip or tile before the block row in which libjpeg warned of its data,
+// the codec then at image row `warnedAt`: past the data's end libjpeg makes up flat blocks and
+// calls the rows decoded. libjpeg decodes a block row (eight rows of its tallest sampling) when
+// the first row of it is asked for, or a block row ahead where its upsampling needs the rows
+// below; either way the rows of the block rows before the one the codec was in were decoded
+// from the data.
+uint32_t RowsBeforeLibjpegWarned(TIFF* tif, uint32_t index, uint32_t rows, uint32_t warnedAt) {
+  uint16_t photometric = PHOTOMETRIC_MINISBLACK, hsub = 1, vsub = 1;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  if (photometric == PHOTOMETRIC_YCBCR) TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &hsub, &vsub);
+  const uint32_t block = 8 * std::max<uint32_t>(1, vsub);
+  uint32_t width = 0, height = 0, first = 0;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  // The codec counts rows from the one libtiff starts the strip or tile at.
+  if (TIFFIsTiled(tif)) {
+    uint32_t tileWidth = 0, tileLength = 0;
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
+    const uint32_t across = tileWidth ? (width - 1) / tileWidth + 1 : 1;
+    first = index % across * tileLength;
+  } else {
+    uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::max<uint32_t>(1, std::min(rowsPerStrip, height));
+    first = index % ((height - 1) / rowsPerStrip + 1) * rowsPerStrip;
+  }
+  if (warnedAt < first) return 0;
+  return std::min(rows, (warnedAt - first) / block * block);
 }
 
 }  // namespace
@@ -466,8 +478,16 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     }
     writer = Writer::kTwoFills;
   }
+  if (client) client->libjpegWarnedAt = UINT32_MAX;
   const bool decoded = decode(laid);
   previousEnd = out[whole - 1];
+  if (compression == COMPRESSION_JPEG && decoded && client && client->libjpegWarnedAt != UINT32_MAX) {
+    const uint32_t done = RowsBeforeLibjpegWarned(tif, index, rows, client->libjpegWarnedAt);
+    if (done < rows) {
+      SetLastWarning(note);
+      return ClearPadBits(tif, out, done);
+    }
+  }
   if (writer == Writer::kNeXT) {
     // What the data reach, in the decoder's scanlines; the rest is the white laid before.
     uint32_t width = 0;
@@ -492,11 +512,13 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
   const auto finishedRows = [&](uint32_t n) {
     return n > 0 && TIFFFinishDecoded(tif, index, out, TIFFStrileBytes(tif, n)) ? ClearPadBits(tif, out, n) : 0u;
   };
-  if (decoded && deflate &&
-      !DeflateStreamWhole(tif, raw.Data(), static_cast<uint64_t>(held), out, whole)) {
-    const uint32_t same = RowsBeforeTheEnd(tif, index, held, out, whole, rows);
-    if (same < rows) SetLastWarning(note);
-    return ClearPadBits(tif, out, same);
+  if (deflate) {
+    const auto bytes = static_cast<uint64_t>(held);
+    if (decoded && TIFFDeflateDecodedWhole(tif, raw.Data(), bytes, out, whole)) return ClearPadBits(tif, out, rows);
+    ++stripsDecoded;
+    const uint32_t done = TIFFDeflateRowsHeld(tif, index, rows, raw.Data(), bytes, out);
+    if (done < rows) SetLastWarning(note);
+    return ClearPadBits(tif, out, done);
   }
   if (writer == Writer::kTwoFills || (decoded && EndMayBeUnwritten(tif, out, whole, rows, laid, previousEnd))) {
     // The decoder writes the same bytes over either laid byte: where the two decodes differ,
@@ -516,7 +538,6 @@ uint32_t DecodeTIFFStrile(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out
     uint64_t end = static_cast<uint64_t>(std::mismatch(out, out + whole, first.Data()).first - out);
     while (end > 0 && out[end - 1] == 0) --end;
     done = TIFFWholeRows(tif, end, rows);
-    if (deflate) done = RowsBeforeTheEnd(tif, index, held, out, whole, done);
   } else {
     // Old-style JPEG, never decoded again: each row is written from its start, so the rows
     // that lead whole end in neither the laid byte nor the zeros a failure leaves.

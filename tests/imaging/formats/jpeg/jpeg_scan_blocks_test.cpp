@@ -65,6 +65,23 @@ Bytes Padded(Bytes jpeg, size_t bytes) {
   return jpeg;
 }
 
+// `count` comment segments of 65000 bytes put before the second scan's header: bytes libjpeg
+// reads between the scans.
+Bytes CommentedBetweenScans(Bytes jpeg, int count) {
+  int sos = 0;
+  for (size_t i = 0; i + 1 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA && ++sos == 2) {
+      Bytes comments;
+      for (int c = 0; c < count; ++c) {
+        comments.insert(comments.end(), {0xFF, 0xFE, 65002 >> 8, 65002 & 0xFF});
+        comments.insert(comments.end(), 65000, 'x');
+      }
+      jpeg.insert(jpeg.begin() + static_cast<long>(i), comments.begin(), comments.end());
+      break;
+    }
+  return jpeg;
+}
+
 // A one-component stream whose first scan header names the band ss..se.
 Bytes WithScanBand(Bytes jpeg, uint8_t ss, uint8_t se) {
   for (size_t i = 0; i + 9 < jpeg.size(); ++i)
@@ -150,10 +167,14 @@ TEST(JPGScanCost, TheScanPastTheBoundIsRefused) {
        refused(97, "48"), 96},
       {"read, 4096 x 4096, a band 100 times", RepeatedBandScans(4096, 4096, 100), false, IS_ERR_BADJPEG,
        refused(60, "262144"), 59},
-      // 700000 bytes more in the file allow 8192 units each (with the scans' own bytes, about
-      // 5.73e9 in all): the 69th scan goes past.
+      // 700000 bytes after the end of the image buy nothing; 715000 bytes libjpeg reads between
+      // the scans allow 8192 units each (with the scans' own bytes, about 5.86e9 in all by the
+      // start of the scan that goes past).
       {"read, 4096 x 4096, a band 100 times, 700000 bytes after", Padded(RepeatedBandScans(4096, 4096, 100), 700000),
-       false, IS_ERR_BADJPEG, refused(69, "262144"), 68},
+       false, IS_ERR_BADJPEG, refused(60, "262144"), 59},
+      {"read, 4096 x 4096, a band 100 times, 715000 bytes between scans",
+       CommentedBetweenScans(RepeatedBandScans(4096, 4096, 100), 11), false, IS_ERR_BADJPEG, refused(70, "262144"),
+       69},
       // Arithmetic progressions of one coefficient a scan, past 32 passes over the frame.
       {"read, 40 scans", EncodeJPEG(64, 48, grey, "arithmetic", 40), false, IS_ERR_OK, "", 40},
       {"transform, 40 scans", EncodeJPEG(64, 48, grey, "arithmetic", 40), true, IS_ERR_OK, "", 40},
