@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "engine/CRGBImage.h"
 #include "picture_helpers.h"
@@ -392,7 +393,7 @@ TEST(RGBImage, RefusalsNameWhatTheyMet) {
        "BMP bit count of 0 with compression 0 (1, 4, 8, 16, 24 or 32 expected)"},
       {"width0.bmp", bmp(24, 0, 0), IS_ERR_NOTBMP, "BMP of 0 x 4 pixels has no picture"},
       {"header.tga", tga(0), IS_ERR_READ,
-       "4 x 4 is more than 0 bytes of picture data could hold: the file ends at byte 18, where its pixel data begins"},
+       "TGA file ends after 0 of the 48 bytes its picture needs"},
       {"id.tga", tga(5), IS_ERR_READ, "TGA file of 18 bytes ends within its 5-byte image id"},
       {"layers.psd", psd, IS_ERR_READ,
        "PSD layer and mask information section of 100000 bytes at byte 38 runs past the end of the file (88 bytes)"},
@@ -431,6 +432,36 @@ TEST(RGBImage, FailedLoadsLeaveAnEmptyPicture) {
   EXPECT_EQ(img.Load(dir.File("x.cr2")), 0);
   EXPECT_EQ(img.GetWidth(), 0);
   EXPECT_NE(img.Save(dir.File("out.png"), IFF_PNG), 0);  // no pixels: error 5
+}
+
+// A BMP's embedded colour profile comes with the picture; a linked one is named as left out.
+TEST(RGBImage, BmpBringsItsColourProfile) {
+  using Bytes = std::vector<uint8_t>;
+  auto put = [](Bytes& f, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  // 1 x 1 at 24 bits with a 124-byte header; the profile (or the linked name) after the pixel.
+  Bytes profile(140, 3);
+  profile[0] = 0, profile[1] = 0, profile[2] = 0, profile[3] = 140;
+  std::memcpy(&profile[36], "acsp", 4);
+  auto bmp = [&](const char* kind, const Bytes& tail) {
+    Bytes f(14 + 124 + 4, 0);
+    f[0] = 'B', f[1] = 'M';
+    put(f, 10, 14 + 124), put(f, 14, 124), put(f, 18, 1), put(f, 22, 1), f[26] = 1, f[28] = 24;
+    for (int i = 0; i < 4; ++i) f[14 + 56 + i] = static_cast<uint8_t>(kind[3 - i]);
+    put(f, 14 + 112, 124 + 4), put(f, 14 + 116, static_cast<uint32_t>(tail.size()));
+    for (uint8_t b : tail) f.push_back(b);
+    return f;
+  };
+  qrvtest::TempDir dir;
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("embedded.bmp"), bmp("MBED", profile)));
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("linked.bmp"), bmp("LINK", {'c', '.', 'i', 'c', 'm', 0})));
+  CRGBImage img;
+  ASSERT_EQ(img.Load(dir.File("embedded.bmp")), 0);
+  EXPECT_EQ(img.Metadata().iccProfile, profile);
+  ASSERT_EQ(img.Load(dir.File("linked.bmp")), 0);
+  EXPECT_TRUE(img.Metadata().iccProfile.empty());
+  EXPECT_NE(img.Metadata().profileNote, "");
 }
 
 TEST(RGBImage, JpegKeepsCommentAndLastExifMarker) {

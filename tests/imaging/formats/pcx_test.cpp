@@ -137,6 +137,50 @@ TEST(PcxRead, HandMadeFiles) {
   EXPECT_EQ(Read(ega, 8, nullptr).error, IS_ERR_BADPARAM);
 }
 
+// Lines stored without run-length coding, as ImageMagick writes them when asked not to
+// compress: 24 bits in three planes of an odd line length, and 8-bit indices with the palette.
+TEST(PcxRead, UncompressedLinesReadLikeImageMagick) {
+  QRV_REQUIRE_TOOL("convert");
+  const int w = 9, h = 6;
+  Bytes rgb(w * h * 3);
+  for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<uint8_t>(i * 29 + (i >> 4));
+  qrvtest::TempDir dir;
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("in.rgb"), rgb));
+  for (const char* type : {"truecolor", "palette"}) {
+    SCOPED_TRACE(type);
+    const std::string path = dir.File(std::string(type) + ".pcx");
+    int status = 0;
+    qrvtest::RunCommand("/usr/bin/convert -size 9x6 -depth 8 rgb:" + dir.File("in.rgb") + " -type " + type +
+                            " -compress none " + path, &status);
+    ASSERT_EQ(status, 0);
+    const Bytes file = qrvtest::ReadFileBytes(path);
+    ASSERT_GT(file.size(), 128u);
+    ASSERT_EQ(file[2], 0);  // stored as it is
+    const Picture p = Read(file, 24);
+    ASSERT_EQ(p.error, IS_ERR_OK) << p.warning;
+    EXPECT_EQ(p.warning, "");
+    EXPECT_EQ(p.pixels, fmttest::MagickPixels(path, false));
+    // Cut: read as far as it goes down to half the lines (the indices of a file that lost its
+    // palette), refused below with what is there.
+    const bool indexed = file[65] == 1;
+    const size_t lines = (file.size() - 128 - (indexed ? 769 : 0)) / h;
+    const Bytes most(file.begin(), file.begin() + 128 + 4 * lines + 1);
+    RGBQUAD pal[256];
+    const DWORD bits = indexed ? 8 : 24;
+    const Picture m = Read(most, bits, pal);
+    ASSERT_EQ(m.error, IS_ERR_OK);
+    EXPECT_EQ(m.warning, "PCX file ended early: 4 of 6 rows decoded");
+    const Picture whole = Read(file, bits, pal);
+    const size_t kept = 4 * w * bits / 8;
+    EXPECT_EQ(Bytes(m.pixels.begin(), m.pixels.begin() + kept), Bytes(whole.pixels.begin(), whole.pixels.begin() + kept));
+    const Bytes few(file.begin(), file.begin() + 128 + 2 * lines);
+    const Picture f = Read(few, 24);
+    EXPECT_EQ(f.error, IS_ERR_BADPCX);
+    EXPECT_EQ(f.warning, "PCX file ends after " + std::to_string(2 * lines) + " of the " + std::to_string(6 * lines) +
+                             " bytes its picture needs");
+  }
+}
+
 TEST(PcxWrite, RunsLayoutsAndRoundTrips) {
   RGBQUAD pal[256];
   for (int i = 0; i < 256; ++i) pal[i] = RGBQUAD{BYTE(i ^ 0x55), BYTE(i), BYTE(255 - i), 0};
