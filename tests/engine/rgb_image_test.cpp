@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include "engine/CRGBImage.h"
 #include "picture_helpers.h"
@@ -436,30 +435,11 @@ TEST(RGBImage, FailedLoadsLeaveAnEmptyPicture) {
 
 // A BMP's embedded colour profile comes with the picture; a linked one is named as left out.
 TEST(RGBImage, BmpBringsItsColourProfile) {
-  using Bytes = std::vector<uint8_t>;
-  auto put = [](Bytes& f, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  // 1 x 1 at 24 bits with a 124-byte header; the profile (or the linked name) after the pixel.
-  Bytes profile(140, 3);
-  profile[0] = 0, profile[1] = 0, profile[2] = 0, profile[3] = 140;
-  std::memcpy(&profile[36], "acsp", 4);
-  auto bmp = [&](const char* kind, const Bytes& tail) {
-    Bytes f(14 + 124 + 4, 0);
-    f[0] = 'B', f[1] = 'M';
-    put(f, 10, 14 + 124), put(f, 14, 124), put(f, 18, 1), put(f, 22, 1), f[26] = 1, f[28] = 24;
-    for (int i = 0; i < 4; ++i) f[14 + 56 + i] = static_cast<uint8_t>(kind[3 - i]);
-    put(f, 14 + 112, 124 + 4), put(f, 14 + 116, static_cast<uint32_t>(tail.size()));
-    for (uint8_t b : tail) f.push_back(b);
-    return f;
-  };
-  qrvtest::TempDir dir;
-  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("embedded.bmp"), bmp("MBED", profile)));
-  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("linked.bmp"), bmp("LINK", {'c', '.', 'i', 'c', 'm', 0})));
+  const std::string seeds = QRV_SOURCE_DIR "/tests/fuzz/corpus/bmp_reader/";
   CRGBImage img;
-  ASSERT_EQ(img.Load(dir.File("embedded.bmp")), 0);
-  EXPECT_EQ(img.Metadata().iccProfile, profile);
-  ASSERT_EQ(img.Load(dir.File("linked.bmp")), 0);
+  ASSERT_EQ(img.Load(seeds + "v5_embedded_profile.bmp"), 0);
+  EXPECT_EQ(img.Metadata().iccProfile.size(), 132u);
+  ASSERT_EQ(img.Load(seeds + "v5_linked_profile.bmp"), 0);
   EXPECT_TRUE(img.Metadata().iccProfile.empty());
   EXPECT_NE(img.Metadata().profileNote, "");
 }
