@@ -432,8 +432,11 @@ int main(int argc, char** argv) {
     CRGBImage frame;
     const int error = frame.Load(blackFrame);
     if (error != 0 || frame.GetWidth() <= 0) {
-      std::string why = error != 0 ? LibraryErrorText(static_cast<ISErrorCode>(error)) : std::string("an empty picture");
-      if (!frame.LoadWarning().empty()) why += " (" + frame.LoadWarning() + ")";
+      const ISErrorCode code = static_cast<ISErrorCode>(error);
+      std::string why = error != 0 ? LibraryErrorText(code) : std::string("an empty picture");
+      // A code without a message of its own gives way to the reader's words.
+      if (!frame.LoadWarning().empty())
+        why = error != 0 && !LibraryErrorHasText(code) ? frame.LoadWarning() : why + " (" + frame.LoadWarning() + ")";
       ConsoleWrite("qrv: cannot load black frame " + ConsoleText(blackFrame) + ": " + ConsoleText(why));
       return 2;
     }

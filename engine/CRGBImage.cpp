@@ -414,7 +414,7 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
   }
   if (!block) return Refused();
   m_loadWarning = ISGetLastWarning();
-  if (format == IFF_PNG || format == IFF_PSD || format == IFF_TIFF) {
+  if (format == IFF_PNG || format == IFF_PSD || format == IFF_TIFF || format == IFF_BMP) {
     m_metadata.TakeFromLastRead();
     TakeExifBlockOfLastRead();
   }

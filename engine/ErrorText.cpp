@@ -3,7 +3,10 @@
 
 #include <cstdio>
 
-std::string LibraryErrorText(ISErrorCode code) {
+namespace {
+
+// The message of a code, or null for a code without one.
+const char* OwnText(ISErrorCode code) {
   switch (code) {
     case 0: return "no err";
     case 1: return "out of memory";
@@ -38,10 +41,23 @@ std::string LibraryErrorText(ISErrorCode code) {
     case 32: return "bad TGA File";
     case 35: return "a call to the fn CreateDIBitmap failed";
     case 36: return "LZW de/compression is not permitted";
-    default: {
-      char buf[32];
-      std::snprintf(buf, sizeof buf, "Error #%u!", static_cast<unsigned>(code));
-      return buf;
-    }
+    default: return nullptr;
   }
+}
+
+}  // namespace
+
+std::string LibraryErrorText(ISErrorCode code) {
+  if (const char* text = OwnText(code)) return text;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "Error #%u!", static_cast<unsigned>(code));
+  return buf;
+}
+
+bool LibraryErrorHasText(ISErrorCode code) { return OwnText(code) != nullptr; }
+
+std::string LibraryErrorText(ISErrorCode code, const std::string& words) {
+  if (words.empty()) return LibraryErrorText(code);
+  if (!LibraryErrorHasText(code)) return words;
+  return LibraryErrorText(code) + ": " + words;
 }

@@ -171,10 +171,7 @@ struct ByteSink {
   }
 };
 
-std::string ErrorWithWarning(ISErrorCode error) {
-  const std::string warning = ISGetLastWarning();
-  return LibraryErrorText(error) + (warning.empty() ? "" : ": " + warning);
-}
+std::string ErrorWithWarning(ISErrorCode error) { return LibraryErrorText(error, ISGetLastWarning()); }
 
 // The quality whose scaled standard luminance table comes nearest, in sum, to the first
 // quantisation table of a JPEG stream (the tables libjpeg and most cameras write are the

@@ -64,10 +64,9 @@ bool LoadAndProcess(CMainDialog& dialog, const std::string& path, int counter, C
   if (!dialog.LoadSourceImage(path)) {
     const int error = dialog.m_lastLoadError;
     // An empty picture with no error: an unknown format, or what the load said of the file.
-    std::string reason = error != 0                        ? LibraryErrorText(static_cast<ISErrorCode>(error))
-                         : dialog.m_loadWarning.empty() ? std::string("unknown picture format")
-                                                         : dialog.m_loadWarning;
-    if (error != 0 && !dialog.m_loadWarning.empty()) reason += ": " + dialog.m_loadWarning;
+    const std::string reason = error != 0 ? LibraryErrorText(static_cast<ISErrorCode>(error), dialog.m_loadWarning)
+                               : dialog.m_loadWarning.empty() ? std::string("unknown picture format")
+                                                              : dialog.m_loadWarning;
     dialog.LogEntryError("Can't load file: " + path + " (" + reason + ")");
     return false;
   }

@@ -1,6 +1,7 @@
 // Windows bitmap reading and writing behind ISReadBMP and ISWriteBMP: the 14-byte file
-// header, the 40-byte info header (or the 12-byte OS/2 core header), the colour table and
-// rows padded to 4 bytes; plain, bit-field, RLE4 and RLE8 data.
+// header, the info header (the 40-byte one, its 52-, 56-, 108- and 124-byte forms, the 12-byte
+// OS/2 core header or the OS/2 2.x header of 16 to 64 bytes), the colour table and rows padded
+// to 4 bytes; plain, bit-field, RLE4 and RLE8 data. The writer writes the 40-byte header.
 #pragma once
 
 #include "imaging/core/CISIO.h"
@@ -10,7 +11,8 @@
 // `error` (1 memory, 3 short read, 5 argument, 6 not a BMP, 7 RLE variant, 14 stopped, 28 depth
 // above the request). Output rows are top row first.
 
-// A packed DIB of the file as stored (an OS/2 file converted to a 40-byte header).
+// A packed DIB of the file as stored (any other header converted to a 40-byte one). A read
+// keeps a version 5 header's embedded colour profile for ISGetReadMetadata.
 HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height);
 // R, G, B rows (bits 24), or R, G, B, 255 (bits 32).
 HGLOBAL ReadBMPRGB(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWORD bits);

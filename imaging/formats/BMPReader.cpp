@@ -1,5 +1,6 @@
 // Windows bitmap readers: as stored (a packed DIB), to R, G, B (A), and to palette indices;
-// plain, bit-field, RLE4 and RLE8 data. Errors: 1, 3, 5, 6, 7, 14, 28.
+// plain, bit-field, RLE4 and RLE8 data; Windows headers of 40 to 124 bytes and OS/2 headers.
+// Errors: 1, 3, 5, 6, 7, 14, 28.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "imaging/core/ISSizeMath.h"
 #include "imaging/formats/BMPFormat.h"
 #include "imaging/formats/FormatRefusal.h"
+#include "imaging/formats/MetadataRead.h"
 
 namespace {
 
@@ -35,22 +37,11 @@ uint64_t PlainDataPixels(uint64_t bytes, uint64_t width, uint64_t stride, uint64
 // bits, where they are index 0.
 void FillUndecoded(BYTE* rows, uint64_t bytes, bool packedBits) { std::memset(rows, packedBits ? 0 : 128, bytes); }
 
-// Why an info header of `size` bytes is refused: the later Windows and OS/2 headers are
-// well-formed files this build does not read, any other size a damaged one.
-void RefuseHeader(DWORD size) {
-  const char* name = size == 52 ? "with colour masks"
-                     : size == 56 ? "with colour and alpha masks"
-                     : size == 64 ? "OS/2 2.x"
-                     : size == 108 ? "version 4"
-                     : size == 124 ? "version 5"
-                                   : nullptr;
-  char reason[120];
-  if (name)
-    std::snprintf(reason, sizeof reason, "BMP header of %u bytes (%s) is not read by this build", size, name);
-  else
-    std::snprintf(reason, sizeof reason, "BMP header of %u bytes is not a known BMP header", size);
-  ReplaceLastWarning(reason);
-}
+// The info headers read: the OS/2 core header (12 bytes), the Windows header (40) and its
+// later forms with the colour masks inside (52 and 56) and with a colour space (108 and 124),
+// and the OS/2 2.x header, whose fields past the first 16 bytes may be left out (16 to 64).
+bool IsWindowsHeader(DWORD size) { return size == 40 || size == 52 || size == 56 || size == 108 || size == 124; }
+bool IsOS22Header(DWORD size) { return size >= 16 && size <= 64 && size % 2 == 0 && !IsWindowsHeader(size); }
 
 struct BMPHeaders;
 bool RefuseBitCount(ISErrorCode& error, const BMPHeaders& h, ISErrorCode code = IS_ERR_NOTBMP);
@@ -60,7 +51,8 @@ struct BMPHeaders {
   uint32_t sourceSize = 0;
   uint32_t dataOffset = 0;
   uint32_t position = 0;  // bytes read so far from the start of the file
-  bool os2 = false;
+  bool os2 = false;    // an OS/2 core header: 3-byte table entries
+  bool os22 = false;   // an OS/2 2.x header: compressions 3 and 4 are its own
   BITMAPINFOHEADER info{};
   uint64_t width = 0;
   uint64_t rows = 0;
@@ -71,8 +63,45 @@ struct BMPHeaders {
   bool hasMasks = false;
 };
 
+// Where a version 5 header's colour profile is: embedded in the file, or linked by name.
+constexpr DWORD kProfileEmbedded = 0x4D424544;  // 'MBED'
+constexpr DWORD kProfileLinked = 0x4C494E4B;    // 'LINK'
+
+// A version 5 header's embedded colour profile is kept for the caller; one that lies outside
+// the file, or a linked one, is noted as left out. The source is left where it was found.
+bool KeepV5Profile(CISIO& io, ISErrorCode& error, const BMPHeaders& h, const BYTE* ih) {
+  const DWORD kind = ReadLE32(ih + 56), offset = ReadLE32(ih + 112), size = ReadLE32(ih + 116);
+  if (kind == kProfileLinked) {
+    NoteMetadataLeftOut(IS_META_ICC, "the BMP links to a colour profile in another file, which is not read");
+    return true;
+  }
+  if (kind != kProfileEmbedded) return true;
+  const uint64_t at = 14ull + offset;
+  char why[160];
+  if (size == 0 || at + size > h.sourceSize || at > INT32_MAX) {
+    std::snprintf(why, sizeof why, "the BMP colour profile of %u bytes at byte %llu lies outside the file (%u bytes)",
+                  size, static_cast<unsigned long long>(at), h.sourceSize);
+    NoteMetadataLeftOut(IS_META_ICC, why);
+    return true;
+  }
+  ISArray<BYTE> profile;
+  if (!ResizeScratch(profile, size)) return Fail(error, IS_ERR_NOMEM);
+  const bool read = io.Seek(static_cast<int32_t>(at), IS_SEEK_SET) && io.ReadExact(profile.Data(), size);
+  if (!io.Seek(static_cast<int32_t>(h.position), IS_SEEK_SET))
+    return RefuseFile(error, IS_ERR_READ, "the BMP source cannot be read again after its colour profile");
+  if (read) {
+    KeepICCProfileRead(profile.Data(), size, "BMP colour profile");
+  } else {
+    std::snprintf(why, sizeof why, "the BMP colour profile of %u bytes at byte %llu cannot be read", size,
+                  static_cast<unsigned long long>(at));
+    NoteMetadataLeftOut(IS_META_ICC, why);
+  }
+  return true;
+}
+
 // The file header and the info header; an OS/2 core header becomes the equivalent 40-byte one.
 bool ReadHeaders(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
+  ClearMetadataRead();
   BYTE fh[14];
   if (!io.ReadExact(fh, sizeof fh)) {
     if (!io.GetSize(&h.sourceSize)) h.sourceSize = 0;
@@ -86,14 +115,10 @@ bool ReadHeaders(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
     return RefuseFile(error, IS_ERR_READ, "BMP file of %u bytes ends within its %u-byte BMP header", h.sourceSize,
                       size);
   };
-  BYTE ih[40] = {};
+  BYTE ih[124] = {};
   if (!io.ReadExact(ih, 4)) return endsInHeader(40);
   const DWORD size = ReadLE32(ih);
-  if (size == 40) {
-    if (!io.ReadExact(ih + 4, 36)) return endsInHeader(size);
-    h.info = ReadDIBHeader(ih);
-    h.position = 54;
-  } else if (size == 12) {
+  if (size == 12) {
     if (!io.ReadExact(ih + 4, 8)) return endsInHeader(size);
     h.os2 = true;
     h.info = BITMAPINFOHEADER{};
@@ -103,9 +128,27 @@ bool ReadHeaders(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
     h.info.biPlanes = 1;
     h.info.biBitCount = ReadLE16(ih + 10);
     h.position = 26;
+  } else if (IsWindowsHeader(size) || IsOS22Header(size)) {
+    // The first 40 bytes are the Windows header's fields (an OS/2 2.x header's fields past
+    // its size are 0); the rest adds nothing the pixels need but the masks and the profile.
+    if (!io.ReadExact(ih + 4, size - 4)) return endsInHeader(size);
+    h.info = ReadDIBHeader(ih);
+    h.info.biSize = 40;
+    h.position = 14 + size;
+    h.os22 = IsOS22Header(size);
+    if (h.os22 && (h.info.biCompression == 3 || h.info.biCompression == 4))
+      return RefuseFile(error, IS_ERR_NOTBMP, "OS/2 2.x BMP compression %u (%s) is not read by this build",
+                        static_cast<unsigned>(h.info.biCompression),
+                        h.info.biCompression == 3 ? "Huffman 1-D" : "24-bit RLE");
+    // The red, green and blue masks are in the header from 52 bytes on; the alpha mask that
+    // follows them is not used, as no read keeps alpha.
+    if (!h.os22 && size >= 52 && h.info.biCompression == BI_BITFIELDS) {
+      for (int i = 0; i < 3; ++i) h.masks[i] = ReadLE32(ih + 40 + 4 * i);
+      h.hasMasks = true;
+    }
+    if (size == 124 && !KeepV5Profile(io, error, h, ih)) return false;
   } else {
-    RefuseHeader(size);
-    return Fail(error, IS_ERR_NOTBMP);
+    return RefuseFile(error, IS_ERR_NOTBMP, "BMP header of %u bytes is not a known BMP header", size);
   }
   if (h.info.biWidth < 1 || h.info.biHeight == 0)
     return RefuseFile(error, IS_ERR_NOTBMP, "BMP of %d x %d pixels has no picture", static_cast<int>(h.info.biWidth),
@@ -173,7 +216,7 @@ bool ReadTable(CISIO& io, ISErrorCode& error, BMPHeaders& h) {
     h.position += n;
     if (!h.os2 && h.info.biClrUsed > h.tableEntries) h.info.biClrUsed = h.tableEntries;
   }
-  if (h.info.biCompression == BI_BITFIELDS) {
+  if (h.info.biCompression == BI_BITFIELDS && !h.hasMasks) {
     BYTE raw[12];
     if (!io.ReadExact(raw, sizeof raw))
       return RefuseFile(error, IS_ERR_READ, "BMP file of %u bytes ends within its bit-field masks", h.sourceSize);
@@ -209,8 +252,8 @@ bool GoToData(CISIO& io, ISErrorCode& error, BMPHeaders& h, ISErrorCode shortCod
 
 uint32_t BytesLeft(const BMPHeaders& h) { return h.sourceSize > h.position ? h.sourceSize - h.position : 0; }
 
-// The budget's refusal of a file that ends where its pixel data begins says so.
-bool RefuseData(ISErrorCode& error, const BMPHeaders& h) {
+// The budget's refusal of RLE data says so when the file ends where that data begins.
+bool RefuseRLEData(ISErrorCode& error, const BMPHeaders& h) {
   if (BytesLeft(h) == 0) ExplainRefusal("the file ends at byte %u, where its pixel data begins", h.sourceSize);
   return Fail(error, IS_ERR_READ);
 }
@@ -290,7 +333,7 @@ bool ReadRLEData(CISIO& io, ISErrorCode& error, const BMPHeaders& h, ISArray<BYT
   const bool skips = RLESkipsPixels(data.Data(), got, h.info.biCompression == BI_RLE4, h.width, h.rows);
   if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows, skips ? RovIrirev::kUnboundedData : RLEDataPixels(dataBytes),
                                      dataBytes))
-    return RefuseData(error, h);
+    return RefuseRLEData(error, h);
   return true;
 }
 
@@ -341,9 +384,9 @@ bool IsRLE(const BMPHeaders& h) {
 // give; `held` is the number of whole rows they hold, which are read (the others are filled).
 bool PlainRowsAllowed(ISErrorCode& error, const BMPHeaders& h, uint64_t stride, uint64_t& held) {
   const uint32_t left = BytesLeft(h);
-  if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows, PlainDataPixels(left, h.width, stride, h.info.biBitCount),
-                                     left))
-    return RefuseData(error, h);
+  if (!PlainDataAllowed("BMP", h.width, h.rows, PlainDataPixels(left, h.width, stride, h.info.biBitCount), left,
+                        BudgetMultiply(stride, h.rows)))
+    return Fail(error, IS_ERR_READ);
   held = std::min<uint64_t>(h.rows, left / stride);
   return true;
 }
@@ -489,8 +532,8 @@ HGLOBAL ReadBMPAsStored(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* heig
     if (!ReadRLEData(io, error, h, rleData, rleBytes)) return nullptr;
   } else {
     const uint32_t left = BytesLeft(h);
-    if (!RovIrirev::DecodeBudgetAllows(h.width, h.rows, PlainDataPixels(left, h.width, stride, bits), left))
-      return RefuseData(error, h), nullptr;
+    if (!PlainDataAllowed("BMP", h.width, h.rows, PlainDataPixels(left, h.width, stride, bits), left, pixelBytes))
+      return Fail(error, IS_ERR_READ), nullptr;
   }
   const uint64_t dibBytes = 40 + tableBytes + pixelBytes;
   const uint64_t blockBytes = std::max<uint64_t>(h.sourceSize > 40 ? h.sourceSize - 40 : 0, dibBytes);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "imaging/core/ISDecodeBudget.h"
 #include "imaging/core/ISEntryFrame.h"
 #include "imaging/core/ISThreadState.h"
 
@@ -54,4 +55,20 @@ __attribute__((format(printf, 1, 2))) inline void ExplainRefusal(const char* for
   if (!ts) return;
   std::string reason = ts->lastWarning.empty() ? std::string(added) : ts->lastWarning + ": " + added;
   ReplaceLastWarning(reason.c_str());
+}
+
+// The decode budget's question for uncompressed picture data: `have` bytes of the `need` the
+// whole picture takes, giving `dataPixels` pixels. A cut file that could give less than the
+// budget allows is refused in the words of what is there: "<format> file ends after N of the
+// M bytes its picture needs".
+inline bool PlainDataAllowed(const char* format, uint64_t width, uint64_t height, uint64_t dataPixels, uint64_t have,
+                             uint64_t need) {
+  if (RovIrirev::DecodeBudgetAllows(width, height, dataPixels, have)) return true;
+  if (have < need) {
+    char reason[kMaxWarningText + 1];
+    std::snprintf(reason, sizeof reason, "%s file ends after %llu of the %llu bytes its picture needs", format,
+                  static_cast<unsigned long long>(have), static_cast<unsigned long long>(need));
+    ReplaceLastWarning(reason);
+  }
+  return false;
 }

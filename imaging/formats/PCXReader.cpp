@@ -1,6 +1,6 @@
 // PCX reader: versions 0, 2, 3 and 5, 1 to 24 bits in bit planes or byte planes (32-bit files
-// are refused as deeper than the request), the header palette or the 256-colour palette at the
-// end. Errors: 1, 5, 14, 22, 28.
+// are refused as deeper than the request), lines run-length coded or stored as they are, the
+// header palette or the 256-colour palette at the end. Errors: 1, 5, 14, 22, 28.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -38,7 +38,9 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
   if (h[0] != 10) return RefuseFile(error, IS_ERR_BADPCX, "the file begins %02X, not 0A", h[0]), nullptr;
   if (version != 0 && version != 2 && version != 3 && version != 5)
     return RefuseFile(error, IS_ERR_BADPCX, "PCX version %u (0, 2, 3 or 5 expected)", version), nullptr;
-  if (h[2] != 1) return RefuseFile(error, IS_ERR_BADPCX, "PCX encoding %u (1 expected)", h[2]), nullptr;
+  // Encoding 1 is run-length coded lines; 0 is lines stored as they are.
+  if (h[2] > 1) return RefuseFile(error, IS_ERR_BADPCX, "PCX encoding %u (0 or 1 expected)", h[2]), nullptr;
+  const bool encoded = h[2] == 1;
   const DWORD xmin = ReadLE16(h + 4), ymin = ReadLE16(h + 6), xmax = ReadLE16(h + 8), ymax = ReadLE16(h + 10);
   if (xmax < xmin || ymax < ymin)
     return RefuseFile(error, IS_ERR_BADPCX, "PCX window from (%u, %u) to (%u, %u) holds no picture", xmin, ymin, xmax,
@@ -99,7 +101,12 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
   // Before anything is allocated the picture must be one the encoded lines could give.
   const uint64_t lineBytes = uint64_t{bytesPerLine} * planes;
   const uint64_t dataBytes = fileSize > 128 ? fileSize - 128u : 0u;
-  if (!RovIrirev::DecodeBudgetAllows(w, rows, BudgetMultiply(DecodableBytes(dataBytes) / lineBytes, w), dataBytes)) {
+  if (!encoded) {
+    if (!PlainDataAllowed("PCX", w, rows, BudgetMultiply(dataBytes / lineBytes, w), dataBytes,
+                          BudgetMultiply(lineBytes, rows)))
+      return Fail(error, IS_ERR_BADPCX), nullptr;
+  } else if (!RovIrirev::DecodeBudgetAllows(w, rows, BudgetMultiply(DecodableBytes(dataBytes) / lineBytes, w),
+                                            dataBytes)) {
     if (dataBytes == 0) ExplainRefusal("the file ends at byte %u, after its header", fileSize);
     return Fail(error, IS_ERR_BADPCX), nullptr;
   }
@@ -126,7 +133,12 @@ HGLOBAL ReadPCX(CISIO& io, ISErrorCode& error, DWORD* width, DWORD* height, DWOR
     // does not reach are mid grey (the filler of the JPEG reader), or index 0 at 1 bit.
     BYTE* l = line.Data();
     uint64_t filled = 0;
-    while (filled < lineBytes && s < end) {
+    if (!encoded) {
+      filled = std::min<uint64_t>(lineBytes, static_cast<uint64_t>(end - s));
+      if (filled) std::memcpy(l, s, filled);
+      s += filled;
+    }
+    while (encoded && filled < lineBytes && s < end) {
       BYTE b = *s++;
       uint64_t count = 1;
       if (b >= 0xC0) {

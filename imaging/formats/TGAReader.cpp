@@ -107,7 +107,11 @@ bool ReadPixels(CISIO& io, ISErrorCode& error, const TGAContext& c, ISArray<BYTE
   const uint32_t available = c.sourceSize > c.position ? c.sourceSize - c.position : 0;
   const uint64_t pb = c.pixelBytes;
   const uint64_t dataPixels = c.rle ? BudgetMultiply(available, 128) / (1 + pb) : available / pb;
-  if (!RovIrirev::DecodeBudgetAllows(c.width, c.height, dataPixels, available)) {
+  if (!c.rle) {
+    if (!PlainDataAllowed("TGA", c.width, c.height, dataPixels, available,
+                          BudgetMultiply(BudgetMultiply(c.width, c.height), pb)))
+      return Fail(error, IS_ERR_READ);
+  } else if (!RovIrirev::DecodeBudgetAllows(c.width, c.height, dataPixels, available)) {
     if (available == 0) ExplainRefusal("the file ends at byte %u, where its pixel data begins", c.sourceSize);
     return Fail(error, IS_ERR_READ);
   }

@@ -241,6 +241,20 @@ TEST(QrvCommand, HostileCodecHeaderEndsOnlyItsEntry) {
   }
 }
 
+// A refusal in words of its own is shown in them alone, not after a code number.
+TEST(QrvCommand, RefusalsAreShownInTheirOwnWords) {
+  qrvtest::TempDir dir;
+  std::vector<uint8_t> lab = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 2, 0, 8, 0, 9};
+  lab.resize(lab.size() + 14 + 12, 0);
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("lab.psd"), lab));
+  const std::string words = "PSD in Lab mode is not read by this build";
+  const Outcome r = Qrv(dir, "--home home lab.psd");
+  const std::string line = "[1/1] lab.psd: not written: Can't load file: " + dir.File("lab.psd") + " (" + words + ")\n";
+  EXPECT_EQ(r.err.find(line), 0u) << r.err;
+  const Outcome frame = Qrv(dir, "--home home --black-frame lab.psd lab.psd");
+  EXPECT_EQ(frame.err, "qrv: cannot load black frame lab.psd: " + words + "\n");
+}
+
 // Every bad argument or setting is named and refused with status 2 before anything runs.
 TEST(QrvCommand, RefusesBadArgumentsAndSettingsByName) {
   qrvtest::TempDir dir;

@@ -392,7 +392,7 @@ TEST(RGBImage, RefusalsNameWhatTheyMet) {
        "BMP bit count of 0 with compression 0 (1, 4, 8, 16, 24 or 32 expected)"},
       {"width0.bmp", bmp(24, 0, 0), IS_ERR_NOTBMP, "BMP of 0 x 4 pixels has no picture"},
       {"header.tga", tga(0), IS_ERR_READ,
-       "4 x 4 is more than 0 bytes of picture data could hold: the file ends at byte 18, where its pixel data begins"},
+       "TGA file ends after 0 of the 48 bytes its picture needs"},
       {"id.tga", tga(5), IS_ERR_READ, "TGA file of 18 bytes ends within its 5-byte image id"},
       {"layers.psd", psd, IS_ERR_READ,
        "PSD layer and mask information section of 100000 bytes at byte 38 runs past the end of the file (88 bytes)"},
@@ -431,6 +431,17 @@ TEST(RGBImage, FailedLoadsLeaveAnEmptyPicture) {
   EXPECT_EQ(img.Load(dir.File("x.cr2")), 0);
   EXPECT_EQ(img.GetWidth(), 0);
   EXPECT_NE(img.Save(dir.File("out.png"), IFF_PNG), 0);  // no pixels: error 5
+}
+
+// A BMP's embedded colour profile comes with the picture; a linked one is named as left out.
+TEST(RGBImage, BmpBringsItsColourProfile) {
+  const std::string seeds = QRV_SOURCE_DIR "/tests/fuzz/corpus/bmp_reader/";
+  CRGBImage img;
+  ASSERT_EQ(img.Load(seeds + "v5_embedded_profile.bmp"), 0);
+  EXPECT_EQ(img.Metadata().iccProfile.size(), 132u);
+  ASSERT_EQ(img.Load(seeds + "v5_linked_profile.bmp"), 0);
+  EXPECT_TRUE(img.Metadata().iccProfile.empty());
+  EXPECT_NE(img.Metadata().profileNote, "");
 }
 
 TEST(RGBImage, JpegKeepsCommentAndLastExifMarker) {

@@ -40,4 +40,15 @@ ReadResult ReadFromMemory(const std::vector<uint8_t>& file, Read read) {
   return r;
 }
 
+// The metadata block of `kind` (IS_META_*) the last read on this thread met; empty when none.
+inline std::vector<uint8_t> MetadataOfLastRead(DWORD kind) {
+  HGLOBAL data = nullptr;
+  DWORD length = 0;
+  if (!ISGetReadMetadata(kind, &data, &length)) return {};
+  const auto* p = static_cast<const uint8_t*>(data);
+  std::vector<uint8_t> b(p, p + length);
+  GlobalFree(data);
+  return b;
+}
+
 }  // namespace qrvtest

@@ -77,15 +77,7 @@ HGLOBAL ReadTIFF(ISIOHandle s, DWORD* w, DWORD* h, RGBQUAD* p) { return ISReadTI
 HGLOBAL ReadPSD(ISIOHandle s, DWORD* w, DWORD* h, RGBQUAD* p) { return ISReadPSD(s, w, h, 24, p, 0); }
 
 // The block of `kind` the last read met; empty when none.
-Bytes Met(DWORD kind) {
-  HGLOBAL data = nullptr;
-  DWORD length = 0;
-  if (!ISGetReadMetadata(kind, &data, &length)) return {};
-  const auto* p = static_cast<const uint8_t*>(data);
-  Bytes b(p, p + length);
-  GlobalFree(data);
-  return b;
-}
+Bytes Met(DWORD kind) { return qrvtest::MetadataOfLastRead(kind); }
 
 Bytes Read(const Bytes& file, Reader read) {
   const qrvtest::ReadResult r = qrvtest::ReadFromMemory(file, read);

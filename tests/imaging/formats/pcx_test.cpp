@@ -137,6 +137,44 @@ TEST(PcxRead, HandMadeFiles) {
   EXPECT_EQ(Read(ega, 8, nullptr).error, IS_ERR_BADPARAM);
 }
 
+// Lines stored without run-length coding, as ImageMagick writes them when asked not to
+// compress: 24 bits in three planes of an odd line length, and 8-bit indices with the palette.
+TEST(PcxRead, UncompressedLinesReadLikeImageMagick) {
+  QRV_REQUIRE_TOOL("convert");
+  const int w = 9, h = 6;
+  Bytes rgb(w * h * 3);
+  for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<uint8_t>(i * 29 + (i >> 4));
+  qrvtest::TempDir dir;
+  ASSERT_TRUE(qrvtest::WriteFileBytes(dir.File("in.rgb"), rgb));
+  for (const char* type : {"truecolor", "palette"}) {
+    SCOPED_TRACE(type);
+    const std::string path = dir.File(std::string(type) + ".pcx");
+    int status = 0;
+    qrvtest::RunCommand("/usr/bin/convert -size 9x6 -depth 8 rgb:" + dir.File("in.rgb") + " -type " + type +
+                            " -compress none " + path, &status);
+    ASSERT_EQ(status, 0);
+    const Bytes file = qrvtest::ReadFileBytes(path);
+    ASSERT_GT(file.size(), 128u);
+    ASSERT_EQ(file[2], 0);  // stored as it is
+    const Picture p = Read(file, 24);
+    ASSERT_EQ(p.error, IS_ERR_OK) << p.warning;
+    EXPECT_EQ(p.warning, "");
+    EXPECT_EQ(p.pixels, fmttest::MagickPixels(path, false));
+    // Cut: read as far as it goes down to half the lines (the indices of a file that lost its
+    // palette), refused below with what is there.
+    const DWORD bits = file[65] == 1 ? 8 : 24;
+    const size_t line = (file.size() - 128 - (bits == 8 ? 769 : 0)) / h, row = w * bits / 8;
+    RGBQUAD pal[256];
+    const Picture whole = Read(file, bits, pal);
+    const Picture m = Read(Bytes(file.begin(), file.begin() + 128 + 4 * line + 1), bits, pal);
+    EXPECT_EQ(m.warning, "PCX file ended early: 4 of 6 rows decoded");
+    EXPECT_TRUE(std::equal(m.pixels.begin(), m.pixels.begin() + 4 * row, whole.pixels.begin()));
+    const Picture f = Read(Bytes(file.begin(), file.begin() + 128 + 2 * line), 24);
+    EXPECT_EQ(f.warning, "PCX file ends after " + std::to_string(2 * line) + " of the " + std::to_string(h * line) +
+                             " bytes its picture needs");
+  }
+}
+
 TEST(PcxWrite, RunsLayoutsAndRoundTrips) {
   RGBQUAD pal[256];
   for (int i = 0; i < 256; ++i) pal[i] = RGBQUAD{BYTE(i ^ 0x55), BYTE(i), BYTE(255 - i), 0};
