@@ -363,6 +363,7 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
         if (data) GlobalFree(data);
       }
       m_metadata.TakeFromLastRead();
+      m_metadata.TakeJpegComments();
       Adopt(block, width, height);
       m_loadWarning = warning;
       return 0;

@@ -469,18 +469,27 @@ const FittedExif& FitForOutput(const CMainDialog& dialog) {
 
 }  // namespace
 
+std::vector<BYTE> ExifForOutput(const CMainDialog& dialog, std::string* note) {
+  if (!dialog.m_pages.sizeQuality.m_keepExif || dialog.m_exifBlock.size() <= 4) return {};
+  const FittedExif& fitted = FitForOutput(dialog);
+  if (note) *note = fitted.note;
+  return fitted.payload;
+}
+
 std::string SetJpegMetadataForOutput(const CMainDialog& dialog) {
-  const bool keep = dialog.m_pages.sizeQuality.m_keepExif && dialog.m_exifBlock.size() > 4;
-  const FittedExif* fitted = keep ? &FitForOutput(dialog) : nullptr;
+  std::string note;
+  const std::vector<BYTE> exif = ExifForOutput(dialog, &note);
   // The markers to write are set after the thumbnail transform, which has its own.
   ISClearJPGMarkers();
-  if (fitted && !fitted->payload.empty())
-    ISAddJPGMarker(fitted->payload.data(), static_cast<DWORD>(fitted->payload.size()), 0xE1);
+  if (!exif.empty()) ISAddJPGMarker(exif.data(), static_cast<DWORD>(exif.size()), 0xE1);
   // The source's colour profile, XMP and IPTC, counted in every probe of the quality search.
-  SetCarriedMetadata(MetadataForOutput(dialog, OutputKind::kJpeg, "JPEG"), OutputKind::kJpeg);
+  const CarriedMetadata carried = MetadataForOutput(dialog, OutputKind::kJpeg, "JPEG");
+  SetCarriedMetadata(carried, OutputKind::kJpeg);
+  // A later load reads the first comment: "sRGB Matched" leads, the source's own follow.
   ISClearJPGComments();
   if (dialog.m_colorMatched) ISAddJPGComment("sRGB Matched");
-  return fitted ? fitted->note : std::string();
+  for (const std::string& comment : carried.comments) ISAddJPGComment(comment.c_str());
+  return note;
 }
 
 DWORD WriteWorkingJpeg(const CMainDialog& dialog, ISIOHandle sink, int quality, const ISResolution* density,
