@@ -335,3 +335,38 @@ TEST(OutputMetadata, KeepExifGovernsAllButTheProfileAndEveryDropIsNamed) {
           << tag << "\n" << all;
   }
 }
+
+// A PSD source's IPTC record (resource 1028) and XMP packet (resource 1060) reach a JPEG output.
+TEST(OutputMetadata, PsdIptcAndXmpAreCarried) {
+  qrvtest::TempDir dir;
+  const Bytes iptc = qrvtest::TestIPTC("From a PSD", {"layered"}, "(c) Someone");
+  const std::string xmp = qrvtest::TestXMP("tiff:ImageWidth=\"4\"");
+  Bytes file = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 4, 0, 8, 0, 3, 0, 0, 0, 0};
+  Bytes resources;
+  for (const auto& r : {std::make_pair(0x0404, iptc), std::make_pair(1060, Bytes(xmp.begin(), xmp.end()))}) {
+    const Bytes& data = r.second;
+    Bytes head = {'8', 'B', 'I', 'M', static_cast<uint8_t>(r.first >> 8), static_cast<uint8_t>(r.first), 0, 0};
+    for (int s = 24; s >= 0; s -= 8) head.push_back(static_cast<uint8_t>(data.size() >> s));
+    resources.insert(resources.end(), head.begin(), head.end());
+    resources.insert(resources.end(), data.begin(), data.end());
+    if (resources.size() % 2) resources.push_back(0);
+  }
+  for (int s = 24; s >= 0; s -= 8) file.push_back(static_cast<uint8_t>(resources.size() >> s));
+  file.insert(file.end(), resources.begin(), resources.end());
+  file.insert(file.end(), {0, 0, 0, 0, 0, 0});  // no layers, raw channels
+  file.resize(file.size() + 4 * 2 * 3, 90);
+  const std::string src = dir.File("layered.psd");
+  qrvtest::WriteFileBytes(src, file);
+  enginetest::OutputDialog w(dir, 4, 2);
+  w.dlg.m_pages.output.m_fileType = 1;
+  ASSERT_EQ(w.dlg.LoadSourceImage(src), 1);
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_EQ(w.Log().find("left out"), std::string::npos) << w.Log();
+  CRGBImage out;
+  ASSERT_EQ(out.Load(dir.File("QRV/layered_QRV.jpg")), 0);
+  EXPECT_EQ(out.Metadata().iptc, iptc);
+  EXPECT_EQ(std::string(out.Metadata().xmp.begin(), out.Metadata().xmp.end()), xmp);
+  if (!qrvtest::HasTool("exiftool")) return;
+  EXPECT_EQ(qrvtest::RunCommand("exiftool -s3 -Caption-Abstract -XMP-dc:Rights " + dir.File("QRV/layered_QRV.jpg")),
+            "From a PSD\nXMP rights\n");
+}
