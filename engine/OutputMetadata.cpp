@@ -372,7 +372,6 @@ namespace {
 // HasExtendedXMP property only when the extended packet goes with it.
 void CarryXmp(const CMainDialog& dialog, OutputKind kind, CarriedMetadata& c) {
   const SourceMetadata& source = dialog.m_sourceMetadata;
-  if (!source.xmpNote.empty()) c.notes.push_back("XMP packet of the source left out: " + source.xmpNote);
   if (source.xmp.empty()) return;
   const bool turned = (dialog.m_orientation >= 2 && dialog.m_orientation <= 8) || source.uprightOnRead;
   const bool setSize = turned || dialog.m_workWidth != dialog.m_sourceWidth || dialog.m_workHeight != dialog.m_sourceHeight;
@@ -416,7 +415,9 @@ CarriedMetadata MetadataForOutput(const CMainDialog& dialog, OutputKind kind, co
   // Keep EXIF governs every block the source carries but its colour profile, which is colour
   // data: with it off none reaches the output, and nothing is said of it.
   const bool keep = dialog.m_pages.sizeQuality.m_keepExif != 0;
+  // What the reader left out, and why.
   if (keep && !source.exifNote.empty()) c.notes.push_back("EXIF block of the source left out: " + source.exifNote);
+  if (keep && !source.xmpNote.empty()) c.notes.push_back("XMP packet of the source left out: " + source.xmpNote);
   if (keep && dialog.m_exifBlock.size() > 4) {
     if (kind == OutputKind::kPng) {
       std::string note;

@@ -26,6 +26,12 @@ Bytes App(const std::string& name, const Bytes& data) {
   return b;
 }
 
+// The IPTC record as an APP13 marker to write.
+void AddIptcMarker(const Bytes& iptc) {
+  const Bytes ps = App("Photoshop 3.0", qrvtest::PhotoshopResource(0x0404, iptc));
+  ISAddJPGMarker(ps.data(), static_cast<DWORD>(ps.size()), 0xED);
+}
+
 // A 32 x 16 JPEG source, EXIF orientation 6, with a profile of two APP2 chunks, an IPTC record
 // and an XMP packet saying it is turned and 32 pixels wide.
 void WriteSource(const std::string& path, const Bytes& profile, const Bytes& iptc, const std::string& xmp) {
@@ -40,12 +46,7 @@ void WriteSource(const std::string& path, const Bytes& profile, const Bytes& ipt
   ISAddJPGMarker(record.data() + 4, static_cast<DWORD>(record.size() - 4), 0xE1);
   const Bytes x = App("http://ns.adobe.com/xap/1.0/", Bytes(xmp.begin(), xmp.end()));
   ISAddJPGMarker(x.data(), static_cast<DWORD>(x.size()), 0xE1);
-  Bytes resource = {'8', 'B', 'I', 'M', 4, 4, 0, 0, 0, 0, static_cast<uint8_t>(iptc.size() >> 8),
-                    static_cast<uint8_t>(iptc.size())};
-  resource.insert(resource.end(), iptc.begin(), iptc.end());
-  if (resource.size() % 2) resource.push_back(0);
-  const Bytes ps = App("Photoshop 3.0", resource);
-  ISAddJPGMarker(ps.data(), static_cast<DWORD>(ps.size()), 0xED);
+  AddIptcMarker(iptc);
   const Bytes pixels = enginetest::RandomPicture(32, 16, 3);
   ASSERT_NE(ISWriteJPG(sink, pixels.data(), 32, 16, 90, 24, nullptr, 0), 0u);
   ISCloseSink(sink);
@@ -253,12 +254,7 @@ void WriteCarrySource(const std::string& path, const Bytes& profile, const Bytes
   ISAddJPGMarker(x.data(), static_cast<DWORD>(x.size()), 0xE1);
   const Bytes e = App("http://ns.adobe.com/xmp/extension/", chunk);
   ISAddJPGMarker(e.data(), static_cast<DWORD>(e.size()), 0xE1);
-  Bytes resource = {'8', 'B', 'I', 'M', 4, 4, 0, 0, 0, 0, static_cast<uint8_t>(iptc.size() >> 8),
-                    static_cast<uint8_t>(iptc.size())};
-  resource.insert(resource.end(), iptc.begin(), iptc.end());
-  if (resource.size() % 2) resource.push_back(0);
-  const Bytes ps = App("Photoshop 3.0", resource);
-  ISAddJPGMarker(ps.data(), static_cast<DWORD>(ps.size()), 0xED);
+  AddIptcMarker(iptc);
   ISClearJPGComments();
   ISAddJPGComment("A photographer's note");
   ISIOHandle sink = ISOpenFileSink(path.c_str(), 0);
@@ -342,15 +338,9 @@ TEST(OutputMetadata, PsdIptcAndXmpAreCarried) {
   const Bytes iptc = qrvtest::TestIPTC("From a PSD", {"layered"}, "(c) Someone");
   const std::string xmp = qrvtest::TestXMP("tiff:ImageWidth=\"4\"");
   Bytes file = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 4, 0, 8, 0, 3, 0, 0, 0, 0};
-  Bytes resources;
-  for (const auto& r : {std::make_pair(0x0404, iptc), std::make_pair(1060, Bytes(xmp.begin(), xmp.end()))}) {
-    const Bytes& data = r.second;
-    Bytes head = {'8', 'B', 'I', 'M', static_cast<uint8_t>(r.first >> 8), static_cast<uint8_t>(r.first), 0, 0};
-    for (int s = 24; s >= 0; s -= 8) head.push_back(static_cast<uint8_t>(data.size() >> s));
-    resources.insert(resources.end(), head.begin(), head.end());
-    resources.insert(resources.end(), data.begin(), data.end());
-    if (resources.size() % 2) resources.push_back(0);
-  }
+  Bytes resources = qrvtest::PhotoshopResource(0x0404, iptc);
+  const Bytes xmpResource = qrvtest::PhotoshopResource(1060, Bytes(xmp.begin(), xmp.end()));
+  resources.insert(resources.end(), xmpResource.begin(), xmpResource.end());
   for (int s = 24; s >= 0; s -= 8) file.push_back(static_cast<uint8_t>(resources.size() >> s));
   file.insert(file.end(), resources.begin(), resources.end());
   file.insert(file.end(), {0, 0, 0, 0, 0, 0});  // no layers, raw channels

@@ -37,8 +37,8 @@ void PNGReadWarningHook(png_structp png, png_const_charp message) {
     // libpng's words for a chunk past its memory limit say what it costs.
     const std::string why =
         std::strstr(said, "memory") || std::strstr(said, "too long") || std::strstr(said, "limit")
-            ? std::string("its PNG ") + m.chunk + " chunk inflates past " + std::to_string(kPNGMaxChunkBytes >> 20) +
-                  " MB (libpng: " + said + ")"
+            ? std::string("its PNG ") + m.chunk + (m.kind == IS_META_ICC ? " chunk inflates past " : " chunk is over ") +
+                  std::to_string(kPNGMaxChunkBytes >> 20) + " MB (libpng: " + said + ")"
             : std::string("its PNG ") + m.chunk + " chunk: " + said;
     NoteMetadataLeftOut(m.kind, why.c_str());
     return;

@@ -65,13 +65,7 @@ Bytes PSDWithResources(const Bytes& resources) {
   return f;
 }
 
-Bytes Resource(uint16_t id, const Bytes& data) {
-  Bytes r = {'8', 'B', 'I', 'M', static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), 0, 0};
-  for (int s = 24; s >= 0; s -= 8) r.push_back(static_cast<uint8_t>(data.size() >> s));
-  r.insert(r.end(), data.begin(), data.end());
-  if (r.size() % 2) r.push_back(0);
-  return r;
-}
+Bytes Resource(uint16_t id, const Bytes& data) { return qrvtest::PhotoshopResource(id, data); }
 
 using Reader = HGLOBAL (*)(ISIOHandle, DWORD*, DWORD*, RGBQUAD*);
 HGLOBAL ReadJPG(ISIOHandle s, DWORD* w, DWORD* h, RGBQUAD*) { return ISReadJPG(s, w, h, 24, 0); }
