@@ -36,7 +36,7 @@ void PNGReadWarningHook(png_structp png, png_const_charp message) {
     const char* said = message[4] == ':' ? message + 5 + (message[5] == ' ') : message + 4;
     // libpng's words for a chunk past its memory limit say what it costs.
     const std::string why =
-        std::strstr(said, "memory") || std::strstr(said, "too long") || std::strstr(said, "limit")
+        std::strstr(said, "memory") || std::strstr(said, "too l") || std::strstr(said, "limit")
             ? std::string("its PNG ") + m.chunk + (m.kind == IS_META_ICC ? " chunk inflates past " : " chunk is over ") +
                   std::to_string(kPNGMaxChunkBytes >> 20) + " MB (libpng: " + said + ")"
             : std::string("its PNG ") + m.chunk + " chunk: " + said;
