@@ -62,6 +62,8 @@ void Help() {
       "FilterSim.BW=1 (SimBW in simple mode) makes the picture grey through the filter named in\n"
       "FilterSim.Name (SimName); with no filter named it keeps its colours and is written with a warning.\n"
       "Without --home, HOME is $QRV_HOME (made when missing, as with --home), else the program's folder.\n"
+      "Size.KeepEXIF=0 writes outputs without the source's EXIF (camera, date, GPS), XMP, IPTC and\n"
+      "comments; the colour profile is still carried.\n"
       "Every section and key of a profile, with its allowed values, is described in the shipped\n"
       "default profile, default.qrv (app/default.qrv in the sources).\n"
       "Exit status: 0 every entry written, 1 some not written or no picture to work on (the folders\n"

@@ -393,6 +393,7 @@ int CRGBImage::DecodeFrom(ISIOHandle source, int format) {
       }
       TakeExifBlockOfLastRead();
       m_metadata.TakeFromLastRead();
+      m_metadata.TakeJpegComments();
       Adopt(block, width, height);
       m_loadWarning = warning;
       return 0;

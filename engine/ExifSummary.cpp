@@ -131,9 +131,11 @@ std::string Utf16ToUtf8(const std::string& bytes, bool bigEndian) {
 
 }  // namespace
 
-bool DecodeUserComment(const std::string& bytes, bool bigEndian, std::string& text) {
+bool DecodeUserComment(const std::string& bytes, bool bigEndian, std::string& text, std::string* why) {
+  if (why) why->clear();
   if (bytes.size() < 8) return false;
   const std::string code = bytes.substr(0, 8), rest = bytes.substr(8);
+  const bool hasText = UpToZeroTrimmed(rest).find_first_not_of(' ') != std::string::npos;
   // Codes are compared up to their first zero byte.
   if (code.compare(0, 6, std::string("ASCII\0", 6)) == 0) {
     text = UpToZeroTrimmed(rest);
@@ -142,10 +144,15 @@ bool DecodeUserComment(const std::string& bytes, bool bigEndian, std::string& te
     while (!text.empty() && text.back() == ' ') text.pop_back();
   } else if (code == std::string(8, '\0')) {
     text = UpToZeroTrimmed(rest);
-    if (!GdiIsUtf8(text.data(), text.size())) text.clear();
+    if (!GdiIsUtf8(text.data(), text.size())) {
+      text.clear();
+      if (why) *why = "its character code is undefined and its bytes are not UTF-8";
+    }
   } else if (code.compare(0, 4, std::string("JIS\0", 4)) == 0) {
     text.clear();
+    if (why && hasText) *why = "it is in the JIS character code, which this program does not read";
   } else {
+    if (why && hasText) *why = "its character code is none the EXIF standard names";
     return false;
   }
   return true;
@@ -225,13 +232,14 @@ BOOL CExifSummary::ReadExif(const BYTE* block, DWORD length) {
     long num = 0, den = 0;
     if (ParseRationalParts(t, num, den) && num == 0xFFFFFFFFL) subjectDistance = kSubjectAtInfinity;
   }
+  userCommentNote.clear();
   if (tags.Get(37510, t)) {
     // Stored as the EXIF standard stores it, the tag's text gives its bytes: the character code,
     // then the comment. A tag of text (not the standard's type) keeps its "ASCII" rule.
     std::string bytes;
     if (BytesOfTagText(t, bytes)) {
       const bool bigEndian = length > 11 && block[10] == 'M';
-      DecodeUserComment(bytes, bigEndian, userComment);
+      DecodeUserComment(bytes, bigEndian, userComment, &userCommentNote);
     } else if (t.c_str() == std::string("ASCII")) {
       userComment = t.size() > 8 ? UpToZeroTrimmed(t.substr(8)) : std::string();
     }

@@ -35,6 +35,7 @@ class CExifSummary {
   double subjectDistance = 0;  // metres; 0 unknown, kSubjectAtInfinity for infinity
   int orientation = 1;         // EXIF values 1 to 8
   std::string userComment;
+  std::string userCommentNote;  // why a comment the block has could not be decoded
 };
 
 // Shutter time in seconds for an APEX time value (rows of whole steps, lower bound included).
@@ -45,8 +46,9 @@ double FNumberFromAv(double av);
 // it is, "UNICODE" as UTF-16 in the EXIF block's byte order (a byte-order mark overrides it)
 // turned into UTF-8, an undefined code (eight zero bytes) when the rest is valid UTF-8, "JIS"
 // as nothing; cut at the first zero character, trailing blanks dropped. False for fewer than 8
-// bytes or another code, which leave the comment as it was.
-bool DecodeUserComment(const std::string& bytes, bool bigEndian, std::string& text);
+// bytes or another code, which leave the comment as it was. `why`, when given, receives why a
+// comment with characters could not be decoded (empty when it was, or had none).
+bool DecodeUserComment(const std::string& bytes, bool bigEndian, std::string& text, std::string* why = nullptr);
 // A "numerator/denominator" text: true with the two integers when the "/" stands after the
 // first character.
 bool ParseRationalParts(const std::string& text, long& numerator, long& denominator);

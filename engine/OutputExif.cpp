@@ -460,20 +460,28 @@ OutputExifScope::~OutputExifScope() {
   scopeFitted = FittedExif{};
 }
 
-std::string SetJpegMetadataForOutput(const CMainDialog& dialog) {
-  const bool keep = dialog.m_pages.sizeQuality.m_keepExif && dialog.m_exifBlock.size() > 4;
+std::vector<BYTE> ExifForOutput(const CMainDialog& dialog, std::string* note) {
+  if (!dialog.m_pages.sizeQuality.m_keepExif || dialog.m_exifBlock.size() <= 4) return {};
   FittedExif own;
-  const FittedExif* fitted = nullptr;
-  if (keep) fitted = scopeDialog == &dialog ? &scopeFitted : &(own = FitForOutput(dialog));
+  const FittedExif& fitted = scopeDialog == &dialog ? scopeFitted : (own = FitForOutput(dialog));
+  if (note) *note = fitted.note;
+  return fitted.payload;
+}
+
+std::string SetJpegMetadataForOutput(const CMainDialog& dialog) {
+  std::string note;
+  const std::vector<BYTE> exif = ExifForOutput(dialog, &note);
   // The markers to write are set after the thumbnail is encoded, which clears them.
   ISClearJPGMarkers();
-  if (fitted && !fitted->payload.empty())
-    ISAddJPGMarker(fitted->payload.data(), static_cast<DWORD>(fitted->payload.size()), 0xE1);
+  if (!exif.empty()) ISAddJPGMarker(exif.data(), static_cast<DWORD>(exif.size()), 0xE1);
   // The source's colour profile, XMP and IPTC, counted in every probe of the quality search.
-  SetCarriedMetadata(MetadataForOutput(dialog, OutputKind::kJpeg, "JPEG"), OutputKind::kJpeg);
+  const CarriedMetadata carried = MetadataForOutput(dialog, OutputKind::kJpeg, "JPEG");
+  SetCarriedMetadata(carried, OutputKind::kJpeg);
+  // A later load reads the first comment: "sRGB Matched" leads, the source's own follow.
   ISClearJPGComments();
   if (dialog.m_colorMatched) ISAddJPGComment("sRGB Matched");
-  return fitted ? fitted->note : std::string();
+  for (const std::string& comment : carried.comments) ISAddJPGComment(comment.c_str());
+  return note;
 }
 
 DWORD WriteWorkingJpeg(const CMainDialog& dialog, ISIOHandle sink, int quality, const ISResolution* density,

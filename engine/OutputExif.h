@@ -47,9 +47,14 @@ class OutputExifScope {
   OutputExifScope(const OutputExifScope&) = delete;
   OutputExifScope& operator=(const OutputExifScope&) = delete;
 };
+// The EXIF block an output carries: the APP1 payload ("Exif\0\0", then the TIFF structure) of
+// the picture's kept block fitted to the written picture (FitExifToOutput), once per
+// OutputExifScope; empty when Keep EXIF is off or there is none. `note` receives why the thumbnail was
+// left out, if it was.
+std::vector<BYTE> ExifForOutput(const CMainDialog& dialog, std::string* note);
 // Sets the library's JPEG marker and comment lists to write for the current picture: its kept
-// EXIF block when asked, fitted to the working picture (FitExifToOutput), "sRGB Matched" after
-// colour matching. Returns why the EXIF block or its thumbnail was left out, if it was.
+// EXIF block when asked (ExifForOutput), "sRGB Matched" after colour matching, then the source's
+// comments that the output carries. Returns why the EXIF thumbnail was left out, if it was.
 std::string SetJpegMetadataForOutput(const CMainDialog& dialog);
 // Encodes the working picture as JPEG into the sink with this file's metadata and the sampling
 // of the output page; the bytes written, 0 on failure. exifNote, when given, receives why the

@@ -1,12 +1,13 @@
-// Carrying a source's colour profile, IPTC record and XMP packets into its outputs: the XMP
-// fitted to the written picture by a small XML scan that keeps every byte it does not change.
+// Carrying a source's colour profile, EXIF block, IPTC record, XMP packets and comments into its
+// outputs: the XMP fitted to the written picture by a small XML scan that keeps every byte it
+// does not change.
 #include "engine/OutputMetadata.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "engine/CRGBImage.h"
+#include "engine/OutputExif.h"
 #include "engine/shell/CMainDialog.h"
 
 namespace {
@@ -14,6 +15,7 @@ namespace {
 constexpr char kTiffNs[] = "http://ns.adobe.com/tiff/1.0/";
 constexpr char kExifNs[] = "http://ns.adobe.com/exif/1.0/";
 constexpr char kXmpNs[] = "http://ns.adobe.com/xap/1.0/";
+constexpr char kXmpNoteNs[] = "http://ns.adobe.com/xmp/note/";
 constexpr char kXmpMarker[] = "http://ns.adobe.com/xap/1.0/";             // 29 bytes with its zero
 constexpr char kXmpExtensionMarker[] = "http://ns.adobe.com/xmp/extension/";  // 35 bytes with its zero
 constexpr char kPhotoshop[] = "Photoshop 3.0";                          // 14 bytes with its zero
@@ -36,15 +38,9 @@ std::vector<BYTE> TakeBlock(DWORD kind) {
 
 // The 32 hex digits the main packet names its extended packet by; empty when it names none.
 std::vector<char> ExtendedGuid(const std::vector<BYTE>& packet) {
-  const std::string text(packet.begin(), packet.end());
-  const size_t at = text.find("HasExtendedXMP");
-  if (at == std::string::npos) return {};
-  size_t p = at + 14;
-  while (p < text.size() && std::strchr(" =\"'>", text[p]) && text[p] != '\0') ++p;
-  if (p + kGuidDigits > text.size()) return {};
-  for (size_t i = 0; i < kGuidDigits; ++i)
-    if (!std::isxdigit(static_cast<unsigned char>(text[p + i]))) return {};
-  return std::vector<char>(text.begin() + p, text.begin() + p + kGuidDigits);
+  char guid[kGuidDigits + 1] = {};
+  if (!ISGetXMPExtendedGUID(packet.data(), static_cast<DWORD>(packet.size()), guid)) return {};
+  return std::vector<char>(guid, guid + kGuidDigits);
 }
 
 // ---- the XML scan
@@ -61,8 +57,13 @@ struct Edit {
 
 class XmpFitter {
  public:
-  XmpFitter(const std::string& s, bool turned, bool setSize, int width, int height)
-      : s_(s), turned_(turned), setSize_(setSize), width_(std::to_string(width)), height_(std::to_string(height)) {}
+  XmpFitter(const std::string& s, bool turned, bool setSize, int width, int height, bool dropExtension)
+      : s_(s),
+        turned_(turned),
+        setSize_(setSize),
+        dropExtension_(dropExtension),
+        width_(std::to_string(width)),
+        height_(std::to_string(height)) {}
 
   // The edits that fit the packet, or false with why.
   bool Scan(std::vector<Edit>* edits, std::string* why) {
@@ -144,6 +145,7 @@ class XmpFitter {
     if (setSize_ && ((ns == kTiffNs && local == "ImageLength") || (ns == kExifNs && local == "PixelYDimension")))
       return kHeight;
     if (element && ns == kXmpNs && local == "Thumbnails") return kRemove;
+    if (dropExtension_ && ns == kXmpNoteNs && local == "HasExtendedXMP") return kRemove;
     return kNone;
   }
 
@@ -160,7 +162,7 @@ class XmpFitter {
     e.tagBegin = lt;
     struct Attribute {
       std::string name;
-      size_t begin, end;
+      size_t nameBegin, begin, end;
     };
     std::vector<Attribute> attributes;
     bool empty = false;
@@ -188,7 +190,7 @@ class XmpFitter {
       const char quote = s_[p++];
       const size_t valueEnd = s_.find(quote, p);
       if (valueEnd == std::string::npos || s_.find('<', p) < valueEnd) return Fail(why, "an unended attribute value");
-      attributes.push_back({name, p, valueEnd});
+      attributes.push_back({name, attrBegin, p, valueEnd});
       p = valueEnd + 1;
     }
     for (const Attribute& a : attributes) {
@@ -200,7 +202,14 @@ class XmpFitter {
     for (const Attribute& a : attributes) {
       if (a.name.find(':') == std::string::npos) continue;  // XMP properties are always qualified
       const Action action = ActionOf(a.name, false);
-      if (action != kNone) edits->push_back({a.begin, a.end, ValueOf(action)});
+      if (action == kRemove) {
+        // The attribute goes with the blanks before it and its closing quote.
+        size_t from = a.nameBegin;
+        while (from > lt && IsSpace(s_[from - 1])) --from;
+        edits->push_back({from, a.end + 1, std::string()});
+      } else if (action != kNone) {
+        edits->push_back({a.begin, a.end, ValueOf(action)});
+      }
     }
     if (!stack_.empty()) stack_.back().hasChild = true;
     e.action = ActionOf(e.name, true);
@@ -243,7 +252,7 @@ class XmpFitter {
   }
 
   const std::string& s_;
-  bool turned_, setSize_;
+  bool turned_, setSize_, dropExtension_;
   std::string width_, height_;
   std::vector<std::pair<std::string, std::string>> bindings_;
   std::vector<Element> stack_;
@@ -280,12 +289,27 @@ void SourceMetadata::TakeFromLastRead() {
   if (xmpGuid.empty()) xmpExtended.clear();
   profileNote = ISGetReadMetadataNote(IS_META_ICC);
   xmpExtendedNote = ISGetReadMetadataNote(IS_META_XMP_EXTENDED);
+  iptcNote = ISGetReadMetadataNote(IS_META_IPTC);
+  xmpNote = ISGetReadMetadataNote(IS_META_XMP);
   exifNote = ISGetReadMetadataNote(IS_META_EXIF);
 }
 
-bool FitXmpToOutput(std::string& packet, bool turned, bool setSize, int width, int height, std::string* why) {
+void SourceMetadata::TakeJpegComments() {
+  comments.clear();
+  const DWORD count = ISGetJPGCommentCount();
+  for (DWORD i = 0; i < count; ++i) {
+    HGLOBAL text = ISGetJPGComment(i);
+    if (!text) continue;
+    const char* chars = static_cast<const char*>(text);
+    comments.emplace_back(chars, strnlen(chars, GlobalSize(text)));
+    GlobalFree(text);
+  }
+}
+
+bool FitXmpToOutput(std::string& packet, bool turned, bool setSize, int width, int height, std::string* why,
+                    bool dropExtension) {
   std::vector<Edit> edits;
-  XmpFitter fitter(packet, turned, setSize, std::max(width, 0), std::max(height, 0));
+  XmpFitter fitter(packet, turned, setSize, std::max(width, 0), std::max(height, 0), dropExtension);
   if (!fitter.Scan(&edits, why)) return false;
   std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.begin < b.begin; });
   std::string out;
@@ -328,15 +352,93 @@ const char* OutputFormatName(int format) {
     case IFF_TGA_INDEXED:
     case IFF_TGA_GREY: return "TGA";
     case IFF_PSD: return "PSD";
+    case IFF_JPEG:
+    case IFF_JPEG_GREY: return "JPEG";
+    case IFF_PNG:
+    case IFF_PNG_INDEXED:
+    case IFF_PNG_GREY: return "PNG";
+    case IFF_TIFF:
+    case IFF_TIFF_INDEXED:
+    case IFF_TIFF_GREY: return "TIFF";
     case IFF_WMF: return "WMF";
     case IFF_EMF: return "EMF";
     default: return "such";
   }
 }
 
+namespace {
+
+// The XMP packets an output carries, fitted to the written picture; the main packet keeps its
+// HasExtendedXMP property only when the extended packet goes with it.
+void CarryXmp(const CMainDialog& dialog, OutputKind kind, CarriedMetadata& c) {
+  const SourceMetadata& source = dialog.m_sourceMetadata;
+  if (source.xmp.empty()) return;
+  const bool turned = (dialog.m_orientation >= 2 && dialog.m_orientation <= 8) || source.uprightOnRead;
+  const bool setSize = turned || dialog.m_workWidth != dialog.m_sourceWidth || dialog.m_workHeight != dialog.m_sourceHeight;
+  std::string why;
+  std::vector<std::string> extendedNotes;
+  if (!source.xmpExtendedNote.empty()) extendedNotes.push_back(source.xmpExtendedNote);
+  if (!source.xmpExtended.empty()) {
+    std::string extended(source.xmpExtended.begin(), source.xmpExtended.end());
+    const std::string before = extended;
+    if (kind != OutputKind::kJpeg)
+      extendedNotes.push_back("only JPEG files hold an extended packet");
+    else if (!FitXmpToOutput(extended, turned, setSize, dialog.m_workWidth, dialog.m_workHeight, &why))
+      extendedNotes.push_back("it could not be read as XML (" + why + ")");
+    else if (extended != before)
+      extendedNotes.push_back("it describes the picture as it was");
+    else
+      c.xmpExtended = source.xmpExtended;
+  }
+  std::string packet(source.xmp.begin(), source.xmp.end());
+  if (!FitXmpToOutput(packet, turned, setSize, dialog.m_workWidth, dialog.m_workHeight, &why, c.xmpExtended.empty())) {
+    c.notes.push_back("XMP packet of the source left out: it could not be read as XML (" + why + ")");
+    c.xmpExtended.clear();
+    return;
+  }
+  if (kind == OutputKind::kJpeg && sizeof kXmpMarker + packet.size() > kMaxMarkerPayload) {
+    c.notes.push_back("XMP packet of the source left out: " + std::to_string(packet.size()) +
+                      " bytes are more than a JPEG marker holds");
+    c.xmpExtended.clear();
+    return;
+  }
+  c.xmp.assign(packet.begin(), packet.end());
+  for (const std::string& note : extendedNotes) c.notes.push_back("Extended XMP of the source left out: " + note);
+}
+
+}  // namespace
+
 CarriedMetadata MetadataForOutput(const CMainDialog& dialog, OutputKind kind, const char* formatName) {
   CarriedMetadata c;
   const SourceMetadata& source = dialog.m_sourceMetadata;
+  std::vector<std::string> cannot;  // what the source has that this kind of output cannot hold
+  // Keep EXIF governs every block the source carries but its colour profile, which is colour
+  // data: with it off none reaches the output, and nothing is said of it.
+  const bool keep = dialog.m_pages.sizeQuality.m_keepExif != 0;
+  // What the reader left out, and why.
+  if (keep && !source.exifNote.empty()) c.notes.push_back("Camera data of the source left out: " + source.exifNote);
+  if (keep && !source.xmpNote.empty()) c.notes.push_back("XMP packet of the source left out: " + source.xmpNote);
+  if (keep && dialog.m_exifBlock.size() > 4) {
+    if (kind == OutputKind::kPng || kind == OutputKind::kTiff) {
+      std::string note;
+      c.exif = ExifForOutput(dialog, &note);
+      if (!note.empty()) c.notes.push_back(note);
+    } else if (kind != OutputKind::kJpeg) {  // a JPEG's goes through its own marker
+      cannot.push_back("EXIF");
+    }
+  }
+  if (keep && kind == OutputKind::kOther) {
+    if (!source.xmp.empty()) cannot.push_back("XMP");
+  } else if (keep) {
+    CarryXmp(dialog, kind, c);
+  }
+  if (keep && !source.iptcNote.empty()) c.notes.push_back("IPTC record of the source left out: " + source.iptcNote);
+  if (keep && !source.iptc.empty()) {
+    if (kind == OutputKind::kJpeg || kind == OutputKind::kTiff)
+      c.iptc = source.iptc;
+    else
+      cannot.push_back("IPTC");
+  }
   // The colour profile: none for a picture matched to sRGB, whose colours it no longer describes.
   if (!source.profileNote.empty()) {
     c.notes.push_back("Colour profile of the source left out: " + source.profileNote);
@@ -349,47 +451,31 @@ CarriedMetadata MetadataForOutput(const CMainDialog& dialog, OutputKind kind, co
       c.notes.push_back("Colour profile of the source left out: " + std::to_string(source.iccProfile.size()) +
                         " bytes are more than 255 JPEG markers hold");
     else if (kind == OutputKind::kOther)
-      c.notes.push_back(std::string("Colour profile of the source left out: ") + formatName +
-                        (std::strstr("BMP PCX TGA", formatName) ? " files cannot hold one"
-                                                                 : " outputs are written without one"));
+      cannot.push_back("colour profile");
     else
       c.iccProfile = source.iccProfile;
   }
-  if (kind == OutputKind::kOther) return c;
-  if (!source.exifNote.empty()) c.notes.push_back("Camera data of the source left out: " + source.exifNote);
-  if (kind != OutputKind::kPng) c.iptc = source.iptc;
-  if (source.xmp.empty()) return c;
-  // The XMP packets, fitted to the written picture.
-  const bool turned = (dialog.m_orientation >= 2 && dialog.m_orientation <= 8) || source.uprightOnRead;
-  const bool setSize = turned || dialog.m_workWidth != dialog.m_sourceWidth || dialog.m_workHeight != dialog.m_sourceHeight;
-  std::string packet(source.xmp.begin(), source.xmp.end()), why;
-  if (!FitXmpToOutput(packet, turned, setSize, dialog.m_workWidth, dialog.m_workHeight, &why)) {
-    c.notes.push_back("XMP packet of the source left out: it could not be read as XML (" + why + ")");
-    return c;
+  // The comments: "sRGB Matched", the mark of a picture already matched, is this program's own
+  // and goes whatever Keep EXIF says; the output writes its own when it matched the colours.
+  for (const std::string& comment : source.comments) {
+    const bool mark = comment == "sRGB Matched";
+    if ((!keep && !mark) || (mark && dialog.m_colorMatched) || comment.empty()) continue;
+    if (kind == OutputKind::kJpeg)
+      c.comments.push_back(comment);
+    else if (!mark && std::find(cannot.begin(), cannot.end(), "comments") == cannot.end())
+      cannot.push_back("comments");
   }
-  if (kind == OutputKind::kJpeg && sizeof kXmpMarker + packet.size() > kMaxMarkerPayload) {
-    c.notes.push_back("XMP packet of the source left out: " + std::to_string(packet.size()) +
-                      " bytes are more than a JPEG marker holds");
-    return c;
+  if (!cannot.empty()) {
+    std::string list;
+    for (const std::string& item : cannot) list += (list.empty() ? "" : ", ") + item;
+    c.notes.push_back(std::string("Left out of the ") + formatName + " output: " + list);
   }
-  c.xmp.assign(packet.begin(), packet.end());
-  if (!source.xmpExtendedNote.empty()) c.notes.push_back("Extended XMP of the source left out: " + source.xmpExtendedNote);
-  if (source.xmpExtended.empty()) return c;
-  std::string extended(source.xmpExtended.begin(), source.xmpExtended.end());
-  const std::string before = extended;
-  if (kind != OutputKind::kJpeg)
-    c.notes.push_back("Extended XMP of the source left out: only JPEG files hold an extended packet");
-  else if (!FitXmpToOutput(extended, turned, setSize, dialog.m_workWidth, dialog.m_workHeight, &why))
-    c.notes.push_back("Extended XMP of the source left out: it could not be read as XML (" + why + ")");
-  else if (extended != before)
-    c.notes.push_back("Extended XMP of the source left out: it describes the picture as it was");
-  else
-    c.xmpExtended = source.xmpExtended;
   return c;
 }
 
 void SetCarriedMetadata(const CarriedMetadata& c, OutputKind kind) {
   ISSetWriteMetadata(IS_META_ICC, c.iccProfile.data(), static_cast<DWORD>(c.iccProfile.size()));
+  ISSetWriteMetadata(IS_META_EXIF, c.exif.data(), static_cast<DWORD>(c.exif.size()));
   if (kind != OutputKind::kJpeg) {
     ISSetWriteMetadata(IS_META_IPTC, c.iptc.data(), static_cast<DWORD>(c.iptc.size()));
     ISSetWriteMetadata(IS_META_XMP, c.xmp.data(), static_cast<DWORD>(c.xmp.size()));
@@ -429,6 +515,7 @@ void SetCarriedMetadata(const CarriedMetadata& c, OutputKind kind) {
 
 void ClearCarriedMetadata() {
   ISSetWriteMetadata(IS_META_ICC, nullptr, 0);
+  ISSetWriteMetadata(IS_META_EXIF, nullptr, 0);
   ISSetWriteMetadata(IS_META_IPTC, nullptr, 0);
   ISSetWriteMetadata(IS_META_XMP, nullptr, 0);
 }

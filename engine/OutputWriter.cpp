@@ -9,6 +9,7 @@
 #include "engine/CRGBImage.h"
 #include "engine/ErrorText.h"
 #include "engine/HtmlLog.h"
+#include "engine/OutputExif.h"
 #include "engine/OutputMetadata.h"
 #include "engine/OutputWriter.h"
 #include "engine/shell/CMainDialog.h"
@@ -164,14 +165,17 @@ bool CMainDialog::WriteOutputImage(const std::string& path, CProgressDlg* progre
       CRGBImage picture;
       if (picture.Create(m_workImage.data(), m_workWidth, m_workHeight) == 0) {
         if (target.keepCode == IFF_JPEG) ISSetJPGDCTMethod(1);  // as the picture object saves a JPEG
-        const bool markers = outputKind == OutputKind::kJpeg &&
-                             !(carried.xmp.empty() && carried.xmpExtended.empty() && carried.iptc.empty());
-        if (markers) ISClearJPGMarkers();
-        SetCarriedMetadata(carried, outputKind);
+        // A JPEG takes its EXIF block and comments as the JPEG outputs do, and leaves no marker
+        // or comment for the next file.
+        const bool jpeg = outputKind == OutputKind::kJpeg;
+        if (jpeg)
+          exifNote = SetJpegMetadataForOutput(*this);
+        else
+          SetCarriedMetadata(carried, outputKind);
         result = picture.WriteTo(sink, target.keepCode);
         notePNGProfile();
         ClearCarriedMetadata();
-        if (markers) ISClearJPGMarkers();
+        if (jpeg) ISClearJPGMarkers(), ISClearJPGComments();
       } else {
         libraryError = IS_ERR_NOMEM;
       }

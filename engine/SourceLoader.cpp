@@ -164,6 +164,7 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
     m_programText = exif.exposureProgram;
     m_meteringText = exif.meteringMode;
     m_userComment = exif.userComment;
+    m_userCommentNote = exif.userCommentNote;
     m_lightSource = exif.lightSource;
     m_flash = exif.flash;
     m_iso = exif.iso;
@@ -186,6 +187,7 @@ int CMainDialog::LoadSourceImage(const std::string& path) {
     m_meteringText.clear();
     m_isoText.clear();
     m_userComment.clear();
+    m_userCommentNote.clear();
     m_exposureBias = m_exposureSeconds = m_fNumber = m_aperture = m_subjectDistance = 0.0;
     m_iso = 0;
     m_flash = -1;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "engine/ErrorText.h"
@@ -17,7 +18,7 @@ std::string ReplaceFirst(const std::string& text, const std::string& macro, cons
   return text.substr(0, at) + value + text.substr(at + macro.size());
 }
 
-std::string ExpandStampMacros(const std::string& templ, const StampMacroValues& v) {
+std::string ExpandStampMacros(const std::string& templ, const StampMacroValues& v, bool* cut) {
   const std::pair<const char*, const std::string*> macros[] = {
       {"%DATE%", &v.date},         {"%FLASH%", &v.flash},     {"%FNUM%", &v.fNumber},
       {"%ISO%", &v.iso},           {"%METERING%", &v.metering}, {"%MODEL%", &v.model},
@@ -26,6 +27,7 @@ std::string ExpandStampMacros(const std::string& templ, const StampMacroValues& 
       {"%NAME%", &v.name},         {"%NAMENOEXT%", &v.nameNoExt}, {"%WIDTH%", &v.width}};
   static const std::string kLineFeed = "\n";
   std::string text = templ;
+  if (cut) *cut = false;
   for (int pass = 0; pass < kStampMaxPasses; ++pass) {
     const std::string before = text;
     for (const auto& m : macros) {
@@ -33,8 +35,16 @@ std::string ExpandStampMacros(const std::string& templ, const StampMacroValues& 
       const size_t macroLength = std::strlen(m.first);
       const size_t at = text.find(m.first);
       if (at == std::string::npos) continue;
-      if (text.size() - macroLength + value.size() > kStampTextLimit) return text;
-      text = ReplaceFirst(text, m.first, value);
+      const size_t room = kStampTextLimit - std::min(kStampTextLimit, text.size() - macroLength);
+      if (value.size() <= room) {
+        text = ReplaceFirst(text, m.first, value);
+        continue;
+      }
+      // Cut before a UTF-8 continuation byte never: back to the start of a whole character.
+      size_t keep = room;
+      while (keep > 0 && (static_cast<unsigned char>(value[keep]) & 0xC0) == 0x80) --keep;
+      text = ReplaceFirst(text, m.first, value.substr(0, keep));
+      if (cut) *cut = true;
     }
     if (text == before) break;
   }
@@ -325,7 +335,14 @@ void TextStampStep(CMainDialog& dlg, BYTE* imageA, int widthA, int heightA, bool
   v.nameNoExt = dlg.m_fileTitle;
   v.width = dlg.m_widthText;
   std::string controlsSaid;
-  const std::string text = WithoutControlCharacters(ExpandStampMacros(page.m_string, v), &controlsSaid);
+  bool cut = false;
+  const std::string text = WithoutControlCharacters(ExpandStampMacros(page.m_string, v, &cut), &controlsSaid);
+  if (cut)
+    dlg.LogEntryWarning("text stamp cut: its text is longer than the " + std::to_string(kStampTextLimit) +
+                        " bytes a stamp holds");
+  if (!dlg.m_userCommentNote.empty() && page.m_string.find("%COMMENT%") != std::string::npos)
+    dlg.LogEntryWarning("text stamp: the camera's comment could not be decoded (" + dlg.m_userCommentNote +
+                        "), %COMMENT% stamps nothing");
 
   LOGFONTA font = StampFont(page);
   const StampFontHandle drawn(font);

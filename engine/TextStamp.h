@@ -24,9 +24,10 @@ constexpr size_t kStampTextLimit = 4096;
 constexpr int kStampMaxPasses = 16;
 
 // Repeated passes over the fifteen macros in their order, each pass replacing the first
-// occurrence of each, until a pass changes nothing, for at most kStampMaxPasses passes; a
-// replacement that would make the text longer than kStampTextLimit ends the expansion.
-std::string ExpandStampMacros(const std::string& templ, const StampMacroValues& values);
+// occurrence of each, until a pass changes nothing, for at most kStampMaxPasses passes; a value
+// that would make the text longer than kStampTextLimit is cut to fit (at a whole UTF-8
+// character), and `cut`, when given, says so.
+std::string ExpandStampMacros(const std::string& templ, const StampMacroValues& values, bool* cut = nullptr);
 
 // Largest font size of the stamp, in pixels.
 constexpr uint32_t kStampMaxFontSize = 500;

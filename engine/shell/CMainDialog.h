@@ -213,6 +213,7 @@ class CMainDialog {
   int m_colorSpace = 0;  // 1 = sRGB
   int m_orientation = 1;
   std::string m_userComment;
+  std::string m_userCommentNote;  // why the camera's comment could not be decoded
   std::string m_infoHtml;
   std::string m_fileTitle, m_fileName;  // without and with the extension
   std::string m_widthText, m_heightText;

@@ -1,8 +1,10 @@
 // ISGetReadMetadata, ISGetReadMetadataNote and ISSetWriteMetadata: the metadata blocks the last
-// read met, and those the following writes embed. Errors: 1 out of memory, 5 bad kind or size.
+// read met, and those the following writes embed; ISGetXMPExtendedGUID. Errors: 1 out of memory,
+// 5 bad kind or size.
 #include <cstring>
 
 #include "imaging/core/ISEntryFrame.h"
+#include "imaging/formats/MetadataRead.h"
 
 namespace {
 
@@ -56,6 +58,17 @@ BOOL ISSetWriteMetadata(DWORD kind, const BYTE* data, DWORD length) {
         ts.tiff.xmp = std::move(copy);
         break;
     }
+    return TRUE;
+  });
+}
+
+BOOL ISGetXMPExtendedGUID(const BYTE* packet, DWORD length, char* guid) {
+  return ISRunEntry<BOOL>(FALSE, [&](ISErrorCode& error, ISThreadState&) -> BOOL {
+    if (!guid) return error = IS_ERR_BADPARAM, FALSE;
+    guid[0] = '\0';
+    const std::string found = XMPExtendedGUID(packet, packet ? length : 0);
+    if (found.empty()) return error = IS_ERR_BADPARAM, FALSE;
+    std::memcpy(guid, found.c_str(), found.size() + 1);
     return TRUE;
   });
 }

@@ -1,5 +1,5 @@
-// The metadata a read meets, kept for the caller: colour profile checks and the IPTC record and
-// profile of Photoshop image resources.
+// The metadata a read meets, kept for the caller: colour profile checks, the IPTC record, profile
+// and XMP packet of Photoshop image resources, and the GUID an XMP packet names its extension by.
 #include "imaging/formats/MetadataRead.h"
 
 #include <cctype>
@@ -127,13 +127,26 @@ void KeepICCProfileRead(const uint8_t* data, uint64_t size, const char* where) {
   NoteMetadataLeftOut(IS_META_ICC, why);
 }
 
-void KeepPhotoshopResourcesRead(const uint8_t* block, uint32_t size, bool iptc, bool profile) {
+void KeepPhotoshopResourcesRead(const uint8_t* block, uint32_t size, bool iptc, bool profile, bool xmp) {
   if (!block || size == 0) return;
   CPhotoshopResources parser;
-  parser.wanted = {0x0404, 1039};
-  if (!parser.ParsePhotoshopResources(block, size, false)) return;
+  parser.wanted = {0x0404, 1039, 1060};
+  const bool parsed = parser.ParsePhotoshopResources(block, size, false);
+  // A resource asked for that runs past the block is named as left out, with what it claims.
+  const DWORD cutKind = parser.cutId == 0x0404 && iptc ? IS_META_IPTC
+                        : parser.cutId == 1039 && profile ? IS_META_ICC
+                        : parser.cutId == 1060 && xmp     ? IS_META_XMP
+                                                          : 0;
+  if (cutKind) {
+    char why[160];
+    std::snprintf(why, sizeof why, "its Photoshop resource %u claims %llu bytes, but the block holds %llu of them",
+                  static_cast<unsigned>(parser.cutId), static_cast<unsigned long long>(parser.cutClaimed),
+                  static_cast<unsigned long long>(parser.cutHeld));
+    NoteMetadataLeftOut(cutKind, why);
+  }
+  if (!parsed) return;
   // The first record of each kind is the one kept, as other readers show it.
-  bool iptcKept = false, profileKept = false;
+  bool iptcKept = false, profileKept = false, xmpKept = false;
   for (const PSDResource& r : parser.records) {
     if (r.record.Count() < r.dataOffset + 4) continue;
     // The data's own size; the record pads it to an even count.
@@ -144,5 +157,24 @@ void KeepPhotoshopResourcesRead(const uint8_t* block, uint32_t size, bool iptc, 
       KeepMetadataRead(IS_META_IPTC, data, length), iptcKept = true;
     else if (r.id == 1039 && profile && !profileKept)
       KeepICCProfileRead(data, length, "PSD profile resource"), profileKept = true;
+    else if (r.id == 1060 && xmp && !xmpKept)
+      KeepMetadataRead(IS_META_XMP, data, length), xmpKept = true;
   }
+}
+
+std::string XMPExtendedGUID(const uint8_t* packet, size_t size) {
+  constexpr size_t kDigits = 32;
+  if (!packet) return {};
+  const std::string text(reinterpret_cast<const char*>(packet), size);
+  const size_t at = text.find("HasExtendedXMP");
+  if (at == std::string::npos) return {};
+  size_t p = at + 14;
+  // Attribute ="GUID" or element >GUID<.
+  while (p < text.size() && (text[p] == ' ' || text[p] == '=' || text[p] == '"' || text[p] == '\'' || text[p] == '>'))
+    ++p;
+  if (p + kDigits > text.size()) return {};
+  const std::string guid = text.substr(p, kDigits);
+  for (char c : guid)
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
+  return guid;
 }

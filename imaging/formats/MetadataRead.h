@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "imaging/core/ISThreadState.h"
 
@@ -17,6 +18,10 @@ void NoteMetadataLeftOut(DWORD kind, const char* why);
 // has the "acsp" signature; otherwise notes why it was left out. `where` names its place in the
 // file ("PNG iCCP chunk").
 void KeepICCProfileRead(const uint8_t* data, uint64_t size, const char* where);
-// Keeps the IPTC record (resource 0x0404) or the colour profile (resource 1039) of a Photoshop
-// image-resources block ("8BIM" records), when it holds them and they are asked for.
-void KeepPhotoshopResourcesRead(const uint8_t* block, uint32_t size, bool iptc, bool profile);
+// Keeps the IPTC record (resource 0x0404), the colour profile (resource 1039) or the XMP packet
+// (resource 1060) of a Photoshop image-resources block ("8BIM" records), when it holds them and
+// they are asked for; one asked for that runs past the block is noted as left out.
+void KeepPhotoshopResourcesRead(const uint8_t* block, uint32_t size, bool iptc, bool profile, bool xmp = false);
+// The 32 hex digits an XMP packet names its extended packet by (xmpNote:HasExtendedXMP, as an
+// attribute or an element); empty when it names none.
+std::string XMPExtendedGUID(const uint8_t* packet, size_t size);

@@ -27,6 +27,10 @@ class CPhotoshopResources {
   ISErrorCode error = IS_ERR_OK;
   std::vector<uint16_t> wanted;  // ids to keep when not keeping all
   std::vector<PSDResource> records;
+  // The resource whose data ran past the block and ended the scan: its id, the bytes it claims
+  // and those the block holds of it (all 0 when none did).
+  uint16_t cutId = 0;
+  uint64_t cutClaimed = 0, cutHeld = 0;
 
   // TRUE when at least one good resource was read and the scan ended at the block's end, for
   // lack of further resources or at a resource running past the block; else error 67 (5 for a

@@ -161,7 +161,7 @@ bool ReadHead(CISIO& io, ISErrorCode& error, PSDContext& c) {
     if (!c.resources.Data()) return Fail(error, IS_ERR_NOMEM);
     if (!io.ReadExact(c.resources.Data(), length)) return SectionPastEnd(error, c, length);
     c.position += length;
-    KeepPhotoshopResourcesRead(c.resources.Data(), length, false, true);  // the colour profile
+    KeepPhotoshopResourcesRead(c.resources.Data(), length, true, true, true);  // IPTC, profile and XMP
   }
   if (!ReadLength(io, error, c, length) || !SkipSection(io, error, c, length)) return false;
   BYTE comp[2];

@@ -8,6 +8,8 @@
 BOOL CPhotoshopResources::ParsePhotoshopResources(const BYTE* block, uint32_t size, bool keepAll) {
   error = IS_ERR_OK;
   records.clear();
+  cutId = 0;
+  cutClaimed = cutHeld = 0;
   if (!block) return error = IS_ERR_BADPARAM, FALSE;
   if (size < 5) return error = IS_ERR_PSDRESOURCE, FALSE;
   const uint64_t end = size;
@@ -32,7 +34,12 @@ BOOL CPhotoshopResources::ParsePhotoshopResources(const BYTE* block, uint32_t si
     if (pos + 4 > end) { badField = true; break; }
     const uint64_t dataSize = (uint64_t{ReadBE32(block + pos)} + 1) & ~uint64_t{1};
     pos += 4;
-    if (pos + dataSize > end) break;  // a resource running past the block ends the scan
+    if (pos + dataSize > end) {  // a resource running past the block ends the scan
+      cutId = id;
+      cutClaimed = ReadBE32(block + pos - 4);
+      cutHeld = end - pos;
+      break;
+    }
     const uint64_t dataOffset = pos - start;
     pos += dataSize;
     ++good;

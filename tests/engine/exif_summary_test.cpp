@@ -168,6 +168,7 @@ TEST(ExifSummary, UserCommentInEachCharacterCode) {
     bool bigEndian;
     Bytes bytes;
     std::string want;
+    bool undecodable = false;  // said so, for the stamp to warn
   } cases[] = {
       {"ASCII, blanks", true, code("ASCII", kNikon), "curve: fotogenics point and shoot"},
       {"ASCII, zeros", false, code("ASCII", {'h', 'i', '\n', 'x', 0, 0, 'j', 'u', 'n', 'k'}), "hi\nx"},
@@ -177,9 +178,9 @@ TEST(ExifSummary, UserCommentInEachCharacterCode) {
       {"Unicode, II block, MM mark", false, code("UNICODE", utf16(true, true)), kUnicodeText},
       {"Unicode, lone surrogate", false, code("UNICODE", {0x3D, 0xD8, 'a', 0}), "\xEF\xBF\xBD" "a"},
       {"undefined, UTF-8", true, code("", chars("caf\xC3\xA9  \0\0")), "caf\xC3\xA9"},
-      {"undefined, not UTF-8", true, code("", {'c', 'a', 'f', 0xE9}), ""},
+      {"undefined, not UTF-8", true, code("", {'c', 'a', 'f', 0xE9}), "", true},
       {"undefined, zeros", false, code("", Bytes(40, 0)), ""},
-      {"JIS", true, code("JIS", {0x1B, 0x24, 0x42, 0x46, 0x7C}), ""},
+      {"JIS", true, code("JIS", {0x1B, 0x24, 0x42, 0x46, 0x7C}), "", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -191,6 +192,7 @@ TEST(ExifSummary, UserCommentInEachCharacterCode) {
     const std::vector<uint8_t> block = b.Build();
     ASSERT_NE(s.ReadExif(block.data(), static_cast<DWORD>(block.size())), 0);
     EXPECT_EQ(s.userComment, c.want);
+    EXPECT_EQ(s.userCommentNote.empty(), !c.undecodable) << s.userCommentNote;
   }
   // Fewer than 8 bytes, or a code of no standard's, leave the comment as it was.
   for (const Bytes& bytes : {Bytes{'A', 'S', 'C', 'I', 'I', 0}, code("Latin-1", chars("x"))}) {

@@ -26,6 +26,12 @@ Bytes App(const std::string& name, const Bytes& data) {
   return b;
 }
 
+// The IPTC record as an APP13 marker to write.
+void AddIptcMarker(const Bytes& iptc) {
+  const Bytes ps = App("Photoshop 3.0", qrvtest::PhotoshopResource(0x0404, iptc));
+  ISAddJPGMarker(ps.data(), static_cast<DWORD>(ps.size()), 0xED);
+}
+
 // A 32 x 16 JPEG source, EXIF orientation 6, with a profile of two APP2 chunks, an IPTC record
 // and an XMP packet saying it is turned and 32 pixels wide.
 void WriteSource(const std::string& path, const Bytes& profile, const Bytes& iptc, const std::string& xmp) {
@@ -40,12 +46,7 @@ void WriteSource(const std::string& path, const Bytes& profile, const Bytes& ipt
   ISAddJPGMarker(record.data() + 4, static_cast<DWORD>(record.size() - 4), 0xE1);
   const Bytes x = App("http://ns.adobe.com/xap/1.0/", Bytes(xmp.begin(), xmp.end()));
   ISAddJPGMarker(x.data(), static_cast<DWORD>(x.size()), 0xE1);
-  Bytes resource = {'8', 'B', 'I', 'M', 4, 4, 0, 0, 0, 0, static_cast<uint8_t>(iptc.size() >> 8),
-                    static_cast<uint8_t>(iptc.size())};
-  resource.insert(resource.end(), iptc.begin(), iptc.end());
-  if (resource.size() % 2) resource.push_back(0);
-  const Bytes ps = App("Photoshop 3.0", resource);
-  ISAddJPGMarker(ps.data(), static_cast<DWORD>(ps.size()), 0xED);
+  AddIptcMarker(iptc);
   const Bytes pixels = enginetest::RandomPicture(32, 16, 3);
   ASSERT_NE(ISWriteJPG(sink, pixels.data(), 32, 16, 90, 24, nullptr, 0), 0u);
   ISCloseSink(sink);
@@ -135,7 +136,7 @@ TEST(OutputMetadata, OutputsCarryTheSourceMetadata) {
   } cases[] = {
       {1, "QRV/src_QRV.jpg", false, true, true, true, nullptr, false},
       {2, "QRV/src_QRV.png", false, true, false, true, nullptr, false},
-      {3, "QRV/src_QRV.bmp", false, false, false, false, "Colour profile of the source left out: BMP files cannot hold one",
+      {3, "QRV/src_QRV.bmp", false, false, false, false, "Left out of the BMP output: EXIF, XMP, IPTC, colour profile",
        false},
       {1, "QRV/src_QRV.jpg", true, false, true, true, nullptr, false},  // matched to sRGB: no profile
       {1, "QRV/srct_QRV.jpg", false, true, true, true, nullptr, true},
@@ -223,4 +224,139 @@ TEST(OutputMetadata, DamagedBlocksAreLeftOutWithAWarning) {
   ASSERT_EQ(out.Load(dir.File("QRV/cut_QRV.jpg")), 0);
   EXPECT_TRUE(out.Metadata().iccProfile.empty());
   EXPECT_TRUE(out.Metadata().xmp.empty());
+}
+
+namespace {
+
+const std::string kGuid(32, 'C');
+
+// A JPEG source carrying all a photographer's file may: an EXIF block with the camera and a GPS
+// directory, XMP repeating the position and naming an extended packet (whole), IPTC, a comment
+// and a colour profile.
+void WriteCarrySource(const std::string& path, const Bytes& profile, const Bytes& iptc) {
+  qrvtest::ExifBlock exif;
+  exif.chain = {-1, -1};
+  exif.ifds = {{qrvtest::Ascii(271, "TestMake"), qrvtest::Ascii(272, "TestModel"), qrvtest::Link(34853, 1)},
+               {qrvtest::Ascii(1, "N"), qrvtest::Rational(2, {51, 1, 30, 1, 0, 1})}};
+  const Bytes record = exif.Build();
+  const std::string xmp = qrvtest::TestXMP(
+      "exif:GPSLatitude=\"51,30.0N\" xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\" xmpNote:HasExtendedXMP=\"" +
+      kGuid + "\"");
+  const std::string extended = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">" + std::string(500, ' ') + "</x:xmpmeta>";
+  Bytes chunk(kGuid.begin(), kGuid.end());
+  for (uint32_t v : {static_cast<uint32_t>(extended.size()), 0u})
+    for (int s = 24; s >= 0; s -= 8) chunk.push_back(static_cast<uint8_t>(v >> s));
+  chunk.insert(chunk.end(), extended.begin(), extended.end());
+  ISSetWriteMetadata(IS_META_ICC, profile.data(), static_cast<DWORD>(profile.size()));
+  ISClearJPGMarkers();
+  ISAddJPGMarker(record.data() + 4, static_cast<DWORD>(record.size() - 4), 0xE1);
+  const Bytes x = App("http://ns.adobe.com/xap/1.0/", Bytes(xmp.begin(), xmp.end()));
+  ISAddJPGMarker(x.data(), static_cast<DWORD>(x.size()), 0xE1);
+  const Bytes e = App("http://ns.adobe.com/xmp/extension/", chunk);
+  ISAddJPGMarker(e.data(), static_cast<DWORD>(e.size()), 0xE1);
+  AddIptcMarker(iptc);
+  ISClearJPGComments();
+  ISAddJPGComment("A photographer's note");
+  ISIOHandle sink = ISOpenFileSink(path.c_str(), 0);
+  const Bytes pixels = enginetest::RandomPicture(16, 8, 3);
+  ASSERT_NE(ISWriteJPG(sink, pixels.data(), 16, 8, 90, 24, nullptr, 0), 0u);
+  ISCloseSink(sink);
+  ISClearJPGMarkers();
+  ISClearJPGComments();
+  ISSetWriteMetadata(IS_META_ICC, nullptr, 0);
+}
+
+}  // namespace
+
+// Keep EXIF governs every block the source carries but the profile; what an output cannot hold
+// is named in one warning; EXIF reaches PNG outputs, comments JPEG ones after "sRGB Matched".
+TEST(OutputMetadata, KeepExifGovernsAllButTheProfileAndEveryDropIsNamed) {
+  qrvtest::TempDir dir;
+  const Bytes profile = qrvtest::TestICCProfile("Carry RGB", 100);
+  const Bytes iptc = qrvtest::TestIPTC("Where it was", {"place"}, "(c) Someone");
+  const std::string src = dir.File("src.jpg");
+  WriteCarrySource(src, profile, iptc);
+  struct Case {
+    int fileType, keep, matched;
+    const char* out;
+    const char* leftOut;  // the warning's list; null: no such warning
+    std::vector<std::string> comments;
+  } cases[] = {
+      {1, 0, 0, "QRV/src_QRV.jpg", nullptr, {}},
+      {2, 0, 0, "QRV/src_QRV.png", nullptr, {}},
+      {3, 0, 0, "QRV/src_QRV.bmp", "colour profile", {}},
+      {1, 1, 1, "QRV/src_QRV.jpg", nullptr, {"sRGB Matched", "A photographer's note"}},
+      {2, 1, 0, "QRV/src_QRV.png", "IPTC, comments", {}},
+      {3, 1, 0, "QRV/src_QRV.bmp", "EXIF, XMP, IPTC, colour profile, comments", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.out) + (c.keep ? " kept" : " not kept"));
+    enginetest::OutputDialog w(dir, 16, 8);
+    w.dlg.m_pages.output.m_fileType = c.fileType;
+    w.dlg.m_pages.output.m_replace = 1;
+    w.dlg.m_pages.sizeQuality.m_keepExif = c.keep;
+    ASSERT_EQ(w.dlg.LoadSourceImage(src), 1);
+    w.dlg.m_colorMatched = c.matched;
+    ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+    const std::string log = w.Log();
+    const std::string leftOut = std::string("Left out of the ") + (c.fileType == 2 ? "PNG" : "BMP") + " output: ";
+    if (c.leftOut)
+      EXPECT_NE(log.find(leftOut + c.leftOut + "<"), std::string::npos) << log;
+    else
+      EXPECT_EQ(log.find("Left out"), std::string::npos) << log;
+    if (c.fileType == 3) continue;
+    CRGBImage out;
+    ASSERT_EQ(out.Load(dir.File(c.out)), 0);
+    const SourceMetadata& m = out.Metadata();
+    EXPECT_EQ(m.iccProfile, c.matched ? Bytes() : profile);
+    EXPECT_EQ(m.comments, c.comments);
+    const std::string xmp(m.xmp.begin(), m.xmp.end());
+    // The extended packet goes only into a JPEG; a packet without it names none.
+    EXPECT_EQ(xmp.find("GPSLatitude") != std::string::npos, c.keep == 1);
+    EXPECT_EQ(xmp.find("HasExtendedXMP") != std::string::npos, c.keep == 1 && c.fileType == 1) << xmp;
+    EXPECT_EQ(m.xmpExtended.empty(), c.keep == 0 || c.fileType != 1);
+    EXPECT_EQ(m.iptc, c.keep && c.fileType == 1 ? iptc : Bytes());
+    ASSERT_EQ(out.ExifBlock().empty(), c.keep == 0);
+    if (c.keep) {
+      ASSERT_NE(out.ReadExif(out.ExifBlock().data(), static_cast<DWORD>(out.ExifBlock().size())), 0);
+      EXPECT_EQ(out.m_exif.make + "/" + out.m_exif.model, "TestMake/TestModel");
+    }
+    if (!qrvtest::HasTool("exiftool")) continue;
+    const std::string all = qrvtest::RunCommand("exiftool -a -G1 -s " + dir.File(c.out));
+    EXPECT_EQ(all.find("Carry RGB") != std::string::npos, c.matched == 0) << all;
+    EXPECT_EQ(all.find("Warning"), std::string::npos) << all;
+    // Comments and IPTC go into JPEG files only.
+    for (const std::string tag : {"GPSLatitude", "[XMP", "TestModel", "[IPTC]", "Comment"})
+      EXPECT_EQ(all.find(tag) != std::string::npos, c.keep == 1 && (c.fileType == 1 || (tag != "[IPTC]" && tag != "Comment")))
+          << tag << "\n" << all;
+  }
+}
+
+// A PSD source's IPTC record (resource 1028) and XMP packet (resource 1060) reach a JPEG output.
+TEST(OutputMetadata, PsdIptcAndXmpAreCarried) {
+  qrvtest::TempDir dir;
+  const Bytes iptc = qrvtest::TestIPTC("From a PSD", {"layered"}, "(c) Someone");
+  const std::string xmp = qrvtest::TestXMP("tiff:ImageWidth=\"4\"");
+  Bytes file = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 4, 0, 8, 0, 3, 0, 0, 0, 0};
+  Bytes resources = qrvtest::PhotoshopResource(0x0404, iptc);
+  const Bytes xmpResource = qrvtest::PhotoshopResource(1060, Bytes(xmp.begin(), xmp.end()));
+  resources.insert(resources.end(), xmpResource.begin(), xmpResource.end());
+  for (int s = 24; s >= 0; s -= 8) file.push_back(static_cast<uint8_t>(resources.size() >> s));
+  file.insert(file.end(), resources.begin(), resources.end());
+  file.insert(file.end(), {0, 0, 0, 0, 0, 0});  // no layers, raw channels
+  file.resize(file.size() + 4 * 2 * 3, 90);
+  const std::string src = dir.File("layered.psd");
+  qrvtest::WriteFileBytes(src, file);
+  enginetest::OutputDialog w(dir, 4, 2);
+  w.dlg.m_pages.output.m_fileType = 1;
+  ASSERT_EQ(w.dlg.LoadSourceImage(src), 1);
+  ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
+  EXPECT_EQ(w.Log().find("left out"), std::string::npos) << w.Log();
+  CRGBImage out;
+  ASSERT_EQ(out.Load(dir.File("QRV/layered_QRV.jpg")), 0);
+  EXPECT_EQ(out.Metadata().iptc, iptc);
+  EXPECT_EQ(std::string(out.Metadata().xmp.begin(), out.Metadata().xmp.end()), xmp);
+  if (!qrvtest::HasTool("exiftool")) return;
+  EXPECT_EQ(qrvtest::RunCommand("exiftool -s3 -Caption-Abstract -XMP-dc:Rights " + dir.File("QRV/layered_QRV.jpg")),
+            "From a PSD\nXMP rights\n");
 }

@@ -112,6 +112,25 @@ TEST(TextStamp, MacrosExpandInTheirOrderOverPasses) {
   const std::string big = ExpandStampMacros("%COMMENT%", v);
   EXPECT_LE(big.size(), kStampTextLimit);
   EXPECT_GT(big.size(), kStampTextLimit - 1010);
+  // A comment longer than a stamp holds is cut to fit, never left as the macro, and said so; a
+  // cut never splits a UTF-8 character.
+  std::string euros;
+  for (int i = 0; i < 2000; ++i) euros += "\xE2\x82\xAC";
+  for (const std::string& comment : {std::string(8000, 'c'), std::string(kStampTextLimit, 'c'), euros}) {
+    v.comment = comment;
+    bool cut = false;
+    const std::string text = ExpandStampMacros("[%COMMENT%] %MODEL%", v, &cut);
+    EXPECT_TRUE(cut);
+    EXPECT_EQ(text.find("%COMMENT%"), std::string::npos);
+    EXPECT_EQ(text.find("%MODEL%"), std::string::npos);
+    EXPECT_LE(text.size(), kStampTextLimit);
+    EXPECT_GT(text.size(), kStampTextLimit - 4);
+    EXPECT_EQ((text.size() - std::strlen("[] Cam")) % (comment == euros ? 3 : 1), 0u);
+  }
+  bool cut = true;
+  v.comment = "short";
+  ExpandStampMacros("%COMMENT%", v, &cut);
+  EXPECT_FALSE(cut);
 }
 
 TEST(TextStamp, FontFollowsThePageWithinLimits) {
@@ -349,6 +368,12 @@ TEST(TextStamp, StampsNotDrawnWholeAreTheEntrysWarning) {
       {"Stamp", 2, 10, 10, "sans-serif", {}},  // a generic family is no font of its own
       {"St\x1B" "amp\a%MODEL%\x1B\tZ\r\nok", 2, 10, 10, "",
        {"text stamp: control characters left out (U+001B U+0007 U+009B U+0009)"}},
+      // the camera's comment: one it could not decode stamps nothing, a long one is cut
+      {"[%COMMENT%]", 2, 10, 10, "",
+       {"text stamp: the camera's comment could not be decoded (undecodable), %COMMENT% stamps nothing"}},
+      {"%COMMENT%", 2, 10, 10, "",
+       {"text stamp cut: its text is longer than the 4096 bytes a stamp holds",
+        "text stamp cut: 0 of 1 line drawn whole, 1 cut at the right edge"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -361,6 +386,9 @@ TEST(TextStamp, StampsNotDrawnWholeAreTheEntrysWarning) {
     s.page().m_offsetY = c.offsetY;
     if (*c.font) s.page().m_fontName = c.font;
     s.dlg.m_model = "Cam\xC2\x9B";  // a C1 control from the camera
+    const bool undecodable = text == "[%COMMENT%]";
+    s.dlg.m_userComment = undecodable ? "" : std::string(8000, 'c');
+    s.dlg.m_userCommentNote = undecodable ? "undecodable" : "";
     s.dlg.m_outcomes.emplace_back();
     s.Run(Grey());
     EXPECT_EQ(s.dlg.m_outcomes.back().warnings, c.warnings);

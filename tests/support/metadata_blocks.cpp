@@ -79,6 +79,14 @@ std::vector<uint8_t> TestIPTC(const std::string& caption, const std::vector<std:
   return r;
 }
 
+std::vector<uint8_t> PhotoshopResource(uint16_t id, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> r = {'8', 'B', 'I', 'M', static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), 0, 0};
+  Put32(r, static_cast<uint32_t>(data.size()));
+  r.insert(r.end(), data.begin(), data.end());
+  if (r.size() % 2) r.push_back(0);
+  return r;
+}
+
 std::string TestXMP(const std::string& tiffAttributes, const std::string& extraElements) {
   return "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
          "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"

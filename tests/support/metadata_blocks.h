@@ -15,6 +15,8 @@ std::vector<uint8_t> TestICCProfile(const std::string& description, size_t paddi
 // An IPTC record (IIM datasets 2:00, 2:120 caption, 2:25 keywords, 2:116 copyright notice).
 std::vector<uint8_t> TestIPTC(const std::string& caption, const std::vector<std::string>& keywords,
                               const std::string& copyright);
+// A Photoshop image resource {"8BIM", id, empty name, data size, data} padded to an even size.
+std::vector<uint8_t> PhotoshopResource(uint16_t id, const std::vector<uint8_t>& data);
 // An XMP packet with dc:rights, dc:creator and dc:subject and, when not empty, `tiffAttributes`
 // on its rdf:Description (e.g. tiff:Orientation="6") and `extraElements` inside it.
 std::string TestXMP(const std::string& tiffAttributes, const std::string& extraElements = std::string());

@@ -3,7 +3,6 @@
 // record of its APP13 Photoshop resources, and its XMP packet with the extended packet that the
 // main one names.
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -101,23 +100,6 @@ void KeepIPTC(j_decompress_ptr cinfo) {
     KeepPhotoshopResourcesRead(resources.data(), static_cast<uint32_t>(resources.size()), true, false);
 }
 
-// The GUID that the main packet gives its extended packet (xmpNote:HasExtendedXMP); empty when
-// it names none.
-std::string ExtendedGUID(const uint8_t* packet, size_t size) {
-  const std::string text(reinterpret_cast<const char*>(packet), size);
-  const size_t at = text.find("HasExtendedXMP");
-  if (at == std::string::npos) return {};
-  size_t p = at + 14;
-  // Attribute ="GUID" or element >GUID<.
-  while (p < text.size() && (text[p] == ' ' || text[p] == '=' || text[p] == '"' || text[p] == '\'' || text[p] == '>'))
-    ++p;
-  if (p + kGUID > text.size()) return {};
-  const std::string guid = text.substr(p, kGUID);
-  for (char c : guid)
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
-  return guid;
-}
-
 void KeepXMP(j_decompress_ptr cinfo) {
   jpeg_saved_marker_ptr main = nullptr;
   for (jpeg_saved_marker_ptr m = cinfo->marker_list; m && !main; m = m->next)
@@ -126,7 +108,21 @@ void KeepXMP(j_decompress_ptr cinfo) {
   const uint8_t* packet = main->data + sizeof kXMP;
   const size_t packetSize = main->data_length - sizeof kXMP;
   KeepMetadataRead(IS_META_XMP, packet, packetSize);
-  const std::string guid = ExtendedGUID(packet, packetSize);
+  const std::string guid = XMPExtendedGUID(packet, packetSize);
+  // Extension chunks of another GUID than the one the main packet names belong to no packet of
+  // this file that a reader would put together.
+  for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
+    if (m->marker != JPEG_APP0 + 1 || !Starts(m, kXMPExtension, sizeof kXMPExtension) ||
+        m->data_length < sizeof kXMPExtension + kGUID ||
+        (!guid.empty() && std::memcmp(m->data + sizeof kXMPExtension, guid.data(), kGUID) == 0))
+      continue;
+    const std::string other(reinterpret_cast<const char*>(m->data + sizeof kXMPExtension), kGUID);
+    const std::string why = "its extended XMP chunks of GUID " + other +
+                            (guid.empty() ? " belong to no packet: the main packet names none"
+                                          : " are not the extension the main packet names (" + guid + ")");
+    NoteMetadataLeftOut(IS_META_XMP_EXTENDED, why.c_str());
+    break;
+  }
   if (guid.empty()) return;
   // The chunks of that GUID: {offset, data, size}; together they must fill the full length once.
   struct Piece {

@@ -17,6 +17,12 @@
 #include "imaging/core/CISIO.h"
 #include "imaging/core/ISThreadState.h"
 
+// Ancillary chunks (texts above all) are held whole by libpng: at most 1 MB each, after
+// inflating, and at most 256 of them in one file, so that a small file of compressed texts
+// cannot make libpng hold gigabytes. Larger or further chunks are skipped with a warning (a
+// metadata chunk's is a note of the block left out).
+constexpr png_alloc_size_t kPNGMaxChunkBytes = 1u << 20;
+
 // Read options (the flags of ISReadPNG).
 enum : DWORD {
   kPNGReadGamma = 1,     // gamma correction to the thread's display gamma
@@ -35,6 +41,9 @@ enum : DWORD {
 // libpng's warning callback: the message goes to the library trace, which shows nothing, and
 // is kept for ISGetLastWarning unless it is about the colour profile only.
 void PNGWarningHook(png_structp png, png_const_charp message);
+// The readers' warning callback: a warning about a metadata chunk (iCCP, iTXt, eXIf) notes the
+// block as left out, for it says nothing about the pixels; others as PNGWarningHook.
+void PNGReadWarningHook(png_structp png, png_const_charp message);
 // Read-data callback: exactly n bytes from the CISIO held as libpng's I/O pointer, or the
 // libpng error "read Error".
 void PNGReadCallback(png_structp png, png_bytep buffer, size_t n);
@@ -61,10 +70,12 @@ void SetupGamma(png_structp png, png_infop info, DWORD options);
 void CaptureTextChunks(png_structp png, png_infop info, std::vector<ISKeyTextPair>& texts);
 // Empties the thread's list of texts read.
 void ClearTextsRead();
-// Keep the file's colour profile (iCCP) and XMP packet (iTXt "XML:com.adobe.xmp") for
-// ISGetReadMetadata.
+// Keep the file's colour profile (iCCP), XMP packet (iTXt "XML:com.adobe.xmp", read as an
+// unknown chunk and inflated here) and EXIF block (eXIf) for ISGetReadMetadata, or note why one
+// met was left out.
 void KeepPNGProfile(png_structp png, png_infop info);
 void KeepPNGXMP(png_structp png, png_infop info);
+void KeepPNGExif(png_structp png, png_infop info);
 
 class CISPNGCodec {
  public:

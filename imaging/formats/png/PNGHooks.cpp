@@ -2,9 +2,11 @@
 // RovIrirev::ISException, which the reader maps to 15 and the writer to 4.
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "imaging/core/ISContainers.h"
 #include "imaging/core/ISThreadState.h"
+#include "imaging/formats/MetadataRead.h"
 #include "imaging/formats/png/CISPNGCodec.h"
 
 namespace {
@@ -21,6 +23,27 @@ void PNGWarningHook(png_structp, png_const_charp message) {
   // A colour profile libpng does not like ("iCCP: known incorrect sRGB profile", common in
   // sound files) says nothing about the pixels.
   if (message && std::strncmp(message, "iCCP", 4) != 0) SetLastWarning(message);
+}
+
+void PNGReadWarningHook(png_structp png, png_const_charp message) {
+  static const struct {
+    const char* chunk;
+    DWORD kind;
+  } kMetadataChunks[] = {{"iCCP", IS_META_ICC}, {"iTXt", IS_META_XMP}, {"eXIf", IS_META_EXIF}};
+  for (const auto& m : kMetadataChunks) {
+    if (!message || std::strncmp(message, m.chunk, 4) != 0) continue;
+    PNGTrace(2, "%s\n", message);
+    const char* said = message[4] == ':' ? message + 5 + (message[5] == ' ') : message + 4;
+    // libpng's words for a chunk past its memory limit say what it costs.
+    const std::string why =
+        std::strstr(said, "memory") || std::strstr(said, "too l") || std::strstr(said, "limit")
+            ? std::string("its PNG ") + m.chunk + (m.kind == IS_META_ICC ? " chunk inflates past " : " chunk is over ") +
+                  std::to_string(kPNGMaxChunkBytes >> 20) + " MB (libpng: " + said + ")"
+            : std::string("its PNG ") + m.chunk + " chunk: " + said;
+    NoteMetadataLeftOut(m.kind, why.c_str());
+    return;
+  }
+  PNGWarningHook(png, message);
 }
 
 void PNGReadCallback(png_structp png, png_bytep buffer, size_t n) {

@@ -108,10 +108,7 @@ void AddAlpha(png_structp png, png_infop info, int colourType, uint32_t filler) 
     png_set_filler(png, filler, PNG_FILLER_AFTER);
 }
 
-// Ancillary chunks (texts above all) are held whole by libpng: at most 1 MB each, after
-// inflating, and at most 256 of them in one file, so that a small file of compressed texts
-// cannot make libpng hold gigabytes. Larger or further chunks are skipped with a warning.
-constexpr png_alloc_size_t kMaxChunkBytes = 1u << 20;
+constexpr png_alloc_size_t kMaxChunkBytes = kPNGMaxChunkBytes;
 constexpr png_uint_32 kMaxCachedChunks = 256;
 
 uint64_t PackedRowBytes(uint64_t width, uint64_t bits) { return (width * bits + 7) / 8; }
@@ -241,7 +238,7 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
   ISOwnedBlock block;
   std::vector<ISKeyTextPair> texts;
   try {
-    h.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, PNGErrorHook, PNGWarningHook, &memory,
+    h.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, PNGErrorHook, PNGReadWarningHook, &memory,
                                      PNGAllocate, PNGRelease);
     if (!h.png) return Fail(IS_ERR_PNGINTERNAL), nullptr;
     h.info = png_create_info_struct(h.png);
@@ -253,6 +250,9 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
     png_set_user_limits(h.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_set_chunk_malloc_max(h.png, kMaxChunkBytes);
     png_set_chunk_cache_max(h.png, kMaxCachedChunks);
+    // iTXt chunks come whole, so that an XMP packet is inflated within its own limit.
+    static const png_byte kWhole[] = {'i', 'T', 'X', 't', 0};
+    png_set_keep_unknown_chunks(h.png, PNG_HANDLE_CHUNK_ALWAYS, kWhole, 1);
     png_read_info(h.png, h.info);
     KeepPNGProfile(h.png, h.info);
     png_uint_32 w = 0, rows = 0;
@@ -380,6 +380,7 @@ HGLOBAL CISPNGCodec::Read(CISIO& source, DWORD* width, DWORD* height, DWORD opti
     }
     CaptureTextChunks(h.png, h.info, texts);
     KeepPNGXMP(h.png, h.info);
+    KeepPNGExif(h.png, h.info);
   } catch (const ISException& e) {
     // libpng's own errors carry no code: the file is bad or unreadable.
     if (!e.Code()) ReplaceLastWarning(RefusalReason(h.png, h.info, source, e.what()).c_str());

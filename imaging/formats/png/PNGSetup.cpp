@@ -2,6 +2,9 @@
 // resolution triple.
 #include <algorithm>
 #include <cstring>
+#include <string>
+
+#include <zlib.h>
 
 #include "imaging/formats/MetadataRead.h"
 #include "imaging/formats/png/CISPNGCodec.h"
@@ -143,21 +146,106 @@ void KeepPNGProfile(png_structp png, png_infop info) {
   int compression = 0;
   png_bytep profile = nullptr;
   png_uint_32 length = 0;
-  if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile)
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile) {
+    // libpng kept the profile: a warning it gave about it ("known incorrect sRGB profile") did
+    // not leave it out.
+    if (ISThreadState* ts = GetThreadState()) ts->metadataRead.notes[IS_META_ICC - 1].clear();
     KeepICCProfileRead(profile, length, "PNG iCCP chunk");
+  }
 }
 
+namespace {
+
+constexpr size_t kMaxXMPBytes = size_t{16} << 20;
+
+// The text of a compressed iTXt chunk, inflated up to kMaxXMPBytes; empty with why when it
+// inflates past that or is damaged.
+std::string InflateText(const uint8_t* data, size_t size, std::string* why) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return *why = "zlib could not be started", std::string();
+  std::string text;
+  uint8_t buffer[16384];
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = static_cast<uInt>(size);
+  int result = Z_OK;
+  while (result == Z_OK) {
+    z.next_out = buffer;
+    z.avail_out = sizeof buffer;
+    result = inflate(&z, Z_NO_FLUSH);
+    const size_t got = sizeof buffer - z.avail_out;
+    if (text.size() + got > kMaxXMPBytes) {
+      inflateEnd(&z);
+      return *why = "it inflates past " + std::to_string(kMaxXMPBytes >> 20) + " MB", std::string();
+    }
+    text.append(reinterpret_cast<const char*>(buffer), got);
+    if (result == Z_BUF_ERROR && z.avail_in == 0) break;
+  }
+  const std::string message = z.msg ? z.msg : "";
+  inflateEnd(&z);
+  if (result != Z_STREAM_END)
+    return *why = "its compressed text is damaged (" + (message.empty() ? std::string("cut short") : message) + ")",
+           std::string();
+  return text;
+}
+
+// The position after the zero that ends a field starting at `from`, or 0 when none does.
+size_t AfterField(const uint8_t* data, size_t size, size_t from) {
+  const void* zero = from < size ? std::memchr(data + from, 0, size - from) : nullptr;
+  return zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - data) + 1 : 0;
+}
+
+}  // namespace
+
 void KeepPNGXMP(png_structp png, png_infop info) {
-  png_textp chunks = nullptr;
-  int count = 0;
-  png_get_text(png, info, &chunks, &count);
+  // iTXt chunks come whole, as unknown chunks: {keyword, 0, compressed, method, language, 0,
+  // translated keyword, 0, text}.
+  png_unknown_chunkp chunks = nullptr;
+  const int count = png_get_unknown_chunks(png, info, &chunks);
+  static const char kKey[] = "XML:com.adobe.xmp";
   for (int i = 0; chunks && i < count; ++i) {
-    const png_text& t = chunks[i];
-    if (t.compression < PNG_ITXT_COMPRESSION_NONE || !t.key || !t.text || std::strcmp(t.key, "XML:com.adobe.xmp") != 0)
+    const png_unknown_chunk& c = chunks[i];
+    if (std::memcmp(c.name, "iTXt", 4) != 0 || !c.data || c.size < sizeof kKey ||
+        std::memcmp(c.data, kKey, sizeof kKey) != 0)
       continue;
-    KeepMetadataRead(IS_META_XMP, reinterpret_cast<const uint8_t*>(t.text), std::strlen(t.text));
+    const size_t flags = sizeof kKey;
+    const size_t language = flags + 2 <= c.size ? AfterField(c.data, c.size, flags + 2) : 0;
+    const size_t text = language ? AfterField(c.data, c.size, language) : 0;
+    if (!text) {
+      NoteMetadataLeftOut(IS_META_XMP, "its PNG iTXt chunk is malformed");
+      return;
+    }
+    if (c.data[flags] == 0) {
+      const uint8_t* packet = c.data + text;
+      const void* zero = std::memchr(packet, 0, c.size - text);
+      KeepMetadataRead(IS_META_XMP, packet, zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - packet)
+                                                 : c.size - text);
+      return;
+    }
+    std::string why;
+    const std::string packet = InflateText(c.data + text, c.size - text, &why);
+    if (!why.empty())
+      NoteMetadataLeftOut(IS_META_XMP, why.c_str());
+    else
+      KeepMetadataRead(IS_META_XMP, reinterpret_cast<const uint8_t*>(packet.c_str()), std::strlen(packet.c_str()));
     return;
   }
+}
+
+void KeepPNGExif(png_structp png, png_infop info) {
+  png_uint_32 length = 0;
+  png_bytep data = nullptr;
+  if (!png_get_eXIf_1(png, info, &length, &data) || !data) return;
+  // The first eXIf chunk is the file's: a second one libpng skipped left nothing out.
+  if (ISThreadState* ts = GetThreadState()) ts->metadataRead.notes[IS_META_EXIF - 1].clear();
+  if (length < 8 || !((data[0] == 'I' && data[1] == 'I' && data[2] == 42 && data[3] == 0) ||
+                      (data[0] == 'M' && data[1] == 'M' && data[2] == 0 && data[3] == 42))) {
+    NoteMetadataLeftOut(IS_META_EXIF, "its PNG eXIf chunk holds no TIFF structure");
+    return;
+  }
+  // Kept as a JPEG APP1 payload: the "Exif" name first.
+  std::string payload("Exif\0\0", 6);
+  payload.append(reinterpret_cast<const char*>(data), length);
+  KeepMetadataRead(IS_META_EXIF, reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
 }
 
 void ClearTextsRead() {

@@ -1,6 +1,7 @@
 // The PNG writer: IHDR, PLTE and tRNS from the palette, bKGD, tIME, pHYs, gAMA, the thread's
-// texts, XMP packet and ICC profile, then every row of every pass with progress.
+// texts, XMP packet, EXIF block and ICC profile, then every row of every pass with progress.
 // Errors: 1, 4 (any libpng error, the sink refusing bytes), 5, 14, 16; a failed write returns 0.
+#include <cstring>
 #include <ctime>
 #include <new>
 #include <string>
@@ -138,8 +139,17 @@ BOOL CISPNGCodec::WritePNG(CISIO& sink, const BYTE* pixels, DWORD width, DWORD h
       xmp.lang_key = const_cast<png_charp>("");
       png_set_text(h.png, h.info, &xmp, 1);
     }
+    // The EXIF block as an eXIf chunk, which holds its TIFF structure without the APP1 name.
+    static const BYTE kExifName[6] = {'E', 'x', 'i', 'f', 0, 0};
+    const ISArray<unsigned char>& exif = ts->png.exif;
+    const uint32_t exifName = exif.Count() >= 6 && std::memcmp(exif.Data(), kExifName, 6) == 0 ? 6 : 0;
+    if (exif.Count() > exifName + 8)
+      png_set_eXIf_1(h.png, h.info, exif.Count() - exifName, const_cast<png_bytep>(exif.Data() + exifName));
 
     png_write_info(h.png, h.info);
+    // libpng would write the eXIf chunk once more after the image data: one is all a file may
+    // have.
+    png_free_data(h.png, h.info, PNG_FREE_EXIF, -1);
     if (bitsPerChannel == 16) png_set_swap(h.png);  // the caller's samples are little-endian
 
     const int passes = png_set_interlace_handling(h.png);

@@ -206,6 +206,9 @@ const char* ISGetReadMetadataNote(DWORD kind);
 // TIFF tag 700 and a PNG iTXt chunk. IS_META_EXIF: a PNG eXIf chunk and a TIFF's camera tags.
 // JPEG writes carry EXIF, IPTC and XMP through the marker list.
 BOOL ISSetWriteMetadata(DWORD kind, const BYTE* data, DWORD length);
+// The GUID an XMP packet names its extended packet by (xmpNote:HasExtendedXMP): 32 hex digits
+// and a terminating zero into guid[33]. FALSE (error 5) when the packet names none.
+BOOL ISGetXMPExtendedGUID(const BYTE* packet, DWORD length, char* guid);
 
 // ---------------------------------------------------------------------------------------
 // I/O sources and sinks

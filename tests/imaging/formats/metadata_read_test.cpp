@@ -2,6 +2,9 @@
 // a round trip per format, JPEG chunks out of order, and damaged profiles left out with a note.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -62,13 +65,7 @@ Bytes PSDWithResources(const Bytes& resources) {
   return f;
 }
 
-Bytes Resource(uint16_t id, const Bytes& data) {
-  Bytes r = {'8', 'B', 'I', 'M', static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), 0, 0};
-  for (int s = 24; s >= 0; s -= 8) r.push_back(static_cast<uint8_t>(data.size() >> s));
-  r.insert(r.end(), data.begin(), data.end());
-  if (r.size() % 2) r.push_back(0);
-  return r;
-}
+Bytes Resource(uint16_t id, const Bytes& data) { return qrvtest::PhotoshopResource(id, data); }
 
 using Reader = HGLOBAL (*)(ISIOHandle, DWORD*, DWORD*, RGBQUAD*);
 HGLOBAL ReadJPG(ISIOHandle s, DWORD* w, DWORD* h, RGBQUAD*) { return ISReadJPG(s, w, h, 24, 0); }
@@ -288,5 +285,128 @@ TEST(MetadataRead, Utf16XmpIsKeptAsUtf8) {
     EXPECT_EQ(read(c.packet), c.kept ? Bytes(utf8.begin(), utf8.end()) : Bytes());
     const std::string note = ISGetReadMetadataNote(IS_META_XMP);
     EXPECT_EQ(note.find("its UTF-16 text"), c.kept ? std::string::npos : 0u) << note;
+  }
+}
+
+namespace {
+
+Bytes Deflate(const Bytes& data) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  Bytes out(size);
+  EXPECT_EQ(compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), 9), Z_OK);
+  out.resize(size);
+  return out;
+}
+
+// A PNG with one more chunk right after its header.
+Bytes PNGWithChunk(const char* type, const Bytes& data) {
+  Bytes png = WritePNG();
+  Bytes chunk;
+  for (int s = 24; s >= 0; s -= 8) chunk.push_back(static_cast<uint8_t>(data.size() >> s));
+  chunk.insert(chunk.end(), type, type + 4);
+  chunk.insert(chunk.end(), data.begin(), data.end());
+  const uLong crc = crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4));
+  for (int s = 24; s >= 0; s -= 8) chunk.push_back(static_cast<uint8_t>(crc >> s));
+  png.insert(png.begin() + 33, chunk.begin(), chunk.end());  // signature and IHDR: 33 bytes
+  return png;
+}
+
+// An iTXt chunk "XML:com.adobe.xmp" holding `text`, deflated when `compressed`.
+Bytes XMPChunk(const std::string& text, bool compressed) {
+  const std::string head("XML:com.adobe.xmp\0", 18);
+  Bytes d(head.begin(), head.end());
+  d.insert(d.end(), {static_cast<uint8_t>(compressed), 0, 0, 0});  // flag, method, no language or translation
+  const Bytes body(text.begin(), text.end());
+  const Bytes stored = compressed ? Deflate(body) : body;
+  d.insert(d.end(), stored.begin(), stored.end());
+  return d;
+}
+
+}  // namespace
+
+// A PNG's EXIF block (eXIf) and a PSD's IPTC and XMP resources are kept; a packet the reader
+// leaves out is named, with why, and never taken for damage of the picture.
+TEST(MetadataRead, PacketsKeptOrNamedAsLeftOut) {
+  const std::string packet = qrvtest::TestXMP("tiff:Orientation=\"6\"");
+  // eXIf round trip: the payload keeps its "Exif" name on both sides, the chunk holds none.
+  Bytes exif = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  ASSERT_TRUE(ISSetWriteMetadata(IS_META_EXIF, exif.data(), static_cast<DWORD>(exif.size())));
+  const Bytes png = WritePNG();
+  ISSetWriteMetadata(IS_META_EXIF, nullptr, 0);
+  const Bytes chunk = {0, 0, 0, 14, 'e', 'X', 'I', 'f', 'I', 'I', 42, 0};
+  // One eXIf chunk, before the image data.
+  const auto at = std::search(png.begin(), png.end(), chunk.begin(), chunk.end());
+  const std::string idat = "IDAT";
+  EXPECT_LT(at, std::search(png.begin(), png.end(), idat.begin(), idat.end()));
+  EXPECT_EQ(std::search(at + 8, png.end(), chunk.begin() + 4, chunk.end()), png.end());
+  ASSERT_TRUE(qrvtest::ReadFromMemory(png, ReadPNG).ok);
+  EXPECT_EQ(Met(IS_META_EXIF), exif);
+  // PSD resources 1028 and 1060.
+  const Bytes iptc = qrvtest::TestIPTC("PSD caption", {"k"}, "");
+  Bytes resources = Resource(0x0404, iptc);
+  const Bytes xmpResource = Resource(1060, Bytes(packet.begin(), packet.end()));
+  resources.insert(resources.end(), xmpResource.begin(), xmpResource.end());
+  ASSERT_TRUE(qrvtest::ReadFromMemory(PSDWithResources(resources), ReadPSD).ok);
+  EXPECT_EQ(Met(IS_META_IPTC), iptc);
+  EXPECT_EQ(Met(IS_META_XMP), Bytes(packet.begin(), packet.end()));
+
+  // A profile header claiming 900 MB, deflated; an IPTC resource claiming 65535 bytes.
+  Bytes huge = qrvtest::TestICCProfile("Huge", 0);
+  huge[0] = 0x35, huge[1] = 0xA4, huge[2] = 0xE9, huge[3] = 0;
+  huge.resize(1 << 21, 0);
+  Bytes iccp = {'i', 'c', 'm', 0, 0};
+  const Bytes deflated = Deflate(huge);
+  iccp.insert(iccp.end(), deflated.begin(), deflated.end());
+  Bytes claim = Resource(0x0404, iptc);
+  claim[8] = 0, claim[9] = 0, claim[10] = 0xFF, claim[11] = 0xFF;
+  const std::string guid(32, 'A'), other(32, 'B');
+  const std::string named = qrvtest::TestXMP("xmpNote:HasExtendedXMP=\"" + guid + "\"");
+  const std::string extensionName("http://ns.adobe.com/xmp/extension/\0", 35);
+  Bytes orphan(extensionName.begin(), extensionName.end());
+  orphan.insert(orphan.end(), other.begin(), other.end());
+  orphan.insert(orphan.end(), {0, 0, 0, 4, 0, 0, 0, 0, '<', 'a', '/', '>'});
+  const std::string xmpName("http://ns.adobe.com/xap/1.0/\0", 29);
+  Bytes mainXmp(xmpName.begin(), xmpName.end());
+  mainXmp.insert(mainXmp.end(), named.begin(), named.end());
+  Bytes cutXmp = XMPChunk(packet, true);
+  cutXmp.resize(cutXmp.size() / 2);
+  const struct {
+    const char* what;
+    Bytes file;
+    Reader read;
+    DWORD kind;
+    const char* note;  // a part of the note; null: the block is kept
+  } cases[] = {
+      {"iTXt XMP, deflated", PNGWithChunk("iTXt", XMPChunk(packet, true)), ReadPNG, IS_META_XMP, nullptr},
+      {"iTXt XMP past 16 MB", PNGWithChunk("iTXt", XMPChunk(packet + std::string(17 << 20, ' '), true)), ReadPNG,
+       IS_META_XMP, "inflates past 16 MB"},
+      {"iTXt XMP, cut short", PNGWithChunk("iTXt", cutXmp), ReadPNG, IS_META_XMP, "damaged"},
+      {"iCCP of 900 MB", PNGWithChunk("iCCP", iccp), ReadPNG, IS_META_ICC, "iCCP chunk inflates past 1 MB"},
+      {"eXIf of no TIFF", PNGWithChunk("eXIf", Bytes(12, 'x')), ReadPNG, IS_META_EXIF, "eXIf"},
+      {"IPTC claiming 65535", PSDWithResources(claim), ReadPSD, IS_META_IPTC, "claims 65535 bytes"},
+      {"JPEG IPTC claiming 65535",
+       JPGWithMarkers({{0xED, [&] {
+                          const std::string name("Photoshop 3.0\0", 14);
+                          Bytes a(name.begin(), name.end());
+                          a.insert(a.end(), claim.begin(), claim.end());
+                          return a;
+                        }()}}),
+       ReadJPG, IS_META_IPTC, "claims 65535 bytes"},
+      {"extension of another GUID", JPGWithMarkers({{0xE1, mainXmp}, {0xE1, orphan}}), ReadJPG,
+       IS_META_XMP_EXTENDED, "BBBBBBBB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const qrvtest::ReadResult r = qrvtest::ReadFromMemory(c.file, c.read);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.warning, "");  // the picture is whole
+    const std::string note = ISGetReadMetadataNote(c.kind);
+    if (!c.note) {
+      EXPECT_EQ(Met(c.kind), Bytes(packet.begin(), packet.end()));
+      EXPECT_EQ(note, "");
+    } else {
+      EXPECT_TRUE(Met(c.kind).empty());
+      EXPECT_NE(note.find(c.note), std::string::npos) << note;
+    }
   }
 }
