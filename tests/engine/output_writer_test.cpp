@@ -666,6 +666,9 @@ TEST(OutputWriter, CarriedExifIsWholeWellFormedAndShowsTheWrittenPicture) {
        "EXIF thumbnail left out of the output: it is empty"},
       {"too large without its thumbnail", Segments(CameraExif("TestCam", 1, nullptr, 70000)), 1, nullptr, "", {0, 0},
        "EXIF block left out of the output: 70"},
+      {"two whole blocks, the second damaged",
+       joined(Segments(CameraExif("First", 1, &thumb160)), {{'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 0xFF, 0xFF, 0, 0}}),
+       1, nullptr, "First", {160, 120}, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
