@@ -90,6 +90,21 @@ class ExifTiff {
     uint32_t count = 0;
     return Entries(ifd, &count) ? ifd + 2 + uint64_t{count} * 12 : 0;
   }
+  // Whether the IFD at `ifd` is whole and every value it keeps apart lies within the block
+  // (entries of a type no reader knows are passed over: their size is unknown).
+  bool Whole(uint64_t ifd) const {
+    static const uint8_t kTypeSize[14] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+    uint32_t count = 0;
+    if (!Entries(ifd, &count)) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint64_t entry = ifd + 2 + uint64_t{i} * 12;
+      const uint16_t type = Read16(entry + 2);
+      if (type == 0 || type > 13) continue;
+      const uint64_t bytes = uint64_t{kTypeSize[type]} * Read32(entry + 4);
+      if (bytes > 4 && uint64_t{Read32(entry + 8)} + bytes > Size()) return false;
+    }
+    return true;
+  }
   // A one-value SHORT or LONG entry's value; false for any other shape.
   bool Value(uint64_t entry, uint32_t* value) const {
     if (!entry || Read32(entry + 4) != 1) return false;
@@ -127,6 +142,19 @@ class ExifTiff {
   bool little_ = true;
   bool valid_ = false;
 };
+
+// Which directory of IFD0, the Exif, interoperability and GPS IFDs is cut short by the block's
+// end or keeps a value past it; empty when none is (IFD1 is judged with its thumbnail).
+std::string CutShortDirectory(const ExifTiff& tiff) {
+  const uint32_t ifd0 = tiff.Ifd0();
+  if (!tiff.Whole(ifd0)) return "IFD0";
+  uint32_t exif = 0, interop = 0, gps = 0;
+  if (tiff.Value(tiff.Find(ifd0, 0x8769), &exif) && !tiff.Whole(exif)) return "Exif IFD";
+  if (exif != 0 && tiff.Value(tiff.Find(exif, 0xA005), &interop) && !tiff.Whole(interop))
+    return "interoperability IFD";
+  if (tiff.Value(tiff.Find(ifd0, 0x8825), &gps) && !tiff.Whole(gps)) return "GPS IFD";
+  return {};
+}
 
 std::string AreaText(uint64_t width, uint64_t height) {
   return std::to_string(width) + " x " + std::to_string(height);
@@ -332,7 +360,13 @@ std::string RemakeThumbnail(std::vector<BYTE>& payload, const BYTE* pixels, DWOR
   if (link == 0) return {};
   const uint32_t ifd1 = tiff.Read32(link);
   uint32_t count1 = 0;
-  if (ifd1 == 0 || !tiff.Entries(ifd1, &count1)) return {};
+  if (ifd1 == 0) return {};
+  const auto unlinked = [&](const std::string& why) {
+    tiff.Write32(link, 0);
+    return "EXIF thumbnail left out of the output: " + why;
+  };
+  if (!tiff.Entries(ifd1, &count1) || !tiff.Whole(ifd1))
+    return unlinked("its directory (IFD1) runs past the end of the EXIF block");
   const uint64_t offsetEntry = tiff.Find(ifd1, 0x0201), lengthEntry = tiff.Find(ifd1, 0x0202);
   if (!offsetEntry && !lengthEntry) return {};  // no JPEG thumbnail
   uint32_t offset = 0, length = 0;
@@ -392,8 +426,7 @@ std::string RemakeThumbnail(std::vector<BYTE>& payload, const BYTE* pixels, DWOR
     }
   }
   if (atEnd) payload.resize(ExifTiff::kStart + offset);
-  tiff.Write32(link, 0);
-  return "EXIF thumbnail left out of the output: " + why;
+  return unlinked(why);
 }
 
 }  // namespace
@@ -404,8 +437,12 @@ std::string FitExifToOutput(std::vector<BYTE>& payload, const BYTE* pixels, int 
   if (!IsExifPayload(payload)) return BlockLeftOut(payload, "no TIFF header follows its \"Exif\" name");
   std::string why;
   if (!Parses(payload, &why)) return BlockLeftOut(payload, "it cannot be read (" + why + ")");
-  if (orientation != 1) SetExifOrientationUpright(payload);
   ExifTiff tiff(payload);
+  const std::string cutShort = CutShortDirectory(tiff);
+  if (!cutShort.empty())
+    return BlockLeftOut(payload, "its " + cutShort + " runs past the end of its " + std::to_string(tiff.Size()) +
+                                     " bytes");
+  if (orientation != 1) SetExifOrientationUpright(payload);
   const uint32_t ifd0 = tiff.Ifd0();
   // The Exif sub-IFD's pixel dimensions become the written picture's.
   uint32_t exifIfd = 0;

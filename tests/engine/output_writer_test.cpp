@@ -666,6 +666,8 @@ TEST(OutputWriter, CarriedExifIsWholeWellFormedAndShowsTheWrittenPicture) {
        "EXIF thumbnail left out of the output: it is empty"},
       {"too large without its thumbnail", Segments(CameraExif("TestCam", 1, nullptr, 70000)), 1, nullptr, "", {0, 0},
        "EXIF block left out of the output: 70"},
+      {"cut short: its second segment lost", {Segments(CameraExif("TestCam", 1, nullptr, 70000))[0]}, 1, nullptr, "",
+       {0, 0}, "EXIF block left out of the output: its Exif IFD runs past the end of its 65527 bytes"},
       {"two whole blocks, the second damaged",
        joined(Segments(CameraExif("First", 1, &thumb160)), {{'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 0xFF, 0xFF, 0, 0}}),
        1, nullptr, "First", {160, 120}, ""},
