@@ -143,6 +143,19 @@ class ExifTiff {
   bool valid_ = false;
 };
 
+// Where the directories chained after IFD0 come back to one already met, the link is cut: a
+// reader following them would go round for ever. A directory that is not whole ends the walk.
+void CutDirectoryLoops(ExifTiff& tiff) {
+  std::vector<uint32_t> met = {tiff.Ifd0()};
+  for (uint64_t link = tiff.NextLink(tiff.Ifd0()); link != 0;) {
+    const uint32_t next = tiff.Read32(link);
+    if (next == 0) return;
+    if (std::find(met.begin(), met.end(), next) != met.end()) return tiff.Write32(link, 0);
+    met.push_back(next);
+    link = tiff.NextLink(next);
+  }
+}
+
 // Which directory of IFD0, the Exif, interoperability and GPS IFDs is cut short by the block's
 // end or keeps a value past it; empty when none is (IFD1 is judged with its thumbnail).
 std::string CutShortDirectory(const ExifTiff& tiff) {
@@ -443,6 +456,7 @@ std::string FitExifToOutput(std::vector<BYTE>& payload, const BYTE* pixels, int 
     return BlockLeftOut(payload, "its " + cutShort + " runs past the end of its " + std::to_string(tiff.Size()) +
                                      " bytes");
   if (orientation != 1) SetExifOrientationUpright(payload);
+  CutDirectoryLoops(tiff);
   const uint32_t ifd0 = tiff.Ifd0();
   // The Exif sub-IFD's pixel dimensions become the written picture's.
   uint32_t exifIfd = 0;

@@ -567,9 +567,11 @@ namespace {
 
 // A camera's EXIF record: Make, Model, Orientation, DateTimeOriginal, a GPS latitude and, when
 // `thumbnail` is given, an IFD1 JPEG thumbnail of those bytes after the IFDs (an empty one when
-// `emptyThumbnail`); `comment` bytes of UserComment make it as large as asked.
+// `emptyThumbnail`); `comment` bytes of UserComment make it as large as asked; `edit` changes
+// its structure (`at` and `length`: where the thumbnail lies).
 std::vector<uint8_t> CameraExif(const std::string& make, int orientation, const std::vector<uint8_t>* thumbnail,
-                                size_t comment = 0, bool emptyThumbnail = false) {
+                                size_t comment = 0, bool emptyThumbnail = false,
+                                void (*edit)(qrvtest::ExifBlock&, uint32_t at, size_t length) = nullptr) {
   qrvtest::ExifBlock b;
   const bool ifd1 = thumbnail || emptyThumbnail;
   b.chain = {ifd1 ? 3 : -1, -1, -1, -1};
@@ -583,6 +585,7 @@ std::vector<uint8_t> CameraExif(const std::string& make, int orientation, const 
               {qrvtest::Short(0x0103, {6}), qrvtest::Long(0x0201, {at}), qrvtest::Long(0x0202, {length})}};
     if (comment > 0) b.ifds[1].push_back(qrvtest::Undefined(37510, std::vector<uint8_t>(comment, 'c')));
     if (!ifd1) b.ifds.pop_back();
+    if (edit) edit(b, at, length);
     return b.Build();
   };
   std::vector<uint8_t> record = build(static_cast<uint32_t>(build(0).size() - 10));
@@ -668,6 +671,19 @@ TEST(OutputWriter, CarriedExifIsWholeWellFormedAndShowsTheWrittenPicture) {
        "EXIF block left out of the output: 70"},
       {"cut short: its second segment lost", {Segments(CameraExif("TestCam", 1, nullptr, 70000))[0]}, 1, nullptr, "",
        {0, 0}, "EXIF block left out of the output: its Exif IFD runs past the end of its 65527 bytes"},
+      {"IFD1 chained to itself",
+       Segments(CameraExif("TestCam", 1, &thumb160, 0, false, [](qrvtest::ExifBlock& b, uint32_t, size_t) { b.chain[3] = 3; })),
+       1, nullptr, "TestCam", {160, 120}, ""},
+      {"IFD0 chained to itself",
+       Segments(CameraExif("TestCam", 1, nullptr, 0, false, [](qrvtest::ExifBlock& b, uint32_t, size_t) { b.chain[0] = 0; })),
+       1, nullptr, "TestCam", {0, 0}, ""},
+      {"IFD1 keeping a value past the end",
+       Segments(CameraExif("TestCam", 1, &thumb160, 0, false,
+                           [](qrvtest::ExifBlock& b, uint32_t, size_t) {
+                             b.ifds[3].push_back(qrvtest::Rational(0x011A, {72, 1}));
+                             b.ifds[3].back().offsetOverride = 60000;
+                           })),
+       1, nullptr, "TestCam", {0, 0}, "EXIF thumbnail left out of the output: its directory (IFD1) runs past"},
       {"two whole blocks, the second damaged",
        joined(Segments(CameraExif("First", 1, &thumb160)), {{'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 0xFF, 0xFF, 0, 0}}),
        1, nullptr, "First", {160, 120}, ""},
