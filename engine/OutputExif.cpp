@@ -381,7 +381,9 @@ std::string RemakeThumbnail(std::vector<BYTE>& payload, const BYTE* pixels, DWOR
   if (!tiff.Entries(ifd1, &count1) || !tiff.Whole(ifd1))
     return unlinked("its directory (IFD1) runs past the end of the EXIF block");
   const uint64_t offsetEntry = tiff.Find(ifd1, 0x0201), lengthEntry = tiff.Find(ifd1, 0x0202);
-  if (!offsetEntry && !lengthEntry) return {};  // no JPEG thumbnail
+  // An uncompressed thumbnail in strips would still show the source's picture.
+  if (!offsetEntry && !lengthEntry)
+    return tiff.Find(ifd1, 0x0111) ? unlinked("it is uncompressed (in strips), not a JPEG stream") : std::string();
   uint32_t offset = 0, length = 0;
   std::string why = "it is not a JPEG stream within the EXIF block";
   const bool located = tiff.Value(offsetEntry, &offset) && tiff.Value(lengthEntry, &length);

@@ -684,6 +684,13 @@ TEST(OutputWriter, CarriedExifIsWholeWellFormedAndShowsTheWrittenPicture) {
                              b.ifds[3].back().offsetOverride = 60000;
                            })),
        1, nullptr, "TestCam", {0, 0}, "EXIF thumbnail left out of the output: its directory (IFD1) runs past"},
+      {"uncompressed thumbnail",
+       Segments(CameraExif("TestCam", 6, &thumb160, 0, false,
+                           [](qrvtest::ExifBlock& b, uint32_t at, size_t length) {
+                             b.ifds[3] = {qrvtest::Short(0x0103, {1}), qrvtest::Long(0x0111, {at}),
+                                          qrvtest::Long(0x0117, {length})};
+                           })),
+       6, nullptr, "TestCam", {0, 0}, "EXIF thumbnail left out of the output: it is uncompressed"},
       {"two whole blocks, the second damaged",
        joined(Segments(CameraExif("First", 1, &thumb160)), {{'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 0xFF, 0xFF, 0, 0}}),
        1, nullptr, "First", {160, 120}, ""},
