@@ -90,21 +90,26 @@ class ExifTiff {
     uint32_t count = 0;
     return Entries(ifd, &count) ? ifd + 2 + uint64_t{count} * 12 : 0;
   }
-  // Whether the IFD at `ifd` is whole and every value it keeps apart lies within the block
-  // (entries of a type no reader knows are passed over: their size is unknown).
-  bool Whole(uint64_t ifd) const {
+  // Where the IFD at `ifd` ends with the values it keeps apart, when the IFD is whole and
+  // they all lie within the block; 0 otherwise (entries of a type no reader knows are passed
+  // over: their size is unknown).
+  uint64_t End(uint64_t ifd) const {
     static const uint8_t kTypeSize[14] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
     uint32_t count = 0;
-    if (!Entries(ifd, &count)) return false;
+    if (!Entries(ifd, &count)) return 0;
+    uint64_t end = ifd + 2 + uint64_t{count} * 12 + 4;
     for (uint32_t i = 0; i < count; ++i) {
       const uint64_t entry = ifd + 2 + uint64_t{i} * 12;
       const uint16_t type = Read16(entry + 2);
       if (type == 0 || type > 13) continue;
       const uint64_t bytes = uint64_t{kTypeSize[type]} * Read32(entry + 4);
-      if (bytes > 4 && uint64_t{Read32(entry + 8)} + bytes > Size()) return false;
+      if (bytes <= 4) continue;
+      if (uint64_t{Read32(entry + 8)} + bytes > Size()) return 0;
+      end = std::max(end, uint64_t{Read32(entry + 8)} + bytes);
     }
-    return true;
+    return end;
   }
+  bool Whole(uint64_t ifd) const { return End(ifd) != 0; }
   // A one-value SHORT or LONG entry's value; false for any other shape.
   bool Value(uint64_t entry, uint32_t* value) const {
     if (!entry || Read32(entry + 4) != 1) return false;
@@ -167,6 +172,17 @@ std::string CutShortDirectory(const ExifTiff& tiff) {
     return "interoperability IFD";
   if (tiff.Value(tiff.Find(ifd0, 0x8825), &gps) && !tiff.Whole(gps)) return "GPS IFD";
   return {};
+}
+
+// Where the directories IFD0, Exif, interoperability, GPS and `ifd1` end with their values.
+uint64_t DirectoriesEnd(const ExifTiff& tiff, uint32_t ifd1) {
+  const uint32_t ifd0 = tiff.Ifd0();
+  uint32_t exif = 0, interop = 0, gps = 0;
+  uint64_t end = std::max(tiff.End(ifd0), tiff.End(ifd1));
+  if (tiff.Value(tiff.Find(ifd0, 0x8769), &exif)) end = std::max(end, tiff.End(exif));
+  if (exif != 0 && tiff.Value(tiff.Find(exif, 0xA005), &interop)) end = std::max(end, tiff.End(interop));
+  if (tiff.Value(tiff.Find(ifd0, 0x8825), &gps)) end = std::max(end, tiff.End(gps));
+  return end;
 }
 
 std::string AreaText(uint64_t width, uint64_t height) {
@@ -372,13 +388,12 @@ std::string RemakeThumbnail(std::vector<BYTE>& payload, const BYTE* pixels, DWOR
   const uint64_t link = tiff.NextLink(tiff.Ifd0());
   if (link == 0) return {};
   const uint32_t ifd1 = tiff.Read32(link);
-  uint32_t count1 = 0;
   if (ifd1 == 0) return {};
   const auto unlinked = [&](const std::string& why) {
     tiff.Write32(link, 0);
     return "EXIF thumbnail left out of the output: " + why;
   };
-  if (!tiff.Entries(ifd1, &count1) || !tiff.Whole(ifd1))
+  if (!tiff.Whole(ifd1))
     return unlinked("its directory (IFD1) runs past the end of the EXIF block");
   const uint64_t offsetEntry = tiff.Find(ifd1, 0x0201), lengthEntry = tiff.Find(ifd1, 0x0202);
   // An uncompressed thumbnail in strips would still show the source's picture.
@@ -388,9 +403,9 @@ std::string RemakeThumbnail(std::vector<BYTE>& payload, const BYTE* pixels, DWOR
   std::string why = "it is not a JPEG stream within the EXIF block";
   const bool located = tiff.Value(offsetEntry, &offset) && tiff.Value(lengthEntry, &length);
   // The old thumbnail is cut off only when it ends the block (up to 3 bytes of padding, too few
-  // for an IFD or a value stored apart) and none of the IFD0 or IFD1 bytes patched here lie in
-  // it; otherwise a new one follows the block (at an even offset).
-  const uint64_t tablesEnd = std::max<uint64_t>(link + 4, uint64_t{ifd1} + 2 + uint64_t{count1} * 12 + 4);
+  // for an IFD or a value stored apart) and no directory or value lies in it; otherwise a new
+  // one follows the block (at an even offset).
+  const uint64_t tablesEnd = DirectoriesEnd(tiff, ifd1);
   const bool within = located && uint64_t{offset} + length <= tiff.Size();
   const bool atEnd = within && uint64_t{offset} + length + 3 >= tiff.Size() && offset >= tablesEnd;
   if (located && length == 0) {

@@ -538,6 +538,23 @@ TEST(OutputWriter, CarriedThumbnailsAreRemadeOnlyWithinAThumbnailsBounds) {
   ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
   EXPECT_NE(w.Log().find("EXIF thumbnail left out of the output: 48 x 32 is larger than its picture"),
             std::string::npos);
+  // A value that lies among the old thumbnail's bytes keeps them: the new one goes after them.
+  const std::vector<uint8_t> old = qrvtest::EncodeJPEG(160, 120, {0x11}, "baseline");
+  qrvtest::ExifBlock b;
+  b.chain = {1, -1};
+  auto build = [&](uint32_t at) {
+    b.ifds = {{qrvtest::Ascii(271, "TestCamera")}, {qrvtest::Long(0x0201, {at}), qrvtest::Long(0x0202, {old.size()})}};
+    b.ifds[0][0].offsetOverride = at + 40;
+    return b.Build();
+  };
+  std::vector<uint8_t> record = build(static_cast<uint32_t>(build(0).size() - 10));
+  const size_t make = 10 + (record.size() - 10) + 40;
+  record.insert(record.end(), old.begin(), old.end());
+  std::vector<BYTE> payload(record.begin() + 4, record.end());
+  EXPECT_EQ(FitExifToOutput(payload, written.data(), 480, 640, 1, picture), "");
+  EXPECT_EQ(DecodedRGB(ThumbnailOf(payload)).width, 90u);
+  EXPECT_TRUE(std::equal(record.begin() + static_cast<long>(make), record.begin() + static_cast<long>(make) + 11,
+                         payload.begin() + static_cast<long>(make) - 4));
 }
 
 // A thumbnail made again keeps its quality where it fits: its quantisation tables are the source's.
