@@ -149,13 +149,15 @@ class ExifTiff {
 };
 
 // Where the directories chained after IFD0 come back to one already met, the link is cut: a
-// reader following them would go round for ever. A directory that is not whole ends the walk.
+// reader following them would go round for ever. So is a link past IFD1 to a directory that
+// is not whole, which no reader can read (IFD1 itself is judged with its thumbnail).
 void CutDirectoryLoops(ExifTiff& tiff) {
   std::vector<uint32_t> met = {tiff.Ifd0()};
   for (uint64_t link = tiff.NextLink(tiff.Ifd0()); link != 0;) {
     const uint32_t next = tiff.Read32(link);
     if (next == 0) return;
-    if (std::find(met.begin(), met.end(), next) != met.end()) return tiff.Write32(link, 0);
+    if (std::find(met.begin(), met.end(), next) != met.end() || (met.size() > 1 && !tiff.Whole(next)))
+      return tiff.Write32(link, 0);
     met.push_back(next);
     link = tiff.NextLink(next);
   }

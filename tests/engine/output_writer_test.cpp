@@ -691,6 +691,14 @@ TEST(OutputWriter, CarriedExifIsWholeWellFormedAndShowsTheWrittenPicture) {
       {"IFD1 chained to itself",
        Segments(CameraExif("TestCam", 1, &thumb160, 0, false, [](qrvtest::ExifBlock& b, uint32_t, size_t) { b.chain[3] = 3; })),
        1, nullptr, "TestCam", {160, 120}, ""},
+      {"IFD1 chained to a damaged IFD2",
+       Segments(CameraExif("TestCam", 1, &thumb160, 0, false,
+                           [](qrvtest::ExifBlock& b, uint32_t, size_t) {
+                             b.chain[3] = 4;
+                             b.ifds.push_back({qrvtest::Ascii(0x010E, "a description")});
+                             b.ifds[4][0].offsetOverride = 60000;
+                           })),
+       1, nullptr, "TestCam", {160, 120}, ""},
       {"IFD0 chained to itself",
        Segments(CameraExif("TestCam", 1, nullptr, 0, false, [](qrvtest::ExifBlock& b, uint32_t, size_t) { b.chain[0] = 0; })),
        1, nullptr, "TestCam", {0, 0}, ""},
