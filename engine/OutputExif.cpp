@@ -91,21 +91,23 @@ class ExifTiff {
     return Entries(ifd, &count) ? ifd + 2 + uint64_t{count} * 12 : 0;
   }
   // Where the IFD at `ifd` ends with the values it keeps apart, when the IFD is whole and
-  // they all lie within the block; 0 otherwise (entries of a type no reader knows are passed
-  // over: their size is unknown).
+  // they all lie within the block, past the TIFF header and outside the IFD's own entries; 0
+  // otherwise (entries of a type no reader knows are passed over: their size is unknown).
   uint64_t End(uint64_t ifd) const {
     static const uint8_t kTypeSize[14] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
     uint32_t count = 0;
     if (!Entries(ifd, &count)) return 0;
-    uint64_t end = ifd + 2 + uint64_t{count} * 12 + 4;
+    const uint64_t tableEnd = ifd + 2 + uint64_t{count} * 12 + 4;
+    uint64_t end = tableEnd;
     for (uint32_t i = 0; i < count; ++i) {
       const uint64_t entry = ifd + 2 + uint64_t{i} * 12;
       const uint16_t type = Read16(entry + 2);
       if (type == 0 || type > 13) continue;
       const uint64_t bytes = uint64_t{kTypeSize[type]} * Read32(entry + 4);
       if (bytes <= 4) continue;
-      if (uint64_t{Read32(entry + 8)} + bytes > Size()) return 0;
-      end = std::max(end, uint64_t{Read32(entry + 8)} + bytes);
+      const uint64_t at = Read32(entry + 8);
+      if (at < 8 || at + bytes > Size() || (at < tableEnd && at + bytes > ifd)) return 0;
+      end = std::max(end, at + bytes);
     }
     return end;
   }
@@ -164,7 +166,8 @@ void CutDirectoryLoops(ExifTiff& tiff) {
 }
 
 // Which directory of IFD0, the Exif, interoperability and GPS IFDs is cut short by the block's
-// end or keeps a value past it; empty when none is (IFD1 is judged with its thumbnail).
+// end or keeps a value past it or where no value can lie (ExifTiff::End); empty when none is
+// (IFD1 is judged with its thumbnail).
 std::string CutShortDirectory(const ExifTiff& tiff) {
   const uint32_t ifd0 = tiff.Ifd0();
   if (!tiff.Whole(ifd0)) return "IFD0";
@@ -396,7 +399,7 @@ std::string RemakeThumbnail(std::vector<BYTE>& payload, const BYTE* pixels, DWOR
     return "EXIF thumbnail left out of the output: " + why;
   };
   if (!tiff.Whole(ifd1))
-    return unlinked("its directory (IFD1) runs past the end of the EXIF block");
+    return unlinked("its directory (IFD1) is cut short or misplaced in the EXIF block");
   const uint64_t offsetEntry = tiff.Find(ifd1, 0x0201), lengthEntry = tiff.Find(ifd1, 0x0202);
   // An uncompressed thumbnail in strips would still show the source's picture.
   if (!offsetEntry && !lengthEntry)
@@ -472,8 +475,8 @@ std::string FitExifToOutput(std::vector<BYTE>& payload, const BYTE* pixels, int 
   ExifTiff tiff(payload);
   const std::string cutShort = CutShortDirectory(tiff);
   if (!cutShort.empty())
-    return BlockLeftOut(payload, "its " + cutShort + " runs past the end of its " + std::to_string(tiff.Size()) +
-                                     " bytes");
+    return BlockLeftOut(payload, "its " + cutShort + " is cut short or misplaced in its " +
+                                     std::to_string(tiff.Size()) + " bytes");
   if (orientation != 1) SetExifOrientationUpright(payload);
   CutDirectoryLoops(tiff);
   const uint32_t ifd0 = tiff.Ifd0();

@@ -687,7 +687,7 @@ TEST(OutputWriter, CarriedExifIsWholeWellFormedAndShowsTheWrittenPicture) {
       {"too large without its thumbnail", Segments(CameraExif("TestCam", 1, nullptr, 70000)), 1, nullptr, "", {0, 0},
        "EXIF block left out of the output: 70"},
       {"cut short: its second segment lost", {Segments(CameraExif("TestCam", 1, nullptr, 70000))[0]}, 1, nullptr, "",
-       {0, 0}, "EXIF block left out of the output: its Exif IFD runs past the end of its 65527 bytes"},
+       {0, 0}, "EXIF block left out of the output: its Exif IFD is cut short or misplaced in its 65527 bytes"},
       {"IFD1 chained to itself",
        Segments(CameraExif("TestCam", 1, &thumb160, 0, false, [](qrvtest::ExifBlock& b, uint32_t, size_t) { b.chain[3] = 3; })),
        1, nullptr, "TestCam", {160, 120}, ""},
@@ -708,7 +708,7 @@ TEST(OutputWriter, CarriedExifIsWholeWellFormedAndShowsTheWrittenPicture) {
                              b.ifds[3].push_back(qrvtest::Rational(0x011A, {72, 1}));
                              b.ifds[3].back().offsetOverride = 60000;
                            })),
-       1, nullptr, "TestCam", {0, 0}, "EXIF thumbnail left out of the output: its directory (IFD1) runs past"},
+       1, nullptr, "TestCam", {0, 0}, "EXIF thumbnail left out of the output: its directory (IFD1) is cut short or misplaced"},
       {"uncompressed thumbnail",
        Segments(CameraExif("TestCam", 6, &thumb160, 0, false,
                            [](qrvtest::ExifBlock& b, uint32_t at, size_t length) {
@@ -716,6 +716,10 @@ TEST(OutputWriter, CarriedExifIsWholeWellFormedAndShowsTheWrittenPicture) {
                                           qrvtest::Long(0x0117, {length})};
                            })),
        6, nullptr, "TestCam", {0, 0}, "EXIF thumbnail left out of the output: it is uncompressed"},
+      {"a GPS value over the TIFF header",
+       Segments(CameraExif("TestCam", 1, nullptr, 0, false,
+                           [](qrvtest::ExifBlock& b, uint32_t, size_t) { b.ifds[2][1].offsetOverride = 2; })),
+       1, nullptr, "", {0, 0}, "EXIF block left out of the output: its GPS IFD is cut short or misplaced"},
       {"two whole blocks, the second damaged",
        joined(Segments(CameraExif("First", 1, &thumb160)), {{'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 0xFF, 0xFF, 0, 0}}),
        1, nullptr, "First", {160, 120}, ""},
