@@ -63,6 +63,13 @@ void KeepExif(j_decompress_ptr cinfo) {
       }
       const bool parses = ExifParses(block);
       if (parses || !keptParses) kept.swap(block), keptParses = parses;
+    } else if (m->marker == JPEG_APP0 + 1 && Starts(m, kExifName, kExifHeader)) {
+      // A continuation that follows no block (another segment came between) goes nowhere.
+      char why[160];
+      std::snprintf(why, sizeof why,
+                    "an APP1 \"Exif\" segment of %u bytes without a TIFF header follows no EXIF block",
+                    static_cast<unsigned>(m->data_length));
+      NoteMetadataLeftOut(IS_META_EXIF, why);
     }
   }
   if (!kept.empty()) KeepMetadataRead(IS_META_EXIF, kept.data(), kept.size());
