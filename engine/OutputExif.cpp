@@ -90,6 +90,28 @@ class ExifTiff {
     uint32_t count = 0;
     return Entries(ifd, &count) ? ifd + 2 + uint64_t{count} * 12 : 0;
   }
+  // Where the IFD at `ifd` ends with the values it keeps apart, when the IFD is whole and
+  // they all lie within the block, past the TIFF header and outside the IFD's own entries; 0
+  // otherwise (entries of a type no reader knows are passed over: their size is unknown).
+  uint64_t End(uint64_t ifd) const {
+    static const uint8_t kTypeSize[14] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+    uint32_t count = 0;
+    if (!Entries(ifd, &count)) return 0;
+    const uint64_t tableEnd = ifd + 2 + uint64_t{count} * 12 + 4;
+    uint64_t end = tableEnd;
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint64_t entry = ifd + 2 + uint64_t{i} * 12;
+      const uint16_t type = Read16(entry + 2);
+      if (type == 0 || type > 13) continue;
+      const uint64_t bytes = uint64_t{kTypeSize[type]} * Read32(entry + 4);
+      if (bytes <= 4) continue;
+      const uint64_t at = Read32(entry + 8);
+      if (at < 8 || at + bytes > Size() || (at < tableEnd && at + bytes > ifd)) return 0;
+      end = std::max(end, at + bytes);
+    }
+    return end;
+  }
+  bool Whole(uint64_t ifd) const { return End(ifd) != 0; }
   // A one-value SHORT or LONG entry's value; false for any other shape.
   bool Value(uint64_t entry, uint32_t* value) const {
     if (!entry || Read32(entry + 4) != 1) return false;
@@ -127,6 +149,46 @@ class ExifTiff {
   bool little_ = true;
   bool valid_ = false;
 };
+
+// Where the directories chained after IFD0 come back to one already met, the link is cut: a
+// reader following them would go round for ever. So is a link past IFD1 to a directory that
+// is not whole, which no reader can read (IFD1 itself is judged with its thumbnail).
+void CutDirectoryLoops(ExifTiff& tiff) {
+  std::vector<uint32_t> met = {tiff.Ifd0()};
+  for (uint64_t link = tiff.NextLink(tiff.Ifd0()); link != 0;) {
+    const uint32_t next = tiff.Read32(link);
+    if (next == 0) return;
+    if (std::find(met.begin(), met.end(), next) != met.end() || (met.size() > 1 && !tiff.Whole(next)))
+      return tiff.Write32(link, 0);
+    met.push_back(next);
+    link = tiff.NextLink(next);
+  }
+}
+
+// Which directory of IFD0, the Exif, interoperability and GPS IFDs is cut short by the block's
+// end or keeps a value past it or where no value can lie (ExifTiff::End); empty when none is
+// (IFD1 is judged with its thumbnail).
+std::string CutShortDirectory(const ExifTiff& tiff) {
+  const uint32_t ifd0 = tiff.Ifd0();
+  if (!tiff.Whole(ifd0)) return "IFD0";
+  uint32_t exif = 0, interop = 0, gps = 0;
+  if (tiff.Value(tiff.Find(ifd0, 0x8769), &exif) && !tiff.Whole(exif)) return "Exif IFD";
+  if (exif != 0 && tiff.Value(tiff.Find(exif, 0xA005), &interop) && !tiff.Whole(interop))
+    return "interoperability IFD";
+  if (tiff.Value(tiff.Find(ifd0, 0x8825), &gps) && !tiff.Whole(gps)) return "GPS IFD";
+  return {};
+}
+
+// Where the directories IFD0, Exif, interoperability, GPS and `ifd1` end with their values.
+uint64_t DirectoriesEnd(const ExifTiff& tiff, uint32_t ifd1) {
+  const uint32_t ifd0 = tiff.Ifd0();
+  uint32_t exif = 0, interop = 0, gps = 0;
+  uint64_t end = std::max(tiff.End(ifd0), tiff.End(ifd1));
+  if (tiff.Value(tiff.Find(ifd0, 0x8769), &exif)) end = std::max(end, tiff.End(exif));
+  if (exif != 0 && tiff.Value(tiff.Find(exif, 0xA005), &interop)) end = std::max(end, tiff.End(interop));
+  if (tiff.Value(tiff.Find(ifd0, 0x8825), &gps)) end = std::max(end, tiff.End(gps));
+  return end;
+}
 
 std::string AreaText(uint64_t width, uint64_t height) {
   return std::to_string(width) + " x " + std::to_string(height);
@@ -328,17 +390,24 @@ std::string RemakeThumbnail(std::vector<BYTE>& payload, const BYTE* pixels, DWOR
   const uint64_t link = tiff.NextLink(tiff.Ifd0());
   if (link == 0) return {};
   const uint32_t ifd1 = tiff.Read32(link);
-  uint32_t count1 = 0;
-  if (ifd1 == 0 || !tiff.Entries(ifd1, &count1)) return {};
+  if (ifd1 == 0) return {};
+  const auto unlinked = [&](const std::string& why) {
+    tiff.Write32(link, 0);
+    return "EXIF thumbnail left out of the output: " + why;
+  };
+  if (!tiff.Whole(ifd1))
+    return unlinked("its directory (IFD1) is cut short or misplaced in the EXIF block");
   const uint64_t offsetEntry = tiff.Find(ifd1, 0x0201), lengthEntry = tiff.Find(ifd1, 0x0202);
-  if (!offsetEntry && !lengthEntry) return {};  // no JPEG thumbnail
+  // An uncompressed thumbnail in strips would still show the source's picture.
+  if (!offsetEntry && !lengthEntry)
+    return tiff.Find(ifd1, 0x0111) ? unlinked("it is uncompressed (in strips), not a JPEG stream") : std::string();
   uint32_t offset = 0, length = 0;
   std::string why = "it is not a JPEG stream within the EXIF block";
   const bool located = tiff.Value(offsetEntry, &offset) && tiff.Value(lengthEntry, &length);
   // The old thumbnail is cut off only when it ends the block (up to 3 bytes of padding, too few
-  // for an IFD or a value stored apart) and none of the IFD0 or IFD1 bytes patched here lie in
-  // it; otherwise a new one follows the block (at an even offset).
-  const uint64_t tablesEnd = std::max<uint64_t>(link + 4, uint64_t{ifd1} + 2 + uint64_t{count1} * 12 + 4);
+  // for an IFD or a value stored apart) and no directory or value lies in it; otherwise a new
+  // one follows the block (at an even offset).
+  const uint64_t tablesEnd = DirectoriesEnd(tiff, ifd1);
   const bool within = located && uint64_t{offset} + length <= tiff.Size();
   const bool atEnd = within && uint64_t{offset} + length + 3 >= tiff.Size() && offset >= tablesEnd;
   if (located && length == 0) {
@@ -389,8 +458,7 @@ std::string RemakeThumbnail(std::vector<BYTE>& payload, const BYTE* pixels, DWOR
     }
   }
   if (atEnd) payload.resize(ExifTiff::kStart + offset);
-  tiff.Write32(link, 0);
-  return "EXIF thumbnail left out of the output: " + why;
+  return unlinked(why);
 }
 
 }  // namespace
@@ -401,8 +469,13 @@ std::string FitExifToOutput(std::vector<BYTE>& payload, const BYTE* pixels, int 
   if (!IsExifPayload(payload)) return BlockLeftOut(payload, "no TIFF header follows its \"Exif\" name");
   std::string why;
   if (!Parses(payload, &why)) return BlockLeftOut(payload, "it cannot be read (" + why + ")");
-  if (orientation != 1) SetExifOrientationUpright(payload);
   ExifTiff tiff(payload);
+  const std::string cutShort = CutShortDirectory(tiff);
+  if (!cutShort.empty())
+    return BlockLeftOut(payload, "its " + cutShort + " is cut short or misplaced in its " +
+                                     std::to_string(tiff.Size()) + " bytes");
+  if (orientation != 1) SetExifOrientationUpright(payload);
+  CutDirectoryLoops(tiff);
   const uint32_t ifd0 = tiff.Ifd0();
   // The Exif sub-IFD's pixel dimensions become the written picture's.
   uint32_t exifIfd = 0;

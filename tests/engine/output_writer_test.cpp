@@ -538,6 +538,23 @@ TEST(OutputWriter, CarriedThumbnailsAreRemadeOnlyWithinAThumbnailsBounds) {
   ASSERT_TRUE(w.dlg.WriteOutputImage(src, nullptr));
   EXPECT_NE(w.Log().find("EXIF thumbnail left out of the output: 48 x 32 is larger than its picture"),
             std::string::npos);
+  // A value that lies among the old thumbnail's bytes keeps them: the new one goes after them.
+  const std::vector<uint8_t> old = qrvtest::EncodeJPEG(160, 120, {0x11}, "baseline");
+  qrvtest::ExifBlock b;
+  b.chain = {1, -1};
+  auto build = [&](uint32_t at) {
+    b.ifds = {{qrvtest::Ascii(271, "TestCamera")}, {qrvtest::Long(0x0201, {at}), qrvtest::Long(0x0202, {old.size()})}};
+    b.ifds[0][0].offsetOverride = at + 40;
+    return b.Build();
+  };
+  std::vector<uint8_t> record = build(static_cast<uint32_t>(build(0).size() - 10));
+  const size_t make = 10 + (record.size() - 10) + 40;
+  record.insert(record.end(), old.begin(), old.end());
+  std::vector<BYTE> payload(record.begin() + 4, record.end());
+  EXPECT_EQ(FitExifToOutput(payload, written.data(), 480, 640, 1, picture), "");
+  EXPECT_EQ(DecodedRGB(ThumbnailOf(payload)).width, 90u);
+  EXPECT_TRUE(std::equal(record.begin() + static_cast<long>(make), record.begin() + static_cast<long>(make) + 11,
+                         payload.begin() + static_cast<long>(make) - 4));
 }
 
 // A thumbnail made again keeps its quality where it fits: its quantisation tables are the source's.
@@ -567,9 +584,11 @@ namespace {
 
 // A camera's EXIF record: Make, Model, Orientation, DateTimeOriginal, a GPS latitude and, when
 // `thumbnail` is given, an IFD1 JPEG thumbnail of those bytes after the IFDs (an empty one when
-// `emptyThumbnail`); `comment` bytes of UserComment make it as large as asked.
+// `emptyThumbnail`); `comment` bytes of UserComment make it as large as asked; `edit` changes
+// its structure (`at` and `length`: where the thumbnail lies).
 std::vector<uint8_t> CameraExif(const std::string& make, int orientation, const std::vector<uint8_t>* thumbnail,
-                                size_t comment = 0, bool emptyThumbnail = false) {
+                                size_t comment = 0, bool emptyThumbnail = false,
+                                void (*edit)(qrvtest::ExifBlock&, uint32_t at, size_t length) = nullptr) {
   qrvtest::ExifBlock b;
   const bool ifd1 = thumbnail || emptyThumbnail;
   b.chain = {ifd1 ? 3 : -1, -1, -1, -1};
@@ -583,6 +602,7 @@ std::vector<uint8_t> CameraExif(const std::string& make, int orientation, const 
               {qrvtest::Short(0x0103, {6}), qrvtest::Long(0x0201, {at}), qrvtest::Long(0x0202, {length})}};
     if (comment > 0) b.ifds[1].push_back(qrvtest::Undefined(37510, std::vector<uint8_t>(comment, 'c')));
     if (!ifd1) b.ifds.pop_back();
+    if (edit) edit(b, at, length);
     return b.Build();
   };
   std::vector<uint8_t> record = build(static_cast<uint32_t>(build(0).size() - 10));
@@ -666,6 +686,43 @@ TEST(OutputWriter, CarriedExifIsWholeWellFormedAndShowsTheWrittenPicture) {
        "EXIF thumbnail left out of the output: it is empty"},
       {"too large without its thumbnail", Segments(CameraExif("TestCam", 1, nullptr, 70000)), 1, nullptr, "", {0, 0},
        "EXIF block left out of the output: 70"},
+      {"cut short: its second segment lost", {Segments(CameraExif("TestCam", 1, nullptr, 70000))[0]}, 1, nullptr, "",
+       {0, 0}, "EXIF block left out of the output: its Exif IFD is cut short or misplaced in its 65527 bytes"},
+      {"IFD1 chained to itself",
+       Segments(CameraExif("TestCam", 1, &thumb160, 0, false, [](qrvtest::ExifBlock& b, uint32_t, size_t) { b.chain[3] = 3; })),
+       1, nullptr, "TestCam", {160, 120}, ""},
+      {"IFD1 chained to a damaged IFD2",
+       Segments(CameraExif("TestCam", 1, &thumb160, 0, false,
+                           [](qrvtest::ExifBlock& b, uint32_t, size_t) {
+                             b.chain[3] = 4;
+                             b.ifds.push_back({qrvtest::Ascii(0x010E, "a description")});
+                             b.ifds[4][0].offsetOverride = 60000;
+                           })),
+       1, nullptr, "TestCam", {160, 120}, ""},
+      {"IFD0 chained to itself",
+       Segments(CameraExif("TestCam", 1, nullptr, 0, false, [](qrvtest::ExifBlock& b, uint32_t, size_t) { b.chain[0] = 0; })),
+       1, nullptr, "TestCam", {0, 0}, ""},
+      {"IFD1 keeping a value past the end",
+       Segments(CameraExif("TestCam", 1, &thumb160, 0, false,
+                           [](qrvtest::ExifBlock& b, uint32_t, size_t) {
+                             b.ifds[3].push_back(qrvtest::Rational(0x011A, {72, 1}));
+                             b.ifds[3].back().offsetOverride = 60000;
+                           })),
+       1, nullptr, "TestCam", {0, 0}, "EXIF thumbnail left out of the output: its directory (IFD1) is cut short or misplaced"},
+      {"uncompressed thumbnail",
+       Segments(CameraExif("TestCam", 6, &thumb160, 0, false,
+                           [](qrvtest::ExifBlock& b, uint32_t at, size_t length) {
+                             b.ifds[3] = {qrvtest::Short(0x0103, {1}), qrvtest::Long(0x0111, {at}),
+                                          qrvtest::Long(0x0117, {length})};
+                           })),
+       6, nullptr, "TestCam", {0, 0}, "EXIF thumbnail left out of the output: it is uncompressed"},
+      {"a GPS value over the TIFF header",
+       Segments(CameraExif("TestCam", 1, nullptr, 0, false,
+                           [](qrvtest::ExifBlock& b, uint32_t, size_t) { b.ifds[2][1].offsetOverride = 2; })),
+       1, nullptr, "", {0, 0}, "EXIF block left out of the output: its GPS IFD is cut short or misplaced"},
+      {"two whole blocks, the second damaged",
+       joined(Segments(CameraExif("First", 1, &thumb160)), {{'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 0xFF, 0xFF, 0, 0}}),
+       1, nullptr, "First", {160, 120}, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imaging/formats/MetadataRead.h"
+#include "imaging/formats/exif/CISEXIFBase.h"
 #include "imaging/formats/jpeg/JPGCommon.h"
 
 namespace {
@@ -34,11 +35,22 @@ bool BeginsExif(jpeg_saved_marker_ptr m) {
   return (t[0] == 'I' && t[1] == 'I' && t[2] == 42 && t[3] == 0) || (t[0] == 'M' && t[1] == 'M' && t[2] == 0 && t[3] == 42);
 }
 
+// Whether the EXIF parser reads a block (an APP1 payload, "Exif" and the TIFF structure).
+bool ExifParses(const std::vector<uint8_t>& block) {
+  std::vector<uint8_t> record(4, 0);  // as a marker record: four leading bytes, then the payload
+  record.insert(record.end(), block.begin(), block.end());
+  if (record.size() > UINT32_MAX) return false;
+  CISEXIFBase exif;
+  return exif.Read(record.data(), static_cast<uint32_t>(record.size()), 0);
+}
+
 // The EXIF block: a segment whose name a TIFF header follows, and the segments right after it
 // that carry only the name: a block too large for one segment goes on in them, each under the
-// name again. Where a file holds two whole blocks the last one is kept.
+// name again. Where a file holds two whole blocks the last one the parser reads is kept (the
+// last one when it reads none): a damaged copy does not hide a sound one.
 void KeepExif(j_decompress_ptr cinfo) {
-  std::vector<uint8_t> block;
+  std::vector<uint8_t> block, kept;
+  bool keptParses = false;
   for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next) {
     if (m->marker == JPEG_APP0 + 1 && BeginsExif(m)) {
       block.assign(m->data, m->data + m->data_length);
@@ -48,9 +60,18 @@ void KeepExif(j_decompress_ptr cinfo) {
         block.insert(block.end(), c->data + kExifHeader, c->data + c->data_length);
         m = c;
       }
+      const bool parses = ExifParses(block);
+      if (parses || !keptParses) kept.swap(block), keptParses = parses;
+    } else if (m->marker == JPEG_APP0 + 1 && Starts(m, kExifName, kExifHeader)) {
+      // A continuation that follows no block (another segment came between) goes nowhere.
+      char why[160];
+      std::snprintf(why, sizeof why,
+                    "an APP1 \"Exif\" segment of %u bytes without a TIFF header follows no EXIF block",
+                    static_cast<unsigned>(m->data_length));
+      NoteMetadataLeftOut(IS_META_EXIF, why);
     }
   }
-  if (!block.empty()) KeepMetadataRead(IS_META_EXIF, block.data(), block.size());
+  if (!kept.empty()) KeepMetadataRead(IS_META_EXIF, kept.data(), kept.size());
 }
 
 void KeepProfile(j_decompress_ptr cinfo) {

@@ -172,6 +172,10 @@ TEST(MetadataRead, JPEGChunksOutOfOrderAndDamagedProfiles) {
       EXPECT_STRNE(ISGetReadMetadataNote(IS_META_ICC), "");
     }
   }
+  // An "Exif" continuation that follows no EXIF block is left out, and said.
+  Read(JPGWithMarkers({{0xE1, {'E', 'x', 'i', 'f', 0, 0, 'x', 'x'}}}), ReadJPG);
+  EXPECT_TRUE(Met(IS_META_EXIF).empty());
+  EXPECT_STRNE(ISGetReadMetadataNote(IS_META_EXIF), "");
   // A profile too large for 255 chunks is refused, not written cut.
   const Bytes huge(255u * 65519u + 1u, 0);
   EXPECT_FALSE(ISSetWriteMetadata(IS_META_ICC, huge.data(), static_cast<DWORD>(huge.size())));
