@@ -10,6 +10,7 @@
 #include "engine/OutputMetadata.h"
 #include "engine/shell/CMainDialog.h"
 #include "platform/global_memory.h"
+#include "platform/thread_pool.h"
 
 namespace {
 
@@ -275,30 +276,53 @@ int EstimatedQuality(const BYTE* jpeg, uint32_t length) {
 // pixel covers (every pixel of the picture counts once).
 std::vector<BYTE> ScaledDown(const BYTE* pixels, DWORD sourceWidth, DWORD sourceHeight, DWORD width, DWORD height) {
   std::vector<BYTE> out(size_t{width} * height * 3);
-  std::vector<uint32_t> column(sourceWidth);
-  for (DWORD x = 0; x < sourceWidth; ++x) column[x] = static_cast<uint32_t>(uint64_t{x} * width / sourceWidth);
-  std::vector<uint64_t> sums(size_t{width} * 3), counts(width);
-  for (DWORD y = 0; y < height; ++y) {
-    const DWORD top = static_cast<DWORD>(uint64_t{y} * sourceHeight / height);
-    const DWORD bottom = std::max<DWORD>(top + 1, static_cast<DWORD>(uint64_t{y + 1} * sourceHeight / height));
-    std::fill(sums.begin(), sums.end(), 0);
-    std::fill(counts.begin(), counts.end(), 0);
-    for (DWORD sy = top; sy < bottom && sy < sourceHeight; ++sy) {
+  // Output column x averages the source columns [first[x], first[x + 1]), rows alike: the
+  // source pixels whose scaled position falls in it.
+  std::vector<DWORD> first(size_t{width} + 1, sourceWidth);
+  for (DWORD x = sourceWidth; x-- > 0;) first[uint64_t{x} * width / sourceWidth] = x;
+  for (DWORD x = width; x-- > 0;) first[x] = std::min(first[x], first[x + 1]);  // none: an empty range
+  const uint64_t rowsEach = std::max<uint64_t>(1, sourceHeight / std::max<DWORD>(height, 1));
+  const uint32_t minRows =
+      static_cast<uint32_t>(std::max<uint64_t>(1, 65536 / std::max<uint64_t>(1, rowsEach * sourceWidth)));
+  // Output rows are shared over the thread pool; each is summed on its own, so the result is
+  // the same whatever the count. A row's source rows are added up column by column first (in 32
+  // bits while 255 times their count fits), then each output column's range of those sums.
+  const auto sumRows = [&](auto zero, DWORD top, DWORD bottom, auto& columns, std::vector<uint64_t>& sums) {
+    std::fill(columns.begin(), columns.end(), zero);
+    for (DWORD sy = top; sy < bottom; ++sy) {
       const BYTE* row = pixels + size_t{sy} * sourceWidth * 3;
-      for (DWORD x = 0; x < sourceWidth; ++x) {
-        uint64_t* sum = &sums[size_t{column[x]} * 3];
-        sum[0] += row[3 * x];
-        sum[1] += row[3 * x + 1];
-        sum[2] += row[3 * x + 2];
-        ++counts[column[x]];
+      for (size_t i = 0; i < columns.size(); ++i) columns[i] += row[i];
+    }
+    for (DWORD x = 0; x < width; ++x) {
+      uint64_t r = 0, g = 0, b = 0;
+      for (size_t i = size_t{first[x]} * 3, e = size_t{first[x + 1]} * 3; i < e; i += 3)
+        r += columns[i], g += columns[i + 1], b += columns[i + 2];
+      sums[3 * x] = r, sums[3 * x + 1] = g, sums[3 * x + 2] = b;
+    }
+  };
+  qrv::ParallelRows(height, minRows, [&](uint32_t y0, uint32_t y1) {
+    std::vector<uint64_t> sums(size_t{width} * 3);
+    std::vector<uint32_t> narrow;
+    std::vector<uint64_t> wide;
+    for (DWORD y = y0; y < y1; ++y) {
+      const DWORD top = static_cast<DWORD>(uint64_t{y} * sourceHeight / height);
+      const DWORD bottom =
+          std::min(sourceHeight, std::max<DWORD>(top + 1, static_cast<DWORD>(uint64_t{y + 1} * sourceHeight / height)));
+      const uint64_t rows = bottom > top ? bottom - top : 0;
+      if (rows <= UINT32_MAX / 255) {
+        narrow.resize(size_t{sourceWidth} * 3);
+        sumRows(uint32_t{0}, top, bottom, narrow, sums);
+      } else {
+        wide.resize(size_t{sourceWidth} * 3);
+        sumRows(uint64_t{0}, top, bottom, wide, sums);
+      }
+      BYTE* target = out.data() + size_t{y} * width * 3;
+      for (DWORD x = 0; x < width * 3; ++x) {
+        const uint64_t n = std::max<uint64_t>(uint64_t{first[x / 3 + 1] - first[x / 3]} * rows, 1);
+        target[x] = static_cast<BYTE>((sums[x] + n / 2) / n);
       }
     }
-    BYTE* target = out.data() + size_t{y} * width * 3;
-    for (DWORD x = 0; x < width * 3; ++x) {
-      const uint64_t n = std::max<uint64_t>(counts[x / 3], 1);
-      target[x] = static_cast<BYTE>((sums[x] + n / 2) / n);
-    }
-  }
+  });
   return out;
 }
 
