@@ -3,6 +3,7 @@
 #include "engine/OutputExif.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -166,28 +167,38 @@ void CutDirectoryLoops(ExifTiff& tiff) {
   }
 }
 
-// Which directory of IFD0, the Exif, interoperability and GPS IFDs is cut short by the block's
-// end or keeps a value past it or where no value can lie (ExifTiff::End); empty when none is
-// (IFD1 is judged with its thumbnail).
-std::string CutShortDirectory(const ExifTiff& tiff) {
+// The directories that hold the camera's data: IFD0 and the Exif, interoperability and GPS IFDs
+// it links to, in that order (IFD1 goes with its thumbnail).
+struct CameraDirectory {
+  const char* name;
+  uint32_t ifd;
+  bool linked;
+};
+std::array<CameraDirectory, 4> CameraDirectories(const ExifTiff& tiff) {
   const uint32_t ifd0 = tiff.Ifd0();
-  if (!tiff.Whole(ifd0)) return "IFD0";
   uint32_t exif = 0, interop = 0, gps = 0;
-  if (tiff.Value(tiff.Find(ifd0, 0x8769), &exif) && !tiff.Whole(exif)) return "Exif IFD";
-  if (exif != 0 && tiff.Value(tiff.Find(exif, 0xA005), &interop) && !tiff.Whole(interop))
-    return "interoperability IFD";
-  if (tiff.Value(tiff.Find(ifd0, 0x8825), &gps) && !tiff.Whole(gps)) return "GPS IFD";
+  const bool hasExif = tiff.Value(tiff.Find(ifd0, 0x8769), &exif);
+  const bool hasInterop = exif != 0 && tiff.Value(tiff.Find(exif, 0xA005), &interop);
+  const bool hasGps = tiff.Value(tiff.Find(ifd0, 0x8825), &gps);
+  return {{{"IFD0", ifd0, true},
+           {"Exif IFD", exif, hasExif},
+           {"interoperability IFD", interop, hasInterop},
+           {"GPS IFD", gps, hasGps}}};
+}
+
+// Which camera directory is cut short by the block's end or keeps a value past it or where no
+// value can lie (ExifTiff::End); empty when none is.
+std::string CutShortDirectory(const ExifTiff& tiff) {
+  for (const CameraDirectory& d : CameraDirectories(tiff))
+    if (d.linked && !tiff.Whole(d.ifd)) return d.name;
   return {};
 }
 
-// Where the directories IFD0, Exif, interoperability, GPS and `ifd1` end with their values.
+// Where the camera directories and `ifd1` end with their values.
 uint64_t DirectoriesEnd(const ExifTiff& tiff, uint32_t ifd1) {
-  const uint32_t ifd0 = tiff.Ifd0();
-  uint32_t exif = 0, interop = 0, gps = 0;
-  uint64_t end = std::max(tiff.End(ifd0), tiff.End(ifd1));
-  if (tiff.Value(tiff.Find(ifd0, 0x8769), &exif)) end = std::max(end, tiff.End(exif));
-  if (exif != 0 && tiff.Value(tiff.Find(exif, 0xA005), &interop)) end = std::max(end, tiff.End(interop));
-  if (tiff.Value(tiff.Find(ifd0, 0x8825), &gps)) end = std::max(end, tiff.End(gps));
+  uint64_t end = tiff.End(ifd1);
+  for (const CameraDirectory& d : CameraDirectories(tiff))
+    if (d.linked) end = std::max(end, tiff.End(d.ifd));
   return end;
 }
 
@@ -349,10 +360,12 @@ constexpr int kLowestThumbnailQuality = 20;
 
 // The picture's thumbnail within `boxWidth` x `boxHeight`, its aspect kept and never larger
 // than the picture, at the highest quality from `quality` down whose stream has at most
-// `room` bytes. Empty, with why, when even the lowest quality does not fit.
+// `room` bytes; its size in *w x *h. Empty, with why, when even the lowest quality does not fit.
 std::vector<BYTE> MakeThumbnail(const BYTE* pixels, DWORD width, DWORD height, DWORD boxWidth, DWORD boxHeight,
-                                int quality, uint64_t room, std::string* why) {
-  DWORD w = width, h = height;
+                                int quality, uint64_t room, std::string* why, DWORD* madeWidth, DWORD* madeHeight) {
+  DWORD& w = *madeWidth;
+  DWORD& h = *madeHeight;
+  w = width, h = height;
   if (uint64_t{width} * boxHeight >= uint64_t{height} * boxWidth) {
     if (width > boxWidth)
       w = boxWidth, h = static_cast<DWORD>(std::max<uint64_t>(1, (uint64_t{height} * boxWidth + width / 2) / width));
@@ -448,6 +461,7 @@ std::string RemakeThumbnail(std::vector<BYTE>& payload, const BYTE* pixels, DWOR
     const uint64_t newOffset = atEnd ? offset : (tiff.Size() + 1) & ~uint64_t{1};
     const uint64_t used = ExifTiff::kStart + newOffset;
     std::vector<BYTE> made;
+    DWORD madeWidth = 0, madeHeight = 0;
     if (!read) {
       why = readError;
     } else if (area > kExifThumbnailPixelLimit) {
@@ -463,14 +477,9 @@ std::string RemakeThumbnail(std::vector<BYTE>& payload, const BYTE* pixels, DWOR
       const bool turned = orientation >= 5 && orientation <= 8;
       const int estimated = EstimatedQuality(old, length);
       made = MakeThumbnail(pixels, width, height, turned ? oldHeight : oldWidth, turned ? oldWidth : oldHeight,
-                           estimated > 0 ? estimated : 90, kMaxExifPayload - used, &why);
+                           estimated > 0 ? estimated : 90, kMaxExifPayload - used, &why, &madeWidth, &madeHeight);
     }
     if (!made.empty()) {
-      DWORD madeWidth = 0, madeHeight = 0;
-      if (ISIOHandle check = ISOpenMemorySource(made.data(), static_cast<DWORD>(made.size()))) {
-        ISGetJPGInfo(check, &madeWidth, &madeHeight, nullptr, nullptr, nullptr, nullptr);
-        ISCloseSource(check);
-      }
       payload.resize(used);
       payload.insert(payload.end(), made.begin(), made.end());
       tiff.SetValue(offsetEntry, static_cast<uint32_t>(newOffset));

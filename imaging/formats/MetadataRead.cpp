@@ -178,3 +178,9 @@ std::string XMPExtendedGUID(const uint8_t* packet, size_t size) {
     if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
   return guid;
 }
+
+bool IsTIFFHeader(const uint8_t* data, uint64_t size) {
+  return data && size >= 8 &&
+         ((data[0] == 'I' && data[1] == 'I' && data[2] == 42 && data[3] == 0) ||
+          (data[0] == 'M' && data[1] == 'M' && data[2] == 0 && data[3] == 42));
+}

@@ -25,3 +25,6 @@ void KeepPhotoshopResourcesRead(const uint8_t* block, uint32_t size, bool iptc, 
 // The 32 hex digits an XMP packet names its extended packet by (xmpNote:HasExtendedXMP, as an
 // attribute or an element); empty when it names none.
 std::string XMPExtendedGUID(const uint8_t* packet, size_t size);
+// Whether `size` bytes at `data` begin with a TIFF header ("II*\0" or "MM\0*"), as an EXIF
+// block's TIFF structure does.
+bool IsTIFFHeader(const uint8_t* data, uint64_t size);

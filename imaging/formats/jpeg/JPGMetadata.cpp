@@ -30,9 +30,8 @@ bool Starts(jpeg_saved_marker_ptr m, const char* name, size_t bytes) {
 
 // Whether an APP1 "Exif" segment begins an EXIF block: a TIFF header follows its name.
 bool BeginsExif(jpeg_saved_marker_ptr m) {
-  if (!Starts(m, kExifName, 4) || m->data_length < kExifHeader + 8) return false;
-  const uint8_t* t = m->data + kExifHeader;
-  return (t[0] == 'I' && t[1] == 'I' && t[2] == 42 && t[3] == 0) || (t[0] == 'M' && t[1] == 'M' && t[2] == 0 && t[3] == 42);
+  return Starts(m, kExifName, 4) && m->data_length >= kExifHeader &&
+         IsTIFFHeader(m->data + kExifHeader, m->data_length - kExifHeader);
 }
 
 // Whether the EXIF parser reads a block (an APP1 payload, "Exif" and the TIFF structure).

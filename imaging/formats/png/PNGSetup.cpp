@@ -237,8 +237,7 @@ void KeepPNGExif(png_structp png, png_infop info) {
   if (!png_get_eXIf_1(png, info, &length, &data) || !data) return;
   // The first eXIf chunk is the file's: a second one libpng skipped left nothing out.
   if (ISThreadState* ts = GetThreadState()) ts->metadataRead.notes[IS_META_EXIF - 1].clear();
-  if (length < 8 || !((data[0] == 'I' && data[1] == 'I' && data[2] == 42 && data[3] == 0) ||
-                      (data[0] == 'M' && data[1] == 'M' && data[2] == 0 && data[3] == 42))) {
+  if (!IsTIFFHeader(data, length)) {
     NoteMetadataLeftOut(IS_META_EXIF, "its PNG eXIf chunk holds no TIFF structure");
     return;
   }
