@@ -1,5 +1,6 @@
 // Fitting the carried EXIF block to the written picture (upright orientation, pixel size, a
-// thumbnail made from the written pixels, or the block left out when it cannot be carried whole) and the JPEG metadata and sampling every output is encoded with.
+// thumbnail made from the written pixels, or the block left out when it cannot be carried
+// whole) and the JPEG metadata and sampling every output is encoded with.
 #include "engine/OutputExif.h"
 
 #include <algorithm>

@@ -52,10 +52,10 @@ constexpr uint64_t kJPGCostRestart = 16;
 // (4410) per block. The scans may cost that many units per block of the frame ...
 constexpr uint64_t kJPGCostPerFrameBlock = 1 << 15;
 // ... and at most this many in all, a few seconds of work, or kJPGCostPerDataByte for each byte
-// of the file from its first scan on that libjpeg has read when a scan starts, whichever is more: a frame near the 64-megapixel ceiling
-// whose progression codes most coefficients many times over holds megabytes of data, while a
-// small file that asks for that work (arithmetic-coded decisions that cost almost no data) is
-// refused. What a file may cost past a few seconds is bounded by what it holds.
+// of the file from its first scan on that libjpeg has read when a scan starts, whichever is
+// more: a frame near the 64-megapixel ceiling whose progression codes most coefficients many
+// times over holds megabytes of data, while a small file that asks for that work
+// (arithmetic-coded decisions that cost almost no data) is refused. What a file may cost past a few seconds is bounded by what it holds.
 constexpr uint64_t kJPGCostLimit = 5000000000ull;
 constexpr uint64_t kJPGCostPerDataByte = 8192;
 

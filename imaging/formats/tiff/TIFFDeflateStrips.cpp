@@ -27,26 +27,6 @@ uLong Adler(uLong sum, const uint8_t* p, uint64_t n) {
   return sum;
 }
 
-// What libtiff's finishing did to a strip of this page, and so how it is undone.
-struct Finishing {
-  uint16_t predictor = PREDICTOR_NONE, bits = 1;
-  uint32_t stride = 1;  // samples to a pixel, as the predictor steps
-  bool swab = false;
-  uint64_t rowSize = 0;
-};
-
-Finishing FinishingOf(TIFF* tif) {
-  Finishing f;
-  uint16_t samples = 1, planar = PLANARCONFIG_CONTIG;
-  if (!TIFFGetField(tif, TIFFTAG_PREDICTOR, &f.predictor)) f.predictor = PREDICTOR_NONE;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &f.bits);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  f.stride = planar == PLANARCONFIG_CONTIG ? samples : 1;
-  f.swab = TIFFIsByteSwapped(tif) != 0;
-  f.rowSize = TIFFIsTiled(tif) ? TIFFTileRowSize64(tif) : TIFFScanlineSize64(tif);
-  return f;
-}
 
 // The horizontal predictor undone in place: each sample less the one a pixel before it.
 template <typename T>
@@ -57,7 +37,7 @@ void Differences(uint8_t* row, uint64_t cc, uint32_t stride) {
 
 // A finished row of `cc` bytes back as the decoder gave it, into `coded`; false for a layout
 // libtiff would not have finished.
-bool CodedRow(const Finishing& f, const uint8_t* row, uint64_t cc, uint8_t* coded) {
+bool CodedRow(const OwnCodecFinishing& f, const uint8_t* row, uint64_t cc, uint8_t* coded) {
   const uint32_t bps = f.bits / 8;
   if (f.predictor == PREDICTOR_FLOATINGPOINT) {
     // Samples split into byte planes, most significant first, then each byte less the one
@@ -100,16 +80,17 @@ bool TIFFDeflateDecodedWhole(TIFF* tif, const uint8_t* raw, uint64_t held, const
   uint8_t end[4];
   const bool reverse = OwnCodecReversesBits(tif, false);
   for (int i = 0; i < 4; ++i) end[i] = reverse ? CISOpContext::kBitReverse[raw[held - 4 + i]] : raw[held - 4 + i];
-  const Finishing f = FinishingOf(tif);
+  const OwnCodecFinishing f = OwnCodecFinishingOf(tif);
+  const uint64_t rowSize = OwnCodecRowSize(tif);
   uLong sum = adler32(0L, Z_NULL, 0);
   if (f.predictor == PREDICTOR_NONE && (!f.swab || f.bits <= 8)) {
     sum = Adler(sum, out, whole);
   } else {
     ISArray<uint8_t> coded;
-    if (f.rowSize == 0 || whole % f.rowSize != 0 || !ResizeScratch(coded, f.rowSize)) return false;
-    for (uint64_t at = 0; at < whole; at += f.rowSize) {
-      if (!CodedRow(f, out + at, f.rowSize, coded.Data())) return false;
-      sum = Adler(sum, coded.Data(), f.rowSize);
+    if (rowSize == 0 || whole % rowSize != 0 || !ResizeScratch(coded, rowSize)) return false;
+    for (uint64_t at = 0; at < whole; at += rowSize) {
+      if (!CodedRow(f, out + at, rowSize, coded.Data())) return false;
+      sum = Adler(sum, coded.Data(), rowSize);
     }
   }
   return sum == ReadBE32(end);

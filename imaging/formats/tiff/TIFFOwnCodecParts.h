@@ -16,6 +16,18 @@ const char* OwnCodecStrileName(TIFF* tif);
 // those of a file not in the host's order (the same call puts them back).
 void OwnCodecSwab(uint8_t* p, uint64_t bytes, uint16_t bits);
 
+// What libtiff does to the decoded bytes of a strip or tile of this handle's page before it
+// returns them: its predictor over samples `stride` apart (a pixel's samples, or 1 in separate
+// planes), then the file's byte order when `swab`.
+struct OwnCodecFinishing {
+  uint16_t predictor = PREDICTOR_NONE, bits = 1, format = SAMPLEFORMAT_UINT;
+  uint32_t stride = 1;
+  bool swab = false;
+};
+OwnCodecFinishing OwnCodecFinishingOf(TIFF* tif);
+// The bytes of one row of a strip or tile of this handle's page.
+uint64_t OwnCodecRowSize(TIFF* tif);
+
 // Whether libtiff would reverse the bits of each stored byte before its codec sees them: for
 // most codecs when the page's fill order is not the handle's, for JBIG (whose codec does it
 // itself) when it is.

@@ -75,15 +75,27 @@ bool FloatingRow(uint8_t* row, uint64_t cc, uint32_t bps, uint32_t stride, uint8
 
 }  // namespace
 
-bool TIFFFinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) {
-  uint16_t predictor = PREDICTOR_NONE, bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG;
-  uint16_t format = SAMPLEFORMAT_UINT;
-  if (!TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor)) predictor = PREDICTOR_NONE;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+OwnCodecFinishing OwnCodecFinishingOf(TIFF* tif) {
+  OwnCodecFinishing f;
+  uint16_t samples = 1, planar = PLANARCONFIG_CONTIG;
+  // Only the codecs that have a predictor know its tag.
+  if (!TIFFGetField(tif, TIFFTAG_PREDICTOR, &f.predictor)) f.predictor = PREDICTOR_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &f.bits);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
-  const bool swab = TIFFIsByteSwapped(tif) != 0;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &f.format);
+  f.stride = planar == PLANARCONFIG_CONTIG ? samples : 1;
+  f.swab = TIFFIsByteSwapped(tif) != 0;
+  return f;
+}
+
+uint64_t OwnCodecRowSize(TIFF* tif) { return TIFFIsTiled(tif) ? TIFFTileRowSize64(tif) : TIFFScanlineSize64(tif); }
+
+bool TIFFFinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) {
+  const OwnCodecFinishing f = OwnCodecFinishingOf(tif);
+  const uint16_t predictor = f.predictor, bits = f.bits, format = f.format;
+  const uint32_t stride = f.stride;
+  const bool swab = f.swab;
   if (predictor == PREDICTOR_NONE) {
     if (swab) OwnCodecSwab(out, bytes, bits);
     return true;
@@ -91,13 +103,12 @@ bool TIFFFinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) 
   const bool horizontal = predictor == PREDICTOR_HORIZONTAL && (bits == 8 || bits == 16 || bits == 32 || bits == 64);
   const bool floating = predictor == PREDICTOR_FLOATINGPOINT && format == SAMPLEFORMAT_IEEEFP &&
                         (bits == 16 || bits == 24 || bits == 32 || bits == 64);
-  const uint64_t rowSize = TIFFIsTiled(tif) ? TIFFTileRowSize64(tif) : TIFFScanlineSize64(tif);
+  const uint64_t rowSize = OwnCodecRowSize(tif);
   if ((!horizontal && !floating) || rowSize == 0 || bytes % rowSize != 0) {
     WarnOfFile("TIFF %s %u: predictor %u is not read with %u-bit samples", OwnCodecStrileName(tif), index,
-         static_cast<unsigned>(predictor), static_cast<unsigned>(bits));
+               static_cast<unsigned>(predictor), static_cast<unsigned>(bits));
     return false;
   }
-  const uint32_t stride = planar == PLANARCONFIG_CONTIG ? samples : 1;
   ISArray<uint8_t> planes;
   if (floating && !ResizeScratch(planes, rowSize)) return false;
   for (uint64_t at = 0; at < bytes; at += rowSize) {
@@ -114,8 +125,8 @@ bool TIFFFinishDecoded(TIFF* tif, uint32_t index, uint8_t* out, uint64_t bytes) 
       }
     }
     if (!ok) {
-      WarnOfFile("TIFF %s %u: rows of %llu bytes are not whole pixels for the predictor", OwnCodecStrileName(tif), index,
-           static_cast<unsigned long long>(rowSize));
+      WarnOfFile("TIFF %s %u: rows of %llu bytes are not whole pixels for the predictor", OwnCodecStrileName(tif),
+                 index, static_cast<unsigned long long>(rowSize));
       return false;
     }
   }
@@ -131,7 +142,7 @@ uint32_t KeepRows(TIFF* tif, uint32_t index, uint32_t rows, uint8_t* out, uint64
   const uint32_t done = written >= whole ? rows : TIFFWholeRows(tif, written, rows);
   if (done < rows)
     WarnOfFile("%s data of TIFF %s %u end after %llu of its %llu bytes (%s)", codec, OwnCodecStrileName(tif), index,
-         static_cast<unsigned long long>(written), static_cast<unsigned long long>(whole), why);
+               static_cast<unsigned long long>(written), static_cast<unsigned long long>(whole), why);
   if (done == 0) return 0;
   return TIFFFinishDecoded(tif, index, out, TIFFStrileBytes(tif, done)) ? done : 0;
 }
@@ -278,8 +289,8 @@ uint32_t DecodeLZMA(TIFF* tif, uint32_t index, uint32_t rows, const uint8_t* dat
     const uint64_t needed = lzma_raw_decoder_memusage(filters.list);
     if (needed > memory) {
       WarnOfFile("LZMA data of TIFF %s %u name filters that need %llu bytes, more than the %llu allowed",
-           OwnCodecStrileName(tif), index, static_cast<unsigned long long>(needed),
-           static_cast<unsigned long long>(memory));
+                 OwnCodecStrileName(tif), index, static_cast<unsigned long long>(needed),
+                 static_cast<unsigned long long>(memory));
       return KeepRows(tif, index, rows, out, written, whole, "LZMA", "unsupported filters");
     }
     ret = lzma_block_decoder(&stream.s, &block);

@@ -264,8 +264,8 @@ uint32_t LeadingEqualRows(TIFF* tif, const uint8_t* a, const uint8_t* b, uint64_
 }
 
 // Of the first `done` rows a decode gave in `out`, those it decoded from the stored bytes alone.
-// The fax decoders read zero bits past the end of the data and go on with a row those reach, so a row read partly from them is told by decoding the stored bytes again
-// followed by other bits (ones, then a mixed pattern): a row that comes out the same every time
+// The fax decoders read zero bits past the end of the data and go on with a row those reach, so
+// a row read partly from them is told by decoding the stored bytes again followed by other bits (ones, then a mixed pattern): a row that comes out the same every time
 // was decoded before the data's end. The strip or tile holds `held` stored bytes.
 uint32_t RowsBeforeTheEnd(TIFF* tif, uint32_t index, tmsize_t held, uint8_t* out, uint64_t whole, uint32_t done) {
   constexpr uint32_t kMore = 16;
